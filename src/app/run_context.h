@@ -1,0 +1,46 @@
+// The state a run shares between the menu and the jobs: the console, the one serial port,
+// time, the link settings, the error latch and the run-wide buffers and counters.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "app/clock.h"
+#include "app/error_state.h"
+#include "app/random.h"
+#include "console/console.h"
+#include "image/firmware_image.h"
+#include "serial/priority.h"
+#include "serial/serial_port.h"
+
+namespace tvx::app {
+
+/// Port name ("Com1".."Com9") and the terminal's baud rate.
+struct LinkSettings {
+  std::string port_name = "Com1";
+  std::int32_t baud_rate = 19200;
+};
+
+struct RunContext {
+  RunContext(console::Console& c, serial::SerialPort& p, serial::Priority& pr, Clock& cl)
+      : console(c), port(p), priority(pr), clock(cl) {}
+
+  console::Console& console;
+  serial::SerialPort& port;
+  serial::Priority& priority;
+  Clock& clock;
+
+  LinkSettings link;
+  ErrorState errors;
+  Random random;
+  /// Records counted for the progress lines; shared by the direct upload and the RF download
+  /// file, never reset.
+  std::int32_t progress_counter = 0;
+  /// Bytes of RF echoes that differed from what was sent, over the whole run.
+  std::int32_t rf_mismatch_count = 0;
+  image::RecordBuffer record_buffer{};
+  std::array<std::uint8_t, 4> send_buffer{};
+};
+
+}  // namespace tvx::app

@@ -1,0 +1,61 @@
+// The console a job draws on and reads keys from: the screen model plus a keyboard, a beep and
+// a way to make the model visible. Backends: the terminal (posix_console) and the scripted
+// console of the tests.
+//
+// Keys are texts in the console's own form: one character for an ordinary key (Enter "\r",
+// Backspace "\b", Esc "\x1b", Ctrl-C "\x03"); two characters for an extended key, a 0 byte and
+// the PC scan code (F1 59 .. F10 68, F11 133, F12 134, Home 71, Up 72, PgUp 73, Left 75,
+// Right 77, End 79, Down 80, PgDn 81, Ins 82, Del 83; Alt+letter: the letter key's scan code).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "console/screen_model.h"
+
+namespace tvx::console {
+
+/// A handle the platform can wait on: a file descriptor on POSIX, a HANDLE on Windows.
+/// kNoWaitHandle when there is none.
+using NativeWaitHandle = std::intptr_t;
+inline constexpr NativeWaitHandle kNoWaitHandle = -1;
+
+class Console {
+ public:
+  virtual ~Console() = default;
+
+  ScreenModel& Screen() { return screen_; }
+  const ScreenModel& Screen() const { return screen_; }
+
+  /// Returns at once: "" when no key is waiting, else the next key (see the key form above).
+  /// Modifier keys alone yield nothing.
+  virtual std::string ReadKey() = 0;
+  /// Whether a key is waiting, without taking it.
+  virtual bool KeyWaiting() = 0;
+  /// Sounds the simple beep.
+  virtual void Beep() = 0;
+  /// Makes the screen model visible. Cheap when nothing changed. Without `force` the backend
+  /// may skip a refresh to keep a bounded rate (about 30 per second). Returns true when the
+  /// terminal now shows the model, false when changes are still held back.
+  virtual bool Present(bool force) = 0;
+  /// Blocks until a key may be waiting or `timeout_ms` passed (-1: no limit). Presents first.
+  /// Spurious returns are allowed; callers re-check KeyWaiting().
+  virtual void AwaitKey(int timeout_ms) = 0;
+  /// The handle that becomes ready when keyboard input arrives (for waits that also watch the
+  /// serial port), or kNoWaitHandle.
+  virtual NativeWaitHandle KeyWaitHandle() const = 0;
+
+ protected:
+  ScreenModel screen_;
+};
+
+/// Blocks until a key is pressed and returns it.
+std::string WaitForKey(Console& console);
+
+/// Reads a typed line with echo at the cursor: bytes 32 and up are stored and echoed (at most
+/// 128, more are ignored), Backspace removes and blanks the last one, other control keys and
+/// extended keys are ignored, Enter ends the line and moves to the next row. The text excludes
+/// the Enter.
+std::string ReadLine(Console& console);
+
+}  // namespace tvx::console

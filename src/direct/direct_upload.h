@@ -1,0 +1,13 @@
+// Menu key "1": the direct upload of the firmware image into a radio wired to the port, from
+// the set-up questions through the word-by-word transfer to the checksum verdict, read-back,
+// program time and "Hit any key to return to main menu". Returns with the port closed; the
+// caller draws the menu again.
+#pragma once
+
+#include "app/run_context.h"
+
+namespace tvx::direct {
+
+void RunDirectUpload(app::RunContext& ctx);
+
+}  // namespace tvx::direct

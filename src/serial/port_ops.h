@@ -1,0 +1,57 @@
+// The serial operations of the jobs, on the run's one port: opening with a job's profile,
+// time-outs, discarding stale input, the line-rate switch, and the byte operations that latch
+// their failures into ErrorCode.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "app/run_context.h"
+#include "serial/serial_port.h"
+
+namespace tvx::serial {
+
+enum class Profile {
+  kRfUpload,      ///< 115200 bit/s, rx queue 2048
+  kDirectUpload,  ///< 19200 bit/s, rx queue 2048
+  kTerminal,      ///< LinkSettings baud rate, rx queue 1024; no failure paths of its own
+};
+
+/// Opens the LinkSettings port and applies the profile's eleven settings (all attempted, the
+/// last failure kept). For the upload profiles a failure runs the ErrorReport, prints
+/// "Can't Open Com Port" or "Error Opening Com Port", beeps, closes everything, pauses 2000 ms
+/// and returns false (the job goes back to the menu). The terminal profile reports a failed
+/// open and goes on; it returns true unless... it always returns true.
+bool OpenPortForJob(app::RunContext& ctx, Profile profile);
+
+/// Sets all five time-outs to 0 (results ignored).
+void ZeroTimeouts(app::RunContext& ctx);
+
+/// Reads and drops whatever is waiting; runs the ErrorReport only if bytes were read and a code
+/// is set. With an empty queue nothing is read and a code from the query stays pending.
+void DiscardInput(app::RunContext& ctx);
+
+/// Sets the snapshot's rate to 460800 / divisor and writes it under raised priority (result
+/// ignored). Neither queue is flushed.
+void SwitchLineRate(app::RunContext& ctx, ControlState& snapshot, std::uint8_t divisor);
+
+/// Closes the port (the only port or file the program holds open); failures are not reported.
+void CloseAllPorts(app::RunContext& ctx);
+
+/// Bytes waiting; a line error latches 57 and counts 0.
+std::size_t BytesWaiting(app::RunContext& ctx);
+/// Receives exactly `count` bytes (blocking under zero time-outs).
+std::vector<std::uint8_t> Receive(app::RunContext& ctx, std::size_t count);
+/// Sends all bytes; a failed or short write latches 69.
+void Send(app::RunContext& ctx, std::span<const std::uint8_t> bytes);
+void SendByte(app::RunContext& ctx, std::uint8_t byte);
+
+/// What a polling loop does between two checks: shows the screen (rate-limited) and sleeps
+/// until the port or the keyboard may have something, or `timeout_ms` passed (-1: no limit).
+/// While the console holds changes it has not shown yet, the sleep is cut short so they
+/// appear within a frame.
+void Idle(app::RunContext& ctx, int timeout_ms = -1);
+
+}  // namespace tvx::serial

@@ -1,0 +1,92 @@
+// The serial port as the jobs see it: one small interface, no platform types. Backends:
+// posix_serial_port (termios) and, later, a Windows one; tests use a pseudo-terminal.
+//
+// Only one port is open at a time. Every operation that can fail returns its ErrorNumber
+// (0 = success) at once; the jobs latch it into ErrorCode (see port_ops.h).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+#include "console/console.h"
+#include "serial/error_codes.h"
+
+namespace tvx::serial {
+
+/// The eleven line settings a profile applies, in the order they are applied.
+enum class LineSetting {
+  kLineRate,        ///< value: bit/s
+  kDataBits,        ///< value: 8 (also sets one stop bit and no parity)
+  kParityCheck,     ///< value: 0 off
+  kStopBits,        ///< value: 1
+  kTxQueueSize,     ///< value: bytes (a platform that cannot size its queues accepts it)
+  kRxQueueSize,     ///< value: bytes
+  kCtsOutputFlow,   ///< value: 0 off
+  kDsrOutputFlow,   ///< value: 0 off
+  kDsrSensitivity,  ///< value: 0 off
+  kDtrHandshake,    ///< value: 0 off
+  kDtrLine,         ///< value: 1 asserted
+};
+
+/// The five time-outs in milliseconds. All zero: a read of n bytes returns only with n bytes.
+struct Timeouts {
+  std::uint32_t read_interval = 0;
+  std::uint32_t read_total_per_byte = 0;
+  std::uint32_t read_total_constant = 0;
+  std::uint32_t write_total_per_byte = 0;
+  std::uint32_t write_total_constant = 0;
+};
+
+/// A snapshot of the port's control state, read once and written back with a new line rate.
+struct ControlState {
+  std::uint32_t line_rate = 0;
+  std::uint8_t data_bits = 8;
+  bool parity = false;
+  std::uint8_t stop_bits = 1;
+  bool cts_output_flow = false;
+  bool dsr_output_flow = false;
+  bool dtr_on = true;
+};
+
+/// Result of the bytes-waiting query: a pending line error gives count 0 and kErrLineError.
+struct WaitingCount {
+  std::size_t count = 0;
+  ErrorNumber error = kNoError;
+};
+
+class SerialPort {
+ public:
+  virtual ~SerialPort() = default;
+
+  /// Opens "Com1".."Com9" exclusively for blocking reads and writes. Errors: 53 no such port,
+  /// 70 in use, 55 already open, 64 bad name, others mapped from the OS.
+  virtual ErrorNumber Open(std::string_view name) = 0;
+  virtual bool IsOpen() const = 0;
+  /// Closes the port and releases its exclusivity. Closing a closed port does nothing, 0.
+  virtual ErrorNumber Close() = 0;
+
+  /// One read-modify-write of one line setting. 5 when refused, 52 when not open.
+  virtual ErrorNumber Apply(LineSetting setting, std::uint32_t value) = 0;
+  virtual ErrorNumber GetTimeouts(Timeouts& out) = 0;
+  virtual ErrorNumber SetTimeouts(const Timeouts& timeouts) = 0;
+  virtual ErrorNumber GetControlState(ControlState& out) = 0;
+  /// Writes the snapshot back; changes the line rate without flushing either queue.
+  virtual ErrorNumber SetControlState(const ControlState& state) = 0;
+
+  /// Bytes in the receive queue, with pending line errors (overrun, framing, overflow, I/O).
+  virtual WaitingCount BytesWaiting() = 0;
+  /// Raw read under the current time-outs (all zero: blocks until all bytes arrived).
+  /// Returns the count read; sets no error.
+  virtual std::size_t Read(std::span<std::uint8_t> into) = 0;
+  /// Raw write under the current time-outs. Returns the count written; sets no error.
+  virtual std::size_t Write(std::span<const std::uint8_t> bytes) = 0;
+
+  /// Blocks until the port may have input, `also` (a console key handle) is ready, or
+  /// `timeout_ms` passed (-1: no limit). Spurious returns are allowed. With the port closed it
+  /// waits on `also` alone. This is what every polling loop of the jobs sleeps in.
+  virtual void AwaitActivity(console::NativeWaitHandle also, int timeout_ms) = 0;
+};
+
+}  // namespace tvx::serial
