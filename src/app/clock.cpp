@@ -1,0 +1,39 @@
+#include "app/clock.h"
+
+#include <chrono>
+#include <ctime>
+#include <thread>
+
+namespace tvx::app {
+namespace {
+
+class SteadyClock final : public Clock {
+ public:
+  double Seconds() override {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+  }
+
+  double TimeOfDaySeconds() override {
+    const auto now = std::chrono::system_clock::now();
+    const std::time_t t = std::chrono::system_clock::to_time_t(now);
+    std::tm local{};
+    // std::localtime is not reentrant; the clock is only read from the job thread.
+    if (const std::tm* p = std::localtime(&t)) local = *p;
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()) % 1000;
+    return local.tm_hour * 3600.0 + local.tm_min * 60.0 + local.tm_sec + ms.count() / 1000.0;
+  }
+
+  void SleepMs(int ms) override {
+    if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+  }
+};
+
+}  // namespace
+
+Clock& SystemClock() {
+  static SteadyClock clock;
+  return clock;
+}
+
+}  // namespace tvx::app
