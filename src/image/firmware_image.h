@@ -27,9 +27,9 @@ using RecordBuffer = std::array<std::uint8_t, kRecordBufferSize>;
 
 /// Header fields of a fetched record, with the derived values every user computes alike.
 struct RecordHeader {
-  std::uint8_t length = 0;   ///< record length in bytes, the 4 header bytes included
-  std::uint8_t type = 0;     ///< 14 or 15
-  std::uint16_t address = 0; ///< load address of the first data byte
+  std::uint8_t length = 0;    ///< record length in bytes, the 4 header bytes included
+  std::uint8_t type = 0;      ///< 14 or 15
+  std::uint16_t address = 0;  ///< load address of the first data byte
   int DataCount() const { return int{length} - 4; }
   std::uint8_t SpaceByte() const { return static_cast<std::uint8_t>(type - 14); }
 };
@@ -101,6 +101,9 @@ class ImageWalk {
   int DataPosition() const { return position_; }
 
  private:
+  void Advance();
+  void FinishRecord();
+
   std::span<const std::uint8_t> image_;
   RecordBuffer& buffer_;
   WalkMode mode_;
