@@ -17,25 +17,29 @@
 
 namespace tvx::direct {
 
-inline constexpr std::uint8_t kDiagPortWake = 0x55;       ///< "U", diagnostic port only
-inline constexpr std::uint8_t kProgramCommand = 0x34;     ///< "4"
+inline constexpr std::uint8_t kDiagPortWake = 0x55;    ///< "U", diagnostic port only
+inline constexpr std::uint8_t kProgramCommand = 0x34;  ///< "4"
 /// The four bytes the radio's programming mode requires after "4", sent in this order.
 inline constexpr std::array<std::uint8_t, 4> kAccessCode = {0x8D, 0x27, 0xE1, 0x4B};
-inline constexpr std::uint8_t kHighSpeedDivisor = 0x04;   ///< 460800 / 4 = 115200 bit/s
-inline constexpr std::uint8_t kNormalDivisor = 0x18;      ///< 460800 / 24 = 19200 bit/s
+inline constexpr std::uint8_t kHighSpeedDivisor = 0x04;  ///< 460800 / 4 = 115200 bit/s
+inline constexpr std::uint8_t kNormalDivisor = 0x18;     ///< 460800 / 24 = 19200 bit/s
 inline constexpr std::uint32_t kDivisorBase = 460800;
-inline constexpr std::uint8_t kIdentityMarker = 0xFF;     ///< R1 of the identity reply
-inline constexpr std::uint8_t kStartErase = 0xAA;         ///< PC accepts the radio
-inline constexpr std::uint8_t kRefuseRadio = 0x21;        ///< "!", serial number out of range
+inline constexpr std::uint8_t kIdentityMarker = 0xFF;  ///< R1 of the identity reply
+inline constexpr std::uint8_t kStartErase = 0xAA;      ///< PC accepts the radio
+inline constexpr std::uint8_t kRefuseRadio = 0x21;     ///< "!", serial number out of range
 inline constexpr std::uint8_t kEraseDone = 0xAA;
 inline constexpr std::uint8_t kChecksumAccepted = 0xAA;
 inline constexpr std::uint8_t kChecksumRejected = 0x55;
-inline constexpr std::uint8_t kResyncByte = 0xFF;         ///< sent four times
+inline constexpr std::uint8_t kResyncByte = 0xFF;  ///< sent four times
 inline constexpr std::uint32_t kSerialMin = 9110000;
 inline constexpr std::uint32_t kSerialMax = 9280000;
 
-constexpr std::uint8_t HighByte(std::uint16_t w) { return static_cast<std::uint8_t>(w >> 8); }
-constexpr std::uint8_t LowByte(std::uint16_t w) { return static_cast<std::uint8_t>(w & 0xFF); }
+constexpr std::uint8_t HighByte(std::uint16_t w) {
+  return static_cast<std::uint8_t>(w >> 8);
+}
+constexpr std::uint8_t LowByte(std::uint16_t w) {
+  return static_cast<std::uint8_t>(w & 0xFF);
+}
 
 /// The check byte of a DataFrame: (d0 ^ d1 ^ 0xFF) rotated left by 3 within the byte.
 constexpr std::uint8_t CheckByte(std::uint8_t d0, std::uint8_t d1) {

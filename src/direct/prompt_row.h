@@ -1,0 +1,38 @@
+// The operator prompts of the upload on row 30 and the texts of the job's screen lines.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "app/run_context.h"
+
+namespace tvx::direct {
+
+inline constexpr int kPromptRow = 30;
+
+/// Pads `line` with blanks to the next 14-column print zone, as the console's zone step does
+/// for a line that starts in column 1: 14 - (length mod 14) blanks, a full 14 at a zone start.
+void ZoneStep(std::string& line);
+
+/// Lowers the priority class to normal, beeps if asked, writes `text` at row 30, column 1 in
+/// yellow on blue (ending the line if asked), waits without a time-out for a key, then blanks
+/// row 30 in white on black and ends the line. Returns true when the key was Escape.
+bool AskOnPromptRow(app::RunContext& ctx, std::string_view text, bool beep, bool end_line);
+
+// The prompt texts of the word exchange (A to E).
+std::string AddressWaitPrompt();                                                           // A
+std::string AddressEchoPrompt(std::uint16_t sent, std::uint16_t got);                      // B
+std::string DataTransmitPrompt();                                                          // C
+std::string DataWaitPrompt(std::uint16_t address);                                         // D
+std::string BadDataPrompt(std::uint8_t sent_d1, std::uint8_t got, std::uint16_t address);  // E
+
+/// The record progress line: index with "#####   ", the address in hex, a zone step and the
+/// data count as a plain number.
+std::string ProgressLine(std::int32_t index, std::uint16_t address, int data_count);
+
+/// The read-back mismatch line (ends with a zone step).
+std::string ReadBackMismatchLine(std::uint8_t b0, std::uint8_t g0, std::uint8_t b1,
+                                 std::uint8_t g1);
+
+}  // namespace tvx::direct

@@ -1,0 +1,164 @@
+// Set-up of a direct upload: the three questions, the programming-mode handshake at 19200
+// bit/s, the switch to the transfer rate, the radio's identity and the erase.
+#include <array>
+#include <string>
+#include <string_view>
+
+#include "console/format.h"
+#include "direct/challenge.h"
+#include "direct/protocol.h"
+#include "direct/upload_state.h"
+#include "direct/waits.h"
+#include "image/checks.h"
+#include "serial/port_ops.h"
+
+namespace tvx::direct {
+
+namespace {
+
+constexpr std::string_view kTitle = "           Download New Firmware to Radio";
+constexpr std::string_view kPortQuestion =
+    "Enter Y for Diag Port, N for data port, <Return> to Quit ";
+constexpr std::string_view kSetupQuestion = "Radio in setup? (Y,N, or Return to Quit) ";
+constexpr std::string_view kSpeedQuestion =
+    "High Speed Download (use with caution and FIFO enabled) (N (default), or Y ) ";
+
+// Answers are whole lines compared exactly: " Y", "yes" and "Y " are none of these.
+bool IsYes(const std::string& answer) {
+  return answer == "Y" || answer == "y";
+}
+bool IsNo(const std::string& answer) {
+  return answer == "N" || answer == "n";
+}
+
+std::string Ask(app::RunContext& ctx, std::string_view question) {
+  ctx.console.Screen().PrintText(question);
+  return console::ReadLine(ctx.console);
+}
+
+void ReportIfLatched(app::RunContext& ctx) {
+  if (ctx.errors.code != 0) app::ErrorReport(ctx.errors, ctx.console);
+}
+
+// One handshake byte: sent by itself, its failure reported at once, then the radio's pause.
+void SendChecked(app::RunContext& ctx, std::uint8_t byte, int pause_ms) {
+  serial::SendByte(ctx, byte);
+  ReportIfLatched(ctx);
+  if (pause_ms > 0) ctx.clock.SleepMs(pause_ms);
+}
+
+// Wire steps 2 to 11 at 19200 bit/s: programming command, access code, divisor, challenge.
+void Handshake(app::RunContext& ctx, UploadState& state) {
+  serial::DiscardInput(ctx);
+  SendChecked(ctx, kProgramCommand, 300);
+  serial::DiscardInput(ctx);
+  for (const std::uint8_t code : kAccessCode) SendChecked(ctx, code, 10);
+  serial::SendByte(ctx, state.divisor);
+  ReportIfLatched(ctx);
+  ctx.random.Seed(ctx.clock.TimeOfDaySeconds());
+  state.challenge = ChallengeWord(ctx.random.Next());
+  ctx.clock.SleepMs(10);
+  SendChecked(ctx, HighByte(state.challenge), 10);
+  SendChecked(ctx, LowByte(state.challenge), 5);
+}
+
+enum class IdentityResult { kReply, kKeyPressed };
+
+// Any key the keyboard reports leaves, extended keys included.
+IdentityResult AwaitIdentity(app::RunContext& ctx) {
+  for (;;) {
+    if (AwaitBytesOrKey(ctx, 4) == WaitEvent::kBytes) return IdentityResult::kReply;
+    if (!ctx.console.ReadKey().empty()) return IdentityResult::kKeyPressed;
+  }
+}
+
+enum class EraseResult { kErased, kEscape };
+
+// Escape leaves; other keys are dropped; every byte other than the acknowledgement beeps.
+EraseResult AwaitErase(app::RunContext& ctx) {
+  for (;;) {
+    if (AwaitBytesOrKey(ctx, 1) == WaitEvent::kKey) {
+      if (IsEscape(ctx.console.ReadKey())) return EraseResult::kEscape;
+      continue;
+    }
+    const std::vector<std::uint8_t> byte = serial::Receive(ctx, 1);
+    if (!byte.empty() && byte[0] == kEraseDone) return EraseResult::kErased;
+    ctx.console.Beep();
+  }
+}
+
+}  // namespace
+
+SetupResult RunSetup(app::RunContext& ctx, UploadState& state) {
+  auto& screen = ctx.console.Screen();
+  screen.Clear();
+  screen.PrintText(kTitle);
+  screen.NewLine();
+  screen.NewLine();
+  state.word_attempt_count = 0;
+
+  const std::string port_answer = Ask(ctx, kPortQuestion);
+  if (IsYes(port_answer)) {
+    state.diag_port = true;
+  } else if (IsNo(port_answer)) {
+    state.diag_port = false;
+  } else {
+    return SetupResult::kBackToMenu;
+  }
+
+  if (!serial::OpenPortForJob(ctx, serial::Profile::kDirectUpload)) {
+    return SetupResult::kBackToMenu;
+  }
+  // The diagnostic port needs waking before anything else; its failure shows at the next check.
+  if (state.diag_port) serial::SendByte(ctx, kDiagPortWake);
+
+  if (!IsYes(Ask(ctx, kSetupQuestion))) return SetupResult::kBackToMenu;
+
+  screen.NewLine();
+  state.divisor = IsYes(Ask(ctx, kSpeedQuestion)) ? kHighSpeedDivisor : kNormalDivisor;
+
+  serial::ZeroTimeouts(ctx);
+  serial::ControlState snapshot;
+  (void)ctx.port.GetControlState(snapshot);
+
+  Handshake(ctx, state);
+  serial::SwitchLineRate(ctx, snapshot, state.divisor);
+
+  screen.Locate(8, 1);
+  screen.PrintText("Waiting for Radio ID");
+  screen.NewLine();
+  if (AwaitIdentity(ctx) == IdentityResult::kKeyPressed) return SetupResult::kBackToMenu;
+
+  const std::vector<std::uint8_t> reply = serial::Receive(ctx, 4);
+  if (reply.size() < 4 || reply[0] != kIdentityMarker) {
+    ctx.console.Beep();
+    return SetupResult::kBackToMenu;
+  }
+  const std::uint32_t serial_number = DecodeSerial(state.challenge, reply[1], reply[2], reply[3]);
+  state.mix_word = state.challenge;
+  image::BitMix(state.mix_word);
+  image::BitMix(state.mix_word);
+
+  screen.PrintText("Radio Serial Number is ");
+  screen.PrintNumber(serial_number);
+  screen.NewLine();
+
+  if (serial_number < kSerialMin || serial_number > kSerialMax) {
+    serial::SendByte(ctx, kRefuseRadio);
+    ctx.console.Beep();
+    screen.NewLine();
+    screen.PrintText("Not a Torvandrix Radio!!!");
+    screen.NewLine();
+    ctx.clock.SleepMs(2000);
+    return SetupResult::kBackToMenu;
+  }
+
+  serial::SendByte(ctx, kStartErase);
+  ctx.clock.SleepMs(10);
+  screen.PrintText("Waiting for erase");
+  screen.NewLine();
+  if (AwaitErase(ctx) == EraseResult::kEscape) return SetupResult::kBackToMenu;
+  return SetupResult::kReady;
+}
+
+}  // namespace tvx::direct

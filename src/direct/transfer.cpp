@@ -1,0 +1,139 @@
+// The record transfer: every two-byte word of the image goes out as an address frame that the
+// radio echoes and a masked data frame that it answers with one byte. The radio's answers pace
+// the transfer; a missing or wrong answer is put to the operator on row 30.
+#include <array>
+#include <span>
+
+#include "console/format.h"
+#include "direct/prompt_row.h"
+#include "direct/protocol.h"
+#include "direct/upload_state.h"
+#include "direct/waits.h"
+#include "image/firmware_image.h"
+#include "serial/port_ops.h"
+
+namespace tvx::direct {
+
+namespace {
+
+constexpr int kHintRow = 24;
+constexpr int kProgressRow = 25;
+constexpr std::int32_t kProgressLimit = 7;  // refresh on every eighth record
+
+enum class WordResult { kDone, kAbort };
+
+// Asks the radio to drop what it has of the current word: four 0xFF bytes, then whatever is
+// already in the receive queue is thrown away (no error report).
+void Resync(app::RunContext& ctx) {
+  static constexpr std::array<std::uint8_t, 4> kResync = {kResyncByte, kResyncByte, kResyncByte,
+                                                          kResyncByte};
+  serial::Send(ctx, kResync);
+  const std::size_t waiting = serial::BytesWaiting(ctx);
+  if (waiting > 0) (void)serial::Receive(ctx, waiting);
+}
+
+// One word, attempted until it is answered correctly or the operator gives up. Every attempt
+// counts, so a word sent twice cancels out of the XOR sums.
+WordResult ExchangeWord(app::RunContext& ctx, UploadState& state, std::uint8_t space_byte,
+                        const image::Word& word) {
+  const std::uint8_t address_high = HighByte(word.address);
+  const std::uint8_t address_low = LowByte(word.address);
+  auto& port = ctx.port;
+  for (;;) {
+    serial::SendByte(ctx, space_byte);
+    serial::SendByte(ctx, address_high);
+    ++state.word_attempt_count;
+    state.even_xor ^= word.b0;
+    state.odd_xor ^= word.b1;
+    serial::SendByte(ctx, address_low);
+
+    if (AwaitBytesOrKey(ctx, 2) == WaitEvent::kKey) {
+      // The key that opens prompt A is itself the first answer: Escape leaves at once.
+      if (IsEscape(ctx.console.ReadKey())) return WordResult::kAbort;
+      if (AskOnPromptRow(ctx, AddressWaitPrompt(), false, false)) return WordResult::kAbort;
+      Resync(ctx);
+      continue;
+    }
+    std::array<std::uint8_t, 2> echo{};
+    (void)port.Read(echo);
+    if (echo[0] != address_high || echo[1] != address_low) {
+      const auto got = static_cast<std::uint16_t>((echo[0] << 8) | echo[1]);
+      if (AskOnPromptRow(ctx, AddressEchoPrompt(word.address, got), true, false)) {
+        return WordResult::kAbort;
+      }
+      Resync(ctx);
+      continue;
+    }
+
+    const DataFrame frame = MakeDataFrame(word.address, word.b0, word.b1);
+    ctx.send_buffer[0] = frame.d0;
+    ctx.send_buffer[1] = frame.d1;
+    ctx.send_buffer[2] = frame.check;
+    const std::span<const std::uint8_t> data_frame(ctx.send_buffer.data(), 3);
+    while (port.Write(data_frame) < data_frame.size()) {
+      if (AskOnPromptRow(ctx, DataTransmitPrompt(), true, true)) return WordResult::kAbort;
+    }
+
+    if (AwaitBytesOrKey(ctx, 1) == WaitEvent::kKey) {
+      (void)ctx.console.ReadKey();  // opens the prompt, even when it is Escape
+      if (AskOnPromptRow(ctx, DataWaitPrompt(word.address), false, false)) {
+        return WordResult::kAbort;
+      }
+      Resync(ctx);
+      continue;
+    }
+    std::array<std::uint8_t, 1> reply{};
+    (void)port.Read(reply);
+    if (reply[0] != frame.expected_reply) {
+      if (AskOnPromptRow(ctx, BadDataPrompt(frame.d1, reply[0], word.address), true, true)) {
+        return WordResult::kAbort;
+      }
+      Resync(ctx);
+      continue;
+    }
+    return WordResult::kDone;
+  }
+}
+
+void ShowProgress(app::RunContext& ctx, const image::ImageWalk& walk) {
+  if (++ctx.progress_counter <= kProgressLimit) return;
+  ctx.progress_counter = 0;
+  auto& screen = ctx.console.Screen();
+  screen.Locate(kProgressRow, 1);
+  screen.PrintText(ProgressLine(walk.RecordIndex(), walk.Address(), walk.DataCount()));
+}
+
+}  // namespace
+
+TransferResult RunTransfer(app::RunContext& ctx, UploadState& state) {
+  auto& screen = ctx.console.Screen();
+  ctx.clock.SleepMs(1000);
+  state.transfer_start = ctx.clock.Seconds();
+  screen.PrintText("Starting Download");
+  screen.NewLine();
+  screen.Locate(kHintRow, 1);
+  screen.PrintText("If Programing Pauses, Press <Enter> for Retry");
+  screen.NewLine();
+  state.even_xor = 0;
+  state.odd_xor = 0;
+
+  image::ImageWalk walk(image::FirmwareImage(), ctx.record_buffer);
+  while (walk.NextRecord()) {
+    ShowProgress(ctx, walk);
+    const std::uint8_t space_byte = walk.SpaceByte();
+    ctx.priority.RaiseRealtime();
+    for (image::Word word; walk.NextWord(word);) {
+      if (ExchangeWord(ctx, state, space_byte, word) == WordResult::kAbort) {
+        ctx.priority.Normal();
+        return TransferResult::kAborted;
+      }
+    }
+    ctx.priority.Normal();
+    if (walk.Ended()) return TransferResult::kWalkEnded;
+    // Between records a pending key is taken: Escape gives up, anything else is dropped.
+    if (IsEscape(ctx.console.ReadKey())) return TransferResult::kAborted;
+  }
+  return TransferResult::kWalkEnded;
+}
+
+}  // namespace tvx::direct
