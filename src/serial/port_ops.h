@@ -20,10 +20,11 @@ enum class Profile {
 };
 
 /// Opens the LinkSettings port and applies the profile's eleven settings (all attempted, the
-/// last failure kept). For the upload profiles a failure runs the ErrorReport, prints
-/// "Can't Open Com Port" or "Error Opening Com Port", beeps, closes everything, pauses 2000 ms
-/// and returns false (the job goes back to the menu). The terminal profile reports a failed
-/// open and goes on; it returns true unless... it always returns true.
+/// last failure kept). For the upload profiles a failure of this open or of its settings runs
+/// the ErrorReport, prints "Can't Open Com Port" or "Error Opening Com Port" at the cursor and a
+/// new line, beeps, closes everything, pauses 2000 ms and returns false (the job goes back to
+/// the menu). The terminal profile reports a failed open and goes on, leaving 52 latched when
+/// the port is not open; it always returns true.
 bool OpenPortForJob(app::RunContext& ctx, Profile profile);
 
 /// Sets all five time-outs to 0 (results ignored).

@@ -1,0 +1,152 @@
+#include "serial/port_ops.h"
+
+#include <array>
+#include <string_view>
+#include <utility>
+
+#include "app/error_state.h"
+
+namespace tvx::serial {
+namespace {
+
+constexpr int kFailurePauseMs = 2000;
+// While the console still holds changes back, a wait is cut to about one frame so they appear.
+constexpr int kFrameWaitMs = 35;
+
+struct ProfileValues {
+  std::uint32_t line_rate;  // 0: the LinkSettings baud rate
+  std::uint32_t rx_queue;
+};
+
+ProfileValues ValuesOf(Profile profile) {
+  switch (profile) {
+    case Profile::kRfUpload:
+      return {115200, 2048};
+    case Profile::kDirectUpload:
+      return {19200, 2048};
+    case Profile::kTerminal:
+      break;
+  }
+  return {0, 1024};
+}
+
+// An upload job's way out after a failed open: report, say why, beep, close, pause.
+void AbandonOpen(app::RunContext& ctx, std::string_view message) {
+  app::ErrorReport(ctx.errors, ctx.console);
+  auto& screen = ctx.console.Screen();
+  screen.PrintText(message);
+  screen.NewLine();
+  ctx.console.Beep();
+  CloseAllPorts(ctx);
+  ctx.console.Present(true);  // the message is read during the pause
+  ctx.clock.SleepMs(kFailurePauseMs);
+}
+
+}  // namespace
+
+bool OpenPortForJob(app::RunContext& ctx, Profile profile) {
+  SerialPort& port = ctx.port;
+  const bool upload = profile != Profile::kTerminal;
+
+  // The failure checks look at what this open and these settings did: a code still pending from
+  // an earlier operation is not a failure of this port.
+  const ErrorNumber open_result = port.Open(ctx.link.port_name);
+  ctx.errors.Latch(open_result);
+  if (open_result != kNoError) {
+    if (upload) {
+      AbandonOpen(ctx, "Can't Open Com Port");
+      return false;
+    }
+    app::ErrorReport(ctx.errors, ctx.console);
+  }
+
+  const ProfileValues values = ValuesOf(profile);
+  const std::uint32_t rate =
+      values.line_rate != 0 ? values.line_rate : static_cast<std::uint32_t>(ctx.link.baud_rate);
+  const std::array<std::pair<LineSetting, std::uint32_t>, 11> settings{{
+      {LineSetting::kLineRate, rate},
+      {LineSetting::kDataBits, 8},
+      {LineSetting::kParityCheck, 0},
+      {LineSetting::kStopBits, 1},
+      {LineSetting::kTxQueueSize, 1024},
+      {LineSetting::kRxQueueSize, values.rx_queue},
+      {LineSetting::kCtsOutputFlow, 0},
+      {LineSetting::kDsrOutputFlow, 0},
+      {LineSetting::kDsrSensitivity, 0},
+      {LineSetting::kDtrHandshake, 0},
+      {LineSetting::kDtrLine, 1},
+  }};
+  bool refused = false;
+  for (const auto& [setting, value] : settings) {
+    const ErrorNumber result = port.Apply(setting, value);
+    ctx.errors.Latch(result);
+    refused = refused || result != kNoError;
+  }
+  if (upload && refused) {
+    AbandonOpen(ctx, "Error Opening Com Port");
+    return false;
+  }
+
+  if (!port.IsOpen()) ctx.errors.Latch(kErrPortNotOpen);
+  return true;
+}
+
+void ZeroTimeouts(app::RunContext& ctx) {
+  Timeouts timeouts;
+  ctx.port.GetTimeouts(timeouts);
+  timeouts = Timeouts{};
+  ctx.port.SetTimeouts(timeouts);
+}
+
+void DiscardInput(app::RunContext& ctx) {
+  const std::size_t waiting = BytesWaiting(ctx);
+  if (waiting == 0) return;
+  Receive(ctx, waiting);
+  if (ctx.errors.code != kNoError) app::ErrorReport(ctx.errors, ctx.console);
+}
+
+void SwitchLineRate(app::RunContext& ctx, ControlState& snapshot, std::uint8_t divisor) {
+  if (divisor == 0) return;  // no rate to switch to; the line stays as it is
+  ctx.priority.RaiseRealtime();
+  snapshot.line_rate = 460800u / divisor;
+  ctx.port.SetControlState(snapshot);
+  ctx.priority.Normal();
+}
+
+void CloseAllPorts(app::RunContext& ctx) {
+  ctx.port.Close();
+}
+
+std::size_t BytesWaiting(app::RunContext& ctx) {
+  const WaitingCount waiting = ctx.port.BytesWaiting();
+  ctx.errors.Latch(waiting.error);
+  return waiting.error == kNoError ? waiting.count : 0;
+}
+
+std::vector<std::uint8_t> Receive(app::RunContext& ctx, std::size_t count) {
+  if (!ctx.port.IsOpen()) {
+    ctx.errors.Latch(kErrPortNotOpen);
+    return {};
+  }
+  std::vector<std::uint8_t> bytes(count);
+  bytes.resize(ctx.port.Read(bytes));
+  return bytes;
+}
+
+void Send(app::RunContext& ctx, std::span<const std::uint8_t> bytes) {
+  if (!ctx.port.IsOpen() || ctx.port.Write(bytes) != bytes.size()) {
+    ctx.errors.Latch(kErrSendFailed);
+  }
+}
+
+void SendByte(app::RunContext& ctx, std::uint8_t byte) {
+  Send(ctx, std::span<const std::uint8_t>(&byte, 1));
+}
+
+void Idle(app::RunContext& ctx, int timeout_ms) {
+  int wait = timeout_ms;
+  if (!ctx.console.Present(false) && (wait < 0 || wait > kFrameWaitMs)) wait = kFrameWaitMs;
+  ctx.port.AwaitActivity(ctx.console.KeyWaitHandle(), wait);
+}
+
+}  // namespace tvx::serial

@@ -1,0 +1,43 @@
+#include "serial/posix_errors.h"
+
+#include <cerrno>
+
+namespace tvx::serial {
+namespace {
+
+// Numbers the program shows for file-level failures that have no named constant elsewhere.
+constexpr ErrorNumber kErrTooManyFiles = 67;
+constexpr ErrorNumber kErrDiskFull = 61;
+constexpr ErrorNumber kErrAccessFailed = 75;  // the catch-all of the table
+constexpr ErrorNumber kErrPathNotFound = 76;
+
+struct ErrnoEntry {
+  int errno_value;
+  ErrorNumber number;
+};
+
+// The one table from errno to error number. A device node without hardware behind it (ENXIO,
+// ENODEV, or EIO from opening a ttyS<n> with no UART) is a port that does not exist, like a
+// missing node. "In use" covers the permission errors, a refused exclusive open (EBUSY) and a
+// lock held elsewhere (EWOULDBLOCK from flock).
+constexpr ErrnoEntry kErrnoTable[] = {
+    {ENOENT, kErrNoSuchPort},        {ENXIO, kErrNoSuchPort},     {ENODEV, kErrNoSuchPort},
+    {EIO, kErrNoSuchPort},           {ENOTDIR, kErrPathNotFound}, {ELOOP, kErrPathNotFound},
+    {EACCES, kErrAccessDenied},      {EPERM, kErrAccessDenied},   {EBUSY, kErrAccessDenied},
+    {EWOULDBLOCK, kErrAccessDenied}, {EROFS, kErrAccessDenied},   {ETXTBSY, kErrAccessDenied},
+    {ENOMEM, kErrOutOfMemory},       {ENOBUFS, kErrOutOfMemory},  {EMFILE, kErrTooManyFiles},
+    {ENFILE, kErrTooManyFiles},      {EBADF, kErrInternal},       {ENOSPC, kErrDiskFull},
+    {ENOTTY, kErrAccessFailed},      {EINVAL, kErrAccessFailed},  {ENAMETOOLONG, kErrAccessFailed},
+};
+
+}  // namespace
+
+ErrorNumber ErrorFromErrno(int errno_value) {
+  if (errno_value == 0) return kErrInternal;  // a failure that gave no number
+  for (const ErrnoEntry& entry : kErrnoTable) {
+    if (entry.errno_value == errno_value) return entry.number;
+  }
+  return kErrAccessFailed;
+}
+
+}  // namespace tvx::serial

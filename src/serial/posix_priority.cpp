@@ -1,0 +1,102 @@
+#include "serial/posix_priority.h"
+
+#include <sched.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+
+namespace tvx::serial {
+namespace {
+
+// Below the kernel's threaded interrupt handlers (which run at 50), so the serial driver's own
+// work still preempts us; above every ordinary thread. A raised stretch always ends in a
+// blocking poll, and the kernel's real-time throttling keeps a share of the CPU for the rest of
+// the machine even if it did not.
+constexpr int kRealtimePriority = 10;
+// How far the nice fallback goes at most.
+constexpr int kLowestNice = -10;
+
+#ifdef SCHED_RESET_ON_FORK
+constexpr int kResetOnFork = SCHED_RESET_ON_FORK;  // children never inherit the raised policy
+#else
+constexpr int kResetOnFork = 0;
+#endif
+
+// The highest real-time priority the process may take, 0 when none.
+int AllowedRealtimePriority() {
+  const int top = std::min(kRealtimePriority, sched_get_priority_max(SCHED_FIFO));
+  if (geteuid() == 0) return top;  // root may; the scheduler still refuses without CAP_SYS_NICE
+  rlimit limit{};
+  if (getrlimit(RLIMIT_RTPRIO, &limit) != 0) return 0;
+  if (limit.rlim_cur == RLIM_INFINITY) return top;
+  return std::min<long long>(top, static_cast<long long>(limit.rlim_cur));
+}
+
+// The lowest nice value the process may set, as RLIMIT_NICE allows (20 - limit), or root's -20.
+int LowestPermittedNice() {
+  if (geteuid() == 0) return -20;
+  rlimit limit{};
+  if (getrlimit(RLIMIT_NICE, &limit) != 0) return 20;
+  if (limit.rlim_cur == RLIM_INFINITY) return -20;
+  return 20 - static_cast<int>(std::min<rlim_t>(limit.rlim_cur, 40));
+}
+
+bool ReadNice(int& nice_value) {
+  errno = 0;
+  const int value = getpriority(PRIO_PROCESS, 0);
+  if (value == -1 && errno != 0) return false;
+  nice_value = value;
+  return true;
+}
+
+}  // namespace
+
+void PosixPriority::RaiseRealtime() {
+  if (raised_ != Raised::kNone) return;
+  const int policy = sched_getscheduler(0);
+  sched_param param{};
+  if (policy < 0 || sched_getparam(0, &param) != 0) return;
+  int nice_value = 0;
+  if (!ReadNice(nice_value)) return;
+  saved_policy_ = policy;
+  saved_rt_priority_ = param.sched_priority;
+  saved_nice_ = nice_value;
+
+  const int base_policy = policy & ~kResetOnFork;
+  if (base_policy == SCHED_FIFO || base_policy == SCHED_RR) return;  // started real-time already
+
+  const int rt = AllowedRealtimePriority();
+  if (rt > 0 && rt >= sched_get_priority_min(SCHED_FIFO)) {
+    sched_param raised{};
+    raised.sched_priority = rt;
+    if (sched_setscheduler(0, SCHED_FIFO | kResetOnFork, &raised) == 0) {
+      raised_ = Raised::kRealtime;
+      return;
+    }
+  }
+  const int target = std::max(LowestPermittedNice(), kLowestNice);
+  if (target < nice_value && setpriority(PRIO_PROCESS, 0, target) == 0) {
+    raised_ = Raised::kNice;
+  }
+}
+
+void PosixPriority::Normal() {
+  switch (raised_) {
+    case Raised::kNone:
+      return;
+    case Raised::kRealtime: {
+      sched_param param{};
+      param.sched_priority = saved_rt_priority_;
+      sched_setscheduler(0, saved_policy_, &param);
+      break;
+    }
+    case Raised::kNice:
+      setpriority(PRIO_PROCESS, 0, saved_nice_);
+      break;
+  }
+  raised_ = Raised::kNone;
+}
+
+}  // namespace tvx::serial

@@ -1,0 +1,26 @@
+// Priority on POSIX: raises the calling thread (the jobs' time-critical stretches all run on the
+// main thread) as far as the process is allowed without asking for privileges.
+#pragma once
+
+#include "serial/priority.h"
+
+namespace tvx::serial {
+
+/// RaiseRealtime: SCHED_FIFO at a modest priority when the process may use it (root, or a
+/// non-zero RLIMIT_RTPRIO); else a lower nice value when RLIMIT_NICE permits one; else nothing.
+/// Normal: puts back exactly the policy, real-time priority and nice value found before.
+/// Raising twice without Normal in between keeps the first saved state. Never fails visibly.
+class PosixPriority final : public Priority {
+ public:
+  void RaiseRealtime() override;
+  void Normal() override;
+
+ private:
+  enum class Raised { kNone, kRealtime, kNice };
+  Raised raised_ = Raised::kNone;
+  int saved_policy_ = 0;
+  int saved_rt_priority_ = 0;
+  int saved_nice_ = 0;
+};
+
+}  // namespace tvx::serial

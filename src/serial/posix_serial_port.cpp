@@ -1,0 +1,370 @@
+#include "serial/posix_serial_port.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+#ifdef __linux__
+#include <linux/serial.h>
+#include <sys/sysmacros.h>
+#endif
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <optional>
+#include <string>
+
+#include "serial/port_name.h"
+#include "serial/posix_errors.h"
+#include "serial/posix_termios.h"
+
+namespace tvx::serial {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Millis = std::chrono::milliseconds;
+
+constexpr std::uint32_t kMaxTimeout = 0xFFFFFFFF;
+// How long one wait sleeps at most once the device has hung up: poll would report the hang-up
+// at once every time, so the caller's loop re-checks at this pace instead of spinning.
+constexpr int kHungUpWaitMs = 50;
+constexpr short kHangUpEvents = POLLHUP | POLLERR | POLLNVAL;
+
+// "Com<n>" on this machine: the device named in TORVANDRIX_COM<n>, else /dev/ttyS<n-1>.
+std::string DevicePathFor(int number) {
+  const std::string variable = "TORVANDRIX_COM" + std::to_string(number);
+  const char* configured = std::getenv(variable.c_str());
+  if (configured != nullptr && configured[0] != '\0') return configured;
+  return "/dev/ttyS" + std::to_string(number - 1);
+}
+
+bool IsPseudoTerminal(int fd) {
+#ifdef __linux__
+  struct stat info {};
+  if (fstat(fd, &info) != 0 || !S_ISCHR(info.st_mode)) return false;
+  const unsigned int device_major = major(info.st_rdev);
+  return device_major >= 136 && device_major <= 143;  // pty slaves
+#else
+  const char* name = ttyname(fd);
+  return name != nullptr && std::string_view(name).starts_with("/dev/pts/");
+#endif
+}
+
+// Milliseconds left until `deadline`, 0 when passed; -1 for no deadline.
+int MillisLeft(const std::optional<Clock::time_point>& deadline) {
+  if (!deadline) return -1;
+  const auto left = std::chrono::duration_cast<Millis>(*deadline - Clock::now()).count();
+  if (left <= 0) return 0;
+  return static_cast<int>(std::min<long long>(left, 1 << 30));
+}
+
+// The earlier of two waits, where -1 means none.
+int EarlierWait(int a, int b) {
+  if (a < 0) return b;
+  if (b < 0) return a;
+  return std::min(a, b);
+}
+
+std::optional<Clock::time_point> TotalDeadline(std::uint32_t per_byte, std::uint32_t constant,
+                                               std::size_t count) {
+  if (per_byte == 0 && constant == 0) return std::nullopt;
+  const unsigned long long ms = static_cast<unsigned long long>(per_byte) * count + constant;
+  return Clock::now() + Millis(std::min<unsigned long long>(ms, 1ULL << 40));
+}
+
+struct LineErrorCounts {
+  long long overrun = 0;
+  long long framing = 0;
+  long long overflow = 0;
+  bool operator==(const LineErrorCounts&) const = default;
+};
+
+// The driver's error counters; false where the driver keeps none (pseudo-terminals).
+bool ReadLineErrorCounts(int fd, LineErrorCounts& counts) {
+#if defined(__linux__) && defined(TIOCGICOUNT)
+  serial_icounter_struct icount{};
+  if (ioctl(fd, TIOCGICOUNT, &icount) != 0) return false;
+  counts.overrun = icount.overrun;
+  counts.framing = icount.frame;
+  counts.overflow = icount.buf_overrun;
+  return true;
+#else
+  (void)fd;
+  (void)counts;
+  return false;
+#endif
+}
+
+class PosixSerialPort final : public SerialPort {
+ public:
+  PosixSerialPort() = default;
+  PosixSerialPort(const PosixSerialPort&) = delete;
+  PosixSerialPort& operator=(const PosixSerialPort&) = delete;
+  ~PosixSerialPort() override { Close(); }
+
+  ErrorNumber Open(std::string_view name) override;
+  bool IsOpen() const override { return fd_ >= 0; }
+  ErrorNumber Close() override;
+
+  ErrorNumber Apply(LineSetting setting, std::uint32_t value) override;
+  ErrorNumber GetTimeouts(Timeouts& out) override;
+  ErrorNumber SetTimeouts(const Timeouts& timeouts) override;
+  ErrorNumber GetControlState(ControlState& out) override;
+  ErrorNumber SetControlState(const ControlState& state) override;
+
+  WaitingCount BytesWaiting() override;
+  std::size_t Read(std::span<std::uint8_t> into) override;
+  std::size_t Write(std::span<const std::uint8_t> bytes) override;
+  void AwaitActivity(console::NativeWaitHandle also, int timeout_ms) override;
+
+ private:
+  // Writes `line` now (no drain, no flush) and confirms it by reading it back.
+  ErrorNumber WriteLine(const termios& line);
+  ErrorNumber SetDtr(bool on);
+
+  int fd_ = -1;
+  bool pseudo_terminal_ = false;
+  bool dtr_on_ = true;  // what was asked last; a pseudo-terminal has no line to read it from
+  Timeouts timeouts_{};
+  bool has_error_counts_ = false;
+  LineErrorCounts reported_errors_{};
+};
+
+ErrorNumber PosixSerialPort::Open(std::string_view name) {
+  if (fd_ >= 0) return kErrPortAlreadyOpen;
+  const int number = ComPortNumber(name);
+  if (number == 0) return kErrBadPortName;
+  const std::string path = DevicePathFor(number);
+
+  // O_NONBLOCK keeps the open from waiting for a carrier; reads and writes wait in poll.
+  int fd = -1;
+  do {
+    fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return ErrorFromErrno(errno);
+
+  const auto fail = [fd](int error) {
+    ioctl(fd, TIOCNXCL);
+    ::close(fd);
+    return ErrorFromErrno(error);
+  };
+  // TIOCEXCL does not stop root, the lock does; a file system without locks leaves TIOCEXCL.
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0 && (errno == EWOULDBLOCK || errno == EAGAIN)) {
+    ::close(fd);
+    return kErrAccessDenied;
+  }
+  ioctl(fd, TIOCEXCL);
+
+  termios line{};
+  if (tcgetattr(fd, &line) != 0) return fail(errno);
+  MakeRawLine(line);
+  if (tcsetattr(fd, TCSANOW, &line) != 0) return fail(errno);
+
+  fd_ = fd;
+  pseudo_terminal_ = IsPseudoTerminal(fd);
+  dtr_on_ = true;
+  timeouts_ = Timeouts{};
+  has_error_counts_ = ReadLineErrorCounts(fd, reported_errors_);
+  return kNoError;
+}
+
+ErrorNumber PosixSerialPort::Close() {
+  if (fd_ < 0) return kNoError;
+  // A pseudo-terminal keeps TIOCEXCL while any other descriptor of it is open.
+  ioctl(fd_, TIOCNXCL);
+  flock(fd_, LOCK_UN);
+  ::close(fd_);  // the descriptor is gone even when close reports an error
+  fd_ = -1;
+  return kNoError;
+}
+
+ErrorNumber PosixSerialPort::WriteLine(const termios& line) {
+  if (tcsetattr(fd_, TCSANOW, &line) != 0) return kErrDeviceControl;
+  termios now{};
+  if (tcgetattr(fd_, &now) != 0 || !SameLine(now, line)) return kErrDeviceControl;
+  return kNoError;
+}
+
+ErrorNumber PosixSerialPort::SetDtr(bool on) {
+  int bits = TIOCM_DTR;
+  if (ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &bits) != 0) {
+    // A pseudo-terminal has no modem lines: the request is accepted without effect.
+    if (!(pseudo_terminal_ && (errno == ENOTTY || errno == EINVAL))) return kErrDeviceControl;
+  }
+  dtr_on_ = on;
+  return kNoError;
+}
+
+ErrorNumber PosixSerialPort::Apply(LineSetting setting, std::uint32_t value) {
+  if (fd_ < 0) return kErrPortNotOpen;
+  if (setting == LineSetting::kDtrLine) return SetDtr(value != 0);
+  termios line{};
+  if (tcgetattr(fd_, &line) != 0) return kErrDeviceControl;
+  if (!ApplyToLine(line, setting, value)) return kErrDeviceControl;
+  return WriteLine(line);
+}
+
+ErrorNumber PosixSerialPort::GetTimeouts(Timeouts& out) {
+  if (fd_ < 0) return kErrPortNotOpen;
+  out = timeouts_;
+  return kNoError;
+}
+
+ErrorNumber PosixSerialPort::SetTimeouts(const Timeouts& timeouts) {
+  if (fd_ < 0) return kErrPortNotOpen;
+  timeouts_ = timeouts;
+  return kNoError;
+}
+
+ErrorNumber PosixSerialPort::GetControlState(ControlState& out) {
+  if (fd_ < 0) return kErrPortNotOpen;
+  termios line{};
+  if (tcgetattr(fd_, &line) != 0) return kErrDeviceControl;
+  ReadControlState(line, out);
+  int bits = 0;
+  out.dtr_on = ioctl(fd_, TIOCMGET, &bits) == 0 ? (bits & TIOCM_DTR) != 0 : dtr_on_;
+  return kNoError;
+}
+
+ErrorNumber PosixSerialPort::SetControlState(const ControlState& state) {
+  if (fd_ < 0) return kErrPortNotOpen;
+  termios line{};
+  if (tcgetattr(fd_, &line) != 0) return kErrDeviceControl;
+  if (!WriteControlState(line, state)) return kErrDeviceControl;
+  const ErrorNumber line_result = WriteLine(line);
+  const ErrorNumber dtr_result = SetDtr(state.dtr_on);
+  return line_result != kNoError ? line_result : dtr_result;
+}
+
+WaitingCount PosixSerialPort::BytesWaiting() {
+  if (fd_ < 0) return {0, kErrPortNotOpen};
+  bool line_error = false;
+
+  pollfd probe{fd_, 0, 0};
+  if (poll(&probe, 1, 0) > 0 && (probe.revents & kHangUpEvents) != 0) line_error = true;
+
+  if (has_error_counts_) {
+    LineErrorCounts counts;
+    if (ReadLineErrorCounts(fd_, counts)) {
+      // Each new overrun, framing error or overflow is reported once, as the driver counts it.
+      if (!(counts == reported_errors_)) line_error = true;
+      reported_errors_ = counts;
+    } else if (errno == EIO) {
+      line_error = true;
+    }
+  }
+
+  int waiting = 0;
+  if (ioctl(fd_, FIONREAD, &waiting) != 0) line_error = true;
+  if (line_error) return {0, kErrLineError};
+  return {static_cast<std::size_t>(std::max(waiting, 0)), kNoError};
+}
+
+std::size_t PosixSerialPort::Read(std::span<std::uint8_t> into) {
+  if (fd_ < 0 || into.empty()) return 0;
+  const Timeouts t = timeouts_;
+  // Interval "infinite" with no totals: return at once with what is there. Interval and per-byte
+  // "infinite" with a constant: wait up to the constant for the first byte, then return.
+  const bool at_once =
+      t.read_interval == kMaxTimeout && t.read_total_per_byte == 0 && t.read_total_constant == 0;
+  const bool first_byte = t.read_interval == kMaxTimeout && t.read_total_per_byte == kMaxTimeout &&
+                          t.read_total_constant != 0 && t.read_total_constant != kMaxTimeout;
+  std::optional<Clock::time_point> deadline;
+  if (first_byte) {
+    deadline = Clock::now() + Millis(t.read_total_constant);
+  } else if (!at_once) {
+    deadline = TotalDeadline(t.read_total_per_byte, t.read_total_constant, into.size());
+  }
+  const bool interval_timed = !at_once && !first_byte && t.read_interval != 0;
+  std::optional<Clock::time_point> interval_deadline;
+
+  std::size_t got = 0;
+  while (got < into.size()) {
+    const ssize_t n = ::read(fd_, into.data() + got, into.size() - got);
+    if (n > 0) {
+      got += static_cast<std::size_t>(n);
+      if (first_byte) break;
+      if (interval_timed) interval_deadline = Clock::now() + Millis(t.read_interval);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) break;  // hung up or failed
+    if (at_once) break;
+
+    const int wait = EarlierWait(MillisLeft(deadline), MillisLeft(interval_deadline));
+    if (wait == 0) break;
+    pollfd p{fd_, POLLIN, 0};
+    const int ready = poll(&p, 1, wait);
+    if (ready < 0 && errno != EINTR) break;
+    if (ready > 0 && (p.revents & POLLIN) == 0 && (p.revents & kHangUpEvents) != 0) break;
+  }
+  return got;
+}
+
+std::size_t PosixSerialPort::Write(std::span<const std::uint8_t> bytes) {
+  if (fd_ < 0) return 0;
+  const std::optional<Clock::time_point> deadline =
+      TotalDeadline(timeouts_.write_total_per_byte, timeouts_.write_total_constant, bytes.size());
+  std::size_t sent = 0;
+  while (sent < bytes.size()) {
+    const ssize_t n = ::write(fd_, bytes.data() + sent, bytes.size() - sent);
+    if (n > 0) {
+      sent += static_cast<std::size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) break;
+
+    const int wait = MillisLeft(deadline);
+    if (wait == 0) break;
+    pollfd p{fd_, POLLOUT, 0};
+    const int ready = poll(&p, 1, wait);
+    if (ready < 0 && errno != EINTR) break;
+    if (ready > 0 && (p.revents & POLLOUT) == 0 && (p.revents & kHangUpEvents) != 0) break;
+  }
+  return sent;
+}
+
+void PosixSerialPort::AwaitActivity(console::NativeWaitHandle also, int timeout_ms) {
+  pollfd fds[2];
+  nfds_t count = 0;
+  if (fd_ >= 0) fds[count++] = pollfd{fd_, POLLIN, 0};
+  if (also != console::kNoWaitHandle) fds[count++] = pollfd{static_cast<int>(also), POLLIN, 0};
+
+  std::optional<Clock::time_point> deadline;
+  if (timeout_ms >= 0) deadline = Clock::now() + Millis(timeout_ms);
+  for (;;) {
+    const int ready = poll(fds, count, MillisLeft(deadline));
+    if (ready < 0) {
+      if (errno == EINTR && MillisLeft(deadline) != 0) continue;
+      return;
+    }
+    if (ready == 0) return;
+    bool readable = false;
+    for (nfds_t i = 0; i < count; ++i) {
+      if ((fds[i].revents & POLLIN) != 0) {
+        readable = true;
+      } else if ((fds[i].revents & kHangUpEvents) != 0) {
+        fds[i].fd = -1;  // poll skips negative descriptors
+      }
+    }
+    if (readable) return;
+    // A hung-up descriptor would report itself at once on every call: watch the others for a
+    // short while so the caller's loop re-checks at a calm pace instead of spinning.
+    const auto cap = Clock::now() + Millis(kHungUpWaitMs);
+    if (!deadline || cap < *deadline) deadline = cap;
+  }
+}
+
+}  // namespace
+
+std::unique_ptr<SerialPort> MakePosixSerialPort() {
+  return std::make_unique<PosixSerialPort>();
+}
+
+}  // namespace tvx::serial
