@@ -1,0 +1,86 @@
+// Runs the image generator the way the build does, on supplied image files.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "image/firmware_image.h"
+#include "stored_image_builder.h"
+
+namespace {
+
+using tvx::testing::StoredImageBuilder;
+
+std::string TempPath(const std::string& name) {
+  return ::testing::TempDir() + "tvx_" + name;
+}
+
+void WriteBytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
+}
+
+std::string ReadText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Runs the generator with `arguments`; returns its exit status and leaves stderr in `errors`.
+int RunGenerator(const std::string& arguments, std::string& errors) {
+  const std::string error_file = TempPath("image_gen_errors.txt");
+  const std::string command =
+      std::string("\"") + TVX_IMAGE_GEN + "\" " + arguments + " 2> \"" + error_file + "\"";
+  const int status = std::system(command.c_str());
+  errors = ReadText(error_file);
+  return status;
+}
+
+TEST(ImageGen, RefusesABadSuppliedImageAndNamesTheRecord) {
+  StoredImageBuilder image;
+  image.Record(20, 15, 0x8000).Record(20, 13, 0x8010).RunToTop(0xFF00);
+  const std::string input = TempPath("bad_image.bin");
+  const std::string output = TempPath("bad_image_table.cpp");
+  WriteBytes(input, image.Bytes());
+  std::remove(output.c_str());
+
+  std::string errors;
+  EXPECT_NE(RunGenerator("--input \"" + input + "\" --output \"" + output + "\"", errors), 0);
+  EXPECT_NE(errors.find("record 1: type 13 is neither 14 nor 15"), std::string::npos) << errors;
+  EXPECT_FALSE(std::ifstream(output).good()) << "no table may be written for a bad image";
+}
+
+TEST(ImageGen, BuildsTheSameTableFromTheStoredFormOfTheLinkedImage) {
+  const auto linked = tvx::image::FirmwareImage();
+  const std::string input = TempPath("linked_image.bin");
+  const std::string output = TempPath("linked_image_table.cpp");
+  const std::string stored_again = TempPath("linked_image_again.bin");
+  WriteBytes(input, {linked.begin(), linked.end()});
+
+  std::string errors;
+  ASSERT_EQ(RunGenerator("--input \"" + input + "\" --output \"" + output + "\" --write-stored \"" +
+                             stored_again + "\"",
+                         errors),
+            0)
+      << errors;
+  EXPECT_EQ(errors.find("differ"), std::string::npos) << "release headers expected: " << errors;
+  EXPECT_EQ(ReadText(stored_again), ReadText(input));
+  EXPECT_NE(ReadText(output).find("kStoredImage[]"), std::string::npos);
+}
+
+TEST(ImageGen, SyntheticImageMatchesTheLinkedOne) {
+#ifndef TVX_SYNTHETIC_IMAGE
+  GTEST_SKIP() << "a supplied image is built in";
+#else
+  const auto linked = tvx::image::FirmwareImage();
+  const std::string stored = TempPath("synthetic_image.bin");
+  std::string errors;
+  ASSERT_EQ(RunGenerator("--write-stored \"" + stored + "\"", errors), 0) << errors;
+  EXPECT_EQ(ReadText(stored), std::string(linked.begin(), linked.end()));
+#endif
+}
+
+}  // namespace
