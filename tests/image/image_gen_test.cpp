@@ -1,6 +1,7 @@
 // Runs the image generator the way the build does, on supplied image files.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -51,24 +52,6 @@ TEST(ImageGen, RefusesABadSuppliedImageAndNamesTheRecord) {
   EXPECT_NE(RunGenerator("--input \"" + input + "\" --output \"" + output + "\"", errors), 0);
   EXPECT_NE(errors.find("record 1: type 13 is neither 14 nor 15"), std::string::npos) << errors;
   EXPECT_FALSE(std::ifstream(output).good()) << "no table may be written for a bad image";
-}
-
-TEST(ImageGen, BuildsTheSameTableFromTheStoredFormOfTheLinkedImage) {
-  const auto linked = tvx::image::FirmwareImage();
-  const std::string input = TempPath("linked_image.bin");
-  const std::string output = TempPath("linked_image_table.cpp");
-  const std::string stored_again = TempPath("linked_image_again.bin");
-  WriteBytes(input, {linked.begin(), linked.end()});
-
-  std::string errors;
-  ASSERT_EQ(RunGenerator("--input \"" + input + "\" --output \"" + output + "\" --write-stored \"" +
-                             stored_again + "\"",
-                         errors),
-            0)
-      << errors;
-  EXPECT_EQ(errors.find("differ"), std::string::npos) << "release headers expected: " << errors;
-  EXPECT_EQ(ReadText(stored_again), ReadText(input));
-  EXPECT_NE(ReadText(output).find("kStoredImage[]"), std::string::npos);
 }
 
 TEST(ImageGen, SyntheticImageMatchesTheLinkedOne) {
