@@ -1,0 +1,31 @@
+// The one factory that picks the backends of this platform.
+#include "app/platform.h"
+
+#ifdef _WIN32
+#error "The Windows console and serial backends are not part of this build yet."
+#else
+#include "console/posix_console.h"
+#include "serial/posix_priority.h"
+#include "serial/posix_serial_port.h"
+#endif
+
+namespace tvx::app {
+
+Platform MakePlatform(std::string& error, bool& error_is_usage) {
+  Platform platform;
+  error_is_usage = false;
+#ifndef _WIN32
+  if (!console::posix::StdioIsTerminal()) {
+    error = "standard input and output must be a terminal (run it in a terminal window)";
+    error_is_usage = true;
+    return platform;
+  }
+  platform.console = console::posix::OpenTerminalConsole(error);
+  if (!platform.console) return platform;
+  platform.port = serial::MakePosixSerialPort();
+  platform.priority = std::make_unique<serial::PosixPriority>();
+#endif
+  return platform;
+}
+
+}  // namespace tvx::app
