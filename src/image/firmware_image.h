@@ -44,8 +44,9 @@ std::span<const std::uint8_t> FirmwareImage();
 std::int32_t StoredRecordCount(std::span<const std::uint8_t> image);
 
 /// Copies record `index` of `image` into buffer bytes 0..19 in fetched order; bytes 20..80 are
-/// left untouched. `index` must be in 0 .. StoredRecordCount(image) - 1 (checked by assert only:
-/// the walks never produce another index and operator-given indices are held in range).
+/// left untouched. `index` must be in 0 .. StoredRecordCount(image) - 1 (asserted: the walks
+/// never produce another index and operator-given indices are held in range); an index outside
+/// leaves the buffer unchanged rather than reading past the image.
 void FetchRecord(std::span<const std::uint8_t> image, std::int32_t index, RecordBuffer& buffer);
 
 /// FetchRecord on the built-in image.
@@ -74,7 +75,9 @@ enum class WalkMode {
 ///   }
 ///   // walk.Ended() is true here unless the caller left early
 ///
-/// The caller may stop at any point. NextRecord fetches into the caller's RecordBuffer.
+/// The caller may stop at any point; words it leaves untaken still advance the address. A
+/// length byte above 20 counts as 20, so a walk never reads past the record's data field.
+/// NextRecord fetches into the caller's RecordBuffer.
 class ImageWalk {
  public:
   ImageWalk(std::span<const std::uint8_t> image, RecordBuffer& buffer,

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -15,8 +16,10 @@ namespace {
 
 using tvx::testing::StoredImageBuilder;
 
+// A file name of its own for every test run, as other builds may run these tests at once.
 std::string TempPath(const std::string& name) {
-  return ::testing::TempDir() + "tvx_" + name;
+  static const std::string run = std::to_string(std::random_device{}());
+  return ::testing::TempDir() + "tvx_image_" + run + "_" + name;
 }
 
 void WriteBytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {
@@ -37,6 +40,7 @@ int RunGenerator(const std::string& arguments, std::string& errors) {
       std::string("\"") + TVX_IMAGE_GEN + "\" " + arguments + " 2> \"" + error_file + "\"";
   const int status = std::system(command.c_str());
   errors = ReadText(error_file);
+  std::remove(error_file.c_str());
   return status;
 }
 
@@ -52,6 +56,7 @@ TEST(ImageGen, RefusesABadSuppliedImageAndNamesTheRecord) {
   EXPECT_NE(RunGenerator("--input \"" + input + "\" --output \"" + output + "\"", errors), 0);
   EXPECT_NE(errors.find("record 1: type 13 is neither 14 nor 15"), std::string::npos) << errors;
   EXPECT_FALSE(std::ifstream(output).good()) << "no table may be written for a bad image";
+  std::remove(input.c_str());
 }
 
 TEST(ImageGen, SyntheticImageMatchesTheLinkedOne) {
@@ -63,6 +68,7 @@ TEST(ImageGen, SyntheticImageMatchesTheLinkedOne) {
   std::string errors;
   ASSERT_EQ(RunGenerator("--write-stored \"" + stored + "\"", errors), 0) << errors;
   EXPECT_EQ(ReadText(stored), std::string(linked.begin(), linked.end()));
+  std::remove(stored.c_str());
 #endif
 }
 
