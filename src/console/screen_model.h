@@ -34,9 +34,11 @@ enum Colour : std::uint8_t {
 };
 
 /// Attribute byte: foreground in bits 0..3, background in bits 4..7.
+// clang-format off
 constexpr std::uint8_t MakeAttr(int fg, int bg) { return static_cast<std::uint8_t>((bg << 4) | fg); }
 constexpr int ForegroundOf(std::uint8_t attr) { return attr & 0x0F; }
 constexpr int BackgroundOf(std::uint8_t attr) { return attr >> 4; }
+// clang-format on
 
 struct Cell {
   std::uint8_t ch = ' ';
@@ -72,6 +74,9 @@ class ScreenModel {
   int CursorRow() const { return row_; }
   int CursorColumn() const { return column_; }
   std::uint8_t CurrentAttr() const { return attr_; }
+  /// True after the last cell of row 51 was written and before the deferred scroll happened;
+  /// the cursor then still reports row 51, column 80.
+  bool ScrollPending() const { return pending_scroll_; }
 
   const Cell& At(int row, int column) const { return cells_[Index(row, column)]; }
   /// The 80 characters of a row (for tests and diagnostics).

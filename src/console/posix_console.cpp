@@ -1,0 +1,569 @@
+#include "console/posix_console.h"
+
+#include <fcntl.h>
+#include <langinfo.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <clocale>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+#include <map>
+#include <optional>
+
+#include <curses.h>
+
+#include "console/cp437.h"
+#include "console/key_decoder.h"
+
+namespace tvx::console::posix {
+namespace {
+
+// How long the bytes of an escape sequence may lag behind its Esc. ncurses waits this long
+// before it hands over an Esc it cannot match, and the key decoder as long again before it
+// takes a lone Esc as the Esc key: a lone Esc is seen within about 50 ms.
+constexpr int kEscapeDelayMs = 25;
+// Shortest time between two draws that were not forced (about 30 per second).
+constexpr auto kFrameInterval = std::chrono::milliseconds(33);
+
+// ---------------------------------------------------------------------------------------------
+// Restoring the terminal from a signal handler: everything the handler touches is prepared
+// before it is armed, and it uses only write(), tcsetattr() and _exit().
+
+struct RestoreState {
+  termios saved{};
+  std::array<char, 512> sequence{};  // leaves the alternate screen, shows the cursor, resets
+  std::size_t sequence_length = 0;
+  volatile sig_atomic_t armed = 0;
+  int wake_read = -1;
+  int wake_write = -1;
+};
+RestoreState g_restore;
+volatile sig_atomic_t g_resized = 0;
+std::atomic<bool> g_console_open{false};
+
+constexpr std::array<int, 4> kTerminatingSignals = {SIGTERM, SIGHUP, SIGINT, SIGQUIT};
+#if defined(__SANITIZE_ADDRESS__)
+// The address sanitizer reports through its own handlers of the fault signals.
+constexpr std::array<int, 1> kFatalSignals = {SIGABRT};
+#else
+constexpr std::array<int, 5> kFatalSignals = {SIGABRT, SIGSEGV, SIGBUS, SIGFPE, SIGILL};
+#endif
+
+void RestoreTerminalFromSignal() {
+  if (!g_restore.armed) return;
+  g_restore.armed = 0;
+  const char* p = g_restore.sequence.data();
+  std::size_t left = g_restore.sequence_length;
+  while (left > 0) {
+    const ssize_t n = write(STDOUT_FILENO, p, left);
+    if (n <= 0) break;
+    p += n;
+    left -= static_cast<std::size_t>(n);
+  }
+  tcsetattr(STDIN_FILENO, TCSANOW, &g_restore.saved);
+}
+
+void OnTerminatingSignal(int signal_number) {
+  RestoreTerminalFromSignal();
+  _exit(128 + signal_number);
+}
+
+void OnFatalSignal(int signal_number) {
+  RestoreTerminalFromSignal();
+  struct sigaction action {};
+  action.sa_handler = SIG_DFL;
+  sigemptyset(&action.sa_mask);
+  sigaction(signal_number, &action, nullptr);
+  raise(signal_number);
+}
+
+void OnWindowChange(int) {
+  const int saved_errno = errno;
+  g_resized = 1;
+  if (g_restore.wake_write >= 0) {
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t n = write(g_restore.wake_write, &byte, 1);
+  }
+  errno = saved_errno;
+}
+
+void AppendCapability(std::string& out, const char* name) {
+  char* value = tigetstr(const_cast<char*>(name));
+  if (value != nullptr && value != reinterpret_cast<char*>(-1)) out += value;
+}
+
+std::int64_t NowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+bool LocaleIsUnnamed() {
+  const char* name = std::setlocale(LC_CTYPE, nullptr);
+  return name == nullptr || std::strcmp(name, "C") == 0 || std::strcmp(name, "POSIX") == 0;
+}
+
+bool CodesetIsUtf8() {
+  const char* codeset = nl_langinfo(CODESET);
+  return codeset != nullptr &&
+         (std::strcmp(codeset, "UTF-8") == 0 || std::strcmp(codeset, "utf8") == 0);
+}
+
+// The user's locale; where none is chosen (or the chosen one is not installed) C.UTF-8 if the
+// system has it. Numbers are always read and written the C way.
+void ChooseLocale() {
+  std::setlocale(LC_ALL, "");
+  if (!CodesetIsUtf8() && LocaleIsUnnamed()) {
+    if (std::setlocale(LC_CTYPE, "C.UTF-8") == nullptr) std::setlocale(LC_CTYPE, "C.utf8");
+  }
+  std::setlocale(LC_NUMERIC, "C");
+}
+
+// Console colour (blue is bit 0, red bit 2) to the terminal's colour number (red is bit 0).
+int TerminalColour(int console_colour) {
+  const int base = ((console_colour & 1) << 2) | (console_colour & 2) | ((console_colour & 4) >> 2);
+  return base + (console_colour & 8);
+}
+
+std::optional<NamedKey> NamedKeyOf(wint_t code) {
+  if (code >= static_cast<wint_t>(KEY_F(1)) && code <= static_cast<wint_t>(KEY_F(36))) {
+    return static_cast<NamedKey>(static_cast<int>(NamedKey::kF1) + (code - KEY_F(1)));
+  }
+  switch (code) {
+    case KEY_UP:
+      return NamedKey::kUp;
+    case KEY_DOWN:
+      return NamedKey::kDown;
+    case KEY_LEFT:
+      return NamedKey::kLeft;
+    case KEY_RIGHT:
+      return NamedKey::kRight;
+    case KEY_HOME:
+    case KEY_A1:
+      return NamedKey::kHome;
+    case KEY_END:
+    case KEY_C1:
+      return NamedKey::kEnd;
+    case KEY_PPAGE:
+    case KEY_A3:
+      return NamedKey::kPageUp;
+    case KEY_NPAGE:
+    case KEY_C3:
+      return NamedKey::kPageDown;
+    case KEY_IC:
+      return NamedKey::kInsert;
+    case KEY_DC:
+      return NamedKey::kDelete;
+    case KEY_BTAB:
+      return NamedKey::kBackTab;
+    case KEY_BACKSPACE:
+      return NamedKey::kBackspace;
+    case KEY_ENTER:
+      return NamedKey::kEnter;
+    default:
+      return std::nullopt;
+  }
+}
+
+}  // namespace
+
+bool StdioIsTerminal() {
+  return isatty(STDIN_FILENO) == 1 && isatty(STDOUT_FILENO) == 1;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+struct TerminalConsole::Impl {
+  explicit Impl(const ScreenModel& m) : model(m) {}
+
+  bool Start(std::string& error);
+  void Stop();
+
+  void Pump();
+  void HandleResize();
+  bool Present(bool force);
+  void Draw();
+  void DrawNotice();
+  void PutCell(int row, int column, const Cell& cell);
+  short PairFor(int fg, int bg);
+  void InstallSignalHandlers();
+  void RestoreSignalHandlers();
+
+  const ScreenModel& model;
+  SCREEN* screen = nullptr;
+  KeyDecoder decoder{kEscapeDelayMs};
+  std::array<wchar_t, 256> glyphs{};
+
+  // What the terminal shows now.
+  std::array<Cell, kColumns * kRows> drawn{};
+  bool drawn_valid = false;
+  std::uint64_t drawn_generation = 0;
+  int drawn_row = 0;
+  int drawn_column = 0;
+  std::chrono::steady_clock::time_point last_draw{};
+
+  bool too_small = false;
+  bool notice_shown = false;
+  int colours = 0;  // 0: none, 8: eight colours (bright ones bold), 16: sixteen or more
+  std::map<int, short> pairs;
+  int next_pair = 1;
+  bool pairs_renumbered = false;
+
+  std::map<int, struct sigaction> previous_actions;
+};
+
+bool TerminalConsole::Impl::Start(std::string& error) {
+  ChooseLocale();
+  if (tcgetattr(STDIN_FILENO, &g_restore.saved) != 0) {
+    error = "cannot read the terminal settings: " + std::string(std::strerror(errno));
+    return false;
+  }
+  int wake[2];
+  if (pipe(wake) != 0) {
+    error = "cannot create a pipe: " + std::string(std::strerror(errno));
+    return false;
+  }
+  for (int fd : wake) {
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+    fcntl(fd, F_SETFD, FD_CLOEXEC);
+  }
+  g_restore.wake_read = wake[0];
+  g_restore.wake_write = wake[1];
+  // Installed before ncurses starts, so that it leaves these signals to us.
+  InstallSignalHandlers();
+
+  screen = newterm(nullptr, stdout, stdin);
+  if (screen == nullptr) {
+    const char* term = std::getenv("TERM");
+    error = "cannot use this terminal (TERM=" + std::string(term ? term : "") + ")";
+    RestoreSignalHandlers();
+    return false;
+  }
+  set_term(screen);
+
+  std::string restore = "\x18";  // cancels an escape sequence cut off by the signal
+  AppendCapability(restore, "sgr0");
+  AppendCapability(restore, "op");
+  AppendCapability(restore, "rmkx");
+  AppendCapability(restore, "cnorm");
+  AppendCapability(restore, "rmcup");
+  g_restore.sequence_length = std::min(restore.size(), g_restore.sequence.size());
+  std::memcpy(g_restore.sequence.data(), restore.data(), g_restore.sequence_length);
+  g_restore.armed = 1;
+
+  raw();  // Ctrl-C is a key
+  noecho();
+  nonl();  // Enter arrives as 13
+  keypad(stdscr, TRUE);
+  nodelay(stdscr, TRUE);
+  intrflush(stdscr, FALSE);
+  leaveok(stdscr, FALSE);
+  set_escdelay(kEscapeDelayMs);
+  curs_set(1);
+
+  if (has_colors() && start_color() == OK) colours = COLORS >= 16 ? 16 : 8;
+
+  // A glyph is used where the locale can write it in one column; else its ASCII stand-in.
+  for (int b = 0; b < 256; ++b) {
+    const auto glyph = static_cast<wchar_t>(Cp437Glyph(static_cast<std::uint8_t>(b)));
+    char buffer[MB_LEN_MAX];
+    std::mbstate_t state{};
+    const bool writable = std::wcrtomb(buffer, glyph, &state) != static_cast<std::size_t>(-1);
+    glyphs[b] = (writable && wcwidth(glyph) == 1)
+                    ? glyph
+                    : static_cast<wchar_t>(Cp437StandIn(static_cast<std::uint8_t>(b)));
+  }
+
+  const short normal = PairFor(kBrightWhite, kBlack);
+  bkgdset(COLOR_PAIR(normal) | ' ');
+
+  // Ask an xterm-like terminal to grow to 80 x 51 (never to shrink); others ignore it.
+  int lines = 0;
+  int columns = 0;
+  getmaxyx(stdscr, lines, columns);
+  if (lines < kRows || columns < kColumns) {
+    std::fflush(stdout);
+    char request[32];
+    const int n = std::snprintf(request, sizeof request, "\x1b[8;%d;%dt", std::max(lines, kRows),
+                                std::max(columns, kColumns));
+    [[maybe_unused]] const ssize_t written =
+        write(STDOUT_FILENO, request, static_cast<std::size_t>(n));
+  }
+  too_small = lines < kRows || columns < kColumns;
+  erase();
+  return true;
+}
+
+void TerminalConsole::Impl::Stop() {
+  g_restore.armed = 0;
+  if (screen != nullptr) {
+    endwin();
+    delscreen(screen);
+    screen = nullptr;
+  }
+  tcsetattr(STDIN_FILENO, TCSADRAIN, &g_restore.saved);
+  RestoreSignalHandlers();
+  close(g_restore.wake_read);
+  close(g_restore.wake_write);
+  g_restore.wake_read = g_restore.wake_write = -1;
+}
+
+void TerminalConsole::Impl::InstallSignalHandlers() {
+  auto install = [this](int signal_number, void (*handler)(int), int flags) {
+    struct sigaction action {};
+    action.sa_handler = handler;
+    action.sa_flags = flags;
+    sigfillset(&action.sa_mask);
+    struct sigaction previous {};
+    if (sigaction(signal_number, &action, &previous) == 0)
+      previous_actions[signal_number] = previous;
+  };
+  for (int s : kTerminatingSignals) install(s, OnTerminatingSignal, 0);
+  for (int s : kFatalSignals) install(s, OnFatalSignal, SA_RESETHAND | SA_NODEFER);
+  install(SIGWINCH, OnWindowChange, SA_RESTART);
+}
+
+void TerminalConsole::Impl::RestoreSignalHandlers() {
+  for (const auto& [signal_number, action] : previous_actions) {
+    sigaction(signal_number, &action, nullptr);
+  }
+  previous_actions.clear();
+}
+
+short TerminalConsole::Impl::PairFor(int fg, int bg) {
+  if (colours == 0) return 0;
+  int fg_colour = TerminalColour(fg);
+  int bg_colour = TerminalColour(bg);
+  if (colours == 8) {
+    fg_colour &= 7;  // the bright half is shown bold
+    bg_colour &= 7;
+  }
+  const int key = fg_colour * 256 + bg_colour;
+  const auto found = pairs.find(key);
+  if (found != pairs.end()) return found->second;
+  if (next_pair >= COLOR_PAIRS || next_pair > 32767) {
+    // Out of pairs: start over and draw everything again with the new numbering.
+    pairs.clear();
+    next_pair = 1;
+    pairs_renumbered = true;
+  }
+  const auto pair = static_cast<short>(next_pair++);
+  init_pair(pair, static_cast<short>(fg_colour), static_cast<short>(bg_colour));
+  pairs[key] = pair;
+  return pair;
+}
+
+void TerminalConsole::Impl::PutCell(int row, int column, const Cell& cell) {
+  const int fg = ForegroundOf(cell.attr);
+  const int bg = BackgroundOf(cell.attr);
+  attr_t attributes = A_NORMAL;
+  if (colours == 0) {
+    if (bg != kBlack) attributes |= A_REVERSE;
+    if (fg >= 8) attributes |= A_BOLD;
+  } else if (colours == 8 && fg >= 8) {
+    attributes |= A_BOLD;
+  }
+  const short pair = PairFor(fg, bg);
+  const wchar_t text[2] = {glyphs[cell.ch], L'\0'};
+  cchar_t cc;
+  setcchar(&cc, text, attributes, pair, nullptr);
+  mvadd_wch(row - 1, column - 1, &cc);
+}
+
+void TerminalConsole::Impl::Draw() {
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    pairs_renumbered = false;
+    const bool full = !drawn_valid;
+    for (int row = 1; row <= kRows; ++row) {
+      for (int column = 1; column <= kColumns; ++column) {
+        const Cell& cell = model.At(row, column);
+        Cell& shown = drawn[(row - 1) * kColumns + (column - 1)];
+        if (!full && shown == cell) continue;
+        PutCell(row, column, cell);
+        shown = cell;
+      }
+    }
+    drawn_valid = true;
+    // Cells drawn before PairFor() ran out of pairs and renumbered them need drawing again.
+    if (!pairs_renumbered) break;
+    drawn_valid = false;
+  }
+  move(model.CursorRow() - 1, model.CursorColumn() - 1);
+  refresh();
+  drawn_generation = model.Generation();
+  drawn_row = model.CursorRow();
+  drawn_column = model.CursorColumn();
+  last_draw = std::chrono::steady_clock::now();
+}
+
+void TerminalConsole::Impl::DrawNotice() {
+  erase();
+  int lines = 0;
+  int columns = 0;
+  getmaxyx(stdscr, lines, columns);
+  char size_text[64];
+  std::snprintf(size_text, sizeof size_text, "(now %d x %d)", columns, lines);
+  const char* texts[] = {"Please enlarge this window", "to at least 80 x 51 characters.",
+                         size_text};
+  const short pair = PairFor(kYellow, kBlue);
+  attr_set(colours == 8 ? A_BOLD : A_NORMAL, pair, nullptr);
+  for (int i = 0; i < 3 && i < lines; ++i) {
+    mvaddnstr(i, 0, texts[i], columns);
+  }
+  attr_set(A_NORMAL, PairFor(kBrightWhite, kBlack), nullptr);
+  move(0, 0);
+  refresh();
+  notice_shown = true;
+  drawn_valid = false;
+}
+
+void TerminalConsole::Impl::HandleResize() {
+  g_resized = 0;
+  char drain[64];
+  while (read(g_restore.wake_read, drain, sizeof drain) > 0) {
+  }
+  winsize size{};
+  if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_row > 0 && size.ws_col > 0) {
+    resize_term(size.ws_row, size.ws_col);
+  }
+  int lines = 0;
+  int columns = 0;
+  getmaxyx(stdscr, lines, columns);
+  too_small = lines < kRows || columns < kColumns;
+  notice_shown = false;
+  drawn_valid = false;
+  erase();
+  clearok(curscr, TRUE);
+  Present(true);
+}
+
+bool TerminalConsole::Impl::Present(bool force) {
+  if (g_resized) HandleResize();
+  if (too_small) {
+    if (!notice_shown) DrawNotice();
+    return true;  // nothing more can be shown until the window grows
+  }
+  const bool changed = !drawn_valid || model.Generation() != drawn_generation ||
+                       model.CursorRow() != drawn_row || model.CursorColumn() != drawn_column;
+  if (!changed) return true;
+  if (!force && std::chrono::steady_clock::now() - last_draw < kFrameInterval) return false;
+  Draw();
+  return true;
+}
+
+void TerminalConsole::Impl::Pump() {
+  if (g_resized) HandleResize();
+  // Bounded, so that a flood of input cannot hold the caller here.
+  for (int taken = 0; taken < 4096; ++taken) {
+    wint_t ch = 0;
+    const int kind = get_wch(&ch);
+    if (kind == ERR) break;
+    const std::int64_t now = NowMs();
+    if (kind == KEY_CODE_YES) {
+      if (ch == KEY_RESIZE) {
+        HandleResize();
+      } else if (const auto named = NamedKeyOf(ch)) {
+        decoder.FeedNamed(*named, now);
+      }
+      continue;
+    }
+    const int byte = Cp437FromUnicode(static_cast<char32_t>(ch));
+    if (byte >= 0) decoder.FeedByte(static_cast<std::uint8_t>(byte), now);
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+
+std::unique_ptr<TerminalConsole> TerminalConsole::Open(std::string& error) {
+  if (!StdioIsTerminal()) {
+    error = "standard input and output must be a terminal";
+    return nullptr;
+  }
+  bool expected = false;
+  if (!g_console_open.compare_exchange_strong(expected, true)) {
+    error = "the terminal is already in use by this program";
+    return nullptr;
+  }
+  std::unique_ptr<TerminalConsole> console(new TerminalConsole(nullptr));
+  console->impl_ = std::make_unique<Impl>(console->screen_);
+  if (!console->impl_->Start(error)) {
+    console->impl_.reset();
+    g_console_open = false;
+    return nullptr;
+  }
+  console->impl_->Present(true);
+  return console;
+}
+
+TerminalConsole::TerminalConsole(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+
+TerminalConsole::~TerminalConsole() {
+  if (impl_) {
+    impl_->Stop();
+    g_console_open = false;
+  }
+}
+
+std::string TerminalConsole::ReadKey() {
+  impl_->Pump();
+  return impl_->decoder.Take(NowMs());
+}
+
+bool TerminalConsole::KeyWaiting() {
+  impl_->Pump();
+  return impl_->decoder.HasKey(NowMs());
+}
+
+void TerminalConsole::Beep() {
+  beep();
+}
+
+bool TerminalConsole::Present(bool force) {
+  return impl_->Present(force);
+}
+
+void TerminalConsole::AwaitKey(int timeout_ms) {
+  const bool shown = impl_->Present(false);
+  impl_->Pump();
+  const std::int64_t now = NowMs();
+  if (impl_->decoder.HasKey(now)) return;
+
+  auto limit = [](int wait, int bound) { return wait < 0 ? bound : std::min(wait, bound); };
+  int wait = timeout_ms;
+  const int escape_left = impl_->decoder.MsUntilTimeout(now);
+  if (escape_left >= 0) wait = limit(wait, escape_left + 1);
+  if (!shown) {
+    const auto since = std::chrono::steady_clock::now() - impl_->last_draw;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(kFrameInterval - since);
+    wait = limit(wait, static_cast<int>(std::max<std::int64_t>(left.count(), 0)) + 1);
+  }
+  pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {g_restore.wake_read, POLLIN, 0}};
+  const int ready = poll(fds, 2, wait);
+  if (ready > 0 && (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0 &&
+      (fds[0].revents & POLLIN) == 0) {
+    // The terminal is gone: nobody can answer a prompt any more. Leave as on a hang-up.
+    OnTerminatingSignal(SIGHUP);
+  }
+  if (ready > 0 && (fds[1].revents & POLLIN) != 0) impl_->HandleResize();
+}
+
+NativeWaitHandle TerminalConsole::KeyWaitHandle() const {
+  return STDIN_FILENO;
+}
+
+std::unique_ptr<Console> OpenTerminalConsole(std::string& error) {
+  return TerminalConsole::Open(error);
+}
+
+}  // namespace tvx::console::posix

@@ -1,0 +1,51 @@
+// The console on a POSIX terminal: the screen model drawn with ncursesw (wide-character glyphs of
+// the console's 8-bit character set), keys decoded into the console's key texts. The user's
+// terminal is restored when the console is destroyed and when SIGTERM, SIGHUP, SIGINT or SIGQUIT
+// arrive from outside (the process then exits with 128 + the signal number).
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "console/console.h"
+
+namespace tvx::console::posix {
+
+/// Whether standard input and standard output are both terminals. The console needs both.
+bool StdioIsTerminal();
+
+class TerminalConsole final : public Console {
+ public:
+  /// Takes over the terminal (alternate screen, raw keys, no echo). Returns null and a one-line
+  /// reason in `error` when the terminal cannot be used; nothing has been drawn then. Only one
+  /// TerminalConsole may exist at a time.
+  static std::unique_ptr<TerminalConsole> Open(std::string& error);
+  /// Gives the terminal back exactly as it was found.
+  ~TerminalConsole() override;
+
+  TerminalConsole(const TerminalConsole&) = delete;
+  TerminalConsole& operator=(const TerminalConsole&) = delete;
+
+  std::string ReadKey() override;
+  bool KeyWaiting() override;
+  /// The terminal bell.
+  void Beep() override;
+  /// Draws the cells changed since the last draw, at most about 30 times a second unless
+  /// `force`. While the window is smaller than 80 x 51 a notice to enlarge it is shown instead
+  /// (returns true then: nothing more can be shown until the window grows).
+  bool Present(bool force) override;
+  /// Presents, then sleeps in poll() on standard input (and on window size changes).
+  void AwaitKey(int timeout_ms) override;
+  /// Standard input, file descriptor 0.
+  NativeWaitHandle KeyWaitHandle() const override;
+
+ private:
+  struct Impl;
+  explicit TerminalConsole(std::unique_ptr<Impl> impl);
+  std::unique_ptr<Impl> impl_;
+};
+
+/// Opens the terminal console as a plain Console (see TerminalConsole::Open).
+std::unique_ptr<Console> OpenTerminalConsole(std::string& error);
+
+}  // namespace tvx::console::posix
