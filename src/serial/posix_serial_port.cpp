@@ -345,17 +345,18 @@ void PosixSerialPort::AwaitActivity(console::NativeWaitHandle also, int timeout_
       return;
     }
     if (ready == 0) return;
-    bool readable = false;
+    // A hung-up descriptor (readable too: it reads end-of-file) would report itself at once on
+    // every call: watch the others for a short while, so the caller's loop re-checks at a calm
+    // pace instead of spinning.
+    bool ready_to_read = false;
     for (nfds_t i = 0; i < count; ++i) {
-      if ((fds[i].revents & POLLIN) != 0) {
-        readable = true;
-      } else if ((fds[i].revents & kHangUpEvents) != 0) {
+      if ((fds[i].revents & kHangUpEvents) != 0) {
         fds[i].fd = -1;  // poll skips negative descriptors
+      } else if ((fds[i].revents & POLLIN) != 0) {
+        ready_to_read = true;
       }
     }
-    if (readable) return;
-    // A hung-up descriptor would report itself at once on every call: watch the others for a
-    // short while so the caller's loop re-checks at a calm pace instead of spinning.
+    if (ready_to_read) return;
     const auto cap = Clock::now() + Millis(kHungUpWaitMs);
     if (!deadline || cap < *deadline) deadline = cap;
   }

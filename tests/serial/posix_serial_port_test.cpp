@@ -1,0 +1,228 @@
+// The termios backend on pseudo-terminals: the line each profile leaves, the exclusive open,
+// the line-rate switch without loss, time-outs and line errors.
+#include "serial/posix_serial_port.h"
+
+#include <gtest/gtest.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
+#include "serial/port_ops.h"
+#include "serial/pseudo_terminal.h"
+#include "serial/test_console.h"
+#include "support/fake_clock.h"
+
+namespace tvx::testing {
+namespace {
+
+constexpr int kCom = 7;
+const char* const kPortName = "Com7";
+
+std::vector<std::uint8_t> Bytes(std::string_view text) {
+  return {text.begin(), text.end()};
+}
+
+class PosixPortTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(radio.Ready());
+    ctx.link.port_name = kPortName;
+  }
+
+  PseudoTerminal radio{kCom};
+  std::unique_ptr<serial::SerialPort> port = serial::MakePosixSerialPort();
+  TestConsole console;
+  serial::NoPriority priority;
+  FakeClock clock;
+  app::RunContext ctx{console, *port, priority, clock};
+};
+
+void ExpectLine(const termios& line, speed_t speed) {
+  EXPECT_EQ(cfgetospeed(&line), speed);
+  EXPECT_EQ(cfgetispeed(&line), speed);
+  EXPECT_EQ(line.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+  EXPECT_EQ(line.c_cflag & (PARENB | CSTOPB | CRTSCTS), 0u);
+  EXPECT_EQ(line.c_cflag & (CLOCAL | CREAD), static_cast<tcflag_t>(CLOCAL | CREAD));
+  EXPECT_EQ(line.c_iflag & (IXON | IXOFF | ICRNL | INPCK), 0u);
+  EXPECT_EQ(line.c_lflag & (ICANON | ECHO | ISIG), 0u);
+  EXPECT_EQ(line.c_oflag & OPOST, 0u);
+}
+
+TEST_F(PosixPortTest, EachProfileLeavesEightNoneOneWithoutHandshake) {
+  const std::pair<serial::Profile, speed_t> cases[] = {
+      {serial::Profile::kRfUpload, B115200},
+      {serial::Profile::kDirectUpload, B19200},
+      {serial::Profile::kTerminal, B57600},
+  };
+  ctx.link.baud_rate = 57600;
+  for (const auto& [profile, speed] : cases) {
+    SCOPED_TRACE(static_cast<int>(profile));
+    ASSERT_TRUE(serial::OpenPortForJob(ctx, profile));
+    EXPECT_EQ(ctx.errors.code, 0);  // DTR on a pty: accepted without effect
+    ExpectLine(radio.Line(), speed);
+    serial::CloseAllPorts(ctx);
+  }
+  EXPECT_EQ(console.beeps, 0);
+}
+
+TEST_F(PosixPortTest, LineRateSwitchLosesNoQueuedByte) {
+  ASSERT_TRUE(serial::OpenPortForJob(ctx, serial::Profile::kDirectUpload));
+  serial::ZeroTimeouts(ctx);
+  serial::ControlState snapshot;
+  ASSERT_EQ(port->GetControlState(snapshot), 0);
+  EXPECT_EQ(snapshot.line_rate, 19200u);
+
+  radio.Send(Bytes("before"));
+  serial::Send(ctx, Bytes("sent"));
+  serial::SwitchLineRate(ctx, snapshot, 4);
+  ExpectLine(radio.Line(), B115200);
+  EXPECT_EQ(serial::BytesWaiting(ctx), 6u);
+  EXPECT_EQ(serial::Receive(ctx, 6), Bytes("before"));
+  EXPECT_EQ(radio.Receive(4), Bytes("sent"));
+
+  serial::SwitchLineRate(ctx, snapshot, 24);
+  ExpectLine(radio.Line(), B19200);
+  EXPECT_EQ(ctx.errors.code, 0);
+}
+
+TEST_F(PosixPortTest, MissingDeviceEndsTheJobWithCode53) {
+  setenv("TORVANDRIX_COM7", "/dev/no-such-serial-device", 1);
+  EXPECT_FALSE(serial::OpenPortForJob(ctx, serial::Profile::kRfUpload));
+  EXPECT_EQ(console.Screen().RowText(51).substr(64, 12), "  1  53   0 ");
+  EXPECT_EQ(console.Screen().RowText(1).substr(0, 20), "Can't Open Com Port ");
+  EXPECT_EQ(console.Screen().CursorRow(), 2);
+  EXPECT_EQ(clock.SleptMs(), 2000);
+  EXPECT_FALSE(port->IsOpen());
+}
+
+TEST_F(PosixPortTest, PortIsExclusiveUntilClosed) {
+  ASSERT_EQ(port->Open(kPortName), 0);
+  EXPECT_EQ(port->Open(kPortName), serial::kErrPortAlreadyOpen);
+  auto second = serial::MakePosixSerialPort();
+  EXPECT_EQ(second->Open(kPortName), serial::kErrAccessDenied);
+  port->Close();
+  ASSERT_EQ(second->Open(kPortName), 0);  // exclusivity released
+  second->Close();
+
+  // Another program holding the device.
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  const pid_t child = fork();
+  if (child == 0) {
+    const int fd = ::open(radio.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    flock(fd, LOCK_EX);
+    (void)!::write(ready[1], "x", 1);
+    pause();
+    _exit(0);
+  }
+  char x;
+  ASSERT_EQ(::read(ready[0], &x, 1), 1);
+  EXPECT_FALSE(serial::OpenPortForJob(ctx, serial::Profile::kDirectUpload));
+  EXPECT_EQ(console.Screen().RowText(51).substr(64, 12), "  1  70   0 ");
+  kill(child, SIGKILL);
+  waitpid(child, nullptr, 0);
+  close(ready[0]);
+  close(ready[1]);
+  EXPECT_TRUE(serial::OpenPortForJob(ctx, serial::Profile::kDirectUpload));
+}
+
+TEST_F(PosixPortTest, BadNamesAreRefused) {
+  for (const char* name : {"", "Com*", "Com?", "Com0", "Com10", "Lpt1", "/dev/ttyS0"}) {
+    EXPECT_EQ(port->Open(name), serial::kErrBadPortName) << name;
+  }
+  EXPECT_EQ(port->Open("COM7"), 0);
+}
+
+TEST_F(PosixPortTest, DiscardInputEmptiesTheQueue) {
+  ASSERT_TRUE(serial::OpenPortForJob(ctx, serial::Profile::kRfUpload));
+  serial::ZeroTimeouts(ctx);
+  serial::DiscardInput(ctx);  // nothing waiting: returns at once
+  radio.Send(Bytes("stale echo"));
+  for (int i = 0; i < 100 && serial::BytesWaiting(ctx) < 10; ++i) port->AwaitActivity(-1, 20);
+  serial::DiscardInput(ctx);
+  EXPECT_EQ(serial::BytesWaiting(ctx), 0u);
+  EXPECT_EQ(ctx.errors.count, 0);
+}
+
+TEST_F(PosixPortTest, ZeroTimeoutReadWaitsForEveryByte) {
+  ASSERT_TRUE(serial::OpenPortForJob(ctx, serial::Profile::kDirectUpload));
+  serial::ZeroTimeouts(ctx);
+  std::thread feeder([this] {
+    for (const char* part : {"AB", "CDE", "F"}) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(30));
+      radio.Send(Bytes(part));
+    }
+  });
+  EXPECT_EQ(serial::Receive(ctx, 6), Bytes("ABCDEF"));
+  feeder.join();
+}
+
+TEST_F(PosixPortTest, WritesThatCannotCompleteGive69) {
+  ASSERT_TRUE(serial::OpenPortForJob(ctx, serial::Profile::kTerminal));
+  serial::Timeouts timeouts;
+  port->GetTimeouts(timeouts);
+  timeouts.write_total_per_byte = 0;
+  timeouts.write_total_constant = 100;
+  port->SetTimeouts(timeouts);
+  // Nobody reads the radio's side: the pseudo-terminal fills up and the write times out.
+  const std::vector<std::uint8_t> flood(1 << 20, 0x55);
+  const auto start = std::chrono::steady_clock::now();
+  serial::Send(ctx, flood);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  EXPECT_EQ(ctx.errors.code, serial::kErrSendFailed);
+
+  ctx.errors.code = 0;
+  serial::CloseAllPorts(ctx);
+  serial::SendByte(ctx, 1);
+  EXPECT_EQ(ctx.errors.code, serial::kErrSendFailed);
+}
+
+TEST_F(PosixPortTest, HangUpIsALineErrorAndWaitsDoNotSpin) {
+  ASSERT_TRUE(serial::OpenPortForJob(ctx, serial::Profile::kRfUpload));
+  serial::ZeroTimeouts(ctx);
+  radio.CloseMaster();
+  EXPECT_EQ(serial::BytesWaiting(ctx), 0u);
+  EXPECT_EQ(ctx.errors.code, serial::kErrLineError);
+  std::uint8_t byte[4];
+  EXPECT_EQ(port->Read(byte), 0u);  // returns instead of waiting for a radio that is gone
+  // The hang-up is reported by poll at once on every call; a wait still has to sleep.
+  const auto start = std::chrono::steady_clock::now();
+  port->AwaitActivity(console::kNoWaitHandle, 200);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(40));
+}
+
+TEST_F(PosixPortTest, AwaitActivityWakesForTheKeyHandleWithThePortClosed) {
+  int keys[2];
+  ASSERT_EQ(pipe(keys), 0);
+  std::thread typist([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    (void)!::write(keys[1], "k", 1);
+  });
+  const auto start = std::chrono::steady_clock::now();
+  port->AwaitActivity(keys[0], 10000);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  typist.join();
+  close(keys[0]);
+  close(keys[1]);
+}
+
+TEST(PosixPriorityTest, NormalPutsBackWhatWasThere) {
+  const int policy = sched_getscheduler(0);
+  errno = 0;
+  const int nice_value = getpriority(PRIO_PROCESS, 0);
+  serial::PosixPriority priority;
+  priority.RaiseRealtime();
+  priority.RaiseRealtime();
+  priority.Normal();
+  EXPECT_EQ(sched_getscheduler(0), policy);
+  EXPECT_EQ(getpriority(PRIO_PROCESS, 0), nice_value);
+}
+
+}  // namespace
+}  // namespace tvx::testing

@@ -1,0 +1,88 @@
+// A pseudo-terminal standing in for the radio: the port under test opens the slave side by its
+// "Com<n>" name, the test talks through the master side. A second slave descriptor stays open
+// all the time, so the master never sees a hang-up when the port closes.
+#pragma once
+
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tvx::testing {
+
+class PseudoTerminal {
+ public:
+  /// Creates the pair and points TORVANDRIX_COM<com_number> at the slave.
+  explicit PseudoTerminal(int com_number)
+      : variable_("TORVANDRIX_COM" + std::to_string(com_number)) {
+    master_ = posix_openpt(O_RDWR | O_NOCTTY);
+    if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) return;
+    slave_path_ = ptsname(master_);
+    slave_ = ::open(slave_path_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    setenv(variable_.c_str(), slave_path_.c_str(), 1);
+  }
+  ~PseudoTerminal() {
+    unsetenv(variable_.c_str());
+    if (slave_ >= 0) ::close(slave_);
+    CloseMaster();
+  }
+  PseudoTerminal(const PseudoTerminal&) = delete;
+  PseudoTerminal& operator=(const PseudoTerminal&) = delete;
+
+  bool Ready() const { return master_ >= 0 && slave_ >= 0; }
+  const std::string& SlavePath() const { return slave_path_; }
+
+  /// The line as the port left it (read through the test's own slave descriptor).
+  termios Line() const {
+    termios line{};
+    tcgetattr(slave_, &line);
+    return line;
+  }
+
+  /// The radio sends.
+  void Send(const std::vector<std::uint8_t>& bytes) const {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+      const ssize_t n = ::write(master_, bytes.data() + done, bytes.size() - done);
+      if (n <= 0) return;
+      done += static_cast<std::size_t>(n);
+    }
+  }
+
+  /// What the radio received: up to `count` bytes, waiting at most `timeout_ms` for them.
+  std::vector<std::uint8_t> Receive(std::size_t count, int timeout_ms = 2000) const {
+    std::vector<std::uint8_t> bytes;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    while (bytes.size() < count) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          end - std::chrono::steady_clock::now());
+      pollfd p{master_, POLLIN, 0};
+      if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) <= 0) break;
+      std::uint8_t buffer[256];
+      const ssize_t n = ::read(master_, buffer, std::min(sizeof buffer, count - bytes.size()));
+      if (n <= 0) break;
+      bytes.insert(bytes.end(), buffer, buffer + n);
+    }
+    return bytes;
+  }
+
+  /// The radio goes away: the port sees a hang-up.
+  void CloseMaster() {
+    if (master_ >= 0) ::close(master_);
+    master_ = -1;
+  }
+
+ private:
+  std::string variable_;
+  std::string slave_path_;
+  int master_ = -1;
+  int slave_ = -1;
+};
+
+}  // namespace tvx::testing
