@@ -15,8 +15,8 @@
 
 #include "serial/port_ops.h"
 #include "serial/pseudo_terminal.h"
-#include "serial/test_console.h"
 #include "support/fake_clock.h"
+#include "support/scripted_console.h"
 
 namespace tvx::testing {
 namespace {
@@ -37,7 +37,7 @@ class PosixPortTest : public ::testing::Test {
 
   PseudoTerminal radio{kCom};
   std::unique_ptr<serial::SerialPort> port = serial::MakePosixSerialPort();
-  TestConsole console;
+  ScriptedConsole console;
   serial::NoPriority priority;
   FakeClock clock;
   app::RunContext ctx{console, *port, priority, clock};
@@ -68,7 +68,7 @@ TEST_F(PosixPortTest, EachProfileLeavesEightNoneOneWithoutHandshake) {
     ExpectLine(radio.Line(), speed);
     serial::CloseAllPorts(ctx);
   }
-  EXPECT_EQ(console.beeps, 0);
+  EXPECT_EQ(console.Beeps(), 0);
 }
 
 TEST_F(PosixPortTest, LineRateSwitchLosesNoQueuedByte) {
@@ -94,8 +94,8 @@ TEST_F(PosixPortTest, LineRateSwitchLosesNoQueuedByte) {
 TEST_F(PosixPortTest, MissingDeviceEndsTheJobWithCode53) {
   setenv("TORVANDRIX_COM7", "/dev/no-such-serial-device", 1);
   EXPECT_FALSE(serial::OpenPortForJob(ctx, serial::Profile::kRfUpload));
-  EXPECT_EQ(console.Screen().RowText(51).substr(64, 12), "  1  53   0 ");
-  EXPECT_EQ(console.Screen().RowText(1).substr(0, 20), "Can't Open Com Port ");
+  EXPECT_EQ(console.RowText(51).substr(64, 12), "  1  53   0 ");
+  EXPECT_EQ(console.RowText(1).substr(0, 20), "Can't Open Com Port ");
   EXPECT_EQ(console.Screen().CursorRow(), 2);
   EXPECT_EQ(clock.SleptMs(), 2000);
   EXPECT_FALSE(port->IsOpen());
@@ -124,7 +124,7 @@ TEST_F(PosixPortTest, PortIsExclusiveUntilClosed) {
   char x;
   ASSERT_EQ(::read(ready[0], &x, 1), 1);
   EXPECT_FALSE(serial::OpenPortForJob(ctx, serial::Profile::kDirectUpload));
-  EXPECT_EQ(console.Screen().RowText(51).substr(64, 12), "  1  70   0 ");
+  EXPECT_EQ(console.RowText(51).substr(64, 12), "  1  70   0 ");
   kill(child, SIGKILL);
   waitpid(child, nullptr, 0);
   close(ready[0]);
@@ -197,19 +197,15 @@ TEST_F(PosixPortTest, HangUpIsALineErrorAndWaitsDoNotSpin) {
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(40));
 }
 
-TEST_F(PosixPortTest, AwaitActivityWakesForTheKeyHandleWithThePortClosed) {
-  int keys[2];
-  ASSERT_EQ(pipe(keys), 0);
-  std::thread typist([&] {
+TEST_F(PosixPortTest, AwaitActivityWakesForAKeyWithThePortClosed) {
+  std::thread typist([this] {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    (void)!::write(keys[1], "k", 1);
+    console.Feed("k");
   });
   const auto start = std::chrono::steady_clock::now();
-  port->AwaitActivity(keys[0], 10000);
+  port->AwaitActivity(console.KeyWaitHandle(), 10000);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
   typist.join();
-  close(keys[0]);
-  close(keys[1]);
 }
 
 TEST(PosixPriorityTest, NormalPutsBackWhatWasThere) {

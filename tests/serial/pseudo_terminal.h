@@ -9,7 +9,6 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -55,19 +54,13 @@ class PseudoTerminal {
     }
   }
 
-  /// What the radio received: up to `count` bytes, waiting at most `timeout_ms` for them.
+  /// What the radio received: up to `count` bytes, waiting at most `timeout_ms` for each.
   std::vector<std::uint8_t> Receive(std::size_t count, int timeout_ms = 2000) const {
     std::vector<std::uint8_t> bytes;
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-    while (bytes.size() < count) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          end - std::chrono::steady_clock::now());
-      pollfd p{master_, POLLIN, 0};
-      if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) <= 0) break;
-      std::uint8_t buffer[256];
-      const ssize_t n = ::read(master_, buffer, std::min(sizeof buffer, count - bytes.size()));
-      if (n <= 0) break;
-      bytes.insert(bytes.end(), buffer, buffer + n);
+    std::uint8_t byte = 0;
+    pollfd p{master_, POLLIN, 0};
+    while (bytes.size() < count && poll(&p, 1, timeout_ms) > 0 && ::read(master_, &byte, 1) == 1) {
+      bytes.push_back(byte);
     }
     return bytes;
   }
