@@ -4,11 +4,37 @@
 
 namespace tvx::direct {
 
+namespace {
+
+// How long the rest of a partly received answer may still be on its way: a few character
+// times at the slowest transfer rate (one character takes 0.52 ms at 19200 bit/s).
+constexpr double kInFlightSeconds = 0.002;
+// The pace of the re-checks after that, while the keyboard is watched.
+constexpr int kStalledRecheckMs = 1;
+
+}  // namespace
+
 WaitEvent AwaitBytesOrKey(app::RunContext& ctx, std::size_t count) {
+  std::size_t partial = 0;
+  double partial_since = 0.0;
   for (;;) {
-    if (serial::BytesWaiting(ctx) >= count) return WaitEvent::kBytes;
+    const std::size_t waiting = serial::BytesWaiting(ctx);
+    if (waiting >= count) return WaitEvent::kBytes;
     if (ctx.console.KeyWaiting()) return WaitEvent::kKey;
-    serial::Idle(ctx);
+    if (waiting == 0) {
+      serial::Idle(ctx);
+      continue;
+    }
+    // Part of the answer is in. The port reads as ready until it is taken, so waiting on it
+    // would return at once: re-check straight away while the rest can still be in flight,
+    // then at a calm pace, waking for keys.
+    if (waiting != partial) {
+      partial = waiting;
+      partial_since = ctx.clock.Seconds();
+      continue;
+    }
+    if (ctx.clock.Seconds() - partial_since < kInFlightSeconds) continue;
+    ctx.console.AwaitKey(kStalledRecheckMs);
   }
 }
 
