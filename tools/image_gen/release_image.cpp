@@ -44,7 +44,7 @@ constexpr std::array<Run, 18> kReleaseRuns{{
 
 constexpr std::uint64_t kDataSeed = 0x7456'5821'2005'1205ULL;
 
-// splitmix64: tiny, fully specified, identical output on every compiler and platform.
+// splitmix64: tiny, exactly defined, identical output on every compiler and platform.
 class DataBytes {
  public:
   explicit DataBytes(std::uint64_t seed) : state_(seed) {}
