@@ -1,0 +1,174 @@
+// The radio's programming mode as heard on a directly wired serial port: the handshake with the
+// access code, line-rate divisor and challenge, the masked identity reply, the erase, the word
+// transfer with echo and reply, the checksum and verdict, and the read-back.
+//
+// Resync: the PC sends four 0xFF bytes in one write when it gives up on a word. 0xFF is never a
+// space byte, and within one turn of the PC (the bytes between two transmissions of the radio)
+// at most three bytes are legitimate, so four 0xFF in a row received without the radio sending
+// anything in between are always a resync, wherever the radio stood. A frame that completes
+// with two or more 0xFF at its end (only the all-0xFF data frame, or an address frame for
+// 0xFFFF) could be the start of a resync, so it is held until the next byte or until
+// `resync_window` has passed.
+//
+// Checksum: the radio folds every word attempt it heard (every address frame of the transfer),
+// as the PC does. It does so from memory at the end: a location attempted an even number of
+// times drops out of the XOR, and the count of attempts decides the complement. A word resent
+// after a resync therefore cancels out on both sides, even when its first attempt never got as
+// far as the data frame, and a word stored wrongly shows up in the checksum.
+#pragma once
+
+#include <array>
+#include <bitset>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+
+#include "radio_sim/radio_config.h"
+#include "radio_sim/radio_output.h"
+
+namespace tvx::sim {
+
+/// The radio's memory: two 64 KiB spaces, indexed by the space byte (type 14 -> 0, 15 -> 1).
+struct RadioMemory {
+  std::array<std::array<std::uint8_t, 65536>, 2> space{};
+};
+
+struct DirectCounters {
+  std::uint32_t diag_wakes = 0;
+  std::uint32_t program_commands = 0;  ///< "4" heard in idle
+  std::uint32_t access_code_faults = 0;
+  std::uint32_t divisor_faults = 0;
+  std::uint32_t identities_sent = 0;
+  std::uint32_t refusals = 0;
+  std::uint32_t erases = 0;
+  std::uint64_t word_attempts = 0;   ///< address frames heard during transfers, all sessions
+  std::uint64_t words_received = 0;  ///< data frames heard
+  std::uint64_t words_checked_ok = 0;
+  std::uint64_t check_byte_failures = 0;
+  std::uint64_t resyncs = 0;
+  std::uint64_t stray_bytes = 0;  ///< bytes no state expected (dropped)
+  std::uint32_t line_rate_faults = 0;
+  std::uint32_t line_setting_faults = 0;
+  std::uint32_t checksums_sent = 0;
+  std::array<std::uint8_t, 2> last_checksum{};
+  std::uint32_t verdicts_accepted = 0;
+  std::uint32_t verdicts_rejected = 0;
+  std::uint64_t readback_words = 0;
+  std::uint32_t readbacks_completed = 0;
+  std::uint32_t faults_fired = 0;
+  std::uint16_t last_challenge = 0;
+  std::uint8_t last_divisor = 0;
+  std::uint32_t session_attempts = 0;  ///< word attempts since the last erase
+  std::uint32_t stale_frames = 0;      ///< frames dropped because their next byte came too late
+};
+
+enum class DirectPhase : std::uint8_t {
+  kIdle,        ///< waiting for "U" or "4"
+  kAccessCode,  ///< taking the four access-code bytes
+  kDivisor,
+  kChallengeHigh,
+  kChallengeLow,
+  kAwaitRateSwitch,  ///< challenge heard; waiting to see the PC's new line rate
+  kAwaitEraseCommand,
+  kErasing,
+  kTransfer,  ///< word exchanges
+  kAwaitVerdict,
+  kReadBack,
+};
+
+class DirectRadio {
+ public:
+  explicit DirectRadio(const RadioConfig& config);
+
+  /// Handles received bytes. Returns how many were taken: all of them, except when the radio
+  /// is at rest (idle, or a session finished) and meets a byte that does not start its own
+  /// protocol; it stops before that byte so another face of the radio can take it.
+  std::size_t Feed(std::span<const std::uint8_t> in, const LineState& line, double now,
+                   RadioOutput& out);
+  /// Lets time pass: the end of the erase, the rate-switch check, held frames, frame time-outs.
+  void Advance(const LineState& line, double now, RadioOutput& out);
+  /// When Advance next has something to do (absolute seconds), if anything is pending.
+  std::optional<double> NextDeadline(double now) const;
+  /// True when a byte that is not "U" or "4" cannot belong to a session of this radio.
+  bool AtRest() const;
+
+  DirectPhase Phase() const { return phase_; }
+  const DirectCounters& Counters() const { return counters_; }
+  const RadioMemory& Memory() const { return *memory_; }
+
+  /// The checksum the radio would send now for the current transfer.
+  std::array<std::uint8_t, 2> CurrentChecksum() const;
+
+ private:
+  enum class Frame : std::uint8_t { kNone, kAddress, kData };
+
+  void HandleByte(std::uint8_t b, double now, RadioOutput& out);
+  void HandleIdle(std::uint8_t b, RadioOutput& out);
+  void HandleTransfer(std::uint8_t b, double now, RadioOutput& out);
+  void HandleVerdict(std::uint8_t b, RadioOutput& out);
+  void HandleReadBack(std::uint8_t b, RadioOutput& out);
+  void CheckRateSwitch(double now, RadioOutput& out);
+  void SendIdentity(RadioOutput& out);
+  void StartErase(double now, RadioOutput& out);
+  void FinishErase(RadioOutput& out);
+  void OnAddressFrame(RadioOutput& out);
+  void OnDataFrame(RadioOutput& out);
+  void OnResync(RadioOutput& out);
+  void ResolveHeldFrame(RadioOutput& out);
+  void SendChecksum(RadioOutput& out);
+  void Emit(std::uint8_t b, RadioOutput& out);
+  bool FaultAt(std::uint32_t word) const;
+  void FireFault(FaultKind kind, RadioOutput& out);
+  std::uint32_t ExpectedRate() const;
+  void Stray(std::uint8_t b, RadioOutput& out);
+  void RestartSession();
+  void Sniff(std::uint8_t b, RadioOutput& out);
+  void SendGarbage(RadioOutput& out);
+  void MaybeHangUp(RadioOutput& out);
+
+  RadioConfig config_;
+  DirectCounters counters_;
+  std::unique_ptr<RadioMemory> memory_;
+  /// One bit per word location (space * 65536 + address): attempted an odd number of times.
+  std::unique_ptr<std::bitset<2 * 65536>> attempt_parity_;
+
+  DirectPhase phase_ = DirectPhase::kIdle;
+  bool session_done_ = true;  ///< at rest: no session, or the last one has ended
+  int access_pos_ = 0;
+  std::uint8_t divisor_ = 0;
+  std::uint16_t challenge_ = 0;
+  double rate_deadline_ = 0;
+  double erase_done_at_ = 0;
+  bool line_rate_ok_ = true;  ///< the PC's rate matches the radio's, for this batch
+
+  // The frame being received (transfer and read-back).
+  int frame_pos_ = 0;  ///< bytes of the current frame received
+  std::uint8_t space_ = 0;
+  std::uint8_t addr_hi_ = 0;
+  std::uint8_t addr_lo_ = 0;
+  std::uint8_t d0_ = 0;
+  std::uint8_t d1_ = 0;
+  std::uint8_t check_ = 0;
+  double frame_activity_ = 0;  ///< last byte of the current frame heard (or its echo sent)
+  double now_ = 0;
+  Frame held_ = Frame::kNone;  ///< a complete frame waiting to see whether a resync follows
+  double held_until_ = 0;
+  int ff_run_ = 0;             ///< 0xFF bytes in a row heard since the radio last sent
+  std::uint32_t attempt_ = 0;  ///< number of the current word attempt in this session
+  bool hang_up_pending_ = false;
+
+  // Each word fault fires once.
+  bool fired_drop_echo_ = false;
+  bool fired_bad_echo_ = false;
+  bool fired_drop_reply_ = false;
+  bool fired_bad_reply_ = false;
+  bool fired_corrupt_ = false;
+  bool fired_hangup_ = false;
+  int sniff_pos_ = 0;  ///< how much of "4" + access code was heard last, in a row
+  std::uint32_t garbage_state_;
+  LineState line_;
+};
+
+}  // namespace tvx::sim

@@ -1,0 +1,211 @@
+#include "radio_sim/options.h"
+
+#include <charconv>
+#include <cstdint>
+#include <sstream>
+
+namespace tvx::sim {
+
+namespace {
+
+bool ParseUnsigned(std::string_view text, std::uint32_t& value) {
+  if (text.empty()) return false;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  return ec == std::errc() && end == text.data() + text.size();
+}
+
+bool ParseRate(std::string_view text, double& value) {
+  if (text.empty()) return false;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  return ec == std::errc() && end == text.data() + text.size() && value >= 0.0 && value <= 1.0;
+}
+
+}  // namespace
+
+std::string ParseOptions(std::span<const std::string_view> args, SimOptions& options) {
+  RadioConfig& c = options.config;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    std::string_view name = args[i];
+    std::string_view value;
+    bool has_value = false;
+    if (const auto eq = name.find('='); name.starts_with("--") && eq != std::string_view::npos) {
+      value = name.substr(eq + 1);
+      name = name.substr(0, eq);
+      has_value = true;
+    }
+    auto flag = [&]() -> std::string {
+      return has_value ? "option " + std::string(name) + " takes no value" : std::string();
+    };
+    auto take = [&]() -> bool {
+      if (has_value) return true;
+      if (i + 1 >= args.size()) return false;
+      value = args[++i];
+      return true;
+    };
+    auto number = [&](std::uint32_t& out) -> std::string {
+      if (!take() || !ParseUnsigned(value, out)) {
+        return "option " + std::string(name) + " needs a whole number";
+      }
+      return {};
+    };
+    auto word = [&](std::uint32_t& out) -> std::string {
+      std::string error = number(out);
+      if (error.empty() && out == 0)
+        error = "word numbers count from 1 (" + std::string(name) + ")";
+      return error;
+    };
+    auto rate = [&](double& out) -> std::string {
+      if (!take() || !ParseRate(value, out)) {
+        return "option " + std::string(name) + " needs a fraction from 0 to 1";
+      }
+      return {};
+    };
+
+    std::string error;
+    if (name == "-h" || name == "--help") {
+      options.help = true;
+    } else if (name == "--mode") {
+      if (!take() || !ParseRadioMode(value, c.mode)) {
+        error = "option --mode needs one of auto, direct, rf, setup";
+      }
+    } else if (name == "--serial") {
+      error = number(c.serial);
+      if (error.empty() && c.serial > 0xFFFFFF) error = "a serial number has at most 8 digits";
+    } else if (name == "--erase-ms") {
+      std::uint32_t ms = 0;
+      error = number(ms);
+      c.erase_seconds = ms / 1000.0;
+    } else if (name == "--bad-identity") {
+      error = flag();
+      c.bad_identity = true;
+    } else if (name == "--silent") {
+      error = flag();
+      c.silent = true;
+    } else if (name == "--bad-checksum") {
+      error = flag();
+      c.bad_checksum = true;
+    } else if (name == "--drop-echo") {
+      error = word(c.drop_echo_word);
+    } else if (name == "--bad-echo") {
+      error = word(c.bad_echo_word);
+    } else if (name == "--drop-reply") {
+      error = word(c.drop_reply_word);
+    } else if (name == "--bad-reply") {
+      error = word(c.bad_reply_word);
+    } else if (name == "--corrupt-store") {
+      error = word(c.corrupt_store_word);
+    } else if (name == "--hangup-after") {
+      error = word(c.hangup_after_word);
+    } else if (name == "--garbage") {
+      error = number(c.garbage_bytes);
+    } else if (name == "--rf-corrupt") {
+      error = rate(c.rf_corrupt_rate);
+    } else if (name == "--rf-drop") {
+      error = rate(c.rf_drop_rate);
+    } else if (name == "--seed") {
+      error = number(c.seed);
+    } else if (name == "--link") {
+      if (!take() || value.empty()) error = "option --link needs a path";
+      options.link = std::string(value);
+    } else if (name == "--until-eof") {
+      error = flag();
+      options.until_eof = true;
+    } else if (name == "-v" || name == "--verbose") {
+      error = flag();
+      options.verbose = true;
+    } else {
+      error = "unknown option " + std::string(args[i]);
+    }
+    if (!error.empty()) return error;
+  }
+  return {};
+}
+
+std::string UsageText() {
+  return R"(Usage: torvandrix-radio-sim [options]
+
+Try the uploader without a radio. The simulator pretends to be a Torvandrix 900 MHz
+radio on a pseudo-terminal: it prints the device to use as the serial port on the
+first line of its output, answers the uploader as a radio would, and prints a short
+summary of what it heard when it ends (Ctrl-C, SIGTERM, or end of input with
+--until-eof).
+
+It speaks all three ways the uploader talks to a radio and tells them apart by the
+first bytes it hears: the direct firmware upload (programming mode), the RF upload
+through a local radio, and the radio set-up screen. Uploads are checked byte for byte:
+the direct upload's words are stored in the radio's memory and its checksum is
+computed from what was stored; every RF frame is checked against the firmware image
+and echoed back.
+
+Options:
+  --mode MODE          auto (default), direct, rf or setup
+  --link PATH          also make PATH a symbolic link to the device (removed at the end)
+  --until-eof          end when standard input is closed
+  --serial N           serial number the radio reports (default 9123456; the uploader
+                       accepts 9110000 to 9280000)
+  --erase-ms N         how long the erase takes, in milliseconds (default 250)
+  -v, --verbose        print what the radio hears and does on standard error
+  -h, --help           this text
+
+Faults, to see how the uploader copes (word numbers count every word attempt of a
+direct upload from 1, a resent word included; each word fault happens once per upload,
+so a retry succeeds):
+  --silent             hear everything, answer nothing
+  --bad-identity       first byte of the identity reply is not 0xFF
+  --garbage N          N noise bytes after the programming command and again while erasing
+  --drop-echo W        no address echo for word W
+  --bad-echo W         address echo of word W sent with its bytes swapped
+  --drop-reply W       no data reply for word W
+  --bad-reply W        wrong data reply for word W
+  --corrupt-store W    word W is stored with one bit wrong (the checksum then fails and
+                       the read-back shows it)
+  --bad-checksum       the checksum the radio reports is wrong by one bit
+  --hangup-after W     the line goes dead right after word W has been answered
+  --rf-corrupt RATE    fraction (0 to 1) of RF echoes sent back with one byte changed
+  --rf-drop RATE       fraction (0 to 1) of RF echoes not sent back at all
+  --seed N             seed for the RF fault draws and the noise bytes (default 1)
+)";
+}
+
+std::string SummaryText(const RadioCounters& c) {
+  std::ostringstream s;
+  s << "radio: heard " << c.bytes_received << " bytes, sent " << c.bytes_sent << " bytes";
+  if (c.stray_bytes != 0) s << ", " << c.stray_bytes << " stray";
+  s << "\n";
+  const DirectCounters& d = c.direct;
+  if (d.program_commands != 0 || d.diag_wakes != 0) {
+    s << "direct: " << d.program_commands << " programming commands, " << d.identities_sent
+      << " identities, " << d.refusals << " refused, " << d.erases << " erases\n";
+    s << "direct: " << d.word_attempts << " word attempts, " << d.words_checked_ok
+      << " words stored, " << d.check_byte_failures << " check byte failures, " << d.resyncs
+      << " resyncs\n";
+    s << "direct: " << d.checksums_sent << " checksums sent, " << d.verdicts_accepted
+      << " accepted, " << d.verdicts_rejected << " rejected, " << d.readback_words
+      << " words read back\n";
+    if (d.line_rate_faults != 0 || d.line_setting_faults != 0 || d.access_code_faults != 0 ||
+        d.divisor_faults != 0) {
+      s << "direct: " << d.line_rate_faults << " line rate faults, " << d.line_setting_faults
+        << " line settings faults, " << d.access_code_faults << " access code faults, "
+        << d.divisor_faults << " divisor faults\n";
+    }
+  }
+  const RfCounters& r = c.rf;
+  if (r.header_frames_good + r.header_frames_bad + r.data_frames_good + r.data_frames_bad != 0) {
+    s << "rf: " << r.header_frames_good << " good and " << r.header_frames_bad
+      << " bad header frames, " << r.data_frames_good << " good and " << r.data_frames_bad
+      << " bad data frames, " << r.records_complete << " records received\n";
+    s << "rf: " << r.echoes_sent << " echoes, " << r.echoes_corrupted << " corrupted, "
+      << r.echoes_dropped << " dropped";
+    if (r.line_rate_faults != 0 || r.line_setting_faults != 0) {
+      s << ", " << r.line_rate_faults << " line rate faults, " << r.line_setting_faults
+        << " line settings faults";
+    }
+    s << "\n";
+  }
+  if (c.setup.bytes_received != 0) {
+    s << "setup: " << c.setup.bytes_received << " keys, " << c.setup.lines << " lines\n";
+  }
+  return s.str();
+}
+
+}  // namespace tvx::sim

@@ -1,0 +1,30 @@
+// The command line of torvandrix-radio-sim, its help text and its closing summary.
+#pragma once
+
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "radio_sim/radio.h"
+
+namespace tvx::sim {
+
+struct SimOptions {
+  RadioConfig config;
+  std::string link;        ///< where to put a symbolic link to the device; empty: none
+  bool until_eof = false;  ///< also end when standard input reaches end of file
+  bool verbose = false;    ///< print the radio's events on standard error
+  bool help = false;
+};
+
+/// Parses the arguments after the program name into `options`. Returns an error text for the
+/// user, empty on success. "--name value" and "--name=value" are both accepted.
+std::string ParseOptions(std::span<const std::string_view> args, SimOptions& options);
+
+/// The text of --help.
+std::string UsageText();
+
+/// A few lines of counts for the end of a run.
+std::string SummaryText(const RadioCounters& counters);
+
+}  // namespace tvx::sim

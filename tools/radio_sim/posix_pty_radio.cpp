@@ -1,0 +1,322 @@
+#include "radio_sim/posix_pty_radio.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+namespace tvx::sim {
+
+namespace {
+
+std::uint32_t RateOf(speed_t speed) {
+  switch (speed) {
+    case B0:
+      return 0;
+    case B50:
+      return 50;
+    case B75:
+      return 75;
+    case B110:
+      return 110;
+    case B134:
+      return 134;
+    case B150:
+      return 150;
+    case B200:
+      return 200;
+    case B300:
+      return 300;
+    case B600:
+      return 600;
+    case B1200:
+      return 1200;
+    case B1800:
+      return 1800;
+    case B2400:
+      return 2400;
+    case B4800:
+      return 4800;
+    case B9600:
+      return 9600;
+    case B19200:
+      return 19200;
+    case B38400:
+      return 38400;
+#ifdef B57600
+    case B57600:
+      return 57600;
+#endif
+#ifdef B115200
+    case B115200:
+      return 115200;
+#endif
+#ifdef B230400
+    case B230400:
+      return 230400;
+#endif
+#ifdef B460800
+    case B460800:
+      return 460800;
+#endif
+#ifdef B921600
+    case B921600:
+      return 921600;
+#endif
+    default:
+      return 0;
+  }
+}
+
+LineState ReadLineState(int fd) {
+  LineState line;
+  termios t{};
+  if (fd < 0 || tcgetattr(fd, &t) != 0) return line;
+  line.known = true;
+  line.rate = RateOf(cfgetospeed(&t));
+  switch (t.c_cflag & CSIZE) {
+    case CS5:
+      line.data_bits = 5;
+      break;
+    case CS6:
+      line.data_bits = 6;
+      break;
+    case CS7:
+      line.data_bits = 7;
+      break;
+    default:
+      line.data_bits = 8;
+      break;
+  }
+  line.parity = (t.c_cflag & PARENB) != 0;
+  line.stop_bits = (t.c_cflag & CSTOPB) != 0 ? 2 : 1;
+#ifdef CRTSCTS
+  line.rts_cts = (t.c_cflag & CRTSCTS) != 0;
+#endif
+  // Only what changes or swallows bytes on the way: echo, line editing, signal characters,
+  // software flow control, CR/LF translation, stripping, output processing.
+  line.raw = (t.c_lflag & (ICANON | ECHO | ISIG)) == 0 &&
+             (t.c_iflag & (IXON | ICRNL | INLCR | IGNCR | ISTRIP | PARMRK)) == 0 &&
+             (t.c_oflag & OPOST) == 0;
+  return line;
+}
+
+void CloseFd(int& fd) {
+  if (fd >= 0) ::close(fd);
+  fd = -1;
+}
+
+}  // namespace
+
+PtyRadio::PtyRadio(const RadioConfig& config) : radio_(config) {
+  pending_.reserve(65536);
+}
+
+PtyRadio::~PtyRadio() {
+  Stop();
+}
+
+void PtyRadio::OnEvent(std::function<void(const RadioEvent&)> listener) {
+  listener_ = std::move(listener);
+}
+
+std::string PtyRadio::Start() {
+  auto fail = [this](const char* what) {
+    std::string text = std::string(what) + ": " + std::strerror(errno);
+    CloseDescriptors();
+    return text;
+  };
+  master_fd_ = posix_openpt(O_RDWR | O_NOCTTY);
+  if (master_fd_ < 0) return fail("posix_openpt");
+  if (grantpt(master_fd_) != 0) return fail("grantpt");
+  if (unlockpt(master_fd_) != 0) return fail("unlockpt");
+  const char* name = ptsname(master_fd_);
+  if (name == nullptr) return fail("ptsname");
+  device_path_ = name;
+  slave_fd_ = ::open(device_path_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (slave_fd_ < 0) return fail("open slave");
+  termios t{};
+  if (tcgetattr(slave_fd_, &t) != 0) return fail("tcgetattr");
+  cfmakeraw(&t);
+  t.c_cflag |= CLOCAL | CREAD;
+  cfsetispeed(&t, B9600);
+  cfsetospeed(&t, B9600);
+  if (tcsetattr(slave_fd_, TCSANOW, &t) != 0) return fail("tcsetattr");
+  const int flags = fcntl(master_fd_, F_GETFL);
+  if (flags < 0 || fcntl(master_fd_, F_SETFL, flags | O_NONBLOCK) != 0) return fail("fcntl");
+  fcntl(master_fd_, F_SETFD, FD_CLOEXEC);
+  int wake[2];
+  if (pipe(wake) != 0) return fail("pipe");
+  wake_read_fd_ = wake[0];
+  wake_write_fd_ = wake[1];
+  fcntl(wake_read_fd_, F_SETFD, FD_CLOEXEC);
+  fcntl(wake_write_fd_, F_SETFD, FD_CLOEXEC);
+  {
+    std::lock_guard lock(mutex_);
+    line_ = ReadLineState(slave_fd_);
+  }
+  thread_ = std::thread([this] { Run(); });
+  return {};
+}
+
+void PtyRadio::Stop() {
+  if (thread_.joinable()) {
+    const char byte = 1;
+    [[maybe_unused]] ssize_t n = ::write(wake_write_fd_, &byte, 1);
+    thread_.join();
+  }
+  CloseDescriptors();
+}
+
+void PtyRadio::CloseDescriptors() {
+  CloseFd(master_fd_);
+  CloseFd(slave_fd_);
+  CloseFd(wake_read_fd_);
+  CloseFd(wake_write_fd_);
+}
+
+double PtyRadio::Now() const {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+}
+
+void PtyRadio::Run() {
+  std::array<std::uint8_t, 4096> in{};
+  bool paced = false;
+  bool hanging_up = false;
+  double hang_up_by = 0;
+  for (;;) {
+    double now = Now();
+    int timeout_ms = -1;
+    {
+      std::lock_guard lock(mutex_);
+      if (auto deadline = radio_.NextDeadline(now)) {
+        timeout_ms = static_cast<int>(std::ceil(std::max(0.0, *deadline - now) * 1000.0));
+      }
+    }
+    const bool have_output = pending_from_ < pending_.size();
+    auto wait_at_most = [&timeout_ms](int ms) {
+      timeout_ms = timeout_ms < 0 ? ms : std::min(timeout_ms, ms);
+    };
+    if (have_output && paced) {
+      wait_at_most(static_cast<int>(std::ceil(std::max(0.0, pace_ready_at_ - now) * 1000.0)));
+    }
+    if (hanging_up) wait_at_most(1);
+    pollfd fds[2] = {
+        {master_fd_, static_cast<short>(POLLIN | (have_output && !paced ? POLLOUT : 0)), 0},
+        {wake_read_fd_, POLLIN, 0}};
+    if (::poll(fds, 2, timeout_ms) < 0 && errno != EINTR) break;
+    if (fds[1].revents != 0) break;
+
+    now = Now();
+    const LineState line = ReadLineState(slave_fd_);
+    out_.Clear();
+    bool line_dead = false;
+    if ((fds[0].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
+      const ssize_t n = ::read(master_fd_, in.data(), in.size());
+      if (n > 0 && !hanging_up) {
+        std::lock_guard lock(mutex_);
+        line_ = line;
+        radio_.Feed(std::span<const std::uint8_t>(in.data(), static_cast<std::size_t>(n)), line,
+                    now, out_);
+      } else if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
+        line_dead = true;  // cannot happen while the slave descriptor is held; do not spin
+      }
+    }
+    if (!hanging_up) {
+      std::lock_guard lock(mutex_);
+      line_ = line;
+      radio_.Advance(line, now, out_);
+      paced = radio_.PacedOutput();
+    }
+    if (!out_.Bytes().empty()) {
+      if (pending_from_ == pending_.size()) {
+        pending_.clear();
+        pending_from_ = 0;
+      }
+      pending_.insert(pending_.end(), out_.Bytes().begin(), out_.Bytes().end());
+    }
+    if (listener_) {
+      for (const RadioEvent& e : out_.Events()) {
+        if (e.kind != EventKind::kHangUp) listener_(e);
+      }
+    }
+    Flush(now, line, paced);
+    if (out_.HangUpRequested() && !hanging_up) {
+      // Hang up once the PC has read what the radio last said, so "after word W" is exact.
+      hanging_up = true;
+      hang_up_by = now + 0.5;
+    }
+    if (hanging_up) {
+      int unread = 0;
+      if (pending_from_ < pending_.size() ||
+          (::ioctl(slave_fd_, FIONREAD, &unread) == 0 && unread > 0)) {
+        if (now < hang_up_by) continue;
+      }
+      line_dead = true;
+    }
+    if (line_dead) {
+      {
+        std::lock_guard lock(mutex_);
+        CloseFd(master_fd_);
+        CloseFd(slave_fd_);
+        hung_up_ = true;
+      }
+      changed_.notify_all();
+      if (listener_) listener_(RadioEvent{EventKind::kHangUp, 0, 0});
+      return;
+    }
+    changed_.notify_all();
+  }
+}
+
+void PtyRadio::Flush(double now, const LineState& line, bool paced) {
+  std::size_t left = pending_.size() - pending_from_;
+  if (left == 0) return;
+  // Ten bits a character on the line; paced output goes in bursts of about 10 ms.
+  const double bytes_per_s = (line.rate != 0 ? line.rate : 9600) / 10.0;
+  if (paced) {
+    if (now < pace_ready_at_) return;
+    left = std::min(left, std::max<std::size_t>(1, static_cast<std::size_t>(bytes_per_s / 100)));
+  }
+  const ssize_t n = ::write(master_fd_, pending_.data() + pending_from_, left);
+  if (n <= 0) return;  // the pty is full (the uploader is not reading): poll for room
+  pending_from_ += static_cast<std::size_t>(n);
+  if (paced) pace_ready_at_ = std::max(now, pace_ready_at_) + static_cast<double>(n) / bytes_per_s;
+}
+
+RadioCounters PtyRadio::Counters() const {
+  std::lock_guard lock(mutex_);
+  return radio_.Counters();
+}
+
+std::unique_ptr<RadioSnapshot> PtyRadio::Snapshot() const {
+  auto snapshot = std::make_unique<RadioSnapshot>();
+  std::lock_guard lock(mutex_);
+  radio_.Fill(*snapshot);
+  return snapshot;
+}
+
+LineState PtyRadio::Line() const {
+  std::lock_guard lock(mutex_);
+  return line_;
+}
+
+bool PtyRadio::HungUp() const {
+  std::lock_guard lock(mutex_);
+  return hung_up_;
+}
+
+bool PtyRadio::WaitFor(const std::function<bool(const RadioCounters&)>& done,
+                       std::chrono::milliseconds timeout) const {
+  std::unique_lock lock(mutex_);
+  return changed_.wait_for(lock, timeout, [&] { return done(radio_.Counters()); });
+}
+
+}  // namespace tvx::sim

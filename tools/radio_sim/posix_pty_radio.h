@@ -1,0 +1,90 @@
+// The simulated radio on a pseudo-terminal: the uploader opens the slave side as its serial
+// port, and a thread of this object answers on the master side.
+//
+//   tvx::sim::RadioConfig config;
+//   config.erase_seconds = 0;
+//   tvx::sim::PtyRadio radio(config);
+//   if (std::string error = radio.Start(); !error.empty()) { ... }
+//   OpenMyPort(radio.DevicePath());                      // e.g. "/dev/pts/7"
+//   ...
+//   radio.WaitFor([](const RadioCounters& c) { return c.direct.verdicts_accepted > 0; }, 5s);
+//   auto snap = radio.Snapshot();                         // counters, memory, RF record stats
+//
+// The object keeps a descriptor of the slave open for its whole life, so the master never sees
+// a hang-up while the uploader has the port closed, and it reads the line settings the uploader
+// applied (rate, character format, flow control, raw mode) from that descriptor with every batch
+// of received bytes. The set-up menu's output is paced to the line rate; the upload protocols
+// are answered as fast as the pty allows. All methods are thread-safe.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "radio_sim/radio.h"
+
+namespace tvx::sim {
+
+class PtyRadio {
+ public:
+  explicit PtyRadio(const RadioConfig& config);
+  ~PtyRadio();
+  PtyRadio(const PtyRadio&) = delete;
+  PtyRadio& operator=(const PtyRadio&) = delete;
+
+  /// Creates the pseudo-terminal (slave set to raw 9600 8N1 until the uploader sets it up) and
+  /// starts the radio's thread. Returns an error text, empty on success. Call once.
+  std::string Start();
+  /// Stops the thread and closes the pseudo-terminal. Idempotent; the destructor calls it.
+  void Stop();
+
+  /// The slave device to open, valid after a successful Start.
+  const std::string& DevicePath() const { return device_path_; }
+  /// Calls `listener` on the radio's thread for every event. Set before Start.
+  void OnEvent(std::function<void(const RadioEvent&)> listener);
+
+  RadioCounters Counters() const;
+  /// A full copy of the radio's state (about 130 KiB).
+  std::unique_ptr<RadioSnapshot> Snapshot() const;
+  /// The line settings as last read from the slave.
+  LineState Line() const;
+  /// True once the radio hung up (the hang-up fault): the device is gone.
+  bool HungUp() const;
+  /// Blocks until `done` holds for the counters or `timeout` passed; returns whether it held.
+  bool WaitFor(const std::function<bool(const RadioCounters&)>& done,
+               std::chrono::milliseconds timeout) const;
+
+ private:
+  void Run();
+  void Flush(double now, const LineState& line, bool paced);
+  void CloseDescriptors();
+  double Now() const;
+
+  mutable std::mutex mutex_;
+  mutable std::condition_variable changed_;
+  Radio radio_;           // guarded by mutex_
+  LineState line_;        // guarded by mutex_
+  bool hung_up_ = false;  // guarded by mutex_
+  std::function<void(const RadioEvent&)> listener_;
+
+  int master_fd_ = -1;
+  int slave_fd_ = -1;
+  int wake_read_fd_ = -1;
+  int wake_write_fd_ = -1;
+  std::string device_path_;
+  std::thread thread_;
+  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+
+  // Radio thread only.
+  RadioOutput out_;
+  std::vector<std::uint8_t> pending_;  ///< bytes for the PC not yet written
+  std::size_t pending_from_ = 0;
+  double pace_ready_at_ = 0;
+};
+
+}  // namespace tvx::sim

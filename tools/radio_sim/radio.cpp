@@ -1,0 +1,126 @@
+#include "radio_sim/radio.h"
+
+#include "direct/protocol.h"
+
+namespace tvx::sim {
+
+bool ParseRadioMode(std::string_view text, RadioMode& mode) {
+  for (RadioMode m : {RadioMode::kAuto, RadioMode::kDirect, RadioMode::kRf, RadioMode::kSetup}) {
+    if (text == RadioModeName(m)) {
+      mode = m;
+      return true;
+    }
+  }
+  return false;
+}
+
+std::string_view RadioModeName(RadioMode mode) {
+  switch (mode) {
+    case RadioMode::kAuto:
+      return "auto";
+    case RadioMode::kDirect:
+      return "direct";
+    case RadioMode::kRf:
+      return "rf";
+    case RadioMode::kSetup:
+      return "setup";
+  }
+  return "?";
+}
+
+RadioMode DetectMode(std::uint8_t b) {
+  if (b == direct::kDiagPortWake || b == direct::kProgramCommand) return RadioMode::kDirect;
+  if (b == RfLocalRadio::kHeaderType || b == RfLocalRadio::kDataType) return RadioMode::kRf;
+  if ((b >= 0x20 && b < 0x7F) || b == 13 || b == 8 || b == 27 || b == 127 || b == 255) {
+    return RadioMode::kSetup;
+  }
+  return RadioMode::kAuto;
+}
+
+Radio::Radio(const RadioConfig& config)
+    : config_(config), direct_(config), rf_(config), setup_(config), active_(config.mode) {}
+
+std::size_t Radio::FeedActive(std::span<const std::uint8_t> in, const LineState& line, double now,
+                              RadioOutput& out) {
+  switch (active_) {
+    case RadioMode::kDirect:
+      return direct_.Feed(in, line, now, out);
+    case RadioMode::kRf:
+      return rf_.Feed(in, line, now, out);
+    case RadioMode::kSetup:
+      return setup_.Feed(in, line, now, out);
+    case RadioMode::kAuto:
+      break;
+  }
+  return 0;
+}
+
+void Radio::Feed(std::span<const std::uint8_t> in, const LineState& line, double now,
+                 RadioOutput& out) {
+  const std::size_t start = out.Bytes().size();
+  bytes_received_ += in.size();
+  while (!in.empty()) {
+    if (active_ == RadioMode::kAuto) {
+      const RadioMode detected = DetectMode(in[0]);
+      if (detected == RadioMode::kAuto) {
+        ++stray_bytes_;
+        out.Note(EventKind::kStrayByte, in[0]);
+        in = in.subspan(1);
+        continue;
+      }
+      active_ = detected;
+      ++mode_changes_;
+      out.Note(EventKind::kModeDetected, static_cast<std::uint32_t>(detected));
+    }
+    in = in.subspan(FeedActive(in, line, now, out));
+    if (in.empty()) break;
+    // The face at rest left in[0] alone: another one may take it, or nobody.
+    if (config_.mode == RadioMode::kAuto) {
+      active_ = RadioMode::kAuto;
+    } else {
+      ++stray_bytes_;
+      out.Note(EventKind::kStrayByte, in[0]);
+      in = in.subspan(1);
+    }
+  }
+  if (config_.silent) out.TruncateBytes(start);
+  bytes_sent_ += out.Bytes().size() - start;
+}
+
+void Radio::Advance(const LineState& line, double now, RadioOutput& out) {
+  const std::size_t start = out.Bytes().size();
+  direct_.Advance(line, now, out);
+  rf_.Advance(line, now, out);
+  if (config_.silent) out.TruncateBytes(start);
+  bytes_sent_ += out.Bytes().size() - start;
+}
+
+std::optional<double> Radio::NextDeadline(double now) const {
+  std::optional<double> a = direct_.NextDeadline(now);
+  std::optional<double> b = rf_.NextDeadline(now);
+  if (!a) return b;
+  if (!b) return a;
+  return std::min(*a, *b);
+}
+
+RadioCounters Radio::Counters() const {
+  RadioCounters c;
+  c.bytes_received = bytes_received_;
+  c.bytes_sent = bytes_sent_;
+  c.stray_bytes = stray_bytes_;
+  c.mode_changes = mode_changes_;
+  c.active_mode = active_;
+  c.direct = direct_.Counters();
+  c.rf = rf_.Counters();
+  c.setup = setup_.Counters();
+  return c;
+}
+
+void Radio::Fill(RadioSnapshot& snapshot) const {
+  snapshot.counters = Counters();
+  snapshot.memory = direct_.Memory();
+  snapshot.rf_records = rf_.RecordStats();
+  snapshot.direct_phase = direct_.Phase();
+}
+
+}  // namespace tvx::sim

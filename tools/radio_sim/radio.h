@@ -1,0 +1,89 @@
+// The whole simulated radio: its three faces (programming mode, RF local radio, set-up menu)
+// behind one byte stream. In RadioMode::kAuto it tells from the first byte who is talking:
+// "U" or "4" start the programming handshake, 0xE2 / 0xE3 an RF download frame, and typed
+// characters (printable, CR, backspace, escape, F1) the set-up menu. A face keeps the line until
+// it is at rest (no session or frame in progress) and meets a byte that starts none of its own.
+//
+// Pure engine: no I/O, no clock of its own. The caller passes the time and the PC's line
+// settings with every call and sends what the radio produced.
+//
+//   Radio radio(config);
+//   RadioOutput out;
+//   radio.Feed(bytes_from_pc, line, now, out);   // out.Bytes(): bytes for the PC
+//   radio.Advance(line, later, out);             // timers: erase, rate switch, time-outs
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "radio_sim/direct_radio.h"
+#include "radio_sim/radio_config.h"
+#include "radio_sim/radio_output.h"
+#include "radio_sim/rf_local_radio.h"
+#include "radio_sim/setup_interface.h"
+
+namespace tvx::sim {
+
+struct RadioCounters {
+  std::uint64_t bytes_received = 0;
+  std::uint64_t bytes_sent = 0;
+  std::uint64_t stray_bytes = 0;  ///< bytes no face of the radio could take
+  std::uint32_t mode_changes = 0;
+  RadioMode active_mode = RadioMode::kAuto;  ///< kAuto: nobody has talked yet
+  DirectCounters direct;
+  RfCounters rf;
+  SetupCounters setup;
+};
+
+/// A copy of everything a test may want to look at.
+struct RadioSnapshot {
+  RadioCounters counters;
+  RadioMemory memory;
+  std::vector<RecordFrameStats> rf_records;
+  DirectPhase direct_phase = DirectPhase::kIdle;
+};
+
+class Radio {
+ public:
+  explicit Radio(const RadioConfig& config);
+
+  /// Handles bytes received from the PC; appends the answer to `out` (nothing if silent).
+  void Feed(std::span<const std::uint8_t> in, const LineState& line, double now, RadioOutput& out);
+  /// Lets time pass (erase, rate-switch check, frame time-outs).
+  void Advance(const LineState& line, double now, RadioOutput& out);
+  /// When Advance next has work (absolute seconds), if anything waits on time.
+  std::optional<double> NextDeadline(double now) const;
+
+  /// kAuto while no face has the line.
+  RadioMode ActiveMode() const { return active_; }
+  /// The set-up menu talks at a person's pace: its output should go out at the line rate.
+  bool PacedOutput() const { return active_ == RadioMode::kSetup; }
+
+  RadioCounters Counters() const;
+  void Fill(RadioSnapshot& snapshot) const;
+
+  const DirectRadio& Direct() const { return direct_; }
+  const RfLocalRadio& Rf() const { return rf_; }
+  const SetupInterface& Setup() const { return setup_; }
+
+ private:
+  std::size_t FeedActive(std::span<const std::uint8_t> in, const LineState& line, double now,
+                         RadioOutput& out);
+
+  RadioConfig config_;
+  DirectRadio direct_;
+  RfLocalRadio rf_;
+  SetupInterface setup_;
+  RadioMode active_;
+  std::uint64_t bytes_received_ = 0;
+  std::uint64_t bytes_sent_ = 0;
+  std::uint64_t stray_bytes_ = 0;
+  std::uint32_t mode_changes_ = 0;
+};
+
+/// Which face a first byte calls up; kAuto when none.
+RadioMode DetectMode(std::uint8_t first_byte);
+
+}  // namespace tvx::sim

@@ -1,0 +1,67 @@
+// What the simulated radio is told before it starts: which protocol it speaks, its serial number,
+// its timing, and the faults it should show. Also the line settings the PC applied, as the radio
+// sees them with every batch of received bytes.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+namespace tvx::sim {
+
+/// Which of the radio's three faces answers. kAuto picks from the first bytes it hears.
+enum class RadioMode { kAuto, kDirect, kRf, kSetup };
+
+/// Parses "auto", "direct", "rf", "setup". False for anything else.
+bool ParseRadioMode(std::string_view text, RadioMode& mode);
+std::string_view RadioModeName(RadioMode mode);
+
+/// The serial line as the PC set it up. `known` false means the caller cannot tell (an
+/// in-process test feeding bytes directly): then no line check is made.
+struct LineState {
+  bool known = false;
+  std::uint32_t rate = 0;  ///< bit/s; 0 when the rate has no standard value
+  std::uint8_t data_bits = 8;
+  bool parity = false;
+  std::uint8_t stop_bits = 1;
+  bool rts_cts = false;  ///< hardware flow control
+  bool raw = true;       ///< no line editing, echo, signals or character translation
+
+  /// 8 data bits, no parity, one stop bit, no hardware flow control, raw bytes.
+  bool IsPlain8N1() const { return data_bits == 8 && !parity && stop_bits == 1 && !rts_cts && raw; }
+};
+
+/// Everything a test or the program can set. Word numbers count word attempts of a direct
+/// upload from 1 (every address frame received during the transfer is one attempt, a word
+/// resent after a resync included); 0 switches the fault off. Each word fault fires once.
+struct RadioConfig {
+  RadioMode mode = RadioMode::kAuto;
+  std::uint32_t serial = 9123456;  ///< answered in the identity reply, masked with the challenge
+  double erase_seconds = 0.25;     ///< from the erase command to the erase-done byte
+
+  // Faults.
+  bool silent = false;        ///< hears everything, answers nothing
+  bool bad_identity = false;  ///< first identity byte 0xFE instead of 0xFF
+  std::uint32_t drop_echo_word = 0;
+  std::uint32_t bad_echo_word = 0;  ///< address echo sent swapped (low byte first)
+  std::uint32_t drop_reply_word = 0;
+  std::uint32_t bad_reply_word = 0;      ///< data reply complemented
+  std::uint32_t corrupt_store_word = 0;  ///< second byte of the word stored with bit 0 flipped
+  std::uint32_t hangup_after_word = 0;   ///< the line goes dead once this word is answered
+  bool bad_checksum = false;             ///< first checksum byte sent with bit 0 flipped
+  std::uint32_t garbage_bytes = 0;       ///< noise after "4" and again before the erase-done byte
+  double rf_corrupt_rate = 0.0;          ///< fraction of RF echoes sent with one byte changed
+  double rf_drop_rate = 0.0;             ///< fraction of RF echoes not sent at all
+  std::uint32_t seed = 1;                ///< for the RF fault draws and the garbage bytes
+
+  // Timing of the radio's own checks, in seconds.
+  double rate_switch_timeout = 0.5;  ///< how long the PC may take to switch its line rate
+  double frame_timeout = 0.25;       ///< a direct frame whose next byte comes later is dropped
+  double resync_window = 0.05;       ///< how long an all-0xFF frame waits for a 4th 0xFF
+  double rf_quiet_gap = 0.02;        ///< after a malformed RF frame, silence that ends it
+
+  /// The image the RF frames are checked against (stored form); empty: the built-in image.
+  std::span<const std::uint8_t> image;
+};
+
+}  // namespace tvx::sim

@@ -1,0 +1,104 @@
+#include "radio_sim/radio_output.h"
+
+#include <cstdio>
+
+#include "radio_sim/radio_config.h"
+#include "radio_sim/rf_local_radio.h"
+
+namespace tvx::sim {
+
+namespace {
+
+std::string_view FaultName(std::uint32_t kind) {
+  switch (static_cast<FaultKind>(kind)) {
+    case FaultKind::kDropEcho:
+      return "address echo dropped";
+    case FaultKind::kBadEcho:
+      return "address echo swapped";
+    case FaultKind::kDropReply:
+      return "data reply dropped";
+    case FaultKind::kBadReply:
+      return "data reply wrong";
+    case FaultKind::kCorruptStore:
+      return "word stored wrongly";
+    case FaultKind::kBadChecksum:
+      return "checksum wrong";
+    case FaultKind::kHangUp:
+      return "hang-up";
+    case FaultKind::kRfCorrupt:
+      return "RF echo corrupted";
+    case FaultKind::kRfDrop:
+      return "RF echo dropped";
+    case FaultKind::kBadIdentity:
+      return "identity marker wrong";
+    case FaultKind::kGarbage:
+      return "garbage bytes";
+  }
+  return "?";
+}
+
+std::string Hex(std::uint32_t value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%X", static_cast<unsigned>(value));
+  return text;
+}
+
+}  // namespace
+
+std::string Describe(const RadioEvent& e) {
+  const std::string v = std::to_string(e.value);
+  switch (e.kind) {
+    case EventKind::kModeDetected:
+      return "talking " + std::string(RadioModeName(static_cast<RadioMode>(e.value)));
+    case EventKind::kDiagWake:
+      return "diagnostic port woken (\"U\")";
+    case EventKind::kProgramCommand:
+      return "programming command (\"4\")";
+    case EventKind::kAccessCodeFault:
+      return "wrong access code byte " + v + ": " + Hex(e.extra);
+    case EventKind::kDivisorFault:
+      return "bad rate divisor " + Hex(e.value);
+    case EventKind::kIdentitySent:
+      return "identity sent (challenge " + Hex(e.value) + ", " +
+             std::to_string(e.extra != 0 ? 460800 / e.extra : 0) + " bit/s)";
+    case EventKind::kLineRateFault:
+      return "line rate fault: PC at " + v + " bit/s, radio at " + std::to_string(e.extra);
+    case EventKind::kLineSettingsFault:
+      return "line settings fault: not raw 8N1 without flow control";
+    case EventKind::kRefused:
+      return "radio refused by the PC (\"!\")";
+    case EventKind::kEraseStarted:
+      return "erase started";
+    case EventKind::kEraseDone:
+      return "erase done";
+    case EventKind::kCheckByteFailure:
+      return "check byte failure at word " + v + " (address " + Hex(e.extra) + ")";
+    case EventKind::kResync:
+      return "resync";
+    case EventKind::kFaultFired:
+      return "fault: " + std::string(FaultName(e.value)) + " (word " + std::to_string(e.extra) +
+             ")";
+    case EventKind::kChecksumSent:
+      return "checksum sent " + Hex(e.value);
+    case EventKind::kVerdictAccepted:
+      return "checksum accepted by the PC";
+    case EventKind::kVerdictRejected:
+      return "checksum rejected by the PC: read-back";
+    case EventKind::kReadBackDone:
+      return "read-back done";
+    case EventKind::kRfFrameBad:
+      return "bad RF frame (" + std::string(RfFrameCheckName(static_cast<RfFrameCheck>(e.value))) +
+             (e.extra != 0xFFFFFFFF ? ", record " + std::to_string(e.extra) : std::string()) + ")";
+    case EventKind::kRfHeaderGood:
+      return "RF header frame good";
+    case EventKind::kSetupLine:
+      return "set-up line of " + v + " characters";
+    case EventKind::kStrayByte:
+      return "stray byte " + Hex(e.value);
+    case EventKind::kHangUp:
+      return "hanging up";
+  }
+  return "?";
+}
+
+}  // namespace tvx::sim

@@ -1,0 +1,102 @@
+// What the radio produces while it handles received bytes: the bytes it sends back, notable
+// events for logs and tests, and a request to hang up the line. The engines append to one
+// RadioOutput that the caller empties after each batch; its storage is reused, so a busy
+// transfer allocates nothing per byte.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace tvx::sim {
+
+enum class EventKind : std::uint8_t {
+  kModeDetected,       ///< value: RadioMode
+  kDiagWake,           ///< "U" heard
+  kProgramCommand,     ///< "4" heard: programming handshake begins
+  kAccessCodeFault,    ///< value: position 0..3, extra: the byte heard
+  kDivisorFault,       ///< value: the byte heard
+  kIdentitySent,       ///< value: challenge, extra: divisor
+  kLineRateFault,      ///< value: rate the PC had, extra: rate expected
+  kLineSettingsFault,  ///< the PC's line is not 8N1 raw without flow control
+  kRefused,            ///< "!" heard: back to idle
+  kEraseStarted,
+  kEraseDone,
+  kCheckByteFailure,  ///< value: word attempt, extra: address
+  kResync,            ///< four 0xFF heard
+  kFaultFired,        ///< value: FaultKind, extra: word attempt
+  kChecksumSent,      ///< value: first byte << 8 | second byte
+  kVerdictAccepted,
+  kVerdictRejected,
+  kReadBackDone,
+  kRfFrameBad,  ///< value: RfFrameCheck, extra: record index (or 0xFFFFFFFF)
+  kRfHeaderGood,
+  kSetupLine,  ///< value: length of the typed line
+  kStrayByte,  ///< value: the byte, heard where no protocol expects it
+  kHangUp,
+};
+
+/// Which fault of RadioConfig fired (the value of a kFaultFired event).
+enum class FaultKind : std::uint8_t {
+  kDropEcho,
+  kBadEcho,
+  kDropReply,
+  kBadReply,
+  kCorruptStore,
+  kBadChecksum,
+  kHangUp,
+  kRfCorrupt,
+  kRfDrop,
+  kBadIdentity,
+  kGarbage,
+};
+
+struct RadioEvent {
+  EventKind kind = EventKind::kStrayByte;
+  std::uint32_t value = 0;
+  std::uint32_t extra = 0;
+};
+
+/// One line of text for a log ("resync", "check byte failure at word 17 (address 0x8020)").
+std::string Describe(const RadioEvent& event);
+
+class RadioOutput {
+ public:
+  RadioOutput() {
+    bytes_.reserve(8192);
+    events_.reserve(64);
+  }
+
+  void Send(std::uint8_t byte) { bytes_.push_back(byte); }
+  void Send(std::span<const std::uint8_t> bytes) {
+    bytes_.insert(bytes_.end(), bytes.begin(), bytes.end());
+  }
+  void Note(EventKind kind, std::uint32_t value = 0, std::uint32_t extra = 0) {
+    events_.push_back(RadioEvent{kind, value, extra});
+  }
+  void RequestHangUp() { hang_up_ = true; }
+
+  std::span<const std::uint8_t> Bytes() const { return bytes_; }
+  std::span<const RadioEvent> Events() const { return events_; }
+  bool HangUpRequested() const { return hang_up_; }
+
+  /// Forgets the bytes sent after the first `size` (a silent radio sends nothing).
+  void TruncateBytes(std::size_t size) {
+    if (size < bytes_.size()) bytes_.resize(size);
+  }
+  /// Empties everything, keeping the storage.
+  void Clear() {
+    bytes_.clear();
+    events_.clear();
+    hang_up_ = false;
+  }
+
+ private:
+  std::vector<std::uint8_t> bytes_;
+  std::vector<RadioEvent> events_;
+  bool hang_up_ = false;
+};
+
+}  // namespace tvx::sim

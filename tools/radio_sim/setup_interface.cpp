@@ -1,0 +1,128 @@
+#include "radio_sim/setup_interface.h"
+
+#include <cctype>
+
+#include "direct/protocol.h"
+
+namespace tvx::sim {
+
+namespace {
+
+constexpr std::uint8_t kCr = 13;
+constexpr std::uint8_t kBackspace = 8;
+constexpr std::uint8_t kDelete = 127;
+constexpr std::uint8_t kEscape = 27;
+constexpr std::uint8_t kF1 = 255;
+constexpr std::uint8_t kExtendedKey = 0;
+
+bool BelongsElsewhere(std::uint8_t b) {
+  return b == direct::kDiagPortWake || b == direct::kProgramCommand || b == 0xE2 || b == 0xE3;
+}
+
+std::string Upper(std::string_view text) {
+  std::string s;
+  for (char c : text) {
+    if (c == ' ') continue;
+    s.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(c))));
+  }
+  return s;
+}
+
+}  // namespace
+
+SetupInterface::SetupInterface(const RadioConfig& config)
+    : config_(config), yields_(config.mode == RadioMode::kAuto) {
+  typed_.reserve(kMaxLine);
+}
+
+std::size_t SetupInterface::Feed(std::span<const std::uint8_t> in, const LineState& /*line*/,
+                                 double /*now*/, RadioOutput& out) {
+  for (std::size_t i = 0; i < in.size(); ++i) {
+    const std::uint8_t b = in[i];
+    if (yields_ && AtRest() && BelongsElsewhere(b)) return i;
+    ++counters_.bytes_received;
+    if (skip_scan_code_) {
+      skip_scan_code_ = false;
+      continue;
+    }
+    if (b == kCr) {
+      Text("\r\n", out);
+      ++counters_.lines;
+      out.Note(EventKind::kSetupLine, static_cast<std::uint32_t>(typed_.size()));
+      Answer(out);
+      typed_.clear();
+      Prompt(out);
+    } else if (b == kBackspace || b == kDelete) {
+      if (!typed_.empty()) {
+        typed_.pop_back();
+        Text("\b \b", out);
+      }
+    } else if (b == kEscape) {
+      typed_.clear();
+      Text("\r\n", out);
+      Prompt(out);
+    } else if (b == kF1) {
+      typed_.clear();
+      Text("\r\n", out);
+      Menu(out);
+      Prompt(out);
+    } else if (b == kExtendedKey) {
+      skip_scan_code_ = true;
+    } else if (b >= 0x20 && b < 0x7F && typed_.size() < kMaxLine) {
+      typed_.push_back(static_cast<char>(b));
+      out.Send(b);
+    }
+    // Line feeds, other control bytes and characters past the line's end are ignored.
+  }
+  return in.size();
+}
+
+void SetupInterface::Text(std::string_view text, RadioOutput& out) {
+  out.Send(std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(text.data()),
+                                         text.size()));
+}
+
+void SetupInterface::Prompt(RadioOutput& out) {
+  Text("Choice> ", out);
+}
+
+void SetupInterface::Menu(RadioOutput& out) {
+  ++counters_.menus_shown;
+  Text("Torvandrix 900 MHz Radio - Setup\r\n", out);
+  Text("Serial Number " + std::to_string(config_.serial) + "\r\n", out);
+  Text("\r\n", out);
+  Text(" 1  Radio settings\r\n", out);
+  Text(" 2  Network status\r\n", out);
+  Text(" 3  Firmware revision\r\n", out);
+  Text(" 4  Programming mode (firmware upload)\r\n", out);
+  Text(" ?  This menu\r\n", out);
+  Text("\r\n", out);
+}
+
+void SetupInterface::Answer(RadioOutput& out) {
+  const std::string command = Upper(typed_);
+  if (command.empty()) return;
+  if (command == "?" || command == "H" || command == "HELP" || command == "M" ||
+      command == "MENU") {
+    Menu(out);
+  } else if (command == "1") {
+    Text("Radio ID            1\r\n", out);
+    Text("Network ID          7\r\n", out);
+    Text("Band                902-928 MHz\r\n", out);
+    Text("Hop pattern         12\r\n", out);
+    Text("Transmit power      30 dBm\r\n", out);
+    Text("Data port           19200 8N1\r\n", out);
+  } else if (command == "2") {
+    Text("Local radio, master of its network\r\n", out);
+    Text("Remote radios heard 0\r\n", out);
+  } else if (command == "3") {
+    Text("Firmware Rev 2.54\r\n", out);
+  } else if (command == "4") {
+    Text("Programming mode is entered by the upload program\r\n", out);
+  } else {
+    ++counters_.unknown_commands;
+    Text("Unknown command " + typed_ + "\r\n", out);
+  }
+}
+
+}  // namespace tvx::sim
