@@ -20,7 +20,8 @@ class SteadyClock final : public Clock {
     std::tm local{};
     // std::localtime is not reentrant; the clock is only read from the job thread.
     if (const std::tm* p = std::localtime(&t)) local = *p;
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()) % 1000;
+    const auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()) % 1000;
     return local.tm_hour * 3600.0 + local.tm_min * 60.0 + local.tm_sec + ms.count() / 1000.0;
   }
 

@@ -66,7 +66,8 @@ void RunSettingsScreen(RunContext& ctx) {
   for (;;) {
     screen.Clear();
     screen.PrintText("Com Port Number ");
-    const std::int32_t port = console::RoundToInt(console::NumericValue(console::ReadLine(ctx.console)));
+    const std::int32_t port =
+        console::RoundToInt(console::NumericValue(console::ReadLine(ctx.console)));
     if (port < 0 || port > 9) {
       ctx.console.Beep();
       continue;
@@ -76,7 +77,8 @@ void RunSettingsScreen(RunContext& ctx) {
   }
   for (;;) {
     screen.PrintText("Setup Baud Rate ");
-    const std::int32_t baud = console::RoundToInt(console::NumericValue(console::ReadLine(ctx.console)));
+    const std::int32_t baud =
+        console::RoundToInt(console::NumericValue(console::ReadLine(ctx.console)));
     if (baud == 0) return;
     for (std::int32_t rate : kBaudRates) {
       if (baud == rate) {

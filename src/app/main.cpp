@@ -21,7 +21,8 @@ int main() {
       return error_is_usage ? 2 : 1;
     }
     try {
-      app::RunContext ctx(*platform.console, *platform.port, *platform.priority, app::SystemClock());
+      app::RunContext ctx(*platform.console, *platform.port, *platform.priority,
+                          app::SystemClock());
       app::RunProgram(ctx, app::DefaultJobs());
       ctx.port.Close();
     } catch (const std::exception& e) {

@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# The program in a real terminal: tmux at 80 x 51 draws the main menu with the yellow-on-blue
+# status row, and Esc gives the terminal back exactly as it was.
+#   usage: tmux_menu_test.sh <path to torvandrix-upload> [TERM value inside tmux]
+set -euo pipefail
+prog=$(readlink -f "$1")
+inner_term=${2:-screen}
+sock="tvx-menu-$$"
+tmp=$(mktemp -d)
+fail() { echo "FAIL: $*" >&2; tmux -L "$sock" capture-pane -p -t t >&2 2>/dev/null || true; exit 1; }
+cleanup() { tmux -L "$sock" kill-server 2>/dev/null || true; rm -rf "$tmp"; }
+trap cleanup EXIT
+
+tmux -L "$sock" -f /dev/null new-session -d -s t -x 80 -y 51 "env -i PATH=/usr/bin:/bin TERM=$inner_term LANG=C.UTF-8 bash --norc --noprofile"
+tmux -L "$sock" set-option -t t status off >/dev/null
+sleep 0.3
+tmux -L "$sock" send-keys -t t "stty -g > $tmp/before; $prog; echo \$? > $tmp/status; stty -g > $tmp/after; stty -a > $tmp/stty; echo FINISHED" Enter
+
+wait_for() {  # text, seconds
+  for _ in $(seq $(( $2 * 20 ))); do
+    tmux -L "$sock" capture-pane -p -t t | grep -qF -- "$1" && return 0
+    sleep 0.05
+  done
+  return 1
+}
+wait_for "<esc>    End program" 10 || fail "the menu did not appear"
+sleep 0.3
+tmux -L "$sock" capture-pane -p -t t > "$tmp/screen"
+tmux -L "$sock" capture-pane -p -e -t t > "$tmp/screen-e"
+
+expect_row() {  # row, text
+  local line
+  line=$(sed -n "${1}p" "$tmp/screen")
+  [ "$line" = "$2" ] || fail "row $1 is '$line', expected '$2'"
+}
+expect_row 1 "            UpLoad Torvandrix Rev 2.54 for 900MHz (12-05-2005)"
+expect_row 5 "1        UpLoad Torvandrix Firmware Through Direct Connection"
+expect_row 7 "2        Radio Setup"
+expect_row 9 "3        Set Com Port for Terminal Emulator and Download"
+expect_row 11 "4        UpLoad Torvandrix Firmware Over RF"
+expect_row 14 "<esc>    End program"
+expect_row 51 "  Com1        Baudrate =  19200"
+
+# Row 51: blue background and a yellow foreground (bright yellow, or yellow made bright with bold
+# where only 8 colours exist) across the row.
+status_row=$(sed -n '51p' "$tmp/screen-e")
+echo "$status_row" | grep -qE $'\e\\[[0-9;]*(44|48;5;4)[;m]' || fail "row 51 has no blue background: $(echo "$status_row" | od -c | head -5)"
+echo "$status_row" | grep -qE $'\e\\[[0-9;]*(93|38;5;11)[;m]|\e\\[[0-9;]*1;[0-9;]*33[;m]|\e\\[1m.*\e\\[[0-9;]*33[;m]' \
+  || fail "row 51 is not yellow: $(echo "$status_row" | od -c | head -5)"
+
+tmux -L "$sock" send-keys -t t Escape
+wait_for FINISHED 5 || fail "Esc did not end the program"
+[ "$(cat "$tmp/status")" = 0 ] || fail "exit status $(cat "$tmp/status")"
+cmp -s "$tmp/before" "$tmp/after" || fail "terminal modes changed: $(cat "$tmp/before") -> $(cat "$tmp/after")"
+grep -qw icanon "$tmp/stty" && grep -qw echo "$tmp/stty" || fail "terminal left without icanon/echo"
+echo "tmux menu test passed ($inner_term)"
