@@ -26,7 +26,8 @@ wait_for() {  # text, seconds
 wait_for "<esc>    End program" 10 || fail "the menu did not appear"
 sleep 0.3
 tmux -L "$sock" capture-pane -p -t t > "$tmp/screen"
-tmux -L "$sock" capture-pane -p -e -t t > "$tmp/screen-e"
+# Row 51 alone (rows are 0-based here), so its attributes are written out from a clean state.
+tmux -L "$sock" capture-pane -p -e -S 50 -E 50 -t t > "$tmp/status-e"
 
 expect_row() {  # row, text
   local line
@@ -43,7 +44,7 @@ expect_row 51 "  Com1        Baudrate =  19200"
 
 # Row 51: blue background and a yellow foreground (bright yellow, or yellow made bright with bold
 # where only 8 colours exist) across the row.
-status_row=$(sed -n '51p' "$tmp/screen-e")
+status_row=$(cat "$tmp/status-e")
 echo "$status_row" | grep -qE $'\e\\[[0-9;]*(44|48;5;4)[;m]' || fail "row 51 has no blue background: $(echo "$status_row" | od -c | head -5)"
 echo "$status_row" | grep -qE $'\e\\[[0-9;]*(93|38;5;11)[;m]|\e\\[[0-9;]*1;[0-9;]*33[;m]|\e\\[1m.*\e\\[[0-9;]*33[;m]' \
   || fail "row 51 is not yellow: $(echo "$status_row" | od -c | head -5)"
