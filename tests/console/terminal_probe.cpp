@@ -1,0 +1,35 @@
+// Drives the terminal console for the tmux smoke test: shows a row of glyphs, then writes every
+// key it reads as hexadecimal bytes, one key per row, until a plain "q".
+#include <cstdio>
+#include <string>
+
+#include "console/format.h"
+#include "console/posix_console.h"
+
+int main() {
+  using namespace tvx::console;
+  std::string error;
+  auto console = posix::TerminalConsole::Open(error);
+  if (!console) {
+    std::fprintf(stderr, "terminal_probe: %s\n", error.c_str());
+    return 2;
+  }
+  ScreenModel& screen = console->Screen();
+  screen.PrintText("probe ready");
+  screen.Locate(2, 1);
+  screen.PrintText(std::string("\x01\xB0\xC4\x82\x7F\x00\x1B\xFF|", 9));
+  screen.Locate(51, 1);
+  screen.SetColours(kYellow, kBlue, 80);
+  screen.PrintText("status");
+  screen.SetColours(kBrightWhite, kBlack, 0);
+  screen.Locate(3, 1);
+  for (;;) {
+    const std::string key = WaitForKey(*console);
+    if (key == "q") break;
+    std::string text = "key";
+    for (char c : key) text += " " + Hex(static_cast<unsigned char>(c));
+    screen.PrintText(text);
+    screen.NewLine();
+  }
+  return 0;
+}

@@ -1,0 +1,77 @@
+#!/usr/bin/env bash
+# The terminal console in tmux: glyphs of the 8-bit character set, keys as the console's key
+# texts (function and cursor keys, Alt+letter, Ctrl-C, a lone Esc), a too-small window and its
+# redraw, and the terminal given back after SIGTERM.
+#   usage: tmux_console_test.sh <path to terminal_probe> [TERM value inside tmux]
+set -euo pipefail
+export LANG=C.UTF-8 LC_ALL=C.UTF-8
+prog=$(readlink -f "$1")
+inner_term=${2:-screen}
+sock="tvx-console-$$"
+tmp=$(mktemp -d)
+tm() { tmux -L "$sock" "$@"; }
+fail() { echo "FAIL: $*" >&2; tm capture-pane -p -t t >&2 2>/dev/null || true; exit 1; }
+cleanup() { tm kill-server 2>/dev/null || true; rm -rf "$tmp"; }
+trap cleanup EXIT
+
+tm -f /dev/null new-session -d -s t -x 80 -y 51 "env -i PATH=/usr/bin:/bin TERM=$inner_term LANG=C.UTF-8 bash --norc --noprofile"
+tm set-option -t t status off >/dev/null
+tm set-option -t t escape-time 0 >/dev/null
+sleep 0.3
+
+wait_for() {  # text, seconds
+  for _ in $(seq $(( $2 * 50 ))); do
+    tm capture-pane -p -t t | grep -qF -- "$1" && return 0
+    sleep 0.02
+  done
+  return 1
+}
+run_probe() {
+  tm send-keys -t t "clear; stty -g > $tmp/before; $prog; echo \$? > $tmp/status; stty -g > $tmp/after; echo FINISHED" Enter
+  wait_for "probe ready" 10 || fail "the probe did not start"
+}
+
+run_probe
+row2=$(tm capture-pane -p -t t | sed -n 2p)
+[ "$row2" = $'\xe2\x98\xba\xe2\x96\x91\xe2\x94\x80\xc3\xa9\xe2\x8c\x82 \xe2\x86\x90\xc2\xa0|' ] || fail "glyph row is '$row2'"
+
+send_and_expect() {  # expected text, tmux keys...
+  local want=$1; shift
+  tm send-keys -t t "$@"
+  wait_for "$want" 3 || fail "keys '$*' did not give '$want'"
+}
+send_and_expect "key 0 3B" F1
+send_and_expect "key 0 48" Up
+send_and_expect "key 0 51" NPage
+send_and_expect "key 0 1E" M-a
+send_and_expect "key 0 10" M-q
+send_and_expect "key 3" C-c
+send_and_expect "key 8" BSpace
+send_and_expect "key D" Enter
+send_and_expect "key 82" é
+start=$(date +%s%N)
+send_and_expect "key 1B" Escape
+esc_ms=$(( ($(date +%s%N) - start) / 1000000 ))
+[ "$esc_ms" -lt 500 ] || fail "a lone Esc took $esc_ms ms"
+
+# Too small: a notice, and the screen comes back when the window grows again.
+tm resize-window -t t -x 60 -y 20
+wait_for "Please enlarge this window" 3 || fail "no notice in a small window"
+tm resize-window -t t -x 80 -y 51
+wait_for "probe ready" 3 || fail "no redraw after the window grew"
+tm capture-pane -p -t t | grep -qF "key 0 3B" || fail "the keys shown before are gone"
+
+tm send-keys -t t q
+wait_for FINISHED 5 || fail "q did not end the probe"
+[ "$(cat "$tmp/status")" = 0 ] || fail "exit status $(cat "$tmp/status")"
+
+# SIGTERM from outside: the terminal is given back and the exit status is 128 + 15.
+run_probe
+pkill_target=$(tm list-panes -t t -F '#{pane_pid}')
+probe_pid=$(pgrep -P "$pkill_target" -f terminal_probe | head -1)
+[ -n "$probe_pid" ] || fail "no probe process"
+kill -TERM "$probe_pid"
+wait_for FINISHED 5 || fail "SIGTERM did not end the probe"
+[ "$(cat "$tmp/status")" = 143 ] || fail "exit status after SIGTERM $(cat "$tmp/status")"
+cmp -s "$tmp/before" "$tmp/after" || fail "terminal modes changed: $(cat "$tmp/before") -> $(cat "$tmp/after")"
+echo "tmux console test passed ($inner_term, lone Esc seen after ${esc_ms} ms)"
