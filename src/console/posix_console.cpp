@@ -191,6 +191,7 @@ struct TerminalConsole::Impl {
   void Stop();
 
   void Pump();
+  void Drain();
   void HandleResize();
   bool Present(bool force);
   void Draw();
@@ -462,8 +463,7 @@ bool TerminalConsole::Impl::Present(bool force) {
   return true;
 }
 
-void TerminalConsole::Impl::Pump() {
-  if (g_resized) HandleResize();
+void TerminalConsole::Impl::Drain() {
   // Bounded, so that a flood of input cannot hold the caller here.
   for (int taken = 0; taken < 4096; ++taken) {
     wint_t ch = 0;
@@ -480,6 +480,24 @@ void TerminalConsole::Impl::Pump() {
     }
     const int byte = Cp437FromUnicode(static_cast<char32_t>(ch));
     if (byte >= 0) decoder.FeedByte(static_cast<std::uint8_t>(byte), now);
+  }
+}
+
+void TerminalConsole::Impl::Pump() {
+  if (g_resized) HandleResize();
+  Drain();
+  // An Esc is settled here, not left open: callers go on to sleep on standard input, which
+  // stays quiet when the Esc was all there was.
+  for (int round = 0; round < 8; ++round) {
+    const int left = decoder.MsUntilTimeout(NowMs());
+    if (left < 0) break;
+    pollfd input{STDIN_FILENO, POLLIN, 0};
+    if (left > 0 && poll(&input, 1, left) > 0) {
+      Drain();
+      continue;
+    }
+    decoder.HasKey(NowMs() + left);  // the delay has run out
+    break;
   }
 }
 

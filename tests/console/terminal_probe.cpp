@@ -1,5 +1,7 @@
 // Drives the terminal console for the tmux smoke test: shows a row of glyphs, then writes every
 // key it reads as hexadecimal bytes, one key per row, until a plain "q".
+#include <poll.h>
+
 #include <cstdio>
 #include <string>
 
@@ -24,7 +26,14 @@ int main() {
   screen.SetColours(kBrightWhite, kBlack, 0);
   screen.Locate(3, 1);
   for (;;) {
-    const std::string key = WaitForKey(*console);
+    // Waits the way the jobs' polling loops do: on the key handle, after asking for a key.
+    console->Present(true);
+    if (!console->KeyWaiting()) {
+      pollfd wait{static_cast<int>(console->KeyWaitHandle()), POLLIN, 0};
+      poll(&wait, 1, -1);
+      continue;
+    }
+    const std::string key = console->ReadKey();
     if (key == "q") break;
     std::string text = "key";
     for (char c : key) text += " " + Hex(static_cast<unsigned char>(c));
