@@ -23,6 +23,8 @@ int main() {
   screen.Locate(51, 1);
   screen.SetColours(kYellow, kBlue, 80);
   screen.PrintText("status");
+  screen.Locate(51, 80);
+  screen.PrintText("Z");  // the bottom right cell, the hardest one for a terminal
   screen.SetColours(kBrightWhite, kBlack, 0);
   screen.Locate(3, 1);
   for (;;) {

@@ -34,6 +34,8 @@ run_probe() {
 run_probe
 row2=$(tm capture-pane -p -t t | sed -n 2p)
 [ "$row2" = $'\xe2\x98\xba\xe2\x96\x91\xe2\x94\x80\xc3\xa9\xe2\x8c\x82 \xe2\x86\x90\xc2\xa0|' ] || fail "glyph row is '$row2'"
+row51=$(tm capture-pane -p -t t | sed -n 51p)
+[ "$row51" = "status$(printf '%73s' '')Z" ] || fail "row 51 is '$row51'"
 
 send_and_expect() {  # expected text, tmux keys...
   local want=$1; shift
