@@ -10,6 +10,15 @@
 // 0xFFFF) could be the start of a resync, so it is held until the next byte or until
 // `resync_window` has passed.
 //
+// Starting over: the PC sends a frame's bytes back to back, so a frame whose next byte comes
+// more than `frame_timeout` later is dropped; and "4" followed by the access code always starts
+// a new session, wherever the radio stood (a PC that gave up mid-word and came straight back).
+//
+// Line rate: once the divisor is agreed, the radio sends its identity only when it sees the PC's
+// line at 460800 / divisor. If the PC does not switch within `rate_switch_timeout`, the radio
+// counts a line-rate fault and answers anyway, and the PC reads garbage (zero bytes); bytes the
+// PC sends at a wrong rate after that are not heard.
+//
 // Checksum: the radio folds every word attempt it heard (every address frame of the transfer),
 // as the PC does. It does so from memory at the end: a location attempted an even number of
 // times drops out of the XOR, and the count of attempts decides the complement. A word resent

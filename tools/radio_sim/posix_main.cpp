@@ -74,8 +74,6 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "torvandrix-radio-sim: %s\n", error.c_str());
     return 1;
   }
-  std::printf("%s\n", radio.DevicePath().c_str());
-  std::fflush(stdout);
   if (!options.link.empty()) {
     if (std::string error = PlaceLink(options.link, radio.DevicePath()); !error.empty()) {
       std::fprintf(stderr, "torvandrix-radio-sim: %s\n", error.c_str());
@@ -83,6 +81,9 @@ int main(int argc, char** argv) {
       return 1;
     }
   }
+  // Once the path is out, the radio and the link are ready.
+  std::printf("%s\n", radio.DevicePath().c_str());
+  std::fflush(stdout);
 
   bool stdin_open = options.until_eof;
   for (;;) {

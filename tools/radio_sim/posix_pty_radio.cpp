@@ -190,7 +190,8 @@ void PtyRadio::Run() {
   std::array<std::uint8_t, 4096> in{};
   bool paced = false;
   bool hanging_up = false;
-  double hang_up_by = 0;
+  bool seen_queued = false;
+  double hang_up_from = 0;
   for (;;) {
     double now = Now();
     int timeout_ms = -1;
@@ -249,16 +250,19 @@ void PtyRadio::Run() {
     }
     Flush(now, line, paced);
     if (out_.HangUpRequested() && !hanging_up) {
-      // Hang up once the PC has read what the radio last said, so "after word W" is exact.
       hanging_up = true;
-      hang_up_by = now + 0.5;
+      hang_up_from = now;
     }
     if (hanging_up) {
+      // Hang up once the PC has read what the radio last said, so "after word W" is exact.
+      // Bytes written to the master reach the slave's queue a moment later, so an empty queue
+      // counts only after they were seen there or after a grace period.
       int unread = 0;
-      if (pending_from_ < pending_.size() ||
-          (::ioctl(slave_fd_, FIONREAD, &unread) == 0 && unread > 0)) {
-        if (now < hang_up_by) continue;
-      }
+      const bool queued = pending_from_ < pending_.size() ||
+                          (::ioctl(slave_fd_, FIONREAD, &unread) == 0 && unread > 0);
+      seen_queued = seen_queued || queued;
+      const bool read_by_pc = !queued && (seen_queued || now >= hang_up_from + 0.05);
+      if (!read_by_pc && now < hang_up_from + 0.5) continue;
       line_dead = true;
     }
     if (line_dead) {
@@ -311,6 +315,11 @@ LineState PtyRadio::Line() const {
 bool PtyRadio::HungUp() const {
   std::lock_guard lock(mutex_);
   return hung_up_;
+}
+
+bool PtyRadio::WaitForHangUp(std::chrono::milliseconds timeout) const {
+  std::unique_lock lock(mutex_);
+  return changed_.wait_for(lock, timeout, [&] { return hung_up_; });
 }
 
 bool PtyRadio::WaitFor(const std::function<bool(const RadioCounters&)>& done,

@@ -55,7 +55,10 @@ class PtyRadio {
   LineState Line() const;
   /// True once the radio hung up (the hang-up fault): the device is gone.
   bool HungUp() const;
+  /// Blocks until the radio hung up or `timeout` passed; returns HungUp().
+  bool WaitForHangUp(std::chrono::milliseconds timeout) const;
   /// Blocks until `done` holds for the counters or `timeout` passed; returns whether it held.
+  /// `done` runs under the radio's lock: it must not call back into this object.
   bool WaitFor(const std::function<bool(const RadioCounters&)>& done,
                std::chrono::milliseconds timeout) const;
 

@@ -70,6 +70,11 @@ RfFrameCheck RfLocalRadio::Check(std::span<const std::uint8_t> frame,
   if (record_index != nullptr) *record_index = kNoRecord;
   const std::size_t n = frame.size();
   if (n < 8) return RfFrameCheck::kIncomplete;
+  if (frame[0] == kDataType && record_index != nullptr) {
+    // Counted under the record it names, whatever else is wrong with it.
+    const std::uint32_t named = std::uint32_t{frame[3]} << 8 | frame[4];
+    if (named < records_.size()) *record_index = named;
+  }
   const auto crc = Crc(frame.subspan(1, n - 3));
   if (frame[n - 2] != crc[0] || frame[n - 1] != crc[1]) return RfFrameCheck::kBadCrc;
   if (frame[2] != kFrameMarker) return RfFrameCheck::kBadMarker;
@@ -88,7 +93,6 @@ RfFrameCheck RfLocalRadio::Check(std::span<const std::uint8_t> frame,
   if (m < 3 || m % 2 == 0 || static_cast<std::size_t>(m) + 8 != n) return RfFrameCheck::kBadLength;
   const std::uint32_t index = std::uint32_t{frame[3]} << 8 | frame[4];
   if (index >= records_.size()) return RfFrameCheck::kBadIndex;
-  if (record_index != nullptr) *record_index = index;
   image::RecordBuffer record{};
   image::FetchRecord(image_, static_cast<std::int32_t>(index), record);
   if (m != FrameM(record[0])) return RfFrameCheck::kBadLength;

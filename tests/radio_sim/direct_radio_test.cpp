@@ -1,0 +1,293 @@
+// The simulated radio's programming mode, driven in-process by test code playing the PC.
+#include <gtest/gtest.h>
+
+#include "radio_sim/pc_side.h"
+
+namespace tvx::testing {
+namespace {
+
+using sim::FaultKind;
+using sim::RadioConfig;
+using Outcome = DirectPc::Outcome;
+
+RadioConfig Direct() {
+  RadioConfig c;
+  c.mode = sim::RadioMode::kDirect;
+  return c;
+}
+
+/// A radio past the handshake and erase, ready for words.
+struct ReadyRadio {
+  explicit ReadyRadio(const RadioConfig& c = Direct()) : wire(c), pc(wire) {
+    pc.Handshake();
+    EXPECT_TRUE(pc.Erase());
+  }
+  Wire wire;
+  DirectPc pc;
+  const sim::DirectCounters& Counters() const { return wire.radio.Direct().Counters(); }
+  const sim::RadioMemory& Memory() const { return wire.radio.Direct().Memory(); }
+};
+
+TEST(DirectRadioTest, IdentityMasksTheSerialNumberWithTheChallenge) {
+  Wire wire(Direct());
+  DirectPc pc(wire);
+  // The worked example: challenge 0x1234, serial 9123456.
+  EXPECT_EQ(pc.Handshake(direct::kHighSpeedDivisor, 0x1234), (Bytes{0xFF, 0x12, 0xE8, 0xC3}));
+
+  RadioConfig bad = Direct();
+  bad.serial = 9109999;
+  bad.bad_identity = true;
+  Wire wire2(bad);
+  const Bytes id = DirectPc(wire2).Handshake(direct::kNormalDivisor, 0xBEEF);
+  ASSERT_EQ(id.size(), 4u);
+  EXPECT_EQ(id[0], 0xFE);
+  EXPECT_EQ(direct::DecodeSerial(0xBEEF, id[1], id[2], id[3]), 9109999u);
+}
+
+TEST(DirectRadioTest, HandshakeFaultsSendTheRadioBackToIdle) {
+  Wire wire(Direct());
+  wire.Send({direct::kProgramCommand, direct::kAccessCode[0], 0x00});
+  EXPECT_EQ(wire.radio.Direct().Counters().access_code_faults, 1u);
+  EXPECT_EQ(wire.radio.Direct().Phase(), sim::DirectPhase::kIdle);
+
+  DirectPc pc(wire);
+  pc.Handshake();
+  EXPECT_TRUE(wire.Send({direct::kRefuseRadio}).empty());  // "!": refused
+  EXPECT_EQ(wire.radio.Direct().Counters().refusals, 1u);
+  EXPECT_EQ(wire.radio.Direct().Phase(), sim::DirectPhase::kIdle);
+}
+
+TEST(DirectRadioTest, EraseTakesItsTimeAndGarbageNeverLooksLikeItsEnd) {
+  RadioConfig c = Direct();
+  c.erase_seconds = 2.0;
+  c.garbage_bytes = 50;
+  Wire wire(c);
+  DirectPc pc(wire);
+  wire.Send({direct::kProgramCommand});  // noise after "4", thrown away by the PC
+  EXPECT_EQ(wire.out.Bytes().size(), 50u);
+  for (std::uint8_t b : direct::kAccessCode) wire.Send({b});
+  wire.Send({direct::kHighSpeedDivisor, 0x12});
+  EXPECT_EQ(wire.Send({0x34}).size(), 4u);
+
+  const Bytes noise = wire.Send({direct::kStartErase});
+  EXPECT_EQ(noise.size(), 50u);
+  for (std::uint8_t b : noise) EXPECT_NE(b, direct::kEraseDone);
+  EXPECT_TRUE(wire.Wait(1.9).empty());
+  EXPECT_EQ(wire.Wait(0.2), Bytes{direct::kEraseDone});
+}
+
+TEST(DirectRadioTest, WordExchangeMatchesTheWorkedExample) {
+  ReadyRadio r;
+  // Type-15 word at 0x8010, bytes 0x12 0x34.
+  EXPECT_EQ(r.wire.Send({0x01, 0x80, 0x10}), (Bytes{0x80, 0x10}));
+  EXPECT_EQ(r.wire.Send({0x12, 0x14, 0xCF}), Bytes{0x94});
+  EXPECT_EQ(r.Memory().space[1][0x8010], 0x12);
+  EXPECT_EQ(r.Memory().space[1][0x8011], 0x34);
+  EXPECT_EQ(r.Memory().space[0][0x8010], 0xFF);  // the other space stays erased
+}
+
+TEST(DirectRadioTest, BadCheckByteStoresNothingAndAnswersWrongly) {
+  ReadyRadio r;
+  r.wire.Send({0x01, 0x80, 0x10});
+  EXPECT_EQ(r.wire.Send({0x12, 0x14, 0xCE}), Bytes{0x94 ^ 0xFF});
+  EXPECT_EQ(r.Counters().check_byte_failures, 1u);
+  EXPECT_EQ(r.Counters().words_checked_ok, 0u);
+  EXPECT_EQ(r.Memory().space[1][0x8010], 0xFF);
+  // The PC resyncs and resends; the word goes in.
+  r.pc.Resync();
+  EXPECT_EQ(r.pc.Attempt(1, 0x8010, 0x12, 0x34), Outcome::kOk);
+  EXPECT_EQ(r.Memory().space[1][0x8011], 0x34);
+}
+
+TEST(DirectRadioTest, ResyncWhileTheDataFrameIsAwaitedRestartsTheWord) {
+  ReadyRadio r;
+  EXPECT_EQ(r.wire.Send({0x00, 0x12, 0x34}).size(), 2u);
+  r.pc.Resync();  // 0xFF 0xFF 0xFF would pass as a data frame; the fourth makes it a resync
+  EXPECT_EQ(r.Counters().resyncs, 1u);
+  EXPECT_EQ(r.Counters().words_received, 0u);
+  EXPECT_EQ(r.pc.Attempt(0, 0x1234, 0xAB, 0xCD), Outcome::kOk);
+}
+
+TEST(DirectRadioTest, AllOnesDataFrameIsTakenOnceNoFourthByteFollows) {
+  ReadyRadio r;
+  std::uint16_t mix = 0x4000;
+  image::BitMix(mix);  // plain bytes that mask to 0xFF 0xFF
+  const auto b0 = static_cast<std::uint8_t>(~(mix >> 8));
+  const auto b1 = static_cast<std::uint8_t>(~mix);
+  r.wire.Send({0x01, 0x40, 0x00});
+  EXPECT_TRUE(r.wire.Send({0xFF, 0xFF, 0xFF}).empty());  // held: could be a resync
+  EXPECT_EQ(r.wire.Wait(0.1), Bytes{0x40 ^ 0xFF});
+  EXPECT_EQ(r.Memory().space[1][0x4000], b0);
+  EXPECT_EQ(r.Memory().space[1][0x4001], b1);
+  EXPECT_EQ(r.Counters().resyncs, 0u);
+}
+
+TEST(DirectRadioTest, NewSessionAfterAnAbandonedWordIsRecognised) {
+  ReadyRadio r;
+  r.wire.Send({0x01, 0x80, 0x00});  // echo sent; the PC gives up before the data frame
+  r.wire.Wait(0.01);
+  const Bytes id = r.pc.Handshake(direct::kNormalDivisor, 0x0101);
+  ASSERT_EQ(id.size(), 4u);
+  EXPECT_EQ(id[0], 0xFF);
+  EXPECT_EQ(r.Counters().program_commands, 2u);
+}
+
+TEST(DirectRadioTest, ReleaseImageUploadAgreesWithThePcChecksum) {
+  ReadyRadio r;
+  const Bytes checksum = r.pc.Upload(image::FirmwareImage());
+  EXPECT_EQ(r.pc.attempts, 33097u);  // odd: both bytes complemented
+  EXPECT_EQ(r.pc.sum.words % 2, 1u);
+  ASSERT_EQ(checksum.size(), 2u);
+  EXPECT_EQ(checksum[0], r.pc.sum.Value()[0]);
+  EXPECT_EQ(checksum[1], r.pc.sum.Value()[1]);
+  EXPECT_NE(checksum[0], r.pc.sum.even_xor);
+
+  // Every word is where the image puts it.
+  image::RecordBuffer buffer{};
+  image::ImageWalk walk(image::FirmwareImage(), buffer);
+  int wrong = 0;
+  while (walk.NextRecord()) {
+    const auto& space = r.Memory().space[walk.SpaceByte()];
+    for (image::Word w; walk.NextWord(w);) {
+      wrong += space[w.address] != w.b0 || space[static_cast<std::uint16_t>(w.address + 1)] != w.b1;
+    }
+  }
+  EXPECT_EQ(wrong, 0);
+  EXPECT_TRUE(r.wire.Send({direct::kChecksumAccepted}).empty());
+  EXPECT_EQ(r.Counters().verdicts_accepted, 1u);
+  EXPECT_EQ(r.wire.radio.Direct().Phase(), sim::DirectPhase::kIdle);
+}
+
+// Each word fault at word 3 of a small image: what the PC sees at that attempt, and that the
+// upload still completes with agreeing checksums after the retry.
+struct WordFaultCase {
+  const char* name;
+  std::uint32_t RadioConfig::*field;
+  Outcome seen;
+  bool checksum_agrees;
+};
+
+class WordFaultTest : public ::testing::TestWithParam<WordFaultCase> {};
+
+TEST_P(WordFaultTest, FiresOnceAtItsWord) {
+  RadioConfig c = Direct();
+  c.*(GetParam().field) = 3;
+  ReadyRadio r(c);
+  EXPECT_EQ(r.pc.Attempt(1, 0xFFF8, 1, 2), Outcome::kOk);
+  EXPECT_EQ(r.pc.Attempt(1, 0xFFFA, 3, 4), Outcome::kOk);
+  EXPECT_EQ(r.pc.Attempt(1, 0xFFFC, 5, 6), GetParam().seen);
+  r.pc.Resync();
+  EXPECT_EQ(r.pc.Attempt(1, 0xFFFC, 5, 6), Outcome::kOk);
+  Bytes checksum;
+  EXPECT_EQ(r.pc.Attempt(1, 0xFFFE, 7, 8, &checksum), Outcome::kOk);
+  ASSERT_EQ(checksum.size(), 2u);
+  const bool agrees = checksum[0] == r.pc.sum.Value()[0] && checksum[1] == r.pc.sum.Value()[1];
+  EXPECT_EQ(agrees, GetParam().checksum_agrees);
+  EXPECT_EQ(r.Counters().faults_fired, 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, WordFaultTest,
+    ::testing::Values(
+        WordFaultCase{"DropEcho", &RadioConfig::drop_echo_word, Outcome::kNoEcho, true},
+        WordFaultCase{"BadEcho", &RadioConfig::bad_echo_word, Outcome::kBadEcho, true},
+        WordFaultCase{"DropReply", &RadioConfig::drop_reply_word, Outcome::kNoReply, true},
+        WordFaultCase{"BadReply", &RadioConfig::bad_reply_word, Outcome::kBadReply, true},
+        // Stored with a flipped bit, then stored again right by the resent word.
+        WordFaultCase{"CorruptStore", &RadioConfig::corrupt_store_word, Outcome::kOk, true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(DirectRadioTest, BadEchoSwapsTheAddressBytes) {
+  RadioConfig c = Direct();
+  c.bad_echo_word = 1;
+  ReadyRadio r(c);
+  EXPECT_EQ(r.wire.Send({0x01, 0x80, 0x10}), (Bytes{0x10, 0x80}));
+}
+
+TEST(DirectRadioTest, CorruptStoreFailsTheChecksumAndShowsInTheReadBack) {
+  RadioConfig c = Direct();
+  c.corrupt_store_word = 2;
+  ReadyRadio r(c);
+  r.pc.Attempt(0, 0xFFFA, 0x11, 0x22);
+  r.pc.Attempt(0, 0xFFFC, 0x33, 0x44);
+  Bytes checksum;
+  r.pc.Attempt(0, 0xFFFE, 0x55, 0x66, &checksum);
+  ASSERT_EQ(checksum.size(), 2u);
+  EXPECT_EQ(checksum[0], r.pc.sum.Value()[0]);
+  EXPECT_EQ(checksum[1], r.pc.sum.Value()[1] ^ 0x01);
+
+  EXPECT_TRUE(r.wire.Send({direct::kChecksumRejected}).empty());
+  EXPECT_EQ(r.wire.Send({0x00, 0xFF, 0xFA}), (Bytes{0x11, 0x22}));
+  EXPECT_EQ(r.wire.Send({0x00, 0xFF, 0xFC}), (Bytes{0x33, 0x45}));
+  EXPECT_EQ(r.wire.Send({0x00, 0xFF, 0xFE}), (Bytes{0x55, 0x66}));
+  EXPECT_EQ(r.Counters().readbacks_completed, 1u);
+  EXPECT_EQ(r.wire.radio.Direct().Phase(), sim::DirectPhase::kIdle);
+}
+
+TEST(DirectRadioTest, BadChecksumIsOffByOneBit) {
+  RadioConfig c = Direct();
+  c.bad_checksum = true;
+  ReadyRadio r(c);
+  Bytes checksum;
+  r.pc.Attempt(1, 0xFFFE, 0x12, 0x34, &checksum);
+  ASSERT_EQ(checksum.size(), 2u);
+  EXPECT_EQ(checksum[0], r.pc.sum.Value()[0] ^ 0x01);
+  EXPECT_EQ(checksum[1], r.pc.sum.Value()[1]);
+}
+
+TEST(DirectRadioTest, ResentLastWordReopensTheTransfer) {
+  RadioConfig c = Direct();
+  c.bad_reply_word = 1;
+  ReadyRadio r(c);
+  Bytes checksum;
+  EXPECT_EQ(r.pc.Attempt(1, 0xFFFE, 0x12, 0x34, &checksum), Outcome::kBadReply);
+  EXPECT_EQ(checksum.size(), 2u);  // sent at once; the PC throws it away with the resync
+  r.pc.Resync();
+  EXPECT_EQ(r.pc.Attempt(1, 0xFFFE, 0x12, 0x34, &checksum), Outcome::kOk);
+  ASSERT_EQ(checksum.size(), 2u);
+  // Two attempts of one word: it cancels out and the count is even.
+  EXPECT_EQ(checksum, (Bytes{0x00, 0x00}));
+  EXPECT_EQ(r.pc.sum.Value(), (std::array<std::uint8_t, 2>{0x00, 0x00}));
+}
+
+TEST(DirectRadioTest, HangUpFollowsTheAnswerOfItsWord) {
+  RadioConfig c = Direct();
+  c.hangup_after_word = 2;
+  ReadyRadio r(c);
+  r.pc.Attempt(1, 0x8000, 1, 2);
+  EXPECT_FALSE(r.wire.out.HangUpRequested());
+  EXPECT_EQ(r.pc.Attempt(1, 0x8002, 3, 4), Outcome::kOk);
+  EXPECT_TRUE(r.wire.out.HangUpRequested());
+}
+
+TEST(DirectRadioTest, SilentRadioHearsButSaysNothing) {
+  RadioConfig c = Direct();
+  c.silent = true;
+  Wire wire(c);
+  EXPECT_TRUE(DirectPc(wire).Handshake().empty());
+  EXPECT_EQ(wire.radio.Direct().Counters().identities_sent, 1u);
+  EXPECT_EQ(wire.radio.Counters().bytes_sent, 0u);
+}
+
+TEST(DirectRadioTest, IdentityWaitsForThePcToSwitchItsRate) {
+  RadioConfig c = Direct();
+  Wire wire(c);
+  wire.line = sim::LineState{.known = true, .rate = 19200};
+  DirectPc pc(wire);
+  EXPECT_TRUE(pc.Handshake(direct::kHighSpeedDivisor).empty());
+  wire.line.rate = 115200;
+  EXPECT_EQ(wire.Wait(0.005).size(), 4u);
+  EXPECT_EQ(wire.radio.Direct().Counters().line_rate_faults, 0u);
+
+  // A PC that stays at 19200 reads garbage, and what it sends is not heard.
+  Wire slow(c);
+  slow.line = sim::LineState{.known = true, .rate = 19200};
+  DirectPc(slow).Handshake(direct::kHighSpeedDivisor);
+  EXPECT_EQ(slow.Wait(1.0), (Bytes{0, 0, 0, 0}));
+  EXPECT_EQ(slow.radio.Direct().Counters().line_rate_faults, 1u);
+  EXPECT_TRUE(slow.Send({direct::kStartErase}).empty());
+  EXPECT_EQ(slow.radio.Direct().Counters().erases, 0u);
+}
+
+}  // namespace
+}  // namespace tvx::testing

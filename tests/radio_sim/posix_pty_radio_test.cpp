@@ -1,0 +1,191 @@
+// The simulated radio over a real pseudo-terminal, and the program around it.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <thread>
+
+#include "direct/protocol.h"
+#include "radio_sim/posix_pty_radio.h"
+
+namespace tvx::testing {
+namespace {
+
+using namespace std::chrono_literals;
+using Bytes = std::vector<std::uint8_t>;
+
+/// The PC's end: the slave device opened like a serial port.
+class PortEnd {
+ public:
+  explicit PortEnd(const std::string& path) : fd_(::open(path.c_str(), O_RDWR | O_NOCTTY)) {}
+  ~PortEnd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  bool IsOpen() const { return fd_ >= 0; }
+
+  /// Raw 8N1 without flow control at `speed`.
+  void SetLine(speed_t speed) {
+    termios t{};
+    tcgetattr(fd_, &t);
+    cfmakeraw(&t);
+    t.c_cflag &= ~static_cast<tcflag_t>(CSTOPB | PARENB | CRTSCTS);
+    t.c_cflag |= CS8 | CLOCAL | CREAD;
+    cfsetispeed(&t, speed);
+    cfsetospeed(&t, speed);
+    tcsetattr(fd_, TCSANOW, &t);
+  }
+  void Write(const Bytes& bytes) {
+    ASSERT_EQ(::write(fd_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+  }
+  /// Up to `count` bytes, waiting at most `timeout_ms` for each.
+  Bytes Read(std::size_t count, int timeout_ms = 2000) {
+    Bytes got;
+    std::uint8_t buffer[256];
+    while (got.size() < count) {
+      pollfd p{fd_, POLLIN, 0};
+      if (::poll(&p, 1, timeout_ms) <= 0 || (p.revents & POLLIN) == 0) break;
+      const ssize_t n = ::read(fd_, buffer, std::min(sizeof buffer, count - got.size()));
+      if (n <= 0) break;
+      got.insert(got.end(), buffer, buffer + n);
+    }
+    return got;
+  }
+  /// The handshake up to the challenge at 19200 bit/s; returns once the radio heard it.
+  void Handshake(const sim::PtyRadio& radio, std::uint16_t challenge) {
+    SetLine(B19200);
+    Write({direct::kProgramCommand});
+    for (std::uint8_t b : direct::kAccessCode) Write({b});
+    Write({direct::kHighSpeedDivisor, direct::HighByte(challenge), direct::LowByte(challenge)});
+    EXPECT_TRUE(radio.WaitFor(
+        [&](const sim::RadioCounters& c) { return c.direct.last_challenge == challenge; }, 2s));
+  }
+
+ private:
+  int fd_;
+};
+
+sim::RadioConfig Quick() {
+  sim::RadioConfig c;
+  c.erase_seconds = 0;
+  return c;
+}
+
+TEST(PtyRadioTest, HandshakeAndWordOverARealPty) {
+  sim::PtyRadio radio(Quick());
+  ASSERT_EQ(radio.Start(), "");
+  PortEnd pc(radio.DevicePath());
+  ASSERT_TRUE(pc.IsOpen());
+  pc.Handshake(radio, 0x1234);
+  pc.SetLine(B115200);
+  EXPECT_EQ(pc.Read(4), (Bytes{0xFF, 0x12, 0xE8, 0xC3}));
+  pc.Write({direct::kStartErase});
+  EXPECT_EQ(pc.Read(1), Bytes{direct::kEraseDone});
+  pc.Write({0x01, 0x80, 0x10});
+  EXPECT_EQ(pc.Read(2), (Bytes{0x80, 0x10}));
+  pc.Write({0x12, 0x14, 0xCF});
+  EXPECT_EQ(pc.Read(1), Bytes{0x94});
+
+  const auto snapshot = radio.Snapshot();
+  EXPECT_EQ(snapshot->memory.space[1][0x8010], 0x12);
+  EXPECT_EQ(snapshot->counters.direct.words_checked_ok, 1u);
+  EXPECT_EQ(snapshot->counters.direct.line_rate_faults, 0u);
+  EXPECT_EQ(snapshot->counters.direct.line_setting_faults, 0u);
+  EXPECT_EQ(radio.Line().rate, 115200u);
+}
+
+TEST(PtyRadioTest, PcThatKeepsItsRateGetsGarbageAndALineRateFault) {
+  sim::RadioConfig c = Quick();
+  c.rate_switch_timeout = 0.1;
+  sim::PtyRadio radio(c);
+  ASSERT_EQ(radio.Start(), "");
+  PortEnd pc(radio.DevicePath());
+  pc.Handshake(radio, 0x1234);
+  EXPECT_EQ(pc.Read(4), (Bytes{0, 0, 0, 0}));
+  EXPECT_TRUE(radio.WaitFor([](const auto& k) { return k.direct.line_rate_faults == 1; }, 2s));
+}
+
+TEST(PtyRadioTest, HangUpClosesTheLineAfterTheWordIsAnswered) {
+  sim::RadioConfig c = Quick();
+  c.hangup_after_word = 1;
+  sim::PtyRadio radio(c);
+  ASSERT_EQ(radio.Start(), "");
+  PortEnd pc(radio.DevicePath());
+  pc.Handshake(radio, 0x0001);
+  pc.SetLine(B115200);
+  pc.Read(4);
+  pc.Write({direct::kStartErase});
+  pc.Read(1);
+  pc.Write({0x00, 0x80, 0x00});
+  pc.Read(2);
+  const direct::DataFrame f = direct::MakeDataFrame(0x8000, 1, 2);
+  pc.Write({f.d0, f.d1, f.check});
+  EXPECT_EQ(pc.Read(1), Bytes{f.expected_reply});  // the answer still arrives
+  EXPECT_TRUE(radio.WaitForHangUp(2s));
+  EXPECT_TRUE(pc.Read(1, 200).empty());
+}
+
+TEST(PtyRadioTest, SetupTextComesAtTheLineRate) {
+  sim::PtyRadio radio(Quick());
+  ASSERT_EQ(radio.Start(), "");
+  PortEnd pc(radio.DevicePath());
+  pc.SetLine(B4800);
+  const auto start = std::chrono::steady_clock::now();
+  pc.Write({'?', '\r'});
+  const Bytes menu = pc.Read(190);
+  ASSERT_EQ(menu.size(), 190u);
+  // 190 characters of 10 bits at 4800 bit/s take about 0.4 s.
+  EXPECT_GT(std::chrono::steady_clock::now() - start, 300ms);
+}
+
+TEST(RadioSimProgramTest, PrintsItsDeviceKeepsALinkAndEndsWithItsInput) {
+  const std::string link = ::testing::TempDir() + "radio_sim_link_" + std::to_string(getpid());
+  int to_child[2];
+  int from_child[2];
+  ASSERT_EQ(pipe(to_child), 0);
+  ASSERT_EQ(pipe(from_child), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    dup2(to_child[0], 0);
+    dup2(from_child[1], 1);
+    close(to_child[1]);
+    close(from_child[0]);
+    execl(TVX_RADIO_SIM, TVX_RADIO_SIM, "--until-eof", "--link", link.c_str(), nullptr);
+    _exit(127);
+  }
+  close(to_child[0]);
+  close(from_child[1]);
+  FILE* out = fdopen(from_child[0], "r");
+  char line[256] = {};
+  ASSERT_NE(fgets(line, sizeof line, out), nullptr);
+  std::string device(line);
+  ASSERT_FALSE(device.empty());
+  device.pop_back();
+  EXPECT_EQ(device.rfind("/dev/", 0), 0u) << device;
+  char target[256] = {};
+  ASSERT_GT(readlink(link.c_str(), target, sizeof target - 1), 0);
+  EXPECT_EQ(std::string(target), device);
+
+  close(to_child[1]);  // end of input: the radio stops
+  std::string rest;
+  while (fgets(line, sizeof line, out) != nullptr) rest += line;
+  fclose(out);
+  int status = 0;
+  waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_NE(rest.find("radio: heard 0 bytes"), std::string::npos) << rest;
+  struct stat st {};
+  EXPECT_NE(lstat(link.c_str(), &st), 0);  // the link is gone
+}
+
+}  // namespace
+}  // namespace tvx::testing

@@ -1,0 +1,101 @@
+// The whole radio: telling who talks, the set-up menu, and the program's options.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "radio_sim/options.h"
+#include "radio_sim/pc_side.h"
+
+namespace tvx::testing {
+namespace {
+
+using sim::RadioMode;
+
+std::string Text(const Bytes& bytes) {
+  return std::string(bytes.begin(), bytes.end());
+}
+
+Bytes Typed(std::string_view text) {
+  return Bytes(text.begin(), text.end());
+}
+
+TEST(SetupInterfaceTest, EchoesTypingAndAnswersLinesWithCrLf) {
+  Wire wire(sim::RadioConfig{});
+  EXPECT_EQ(Text(wire.Send(Typed("3x"))), "3x");
+  EXPECT_EQ(Text(wire.Send({8})), "\b \b");  // backspace takes the x back
+  EXPECT_EQ(Text(wire.Send({13})), "\r\nFirmware Rev 2.54\r\nChoice> ");
+  EXPECT_EQ(wire.radio.ActiveMode(), RadioMode::kSetup);
+  EXPECT_TRUE(wire.radio.PacedOutput());
+
+  const std::string menu = Text(wire.Send({255}));  // F1
+  EXPECT_NE(menu.find("Serial Number 9123456\r\n"), std::string::npos);
+  EXPECT_EQ(menu.find('\n', 0), menu.find("\r\n") + 1);  // every line feed follows a CR
+  EXPECT_EQ(Text(wire.Send({0, 60})), "");               // F2: a two-byte key, ignored
+  EXPECT_NE(Text(wire.Send(Typed("zz\r"))).find("Unknown command zz"), std::string::npos);
+  EXPECT_EQ(wire.radio.Setup().Counters().lines, 2u);
+}
+
+TEST(RadioTest, TellsTheThreeProtocolsApartByTheirFirstBytes) {
+  Wire wire(sim::RadioConfig{});
+  wire.Send(Typed("1\r"));
+  EXPECT_EQ(wire.radio.ActiveMode(), RadioMode::kSetup);
+
+  // "U" then "4" at an empty line: the programming handshake.
+  wire.Send({direct::kDiagPortWake});
+  EXPECT_EQ(wire.radio.ActiveMode(), RadioMode::kDirect);
+  DirectPc pc(wire);
+  EXPECT_EQ(pc.Handshake().size(), 4u);
+  EXPECT_EQ(wire.radio.Direct().Counters().diag_wakes, 1u);
+  wire.Send({direct::kRefuseRadio});
+
+  // An RF frame after the session: the local radio answers.
+  const Bytes frame = {0xE2, 0, 0x36, 0, 0, 0, 0, 0};
+  EXPECT_EQ(wire.Send(frame), frame);
+  EXPECT_EQ(wire.radio.ActiveMode(), RadioMode::kRf);
+  EXPECT_EQ(wire.radio.Rf().Counters().header_frames_bad, 1u);
+
+  // Typing again.
+  EXPECT_EQ(Text(wire.Send(Typed("?"))), "?");
+  EXPECT_EQ(wire.radio.ActiveMode(), RadioMode::kSetup);
+  EXPECT_EQ(wire.radio.Counters().mode_changes, 4u);
+}
+
+TEST(RadioTest, FixedModeCountsForeignBytesAsStray) {
+  sim::RadioConfig c;
+  c.mode = RadioMode::kRf;
+  Wire wire(c);
+  EXPECT_TRUE(wire.Send(Typed("4U?")).empty());
+  EXPECT_EQ(wire.radio.Counters().stray_bytes, 3u);
+  EXPECT_EQ(wire.radio.ActiveMode(), RadioMode::kRf);
+}
+
+TEST(SimOptionsTest, ParsesFlagsAndFaults) {
+  sim::SimOptions o;
+  const std::vector<std::string_view> args = {
+      "--mode=direct", "--serial", "9110000",       "--erase-ms", "40",
+      "--drop-echo",   "5",        "--bad-reply=7", "--rf-drop",  "0.25",
+      "--silent",      "--link",   "/tmp/x",        "--until-eof"};
+  ASSERT_EQ(sim::ParseOptions(args, o), "");
+  EXPECT_EQ(o.config.mode, RadioMode::kDirect);
+  EXPECT_EQ(o.config.serial, 9110000u);
+  EXPECT_DOUBLE_EQ(o.config.erase_seconds, 0.04);
+  EXPECT_EQ(o.config.drop_echo_word, 5u);
+  EXPECT_EQ(o.config.bad_reply_word, 7u);
+  EXPECT_DOUBLE_EQ(o.config.rf_drop_rate, 0.25);
+  EXPECT_TRUE(o.config.silent);
+  EXPECT_EQ(o.link, "/tmp/x");
+  EXPECT_TRUE(o.until_eof);
+}
+
+TEST(SimOptionsTest, RejectsWhatItCannotUse) {
+  const std::vector<std::vector<std::string_view>> cases = {
+      {"--mode", "modem"}, {"--drop-echo", "0"}, {"--serial"},    {"--rf-corrupt", "1.5"},
+      {"--garbage", "-3"}, {"--silent=yes"},     {"--frobnicate"}};
+  for (const auto& args : cases) {
+    sim::SimOptions o;
+    EXPECT_NE(sim::ParseOptions(args, o), "") << args[0];
+  }
+}
+
+}  // namespace
+}  // namespace tvx::testing
