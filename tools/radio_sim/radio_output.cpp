@@ -75,9 +75,13 @@ std::string Describe(const RadioEvent& e) {
       return "check byte failure at word " + v + " (address " + Hex(e.extra) + ")";
     case EventKind::kResync:
       return "resync";
-    case EventKind::kFaultFired:
-      return "fault: " + std::string(FaultName(e.value)) + " (word " + std::to_string(e.extra) +
-             ")";
+    case EventKind::kFaultFired: {
+      const auto kind = static_cast<FaultKind>(e.value);
+      std::string text = "fault: " + std::string(FaultName(e.value));
+      if (kind == FaultKind::kRfCorrupt) return text + " (byte " + std::to_string(e.extra) + ")";
+      if (kind == FaultKind::kRfDrop || e.extra == 0) return text;
+      return text + " (word " + std::to_string(e.extra) + ")";
+    }
     case EventKind::kChecksumSent:
       return "checksum sent " + Hex(e.value);
     case EventKind::kVerdictAccepted:

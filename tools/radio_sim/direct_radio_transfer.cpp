@@ -1,0 +1,287 @@
+// The word transfer of the programming mode: address and data frames, resync, checksum,
+// verdict and read-back (the handshake and erase are in direct_radio.cpp).
+#include "radio_sim/direct_radio.h"
+
+#include "direct/protocol.h"
+#include "image/checks.h"
+
+namespace tvx::sim {
+
+namespace {
+
+using direct::HighByte;
+using direct::LowByte;
+
+bool StartsSession(std::uint8_t b) {
+  return b == direct::kDiagPortWake || b == direct::kProgramCommand;
+}
+
+}  // namespace
+
+void DirectRadio::HandleTransfer(std::uint8_t b, double now, RadioOutput& out) {
+  if (b == direct::kResyncByte) {
+    if (++ff_run_ == 4) {
+      OnResync(out);
+      return;
+    }
+  } else {
+    ff_run_ = 0;
+  }
+  if (held_ != Frame::kNone) {
+    if (b == direct::kResyncByte) return;  // may still become a resync
+    ResolveHeldFrame(out);
+  }
+  frame_activity_ = now;
+  switch (frame_pos_) {
+    case 0:
+      if (b <= 1) {
+        space_ = b;
+        frame_pos_ = 1;
+      } else if (b == direct::kResyncByte) {
+        // the rest of a resync, or its start
+      } else if (StartsSession(b)) {
+        RestartSession();
+        HandleIdle(b, out);
+      } else {
+        Stray(b, out);
+      }
+      return;
+    case 1:
+      addr_hi_ = b;
+      frame_pos_ = 2;
+      return;
+    case 2:
+      addr_lo_ = b;
+      frame_pos_ = 3;
+      if (ff_run_ >= 2) {
+        held_ = Frame::kAddress;
+        held_until_ = now + config_.resync_window;
+      } else {
+        OnAddressFrame(out);
+      }
+      return;
+    case 3:
+      d0_ = b;
+      frame_pos_ = 4;
+      return;
+    case 4:
+      d1_ = b;
+      frame_pos_ = 5;
+      return;
+    default:
+      check_ = b;
+      frame_pos_ = 6;
+      if (ff_run_ >= 2) {
+        held_ = Frame::kData;
+        held_until_ = now + config_.resync_window;
+      } else {
+        OnDataFrame(out);
+      }
+      return;
+  }
+}
+
+void DirectRadio::ResolveHeldFrame(RadioOutput& out) {
+  const Frame frame = held_;
+  held_ = Frame::kNone;
+  if (frame == Frame::kAddress) {
+    OnAddressFrame(out);
+  } else if (frame == Frame::kData) {
+    OnDataFrame(out);
+  }
+}
+
+void DirectRadio::OnResync(RadioOutput& out) {
+  held_ = Frame::kNone;
+  frame_pos_ = 0;
+  if (phase_ == DirectPhase::kAwaitVerdict) phase_ = DirectPhase::kTransfer;
+  ++counters_.resyncs;
+  out.Note(EventKind::kResync);
+}
+
+bool DirectRadio::FaultAt(std::uint32_t word) const {
+  return word != 0 && word == attempt_;
+}
+
+void DirectRadio::FireFault(FaultKind kind, RadioOutput& out) {
+  ++counters_.faults_fired;
+  out.Note(EventKind::kFaultFired, static_cast<std::uint32_t>(kind), attempt_);
+}
+
+void DirectRadio::MaybeHangUp(RadioOutput& out) {
+  if (config_.hangup_after_word == 0 || fired_hangup_ || attempt_ < config_.hangup_after_word) {
+    return;
+  }
+  fired_hangup_ = true;
+  FireFault(FaultKind::kHangUp, out);
+  out.Note(EventKind::kHangUp);
+  out.RequestHangUp();
+}
+
+void DirectRadio::OnAddressFrame(RadioOutput& out) {
+  ++attempt_;
+  ++counters_.session_attempts;
+  ++counters_.word_attempts;
+  const std::uint16_t address = static_cast<std::uint16_t>(addr_hi_ << 8 | addr_lo_);
+  attempt_parity_->flip(std::size_t{space_} * 65536 + address);
+  if (attempt_ > config_.hangup_after_word) {
+    MaybeHangUp(out);  // the word it was meant to follow never got its data frame
+    if (fired_hangup_ && out.HangUpRequested()) return;
+  }
+  if (FaultAt(config_.drop_echo_word) && !fired_drop_echo_) {
+    fired_drop_echo_ = true;
+    FireFault(FaultKind::kDropEcho, out);
+    return;
+  }
+  if (FaultAt(config_.bad_echo_word) && !fired_bad_echo_) {
+    fired_bad_echo_ = true;
+    FireFault(FaultKind::kBadEcho, out);
+    if (addr_hi_ != addr_lo_) {
+      Emit(addr_lo_, out);
+      Emit(addr_hi_, out);
+    } else {
+      Emit(addr_hi_, out);
+      Emit(static_cast<std::uint8_t>(addr_lo_ ^ 0x01), out);
+    }
+    return;
+  }
+  Emit(addr_hi_, out);
+  Emit(addr_lo_, out);
+}
+
+void DirectRadio::OnDataFrame(RadioOutput& out) {
+  frame_pos_ = 0;
+  ++counters_.words_received;
+  const std::uint16_t address = static_cast<std::uint16_t>(addr_hi_ << 8 | addr_lo_);
+  const auto reply = static_cast<std::uint8_t>(addr_hi_ ^ d1_);
+  if (check_ != direct::CheckByte(d0_, d1_)) {
+    // Nothing is stored; a reply the PC cannot take for the right one makes it resend.
+    ++counters_.check_byte_failures;
+    out.Note(EventKind::kCheckByteFailure, attempt_, address);
+    Emit(static_cast<std::uint8_t>(reply ^ 0xFF), out);
+    MaybeHangUp(out);
+    return;
+  }
+  ++counters_.words_checked_ok;
+  std::uint16_t mix = address;
+  image::BitMix(mix);
+  const auto b0 = static_cast<std::uint8_t>(d0_ ^ HighByte(mix));
+  auto b1 = static_cast<std::uint8_t>(d1_ ^ LowByte(mix));
+  if (FaultAt(config_.corrupt_store_word) && !fired_corrupt_) {
+    fired_corrupt_ = true;
+    FireFault(FaultKind::kCorruptStore, out);
+    b1 = static_cast<std::uint8_t>(b1 ^ 0x01);
+  }
+  auto& space = memory_->space[space_];
+  space[address] = b0;
+  space[static_cast<std::uint16_t>(address + 1)] = b1;
+
+  if (FaultAt(config_.drop_reply_word) && !fired_drop_reply_) {
+    fired_drop_reply_ = true;
+    FireFault(FaultKind::kDropReply, out);
+  } else if (FaultAt(config_.bad_reply_word) && !fired_bad_reply_) {
+    fired_bad_reply_ = true;
+    FireFault(FaultKind::kBadReply, out);
+    Emit(static_cast<std::uint8_t>(reply ^ 0xFF), out);
+  } else {
+    Emit(reply, out);
+  }
+  // The word that ends at 0xFFFF is the image's last: the radio reports its checksum at once.
+  if (address == 0xFFFE) SendChecksum(out);
+  MaybeHangUp(out);
+}
+
+std::array<std::uint8_t, 2> DirectRadio::CurrentChecksum() const {
+  std::uint8_t even = 0;
+  std::uint8_t odd = 0;
+  const auto& parity = *attempt_parity_;
+  for (std::size_t i = 0; i < parity.size(); ++i) {
+    if (!parity.test(i)) continue;
+    const auto& space = memory_->space[i >> 16];
+    const auto address = static_cast<std::uint16_t>(i & 0xFFFF);
+    even ^= space[address];
+    odd ^= space[static_cast<std::uint16_t>(address + 1)];
+  }
+  if (attempt_ % 2 != 0) {
+    even ^= 0xFF;
+    odd ^= 0xFF;
+  }
+  return {even, odd};
+}
+
+void DirectRadio::SendChecksum(RadioOutput& out) {
+  auto sum = CurrentChecksum();
+  if (config_.bad_checksum) {
+    FireFault(FaultKind::kBadChecksum, out);
+    sum[0] = static_cast<std::uint8_t>(sum[0] ^ 0x01);
+  }
+  phase_ = DirectPhase::kAwaitVerdict;
+  Emit(sum[0], out);
+  Emit(sum[1], out);
+  ++counters_.checksums_sent;
+  counters_.last_checksum = sum;
+  out.Note(EventKind::kChecksumSent, std::uint32_t{sum[0]} << 8 | sum[1]);
+}
+
+void DirectRadio::HandleVerdict(std::uint8_t b, RadioOutput& out) {
+  if (b == direct::kResyncByte) {
+    // The PC did not take the last word's reply and resends the word: the transfer reopens.
+    phase_ = DirectPhase::kTransfer;
+    frame_pos_ = 0;
+    ff_run_ = 1;
+    return;
+  }
+  if (b == direct::kChecksumAccepted) {
+    ++counters_.verdicts_accepted;
+    out.Note(EventKind::kVerdictAccepted);
+    phase_ = DirectPhase::kIdle;
+    session_done_ = true;
+  } else if (b == direct::kChecksumRejected) {
+    ++counters_.verdicts_rejected;
+    out.Note(EventKind::kVerdictRejected);
+    phase_ = DirectPhase::kReadBack;
+    frame_pos_ = 0;
+  } else if (b == direct::kProgramCommand) {
+    RestartSession();
+    HandleIdle(b, out);
+  } else {
+    Stray(b, out);
+  }
+}
+
+void DirectRadio::HandleReadBack(std::uint8_t b, RadioOutput& out) {
+  frame_activity_ = now_;
+  switch (frame_pos_) {
+    case 0:
+      if (b <= 1) {
+        space_ = b;
+        frame_pos_ = 1;
+      } else if (StartsSession(b)) {
+        RestartSession();
+        HandleIdle(b, out);
+      }  // 0xFF: ignored
+      return;
+    case 1:
+      addr_hi_ = b;
+      frame_pos_ = 2;
+      return;
+    default: {
+      addr_lo_ = b;
+      frame_pos_ = 0;
+      const std::uint16_t address = static_cast<std::uint16_t>(addr_hi_ << 8 | addr_lo_);
+      const auto& space = memory_->space[space_];
+      Emit(space[address], out);
+      Emit(space[static_cast<std::uint16_t>(address + 1)], out);
+      ++counters_.readback_words;
+      if (address == 0xFFFE) {
+        ++counters_.readbacks_completed;
+        out.Note(EventKind::kReadBackDone);
+        phase_ = DirectPhase::kIdle;
+        session_done_ = true;
+      }
+      return;
+    }
+  }
+}
+
+}  // namespace tvx::sim
