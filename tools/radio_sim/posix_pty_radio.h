@@ -14,7 +14,9 @@
 // a hang-up while the uploader has the port closed, and it reads the line settings the uploader
 // applied (rate, character format, flow control, raw mode) from that descriptor with every batch
 // of received bytes. The set-up menu's output is paced to the line rate; the upload protocols
-// are answered as fast as the pty allows. All methods are thread-safe.
+// are answered as fast as the pty allows. On the hang-up fault the radio waits until the PC has
+// read its last answer (at most 0.5 s), then closes both sides: the device disappears and the
+// PC's port reports a hang-up. All methods are thread-safe.
 #pragma once
 
 #include <chrono>
