@@ -15,9 +15,10 @@ std::string PlainNumber(long long value);
 std::string Hex(std::uint32_t value);
 
 /// Formats `value` by a picture: each '#' is a digit position, one '.' marks the decimal point;
-/// the value is rounded to the positions after the point and right-aligned with blanks in the
-/// positions before it; a value with more integer digits widens the field. Every other
-/// character is copied. Only the first run of '#'/'.' is a number field.
+/// the value is rounded to the positions after the point (a half away from zero) and
+/// right-aligned with blanks in the positions before it; a value with more integer digits
+/// widens the field. Every other character is copied. Only the first run of '#'/'.' is a number
+/// field, and a '.' belongs to it only when a '#' follows (so "Done. ##" keeps its full stop).
 /// ("##.##", 5.5) -> " 5.50"; ("### ", 7) -> "  7 "; ("Program Time is ##.## S", 123.456) ->
 /// "Program Time is 123.46 S".
 std::string FormatPicture(std::string_view picture, double value);

@@ -143,14 +143,6 @@ TEST(ScreenModelTest, StatusLineLayout) {
   EXPECT_FALSE(screen.ScrollPending());
 }
 
-TEST(ScreenModelTest, PrintNumberForms) {
-  ScreenModel screen;
-  screen.PrintNumber(-5);
-  screen.PrintNumber(0);
-  screen.PrintNumber(-9223372036854775807LL - 1);
-  EXPECT_EQ(Trimmed(screen, 1), "-5  0 -9223372036854775808");
-}
-
 TEST(ScreenModelTest, SetColoursPaintsWithoutTouchingText) {
   ScreenModel screen;
   screen.Locate(2, 79);
