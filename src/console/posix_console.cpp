@@ -249,6 +249,9 @@ bool TerminalConsole::Impl::Start(std::string& error) {
     const char* term = std::getenv("TERM");
     error = "cannot use this terminal (TERM=" + std::string(term ? term : "") + ")";
     RestoreSignalHandlers();
+    close(g_restore.wake_read);
+    close(g_restore.wake_write);
+    g_restore.wake_read = g_restore.wake_write = -1;
     return false;
   }
   set_term(screen);
@@ -307,13 +310,14 @@ bool TerminalConsole::Impl::Start(std::string& error) {
 }
 
 void TerminalConsole::Impl::Stop() {
-  g_restore.armed = 0;
+  // Stays armed until the terminal is back: a signal in between restores it once more.
   if (screen != nullptr) {
     endwin();
     delscreen(screen);
     screen = nullptr;
   }
   tcsetattr(STDIN_FILENO, TCSADRAIN, &g_restore.saved);
+  g_restore.armed = 0;
   RestoreSignalHandlers();
   close(g_restore.wake_read);
   close(g_restore.wake_write);
