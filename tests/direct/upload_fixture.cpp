@@ -1,0 +1,186 @@
+#include "upload_fixture.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+
+#include "direct/direct_upload.h"
+#include "serial/posix_serial_port.h"
+
+namespace tvx::testing {
+
+namespace {
+
+// Far beyond a complete upload with read-back, even under the sanitizers.
+constexpr auto kJobLimit = std::chrono::seconds(120);
+
+}  // namespace
+
+double WrappingClock::TimeOfDaySeconds() {
+  return std::fmod(time_of_day_at_start_ + Seconds(), 86400.0);
+}
+
+void WrappingClock::SleepMs(int ms) {
+  asked_ms_ += ms;
+  if (real_pauses_ || ms < 1000) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+  } else {
+    fake_.SleepMs(ms);
+  }
+}
+
+serial::WaitingCount FlakyWritePort::BytesWaiting() {
+  serial::WaitingCount waiting = inner_->BytesWaiting();
+  if (!deaf_ || waiting.count <= let_through_) return waiting;
+  if (let_through_ == 0) {
+    std::vector<std::uint8_t> swallowed(waiting.count);
+    inner_->Read(swallowed);
+  }
+  waiting.count = let_through_;
+  return waiting;
+}
+
+std::size_t FlakyWritePort::Read(std::span<std::uint8_t> into) {
+  const std::size_t n = inner_->Read(into);
+  if (deaf_) let_through_ -= std::min(n, let_through_);
+  return n;
+}
+
+std::size_t FlakyWritePort::Write(std::span<const std::uint8_t> bytes) {
+  if (bytes.size() == 3) {
+    ++data_frame_writes_;
+    if (data_frame_writes_ == fail_at_) return 0;
+    if (data_frame_writes_ == deaf_after_) {
+      deaf_ = true;
+      let_through_ = 1;
+    }
+  }
+  return inner_->Write(bytes);
+}
+
+const std::vector<WalkWord>& UploadWords() {
+  static const std::vector<WalkWord> words = [] {
+    std::vector<WalkWord> out;
+    image::RecordBuffer buffer{};
+    image::ImageWalk walk(image::FirmwareImage(), buffer);
+    while (walk.NextRecord()) {
+      for (image::Word w; walk.NextWord(w);) out.push_back({walk.SpaceByte(), w});
+    }
+    return out;
+  }();
+  return words;
+}
+
+DirectUploadTest::DirectUploadTest() {
+  auto port = std::make_unique<FlakyWritePort>(serial::MakePosixSerialPort());
+  port_ = port.get();
+  port_owner_ = std::move(port);
+  ctx_ = std::make_unique<app::RunContext>(console_, *port_owner_, priority_, clock_);
+  console_.OnKeyWanted([this](ScriptedConsole&) { OnKeyWanted(); });
+}
+
+DirectUploadTest::~DirectUploadTest() {
+  job_done_ = true;
+  for (auto& t : watchers_) {
+    if (t.joinable()) t.join();
+  }
+  if (radio_) radio_->Stop();
+  unsetenv("TORVANDRIX_COM1");
+}
+
+sim::RadioConfig DirectUploadTest::FastRadio() {
+  sim::RadioConfig config;
+  config.mode = sim::RadioMode::kDirect;
+  config.erase_seconds = 0.0;
+  return config;
+}
+
+void DirectUploadTest::StartRadio(const sim::RadioConfig& config) {
+  radio_ = std::make_unique<sim::PtyRadio>(config);
+  if (getenv("TVX_DEBUG_RADIO") != nullptr) {
+    radio_->OnEvent(
+        [](const sim::RadioEvent& e) { fprintf(stderr, "radio: %s\n", sim::Describe(e).c_str()); });
+  }
+  const std::string error = radio_->Start();
+  ASSERT_EQ(error, "");
+  setenv("TORVANDRIX_COM1", radio_->DevicePath().c_str(), 1);
+}
+
+void DirectUploadTest::Answer(std::string part, std::string key) {
+  rules_.push_back({std::move(part), std::move(key)});
+}
+
+void DirectUploadTest::OnKeyWanted() {
+  const std::string row = console_.RowTrimmed(30);
+  if (row.empty()) return;
+  // A read-back mismatch line is not blanked, so the closing text may stand over its end.
+  if (row.starts_with("Hit any key to return to main menu")) {
+    console_.Feed("x");
+    return;
+  }
+  for (auto it = rules_.begin(); it != rules_.end(); ++it) {
+    if (row.find(it->part) == std::string::npos) continue;
+    prompts_.push_back({row, console_.RowColours(30, 1, static_cast<int>(row.size()),
+                                                 console::kYellow, console::kBlue)});
+    const std::string key = it->key;
+    rules_.erase(it);
+    console_.FeedKey(key);
+    return;
+  }
+}
+
+void DirectUploadTest::FeedWhen(std::function<bool(const sim::RadioCounters&)> ready,
+                                std::string keys) {
+  watchers_.emplace_back([this, ready = std::move(ready), keys = std::move(keys)] {
+    while (!job_done_) {
+      if (radio_->WaitFor(ready, std::chrono::milliseconds(50))) {
+        // Let the job reach the wait the keys are meant for.
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        console_.Feed(keys);
+        return;
+      }
+    }
+  });
+}
+
+void DirectUploadTest::Run() {
+  std::thread guard([this] {
+    const auto deadline = std::chrono::steady_clock::now() + kJobLimit;
+    while (!job_done_) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      if (std::chrono::steady_clock::now() > deadline) {
+        guard_fired_ = true;
+        console_.Feed("\x1b");
+      }
+    }
+  });
+  direct::RunDirectUpload(*ctx_);
+  job_done_ = true;
+  guard.join();
+  for (auto& t : watchers_) t.join();
+  watchers_.clear();
+  EXPECT_FALSE(guard_fired_) << "the job did not finish by itself";
+  EXPECT_FALSE(console_.Starved()) << "the job waited for a key the test did not give";
+  EXPECT_FALSE(port_->IsOpen());
+  EXPECT_FALSE(priority_.realtime);
+  job_done_ = false;
+}
+
+sim::RadioCounters DirectUploadTest::SettledCounters() {
+  // The radio counts on its own thread; wait until its count stops moving.
+  sim::RadioCounters last = radio_->Counters();
+  for (int i = 0; i < 50; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const sim::RadioCounters now = radio_->Counters();
+    if (now.bytes_received == last.bytes_received && now.bytes_sent == last.bytes_sent && i > 2) {
+      return now;
+    }
+    last = now;
+  }
+  return last;
+}
+
+}  // namespace tvx::testing

@@ -1,0 +1,186 @@
+// A direct upload against the simulated radio: the radio answers on a pseudo-terminal, the job
+// opens it as "Com1" through the real POSIX serial backend, keys come from a scripted console
+// and pauses cost nothing.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/clock.h"
+#include "app/run_context.h"
+#include "image/firmware_image.h"
+#include "radio_sim/posix_pty_radio.h"
+#include "serial/priority.h"
+#include "serial/serial_port.h"
+#include "support/fake_clock.h"
+#include "support/scripted_console.h"
+
+namespace tvx::testing {
+
+/// The real POSIX port, except that one chosen three-byte write (a data frame) can be reported
+/// as not written at all, as a write time-out would, and that it can go deaf after a data frame
+/// and its reply, as if the radio had died right then.
+class FlakyWritePort final : public serial::SerialPort {
+ public:
+  explicit FlakyWritePort(std::unique_ptr<serial::SerialPort> inner) : inner_(std::move(inner)) {}
+
+  /// The 1-based number of the next three-byte write to fail, counted from now; 0: none.
+  void FailDataFrameWrite(int number) {
+    fail_at_ = number;
+    data_frame_writes_ = 0;
+  }
+  int Opens() const { return opens_; }
+  /// After the `number`-th data frame from now, one byte (its reply) still comes through;
+  /// everything after it is swallowed.
+  void GoDeafAfterDataFrame(int number) {
+    deaf_after_ = number;
+    data_frame_writes_ = 0;
+  }
+
+  serial::ErrorNumber Open(std::string_view name) override {
+    ++opens_;
+    return inner_->Open(name);
+  }
+  bool IsOpen() const override { return inner_->IsOpen(); }
+  serial::ErrorNumber Close() override { return inner_->Close(); }
+  serial::ErrorNumber Apply(serial::LineSetting s, std::uint32_t v) override {
+    return inner_->Apply(s, v);
+  }
+  serial::ErrorNumber GetTimeouts(serial::Timeouts& t) override { return inner_->GetTimeouts(t); }
+  serial::ErrorNumber SetTimeouts(const serial::Timeouts& t) override {
+    return inner_->SetTimeouts(t);
+  }
+  serial::ErrorNumber GetControlState(serial::ControlState& s) override {
+    return inner_->GetControlState(s);
+  }
+  serial::ErrorNumber SetControlState(const serial::ControlState& s) override {
+    return inner_->SetControlState(s);
+  }
+  serial::WaitingCount BytesWaiting() override;
+  std::size_t Read(std::span<std::uint8_t> into) override;
+  std::size_t Write(std::span<const std::uint8_t> bytes) override;
+  void AwaitActivity(console::NativeWaitHandle also, int timeout_ms) override {
+    inner_->AwaitActivity(also, timeout_ms);
+  }
+
+ private:
+  std::unique_ptr<serial::SerialPort> inner_;
+  int fail_at_ = 0;
+  int deaf_after_ = 0;
+  int data_frame_writes_ = 0;
+  int opens_ = 0;
+  bool deaf_ = false;
+  std::size_t let_through_ = 0;  // bytes still heard once deaf
+};
+
+/// Records the priority changes; `on_normal` runs on the job's thread at every return to the
+/// normal class, with the number of raises so far (the line-rate switch is the first).
+class RecordingPriority final : public serial::Priority {
+ public:
+  void RaiseRealtime() override {
+    ++raises;
+    realtime = true;
+  }
+  void Normal() override {
+    realtime = false;
+    if (on_normal) on_normal(raises);
+  }
+  int raises = 0;
+  bool realtime = false;
+  std::function<void(int)> on_normal;
+};
+
+/// FakeClock time with a time of day that wraps at midnight. The handshake's short pauses are
+/// real: the simulated radio judges each batch of bytes by the line rate it finds when it reads
+/// them, so the bytes sent before the rate switch must have been read before it. Pauses of a
+/// second or more cost nothing, unless all pauses are made real.
+class WrappingClock final : public app::Clock {
+ public:
+  double Seconds() override { return fake_.Seconds(); }
+  double TimeOfDaySeconds() override;
+  void SleepMs(int ms) override;
+  void SetRealPauses(bool real) { real_pauses_ = real; }
+  /// Total of all pauses asked for, real or not, in milliseconds.
+  long long SleptMs() const { return asked_ms_; }
+  /// The time of day when Seconds() reads 0.
+  void SetTimeOfDayAtStart(double seconds) { time_of_day_at_start_ = seconds; }
+
+ private:
+  FakeClock fake_;
+  double time_of_day_at_start_ = 43200.0;
+  bool real_pauses_ = false;
+  std::atomic<long long> asked_ms_{0};
+};
+
+/// One word of the upload walk with its space byte.
+struct WalkWord {
+  std::uint8_t space = 0;
+  image::Word word;
+};
+/// The words of the release image in upload order.
+const std::vector<WalkWord>& UploadWords();
+
+/// The bytes the radio hears from the data port before the transfer: "4", the access code, the
+/// divisor, the challenge and the erase command.
+inline constexpr std::uint64_t kHandshakeBytes = 9;
+
+class DirectUploadTest : public ::testing::Test {
+ protected:
+  DirectUploadTest();
+  ~DirectUploadTest() override;
+
+  /// Starts the radio and points Com1 at it. Fails the test when the pty cannot be made.
+  void StartRadio(const sim::RadioConfig& config);
+  /// A radio answering at once with an instant erase.
+  static sim::RadioConfig FastRadio();
+
+  /// Answers the next prompt on row 30 that contains `part` with `key` (once). Prompts without
+  /// a rule stay unanswered; "Hit any key to return to main menu" is answered with "x".
+  void Answer(std::string part, std::string key);
+  /// Feeds `keys` from another thread once `ready` holds for the radio's counters.
+  void FeedWhen(std::function<bool(const sim::RadioCounters&)> ready, std::string keys);
+
+  /// Runs the job on this thread. A job still running after a generous limit gets Escapes
+  /// (and the test fails) instead of hanging.
+  void Run();
+
+  /// The radio's counters once it has heard everything the job sent.
+  sim::RadioCounters SettledCounters();
+
+  /// Row 30 texts of the prompts the job waited at, in order, and whether each was yellow on
+  /// blue.
+  struct Prompt {
+    std::string text;
+    bool yellow_on_blue = false;
+  };
+  std::vector<Prompt> prompts_;
+
+  ScriptedConsole console_;
+  WrappingClock clock_;
+  RecordingPriority priority_;
+  FlakyWritePort* port_ = nullptr;  // owned by port_owner_
+  std::unique_ptr<serial::SerialPort> port_owner_;
+  std::unique_ptr<app::RunContext> ctx_;
+  std::unique_ptr<sim::PtyRadio> radio_;
+
+ private:
+  void OnKeyWanted();
+
+  struct Rule {
+    std::string part;
+    std::string key;
+  };
+  std::vector<Rule> rules_;  // job thread only (set before Run)
+  std::vector<std::thread> watchers_;
+  std::atomic<bool> job_done_{false};
+  std::atomic<bool> guard_fired_{false};
+};
+
+}  // namespace tvx::testing
