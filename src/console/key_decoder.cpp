@@ -176,7 +176,7 @@ bool DecodeSs3(const std::string& seq, std::string& key) {
       key = KeyText(NamedKey::kEnd);
       return true;
     case 'M':
-      key = "\r";
+      key.assign(1, '\r');  // assign(n, c): GCC 12 warns falsely on assigning a literal here
       return true;
     default:
       break;
