@@ -15,6 +15,9 @@ constexpr int kStalledRecheckMs = 1;
 }  // namespace
 
 WaitEvent AwaitBytesOrKey(app::RunContext& ctx, std::size_t count) {
+  // The answer to what was just sent is rarely there yet, so sleep before the first look. A key
+  // the console already holds would not wake the sleep: look for one first.
+  if (!ctx.console.KeyWaiting()) serial::Idle(ctx);
   std::size_t partial = 0;
   double partial_since = 0.0;
   for (;;) {

@@ -1,0 +1,209 @@
+// How fast the direct upload moves words when the radio answers at once, next to a bare loop
+// doing the same wire exchange. Both run over a pseudo-terminal: the uploader against the
+// simulated radio (in this process, on its own thread), the bare loop against a minimal echo
+// peer. The uploader runs headless with the real POSIX serial backend and priority.
+//
+// Usage: bench-direct-upload [--uploader-only]   (the option is for profiling the job alone)
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <deque>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/clock.h"
+#include "app/run_context.h"
+#include "console/console.h"
+#include "direct/direct_upload.h"
+#include "direct_upload_posix_baseline.h"
+#include "radio_sim/posix_pty_radio.h"
+#include "serial/posix_priority.h"
+#include "serial/posix_serial_port.h"
+
+namespace {
+
+constexpr std::int64_t kReleaseWords = 33097;
+constexpr double kBitsPerWord = 9 * 10;  // nine bytes of ten bits on the line per word
+constexpr int kRounds = 3;
+constexpr int kSpinChecks = 20;
+
+using Steady = std::chrono::steady_clock;
+
+double ThreadCpuSeconds() {
+  rusage usage{};
+  getrusage(RUSAGE_THREAD, &usage);
+  const auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
+  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+// Answers the three questions, then has no key until the job blocks for one (the closing key).
+class HeadlessConsole final : public tvx::console::Console {
+ public:
+  explicit HeadlessConsole(std::string answers) {
+    for (char c : answers) keys_.emplace_back(1, c);
+  }
+  std::string ReadKey() override {
+    if (keys_.empty()) return {};
+    std::string key = keys_.front();
+    keys_.pop_front();
+    return key;
+  }
+  bool KeyWaiting() override { return !keys_.empty(); }
+  void Beep() override { ++beeps; }
+  bool Present(bool) override { return true; }
+  void AwaitKey(int timeout_ms) override {
+    if (timeout_ms < 0 && keys_.empty()) keys_.emplace_back("x");
+  }
+  tvx::console::NativeWaitHandle KeyWaitHandle() const override {
+    return tvx::console::kNoWaitHandle;
+  }
+  int beeps = 0;
+
+ private:
+  std::deque<std::string> keys_;
+};
+
+// Real pauses for the handshake (the radio checks the line rate of what it hears), none for the
+// pauses of a second or more.
+class BenchClock final : public tvx::app::Clock {
+ public:
+  double Seconds() override {
+    return std::chrono::duration<double>(Steady::now().time_since_epoch()).count() + skipped_;
+  }
+  double TimeOfDaySeconds() override { return tvx::app::SystemClock().TimeOfDaySeconds(); }
+  void SleepMs(int ms) override {
+    if (ms >= 1000) {
+      skipped_ += ms / 1000.0;
+    } else {
+      std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    }
+  }
+
+ private:
+  double skipped_ = 0.0;
+};
+
+// The real priority, timing the transfer: from the first record raised to the last lowered.
+class TimingPriority final : public tvx::serial::Priority {
+ public:
+  void RaiseRealtime() override {
+    if (++raises == 2) first_record = Steady::now();  // the first raise is the rate switch
+    real_.RaiseRealtime();
+  }
+  void Normal() override {
+    real_.Normal();
+    if (raises >= 2) last_record_end = Steady::now();
+  }
+  int raises = 0;
+  Steady::time_point first_record{};
+  Steady::time_point last_record_end{};
+
+ private:
+  tvx::serial::PosixPriority real_;
+};
+
+struct UploadResult {
+  bool ok = false;
+  double transfer_seconds = 0.0;
+  double cpu_seconds = 0.0;  // the job's thread, whole job
+  std::uint64_t words = 0;
+};
+
+UploadResult RunUploader() {
+  UploadResult result;
+  tvx::sim::RadioConfig config;
+  config.mode = tvx::sim::RadioMode::kDirect;
+  config.erase_seconds = 0.0;
+  tvx::sim::PtyRadio radio(config);
+  if (const std::string error = radio.Start(); !error.empty()) {
+    std::fprintf(stderr, "cannot start the simulated radio: %s\n", error.c_str());
+    return result;
+  }
+  setenv("TORVANDRIX_COM1", radio.DevicePath().c_str(), 1);
+
+  HeadlessConsole console("N\rY\rY\r");  // data port, in set-up, high speed
+  auto port = tvx::serial::MakePosixSerialPort();
+  TimingPriority priority;
+  BenchClock clock;
+  tvx::app::RunContext ctx(console, *port, priority, clock);
+
+  const double cpu_start = ThreadCpuSeconds();
+  tvx::direct::RunDirectUpload(ctx);
+  result.cpu_seconds = ThreadCpuSeconds() - cpu_start;
+  result.transfer_seconds =
+      std::chrono::duration<double>(priority.last_record_end - priority.first_record).count();
+
+  radio.WaitFor([](const tvx::sim::RadioCounters& c) { return c.direct.verdicts_accepted > 0; },
+                std::chrono::seconds(2));
+  const tvx::sim::RadioCounters counters = radio.Counters();
+  result.words = counters.direct.words_checked_ok;
+  result.ok =
+      counters.direct.verdicts_accepted == 1 && result.words == kReleaseWords && console.beeps == 0;
+  radio.Stop();
+  return result;
+}
+
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const bool uploader_only = argc > 1 && std::string(argv[1]) == "--uploader-only";
+  std::printf("Direct upload of the release image (%lld words), radio answering at once\n",
+              static_cast<long long>(kReleaseWords));
+  std::printf("Rounds alternate the three runs; figures are the medians of %d rounds.\n\n",
+              kRounds);
+
+  std::vector<double> upload_rate, upload_cpu, base_rate, base_cpu, spin_rate, spin_cpu;
+  for (int round = 0; round < (uploader_only ? 1 : kRounds); ++round) {
+    const UploadResult upload = RunUploader();
+    if (!upload.ok) {
+      std::printf("uploader: the upload did not complete (%llu words checked)\n",
+                  static_cast<unsigned long long>(upload.words));
+      return 1;
+    }
+    upload_rate.push_back(kReleaseWords / upload.transfer_seconds);
+    upload_cpu.push_back(upload.cpu_seconds);
+    if (uploader_only) break;
+    const tvx::bench::BaselineResult base = tvx::bench::RunBaseline(kReleaseWords, 0);
+    const tvx::bench::BaselineResult spin = tvx::bench::RunBaseline(kReleaseWords, kSpinChecks);
+    if (!base.ok || !spin.ok) {
+      std::printf("baseline: the exchange failed\n");
+      return 1;
+    }
+    base_rate.push_back(base.words / base.wall_seconds);
+    base_cpu.push_back(base.cpu_seconds);
+    spin_rate.push_back(spin.words / spin.wall_seconds);
+    spin_cpu.push_back(spin.cpu_seconds);
+    std::printf("round %d: uploader %6.0f, bare %6.0f, bare with checks %6.0f words/s\n", round + 1,
+                upload_rate.back(), base_rate.back(), spin_rate.back());
+  }
+  if (uploader_only) {
+    std::printf("uploader %.0f words/s, cpu %.3f s\n", upload_rate[0], upload_cpu[0]);
+    return 0;
+  }
+
+  const double ratio = Median(upload_rate) / Median(base_rate);
+  std::printf("\n");
+  std::printf("uploader (job, simulated radio)   %7.0f words/s  cpu %6.3f s (whole job)\n",
+              Median(upload_rate), Median(upload_cpu));
+  std::printf("bare poll() exchange, echo peer   %7.0f words/s  cpu %6.3f s\n", Median(base_rate),
+              Median(base_cpu));
+  std::printf("bare, %d checks before poll()     %7.0f words/s  cpu %6.3f s\n", kSpinChecks,
+              Median(spin_rate), Median(spin_cpu));
+  std::printf("uploader / bare poll()            %7.1f %%  (target: at least 70 %%)\n",
+              100.0 * ratio);
+  std::printf("\nThe same exchange on the wire (9 bytes of 10 bits per word):\n");
+  for (const double rate : {115200.0, 19200.0}) {
+    std::printf("  at %6.0f bit/s  %6.1f s  (%4.0f words/s)\n", rate,
+                kReleaseWords * kBitsPerWord / rate, rate / kBitsPerWord);
+  }
+  return ratio >= 0.7 ? 0 : 2;
+}
