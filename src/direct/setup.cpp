@@ -9,7 +9,6 @@
 #include "direct/protocol.h"
 #include "direct/upload_state.h"
 #include "direct/waits.h"
-#include "image/checks.h"
 #include "serial/port_ops.h"
 
 namespace tvx::direct {
@@ -135,9 +134,6 @@ SetupResult RunSetup(app::RunContext& ctx, UploadState& state) {
     return SetupResult::kBackToMenu;
   }
   const std::uint32_t serial_number = DecodeSerial(state.challenge, reply[1], reply[2], reply[3]);
-  state.mix_word = state.challenge;
-  image::BitMix(state.mix_word);
-  image::BitMix(state.mix_word);
 
   screen.PrintText("Radio Serial Number is ");
   screen.PrintNumber(serial_number);

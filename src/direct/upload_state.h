@@ -11,7 +11,6 @@ struct UploadState {
   bool diag_port = false;
   std::uint8_t divisor = 0;     ///< sent to the radio; line rate = 460800 / divisor
   std::uint16_t challenge = 0;  ///< 1..65535, seeds the serial-number unmasking
-  std::uint16_t mix_word = 0;   ///< the challenge after the two unmasking steps
   std::int32_t word_attempt_count = 0;
   std::uint8_t even_xor = 0;    ///< XOR of every attempted word's first byte
   std::uint8_t odd_xor = 0;     ///< XOR of every attempted word's second byte

@@ -1,6 +1,5 @@
 #include "upload_fixture.h"
 
-#include <stdio.h>
 #include <stdlib.h>
 
 #include <algorithm>
@@ -100,10 +99,6 @@ sim::RadioConfig DirectUploadTest::FastRadio() {
 
 void DirectUploadTest::StartRadio(const sim::RadioConfig& config) {
   radio_ = std::make_unique<sim::PtyRadio>(config);
-  if (getenv("TVX_DEBUG_RADIO") != nullptr) {
-    radio_->OnEvent(
-        [](const sim::RadioEvent& e) { fprintf(stderr, "radio: %s\n", sim::Describe(e).c_str()); });
-  }
   const std::string error = radio_->Start();
   ASSERT_EQ(error, "");
   setenv("TORVANDRIX_COM1", radio_->DevicePath().c_str(), 1);
