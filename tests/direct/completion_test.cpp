@@ -1,6 +1,5 @@
 // Verification and completion: a wrong checksum with its read-back, and the ways out of the
 // checksum and read-back waits.
-#include <regex>
 #include <string>
 
 #include "direct/prompt_row.h"
@@ -10,10 +9,6 @@ namespace tvx::testing {
 namespace {
 
 constexpr std::uint64_t kReleaseWords = 33097;
-
-bool ProgramTimeShown(const ScriptedConsole& console) {
-  return std::regex_match(console.RowTrimmed(29), std::regex(R"(Program Time is [ \d]\d\.\d\d S)"));
-}
 
 TEST_F(DirectUploadTest, WrongChecksumIsRejectedAndTheReadBackShowsTheBadWord) {
   sim::RadioConfig config = FastRadio();
@@ -62,7 +57,7 @@ TEST_F(DirectUploadTest, EscapeLeavesTheReadBack) {
   EXPECT_LT(counters.direct.readback_words, kReleaseWords);
   EXPECT_EQ(console_.RowTrimmed(21), "CHECK SUM ERROR!!!");
   EXPECT_TRUE(prompts_.empty());
-  EXPECT_TRUE(ProgramTimeShown(console_)) << console_.RowTrimmed(29);
+  EXPECT_GE(ShownProgramTime(console_), 0.0) << console_.RowTrimmed(29);
   EXPECT_EQ(console_.Beeps(), 1);
 }
 
@@ -78,7 +73,7 @@ TEST_F(DirectUploadTest, EscapeLeavesTheChecksumWaitWithoutAVerdict) {
   EXPECT_EQ(counters.bytes_received, kHandshakeBytes + kReleaseWords * 6);
   EXPECT_EQ(console_.RowTrimmed(19), "");
   EXPECT_EQ(console_.RowTrimmed(20), "");
-  EXPECT_TRUE(ProgramTimeShown(console_)) << console_.RowTrimmed(29);
+  EXPECT_GE(ShownProgramTime(console_), 0.0) << console_.RowTrimmed(29);
   EXPECT_EQ(console_.RowTrimmed(30), "Hit any key to return to main menu");
 }
 

@@ -25,6 +25,7 @@ double WrappingClock::TimeOfDaySeconds() {
 void WrappingClock::SleepMs(int ms) {
   asked_ms_ += ms;
   if (real_pauses_ || ms < 1000) {
+    if (before_real_pause) before_real_pause();
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
   } else {
     fake_.SleepMs(ms);
@@ -57,7 +58,24 @@ std::size_t FlakyWritePort::Write(std::span<const std::uint8_t> bytes) {
       let_through_ = 1;
     }
   }
-  return inner_->Write(bytes);
+  const std::size_t written = inner_->Write(bytes);
+  bytes_written_ += written;
+  return written;
+}
+
+double ShownProgramTime(const ScriptedConsole& console) {
+  const std::string row = console.RowTrimmed(29);
+  const std::string prefix = "Program Time is ";
+  const std::string suffix = " S";
+  if (!row.starts_with(prefix) || !row.ends_with(suffix)) return -1;
+  const std::string field = row.substr(prefix.size(), row.size() - prefix.size() - suffix.size());
+  if (field.size() < 5 || field[field.size() - 3] != '.') return -1;
+  for (std::size_t i = 0; i < field.size(); ++i) {
+    const bool digit = field[i] >= '0' && field[i] <= '9';
+    const bool blank_allowed = i == 0 && field.size() == 5;
+    if (i != field.size() - 3 && !digit && !(blank_allowed && field[i] == ' ')) return -1;
+  }
+  return std::stod(field);
 }
 
 const std::vector<WalkWord>& UploadWords() {
@@ -79,6 +97,12 @@ DirectUploadTest::DirectUploadTest() {
   port_owner_ = std::move(port);
   ctx_ = std::make_unique<app::RunContext>(console_, *port_owner_, priority_, clock_);
   console_.OnKeyWanted([this](ScriptedConsole&) { OnKeyWanted(); });
+  clock_.before_real_pause = [this] {
+    if (!radio_) return;
+    const std::uint64_t sent = port_->BytesWritten() - written_before_radio_;
+    radio_->WaitFor([sent](const sim::RadioCounters& r) { return r.bytes_received >= sent; },
+                    std::chrono::seconds(2));
+  };
 }
 
 DirectUploadTest::~DirectUploadTest() {
@@ -99,6 +123,7 @@ sim::RadioConfig DirectUploadTest::FastRadio() {
 
 void DirectUploadTest::StartRadio(const sim::RadioConfig& config) {
   radio_ = std::make_unique<sim::PtyRadio>(config);
+  written_before_radio_ = port_->BytesWritten();
   const std::string error = radio_->Start();
   ASSERT_EQ(error, "");
   setenv("TORVANDRIX_COM1", radio_->DevicePath().c_str(), 1);

@@ -37,6 +37,8 @@ class FlakyWritePort final : public serial::SerialPort {
     data_frame_writes_ = 0;
   }
   int Opens() const { return opens_; }
+  /// Bytes written since this port was made, over all opens.
+  std::uint64_t BytesWritten() const { return bytes_written_; }
   /// After the `number`-th data frame from now, one byte (its reply) still comes through;
   /// everything after it is swallowed.
   void GoDeafAfterDataFrame(int number) {
@@ -76,6 +78,7 @@ class FlakyWritePort final : public serial::SerialPort {
   int deaf_after_ = 0;
   int data_frame_writes_ = 0;
   int opens_ = 0;
+  std::uint64_t bytes_written_ = 0;
   bool deaf_ = false;
   std::size_t let_through_ = 0;  // bytes still heard once deaf
 };
@@ -107,6 +110,9 @@ class WrappingClock final : public app::Clock {
   double TimeOfDaySeconds() override;
   void SleepMs(int ms) override;
   void SetRealPauses(bool real) { real_pauses_ = real; }
+  /// Runs before every real pause: lets the radio catch up with what was sent, so a loaded
+  /// machine cannot turn a short pause into a line-rate fault.
+  std::function<void()> before_real_pause;
   /// Total of all pauses asked for, real or not, in milliseconds.
   long long SleptMs() const { return asked_ms_; }
   /// The time of day when Seconds() reads 0.
@@ -126,6 +132,10 @@ struct WalkWord {
 };
 /// The words of the release image in upload order.
 const std::vector<WalkWord>& UploadWords();
+
+/// The seconds on row 29 when it reads "Program Time is ##.## S" (two decimals, at least two
+/// integer positions, a blank in an unused leading one); -1 when it does not.
+double ShownProgramTime(const ScriptedConsole& console);
 
 /// The bytes the radio hears from the data port before the transfer: "4", the access code, the
 /// divisor, the challenge and the erase command.
@@ -179,6 +189,7 @@ class DirectUploadTest : public ::testing::Test {
   };
   std::vector<Rule> rules_;  // job thread only (set before Run)
   std::vector<std::thread> watchers_;
+  std::uint64_t written_before_radio_ = 0;  // by the port before the current radio started
   std::atomic<bool> job_done_{false};
   std::atomic<bool> guard_fired_{false};
 };
