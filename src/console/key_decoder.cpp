@@ -68,14 +68,8 @@ NamedKey FunctionKey(int n, int modifier) {
   return static_cast<NamedKey>(base + n - 1);
 }
 
-// Decodes "ESC [ params final"; false when the sequence means no key of ours.
-bool DecodeCsi(const std::string& seq, std::string& key) {
-  const char final_byte = seq.back();
-  const std::string params = seq.substr(2, seq.size() - 3);
-  const int number = params.empty() ? 1 : std::atoi(params.c_str());
-  const std::size_t semicolon = params.find(';');
-  const int modifier =
-      semicolon == std::string::npos ? 1 : std::atoi(params.c_str() + semicolon + 1);
+// The final bytes shared by "ESC [" and "ESC O": cursor keys, Home, End and F1..F4.
+bool DecodeCursorOrFunctionKey(char final_byte, int modifier, std::string& key) {
   switch (final_byte) {
     case 'A':
       key = KeyText(NamedKey::kUp);
@@ -95,14 +89,29 @@ bool DecodeCsi(const std::string& seq, std::string& key) {
     case 'F':
       key = KeyText(NamedKey::kEnd);
       return true;
-    case 'Z':
-      key = KeyText(NamedKey::kBackTab);
-      return true;
     case 'P':
     case 'Q':
     case 'R':
     case 'S':
       key = KeyText(FunctionKey(final_byte - 'P' + 1, modifier));
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Decodes "ESC [ params final"; false when the sequence means no key of ours.
+bool DecodeCsi(const std::string& seq, std::string& key) {
+  const char final_byte = seq.back();
+  const std::string params = seq.substr(2, seq.size() - 3);
+  const int number = params.empty() ? 1 : std::atoi(params.c_str());
+  const std::size_t semicolon = params.find(';');
+  const int modifier =
+      semicolon == std::string::npos ? 1 : std::atoi(params.c_str() + semicolon + 1);
+  if (DecodeCursorOrFunctionKey(final_byte, modifier, key)) return true;
+  switch (final_byte) {
+    case 'Z':
+      key = KeyText(NamedKey::kBackTab);
       return true;
     case '~':
       break;
@@ -150,31 +159,8 @@ bool DecodeSs3(const std::string& seq, std::string& key) {
   const char final_byte = seq.back();
   const std::size_t semicolon = seq.find(';');
   const int modifier = semicolon == std::string::npos ? 1 : std::atoi(seq.c_str() + semicolon + 1);
+  if (DecodeCursorOrFunctionKey(final_byte, modifier, key)) return true;
   switch (final_byte) {
-    case 'P':
-    case 'Q':
-    case 'R':
-    case 'S':
-      key = KeyText(FunctionKey(final_byte - 'P' + 1, modifier));
-      return true;
-    case 'A':
-      key = KeyText(NamedKey::kUp);
-      return true;
-    case 'B':
-      key = KeyText(NamedKey::kDown);
-      return true;
-    case 'C':
-      key = KeyText(NamedKey::kRight);
-      return true;
-    case 'D':
-      key = KeyText(NamedKey::kLeft);
-      return true;
-    case 'H':
-      key = KeyText(NamedKey::kHome);
-      return true;
-    case 'F':
-      key = KeyText(NamedKey::kEnd);
-      return true;
     case 'M':
       key.assign(1, '\r');  // assign(n, c): GCC 12 warns falsely on assigning a literal here
       return true;
