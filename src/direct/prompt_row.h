@@ -20,12 +20,17 @@ void ZoneStep(std::string& line);
 /// row 30 in white on black and ends the line. Returns true when the key was Escape.
 bool AskOnPromptRow(app::RunContext& ctx, std::string_view text, bool beep, bool end_line);
 
-// The prompt texts of the word exchange (A to E).
-std::string AddressWaitPrompt();                                                           // A
-std::string AddressEchoPrompt(std::uint16_t sent, std::uint16_t got);                      // B
-std::string DataTransmitPrompt();                                                          // C
-std::string DataWaitPrompt(std::uint16_t address);                                         // D
-std::string BadDataPrompt(std::uint8_t sent_d1, std::uint8_t got, std::uint16_t address);  // E
+// The prompt texts of the word exchange.
+/// A key was pressed while the address echo was awaited.
+std::string AddressWaitPrompt();
+/// The echo differs from the address sent; `got` is the echo read first byte high.
+std::string AddressEchoPrompt(std::uint16_t sent, std::uint16_t got);
+/// The data frame was not written whole.
+std::string DataTransmitPrompt();
+/// A key was pressed while the data reply was awaited.
+std::string DataWaitPrompt(std::uint16_t address);
+/// The data reply differs from the one expected for the masked byte `sent_d1`.
+std::string BadDataPrompt(std::uint8_t sent_d1, std::uint8_t got, std::uint16_t address);
 
 /// The record progress line: index with "#####   ", the address in hex, a zone step and the
 /// data count as a plain number.

@@ -46,7 +46,8 @@ void SendChecked(app::RunContext& ctx, std::uint8_t byte, int pause_ms) {
   if (pause_ms > 0) ctx.clock.SleepMs(pause_ms);
 }
 
-// Wire steps 2 to 11 at 19200 bit/s: programming command, access code, divisor, challenge.
+// The handshake at 19200 bit/s: programming command, access code, divisor, challenge, each
+// byte written by itself and followed by the pause the radio needs.
 void Handshake(app::RunContext& ctx, UploadState& state) {
   serial::DiscardInput(ctx);
   SendChecked(ctx, kProgramCommand, 300);

@@ -48,7 +48,7 @@ WordResult ExchangeWord(app::RunContext& ctx, UploadState& state, std::uint8_t s
     serial::SendByte(ctx, address_low);
 
     if (AwaitBytesOrKey(ctx, 2) == WaitEvent::kKey) {
-      // The key that opens prompt A is itself the first answer: Escape leaves at once.
+      // The key that opens this prompt is itself the first answer: Escape leaves at once.
       if (IsEscape(ctx.console.ReadKey())) return WordResult::kAbort;
       if (AskOnPromptRow(ctx, AddressWaitPrompt(), false, false)) return WordResult::kAbort;
       Resync(ctx);

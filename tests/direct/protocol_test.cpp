@@ -1,5 +1,5 @@
 // The arithmetic of the direct protocol: the masked data frame, the serial-number unmasking and
-// the challenge word, checked against worked examples of the radio's documentation.
+// the challenge word, checked against values worked out by hand.
 #include <gtest/gtest.h>
 
 #include <cmath>

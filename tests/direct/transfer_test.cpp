@@ -1,5 +1,5 @@
-// The word transfer: a complete upload of the release image, the operator prompts A to E with
-// both answers, and Escape between records.
+// The word transfer: a complete upload of the release image, every operator prompt with both
+// answers, and Escape between records.
 #include <string>
 
 #include "console/format.h"
@@ -85,12 +85,12 @@ TEST_F(DirectUploadTest, CompleteUploadOfTheReleaseImage) {
 // written again) and the upload completes with an accepted checksum.
 TEST_F(DirectUploadTest, PromptsResendTheWordAndTheChecksumStillHolds) {
   sim::RadioConfig config = FastRadio();
-  config.drop_echo_word = 5;     // prompt A (key pressed while waiting)
-  config.bad_echo_word = 100;    // prompt B
-  config.drop_reply_word = 200;  // prompt D (key pressed while waiting)
-  config.bad_reply_word = 300;   // prompt E
+  config.drop_echo_word = 5;     // a key is pressed while the echo is awaited
+  config.bad_echo_word = 100;    // wrong echo
+  config.drop_reply_word = 200;  // a key is pressed while the reply is awaited
+  config.bad_reply_word = 300;   // wrong reply
   StartRadio(config);
-  port_->FailDataFrameWrite(150);  // prompt C
+  port_->FailDataFrameWrite(150);  // a data frame not written
   console_.Feed("N\rY\r\r");
   FeedWhen([](const sim::RadioCounters& r) { return Counted(r, 1); }, "\r");
   FeedWhen([](const sim::RadioCounters& r) { return Counted(r, 3); }, "\r");
@@ -133,7 +133,7 @@ TEST_F(DirectUploadTest, PromptsResendTheWordAndTheChecksumStillHolds) {
   EXPECT_EQ(prompts_[3].text, Trimmed(direct::DataWaitPrompt(d.word.address)));
   EXPECT_EQ(prompts_[4].text, Trimmed(direct::BadDataPrompt(e_frame.d1, e_reply, e.word.address)));
   for (const auto& prompt : prompts_) EXPECT_TRUE(prompt.yellow_on_blue) << prompt.text;
-  EXPECT_EQ(console_.Beeps(), 3);  // B, C and E beep; A and D were asked for
+  EXPECT_EQ(console_.Beeps(), 3);  // wrong echo, unwritten frame, wrong reply; not the asked-for
   EXPECT_TRUE(console_.RowColours(31, 1, 80, console::kBrightWhite, console::kBlack));
   EXPECT_EQ(console_.RowTrimmed(31), "");
 }
@@ -144,7 +144,7 @@ TEST_F(DirectUploadTest, EscapeAtEachPromptAbortsTheUpload) {
   struct Case {
     const char* name;
     void (*configure)(sim::RadioConfig&);
-    int fail_data_frame;    // prompt C
+    int fail_data_frame;    // the data frame write to fail
     const char* first_key;  // fed once the fault fired; nullptr: none
     const char* prompt;     // nullptr: no prompt is shown
     std::uint64_t bytes;    // heard by the radio
@@ -153,17 +153,20 @@ TEST_F(DirectUploadTest, EscapeAtEachPromptAbortsTheUpload) {
   // The fifth word is the one that fails: four complete exchanges before it.
   constexpr std::uint64_t kBefore = kHandshakeBytes + 4 * 6;
   const Case cases[] = {
-      {"A, Escape as the first key", [](sim::RadioConfig& c) { c.drop_echo_word = 5; }, 0, "\x1b",
-       nullptr, kBefore + 3, 0},
-      {"A, Escape at the prompt", [](sim::RadioConfig& c) { c.drop_echo_word = 5; }, 0, "\r",
-       "Waiting for Address Response", kBefore + 3, 0},
-      {"B", [](sim::RadioConfig& c) { c.bad_echo_word = 5; }, 0, nullptr, " Continue?(<esc>",
+      {"key while the echo is awaited: Escape", [](sim::RadioConfig& c) { c.drop_echo_word = 5; },
+       0, "\x1b", nullptr, kBefore + 3, 0},
+      {"key while the echo is awaited, then Escape",
+       [](sim::RadioConfig& c) { c.drop_echo_word = 5; }, 0, "\r", "Waiting for Address Response",
+       kBefore + 3, 0},
+      {"wrong echo", [](sim::RadioConfig& c) { c.bad_echo_word = 5; }, 0, nullptr,
+       " Continue?(<esc>", kBefore + 3, 1},
+      {"data frame not written", [](sim::RadioConfig&) {}, 5, nullptr, "Error on Data Transmit",
        kBefore + 3, 1},
-      {"C", [](sim::RadioConfig&) {}, 5, nullptr, "Error on Data Transmit", kBefore + 3, 1},
-      {"D, Escape first opens the prompt", [](sim::RadioConfig& c) { c.drop_reply_word = 5; }, 0,
-       "\x1b", "Waiting for Data  Response", kBefore + 6, 0},
-      {"E", [](sim::RadioConfig& c) { c.bad_reply_word = 5; }, 0, nullptr, "Bad Data!", kBefore + 6,
-       1},
+      {"Escape while the reply is awaited only opens the prompt",
+       [](sim::RadioConfig& c) { c.drop_reply_word = 5; }, 0, "\x1b", "Waiting for Data  Response",
+       kBefore + 6, 0},
+      {"wrong reply", [](sim::RadioConfig& c) { c.bad_reply_word = 5; }, 0, nullptr, "Bad Data!",
+       kBefore + 6, 1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

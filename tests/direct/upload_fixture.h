@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -145,6 +146,8 @@ class DirectUploadTest : public ::testing::Test {
  protected:
   DirectUploadTest();
   ~DirectUploadTest() override;
+  /// On a failure, lists the radio's notable events (faults, resyncs, verdicts, strays).
+  void TearDown() override;
 
   /// Starts the radio and points Com1 at it. Fails the test when the pty cannot be made.
   void StartRadio(const sim::RadioConfig& config);
@@ -190,6 +193,8 @@ class DirectUploadTest : public ::testing::Test {
   std::vector<Rule> rules_;  // job thread only (set before Run)
   std::vector<std::thread> watchers_;
   std::uint64_t written_before_radio_ = 0;  // by the port before the current radio started
+  std::mutex events_mutex_;
+  std::vector<std::string> radio_events_;
   std::atomic<bool> job_done_{false};
   std::atomic<bool> guard_fired_{false};
 };
