@@ -14,7 +14,7 @@ trap cleanup EXIT
 tmux -L "$sock" -f /dev/null new-session -d -s t -x 80 -y 51 "env -i PATH=/usr/bin:/bin TERM=$inner_term LANG=C.UTF-8 bash --norc --noprofile"
 tmux -L "$sock" set-option -t t status off >/dev/null
 sleep 0.3
-tmux -L "$sock" send-keys -t t "stty -g > $tmp/before; $prog; echo \$? > $tmp/status; stty -g > $tmp/after; stty -a > $tmp/stty; echo FINISHED" Enter
+tmux -L "$sock" send-keys -t t "stty -g > $tmp/before; $prog; echo \$? > $tmp/status; stty -g > $tmp/after; stty -a > $tmp/stty; echo FIN\"\"ISHED" Enter
 
 wait_for() {  # text, seconds
   for _ in $(seq $(( $2 * 20 ))); do
