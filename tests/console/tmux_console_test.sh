@@ -27,7 +27,7 @@ wait_for() {  # text, seconds
   return 1
 }
 run_probe() {
-  tm send-keys -t t "clear; stty -g > $tmp/before; $prog; echo \$? > $tmp/status; stty -g > $tmp/after; echo FINISHED" Enter
+  tm send-keys -t t "clear; stty -g > $tmp/before; $prog; echo \$? > $tmp/status; stty -g > $tmp/after; echo FIN\"\"ISHED" Enter
   wait_for "probe ready" 10 || fail "the probe did not start"
 }
 
