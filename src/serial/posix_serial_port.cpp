@@ -245,9 +245,6 @@ WaitingCount PosixSerialPort::BytesWaiting() {
   if (fd_ < 0) return {0, kErrPortNotOpen};
   bool line_error = false;
 
-  pollfd probe{fd_, 0, 0};
-  if (poll(&probe, 1, 0) > 0 && (probe.revents & kHangUpEvents) != 0) line_error = true;
-
   if (has_error_counts_) {
     LineErrorCounts counts;
     if (ReadLineErrorCounts(fd_, counts)) {
@@ -261,6 +258,12 @@ WaitingCount PosixSerialPort::BytesWaiting() {
 
   int waiting = 0;
   if (ioctl(fd_, FIONREAD, &waiting) != 0) line_error = true;
+  // A hang-up only matters once nothing is left to read; asking then keeps the common case (an
+  // answer waiting) to one system call.
+  if (!line_error && waiting <= 0) {
+    pollfd probe{fd_, 0, 0};
+    if (poll(&probe, 1, 0) > 0 && (probe.revents & kHangUpEvents) != 0) line_error = true;
+  }
   if (line_error) return {0, kErrLineError};
   return {static_cast<std::size_t>(std::max(waiting, 0)), kNoError};
 }
