@@ -159,20 +159,12 @@ void DirectRadio::HandleByte(std::uint8_t b, double now, RadioOutput& out) {
         out.Note(EventKind::kRefused);
         phase_ = DirectPhase::kIdle;
         session_done_ = true;
-      } else if (StartsSession(b)) {
-        RestartSession();
-        HandleIdle(b, out);
       } else {
-        Stray(b, out);
+        RestartOrStray(b, out);
       }
       return;
     case DirectPhase::kErasing:
-      if (StartsSession(b)) {
-        RestartSession();
-        HandleIdle(b, out);
-      } else {
-        Stray(b, out);
-      }
+      RestartOrStray(b, out);
       return;
     case DirectPhase::kTransfer:
       HandleTransfer(b, now, out);
@@ -293,6 +285,15 @@ void DirectRadio::SendGarbage(RadioOutput& out) {
 void DirectRadio::Stray(std::uint8_t b, RadioOutput& out) {
   ++counters_.stray_bytes;
   out.Note(EventKind::kStrayByte, b);
+}
+
+void DirectRadio::RestartOrStray(std::uint8_t b, RadioOutput& out) {
+  if (StartsSession(b)) {
+    RestartSession();
+    HandleIdle(b, out);
+  } else {
+    Stray(b, out);
+  }
 }
 
 void DirectRadio::Emit(std::uint8_t b, RadioOutput& out) {

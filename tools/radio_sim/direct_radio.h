@@ -133,6 +133,9 @@ class DirectRadio {
   std::uint32_t ExpectedRate() const;
   void Stray(std::uint8_t b, RadioOutput& out);
   void RestartSession();
+  /// A byte that starts a new session ("U" or "4") restarts the radio's dialogue; any other
+  /// is counted as stray.
+  void RestartOrStray(std::uint8_t b, RadioOutput& out);
   void Sniff(std::uint8_t b, RadioOutput& out);
   void SendGarbage(RadioOutput& out);
   void MaybeHangUp(RadioOutput& out);

@@ -39,11 +39,8 @@ void DirectRadio::HandleTransfer(std::uint8_t b, double now, RadioOutput& out) {
         frame_pos_ = 1;
       } else if (b == direct::kResyncByte) {
         // the rest of a resync, or its start
-      } else if (StartsSession(b)) {
-        RestartSession();
-        HandleIdle(b, out);
       } else {
-        Stray(b, out);
+        RestartOrStray(b, out);
       }
       return;
     case 1:
