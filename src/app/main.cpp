@@ -14,23 +14,25 @@ int main() {
   std::string error;
   bool error_is_usage = false;
   int status = 0;
-  {
+  // Every way out leaves the screen first (the platform's destructor restores the terminal) and
+  // only then says why; an exception escaping main would print while the screen is still up.
+  try {
     app::Platform platform = app::MakePlatform(error, error_is_usage);
     if (!platform.console) {
-      std::fprintf(stderr, "torvandrix-upload: %s\n", error.c_str());
-      return error_is_usage ? 2 : 1;
-    }
-    try {
+      status = error_is_usage ? 2 : 1;
+    } else {
       app::RunContext ctx(*platform.console, *platform.port, *platform.priority,
                           app::SystemClock());
       app::RunProgram(ctx, app::DefaultJobs());
       ctx.port.Close();
-    } catch (const std::exception& e) {
-      // Leave the screen first (the platform's destructor restores the terminal), then say why.
-      error = e.what();
-      status = 1;
     }
+  } catch (const std::exception& e) {
+    error = std::string("internal error: ") + e.what();
+    status = 1;
+  } catch (...) {
+    error = "internal error";
+    status = 1;
   }
-  if (status != 0) std::fprintf(stderr, "torvandrix-upload: internal error: %s\n", error.c_str());
+  if (status != 0) std::fprintf(stderr, "torvandrix-upload: %s\n", error.c_str());
   return status;
 }
