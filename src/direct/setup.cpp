@@ -146,6 +146,7 @@ SetupResult RunSetup(app::RunContext& ctx, UploadState& state) {
     screen.NewLine();
     screen.PrintText("Not a Torvandrix Radio!!!");
     screen.NewLine();
+    ctx.console.Present(true);  // the refusal is read during the pause
     ctx.clock.SleepMs(2000);
     return SetupResult::kBackToMenu;
   }

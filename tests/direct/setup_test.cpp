@@ -78,6 +78,15 @@ TEST_F(DirectUploadTest, SerialNumberRangeDecidesBetweenEraseAndRefusal) {
     std::uint32_t serial;
     bool accepted;
   };
+  // What the terminal had been shown when "!" went out and when the 2 s pause began.
+  int presents_at_refusal = -1;
+  int presents_at_pause = -1;
+  port_->on_write = [&](std::span<const std::uint8_t> bytes) {
+    if (bytes.size() == 1 && bytes[0] == 0x21) presents_at_refusal = console_.Presents();
+  };
+  clock_.on_pause = [&](int ms) {
+    if (ms == 2000) presents_at_pause = console_.Presents();
+  };
   for (const Case c :
        {Case{9109999, false}, Case{9110000, true}, Case{9280000, true}, Case{9280001, false}}) {
     SCOPED_TRACE(c.serial);
@@ -111,8 +120,12 @@ TEST_F(DirectUploadTest, SerialNumberRangeDecidesBetweenEraseAndRefusal) {
       EXPECT_EQ(counters.direct.refusals, 1u);
       EXPECT_EQ(console_.Beeps() - beeps, 1);
       EXPECT_EQ(clock_.SleptMs() - slept, kHandshakePauseMs + 2000);
+      // The refusal is on the terminal during the pause, not only in the screen model.
+      EXPECT_GT(presents_at_pause, presents_at_refusal);
     }
   }
+  port_->on_write = nullptr;
+  clock_.on_pause = nullptr;
 }
 
 TEST_F(DirectUploadTest, IdentityWaitEndsOnAnyKeyOrAWrongMarker) {

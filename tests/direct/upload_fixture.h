@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
@@ -38,6 +39,8 @@ class FlakyWritePort final : public serial::SerialPort {
     data_frame_writes_ = 0;
   }
   int Opens() const { return opens_; }
+  /// Runs on the job's thread before every write reaches the radio.
+  std::function<void(std::span<const std::uint8_t>)> on_write;
   /// Bytes written since this port was made, over all opens.
   std::uint64_t BytesWritten() const { return bytes_written_; }
   /// After the `number`-th data frame from now, one byte (its reply) still comes through;
@@ -114,6 +117,8 @@ class WrappingClock final : public app::Clock {
   /// Runs before every real pause: lets the radio catch up with what was sent, so a loaded
   /// machine cannot turn a short pause into a line-rate fault.
   std::function<void()> before_real_pause;
+  /// Runs on the job's thread at the start of every pause, with its length in milliseconds.
+  std::function<void(int)> on_pause;
   /// Total of all pauses asked for, real or not, in milliseconds.
   long long SleptMs() const { return asked_ms_; }
   /// The time of day when Seconds() reads 0.
