@@ -43,7 +43,7 @@ void ReportIfLatched(app::RunContext& ctx) {
 void SendChecked(app::RunContext& ctx, std::uint8_t byte, int pause_ms) {
   serial::SendByte(ctx, byte);
   ReportIfLatched(ctx);
-  if (pause_ms > 0) ctx.clock.SleepMs(pause_ms);
+  if (pause_ms > 0) serial::Pause(ctx, pause_ms);
 }
 
 // The handshake at 19200 bit/s: programming command, access code, divisor, challenge, each
@@ -57,7 +57,7 @@ void Handshake(app::RunContext& ctx, UploadState& state) {
   ReportIfLatched(ctx);
   ctx.random.Seed(ctx.clock.TimeOfDaySeconds());
   state.challenge = ChallengeWord(ctx.random.Next());
-  ctx.clock.SleepMs(10);
+  serial::Pause(ctx, 10);
   SendChecked(ctx, HighByte(state.challenge), 10);
   SendChecked(ctx, LowByte(state.challenge), 5);
 }
@@ -146,13 +146,12 @@ SetupResult RunSetup(app::RunContext& ctx, UploadState& state) {
     screen.NewLine();
     screen.PrintText("Not a Torvandrix Radio!!!");
     screen.NewLine();
-    ctx.console.Present(true);  // the refusal is read during the pause
-    ctx.clock.SleepMs(2000);
+    serial::Pause(ctx, 2000);
     return SetupResult::kBackToMenu;
   }
 
   serial::SendByte(ctx, kStartErase);
-  ctx.clock.SleepMs(10);
+  serial::Pause(ctx, 10);
   screen.PrintText("Waiting for erase");
   screen.NewLine();
   if (AwaitErase(ctx) == EraseResult::kEscape) return SetupResult::kBackToMenu;

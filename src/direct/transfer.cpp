@@ -107,8 +107,7 @@ void ShowProgress(app::RunContext& ctx, const image::ImageWalk& walk) {
 
 TransferResult RunTransfer(app::RunContext& ctx, UploadState& state) {
   auto& screen = ctx.console.Screen();
-  ctx.console.Present(true);  // the serial number and the erase stay on view during the pause
-  ctx.clock.SleepMs(1000);
+  serial::Pause(ctx, 1000);
   state.transfer_start = ctx.clock.Seconds();
   screen.PrintText("Starting Download");
   screen.NewLine();

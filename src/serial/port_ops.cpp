@@ -38,8 +38,7 @@ void AbandonOpen(app::RunContext& ctx, std::string_view message) {
   screen.NewLine();
   ctx.console.Beep();
   CloseAllPorts(ctx);
-  ctx.console.Present(true);  // the message is read during the pause
-  ctx.clock.SleepMs(kFailurePauseMs);
+  Pause(ctx, kFailurePauseMs);
 }
 
 }  // namespace
@@ -141,6 +140,11 @@ void Send(app::RunContext& ctx, std::span<const std::uint8_t> bytes) {
 
 void SendByte(app::RunContext& ctx, std::uint8_t byte) {
   Send(ctx, std::span<const std::uint8_t>(&byte, 1));
+}
+
+void Pause(app::RunContext& ctx, int ms) {
+  ctx.console.Present(true);
+  ctx.clock.SleepMs(ms);
 }
 
 void Idle(app::RunContext& ctx, int timeout_ms) {

@@ -49,6 +49,10 @@ std::vector<std::uint8_t> Receive(app::RunContext& ctx, std::size_t count);
 void Send(app::RunContext& ctx, std::span<const std::uint8_t> bytes);
 void SendByte(app::RunContext& ctx, std::uint8_t byte);
 
+/// A pause of `ms` milliseconds with the screen shown as it stands first, so the operator reads
+/// what led to it (a message before a 2 s pause, the serial number before the transfer).
+void Pause(app::RunContext& ctx, int ms);
+
 /// What a polling loop does between two checks: shows the screen (rate-limited) and sleeps
 /// until the port or the keyboard may have something, or `timeout_ms` passed (-1: no limit).
 /// While the console holds changes it has not shown yet, the sleep is cut short so they

@@ -82,6 +82,8 @@ TEST_F(PosixPortTest, LineRateSwitchLosesNoQueuedByte) {
   serial::Send(ctx, Bytes("sent"));
   serial::SwitchLineRate(ctx, snapshot, 4);
   ExpectLine(radio.Line(), B115200);
+  // A pty hands bytes across asynchronously: give them a moment to show up on this side.
+  for (int i = 0; i < 200 && serial::BytesWaiting(ctx) < 6; ++i) port->AwaitActivity(-1, 10);
   EXPECT_EQ(serial::BytesWaiting(ctx), 6u);
   EXPECT_EQ(serial::Receive(ctx, 6), Bytes("before"));
   EXPECT_EQ(radio.Receive(4), Bytes("sent"));
