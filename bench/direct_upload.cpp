@@ -15,8 +15,8 @@
 #include <thread>
 #include <vector>
 
-#include "app/clock.h"
-#include "app/run_context.h"
+#include "job/clock.h"
+#include "job/run_context.h"
 #include "console/console.h"
 #include "direct/direct_upload.h"
 #include "direct_upload_posix_baseline.h"
@@ -69,12 +69,12 @@ class HeadlessConsole final : public tvx::console::Console {
 
 // Real pauses for the handshake (the radio checks the line rate of what it hears), none for the
 // pauses of a second or more.
-class BenchClock final : public tvx::app::Clock {
+class BenchClock final : public tvx::job::Clock {
  public:
   double Seconds() override {
     return std::chrono::duration<double>(Steady::now().time_since_epoch()).count() + skipped_;
   }
-  double TimeOfDaySeconds() override { return tvx::app::SystemClock().TimeOfDaySeconds(); }
+  double TimeOfDaySeconds() override { return tvx::job::SystemClock().TimeOfDaySeconds(); }
   void SleepMs(int ms) override {
     if (ms >= 1000) {
       skipped_ += ms / 1000.0;
@@ -129,7 +129,7 @@ UploadResult RunUploader() {
   auto port = tvx::serial::MakePosixSerialPort();
   TimingPriority priority;
   BenchClock clock;
-  tvx::app::RunContext ctx(console, *port, priority, clock);
+  tvx::job::RunContext ctx(console, *port, priority, clock);
 
   const double cpu_start = ThreadCpuSeconds();
   tvx::direct::RunDirectUpload(ctx);

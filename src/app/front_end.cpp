@@ -27,13 +27,13 @@ constexpr std::array<MenuLine, 5> kMenuLines = {{
 
 constexpr std::array<std::int32_t, 6> kBaudRates = {9600, 19200, 38400, 57600, 115200, 4800};
 
-void RunJob(const std::function<void(RunContext&)>& job, RunContext& ctx) {
-  if (job) job(ctx);
+void RunJob(const std::function<void(job::RunContext&)>& menu_job, job::RunContext& ctx) {
+  if (menu_job) menu_job(ctx);
 }
 
 }  // namespace
 
-void DrawStatusLine(RunContext& ctx, std::string_view suffix) {
+void DrawStatusLine(job::RunContext& ctx, std::string_view suffix) {
   ScreenModel& screen = ctx.console.Screen();
   screen.Locate(console::kRows, 1);
   screen.SetColours(console::kYellow, console::kBlue, console::kColumns);
@@ -44,7 +44,7 @@ void DrawStatusLine(RunContext& ctx, std::string_view suffix) {
   screen.PrintText(suffix);
 }
 
-void DrawMainMenu(RunContext& ctx) {
+void DrawMainMenu(job::RunContext& ctx) {
   ScreenModel& screen = ctx.console.Screen();
   screen.SetColours(console::kBrightWhite, console::kBlack, 0);
   screen.Clear();
@@ -61,7 +61,7 @@ void DrawMainMenu(RunContext& ctx) {
   screen.SetColours(console::kBrightWhite, console::kBlack, 0);
 }
 
-void RunSettingsScreen(RunContext& ctx) {
+void RunSettingsScreen(job::RunContext& ctx) {
   ScreenModel& screen = ctx.console.Screen();
   for (;;) {
     screen.Clear();
@@ -90,13 +90,13 @@ void RunSettingsScreen(RunContext& ctx) {
   }
 }
 
-void RunProgram(RunContext& ctx, const MenuJobs& jobs) {
+void RunProgram(job::RunContext& ctx, const MenuJobs& jobs) {
   // Start-up, in order: the CRC table first; the run-wide buffers live in the context; the
   // console backend has already asked the terminal for 80 x 51.
   (void)image::Crc16Table();
   ScreenModel& screen = ctx.console.Screen();
   screen.Clear();
-  ctx.link = LinkSettings{};
+  ctx.link = job::LinkSettings{};
   screen.Clear();
 
   for (;;) {

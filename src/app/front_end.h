@@ -5,7 +5,7 @@
 #include <functional>
 #include <string_view>
 
-#include "app/run_context.h"
+#include "job/run_context.h"
 
 namespace tvx::app {
 
@@ -13,27 +13,27 @@ inline constexpr std::string_view kTitle = "UpLoad Torvandrix Rev 2.54 for 900MH
 
 /// The jobs the menu starts; each returns with the port closed.
 struct MenuJobs {
-  std::function<void(RunContext&)> direct_upload;  ///< key "1"
-  std::function<void(RunContext&)> radio_setup;    ///< key "2"
-  std::function<void(RunContext&)> rf_upload;      ///< key "4"
+  std::function<void(job::RunContext&)> direct_upload;  ///< key "1"
+  std::function<void(job::RunContext&)> radio_setup;    ///< key "2"
+  std::function<void(job::RunContext&)> rf_upload;      ///< key "4"
 };
 
 /// The jobs that exist in this build (a job that does not exist yet returns at once).
 MenuJobs DefaultJobs();
 
 /// Start-up and the main loop: returns when Esc is pressed at the menu. Draws nothing on exit.
-void RunProgram(RunContext& ctx, const MenuJobs& jobs);
+void RunProgram(job::RunContext& ctx, const MenuJobs& jobs);
 
 /// Clears the screen and draws the menu with its status line; leaves the cursor at row 1,
 /// column 1 in bright white on black.
-void DrawMainMenu(RunContext& ctx);
+void DrawMainMenu(job::RunContext& ctx);
 
 /// Row 51, yellow on blue across all 80 columns: "  ", the port name, the next print zone,
 /// "Baudrate = " and the baud rate as a plain number, then `suffix`.
-void DrawStatusLine(RunContext& ctx, std::string_view suffix = {});
+void DrawStatusLine(job::RunContext& ctx, std::string_view suffix = {});
 
 /// Key "3": asks for the port number (0 keeps it, 1..9 sets "Com<n>") and the baud rate
 /// (0 keeps it; 4800..115200 of the listed rates), asking again on anything out of range.
-void RunSettingsScreen(RunContext& ctx);
+void RunSettingsScreen(job::RunContext& ctx);
 
 }  // namespace tvx::app

@@ -4,10 +4,10 @@
 #include <exception>
 #include <string>
 
-#include "app/clock.h"
+#include "job/clock.h"
 #include "app/front_end.h"
 #include "app/platform.h"
-#include "app/run_context.h"
+#include "job/run_context.h"
 
 int main() {
   using namespace tvx;
@@ -21,8 +21,8 @@ int main() {
     if (!platform.console) {
       status = error_is_usage ? 2 : 1;
     } else {
-      app::RunContext ctx(*platform.console, *platform.port, *platform.priority,
-                          app::SystemClock());
+      job::RunContext ctx(*platform.console, *platform.port, *platform.priority,
+                          job::SystemClock());
       app::RunProgram(ctx, app::DefaultJobs());
       ctx.port.Close();
     }

@@ -10,7 +10,7 @@
 #include "direct/upload_state.h"
 #include "direct/waits.h"
 #include "image/firmware_image.h"
-#include "serial/port_ops.h"
+#include "job/port_ops.h"
 
 namespace tvx::direct {
 
@@ -23,20 +23,20 @@ constexpr int kProgramTimeRow = 29;
 
 enum class Outcome { kCompleted, kEscape };
 
-std::uint8_t ReadOneByte(app::RunContext& ctx) {
+std::uint8_t ReadOneByte(job::RunContext& ctx) {
   std::array<std::uint8_t, 1> byte{};
   (void)ctx.port.Read(byte);
   return byte[0];
 }
 
-void WriteVerdict(app::RunContext& ctx, std::uint8_t verdict) {
+void WriteVerdict(job::RunContext& ctx, std::uint8_t verdict) {
   ctx.send_buffer[0] = verdict;
   (void)ctx.port.Write(std::span<const std::uint8_t>(ctx.send_buffer.data(), 1));
 }
 
 // Waits for `count` bytes; Escape leaves, other keys are dropped. A radio that stops
 // answering therefore never traps the operator.
-Outcome AwaitBytesOrEscape(app::RunContext& ctx, std::size_t count) {
+Outcome AwaitBytesOrEscape(job::RunContext& ctx, std::size_t count) {
   for (;;) {
     if (AwaitBytesOrKey(ctx, count) == WaitEvent::kBytes) return Outcome::kCompleted;
     if (IsEscape(ctx.console.ReadKey())) return Outcome::kEscape;
@@ -45,7 +45,7 @@ Outcome AwaitBytesOrEscape(app::RunContext& ctx, std::size_t count) {
 
 // The radio returns the two bytes it holds at every word address of the image; each word that
 // differs from the image is shown on row 30 and waits for a key. Nothing is counted or resent.
-Outcome ReadBackPass(app::RunContext& ctx) {
+Outcome ReadBackPass(job::RunContext& ctx) {
   auto& screen = ctx.console.Screen();
   image::ImageWalk walk(image::FirmwareImage(), ctx.record_buffer, image::WalkMode::kVisitAll);
   while (walk.NextRecord()) {
@@ -53,9 +53,9 @@ Outcome ReadBackPass(app::RunContext& ctx) {
     screen.PrintText(ProgressLine(walk.RecordIndex(), walk.Address(), walk.DataCount()));
     const std::uint8_t space_byte = walk.SpaceByte();
     for (image::Word word; walk.NextWord(word);) {
-      serial::SendByte(ctx, space_byte);
-      serial::SendByte(ctx, HighByte(word.address));
-      serial::SendByte(ctx, LowByte(word.address));
+      job::SendByte(ctx, space_byte);
+      job::SendByte(ctx, HighByte(word.address));
+      job::SendByte(ctx, LowByte(word.address));
       if (AwaitBytesOrEscape(ctx, 2) == Outcome::kEscape) return Outcome::kEscape;
       const std::uint8_t g0 = ReadOneByte(ctx);
       const std::uint8_t g1 = ReadOneByte(ctx);
@@ -70,7 +70,7 @@ Outcome ReadBackPass(app::RunContext& ctx) {
   return Outcome::kCompleted;
 }
 
-void ShowProgramTime(app::RunContext& ctx, const UploadState& state) {
+void ShowProgramTime(job::RunContext& ctx, const UploadState& state) {
   const double elapsed = ctx.clock.Seconds() - state.transfer_start;
   auto& screen = ctx.console.Screen();
   screen.Locate(kProgramTimeRow, 1);
@@ -78,7 +78,7 @@ void ShowProgramTime(app::RunContext& ctx, const UploadState& state) {
   screen.NewLine();
 }
 
-void CloseAndWaitForKey(app::RunContext& ctx) {
+void CloseAndWaitForKey(job::RunContext& ctx) {
   ctx.errors.Latch(ctx.port.Close());
   auto& screen = ctx.console.Screen();
   screen.Locate(kPromptRow, 1);
@@ -91,13 +91,13 @@ void CloseAndWaitForKey(app::RunContext& ctx) {
 
 }  // namespace
 
-void ShowTimeAndClose(app::RunContext& ctx, const UploadState& state) {
+void ShowTimeAndClose(job::RunContext& ctx, const UploadState& state) {
   ctx.priority.Normal();
   ShowProgramTime(ctx, state);
   CloseAndWaitForKey(ctx);
 }
 
-void VerifyAndClose(app::RunContext& ctx, const UploadState& state) {
+void VerifyAndClose(job::RunContext& ctx, const UploadState& state) {
   ctx.priority.Normal();
   if (AwaitBytesOrEscape(ctx, 2) == Outcome::kEscape) {
     ShowTimeAndClose(ctx, state);

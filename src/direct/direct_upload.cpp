@@ -1,14 +1,14 @@
 #include "direct/direct_upload.h"
 
 #include "direct/upload_state.h"
-#include "serial/port_ops.h"
+#include "job/port_ops.h"
 
 namespace tvx::direct {
 
-void RunDirectUpload(app::RunContext& ctx) {
+void RunDirectUpload(job::RunContext& ctx) {
   UploadState state;
   if (RunSetup(ctx, state) != SetupResult::kReady) {
-    serial::CloseAllPorts(ctx);
+    job::CloseAllPorts(ctx);
     ctx.priority.Normal();
     return;
   }

@@ -4,10 +4,10 @@
 // caller draws the menu again.
 #pragma once
 
-#include "app/run_context.h"
+#include "job/run_context.h"
 
 namespace tvx::direct {
 
-void RunDirectUpload(app::RunContext& ctx);
+void RunDirectUpload(job::RunContext& ctx);
 
 }  // namespace tvx::direct

@@ -15,7 +15,7 @@ void ZoneStep(std::string& line) {
   line.append(14 - (line.size() % 14), ' ');
 }
 
-bool AskOnPromptRow(app::RunContext& ctx, std::string_view text, bool beep, bool end_line) {
+bool AskOnPromptRow(job::RunContext& ctx, std::string_view text, bool beep, bool end_line) {
   ctx.priority.Normal();
   if (beep) ctx.console.Beep();
   auto& screen = ctx.console.Screen();

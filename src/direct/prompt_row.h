@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/run_context.h"
+#include "job/run_context.h"
 
 namespace tvx::direct {
 
@@ -18,7 +18,7 @@ void ZoneStep(std::string& line);
 /// Lowers the priority class to normal, beeps if asked, writes `text` at row 30, column 1 in
 /// yellow on blue (ending the line if asked), waits without a time-out for a key, then blanks
 /// row 30 in white on black and ends the line. Returns true when the key was Escape.
-bool AskOnPromptRow(app::RunContext& ctx, std::string_view text, bool beep, bool end_line);
+bool AskOnPromptRow(job::RunContext& ctx, std::string_view text, bool beep, bool end_line);
 
 // The prompt texts of the word exchange.
 /// A key was pressed while the address echo was awaited.

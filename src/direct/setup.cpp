@@ -9,7 +9,7 @@
 #include "direct/protocol.h"
 #include "direct/upload_state.h"
 #include "direct/waits.h"
-#include "serial/port_ops.h"
+#include "job/port_ops.h"
 
 namespace tvx::direct {
 
@@ -30,34 +30,34 @@ bool IsNo(const std::string& answer) {
   return answer == "N" || answer == "n";
 }
 
-std::string Ask(app::RunContext& ctx, std::string_view question) {
+std::string Ask(job::RunContext& ctx, std::string_view question) {
   ctx.console.Screen().PrintText(question);
   return console::ReadLine(ctx.console);
 }
 
-void ReportIfLatched(app::RunContext& ctx) {
-  if (ctx.errors.code != 0) app::ErrorReport(ctx.errors, ctx.console);
+void ReportIfLatched(job::RunContext& ctx) {
+  if (ctx.errors.code != 0) job::ErrorReport(ctx.errors, ctx.console);
 }
 
 // One handshake byte: sent by itself, its failure reported at once, then the radio's pause.
-void SendChecked(app::RunContext& ctx, std::uint8_t byte, int pause_ms) {
-  serial::SendByte(ctx, byte);
+void SendChecked(job::RunContext& ctx, std::uint8_t byte, int pause_ms) {
+  job::SendByte(ctx, byte);
   ReportIfLatched(ctx);
-  if (pause_ms > 0) serial::Pause(ctx, pause_ms);
+  if (pause_ms > 0) job::Pause(ctx, pause_ms);
 }
 
 // The handshake at 19200 bit/s: programming command, access code, divisor, challenge, each
 // byte written by itself and followed by the pause the radio needs.
-void Handshake(app::RunContext& ctx, UploadState& state) {
-  serial::DiscardInput(ctx);
+void Handshake(job::RunContext& ctx, UploadState& state) {
+  job::DiscardInput(ctx);
   SendChecked(ctx, kProgramCommand, 300);
-  serial::DiscardInput(ctx);
+  job::DiscardInput(ctx);
   for (const std::uint8_t code : kAccessCode) SendChecked(ctx, code, 10);
-  serial::SendByte(ctx, state.divisor);
+  job::SendByte(ctx, state.divisor);
   ReportIfLatched(ctx);
   ctx.random.Seed(ctx.clock.TimeOfDaySeconds());
   state.challenge = ChallengeWord(ctx.random.Next());
-  serial::Pause(ctx, 10);
+  job::Pause(ctx, 10);
   SendChecked(ctx, HighByte(state.challenge), 10);
   SendChecked(ctx, LowByte(state.challenge), 5);
 }
@@ -65,7 +65,7 @@ void Handshake(app::RunContext& ctx, UploadState& state) {
 enum class IdentityResult { kReply, kKeyPressed };
 
 // Any key the keyboard reports leaves, extended keys included.
-IdentityResult AwaitIdentity(app::RunContext& ctx) {
+IdentityResult AwaitIdentity(job::RunContext& ctx) {
   for (;;) {
     if (AwaitBytesOrKey(ctx, 4) == WaitEvent::kBytes) return IdentityResult::kReply;
     if (!ctx.console.ReadKey().empty()) return IdentityResult::kKeyPressed;
@@ -75,13 +75,13 @@ IdentityResult AwaitIdentity(app::RunContext& ctx) {
 enum class EraseResult { kErased, kEscape };
 
 // Escape leaves; other keys are dropped; every byte other than the acknowledgement beeps.
-EraseResult AwaitErase(app::RunContext& ctx) {
+EraseResult AwaitErase(job::RunContext& ctx) {
   for (;;) {
     if (AwaitBytesOrKey(ctx, 1) == WaitEvent::kKey) {
       if (IsEscape(ctx.console.ReadKey())) return EraseResult::kEscape;
       continue;
     }
-    const std::vector<std::uint8_t> byte = serial::Receive(ctx, 1);
+    const std::vector<std::uint8_t> byte = job::Receive(ctx, 1);
     if (!byte.empty() && byte[0] == kEraseDone) return EraseResult::kErased;
     ctx.console.Beep();
   }
@@ -89,7 +89,7 @@ EraseResult AwaitErase(app::RunContext& ctx) {
 
 }  // namespace
 
-SetupResult RunSetup(app::RunContext& ctx, UploadState& state) {
+SetupResult RunSetup(job::RunContext& ctx, UploadState& state) {
   auto& screen = ctx.console.Screen();
   screen.Clear();
   screen.PrintText(kTitle);
@@ -106,30 +106,30 @@ SetupResult RunSetup(app::RunContext& ctx, UploadState& state) {
     return SetupResult::kBackToMenu;
   }
 
-  if (!serial::OpenPortForJob(ctx, serial::Profile::kDirectUpload)) {
+  if (!job::OpenPortForJob(ctx, job::Profile::kDirectUpload)) {
     return SetupResult::kBackToMenu;
   }
   // The diagnostic port needs waking before anything else; its failure shows at the next check.
-  if (state.diag_port) serial::SendByte(ctx, kDiagPortWake);
+  if (state.diag_port) job::SendByte(ctx, kDiagPortWake);
 
   if (!IsYes(Ask(ctx, kSetupQuestion))) return SetupResult::kBackToMenu;
 
   screen.NewLine();
   state.divisor = IsYes(Ask(ctx, kSpeedQuestion)) ? kHighSpeedDivisor : kNormalDivisor;
 
-  serial::ZeroTimeouts(ctx);
+  job::ZeroTimeouts(ctx);
   serial::ControlState snapshot;
   (void)ctx.port.GetControlState(snapshot);
 
   Handshake(ctx, state);
-  serial::SwitchLineRate(ctx, snapshot, state.divisor);
+  job::SwitchLineRate(ctx, snapshot, state.divisor);
 
   screen.Locate(8, 1);
   screen.PrintText("Waiting for Radio ID");
   screen.NewLine();
   if (AwaitIdentity(ctx) == IdentityResult::kKeyPressed) return SetupResult::kBackToMenu;
 
-  const std::vector<std::uint8_t> reply = serial::Receive(ctx, 4);
+  const std::vector<std::uint8_t> reply = job::Receive(ctx, 4);
   if (reply.size() < 4 || reply[0] != kIdentityMarker) {
     ctx.console.Beep();
     return SetupResult::kBackToMenu;
@@ -141,17 +141,17 @@ SetupResult RunSetup(app::RunContext& ctx, UploadState& state) {
   screen.NewLine();
 
   if (serial_number < kSerialMin || serial_number > kSerialMax) {
-    serial::SendByte(ctx, kRefuseRadio);
+    job::SendByte(ctx, kRefuseRadio);
     ctx.console.Beep();
     screen.NewLine();
     screen.PrintText("Not a Torvandrix Radio!!!");
     screen.NewLine();
-    serial::Pause(ctx, 2000);
+    job::Pause(ctx, 2000);
     return SetupResult::kBackToMenu;
   }
 
-  serial::SendByte(ctx, kStartErase);
-  serial::Pause(ctx, 10);
+  job::SendByte(ctx, kStartErase);
+  job::Pause(ctx, 10);
   screen.PrintText("Waiting for erase");
   screen.NewLine();
   if (AwaitErase(ctx) == EraseResult::kEscape) return SetupResult::kBackToMenu;

@@ -10,7 +10,7 @@
 #include "direct/upload_state.h"
 #include "direct/waits.h"
 #include "image/firmware_image.h"
-#include "serial/port_ops.h"
+#include "job/port_ops.h"
 
 namespace tvx::direct {
 
@@ -24,28 +24,28 @@ enum class WordResult { kDone, kAbort };
 
 // Asks the radio to drop what it has of the current word: four 0xFF bytes, then whatever is
 // already in the receive queue is thrown away (no error report).
-void Resync(app::RunContext& ctx) {
+void Resync(job::RunContext& ctx) {
   static constexpr std::array<std::uint8_t, 4> kResync = {kResyncByte, kResyncByte, kResyncByte,
                                                           kResyncByte};
-  serial::Send(ctx, kResync);
-  const std::size_t waiting = serial::BytesWaiting(ctx);
-  if (waiting > 0) (void)serial::Receive(ctx, waiting);
+  job::Send(ctx, kResync);
+  const std::size_t waiting = job::BytesWaiting(ctx);
+  if (waiting > 0) (void)job::Receive(ctx, waiting);
 }
 
 // One word, attempted until it is answered correctly or the operator gives up. Every attempt
 // counts, so a word sent twice cancels out of the XOR sums.
-WordResult ExchangeWord(app::RunContext& ctx, UploadState& state, std::uint8_t space_byte,
+WordResult ExchangeWord(job::RunContext& ctx, UploadState& state, std::uint8_t space_byte,
                         const image::Word& word) {
   const std::uint8_t address_high = HighByte(word.address);
   const std::uint8_t address_low = LowByte(word.address);
   auto& port = ctx.port;
   for (;;) {
-    serial::SendByte(ctx, space_byte);
-    serial::SendByte(ctx, address_high);
+    job::SendByte(ctx, space_byte);
+    job::SendByte(ctx, address_high);
     ++state.word_attempt_count;
     state.even_xor ^= word.b0;
     state.odd_xor ^= word.b1;
-    serial::SendByte(ctx, address_low);
+    job::SendByte(ctx, address_low);
 
     if (AwaitBytesOrKey(ctx, 2) == WaitEvent::kKey) {
       // The key that opens this prompt is itself the first answer: Escape leaves at once.
@@ -95,7 +95,7 @@ WordResult ExchangeWord(app::RunContext& ctx, UploadState& state, std::uint8_t s
   }
 }
 
-void ShowProgress(app::RunContext& ctx, const image::ImageWalk& walk) {
+void ShowProgress(job::RunContext& ctx, const image::ImageWalk& walk) {
   if (++ctx.progress_counter <= kProgressLimit) return;
   ctx.progress_counter = 0;
   auto& screen = ctx.console.Screen();
@@ -105,9 +105,9 @@ void ShowProgress(app::RunContext& ctx, const image::ImageWalk& walk) {
 
 }  // namespace
 
-TransferResult RunTransfer(app::RunContext& ctx, UploadState& state) {
+TransferResult RunTransfer(job::RunContext& ctx, UploadState& state) {
   auto& screen = ctx.console.Screen();
-  serial::Pause(ctx, 1000);
+  job::Pause(ctx, 1000);
   state.transfer_start = ctx.clock.Seconds();
   screen.PrintText("Starting Download");
   screen.NewLine();

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "app/run_context.h"
+#include "job/run_context.h"
 
 namespace tvx::direct {
 
@@ -14,7 +14,7 @@ struct UploadState {
   std::int32_t word_attempt_count = 0;
   std::uint8_t even_xor = 0;    ///< XOR of every attempted word's first byte
   std::uint8_t odd_xor = 0;     ///< XOR of every attempted word's second byte
-  double transfer_start = 0.0;  ///< monotonic seconds (app::Clock::Seconds)
+  double transfer_start = 0.0;  ///< monotonic seconds (job::Clock::Seconds)
 };
 
 enum class SetupResult {
@@ -29,17 +29,17 @@ enum class TransferResult {
 
 /// Questions, open, handshake, identity and erase. Blocks on the operator and the radio; every
 /// wait can be left from the keyboard.
-SetupResult RunSetup(app::RunContext& ctx, UploadState& state);
+SetupResult RunSetup(job::RunContext& ctx, UploadState& state);
 
 /// Walks the image and exchanges every word, with the operator prompts on row 30. Returns with
 /// the priority class normal.
-TransferResult RunTransfer(app::RunContext& ctx, UploadState& state);
+TransferResult RunTransfer(job::RunContext& ctx, UploadState& state);
 
 /// After a complete walk: checksum, verdict, read-back on a mismatch, program time, close, and
 /// the closing key.
-void VerifyAndClose(app::RunContext& ctx, const UploadState& state);
+void VerifyAndClose(job::RunContext& ctx, const UploadState& state);
 
 /// After an abort: program time, close, and the closing key. Sends nothing to the radio.
-void ShowTimeAndClose(app::RunContext& ctx, const UploadState& state);
+void ShowTimeAndClose(job::RunContext& ctx, const UploadState& state);
 
 }  // namespace tvx::direct

@@ -1,6 +1,6 @@
 #include "direct/waits.h"
 
-#include "serial/port_ops.h"
+#include "job/port_ops.h"
 
 namespace tvx::direct {
 
@@ -14,18 +14,18 @@ constexpr int kStalledRecheckMs = 1;
 
 }  // namespace
 
-WaitEvent AwaitBytesOrKey(app::RunContext& ctx, std::size_t count) {
+WaitEvent AwaitBytesOrKey(job::RunContext& ctx, std::size_t count) {
   // The answer to what was just sent is rarely there yet, so sleep before the first look. A key
   // the console already holds would not wake the sleep: look for one first.
-  if (!ctx.console.KeyWaiting()) serial::Idle(ctx);
+  if (!ctx.console.KeyWaiting()) job::Idle(ctx);
   std::size_t partial = 0;
   double partial_since = 0.0;
   for (;;) {
-    const std::size_t waiting = serial::BytesWaiting(ctx);
+    const std::size_t waiting = job::BytesWaiting(ctx);
     if (waiting >= count) return WaitEvent::kBytes;
     if (ctx.console.KeyWaiting()) return WaitEvent::kKey;
     if (waiting == 0) {
-      serial::Idle(ctx);
+      job::Idle(ctx);
       continue;
     }
     // Part of the answer is in. The port reads as ready until it is taken, so waiting on it

@@ -1,12 +1,12 @@
 // The polling waits of the direct upload: the receive-queue count first, then the keyboard,
-// sleeping in serial::Idle between two checks instead of spinning.
+// sleeping in job::Idle between two checks instead of spinning.
 #pragma once
 
 #include <cstddef>
 #include <string>
 #include <string_view>
 
-#include "app/run_context.h"
+#include "job/run_context.h"
 
 namespace tvx::direct {
 
@@ -23,6 +23,6 @@ enum class WaitEvent {
 
 /// Checks, in this order and until one holds: `count` or more bytes waiting; a key waiting.
 /// No time-out. A line error met by the count query counts 0 bytes and stays latched.
-WaitEvent AwaitBytesOrKey(app::RunContext& ctx, std::size_t count);
+WaitEvent AwaitBytesOrKey(job::RunContext& ctx, std::size_t count);
 
 }  // namespace tvx::direct

@@ -6,8 +6,8 @@
 
 #include <string>
 
-#include "app/error_state.h"
-#include "app/run_context.h"
+#include "job/error_state.h"
+#include "job/run_context.h"
 #include "support/fake_clock.h"
 #include "support/scripted_console.h"
 
@@ -42,14 +42,14 @@ class FrontEndTest : public ::testing::Test {
   ClosedPort port;
   serial::NoPriority priority;
   FakeClock clock;
-  app::RunContext ctx{console, port, priority, clock};
+  job::RunContext ctx{console, port, priority, clock};
   int direct_runs = 0, setup_runs = 0, rf_runs = 0;
 
   app::MenuJobs CountingJobs() {
     app::MenuJobs jobs;
-    jobs.direct_upload = [this](app::RunContext&) { ++direct_runs; };
-    jobs.radio_setup = [this](app::RunContext&) { ++setup_runs; };
-    jobs.rf_upload = [this](app::RunContext&) { ++rf_runs; };
+    jobs.direct_upload = [this](job::RunContext&) { ++direct_runs; };
+    jobs.radio_setup = [this](job::RunContext&) { ++setup_runs; };
+    jobs.rf_upload = [this](job::RunContext&) { ++rf_runs; };
     return jobs;
   }
 };
@@ -149,7 +149,7 @@ TEST_F(FrontEndTest, ErrorReportShowsCountCodeAndPositionThenRestoresCursorAndCo
   ctx.errors.Latch(70);
   ctx.errors.Latch(0);   // a success keeps the earlier code
   ctx.errors.Latch(53);  // a later failure overwrites it
-  app::ErrorReport(ctx.errors, console);
+  job::ErrorReport(ctx.errors, console);
 
   EXPECT_EQ(console.RowText(51).substr(64, 12), "  1  53   0 ");
   EXPECT_EQ(ctx.errors.code, 0);
@@ -169,7 +169,7 @@ TEST_F(FrontEndTest, ErrorReportShowsCountCodeAndPositionThenRestoresCursorAndCo
 TEST_F(FrontEndTest, ErrorReportCountWidensFromTheThousandthReport) {
   ctx.errors.count = 999;
   ctx.errors.Latch(57);
-  app::ErrorReport(ctx.errors, console);
+  job::ErrorReport(ctx.errors, console);
   EXPECT_EQ(console.RowText(51).substr(64, 13), "1000  57   0 ");
 }
 
@@ -177,7 +177,7 @@ TEST_F(FrontEndTest, ErrorReportLeavesTheLeftOfTheStatusLineAlone) {
   app::DrawStatusLine(ctx, "  Q or q to quit");
   const std::string left = console.RowText(51).substr(0, 64);
   ctx.errors.Latch(52);
-  app::ErrorReport(ctx.errors, console);
+  job::ErrorReport(ctx.errors, console);
   EXPECT_EQ(console.RowText(51).substr(0, 64), left);
   EXPECT_NE(left.find("  Q or q to quit"), std::string::npos);
   EXPECT_TRUE(console.RowColours(51, 1, 80, kYellow, kBlue));

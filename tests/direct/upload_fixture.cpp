@@ -97,7 +97,7 @@ DirectUploadTest::DirectUploadTest() {
   auto port = std::make_unique<FlakyWritePort>(serial::MakePosixSerialPort());
   port_ = port.get();
   port_owner_ = std::move(port);
-  ctx_ = std::make_unique<app::RunContext>(console_, *port_owner_, priority_, clock_);
+  ctx_ = std::make_unique<job::RunContext>(console_, *port_owner_, priority_, clock_);
   console_.OnKeyWanted([this](ScriptedConsole&) { OnKeyWanted(); });
   clock_.before_real_pause = [this] {
     if (!radio_) return;

@@ -15,8 +15,8 @@
 #include <thread>
 #include <vector>
 
-#include "app/clock.h"
-#include "app/run_context.h"
+#include "job/clock.h"
+#include "job/run_context.h"
 #include "image/firmware_image.h"
 #include "radio_sim/posix_pty_radio.h"
 #include "serial/priority.h"
@@ -108,7 +108,7 @@ class RecordingPriority final : public serial::Priority {
 /// real: the simulated radio judges each batch of bytes by the line rate it finds when it reads
 /// them, so the bytes sent before the rate switch must have been read before it. Pauses of a
 /// second or more cost nothing, unless all pauses are made real.
-class WrappingClock final : public app::Clock {
+class WrappingClock final : public job::Clock {
  public:
   double Seconds() override { return fake_.Seconds(); }
   double TimeOfDaySeconds() override;
@@ -185,7 +185,7 @@ class DirectUploadTest : public ::testing::Test {
   RecordingPriority priority_;
   FlakyWritePort* port_ = nullptr;  // owned by port_owner_
   std::unique_ptr<serial::SerialPort> port_owner_;
-  std::unique_ptr<app::RunContext> ctx_;
+  std::unique_ptr<job::RunContext> ctx_;
   std::unique_ptr<sim::PtyRadio> radio_;
 
  private:

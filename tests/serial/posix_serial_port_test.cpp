@@ -13,7 +13,7 @@
 #include <cstdlib>
 #include <thread>
 
-#include "serial/port_ops.h"
+#include "job/port_ops.h"
 #include "serial/pseudo_terminal.h"
 #include "support/fake_clock.h"
 #include "support/scripted_console.h"
@@ -40,7 +40,7 @@ class PosixPortTest : public ::testing::Test {
   ScriptedConsole console;
   serial::NoPriority priority;
   FakeClock clock;
-  app::RunContext ctx{console, *port, priority, clock};
+  job::RunContext ctx{console, *port, priority, clock};
 };
 
 void ExpectLine(const termios& line, speed_t speed) {
@@ -55,47 +55,47 @@ void ExpectLine(const termios& line, speed_t speed) {
 }
 
 TEST_F(PosixPortTest, EachProfileLeavesEightNoneOneWithoutHandshake) {
-  const std::pair<serial::Profile, speed_t> cases[] = {
-      {serial::Profile::kRfUpload, B115200},
-      {serial::Profile::kDirectUpload, B19200},
-      {serial::Profile::kTerminal, B57600},
+  const std::pair<job::Profile, speed_t> cases[] = {
+      {job::Profile::kRfUpload, B115200},
+      {job::Profile::kDirectUpload, B19200},
+      {job::Profile::kTerminal, B57600},
   };
   ctx.link.baud_rate = 57600;
   for (const auto& [profile, speed] : cases) {
     SCOPED_TRACE(static_cast<int>(profile));
-    ASSERT_TRUE(serial::OpenPortForJob(ctx, profile));
+    ASSERT_TRUE(job::OpenPortForJob(ctx, profile));
     EXPECT_EQ(ctx.errors.code, 0);  // DTR on a pty: accepted without effect
     ExpectLine(radio.Line(), speed);
-    serial::CloseAllPorts(ctx);
+    job::CloseAllPorts(ctx);
   }
   EXPECT_EQ(console.Beeps(), 0);
 }
 
 TEST_F(PosixPortTest, LineRateSwitchLosesNoQueuedByte) {
-  ASSERT_TRUE(serial::OpenPortForJob(ctx, serial::Profile::kDirectUpload));
-  serial::ZeroTimeouts(ctx);
+  ASSERT_TRUE(job::OpenPortForJob(ctx, job::Profile::kDirectUpload));
+  job::ZeroTimeouts(ctx);
   serial::ControlState snapshot;
   ASSERT_EQ(port->GetControlState(snapshot), 0);
   EXPECT_EQ(snapshot.line_rate, 19200u);
 
   radio.Send(Bytes("before"));
-  serial::Send(ctx, Bytes("sent"));
-  serial::SwitchLineRate(ctx, snapshot, 4);
+  job::Send(ctx, Bytes("sent"));
+  job::SwitchLineRate(ctx, snapshot, 4);
   ExpectLine(radio.Line(), B115200);
   // A pty hands bytes across asynchronously: give them a moment to show up on this side.
-  for (int i = 0; i < 200 && serial::BytesWaiting(ctx) < 6; ++i) port->AwaitActivity(-1, 10);
-  EXPECT_EQ(serial::BytesWaiting(ctx), 6u);
-  EXPECT_EQ(serial::Receive(ctx, 6), Bytes("before"));
+  for (int i = 0; i < 200 && job::BytesWaiting(ctx) < 6; ++i) port->AwaitActivity(-1, 10);
+  EXPECT_EQ(job::BytesWaiting(ctx), 6u);
+  EXPECT_EQ(job::Receive(ctx, 6), Bytes("before"));
   EXPECT_EQ(radio.Receive(4), Bytes("sent"));
 
-  serial::SwitchLineRate(ctx, snapshot, 24);
+  job::SwitchLineRate(ctx, snapshot, 24);
   ExpectLine(radio.Line(), B19200);
   EXPECT_EQ(ctx.errors.code, 0);
 }
 
 TEST_F(PosixPortTest, MissingDeviceEndsTheJobWithCode53) {
   setenv("TORVANDRIX_COM7", "/dev/no-such-serial-device", 1);
-  EXPECT_FALSE(serial::OpenPortForJob(ctx, serial::Profile::kRfUpload));
+  EXPECT_FALSE(job::OpenPortForJob(ctx, job::Profile::kRfUpload));
   EXPECT_EQ(console.RowText(51).substr(64, 12), "  1  53   0 ");
   EXPECT_EQ(console.RowText(1).substr(0, 20), "Can't Open Com Port ");
   EXPECT_EQ(console.Screen().CursorRow(), 2);
@@ -125,13 +125,13 @@ TEST_F(PosixPortTest, PortIsExclusiveUntilClosed) {
   }
   char x;
   ASSERT_EQ(::read(ready[0], &x, 1), 1);
-  EXPECT_FALSE(serial::OpenPortForJob(ctx, serial::Profile::kDirectUpload));
+  EXPECT_FALSE(job::OpenPortForJob(ctx, job::Profile::kDirectUpload));
   EXPECT_EQ(console.RowText(51).substr(64, 12), "  1  70   0 ");
   kill(child, SIGKILL);
   waitpid(child, nullptr, 0);
   close(ready[0]);
   close(ready[1]);
-  EXPECT_TRUE(serial::OpenPortForJob(ctx, serial::Profile::kDirectUpload));
+  EXPECT_TRUE(job::OpenPortForJob(ctx, job::Profile::kDirectUpload));
 }
 
 TEST_F(PosixPortTest, BadNamesAreRefused) {
@@ -142,31 +142,31 @@ TEST_F(PosixPortTest, BadNamesAreRefused) {
 }
 
 TEST_F(PosixPortTest, DiscardInputEmptiesTheQueue) {
-  ASSERT_TRUE(serial::OpenPortForJob(ctx, serial::Profile::kRfUpload));
-  serial::ZeroTimeouts(ctx);
-  serial::DiscardInput(ctx);  // nothing waiting: returns at once
+  ASSERT_TRUE(job::OpenPortForJob(ctx, job::Profile::kRfUpload));
+  job::ZeroTimeouts(ctx);
+  job::DiscardInput(ctx);  // nothing waiting: returns at once
   radio.Send(Bytes("stale echo"));
-  for (int i = 0; i < 100 && serial::BytesWaiting(ctx) < 10; ++i) port->AwaitActivity(-1, 20);
-  serial::DiscardInput(ctx);
-  EXPECT_EQ(serial::BytesWaiting(ctx), 0u);
+  for (int i = 0; i < 100 && job::BytesWaiting(ctx) < 10; ++i) port->AwaitActivity(-1, 20);
+  job::DiscardInput(ctx);
+  EXPECT_EQ(job::BytesWaiting(ctx), 0u);
   EXPECT_EQ(ctx.errors.count, 0);
 }
 
 TEST_F(PosixPortTest, ZeroTimeoutReadWaitsForEveryByte) {
-  ASSERT_TRUE(serial::OpenPortForJob(ctx, serial::Profile::kDirectUpload));
-  serial::ZeroTimeouts(ctx);
+  ASSERT_TRUE(job::OpenPortForJob(ctx, job::Profile::kDirectUpload));
+  job::ZeroTimeouts(ctx);
   std::thread feeder([this] {
     for (const char* part : {"AB", "CDE", "F"}) {
       std::this_thread::sleep_for(std::chrono::milliseconds(30));
       radio.Send(Bytes(part));
     }
   });
-  EXPECT_EQ(serial::Receive(ctx, 6), Bytes("ABCDEF"));
+  EXPECT_EQ(job::Receive(ctx, 6), Bytes("ABCDEF"));
   feeder.join();
 }
 
 TEST_F(PosixPortTest, WritesThatCannotCompleteGive69) {
-  ASSERT_TRUE(serial::OpenPortForJob(ctx, serial::Profile::kTerminal));
+  ASSERT_TRUE(job::OpenPortForJob(ctx, job::Profile::kTerminal));
   serial::Timeouts timeouts;
   port->GetTimeouts(timeouts);
   timeouts.write_total_per_byte = 0;
@@ -175,21 +175,21 @@ TEST_F(PosixPortTest, WritesThatCannotCompleteGive69) {
   // Nobody reads the radio's side: the pseudo-terminal fills up and the write times out.
   const std::vector<std::uint8_t> flood(1 << 20, 0x55);
   const auto start = std::chrono::steady_clock::now();
-  serial::Send(ctx, flood);
+  job::Send(ctx, flood);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
   EXPECT_EQ(ctx.errors.code, serial::kErrSendFailed);
 
   ctx.errors.code = 0;
-  serial::CloseAllPorts(ctx);
-  serial::SendByte(ctx, 1);
+  job::CloseAllPorts(ctx);
+  job::SendByte(ctx, 1);
   EXPECT_EQ(ctx.errors.code, serial::kErrSendFailed);
 }
 
 TEST_F(PosixPortTest, HangUpIsALineErrorAndWaitsDoNotSpin) {
-  ASSERT_TRUE(serial::OpenPortForJob(ctx, serial::Profile::kRfUpload));
-  serial::ZeroTimeouts(ctx);
+  ASSERT_TRUE(job::OpenPortForJob(ctx, job::Profile::kRfUpload));
+  job::ZeroTimeouts(ctx);
   radio.CloseMaster();
-  EXPECT_EQ(serial::BytesWaiting(ctx), 0u);
+  EXPECT_EQ(job::BytesWaiting(ctx), 0u);
   EXPECT_EQ(ctx.errors.code, serial::kErrLineError);
   std::uint8_t byte[4];
   EXPECT_EQ(port->Read(byte), 0u);  // returns instead of waiting for a radio that is gone

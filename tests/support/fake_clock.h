@@ -6,11 +6,11 @@
 #include <atomic>
 #include <chrono>
 
-#include "app/clock.h"
+#include "job/clock.h"
 
 namespace tvx::testing {
 
-class FakeClock final : public app::Clock {
+class FakeClock final : public job::Clock {
  public:
   double Seconds() override { return Real() + slept_ms_.load() / 1000.0; }
   double TimeOfDaySeconds() override { return time_of_day_ + Seconds(); }

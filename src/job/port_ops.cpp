@@ -1,12 +1,14 @@
-#include "serial/port_ops.h"
+#include "job/port_ops.h"
 
 #include <array>
 #include <string_view>
 #include <utility>
 
-#include "app/error_state.h"
+#include "job/error_state.h"
 
-namespace tvx::serial {
+namespace tvx::job {
+using namespace serial;
+
 namespace {
 
 constexpr int kFailurePauseMs = 2000;
@@ -31,8 +33,8 @@ ProfileValues ValuesOf(Profile profile) {
 }
 
 // An upload job's way out after a failed open: report, say why, beep, close, pause.
-void AbandonOpen(app::RunContext& ctx, std::string_view message) {
-  app::ErrorReport(ctx.errors, ctx.console);
+void AbandonOpen(RunContext& ctx, std::string_view message) {
+  ErrorReport(ctx.errors, ctx.console);
   auto& screen = ctx.console.Screen();
   screen.PrintText(message);
   screen.NewLine();
@@ -43,7 +45,7 @@ void AbandonOpen(app::RunContext& ctx, std::string_view message) {
 
 }  // namespace
 
-bool OpenPortForJob(app::RunContext& ctx, Profile profile) {
+bool OpenPortForJob(RunContext& ctx, Profile profile) {
   SerialPort& port = ctx.port;
   const bool upload = profile != Profile::kTerminal;
 
@@ -56,7 +58,7 @@ bool OpenPortForJob(app::RunContext& ctx, Profile profile) {
       AbandonOpen(ctx, "Can't Open Com Port");
       return false;
     }
-    app::ErrorReport(ctx.errors, ctx.console);
+    ErrorReport(ctx.errors, ctx.console);
   }
 
   const ProfileValues values = ValuesOf(profile);
@@ -90,21 +92,21 @@ bool OpenPortForJob(app::RunContext& ctx, Profile profile) {
   return true;
 }
 
-void ZeroTimeouts(app::RunContext& ctx) {
+void ZeroTimeouts(RunContext& ctx) {
   Timeouts timeouts;
   ctx.port.GetTimeouts(timeouts);
   timeouts = Timeouts{};
   ctx.port.SetTimeouts(timeouts);
 }
 
-void DiscardInput(app::RunContext& ctx) {
+void DiscardInput(RunContext& ctx) {
   const std::size_t waiting = BytesWaiting(ctx);
   if (waiting == 0) return;
   Receive(ctx, waiting);
-  if (ctx.errors.code != kNoError) app::ErrorReport(ctx.errors, ctx.console);
+  if (ctx.errors.code != kNoError) ErrorReport(ctx.errors, ctx.console);
 }
 
-void SwitchLineRate(app::RunContext& ctx, ControlState& snapshot, std::uint8_t divisor) {
+void SwitchLineRate(RunContext& ctx, ControlState& snapshot, std::uint8_t divisor) {
   if (divisor == 0) return;  // no rate to switch to; the line stays as it is
   ctx.priority.RaiseRealtime();
   snapshot.line_rate = 460800u / divisor;
@@ -112,17 +114,17 @@ void SwitchLineRate(app::RunContext& ctx, ControlState& snapshot, std::uint8_t d
   ctx.priority.Normal();
 }
 
-void CloseAllPorts(app::RunContext& ctx) {
+void CloseAllPorts(RunContext& ctx) {
   ctx.port.Close();
 }
 
-std::size_t BytesWaiting(app::RunContext& ctx) {
+std::size_t BytesWaiting(RunContext& ctx) {
   const WaitingCount waiting = ctx.port.BytesWaiting();
   ctx.errors.Latch(waiting.error);
   return waiting.error == kNoError ? waiting.count : 0;
 }
 
-std::vector<std::uint8_t> Receive(app::RunContext& ctx, std::size_t count) {
+std::vector<std::uint8_t> Receive(RunContext& ctx, std::size_t count) {
   if (!ctx.port.IsOpen()) {
     ctx.errors.Latch(kErrPortNotOpen);
     return {};
@@ -132,25 +134,25 @@ std::vector<std::uint8_t> Receive(app::RunContext& ctx, std::size_t count) {
   return bytes;
 }
 
-void Send(app::RunContext& ctx, std::span<const std::uint8_t> bytes) {
+void Send(RunContext& ctx, std::span<const std::uint8_t> bytes) {
   if (!ctx.port.IsOpen() || ctx.port.Write(bytes) != bytes.size()) {
     ctx.errors.Latch(kErrSendFailed);
   }
 }
 
-void SendByte(app::RunContext& ctx, std::uint8_t byte) {
+void SendByte(RunContext& ctx, std::uint8_t byte) {
   Send(ctx, std::span<const std::uint8_t>(&byte, 1));
 }
 
-void Pause(app::RunContext& ctx, int ms) {
+void Pause(RunContext& ctx, int ms) {
   ctx.console.Present(true);
   ctx.clock.SleepMs(ms);
 }
 
-void Idle(app::RunContext& ctx, int timeout_ms) {
+void Idle(RunContext& ctx, int timeout_ms) {
   int wait = timeout_ms;
   if (!ctx.console.Present(false) && (wait < 0 || wait > kFrameWaitMs)) wait = kFrameWaitMs;
   ctx.port.AwaitActivity(ctx.console.KeyWaitHandle(), wait);
 }
 
-}  // namespace tvx::serial
+}  // namespace tvx::job

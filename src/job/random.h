@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-namespace tvx::app {
+namespace tvx::job {
 
 class Random {
  public:
@@ -17,4 +17,4 @@ class Random {
   std::uint64_t state_ = 0x853C49E6748FEA9BULL;
 };
 
-}  // namespace tvx::app
+}  // namespace tvx::job

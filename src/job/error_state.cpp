@@ -1,10 +1,10 @@
-#include "app/error_state.h"
+#include "job/error_state.h"
 
 #include <string>
 
 #include "console/format.h"
 
-namespace tvx::app {
+namespace tvx::job {
 
 void ErrorReport(ErrorState& errors, console::Console& console) {
   using namespace console;
@@ -24,4 +24,4 @@ void ErrorReport(ErrorState& errors, console::Console& console) {
   console.Beep();
 }
 
-}  // namespace tvx::app
+}  // namespace tvx::job

@@ -1,6 +1,6 @@
 // The job-level port operations against a recording port: the order of the profile's settings,
 // which failures end a job's open, the line-rate switch and the idle wait.
-#include "serial/port_ops.h"
+#include "job/port_ops.h"
 
 #include <gtest/gtest.h>
 
@@ -93,7 +93,7 @@ class PortOpsTest : public ::testing::Test {
   RecordingPort port;
   WatchingPriority priority;
   FakeClock clock;
-  app::RunContext ctx{console, port, priority, clock};
+  job::RunContext ctx{console, port, priority, clock};
 };
 
 TEST_F(PortOpsTest, ProfilesApplyTheElevenSettingsInOrder) {
@@ -105,12 +105,12 @@ TEST_F(PortOpsTest, ProfilesApplyTheElevenSettingsInOrder) {
       {LineSetting::kDsrSensitivity, 0}, {LineSetting::kDtrHandshake, 0},
       {LineSetting::kDtrLine, 1}};
   ctx.link.baud_rate = 4800;
-  EXPECT_TRUE(serial::OpenPortForJob(ctx, serial::Profile::kRfUpload));
+  EXPECT_TRUE(job::OpenPortForJob(ctx, job::Profile::kRfUpload));
   EXPECT_EQ(port.applied, rf);
 
   port.Close();
   port.applied.clear();
-  EXPECT_TRUE(serial::OpenPortForJob(ctx, serial::Profile::kTerminal));
+  EXPECT_TRUE(job::OpenPortForJob(ctx, job::Profile::kTerminal));
   ASSERT_EQ(port.applied.size(), 11u);
   EXPECT_EQ(port.applied[0].second, 4800u);  // the terminal runs at the settings' rate
   EXPECT_EQ(port.applied[5].second, 1024u);
@@ -120,7 +120,7 @@ TEST_F(PortOpsTest, ProfilesApplyTheElevenSettingsInOrder) {
 
 TEST_F(PortOpsTest, RefusedSettingsAreAllAttemptedAndTheLastCodeIsReported) {
   port.refusals = {{LineSetting::kLineRate, 5}, {LineSetting::kDtrHandshake, 51}};
-  EXPECT_FALSE(serial::OpenPortForJob(ctx, serial::Profile::kDirectUpload));
+  EXPECT_FALSE(job::OpenPortForJob(ctx, job::Profile::kDirectUpload));
   EXPECT_EQ(port.applied.size(), 11u);
   EXPECT_EQ(console.Screen().RowText(51).substr(64, 12), "  1  51   0 ");
   EXPECT_EQ(console.Screen().RowText(1).substr(0, 22), "Error Opening Com Port");
@@ -133,7 +133,7 @@ TEST_F(PortOpsTest, RefusedSettingsAreAllAttemptedAndTheLastCodeIsReported) {
 
 TEST_F(PortOpsTest, CodePendingFromEarlierIsNotAnOpenFailure) {
   ctx.errors.code = serial::kErrLineError;
-  EXPECT_TRUE(serial::OpenPortForJob(ctx, serial::Profile::kRfUpload));
+  EXPECT_TRUE(job::OpenPortForJob(ctx, job::Profile::kRfUpload));
   EXPECT_TRUE(port.IsOpen());
   EXPECT_EQ(ctx.errors.code, serial::kErrLineError);  // still pending for the job's own check
   EXPECT_EQ(ctx.errors.count, 0);
@@ -141,7 +141,7 @@ TEST_F(PortOpsTest, CodePendingFromEarlierIsNotAnOpenFailure) {
 
 TEST_F(PortOpsTest, TerminalGoesOnAfterAFailedOpenWithPortNotOpenPending) {
   port.open_result = serial::kErrNoSuchPort;
-  EXPECT_TRUE(serial::OpenPortForJob(ctx, serial::Profile::kTerminal));
+  EXPECT_TRUE(job::OpenPortForJob(ctx, job::Profile::kTerminal));
   EXPECT_EQ(console.Screen().RowText(51).substr(64, 12), "  1  53   0 ");
   EXPECT_EQ(port.applied.size(), 11u);
   EXPECT_EQ(ctx.errors.code, serial::kErrPortNotOpen);
@@ -153,36 +153,36 @@ TEST_F(PortOpsTest, SwitchLineRateWritesTheSnapshotUnderRaisedPriority) {
   port.Open("Com1");
   serial::ControlState snapshot;
   snapshot.line_rate = 19200;
-  serial::SwitchLineRate(ctx, snapshot, 4);
+  job::SwitchLineRate(ctx, snapshot, 4);
   EXPECT_EQ(port.state.line_rate, 115200u);
   EXPECT_TRUE(port.written_raised);
   EXPECT_FALSE(priority.raised);
-  serial::SwitchLineRate(ctx, snapshot, 24);
+  job::SwitchLineRate(ctx, snapshot, 24);
   EXPECT_EQ(port.state.line_rate, 19200u);
-  serial::SwitchLineRate(ctx, snapshot, 0);  // no rate for divisor 0: nothing is written
+  job::SwitchLineRate(ctx, snapshot, 0);  // no rate for divisor 0: nothing is written
   EXPECT_EQ(port.state_writes, 2);
 }
 
 TEST_F(PortOpsTest, DiscardInputReportsOnlyWhenItReadSomething) {
   port.Open("Com1");
   port.waiting = {0, serial::kErrLineError};
-  serial::DiscardInput(ctx);
+  job::DiscardInput(ctx);
   EXPECT_EQ(ctx.errors.code, serial::kErrLineError);  // left pending
   EXPECT_EQ(ctx.errors.count, 0);
 
   port.waiting = {5, 0};
-  serial::DiscardInput(ctx);
+  job::DiscardInput(ctx);
   EXPECT_EQ(ctx.errors.code, 0);
   EXPECT_EQ(ctx.errors.count, 1);
 }
 
 TEST_F(PortOpsTest, IdleWaitsOnPortAndKeysAndShortensWhileTheScreenLags) {
-  serial::Idle(ctx);
-  serial::Idle(ctx, 500);
+  job::Idle(ctx);
+  job::Idle(ctx, 500);
   console.shows_everything = false;
-  serial::Idle(ctx);
-  serial::Idle(ctx, 500);
-  serial::Idle(ctx, 10);
+  job::Idle(ctx);
+  job::Idle(ctx, 500);
+  job::Idle(ctx, 10);
   const std::vector<std::pair<console::NativeWaitHandle, int>> expected = {
       {7, -1}, {7, 500}, {7, 35}, {7, 35}, {7, 10}};
   EXPECT_EQ(port.waits, expected);

@@ -2,7 +2,7 @@
 // pauses. Injectable so tests do not sit in the 2 s and 6 s pauses.
 #pragma once
 
-namespace tvx::app {
+namespace tvx::job {
 
 class Clock {
  public:
@@ -18,4 +18,4 @@ class Clock {
 /// The real clock (std::chrono steady clock and local time).
 Clock& SystemClock();
 
-}  // namespace tvx::app
+}  // namespace tvx::job

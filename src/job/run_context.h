@@ -6,15 +6,15 @@
 #include <cstdint>
 #include <string>
 
-#include "app/clock.h"
-#include "app/error_state.h"
-#include "app/random.h"
+#include "job/clock.h"
+#include "job/error_state.h"
+#include "job/random.h"
 #include "console/console.h"
 #include "image/firmware_image.h"
 #include "serial/priority.h"
 #include "serial/serial_port.h"
 
-namespace tvx::app {
+namespace tvx::job {
 
 /// Port name ("Com1".."Com9") and the terminal's baud rate.
 struct LinkSettings {
@@ -43,4 +43,4 @@ struct RunContext {
   std::array<std::uint8_t, 4> send_buffer{};
 };
 
-}  // namespace tvx::app
+}  // namespace tvx::job

@@ -1,8 +1,8 @@
-#include "app/random.h"
+#include "job/random.h"
 
 #include <cmath>
 
-namespace tvx::app {
+namespace tvx::job {
 
 void Random::Seed(double time_of_day_seconds) {
   state_ = static_cast<std::uint64_t>(std::llround(time_of_day_seconds * 1000.0)) ^
@@ -18,4 +18,4 @@ double Random::Next() {
   return static_cast<double>(z >> 11) * 0x1.0p-53;
 }
 
-}  // namespace tvx::app
+}  // namespace tvx::job

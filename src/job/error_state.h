@@ -7,7 +7,7 @@
 #include "console/console.h"
 #include "serial/error_codes.h"
 
-namespace tvx::app {
+namespace tvx::job {
 
 struct ErrorState {
   serial::ErrorNumber code = 0;  ///< last failure's number; 0 = none. Position field is always 0.
@@ -24,4 +24,4 @@ struct ErrorState {
 /// Callers run it only when errors.code is not 0.
 void ErrorReport(ErrorState& errors, console::Console& console);
 
-}  // namespace tvx::app
+}  // namespace tvx::job

@@ -8,10 +8,10 @@
 #include <span>
 #include <vector>
 
-#include "app/run_context.h"
+#include "job/run_context.h"
 #include "serial/serial_port.h"
 
-namespace tvx::serial {
+namespace tvx::job {
 
 enum class Profile {
   kRfUpload,      ///< 115200 bit/s, rx queue 2048
@@ -25,38 +25,38 @@ enum class Profile {
 /// new line, beeps, closes everything, pauses 2000 ms and returns false (the job goes back to
 /// the menu). The terminal profile reports a failed open and goes on, leaving 52 latched when
 /// the port is not open; it always returns true.
-bool OpenPortForJob(app::RunContext& ctx, Profile profile);
+bool OpenPortForJob(RunContext& ctx, Profile profile);
 
 /// Sets all five time-outs to 0 (results ignored).
-void ZeroTimeouts(app::RunContext& ctx);
+void ZeroTimeouts(RunContext& ctx);
 
 /// Reads and drops whatever is waiting; runs the ErrorReport only if bytes were read and a code
 /// is set. With an empty queue nothing is read and a code from the query stays pending.
-void DiscardInput(app::RunContext& ctx);
+void DiscardInput(RunContext& ctx);
 
 /// Sets the snapshot's rate to 460800 / divisor and writes it under raised priority (result
 /// ignored). Neither queue is flushed.
-void SwitchLineRate(app::RunContext& ctx, ControlState& snapshot, std::uint8_t divisor);
+void SwitchLineRate(RunContext& ctx, serial::ControlState& snapshot, std::uint8_t divisor);
 
 /// Closes the port (the only port or file the program holds open); failures are not reported.
-void CloseAllPorts(app::RunContext& ctx);
+void CloseAllPorts(RunContext& ctx);
 
 /// Bytes waiting; a line error latches 57 and counts 0.
-std::size_t BytesWaiting(app::RunContext& ctx);
+std::size_t BytesWaiting(RunContext& ctx);
 /// Receives exactly `count` bytes (blocking under zero time-outs).
-std::vector<std::uint8_t> Receive(app::RunContext& ctx, std::size_t count);
+std::vector<std::uint8_t> Receive(RunContext& ctx, std::size_t count);
 /// Sends all bytes; a failed or short write latches 69.
-void Send(app::RunContext& ctx, std::span<const std::uint8_t> bytes);
-void SendByte(app::RunContext& ctx, std::uint8_t byte);
+void Send(RunContext& ctx, std::span<const std::uint8_t> bytes);
+void SendByte(RunContext& ctx, std::uint8_t byte);
 
 /// A pause of `ms` milliseconds with the screen shown as it stands first, so the operator reads
 /// what led to it (a message before a 2 s pause, the serial number before the transfer).
-void Pause(app::RunContext& ctx, int ms);
+void Pause(RunContext& ctx, int ms);
 
 /// What a polling loop does between two checks: shows the screen (rate-limited) and sleeps
 /// until the port or the keyboard may have something, or `timeout_ms` passed (-1: no limit).
 /// While the console holds changes it has not shown yet, the sleep is cut short so they
 /// appear within a frame.
-void Idle(app::RunContext& ctx, int timeout_ms = -1);
+void Idle(RunContext& ctx, int timeout_ms = -1);
 
-}  // namespace tvx::serial
+}  // namespace tvx::job

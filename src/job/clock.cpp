@@ -1,10 +1,10 @@
-#include "app/clock.h"
+#include "job/clock.h"
 
 #include <chrono>
 #include <ctime>
 #include <thread>
 
-namespace tvx::app {
+namespace tvx::job {
 namespace {
 
 class SteadyClock final : public Clock {
@@ -37,4 +37,4 @@ Clock& SystemClock() {
   return clock;
 }
 
-}  // namespace tvx::app
+}  // namespace tvx::job
