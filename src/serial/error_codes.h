@@ -15,6 +15,9 @@ inline constexpr ErrorNumber kErrPortNotOpen = 52;
 inline constexpr ErrorNumber kErrNoSuchPort = 53;
 inline constexpr ErrorNumber kErrPortAlreadyOpen = 55;
 inline constexpr ErrorNumber kErrLineError = 57;  ///< overrun, framing, overflow, device I/O
+/// The line is gone: the other side hung up or the device vanished (an adapter pulled out).
+/// Nothing more will pass on this port until it is opened again.
+inline constexpr ErrorNumber kErrLineDead = 59;
 inline constexpr ErrorNumber kErrBadPortName = 64;
 inline constexpr ErrorNumber kErrSendFailed = 69;
 inline constexpr ErrorNumber kErrAccessDenied = 70;  ///< port in use by another program
