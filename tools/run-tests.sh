@@ -9,4 +9,4 @@ build=${TVX_BUILD_DIR:-build}
 # shellcheck disable=SC2086
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTVX_WERROR=ON ${TVX_CMAKE_ARGS:-}
 cmake --build "$build"
-ctest --test-dir "$build" --output-on-failure --timeout 600
+ctest --test-dir "$build" --output-on-failure --timeout 600 -j"$(nproc)"
