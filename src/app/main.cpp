@@ -1,16 +1,34 @@
 // torvandrix-upload: loads firmware into a Torvandrix 900 MHz radio over a serial port.
-// Takes no arguments; "Com1".."Com9" are bound to devices through TORVANDRIX_COM<N>.
+// Runs full screen without arguments; "--help" and "--version" print and exit.
+// "Com1".."Com9" are bound to devices through TORVANDRIX_COM<N>.
 #include <cstdio>
 #include <exception>
 #include <string>
+#include <string_view>
+#include <vector>
 
-#include "job/clock.h"
+#include "app/command_line.h"
 #include "app/front_end.h"
 #include "app/platform.h"
+#include "job/clock.h"
 #include "job/run_context.h"
 
-int main() {
+int main(int argc, char** argv) {
   using namespace tvx;
+  // Decided before the terminal is taken over: nothing may be printed while the screen is up.
+  const std::vector<std::string_view> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
+  const app::CommandLine command = app::ParseCommandLine(arguments);
+  switch (command.action) {
+    case app::CommandAction::kHelp:
+    case app::CommandAction::kVersion:
+      std::fputs(command.text.c_str(), stdout);
+      return std::fflush(stdout) == 0 ? 0 : 1;
+    case app::CommandAction::kUsageError:
+      std::fputs(command.text.c_str(), stderr);
+      return 2;
+    case app::CommandAction::kRun:
+      break;
+  }
   std::string error;
   bool error_is_usage = false;
   int status = 0;

@@ -3,9 +3,11 @@
 // console of the tests.
 //
 // Keys are texts in the console's own form: one character for an ordinary key (Enter "\r",
-// Backspace "\b", Esc "\x1b", Ctrl-C "\x03"); two characters for an extended key, a 0 byte and
-// the PC scan code (F1 59 .. F10 68, F11 133, F12 134, Home 71, Up 72, PgUp 73, Left 75,
-// Right 77, End 79, Down 80, PgDn 81, Ins 82, Del 83; Alt+letter: the letter key's scan code).
+// Backspace "\b", Tab "\t", Esc "\x1b", Ctrl-C "\x03"); two characters for an extended key, a 0
+// byte and the PC scan code of the key (F1 59 .. F10 68, F11 87, F12 88, Home 71, Up 72,
+// PgUp 73, Left 75, keypad 5 76, Right 77, End 79, Down 80, PgDn 81, Ins 82, Del 83). The code
+// names the key, not the modifiers: Shift, Ctrl or Alt held with one of these keys gives the
+// same two characters. Alt held with a character key gives that key's code (Alt+A 30, Alt+1 2).
 #pragma once
 
 #include <cstdint>

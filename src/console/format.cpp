@@ -135,17 +135,19 @@ double NumericValue(std::string_view text) {
     negative = text[i] == '-';
     ++i;
   }
-  std::string number;
-  while (i < text.size() && text[i] >= '0' && text[i] <= '9') number += text[i++];
-  std::string fraction;
+  // The number is the run of digits with an optional fraction, sliced from the text itself.
+  const std::size_t start = i;
+  while (i < text.size() && text[i] >= '0' && text[i] <= '9') ++i;
+  const std::string_view integer = text.substr(start, i - start);
+  std::size_t end = i;
   if (i < text.size() && text[i] == '.') {
-    ++i;
-    while (i < text.size() && text[i] >= '0' && text[i] <= '9') fraction += text[i++];
+    std::size_t j = i + 1;
+    while (j < text.size() && text[j] >= '0' && text[j] <= '9') ++j;
+    if (j > i + 1) end = j;
   }
-  if (number.empty() && fraction.empty()) return 0.0;
-  if (number.empty()) number = "0";
-  const bool integer_part_zero = number.find_first_not_of('0') == std::string::npos;
-  if (!fraction.empty()) number += '.' + fraction;
+  if (end == start) return 0.0;
+  const std::string_view number = text.substr(start, end - start);
+  const bool integer_part_zero = integer.find_first_not_of('0') == std::string_view::npos;
 
   double value = 0.0;
   // from_chars ignores the locale, so a decimal comma setting cannot change the result.

@@ -1,327 +1,387 @@
 #include "console/key_decoder.h"
 
 #include <algorithm>
-#include <cstdlib>
+#include <string_view>
 
 namespace tvx::console {
 namespace {
 
-constexpr char kEsc = '\x1b';
+constexpr std::uint8_t kEsc = 0x1B;
+// Parameters and intermediates a key sequence may carry ("ESC [ 15 ; 5 ~" has five); longer
+// ones are no key of any terminal.
 constexpr std::size_t kLongestSequence = 16;
+
+// PC scan codes of the keys the decoder names.
+enum Scan : int {
+  kScanF1 = 59,  // F1..F10 are 59..68
+  kScanF11 = 87,
+  kScanF12 = 88,
+  kScanHome = 71,
+  kScanUp = 72,
+  kScanPageUp = 73,
+  kScanLeft = 75,
+  kScanCentre = 76,  // keypad 5 without Num Lock
+  kScanRight = 77,
+  kScanEnd = 79,
+  kScanDown = 80,
+  kScanPageDown = 81,
+  kScanInsert = 82,
+  kScanDelete = 83,
+  kScanBackspace = 14,
+  kScanTab = 15,
+  kScanEnter = 28,
+};
 
 std::string Extended(int scan_code) {
   return std::string(1, '\0') + static_cast<char>(scan_code);
+}
+
+int FunctionKeyScan(int n) {
+  return n <= 10 ? kScanF1 + n - 1 : (n == 11 ? kScanF11 : kScanF12);
 }
 
 // PC scan codes of the letter keys A..Z.
 constexpr int kLetterScanCodes[26] = {30, 48, 46, 32, 18, 33, 34, 35, 23, 36, 37, 38, 50,
                                       49, 24, 25, 16, 19, 31, 20, 22, 47, 17, 45, 21, 44};
 
-// The extended key a PC keyboard gives for Alt held with `c`; -1 when it gives none.
-int AltScanCode(std::uint8_t c) {
+// The scan code of the key (on a US keyboard) that types `c`, with or without Shift or Ctrl;
+// -1 when no key of the typing block gives it.
+int ScanCodeOfCharacter(std::uint8_t c) {
   if (c >= 'a' && c <= 'z') return kLetterScanCodes[c - 'a'];
   if (c >= 'A' && c <= 'Z') return kLetterScanCodes[c - 'A'];
-  if (c >= '1' && c <= '9') return 120 + (c - '1');
+  if (c >= '1' && c <= '9') return 2 + (c - '1');
+  constexpr std::string_view kShiftedDigits = "!@#$%^&*()";
+  if (const auto at = kShiftedDigits.find(static_cast<char>(c)); at != std::string_view::npos) {
+    return 2 + static_cast<int>(at);
+  }
   switch (c) {
-    case '0':
-      return 129;
-    case '-':
-      return 130;
-    case '=':
-      return 131;
-    case '[':
-      return 26;
-    case ']':
-      return 27;
-    case ';':
-      return 39;
-    case '\'':
-      return 40;
-    case '`':
-      return 41;
-    case '\\':
-      return 43;
-    case ',':
-      return 51;
-    case '.':
-      return 52;
-    case '/':
-      return 53;
-    case '\r':
-      return 28;
+    case 0:
+      return 3;  // Ctrl-@ is Ctrl with the 2 key
     case '\b':
     case 127:
-      return 14;
+      return kScanBackspace;
     case '\t':
-      return 165;
+      return kScanTab;
+    case '\r':
+      return kScanEnter;
+    case 0x1C:
+      return 43;  // Ctrl-backslash
+    case 0x1D:
+      return 27;  // Ctrl-]
+    case 0x1E:
+      return 7;  // Ctrl-^ (Shift+6)
+    case 0x1F:
+      return 12;  // Ctrl-_ (Shift+minus)
+    case '0':
+      return 11;
+    case '-':
+    case '_':
+      return 12;
+    case '=':
+    case '+':
+      return 13;
+    case '[':
+    case '{':
+      return 26;
+    case ']':
+    case '}':
+      return 27;
+    case ';':
+    case ':':
+      return 39;
+    case '\'':
+    case '"':
+      return 40;
+    case '`':
+    case '~':
+      return 41;
+    case '\\':
+    case '|':
+      return 43;
+    case ',':
+    case '<':
+      return 51;
+    case '.':
+    case '>':
+      return 52;
+    case '/':
+    case '?':
+      return 53;
+    case ' ':
+      return 57;
+    default:
+      break;
+  }
+  if (c >= 1 && c <= 26) return kLetterScanCodes[c - 1];  // Ctrl with a letter
+  return -1;
+}
+
+// The number before the first ';' of a parameter text ("" gives 1); -1 when the parameters are
+// not numbers separated by ';' (the modifier numbers after it name no key and are only checked).
+int FirstParameter(std::string_view params) {
+  int first = -1;
+  int value = 0;
+  bool digits = false;
+  for (char c : params) {
+    if (c >= '0' && c <= '9') {
+      value = std::min(value * 10 + (c - '0'), 10000);
+      digits = true;
+    } else if (c == ';') {
+      if (first < 0) first = digits ? value : 1;
+      value = 0;
+      digits = false;
+    } else {
+      return -1;
+    }
+  }
+  if (first < 0) first = digits ? value : 1;
+  return first;
+}
+
+// Final bytes both sequence kinds share: cursor keys, Home, End, keypad 5 and F1..F4.
+int CursorOrFunctionScan(char final_byte) {
+  switch (final_byte) {
+    case 'A':
+      return kScanUp;
+    case 'B':
+      return kScanDown;
+    case 'C':
+      return kScanRight;
+    case 'D':
+      return kScanLeft;
+    case 'H':
+      return kScanHome;
+    case 'F':
+      return kScanEnd;
+    case 'E':
+      return kScanCentre;
+    case 'P':
+    case 'Q':
+    case 'R':
+    case 'S':
+      return FunctionKeyScan(final_byte - 'P' + 1);
     default:
       return -1;
   }
 }
 
-NamedKey FunctionKey(int n, int modifier) {
-  // xterm modifier parameter: 1 + (shift 1, alt 2, ctrl 4).
-  const int bits = modifier > 1 ? modifier - 1 : 0;
-  const int base = (bits & 4)   ? static_cast<int>(NamedKey::kCtrlF1)
-                   : (bits & 1) ? static_cast<int>(NamedKey::kShiftF1)
-                                : static_cast<int>(NamedKey::kF1);
-  return static_cast<NamedKey>(base + n - 1);
-}
-
-// The final bytes shared by "ESC [" and "ESC O": cursor keys, Home, End and F1..F4.
-bool DecodeCursorOrFunctionKey(char final_byte, int modifier, std::string& key) {
+// rxvt's Shift (CSI) and Ctrl (SS3) cursor keys: lower-case finals.
+int RxvtCursorScan(char final_byte) {
   switch (final_byte) {
-    case 'A':
-      key = KeyText(NamedKey::kUp);
-      return true;
-    case 'B':
-      key = KeyText(NamedKey::kDown);
-      return true;
-    case 'C':
-      key = KeyText(NamedKey::kRight);
-      return true;
-    case 'D':
-      key = KeyText(NamedKey::kLeft);
-      return true;
-    case 'H':
-      key = KeyText(NamedKey::kHome);
-      return true;
-    case 'F':
-      key = KeyText(NamedKey::kEnd);
-      return true;
-    case 'P':
-    case 'Q':
-    case 'R':
-    case 'S':
-      key = KeyText(FunctionKey(final_byte - 'P' + 1, modifier));
-      return true;
+    case 'a':
+      return kScanUp;
+    case 'b':
+      return kScanDown;
+    case 'c':
+      return kScanRight;
+    case 'd':
+      return kScanLeft;
     default:
-      return false;
+      return -1;
   }
 }
 
-// Decodes "ESC [ params final"; false when the sequence means no key of ours.
-bool DecodeCsi(const std::string& seq, std::string& key) {
-  const char final_byte = seq.back();
-  const std::string params = seq.substr(2, seq.size() - 3);
-  const int number = params.empty() ? 1 : std::atoi(params.c_str());
-  const std::size_t semicolon = params.find(';');
-  const int modifier =
-      semicolon == std::string::npos ? 1 : std::atoi(params.c_str() + semicolon + 1);
-  if (DecodeCursorOrFunctionKey(final_byte, modifier, key)) return true;
-  switch (final_byte) {
-    case 'Z':
-      key = KeyText(NamedKey::kBackTab);
-      return true;
-    case '~':
-      break;
-    default:
-      return false;
-  }
+// "ESC [ n ~" (and rxvt's "$", "^", "@" finals for Shift, Ctrl, Ctrl+Shift).
+int TildeScan(int number) {
   switch (number) {
     case 1:
     case 7:
-      key = KeyText(NamedKey::kHome);
-      return true;
+      return kScanHome;
     case 2:
-      key = KeyText(NamedKey::kInsert);
-      return true;
+      return kScanInsert;
     case 3:
-      key = KeyText(NamedKey::kDelete);
-      return true;
+      return kScanDelete;
     case 4:
     case 8:
-      key = KeyText(NamedKey::kEnd);
-      return true;
+      return kScanEnd;
     case 5:
-      key = KeyText(NamedKey::kPageUp);
-      return true;
+      return kScanPageUp;
     case 6:
-      key = KeyText(NamedKey::kPageDown);
-      return true;
+      return kScanPageDown;
     default:
       break;
   }
-  int function = 0;
-  if (number >= 11 && number <= 15)
-    function = number - 10;  // F1..F5
-  else if (number >= 17 && number <= 21)
-    function = number - 11;  // F6..F10
-  else if (number == 23 || number == 24)
-    function = number - 12;  // F11, F12
-  if (function == 0) return false;
-  key = KeyText(FunctionKey(function, modifier));
-  return true;
+  if (number >= 11 && number <= 15) return FunctionKeyScan(number - 10);  // F1..F5
+  if (number >= 17 && number <= 21) return FunctionKeyScan(number - 11);  // F6..F10
+  if (number == 23 || number == 24) return FunctionKeyScan(number - 12);  // F11, F12
+  // The Linux console and rxvt give Shift+F3..F10 as F13..F20 (Shift+F1, F2 as F11, F12).
+  switch (number) {
+    case 25:
+    case 26:
+      return FunctionKeyScan(number - 22);  // F3, F4
+    case 28:
+    case 29:
+      return FunctionKeyScan(number - 23);  // F5, F6
+    case 31:
+    case 32:
+    case 33:
+    case 34:
+      return FunctionKeyScan(number - 24);  // F7..F10
+    default:
+      return -1;
+  }
 }
 
-// Decodes "ESC O [params] final" (application cursor and keypad keys).
-bool DecodeSs3(const std::string& seq, std::string& key) {
-  const char final_byte = seq.back();
-  const std::size_t semicolon = seq.find(';');
-  const int modifier = semicolon == std::string::npos ? 1 : std::atoi(seq.c_str() + semicolon + 1);
-  if (DecodeCursorOrFunctionKey(final_byte, modifier, key)) return true;
-  switch (final_byte) {
-    case 'M':
-      key.assign(1, '\r');  // assign(n, c): GCC 12 warns falsely on assigning a literal here
-      return true;
-    default:
-      break;
+// The key of a complete sequence: `body` is the introducer, parameters and intermediates,
+// `final_byte` ends it. "" when it names no key.
+std::string DecodeSequence(std::string_view body, char final_byte) {
+  const bool csi = body[0] == '[';
+  const std::string_view params = body.substr(1);
+  const int number = FirstParameter(params);
+  if (number < 0) return {};  // private or intermediate bytes: a report, not a key
+  if (const int scan = CursorOrFunctionScan(final_byte); scan >= 0) return Extended(scan);
+  if (params.empty()) {
+    if (const int scan = RxvtCursorScan(final_byte); scan >= 0) return Extended(scan);
   }
-  // Keypad in application mode: ESC O j..y are * + , - . / 0..9.
+  if (csi) {
+    switch (final_byte) {
+      case 'Z':
+        return "\t";  // Shift+Tab is the Tab key
+      case '~':
+      case '^':
+      case '@':
+      case '$': {
+        const int scan = TildeScan(number);
+        return scan >= 0 ? Extended(scan) : std::string();
+      }
+      default:
+        return {};
+    }
+  }
+  // "ESC O": the keypad in application mode.
+  if (final_byte == 'M') return "\r";
+  if (final_byte == 'X') return "=";
   if (final_byte >= 'j' && final_byte <= 'y') {
-    key = std::string(1, static_cast<char>(final_byte - 'j' + '*'));
-    return true;
+    return std::string(1, static_cast<char>(final_byte - 'j' + '*'));  // * + , - . / 0..9
   }
-  return false;
+  return {};
+}
+
+bool IsParameterOrIntermediate(std::uint8_t byte) {
+  return byte >= 0x20 && byte <= 0x3F;
+}
+
+bool IsFinal(std::uint8_t byte) {
+  return byte >= 0x40 && byte <= 0x7E;
 }
 
 }  // namespace
 
-std::string KeyText(NamedKey key) {
-  const int k = static_cast<int>(key);
-  if (key >= NamedKey::kF1 && key <= NamedKey::kF10) return Extended(59 + k);
-  if (key == NamedKey::kF11 || key == NamedKey::kF12) return Extended(133 + (k - 10));
-  if (key >= NamedKey::kShiftF1 && key <= NamedKey::kShiftF10) {
-    return Extended(84 + (k - static_cast<int>(NamedKey::kShiftF1)));
-  }
-  if (key == NamedKey::kShiftF11 || key == NamedKey::kShiftF12) {
-    return Extended(135 + (k - static_cast<int>(NamedKey::kShiftF11)));
-  }
-  if (key >= NamedKey::kCtrlF1 && key <= NamedKey::kCtrlF10) {
-    return Extended(94 + (k - static_cast<int>(NamedKey::kCtrlF1)));
-  }
-  if (key == NamedKey::kCtrlF11 || key == NamedKey::kCtrlF12) {
-    return Extended(137 + (k - static_cast<int>(NamedKey::kCtrlF11)));
-  }
-  switch (key) {
-    case NamedKey::kUp:
-      return Extended(72);
-    case NamedKey::kDown:
-      return Extended(80);
-    case NamedKey::kLeft:
-      return Extended(75);
-    case NamedKey::kRight:
-      return Extended(77);
-    case NamedKey::kHome:
-      return Extended(71);
-    case NamedKey::kEnd:
-      return Extended(79);
-    case NamedKey::kPageUp:
-      return Extended(73);
-    case NamedKey::kPageDown:
-      return Extended(81);
-    case NamedKey::kInsert:
-      return Extended(82);
-    case NamedKey::kDelete:
-      return Extended(83);
-    case NamedKey::kBackTab:
-      return Extended(15);
-    case NamedKey::kBackspace:
-      return "\b";
-    case NamedKey::kEnter:
-      return "\r";
-    default:
-      return {};
-  }
+void KeyDecoder::Emit(std::string key) {
+  ready_.push_back(std::move(key));
+}
+
+void KeyDecoder::Reset() {
+  state_ = State::kIdle;
+  alt_ = false;
+  sequence_.clear();
 }
 
 void KeyDecoder::Plain(std::uint8_t byte) {
   if (byte == kEsc) {
-    pending_.assign(1, kEsc);
+    state_ = State::kEsc;
     return;
   }
   if (byte == 127 || byte == '\b') {
-    ready_.push_back("\b");  // terminals send DEL (or ^H) for Backspace
+    Emit("\b");  // terminals send DEL (or ^H) for Backspace
   } else if (byte == 0) {
-    ready_.push_back(Extended(3));  // Ctrl-@: the PC gives it as an extended key
+    Emit(Extended(3));  // Ctrl-@: the PC gives it as an extended key
   } else {
-    ready_.emplace_back(1, static_cast<char>(byte));
+    Emit(std::string(1, static_cast<char>(byte)));
   }
 }
 
 void KeyDecoder::AfterEsc(std::uint8_t byte) {
-  if (byte == '[' || byte == 'O') {
-    pending_ += static_cast<char>(byte);
-    return;
-  }
-  pending_.clear();
   if (byte == kEsc) {
-    ready_.emplace_back(1, kEsc);  // the first Esc was a key of its own
-    pending_.assign(1, kEsc);
+    if (alt_) Emit("\x1b");  // three in a row: the first is a key of its own
+    alt_ = true;             // an Esc key, or Alt held with the key whose sequence follows
     return;
   }
-  const int scan = AltScanCode(byte);
+  if (byte == '[' || byte == 'O') {
+    state_ = State::kSequence;
+    sequence_.assign(1, static_cast<char>(byte));
+    return;
+  }
+  if (alt_) Emit("\x1b");  // "ESC ESC x": Esc, then Alt+x
+  Reset();
+  const int scan = ScanCodeOfCharacter(byte);
   if (scan >= 0) {
-    ready_.push_back(Extended(scan));
+    Emit(Extended(scan));
   } else {
     Plain(byte);  // Alt has no code of its own for this key: the key alone
   }
 }
 
-void KeyDecoder::FinishSequence() {
-  std::string key;
-  const bool known = pending_[1] == '[' ? DecodeCsi(pending_, key) : DecodeSs3(pending_, key);
-  pending_.clear();
-  if (known) ready_.push_back(key);
+void KeyDecoder::InSequence(std::uint8_t byte) {
+  if (state_ == State::kLinuxF) {
+    Reset();
+    if (byte >= 'A' && byte <= 'E') Emit(Extended(FunctionKeyScan(byte - 'A' + 1)));
+    return;
+  }
+  if (state_ == State::kSequence && sequence_ == "[" && byte == '[') {
+    state_ = State::kLinuxF;
+    return;
+  }
+  // rxvt ends Shift+Home and the like with '$', which could also open an intermediate: after
+  // plain digits it is the end.
+  const bool rxvt_shift = byte == '$' && state_ == State::kSequence && sequence_[0] == '[' &&
+                          sequence_.size() > 1 &&
+                          sequence_.find_first_not_of("0123456789", 1) == std::string::npos;
+  if (IsParameterOrIntermediate(byte) && !rxvt_shift) {
+    if (sequence_.size() >= kLongestSequence) state_ = State::kOverlong;
+    if (state_ == State::kSequence) sequence_ += static_cast<char>(byte);
+    return;
+  }
+  if (IsFinal(byte) || rxvt_shift) {
+    std::string key;
+    if (state_ == State::kSequence) key = DecodeSequence(sequence_, static_cast<char>(byte));
+    Reset();
+    if (!key.empty()) Emit(std::move(key));
+    return;
+  }
+  // A byte no sequence contains: the sequence so far is dropped, the byte is a key (or the
+  // start of the next sequence).
+  Reset();
+  Plain(byte);
 }
 
 void KeyDecoder::FeedByte(std::uint8_t byte, std::int64_t now_ms) {
   Expire(now_ms);
-  if (pending_.empty()) {
-    Plain(byte);
-    if (!pending_.empty()) pending_since_ms_ = now_ms;
-    return;
+  last_byte_ms_ = now_ms;
+  switch (state_) {
+    case State::kIdle:
+      Plain(byte);
+      return;
+    case State::kEsc:
+      AfterEsc(byte);
+      return;
+    case State::kSequence:
+    case State::kLinuxF:
+    case State::kOverlong:
+      InSequence(byte);
+      return;
   }
-  pending_since_ms_ = now_ms;
-  if (pending_.size() == 1) {
-    AfterEsc(byte);
-    return;
-  }
-  // Inside "ESC [" or "ESC O".
-  const bool csi = pending_[1] == '[';
-  if (csi && pending_.size() == 2 && byte == '[') {
-    pending_ += '[';  // the Linux console's F1..F5: ESC [ [ A..E
-    return;
-  }
-  if (csi && pending_.size() == 3 && pending_[2] == '[') {
-    pending_.clear();
-    if (byte >= 'A' && byte <= 'E') ready_.push_back(KeyText(FunctionKey(byte - 'A' + 1, 1)));
-    return;
-  }
-  const bool parameter = (byte >= 0x20 && byte <= 0x3F);
-  const bool final_byte = (byte >= 0x40 && byte <= 0x7E);
-  if (parameter && pending_.size() < kLongestSequence) {
-    pending_ += static_cast<char>(byte);
-    return;
-  }
-  if (final_byte) {
-    pending_ += static_cast<char>(byte);
-    FinishSequence();
-    return;
-  }
-  // Not a sequence after all (or a runaway one): drop it and take the byte on its own.
-  pending_.clear();
-  Plain(byte);
-  if (!pending_.empty()) pending_since_ms_ = now_ms;
 }
 
-void KeyDecoder::FeedNamed(NamedKey key, std::int64_t now_ms) {
-  Expire(now_ms);
-  pending_.clear();  // an Esc right before a decoded key is Alt held with it
-  ready_.push_back(KeyText(key));
-}
-
-void KeyDecoder::FlushTimedOut() {
-  if (pending_.size() == 1) {
-    ready_.emplace_back(1, kEsc);
-  } else if (pending_.size() == 2) {
-    ready_.push_back(Extended(AltScanCode(static_cast<std::uint8_t>(pending_[1]))));
-  }
-  pending_.clear();  // a sequence cut off in the middle means no key
+bool KeyDecoder::OnlyIntroducer() const {
+  return state_ == State::kEsc || (state_ == State::kSequence && sequence_.size() == 1);
 }
 
 void KeyDecoder::Expire(std::int64_t now_ms) {
-  if (!pending_.empty() && now_ms - pending_since_ms_ >= escape_delay_ms_) FlushTimedOut();
+  if (state_ == State::kIdle) return;
+  const bool only_introducer = OnlyIntroducer();
+  const int limit = only_introducer ? escape_delay_ms_ : sequence_gap_ms_;
+  if (now_ms - last_byte_ms_ < limit) return;
+  if (only_introducer) {
+    if (alt_) Emit("\x1b");
+    if (state_ == State::kEsc) {
+      Emit("\x1b");
+    } else {
+      Emit(Extended(ScanCodeOfCharacter(static_cast<std::uint8_t>(sequence_[0]))));  // Alt+[, Alt+O
+    }
+  }
+  // A sequence cut off in the middle means no key.
+  Reset();
 }
 
 bool KeyDecoder::HasKey(std::int64_t now_ms) {
@@ -338,9 +398,14 @@ std::string KeyDecoder::Take(std::int64_t now_ms) {
 }
 
 int KeyDecoder::MsUntilTimeout(std::int64_t now_ms) const {
-  if (pending_.empty()) return -1;
-  const std::int64_t left = pending_since_ms_ + escape_delay_ms_ - now_ms;
+  if (!OnlyIntroducer()) return -1;
+  const std::int64_t left = last_byte_ms_ + escape_delay_ms_ - now_ms;
   return static_cast<int>(std::clamp<std::int64_t>(left, 0, escape_delay_ms_));
+}
+
+void KeyDecoder::Clear() {
+  Reset();
+  ready_.clear();
 }
 
 }  // namespace tvx::console

@@ -19,19 +19,20 @@
 #include <cstring>
 #include <cwchar>
 #include <map>
-#include <optional>
+#include <vector>
 
 #include <curses.h>
 
 #include "console/cp437.h"
 #include "console/key_decoder.h"
+#include "console/posix_terminfo.h"
+#include "console/size_notice.h"
 
 namespace tvx::console::posix {
 namespace {
 
-// How long the bytes of an escape sequence may lag behind its Esc. ncurses waits this long
-// before it hands over an Esc it cannot match, and the key decoder as long again before it
-// takes a lone Esc as the Esc key: a lone Esc is seen within about 50 ms.
+// How long the byte after an Esc may lag behind it: a lone Esc is the Esc key after this long.
+// ncurses does not decode keys (keypad mode is off), so the key decoder sees every byte.
 constexpr int kEscapeDelayMs = 25;
 // Shortest time between two draws that were not forced (about 30 per second).
 constexpr auto kFrameInterval = std::chrono::milliseconds(33);
@@ -41,8 +42,10 @@ constexpr auto kFrameInterval = std::chrono::milliseconds(33);
 // before it is armed, and it uses only write(), tcsetattr() and _exit().
 
 struct RestoreState {
-  termios saved{};
-  std::array<char, 512> sequence{};  // leaves the alternate screen, shows the cursor, resets
+  termios saved{};    // the user's terminal modes
+  termios program{};  // the console's modes (raw keys, no echo), put back after SIGCONT
+  std::array<char, 512> sequence{};  // leaves the alternate screen (or clears the screen), shows
+                                     // the cursor, resets the colours
   std::size_t sequence_length = 0;
   volatile sig_atomic_t armed = 0;
   int wake_read = -1;
@@ -50,6 +53,7 @@ struct RestoreState {
 };
 RestoreState g_restore;
 volatile sig_atomic_t g_resized = 0;
+volatile sig_atomic_t g_continued = 0;
 std::atomic<bool> g_console_open{false};
 
 constexpr std::array<int, 4> kTerminatingSignals = {SIGTERM, SIGHUP, SIGINT, SIGQUIT};
@@ -88,19 +92,50 @@ void OnFatalSignal(int signal_number) {
   raise(signal_number);
 }
 
-void OnWindowChange(int) {
-  const int saved_errno = errno;
-  g_resized = 1;
+void Wake() {
   if (g_restore.wake_write >= 0) {
     const char byte = 1;
     [[maybe_unused]] const ssize_t n = write(g_restore.wake_write, &byte, 1);
   }
+}
+
+void OnWindowChange(int) {
+  const int saved_errno = errno;
+  g_resized = 1;
+  Wake();
   errno = saved_errno;
 }
 
-void AppendCapability(std::string& out, const char* name) {
+// Back from a stop (SIGSTOP or SIGTSTP, then fg): whoever had the terminal meanwhile set its own
+// modes. Raw keys come back at once; the screen is drawn again by the main loop.
+void OnContinue(int) {
+  const int saved_errno = errno;
+  if (g_restore.armed) tcsetattr(STDIN_FILENO, TCSANOW, &g_restore.program);
+  g_continued = 1;
+  Wake();
+  errno = saved_errno;
+}
+
+// A terminfo string capability, or "" when the terminal has none.
+std::string Capability(const char* name) {
   char* value = tigetstr(const_cast<char*>(name));
-  if (value != nullptr && value != reinterpret_cast<char*>(-1)) out += value;
+  if (value == nullptr || value == reinterpret_cast<char*>(-1)) return {};
+  return value;
+}
+
+// A capability as bytes to write without tputs(): its "$<..>" padding delays left out.
+void AppendCapability(std::string& out, const char* name) {
+  const std::string value = Capability(name);
+  for (std::size_t i = 0; i < value.size(); ++i) {
+    if (value[i] == '$' && i + 1 < value.size() && value[i + 1] == '<') {
+      const std::size_t close = value.find('>', i);
+      if (close != std::string::npos) {
+        i = close;
+        continue;
+      }
+    }
+    out += value[i];
+  }
 }
 
 std::int64_t NowMs() {
@@ -136,46 +171,6 @@ int TerminalColour(int console_colour) {
   return base + (console_colour & 8);
 }
 
-std::optional<NamedKey> NamedKeyOf(wint_t code) {
-  if (code >= static_cast<wint_t>(KEY_F(1)) && code <= static_cast<wint_t>(KEY_F(36))) {
-    return static_cast<NamedKey>(static_cast<int>(NamedKey::kF1) + (code - KEY_F(1)));
-  }
-  switch (code) {
-    case KEY_UP:
-      return NamedKey::kUp;
-    case KEY_DOWN:
-      return NamedKey::kDown;
-    case KEY_LEFT:
-      return NamedKey::kLeft;
-    case KEY_RIGHT:
-      return NamedKey::kRight;
-    case KEY_HOME:
-    case KEY_A1:
-      return NamedKey::kHome;
-    case KEY_END:
-    case KEY_C1:
-      return NamedKey::kEnd;
-    case KEY_PPAGE:
-    case KEY_A3:
-      return NamedKey::kPageUp;
-    case KEY_NPAGE:
-    case KEY_C3:
-      return NamedKey::kPageDown;
-    case KEY_IC:
-      return NamedKey::kInsert;
-    case KEY_DC:
-      return NamedKey::kDelete;
-    case KEY_BTAB:
-      return NamedKey::kBackTab;
-    case KEY_BACKSPACE:
-      return NamedKey::kBackspace;
-    case KEY_ENTER:
-      return NamedKey::kEnter;
-    default:
-      return std::nullopt;
-  }
-}
-
 }  // namespace
 
 bool StdioIsTerminal() {
@@ -192,6 +187,7 @@ struct TerminalConsole::Impl {
 
   void Pump();
   void Drain();
+  void HandleSignals();
   void HandleResize();
   bool Present(bool force);
   void Draw();
@@ -216,7 +212,8 @@ struct TerminalConsole::Impl {
 
   bool too_small = false;
   bool notice_shown = false;
-  int colours = 0;  // 0: none, 8: eight colours (bright ones bold), 16: sixteen or more
+  std::string clear_on_exit;  // where there is no alternate screen: clears the screen
+  int colours = 0;            // 0: none, 8: eight colours (bright ones bold), 16: sixteen or more
   std::map<int, short> pairs;
   int next_pair = 1;
   bool pairs_renumbered = false;
@@ -230,6 +227,7 @@ bool TerminalConsole::Impl::Start(std::string& error) {
     error = "cannot read the terminal settings: " + std::string(std::strerror(errno));
     return false;
   }
+  if (!TerminalIsUsable(error)) return false;
   int wake[2];
   if (pipe(wake) != 0) {
     error = "cannot create a pipe: " + std::string(std::strerror(errno));
@@ -259,22 +257,27 @@ bool TerminalConsole::Impl::Start(std::string& error) {
   std::string restore = "\x18";  // cancels an escape sequence cut off by the signal
   AppendCapability(restore, "sgr0");
   AppendCapability(restore, "op");
-  AppendCapability(restore, "rmkx");
   AppendCapability(restore, "cnorm");
-  AppendCapability(restore, "rmcup");
+  if (Capability("rmcup").empty()) {
+    // Without an alternate screen the menu would stay, and the shell's prompt overprint it.
+    AppendCapability(clear_on_exit, "clear");
+    restore += clear_on_exit;
+  } else {
+    AppendCapability(restore, "rmcup");
+  }
   g_restore.sequence_length = std::min(restore.size(), g_restore.sequence.size());
   std::memcpy(g_restore.sequence.data(), restore.data(), g_restore.sequence_length);
-  g_restore.armed = 1;
 
   raw();  // Ctrl-C is a key
   noecho();
-  nonl();  // Enter arrives as 13
-  keypad(stdscr, TRUE);
+  nonl();                 // Enter arrives as 13
+  keypad(stdscr, FALSE);  // key sequences reach the key decoder as bytes
   nodelay(stdscr, TRUE);
   intrflush(stdscr, FALSE);
   leaveok(stdscr, FALSE);
-  set_escdelay(kEscapeDelayMs);
   curs_set(1);
+  if (tcgetattr(STDIN_FILENO, &g_restore.program) != 0) g_restore.program = g_restore.saved;
+  g_restore.armed = 1;
 
   if (has_colors() && start_color() == OK) colours = COLORS >= 16 ? 16 : 8;
 
@@ -313,6 +316,11 @@ void TerminalConsole::Impl::Stop() {
   // Stays armed until the terminal is back: a signal in between restores it once more.
   if (screen != nullptr) {
     endwin();
+    if (!clear_on_exit.empty()) {
+      std::fflush(stdout);
+      [[maybe_unused]] const ssize_t n =
+          write(STDOUT_FILENO, clear_on_exit.data(), clear_on_exit.size());
+    }
     delscreen(screen);
     screen = nullptr;
   }
@@ -337,6 +345,7 @@ void TerminalConsole::Impl::InstallSignalHandlers() {
   for (int s : kTerminatingSignals) install(s, OnTerminatingSignal, 0);
   for (int s : kFatalSignals) install(s, OnFatalSignal, SA_RESETHAND | SA_NODEFER);
   install(SIGWINCH, OnWindowChange, SA_RESTART);
+  install(SIGCONT, OnContinue, SA_RESTART);
 }
 
 void TerminalConsole::Impl::RestoreSignalHandlers() {
@@ -414,17 +423,14 @@ void TerminalConsole::Impl::Draw() {
 
 void TerminalConsole::Impl::DrawNotice() {
   erase();
-  int lines = 0;
+  int lines_count = 0;
   int columns = 0;
-  getmaxyx(stdscr, lines, columns);
-  char size_text[64];
-  std::snprintf(size_text, sizeof size_text, "(now %d x %d)", columns, lines);
-  const char* texts[] = {"Please enlarge this window", "to at least 80 x 51 characters.",
-                         size_text};
+  getmaxyx(stdscr, lines_count, columns);
   const short pair = PairFor(kYellow, kBlue);
   attr_set(colours == 8 ? A_BOLD : A_NORMAL, pair, nullptr);
-  for (int i = 0; i < 3 && i < lines; ++i) {
-    mvaddnstr(i, 0, texts[i], columns);
+  const std::vector<std::string> lines = SizeNoticeLines(columns, lines_count);
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    mvaddnstr(static_cast<int>(i), 0, lines[i].c_str(), columns);
   }
   attr_set(A_NORMAL, PairFor(kBrightWhite, kBlack), nullptr);
   move(0, 0);
@@ -433,10 +439,27 @@ void TerminalConsole::Impl::DrawNotice() {
   drawn_valid = false;
 }
 
-void TerminalConsole::Impl::HandleResize() {
-  g_resized = 0;
+void TerminalConsole::Impl::HandleSignals() {
   char drain[64];
   while (read(g_restore.wake_read, drain, sizeof drain) > 0) {
+  }
+  if (g_continued) {
+    g_continued = 0;
+    // Leaving and re-entering makes ncurses put its modes back and repaint the whole screen;
+    // the window may have changed size meanwhile.
+    endwin();
+    HandleResize();
+  } else if (g_resized) {
+    HandleResize();
+  }
+}
+
+void TerminalConsole::Impl::HandleResize() {
+  g_resized = 0;
+  if (too_small) {
+    // Keys typed while the notice was shown were typed blind: none of them is acted on.
+    Drain();
+    decoder.Clear();
   }
   winsize size{};
   if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_row > 0 && size.ws_col > 0) {
@@ -454,7 +477,7 @@ void TerminalConsole::Impl::HandleResize() {
 }
 
 bool TerminalConsole::Impl::Present(bool force) {
-  if (g_resized) HandleResize();
+  if (g_resized || g_continued) HandleSignals();
   if (too_small) {
     if (!notice_shown) DrawNotice();
     return true;  // nothing more can be shown until the window grows
@@ -475,11 +498,7 @@ void TerminalConsole::Impl::Drain() {
     if (kind == ERR) break;
     const std::int64_t now = NowMs();
     if (kind == KEY_CODE_YES) {
-      if (ch == KEY_RESIZE) {
-        HandleResize();
-      } else if (const auto named = NamedKeyOf(ch)) {
-        decoder.FeedNamed(*named, now);
-      }
+      if (ch == KEY_RESIZE) g_resized = 1;  // handled by the caller, after the keys
       continue;
     }
     const int byte = Cp437FromUnicode(static_cast<char32_t>(ch));
@@ -488,8 +507,12 @@ void TerminalConsole::Impl::Drain() {
 }
 
 void TerminalConsole::Impl::Pump() {
-  if (g_resized) HandleResize();
+  if (g_resized || g_continued) HandleSignals();
   Drain();
+  if (too_small) {
+    decoder.Clear();  // the notice hides what a key would start
+    return;
+  }
   // An Esc is settled here, not left open: callers go on to sleep on standard input, which
   // stays quiet when the Esc was all there was.
   for (int round = 0; round < 8; ++round) {
@@ -577,7 +600,7 @@ void TerminalConsole::AwaitKey(int timeout_ms) {
     // The terminal is gone: nobody can answer a prompt any more. Leave as on a hang-up.
     OnTerminatingSignal(SIGHUP);
   }
-  if (ready > 0 && (fds[1].revents & POLLIN) != 0) impl_->HandleResize();
+  if (ready > 0 && (fds[1].revents & POLLIN) != 0) impl_->HandleSignals();
 }
 
 NativeWaitHandle TerminalConsole::KeyWaitHandle() const {

@@ -1,7 +1,9 @@
 // The console on a POSIX terminal: the screen model drawn with ncursesw (wide-character glyphs of
-// the console's 8-bit character set), keys decoded into the console's key texts. The user's
-// terminal is restored when the console is destroyed and when SIGTERM, SIGHUP, SIGINT or SIGQUIT
-// arrive from outside (the process then exits with 128 + the signal number).
+// the console's 8-bit character set), the bytes of the keyboard decoded by the KeyDecoder into
+// the console's key texts. The user's terminal is restored when the console is destroyed and
+// when SIGTERM, SIGHUP, SIGINT or SIGQUIT arrive from outside (the process then exits with
+// 128 + the signal number); a terminal without an alternate screen is cleared then. After a stop
+// (SIGCONT) the console's terminal modes are put back at once and the screen is drawn again.
 #pragma once
 
 #include <memory>
@@ -17,8 +19,8 @@ bool StdioIsTerminal();
 class TerminalConsole final : public Console {
  public:
   /// Takes over the terminal (alternate screen, raw keys, no echo). Returns null and a one-line
-  /// reason in `error` when the terminal cannot be used; nothing has been drawn then. Only one
-  /// TerminalConsole may exist at a time.
+  /// reason in `error` when the terminal cannot be used (unknown TERM, or one that cannot move
+  /// the cursor); nothing has been drawn then. Only one TerminalConsole may exist at a time.
   static std::unique_ptr<TerminalConsole> Open(std::string& error);
   /// Gives the terminal back exactly as it was found.
   ~TerminalConsole() override;
@@ -32,7 +34,8 @@ class TerminalConsole final : public Console {
   void Beep() override;
   /// Draws the cells changed since the last draw, at most about 30 times a second unless
   /// `force`. While the window is smaller than 80 x 51 a notice to enlarge it is shown instead
-  /// (returns true then: nothing more can be shown until the window grows).
+  /// (returns true then: nothing more can be shown until the window grows), and keys typed
+  /// meanwhile are dropped: ReadKey and KeyWaiting see none of them.
   bool Present(bool force) override;
   /// Presents, then sleeps in poll() on standard input (and on window size changes).
   void AwaitKey(int timeout_ms) override;

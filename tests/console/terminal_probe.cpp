@@ -38,7 +38,10 @@ int main() {
     const std::string key = console->ReadKey();
     if (key == "q") break;
     std::string text = "key";
-    for (char c : key) text += " " + Hex(static_cast<unsigned char>(c));
+    for (char c : key) {
+      text += ' ';
+      text += Hex(static_cast<unsigned char>(c));
+    }
     screen.PrintText(text);
     screen.NewLine();
   }

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The terminal console in tmux: glyphs of the 8-bit character set, keys as the console's key
-# texts (function and cursor keys, Alt+letter, Ctrl-C, a lone Esc), a too-small window and its
-# redraw, and the terminal given back after SIGTERM.
+# texts (function and cursor keys with and without modifiers, Alt+letter, Ctrl-C, a lone Esc), a
+# too-small window (its notice, keys behind it ignored) and its redraw, and the terminal given
+# back after SIGTERM.
 #   usage: tmux_console_test.sh <path to terminal_probe> [TERM value inside tmux]
 set -euo pipefail
 export LANG=C.UTF-8 LC_ALL=C.UTF-8
@@ -45,6 +46,12 @@ send_and_expect() {  # expected text, tmux keys...
 send_and_expect "key 0 3B" F1
 send_and_expect "key 0 48" Up
 send_and_expect "key 0 51" NPage
+# Modifiers do not change an extended key: each of these gives its key's code, and nothing else.
+tm send-keys -t t C-F1 S-F12 M-Up C-S-Left S-Home M-End C-IC S-DC C-PPage M-F5
+send_and_expect "key 0 3C" C-F2  # the marker that the ten keys before are in
+expected=$(printf 'key 0 %s\n' 3B 58 48 4B 47 4F 52 53 49 3F 3C)
+[ "$(tm capture-pane -p -t t | grep '^key 0 ' | tail -11)" = "$expected" ] \
+  || fail "modified keys gave: $(tm capture-pane -p -t t | grep '^key' | tail -11 | tr '\n' ,)"
 send_and_expect "key 0 1E" M-a
 send_and_expect "key 0 10" M-q
 send_and_expect "key 3" C-c
@@ -56,12 +63,21 @@ send_and_expect "key 1B" Escape
 esc_ms=$(( ($(date +%s%N) - start) / 1000000 ))
 [ "$esc_ms" -lt 500 ] || fail "a lone Esc took $esc_ms ms"
 
-# Too small: a notice, and the screen comes back when the window grows again.
+# Too small: a notice, keys typed behind it are not acted on, and the screen comes back when
+# the window grows again. The second resize makes sure the key was in before the window grew.
 tm resize-window -t t -x 60 -y 20
 wait_for "Please enlarge this window" 3 || fail "no notice in a small window"
+tm send-keys -t t x
+tm resize-window -t t -x 20 -y 5
+wait_for "(now 20 x 5)" 3 || fail "no notice at 20 x 5"
+notice=$(tm capture-pane -p -t t)
+[ "$notice" = $'Please enlarge this\nwindow to at least\n80 x 51 characters.\n(now 20 x 5)' ] \
+  || fail "the notice at 20 x 5 reads: $notice"
 tm resize-window -t t -x 80 -y 51
 wait_for "probe ready" 3 || fail "no redraw after the window grew"
 tm capture-pane -p -t t | grep -qF "key 0 3B" || fail "the keys shown before are gone"
+send_and_expect "key 79" y
+tm capture-pane -p -t t | grep -qF "key 78" && fail "a key typed behind the notice was acted on"
 
 tm send-keys -t t q
 wait_for FINISHED 5 || fail "q did not end the probe"

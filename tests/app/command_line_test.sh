@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# The command line of the real program: --help and --version print and exit 0 before any
+# terminal is needed; any other argument is refused with a usage line on stderr and status 2.
+#   usage: command_line_test.sh <path to torvandrix-upload>
+set -uo pipefail
+prog=$1
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+usage="usage: torvandrix-upload [--help | --version]"
+
+run() {  # arguments...: sets status, out, err (standard input is not a terminal)
+  "$prog" "$@" < /dev/null > "$tmp/out" 2> "$tmp/err"
+  status=$?
+  out=$(cat "$tmp/out")
+  err=$(cat "$tmp/err")
+}
+
+for help in --help -h; do
+  run "$help"
+  [ "$status" = 0 ] || fail "$help: status $status, stderr '$err'"
+  [ "$(head -1 "$tmp/out")" = "$usage" ] || fail "$help: first line '$(head -1 "$tmp/out")'"
+  grep -qF "TORVANDRIX_COM1=/dev/ttyUSB0" "$tmp/out" || fail "$help does not tell how ports are bound"
+  [ -z "$err" ] || fail "$help wrote to stderr: $err"
+done
+
+run --version
+[ "$status" = 0 ] && [ "$out" = "torvandrix-upload 2.54" ] && [ -z "$err" ] \
+  || fail "--version: status $status, '$out', '$err'"
+
+run --bogus
+[ "$status" = 2 ] && [ -z "$out" ] || fail "--bogus: status $status, stdout '$out'"
+[ "$err" = "torvandrix-upload: unknown argument: --bogus"$'\n'"$usage" ] || fail "--bogus: stderr '$err'"
+
+run --help --version
+[ "$status" = 2 ] && [ "$(tail -1 "$tmp/err")" = "$usage" ] || fail "two arguments: status $status, '$err'"
+echo "command line test passed"
