@@ -48,8 +48,10 @@ ErrorNumber FakeSerialPort::SetControlState(const serial::ControlState&) {
 serial::WaitingCount FakeSerialPort::BytesWaiting() {
   ++waiting_calls_;
   if (!open_) return {0, serial::kErrPortNotOpen};
-  if (const ErrorNumber error = waiting_error.load(); error != 0) return {0, error};
   std::lock_guard lock(mutex_);
+  if (const ErrorNumber error = waiting_error.load(); error != 0 && incoming_.empty()) {
+    return {0, error};
+  }
   return {incoming_.size(), 0};
 }
 

@@ -22,7 +22,8 @@ class FakeSerialPort final : public serial::SerialPort {
   serial::ErrorNumber open_result = 0;
   /// Bytes one write takes at most; 0: the port takes nothing (as when it cannot send).
   std::atomic<std::size_t> takes_per_write{SIZE_MAX};
-  /// From now on BytesWaiting reports this error with a count of 0 (0: none).
+  /// Once the queued received bytes are read, BytesWaiting reports this error with a count of
+  /// 0 (0: none).
   std::atomic<serial::ErrorNumber> waiting_error{0};
 
   serial::ErrorNumber Open(std::string_view name) override;
