@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <string_view>
+#include <vector>
 
 #include "job/error_state.h"
 #include "job/port_ops.h"
