@@ -33,17 +33,6 @@ void RunJob(const std::function<void(job::RunContext&)>& menu_job, job::RunConte
 
 }  // namespace
 
-void DrawStatusLine(job::RunContext& ctx, std::string_view suffix) {
-  ScreenModel& screen = ctx.console.Screen();
-  screen.Locate(console::kRows, 1);
-  screen.SetColours(console::kYellow, console::kBlue, console::kColumns);
-  screen.PrintText("  " + ctx.link.port_name);
-  screen.NextPrintZone();
-  screen.PrintText("Baudrate = ");
-  screen.PrintNumber(ctx.link.baud_rate);
-  screen.PrintText(suffix);
-}
-
 void DrawMainMenu(job::RunContext& ctx) {
   ScreenModel& screen = ctx.console.Screen();
   screen.SetColours(console::kBrightWhite, console::kBlack, 0);

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "job/run_context.h"
+#include "job/status_line.h"
 
 namespace tvx::app {
 
@@ -28,9 +29,8 @@ void RunProgram(job::RunContext& ctx, const MenuJobs& jobs);
 /// column 1 in bright white on black.
 void DrawMainMenu(job::RunContext& ctx);
 
-/// Row 51, yellow on blue across all 80 columns: "  ", the port name, the next print zone,
-/// "Baudrate = " and the baud rate as a plain number, then `suffix`.
-void DrawStatusLine(job::RunContext& ctx, std::string_view suffix = {});
+/// The status line's left part (shared with the Radio Setup Screen).
+using job::DrawStatusLine;
 
 /// Key "3": asks for the port number (0 keeps it, 1..9 sets "Com<n>") and the baud rate
 /// (0 keeps it; 4800..115200 of the listed rates), asking again on anything out of range.

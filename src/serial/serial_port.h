@@ -81,6 +81,9 @@ class SerialPort {
   /// Returns the count read; sets no error.
   virtual std::size_t Read(std::span<std::uint8_t> into) = 0;
   /// Raw write under the current time-outs. Returns the count written; sets no error.
+  /// The terminal's writer thread calls it while the main thread runs BytesWaiting, Read and
+  /// AwaitActivity on the same open port: it must touch no state those change. Open, Close and
+  /// the settings never overlap it.
   virtual std::size_t Write(std::span<const std::uint8_t> bytes) = 0;
 
   /// Blocks until the port may have input, `also` (a console key handle) is ready, or

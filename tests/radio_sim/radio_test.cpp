@@ -35,6 +35,31 @@ TEST(SetupInterfaceTest, EchoesTypingAndAnswersLinesWithCrLf) {
   EXPECT_EQ(wire.radio.Setup().Counters().lines, 2u);
 }
 
+TEST(SetupInterfaceTest, CommandsForTryingATerminal) {
+  sim::RadioConfig config;
+  config.fast_setup = true;
+  Wire wire(config);
+  const std::string table = Text(wire.Send(Typed("chars\r")));
+  EXPECT_FALSE(wire.radio.PacedOutput());
+  const std::size_t start = table.find("Character table\r\n");
+  ASSERT_NE(start, std::string::npos);
+  std::string all_bytes;
+  for (int b = 0; b < 256; ++b) {
+    all_bytes.push_back(static_cast<char>(b));
+    if (b % 32 == 31) all_bytes += "\r\n";
+  }
+  EXPECT_EQ(table.substr(start + 17, all_bytes.size()), all_bytes);
+  EXPECT_NE(table.find("\x1b]2;Radio title\x1b\\"), std::string::npos);
+  EXPECT_NE(table.find("End of table\r\nChoice> "), std::string::npos);
+
+  const std::string text = Text(wire.Send(Typed("TEXT 12\r")));
+  EXPECT_NE(text.find("\r\nLine 000001 the quick brown fox"), std::string::npos);
+  const std::size_t last = text.find("Line 000012 ");
+  ASSERT_NE(last, std::string::npos);
+  EXPECT_EQ(text.substr(last + 78, 2 + 13), "\r\nEnd of text\r\n");
+  EXPECT_EQ(text.find("Line 000013"), std::string::npos);
+}
+
 TEST(RadioTest, TellsTheThreeProtocolsApartByTheirFirstBytes) {
   Wire wire(sim::RadioConfig{});
   wire.Send(Typed("1\r"));

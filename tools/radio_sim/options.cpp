@@ -78,6 +78,9 @@ std::string ParseOptions(std::span<const std::string_view> args, SimOptions& opt
     } else if (name == "--bad-identity") {
       error = flag();
       c.bad_identity = true;
+    } else if (name == "--fast") {
+      error = flag();
+      c.fast_setup = true;
     } else if (name == "--silent") {
       error = flag();
       c.silent = true;
@@ -144,6 +147,8 @@ Options:
   --serial N           serial number the radio reports (default 9123456; the uploader
                        accepts 9110000 to 9280000)
   --erase-ms N         how long the erase takes, in milliseconds (default 250)
+  --fast               the set-up menu answers as fast as the line takes bytes, not at
+                       the line rate
   -v, --verbose        print what the radio hears and does on standard error
   -h, --help           this text
 
@@ -164,6 +169,13 @@ so a retry succeeds):
   --rf-corrupt RATE    fraction (0 to 1) of RF echoes sent back with one byte changed
   --rf-drop RATE       fraction (0 to 1) of RF echoes not sent back at all
   --seed N             seed for the RF fault draws and the noise bytes (default 1)
+
+Set-up menu commands for trying the uploader's terminal (not in the radio's menu):
+  CHARS                every byte value 0 to 255 in rows of 32, then a row of the escape
+                       sequences a terminal would act on (title, screen switch, colours,
+                       reset), then "End of table"
+  TEXT N               N numbered lines of 78 characters, then "End of text" (N up to
+                       100000, default 100)
 )";
 }
 

@@ -168,11 +168,24 @@ std::string PtyRadio::Start() {
 
 void PtyRadio::Stop() {
   if (thread_.joinable()) {
+    {
+      std::lock_guard lock(mutex_);
+      stopping_ = true;
+    }
     const char byte = 1;
     [[maybe_unused]] ssize_t n = ::write(wake_write_fd_, &byte, 1);
     thread_.join();
   }
   CloseDescriptors();
+}
+
+void PtyRadio::Say(std::span<const std::uint8_t> bytes) {
+  {
+    std::lock_guard lock(mutex_);
+    said_.insert(said_.end(), bytes.begin(), bytes.end());
+  }
+  const char byte = 1;
+  [[maybe_unused]] ssize_t n = ::write(wake_write_fd_, &byte, 1);
 }
 
 void PtyRadio::CloseDescriptors() {
@@ -213,7 +226,19 @@ void PtyRadio::Run() {
         {master_fd_, static_cast<short>(POLLIN | (have_output && !paced ? POLLOUT : 0)), 0},
         {wake_read_fd_, POLLIN, 0}};
     if (::poll(fds, 2, timeout_ms) < 0 && errno != EINTR) break;
-    if (fds[1].revents != 0) break;
+    if (fds[1].revents != 0) {
+      // Woken: to stop, or to send what Say queued.
+      char drain[64];
+      [[maybe_unused]] ssize_t d = ::read(wake_read_fd_, drain, sizeof drain);
+      std::lock_guard lock(mutex_);
+      if (stopping_) break;
+      if (pending_from_ == pending_.size()) {
+        pending_.clear();
+        pending_from_ = 0;
+      }
+      pending_.insert(pending_.end(), said_.begin(), said_.end());
+      said_.clear();
+    }
 
     now = Now();
     const LineState line = ReadLineState(slave_fd_);

@@ -24,6 +24,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
@@ -47,6 +48,9 @@ class PtyRadio {
 
   /// The slave device to open, valid after a successful Start.
   const std::string& DevicePath() const { return device_path_; }
+  /// Sends `bytes` to the PC as if the radio had said them on its own (after what it is
+  /// sending already, and at the same pace). For tests of what the PC shows.
+  void Say(std::span<const std::uint8_t> bytes);
   /// Calls `listener` on the radio's thread for every event. Set before Start.
   void OnEvent(std::function<void(const RadioEvent&)> listener);
 
@@ -72,9 +76,11 @@ class PtyRadio {
 
   mutable std::mutex mutex_;
   mutable std::condition_variable changed_;
-  Radio radio_;           // guarded by mutex_
-  LineState line_;        // guarded by mutex_
-  bool hung_up_ = false;  // guarded by mutex_
+  Radio radio_;                     // guarded by mutex_
+  LineState line_;                  // guarded by mutex_
+  bool hung_up_ = false;            // guarded by mutex_
+  bool stopping_ = false;           // guarded by mutex_
+  std::vector<std::uint8_t> said_;  // guarded by mutex_: from Say, not yet taken by the thread
   std::function<void(const RadioEvent&)> listener_;
 
   int master_fd_ = -1;

@@ -58,8 +58,9 @@ class Radio {
 
   /// kAuto while no face has the line.
   RadioMode ActiveMode() const { return active_; }
-  /// The set-up menu talks at a person's pace: its output should go out at the line rate.
-  bool PacedOutput() const { return active_ == RadioMode::kSetup; }
+  /// The set-up menu talks at a person's pace: its output should go out at the line rate
+  /// (unless RadioConfig::fast_setup).
+  bool PacedOutput() const { return active_ == RadioMode::kSetup && !config_.fast_setup; }
 
   RadioCounters Counters() const;
   void Fill(RadioSnapshot& snapshot) const;

@@ -40,7 +40,10 @@ struct RadioConfig {
   double erase_seconds = 0.25;     ///< from the erase command to the erase-done byte
 
   // Faults.
-  bool silent = false;        ///< hears everything, answers nothing
+  bool silent = false;  ///< hears everything, answers nothing
+  /// The set-up menu answers as fast as the line takes bytes instead of at the line rate (for
+  /// measuring how much text the PC's terminal can show).
+  bool fast_setup = false;
   bool bad_identity = false;  ///< first identity byte 0xFE instead of 0xFF
   std::uint32_t drop_echo_word = 0;
   std::uint32_t bad_echo_word = 0;  ///< address echo sent swapped (low byte first)

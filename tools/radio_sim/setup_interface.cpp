@@ -1,6 +1,8 @@
 #include "radio_sim/setup_interface.h"
 
+#include <algorithm>
 #include <cctype>
+#include <string>
 
 #include "direct/protocol.h"
 
@@ -119,10 +121,48 @@ void SetupInterface::Answer(RadioOutput& out) {
     Text("Firmware Rev 2.54\r\n", out);
   } else if (command == "4") {
     Text("Programming mode is entered by the upload program\r\n", out);
+  } else if (command == "CHARS") {
+    CharacterTable(out);
+  } else if (command.starts_with("TEXT") &&
+             command.find_first_not_of("0123456789", 4) == std::string::npos &&
+             command.size() <= 10) {
+    const std::uint32_t lines =
+        command.size() == 4 ? 100u : static_cast<std::uint32_t>(std::stoul(command.substr(4)));
+    LongText(std::min<std::uint32_t>(lines, 100000), out);
   } else {
     ++counters_.unknown_commands;
     Text("Unknown command " + typed_ + "\r\n", out);
   }
+}
+
+void SetupInterface::CharacterTable(RadioOutput& out) {
+  Text("Character table\r\n", out);
+  for (int row = 0; row < 8; ++row) {
+    for (int column = 0; column < 32; ++column)
+      out.Send(static_cast<std::uint8_t>(row * 32 + column));
+    Text("\r\n", out);
+  }
+  // What a terminal that acted on the radio's bytes would do: set its title, leave the
+  // alternate screen, change colours, reset itself (7-bit and 8-bit introducers).
+  Text(
+      "Controls \x1b]2;Radio title\x1b\\ \x1b[?1049l \x1b[31;44m \x1b"
+      "c \x9b"
+      "2J \x1b[8;10;40t\r\n",
+      out);
+  Text("End of table\r\n", out);
+}
+
+void SetupInterface::LongText(std::uint32_t lines, RadioOutput& out) {
+  std::string line = "Line 000000 ";
+  while (line.size() < 78) line += "the quick brown fox jumps over the lazy dog ";
+  line.resize(78);
+  line += "\r\n";
+  for (std::uint32_t i = 1; i <= lines; ++i) {
+    const std::string number = std::to_string(i);
+    line.replace(5 + 6 - number.size(), number.size(), number);
+    Text(line, out);
+  }
+  Text("End of text\r\n", out);
 }
 
 }  // namespace tvx::sim

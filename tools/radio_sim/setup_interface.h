@@ -3,6 +3,11 @@
 // ends the line, and every answer ends its lines with CR LF. Backspace takes back a character;
 // F1 (byte 255) shows the menu; the two-byte codes of other function keys are ignored.
 //
+// Two commands outside the radio's menu help to try a terminal: "CHARS" sends every byte value
+// 0 to 255 in rows of 32 (each row ended with CR LF), then a row of escape sequences a terminal
+// would act on (window title, screen switch, colours, reset), then "End of table"; "TEXT n"
+// sends n numbered lines of 78 characters (n up to 100000, default 100), then "End of text".
+//
 // In a radio that finds out by itself who is talking, "4" or "U" typed at the start of an empty
 // line belong to the programming mode, and 0xE2 / 0xE3 to an RF download: the interface leaves
 // those bytes to the other faces of the radio.
@@ -48,6 +53,8 @@ class SetupInterface {
   void Text(std::string_view text, RadioOutput& out);
   void Menu(RadioOutput& out);
   void Prompt(RadioOutput& out);
+  void CharacterTable(RadioOutput& out);
+  void LongText(std::uint32_t lines, RadioOutput& out);
 
   RadioConfig config_;
   bool yields_;

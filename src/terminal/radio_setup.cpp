@@ -1,0 +1,118 @@
+#include "terminal/radio_setup.h"
+
+#include <algorithm>
+#include <string_view>
+#include <vector>
+
+#include "job/error_state.h"
+#include "job/port_ops.h"
+#include "job/status_line.h"
+
+namespace tvx::terminal {
+namespace {
+
+using console::ScreenModel;
+
+constexpr std::string_view kTitleRow = "                       Radio Setup Screen";
+constexpr std::string_view kQuitHint = "  Q or q to quit";
+constexpr int kTextTop = 2;
+constexpr int kTextBottom = 50;
+constexpr std::uint8_t kCarriageReturn = 13;
+constexpr std::uint8_t kFirstShownByte = 21;
+constexpr std::uint8_t kF1ScanCode = 59;
+constexpr char kF1Byte = '\xFF';
+// One read takes at most the receive queue's size; a bigger backlog takes several reads.
+constexpr std::size_t kReadChunk = 1024;
+
+void ScrollTextArea(ScreenModel& screen) {
+  screen.ScrollRectUp(kTextTop, 1, kTextBottom, console::kColumns);
+  screen.Locate(kTextBottom, 1);
+}
+
+void DrawScreen(job::RunContext& ctx) {
+  ScreenModel& screen = ctx.console.Screen();
+  screen.Clear();
+  screen.Locate(1, 1);
+  screen.SetColours(console::kYellow, console::kBlue, console::kColumns);
+  screen.PrintText(kTitleRow);
+  job::DrawStatusLine(ctx, kQuitHint);
+  screen.Locate(kTextTop, 1);
+  screen.SetColours(console::kBrightWhite, console::kBlack, 0);
+}
+
+// Reads and shows every byte the query reports. Returns whether any was read; sets `line_dead`
+// (after reporting it once) when the port says the line is gone.
+bool ReceiveStep(job::RunContext& ctx, bool& line_dead) {
+  std::size_t waiting = job::BytesWaiting(ctx);
+  if (ctx.errors.code == serial::kErrLineDead) {
+    // Nothing will come any more: say so once and stop asking; the keys still work.
+    job::ErrorReport(ctx.errors, ctx.console);
+    line_dead = true;
+    return false;
+  }
+  bool received = false;
+  while (waiting > 0) {
+    const std::vector<std::uint8_t> bytes = job::Receive(ctx, std::min(waiting, kReadChunk));
+    // A code left by the query (a line error) shows now, before the bytes.
+    if (ctx.errors.code != serial::kNoError) job::ErrorReport(ctx.errors, ctx.console);
+    if (bytes.empty()) break;
+    for (const std::uint8_t b : bytes) ShowReceivedByte(ctx.console.Screen(), b);
+    waiting -= bytes.size();
+    received = true;
+  }
+  return received;
+}
+
+}  // namespace
+
+void ShowReceivedByte(ScreenModel& screen, std::uint8_t byte) {
+  if (byte >= kFirstShownByte) {
+    const char c = static_cast<char>(byte);
+    screen.PrintText(std::string_view(&c, 1));
+    // Column 80 of row 50 filled: the console moved on to row 51, which is not the text area.
+    if (screen.CursorRow() == console::kRows && screen.CursorColumn() == 1) ScrollTextArea(screen);
+  } else if (byte == kCarriageReturn) {
+    if (screen.CursorRow() >= kTextBottom) {
+      ScrollTextArea(screen);
+    } else {
+      screen.Locate(screen.CursorRow() + 1, 1);
+    }
+  }
+}
+
+std::string KeyBytes(const std::string& key) {
+  if (key.size() == 2 && key[0] == '\0' && static_cast<std::uint8_t>(key[1]) == kF1ScanCode) {
+    return std::string(1, kF1Byte);
+  }
+  return key;
+}
+
+void RunRadioSetup(job::RunContext& ctx, TerminalLink& link) {
+  DrawScreen(ctx);
+  TerminalOpen(ctx, link);
+
+  bool line_dead = false;
+  for (;;) {
+    const bool received = !line_dead && ReceiveStep(ctx, line_dead);
+
+    const std::string key = ctx.console.ReadKey();
+    if (key == "Q" || key == "q") {
+      TerminalClose(ctx, link);
+      return;
+    }
+    if (!key.empty()) {
+      TxEnqueue(link, KeyBytes(key));
+      continue;
+    }
+
+    if (received) {
+      ctx.console.Present(false);  // a frame now and then while the radio keeps talking
+    } else if (line_dead) {
+      ctx.console.AwaitKey(-1);
+    } else {
+      job::Idle(ctx);
+    }
+  }
+}
+
+}  // namespace tvx::terminal

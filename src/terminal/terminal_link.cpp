@@ -1,0 +1,79 @@
+#include "terminal/terminal_link.h"
+
+#include <chrono>
+#include <functional>
+
+#include "job/error_state.h"
+#include "job/port_ops.h"
+
+namespace tvx::terminal {
+
+void StopBell::Reset() {
+  std::lock_guard lock(mutex_);
+  rung_ = false;
+}
+
+void StopBell::Ring() {
+  {
+    std::lock_guard lock(mutex_);
+    rung_ = true;
+  }
+  rung_cv_.notify_all();
+}
+
+void StopBell::WaitFor(int ms) {
+  std::unique_lock lock(mutex_);
+  rung_cv_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return rung_; });
+}
+
+TerminalLink::~TerminalLink() {
+  if (writer.joinable()) {
+    ring.RequestStop();
+    stop_bell.Ring();
+    writer.join();
+  }
+}
+
+void TxWriterThread(TxRing& ring, StopBell& stop_bell, serial::SerialPort& port) {
+  for (;;) {
+    const std::span<const std::uint8_t> run = ring.AwaitRun();
+    if (run.empty()) return;  // stop requested
+    const std::size_t written = port.Write(run);
+    if (written > 0) {
+      ring.Consumed(written);
+    } else if (!ring.StopRequested()) {
+      stop_bell.WaitFor(kWriteRetryMs);
+    }
+  }
+}
+
+void TerminalOpen(job::RunContext& ctx, TerminalLink& link) {
+  if (link.writer.joinable()) TerminalClose(ctx, link);  // never two writers on one ring
+  job::OpenPortForJob(ctx, job::Profile::kTerminal);
+  link.ring.Reset();
+  link.stop_bell.Reset();
+
+  serial::Timeouts timeouts;
+  ctx.port.GetTimeouts(timeouts);
+  timeouts.write_total_per_byte = 0;
+  timeouts.write_total_constant = kWriteTimeoutMs;
+  ctx.port.SetTimeouts(timeouts);
+
+  link.writer = std::thread(TxWriterThread, std::ref(link.ring), std::ref(link.stop_bell),
+                            std::ref(ctx.port));
+}
+
+std::size_t TxEnqueue(TerminalLink& link, std::string_view text) {
+  return link.ring.Enqueue(std::span<const std::uint8_t>(
+      reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+}
+
+void TerminalClose(job::RunContext& ctx, TerminalLink& link) {
+  link.ring.RequestStop();
+  link.stop_bell.Ring();
+  if (link.writer.joinable()) link.writer.join();
+  ctx.errors.Latch(ctx.port.Close());
+  if (ctx.errors.code != serial::kNoError) job::ErrorReport(ctx.errors, ctx.console);
+}
+
+}  // namespace tvx::terminal

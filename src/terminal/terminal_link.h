@@ -1,0 +1,71 @@
+// The terminal's side of the serial port: opening it with the terminal profile, the TxRing its
+// keys wait in, and the TxWriterThread that drains the ring to the port. The main thread only
+// ever stores keys (TxEnqueue never blocks); the writer is the only other thread of the program
+// and exists from TerminalOpen to TerminalClose.
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <mutex>
+#include <string_view>
+#include <thread>
+
+#include "job/run_context.h"
+#include "serial/serial_port.h"
+#include "terminal/tx_ring.h"
+
+namespace tvx::terminal {
+
+/// How long the writer waits before it tries a port again that took nothing (a failed open, a
+/// dead line, a write that timed out). A stop request cuts the wait short.
+inline constexpr int kWriteRetryMs = 100;
+/// The write time-out constant of the terminal profile: a write that cannot complete returns
+/// after at most this long with the count it managed.
+inline constexpr std::uint32_t kWriteTimeoutMs = 100;
+
+/// Wakes the writer out of its retry wait when the terminal closes.
+class StopBell {
+ public:
+  void Reset();
+  void Ring();
+  /// Waits up to `ms` milliseconds; returns at once when the bell has rung.
+  void WaitFor(int ms);
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable rung_cv_;
+  bool rung_ = false;
+};
+
+/// The ring and the writer thread. One for the run; reused by every terminal session.
+struct TerminalLink {
+  TerminalLink() = default;
+  ~TerminalLink();  ///< stops a writer still running (drops its bytes)
+  TerminalLink(const TerminalLink&) = delete;
+  TerminalLink& operator=(const TerminalLink&) = delete;
+
+  TxRing ring;
+  StopBell stop_bell;
+  std::thread writer;
+};
+
+/// The writer's loop: writes the unsent bytes in contiguous runs (never past the physical end
+/// of the ring) to `port`, sleeps while the ring is empty, waits kWriteRetryMs after a write that
+/// took nothing, and returns once a stop was requested. Nothing is reported.
+void TxWriterThread(TxRing& ring, StopBell& stop_bell, serial::SerialPort& port);
+
+/// Opens the LinkSettings port with the terminal profile (a failed open is reported and the
+/// terminal goes on without a port), resets the ring, sets the write time-outs (0 per byte,
+/// kWriteTimeoutMs constant; the read time-outs stay as found) and starts the writer.
+void TerminalOpen(job::RunContext& ctx, TerminalLink& link);
+
+/// Queues the bytes of `text` for the radio, in order, without blocking. Bytes that find the
+/// ring full are dropped. Returns how many were queued.
+std::size_t TxEnqueue(TerminalLink& link, std::string_view text);
+
+/// Stops the writer: unsent bytes are dropped and the thread is joined, so nothing is written
+/// after this returns (a write in progress ends within the write time-out). Then closes the port
+/// and runs the ErrorReport when a code is latched (the close's own or one left pending).
+void TerminalClose(job::RunContext& ctx, TerminalLink& link);
+
+}  // namespace tvx::terminal

@@ -1,0 +1,67 @@
+// The TxRing: 1024 bytes that the terminal's keys wait in until the TxWriterThread has written
+// them to the port, so the screen never stalls on a busy port.
+//
+// Two threads share it without a lock. The main thread stores bytes at head and adds them to
+// pending; the writer writes from tail and subtracts what the port took. pending is the only
+// value both change, always atomically: the add has release order after the bytes are stored
+// and the writer loads it with acquire order before it reads them, so the writer never sees a
+// count for a byte not yet in place; the subtract has release order too, so a slot the writer
+// gave back is read by it before the main thread stores into it again. A negative pending is the
+// request for the writer to end.
+//
+// Invariants while the terminal runs: 0 <= pending <= 1024, head = (tail + pending) mod 1024.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+namespace tvx::terminal {
+
+class TxRing {
+ public:
+  static constexpr std::int32_t kSize = 1024;
+  static constexpr std::int32_t kStopRequest = -2;
+
+  /// pending, head and tail to 0. Only while no writer runs.
+  void Reset();
+
+  // --- Main thread -------------------------------------------------------------------------
+
+  /// Appends the bytes in order; bytes that find the ring full (1024 unsent) are dropped, as
+  /// are all bytes once a stop was requested. Never blocks. Returns how many were stored.
+  std::size_t Enqueue(std::span<const std::uint8_t> bytes);
+  /// Asks the writer to end: unsent bytes are dropped and the writer wakes if it idles.
+  void RequestStop();
+
+  // --- Writer thread -----------------------------------------------------------------------
+
+  /// Blocks while the ring is empty (no CPU used). Returns the unsent bytes from tail up to the
+  /// physical end of the ring at most; an empty span when a stop was requested.
+  std::span<const std::uint8_t> AwaitRun();
+  /// The port took the first `written` bytes of the run: tail moves on, pending goes down.
+  void Consumed(std::size_t written);
+  bool StopRequested() const { return pending_.load(std::memory_order_acquire) < 0; }
+
+  // --- Either thread, for tests and diagnostics --------------------------------------------
+
+  std::int32_t Pending() const { return pending_.load(std::memory_order_acquire); }
+  /// head is the main thread's; read it there.
+  std::int32_t Head() const { return head_; }
+  /// tail is the writer's; read it only while the writer idles or is not running.
+  std::int32_t Tail() const { return tail_; }
+  /// The whole storage (a write never runs past its end).
+  std::span<const std::uint8_t> Storage() const { return storage_; }
+
+ private:
+  static constexpr std::int32_t kMask = kSize - 1;
+
+  std::array<std::uint8_t, kSize> storage_{};
+  std::atomic<std::int32_t> pending_{0};
+  std::int32_t head_ = 0;  // main thread only
+  std::int32_t tail_ = 0;  // writer thread only
+};
+
+}  // namespace tvx::terminal

@@ -1,0 +1,324 @@
+// The Radio Setup Screen against the simulated radio on a pseudo-terminal (through the real
+// POSIX serial backend), and with a port in memory for a failed open and a dead line.
+//
+// The job runs on the test's thread. A script of steps runs on that thread too, at the start of
+// the job's passes (from the port's bytes-waiting query): a step waits until the terminal has
+// read everything the radio said, then looks at the screen, makes the radio talk or types.
+#include "terminal/radio_setup.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "radio_sim/posix_pty_radio.h"
+#include "serial/posix_serial_port.h"
+#include "serial/priority.h"
+#include "support/fake_clock.h"
+#include "support/fake_serial_port.h"
+#include "support/scripted_console.h"
+
+namespace tvx::testing {
+namespace {
+
+const std::string kTitleRow = "                       Radio Setup Screen" + std::string(39, ' ');
+const std::string kF1 = std::string("\0;", 2);  // scan code 59
+const std::string kF2 = std::string("\0<", 2);  // scan code 60
+
+std::string Padded(std::string text) {
+  text.resize(80, ' ');
+  return text;
+}
+
+// The real port, with what the job read and wrote counted, and a hook at every query.
+class WatchedPort final : public serial::SerialPort {
+ public:
+  explicit WatchedPort(std::unique_ptr<serial::SerialPort> inner) : inner_(std::move(inner)) {}
+
+  std::function<void()> on_query;  ///< runs on the job's thread before every bytes-waiting query
+  std::uint64_t BytesRead() const { return read_.load(); }
+  std::string Written() const {
+    std::lock_guard lock(mutex_);
+    return written_;
+  }
+
+  serial::ErrorNumber Open(std::string_view name) override { return inner_->Open(name); }
+  bool IsOpen() const override { return inner_->IsOpen(); }
+  serial::ErrorNumber Close() override { return inner_->Close(); }
+  serial::ErrorNumber Apply(serial::LineSetting s, std::uint32_t v) override {
+    return inner_->Apply(s, v);
+  }
+  serial::ErrorNumber GetTimeouts(serial::Timeouts& t) override { return inner_->GetTimeouts(t); }
+  serial::ErrorNumber SetTimeouts(const serial::Timeouts& t) override {
+    return inner_->SetTimeouts(t);
+  }
+  serial::ErrorNumber GetControlState(serial::ControlState& s) override {
+    return inner_->GetControlState(s);
+  }
+  serial::ErrorNumber SetControlState(const serial::ControlState& s) override {
+    return inner_->SetControlState(s);
+  }
+  serial::WaitingCount BytesWaiting() override {
+    if (on_query) on_query();
+    return inner_->BytesWaiting();
+  }
+  std::size_t Read(std::span<std::uint8_t> into) override {
+    const std::size_t n = inner_->Read(into);
+    read_ += n;
+    return n;
+  }
+  std::size_t Write(std::span<const std::uint8_t> bytes) override {  // the writer's thread
+    const std::size_t n = inner_->Write(bytes);
+    std::lock_guard lock(mutex_);
+    written_.append(reinterpret_cast<const char*>(bytes.data()), n);
+    return n;
+  }
+  // Short waits, so that the script also gets its turn when nothing arrives.
+  void AwaitActivity(console::NativeWaitHandle also, int timeout_ms) override {
+    inner_->AwaitActivity(also, timeout_ms < 0 ? 5 : std::min(timeout_ms, 5));
+  }
+
+ private:
+  std::unique_ptr<serial::SerialPort> inner_;
+  std::atomic<std::uint64_t> read_{0};
+  mutable std::mutex mutex_;
+  std::string written_;
+};
+
+class RadioSetupTest : public ::testing::Test {
+ protected:
+  RadioSetupTest()
+      : port_(new WatchedPort(serial::MakePosixSerialPort())),
+        port_owner_(port_),
+        ctx_(console_, *port_, priority_, clock_) {}
+
+  ~RadioSetupTest() override {
+    if (radio_) radio_->Stop();
+    unsetenv("TORVANDRIX_COM1");
+  }
+
+  void StartRadio() {
+    radio_ = std::make_unique<sim::PtyRadio>(sim::RadioConfig{});
+    ASSERT_EQ(radio_->Start(), "");
+    setenv("TORVANDRIX_COM1", radio_->DevicePath().c_str(), 1);
+  }
+
+  /// Adds a step: once the terminal has read all the radio said and the radio heard all keys
+  /// typed so far, `act` runs (on the job's thread).
+  void Then(std::function<void()> act) { steps_.push_back(std::move(act)); }
+
+  void Say(const std::string& bytes) {
+    said_ += bytes.size();
+    radio_->Say(std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(bytes.data()),
+                                              bytes.size()));
+  }
+  /// Types `keys`, which send `bytes_out` bytes to the radio.
+  void Type(const std::vector<std::string>& keys, std::size_t bytes_out) {
+    typed_ += bytes_out;
+    console_.FeedKeys(keys);
+  }
+
+  /// Runs the job through the steps, then q. A step that never comes fails the test.
+  void Run() {
+    const auto start = std::chrono::steady_clock::now();
+    bool quit = false;
+    port_->on_query = [&] {
+      if (quit) return;
+      const sim::RadioCounters c = radio_->Counters();
+      const bool settled = c.bytes_received == typed_ && port_->BytesRead() == c.bytes_sent + said_;
+      if (!settled && std::chrono::steady_clock::now() - start < std::chrono::seconds(20)) return;
+      if (!settled) {
+        ADD_FAILURE() << "the terminal did not settle: read " << port_->BytesRead() << " of "
+                      << c.bytes_sent + said_ << ", radio heard " << c.bytes_received << " of "
+                      << typed_;
+        steps_.clear();
+      }
+      if (steps_.empty()) {
+        quit = true;
+        console_.Feed("q");
+        return;
+      }
+      std::function<void()> act = std::move(steps_.front());
+      steps_.pop_front();
+      act();
+    };
+    terminal::RunRadioSetup(ctx_, link_);
+    port_->on_query = nullptr;
+  }
+
+  const console::ScreenModel& Screen() const { return console_.Screen(); }
+  void ExpectCursor(int row, int column) {
+    EXPECT_EQ(Screen().CursorRow(), row);
+    EXPECT_EQ(Screen().CursorColumn(), column);
+  }
+
+  ScriptedConsole console_;
+  FakeClock clock_;
+  serial::NoPriority priority_;
+  WatchedPort* port_;
+  std::unique_ptr<serial::SerialPort> port_owner_;
+  job::RunContext ctx_;
+  terminal::TerminalLink link_;
+  std::unique_ptr<sim::PtyRadio> radio_;
+  std::deque<std::function<void()>> steps_;
+  std::uint64_t said_ = 0;
+  std::uint64_t typed_ = 0;
+};
+
+TEST_F(RadioSetupTest, KeysGoToTheRadioAndItsAnswerIsShown) {
+  StartRadio();
+  ctx_.link.baud_rate = 38400;  // as the settings screen leaves it
+  Then([&] {
+    EXPECT_EQ(console_.RowText(1), kTitleRow);
+    EXPECT_TRUE(console_.RowColours(1, 1, 80, console::kYellow, console::kBlue));
+    EXPECT_EQ(console_.RowText(51), Padded("  Com1        Baudrate =  38400   Q or q to quit"));
+    EXPECT_TRUE(console_.RowColours(51, 1, 80, console::kYellow, console::kBlue));
+    ExpectCursor(2, 1);
+    Type({"3", "\r"}, 2);
+  });
+  Then([&] {
+    EXPECT_EQ(console_.RowText(2), Padded("3"));
+    EXPECT_EQ(console_.RowText(3), Padded("Firmware Rev 2.54"));
+    EXPECT_EQ(console_.RowText(4), Padded("Choice> "));
+    EXPECT_TRUE(console_.RowColours(3, 1, 80, console::kBrightWhite, console::kBlack));
+    ExpectCursor(4, 9);
+    EXPECT_EQ(radio_->Line().rate, 38400u);
+    Type({kF1}, 1);
+  });
+  Then([&] { Type({kF2, "a"}, 3); });
+  Run();
+
+  EXPECT_EQ(port_->Written(), std::string("3\r\xFF\x00\x3C"
+                                          "a",
+                                          6));  // and no q
+  EXPECT_EQ(radio_->Counters().setup.menus_shown, 1u);
+  EXPECT_EQ(ctx_.errors.count, 0);
+  EXPECT_FALSE(port_->IsOpen());
+}
+
+TEST_F(RadioSetupTest, TheRadiosBytesOnTheScreen) {
+  StartRadio();
+  const std::string digits =
+      "0123456789012345678901234567890123456789"
+      "0123456789012345678901234567890123456789";
+  Then([&] { Say("OK\r\n"); });
+  Then([&] {
+    EXPECT_EQ(console_.RowText(2), Padded("OK"));
+    ExpectCursor(3, 1);  // the line feed is dropped
+    std::string controls;
+    for (int b = 0; b <= 20; ++b) {
+      if (b != 13) controls.push_back(static_cast<char>(b));
+    }
+    Say(controls);
+  });
+  Then([&] {
+    EXPECT_EQ(console_.RowText(2), Padded("OK"));
+    for (int row = 3; row <= 50; ++row) EXPECT_EQ(console_.RowText(row), Padded("")) << row;
+    ExpectCursor(3, 1);
+    Say(std::string(47, '\r'));  // down to row 50 without a scroll
+  });
+  Then([&] {
+    ExpectCursor(50, 1);
+    EXPECT_EQ(console_.RowText(2), Padded("OK"));
+    Say(digits);
+  });
+  Then([&] {
+    // The 80th byte filled column 80 of row 50: rows 2 to 50 moved up one.
+    EXPECT_EQ(console_.RowText(49), digits);
+    EXPECT_EQ(console_.RowText(50), Padded(""));
+    EXPECT_EQ(console_.RowText(2), Padded(""));
+    ExpectCursor(50, 1);
+    Say("Z\r");
+  });
+  Then([&] {
+    // A carriage return on row 50 scrolls too.
+    EXPECT_EQ(console_.RowText(48), digits);
+    EXPECT_EQ(console_.RowText(49), Padded("Z"));
+    EXPECT_EQ(console_.RowText(50), Padded(""));
+    ExpectCursor(50, 1);
+    Say("\x15\x80\xB0\xFF\x1B");
+  });
+  Run();
+
+  EXPECT_EQ(console_.RowText(50), Padded("\x15\x80\xB0\xFF\x1B"));
+  EXPECT_TRUE(console_.RowColours(50, 1, 80, console::kBrightWhite, console::kBlack));
+  EXPECT_EQ(console_.RowText(1), kTitleRow);
+  EXPECT_EQ(console_.RowText(51), Padded("  Com1        Baudrate =  19200   Q or q to quit"));
+  EXPECT_EQ(port_->Written(), "");
+  EXPECT_EQ(ctx_.errors.count, 0);
+}
+
+TEST(RadioSetupFailureTest, AFailedOpenIsReportedAndQStillReturns) {
+  ScriptedConsole console;
+  FakeSerialPort port;
+  port.open_result = serial::kErrNoSuchPort;
+  serial::NoPriority priority;
+  FakeClock clock;
+  job::RunContext ctx(console, port, priority, clock);
+  terminal::TerminalLink link;
+
+  console.FeedKeys({"a", kF1, "\r"});
+  // The keys go nowhere; q arrives only once the terminal waits for keys.
+  std::thread quit([&] {
+    while (console.KeysLeft() > 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    console.Feed("q");
+  });
+  terminal::RunRadioSetup(ctx, link);
+  quit.join();
+
+  // The open's 53 first, then the 52 of the port operations at the close.
+  EXPECT_EQ(console.RowText(51),
+            Padded("  Com1        Baudrate =  19200   Q or q to quit                  2  52   0 "));
+  EXPECT_EQ(console.RowText(1), kTitleRow);
+  EXPECT_EQ(ctx.errors.count, 2);
+  EXPECT_EQ(console.Beeps(), 2);
+  EXPECT_TRUE(port.Taken().empty());
+  EXPECT_FALSE(link.writer.joinable());
+}
+
+TEST(RadioSetupFailureTest, ADeadLineIsReportedOnceAndQStillReturns) {
+  ScriptedConsole console;
+  FakeSerialPort port;
+  const std::string ok = "OK\r";
+  port.Receive(
+      std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(ok.data()), ok.size()));
+  port.waiting_error = serial::kErrLineDead;
+  serial::NoPriority priority;
+  FakeClock clock;
+  job::RunContext ctx(console, port, priority, clock);
+  terminal::TerminalLink link;
+
+  std::atomic<bool> done{false};
+  console.OnKeyWanted([&](ScriptedConsole& c) {
+    if (c.KeysTaken().empty()) c.FeedKeys({"x", "q"});
+  });
+  // A terminal that kept asking the dead port would never wait for a key: end it from outside.
+  std::thread guard([&] {
+    while (!done && port.BytesWaitingCalls() < 200) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    if (!done) console.Feed("q");
+  });
+  terminal::RunRadioSetup(ctx, link);
+  done = true;
+  guard.join();
+
+  EXPECT_EQ(console.RowText(2), Padded("OK"));
+  EXPECT_EQ(console.RowText(51),
+            Padded("  Com1        Baudrate =  19200   Q or q to quit                  1  59   0 "));
+  EXPECT_EQ(ctx.errors.count, 1);
+  EXPECT_EQ(console.Beeps(), 1);
+  EXPECT_EQ(console.KeysTaken(), (std::vector<std::string>{"x", "q"}));
+}
+
+}  // namespace
+}  // namespace tvx::testing

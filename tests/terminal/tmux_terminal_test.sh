@@ -1,0 +1,92 @@
+#!/usr/bin/env bash
+# The Radio Setup Screen in a real terminal: tmux at 80 x 51 with the simulated radio behind
+# Com1. Key "2" opens the screen, a typed command brings the radio's answer, every byte value
+# the radio sends shows as its glyph and none of them changes the pane's title or modes, and q
+# returns to the menu.
+#   usage: tmux_terminal_test.sh <torvandrix-upload> <torvandrix-radio-sim> [TERM inside tmux]
+set -euo pipefail
+export LANG=C.UTF-8 LC_ALL=C.UTF-8
+prog=$(readlink -f "$1")
+sim=$(readlink -f "$2")
+inner_term=${3:-screen}
+sock="tvx-terminal-$$"
+tmp=$(mktemp -d)
+tm() { tmux -L "$sock" "$@"; }
+fail() { echo "FAIL: $*" >&2; tm capture-pane -p -t t >&2 2>/dev/null || true; exit 1; }
+radio=
+cleanup() {
+  tm kill-server 2>/dev/null || true
+  [ -n "$radio" ] && kill -TERM "$radio" 2>/dev/null && wait "$radio" 2>/dev/null || true
+  rm -rf "$tmp"
+}
+trap cleanup EXIT
+
+"$sim" --link "$tmp/com1" >"$tmp/radio.log" 2>&1 &
+radio=$!
+for _ in $(seq 200); do [ -e "$tmp/com1" ] && break; sleep 0.05; done
+[ -e "$tmp/com1" ] || fail "the simulated radio did not start: $(cat "$tmp/radio.log")"
+
+tm -f /dev/null new-session -d -s t -x 80 -y 51 "env -i PATH=/usr/bin:/bin TERM=$inner_term LANG=C.UTF-8 TORVANDRIX_COM1=$tmp/com1 bash --norc --noprofile"
+tm set-option -t t status off >/dev/null
+tm set-option -t t escape-time 0 >/dev/null
+tm set-option -t t allow-rename on >/dev/null 2>&1 || true
+tm set-option -t t set-titles on >/dev/null 2>&1 || true
+
+wait_for() {  # text, seconds
+  for _ in $(seq $(( $2 * 50 ))); do
+    tm capture-pane -p -t t | grep -qF -- "$1" && return 0
+    sleep 0.02
+  done
+  return 1
+}
+pane_state() {
+  tm display-message -p -t t '#{pane_title}|#{alternate_on}|#{cursor_flag}|#{insert_flag}|#{keypad_cursor_flag}|#{keypad_flag}|#{mouse_any_flag}|#{origin_flag}|#{wrap_flag}|#{pane_width}x#{pane_height}'
+}
+
+tm send-keys -t t "stty -g > $tmp/before; $prog; stty -g > $tmp/after; echo FIN\"\"ISHED" Enter
+wait_for "<esc>    End program" 10 || fail "the menu did not appear"
+tm send-keys -t t 2
+wait_for "Radio Setup Screen" 5 || fail "key 2 did not open the Radio Setup Screen"
+wait_for "Q or q to quit" 5 || fail "no status row"
+before=$(pane_state)
+
+# A command and the radio's answer (typed keys are not shown; the radio echoes them).
+tm send-keys -t t 3 Enter
+wait_for "Firmware Rev 2.54" 5 || fail "the radio's answer did not appear"
+[ "$(tm capture-pane -p -t t | sed -n 2p)" = "3" ] || fail "row 2 is not the radio's echo"
+
+# Every byte value, and escape sequences a terminal would act on.
+tm send-keys -t t C H A R S Enter
+wait_for "End of table" 5 || fail "the character table did not arrive"
+sleep 0.2  # let tmux finish drawing what it already received
+tm capture-pane -p -t t > "$tmp/screen"
+after=$(pane_state)
+[ "$before" = "$after" ] || fail "the pane changed: '$before' -> '$after'"
+
+expect_row() {  # row, text
+  local line
+  line=$(sed -n "${1}p" "$tmp/screen")
+  [ "$line" = "$2" ] || fail "row $1 is '$line', expected '$2'"
+}
+expect_row 1 "                       Radio Setup Screen"
+# Bytes 0 to 20 show nothing; 13 starts a new row, so 21 to 31 begin a row of their own.
+expect_row 5 "Character table"
+expect_row 6 ""
+expect_row 7 "§▬↨↑↓→←∟↔▲▼"
+expect_row 8 ' !"#$%&'"'"'()*+,-./0123456789:;<=>?'
+expect_row 9 '@ABCDEFGHIJKLMNOPQRSTUVWXYZ[\]^_'
+expect_row 10 '`abcdefghijklmnopqrstuvwxyz{|}~⌂'
+expect_row 11 "ÇüéâäàåçêëèïîìÄÅÉæÆôöòûùÿÖÜ¢£¥₧ƒ"
+expect_row 12 "áíóúñÑªº¿⌐¬½¼¡«»░▒▓│┤╡╢╖╕╣║╗╝╜╛┐"
+expect_row 13 "└┴┬├─┼╞╟╚╔╩╦╠═╬╧╨╤╥╙╘╒╓╫╪┘┌█▄▌▐▀"
+expect_row 14 "αßΓπΣσµτΦΘΩδ∞φε∩≡±≥≤⌠⌡÷≈°∙·√ⁿ²■"$'\u00a0'
+expect_row 15 "Controls ←]2;Radio title←\\ ←[?1049l ←[31;44m ←c ¢2J ←[8;10;40t"
+expect_row 16 "End of table"
+expect_row 51 "  Com1        Baudrate =  19200   Q or q to quit"
+
+tm send-keys -t t q
+wait_for "<esc>    End program" 5 || fail "q did not return to the menu"
+tm send-keys -t t Escape
+wait_for FINISHED 5 || fail "Esc did not end the program"
+cmp -s "$tmp/before" "$tmp/after" || fail "terminal modes changed: $(cat "$tmp/before") -> $(cat "$tmp/after")"
+echo "tmux terminal test passed ($inner_term)"
