@@ -35,6 +35,11 @@ std::vector<std::uint8_t> Take(job::RunContext& ctx, std::size_t count, bool& de
   return bytes;
 }
 
+// What is left of the echo window, in whole milliseconds rounded up.
+int WindowMs(double seconds) {
+  return static_cast<int>(std::ceil(seconds * 1000.0));
+}
+
 int Column(std::size_t k) {
   return static_cast<int>(3 * k - 2);
 }
@@ -76,6 +81,8 @@ CopyResult SendCopy(job::RunContext& ctx, std::span<const std::uint8_t> frame) {
   ctx.priority.RaiseRealtime();
   (void)ctx.port.Write(frame);  // a failed write shows as a missing echo
   const double t0 = ctx.clock.Seconds();
+  // The echo cannot be back yet: sleep until the first of it arrives before asking.
+  ctx.port.AwaitActivity(console::kNoWaitHandle, WindowMs(kEchoWindowSeconds));
   for (;;) {
     const double left = kEchoWindowSeconds - (ctx.clock.Seconds() - t0);
     if (left <= 0.0) break;
@@ -85,7 +92,7 @@ CopyResult SendCopy(job::RunContext& ctx, std::span<const std::uint8_t> frame) {
       break;
     }
     if (waiting == 0) {
-      ctx.port.AwaitActivity(console::kNoWaitHandle, static_cast<int>(std::ceil(left * 1000.0)));
+      ctx.port.AwaitActivity(console::kNoWaitHandle, WindowMs(left));
       continue;
     }
     const std::vector<std::uint8_t> bytes = Take(ctx, std::min(waiting, frame.size() - got), dead);

@@ -102,7 +102,10 @@ Outcome RunPasses(job::RunContext& ctx, const Plan& plan) {
       }
       if (result == FrameResult::kSent && plan.copies > 0) ++outcome.frames;
       ctx.console.Present(false);
-      if (!ctx.console.ReadKey().empty()) {
+      // After the last copy the keyboard was just asked; a key that comes in the moment since
+      // is taken after the next frame.
+      const bool ask = result == FrameResult::kKeyWaiting || plan.copies <= 0;
+      if (ask && !ctx.console.ReadKey().empty()) {
         stopped = true;
         break;
       }
