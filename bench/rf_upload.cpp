@@ -38,7 +38,7 @@
 namespace {
 
 constexpr int kRecords = 4144;
-constexpr int kRounds = 3;
+constexpr int kRounds = 5;
 constexpr double kBitsPerByte = 10.0;
 constexpr std::string_view kEndPrompt = "Hit any key to return to main menu";
 
