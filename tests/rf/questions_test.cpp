@@ -67,5 +67,15 @@ TEST_F(RfUploadTest, RepeatCountsDecideTheCountdowns) {
   EXPECT_EQ(console_.RowTrimmed(32), "Broadcast complete: 3 passes, 3 frames, 0 echo mismatches.");
 }
 
+TEST_F(RfUploadTest, LargestRepeatCountStillEndsOnAKey) {
+  StartRadio(FastRadio());
+  FeedWhen([](const sim::RadioCounters& c) { return c.rf.data_frames_good >= 3; }, "s");
+  Run("y\r1\r4143\r99999999999\r");  // beyond 32 bits: taken as 2147483647
+  const std::size_t passes = Settled()->rf_records[4143].good;
+  EXPECT_GE(passes, 3u);
+  EXPECT_EQ(countdown_.size(), 6 * passes);  // after every pass, the stopped one included
+  EXPECT_EQ(console_.RowTrimmed(32), "Broadcast stopped at record 4143");
+}
+
 }  // namespace
 }  // namespace tvx::testing
