@@ -311,7 +311,7 @@ int main(int argc, char** argv) {
               kRecords);
   std::printf("local radio echoing at once. Figures are the medians of %d rounds.\n\n", kRounds);
 
-  std::vector<double> up_rate, up_cpu, up_bytes, bare_rate, bare_cpu;
+  std::vector<double> up_rate, up_cpu, up_bytes, bare_rate, bare_cpu, ratios;
   for (int round = 0; round < (uploader_only ? 1 : kRounds); ++round) {
     const Result up = RunUploader();
     if (!up.ok) {
@@ -330,6 +330,7 @@ int main(int argc, char** argv) {
     }
     bare_rate.push_back(static_cast<double>(bare.frames) / bare.seconds);
     bare_cpu.push_back(bare.cpu_seconds);
+    ratios.push_back(up_rate.back() / bare_rate.back());
     std::printf("round %d: uploader %7.0f frames/s, bare %7.0f frames/s\n", round + 1,
                 up_rate.back(), bare_rate.back());
   }
@@ -339,15 +340,17 @@ int main(int argc, char** argv) {
     return 0;
   }
 
-  const double ratio = Median(up_rate) / Median(bare_rate);
+  // Each round's two runs meet about the same load on the machine: compare within rounds.
+  const double ratio = Median(ratios);
   std::printf("\n");
   std::printf("uploader (job, simulated radio)  %7.0f frames/s  cpu %6.3f s (whole job)\n",
               Median(up_rate), Median(up_cpu));
   std::printf("  terminal output                %7.1f bytes per frame\n", Median(up_bytes));
   std::printf("bare poll() exchange, echo peer  %7.0f frames/s  cpu %6.3f s\n", Median(bare_rate),
               Median(bare_cpu));
-  std::printf("uploader / bare poll()           %7.1f %%  (target: at least 70 %%)\n",
+  std::printf("uploader / bare poll()           %7.1f %%  (median of the rounds' ratios; target:\n",
               100.0 * ratio);
+  std::printf("                                            at least 70 %%)\n");
   const double wire_seconds = 2.0 * static_cast<double>(frame_bytes) * kBitsPerByte / 115200.0;
   std::printf("\nThe same pass on the wire at 115200 bit/s (each frame out and its echo back,\n");
   std::printf("%llu bytes each way, 10 bits a byte): %.1f s (%.0f frames/s)\n",
