@@ -91,13 +91,6 @@ TEST(RfFramesTest, ZeroMixWordLeavesTheDataAsTheyAre) {
             Bytes(record.begin() + 4, record.begin() + 20));
 }
 
-TEST(RfFramesTest, RandomByteRoundsToTheNearest) {
-  EXPECT_EQ(rf::RandomByte(0.0), 0);
-  EXPECT_EQ(rf::RandomByte(0.5), 128);  // 127.5
-  EXPECT_EQ(rf::RandomByte(0.001), 0);
-  EXPECT_EQ(rf::RandomByte(0.9999), 255);
-}
-
 // Reads 10.0 at the start of the walk and 12.5 after it.
 class TwoReadingClock final : public job::Clock {
  public:
