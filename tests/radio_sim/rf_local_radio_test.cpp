@@ -184,6 +184,27 @@ TEST(RfLocalRadioTest, EchoFaultsDropOrChangeOneByte) {
   EXPECT_EQ(corrupting.radio.Rf().Counters().echoes_corrupted, static_cast<unsigned>(corrupted));
 }
 
+TEST(RfLocalRadioTest, EchoFaultsOnChosenFramesCountEveryCopy) {
+  RadioConfig c;
+  c.mode = sim::RadioMode::kRf;
+  c.rf_drop_echo_frame = 2;
+  c.rf_corrupt_echo_frame = 3;
+  c.rf_corrupt_echo_byte = 7;
+  Wire wire(c);
+  const Bytes frame = DataFrame(image::FirmwareImage(), 0, 0x11);
+  EXPECT_EQ(wire.Send(frame), frame);
+  EXPECT_TRUE(wire.Send(frame).empty());
+  Bytes changed = frame;
+  changed[7] = static_cast<std::uint8_t>(~changed[7]);
+  EXPECT_EQ(wire.Send(frame), changed);
+  EXPECT_EQ(wire.Send(frame), frame);
+  const sim::RfCounters& counters = wire.radio.Rf().Counters();
+  EXPECT_EQ(counters.data_frames_received, 4u);
+  EXPECT_EQ(counters.echoes_dropped, 1u);
+  EXPECT_EQ(counters.echoes_corrupted, 1u);
+  EXPECT_EQ(wire.radio.Rf().RecordStats()[0].good, 4u);
+}
+
 TEST(RfLocalRadioTest, WholeReleaseImagePassIsGood) {
   RadioConfig c;
   c.mode = sim::RadioMode::kRf;

@@ -54,6 +54,12 @@ std::string ParseOptions(std::span<const std::string_view> args, SimOptions& opt
         error = "word numbers count from 1 (" + std::string(name) + ")";
       return error;
     };
+    auto frame = [&](std::uint32_t& out) -> std::string {
+      std::string error = number(out);
+      if (error.empty() && out == 0)
+        error = "frame numbers count from 1 (" + std::string(name) + ")";
+      return error;
+    };
     auto rate = [&](double& out) -> std::string {
       if (!take() || !ParseRate(value, out)) {
         return "option " + std::string(name) + " needs a fraction from 0 to 1";
@@ -105,6 +111,12 @@ std::string ParseOptions(std::span<const std::string_view> args, SimOptions& opt
       error = rate(c.rf_corrupt_rate);
     } else if (name == "--rf-drop") {
       error = rate(c.rf_drop_rate);
+    } else if (name == "--rf-corrupt-echo") {
+      error = frame(c.rf_corrupt_echo_frame);
+    } else if (name == "--rf-corrupt-byte") {
+      error = number(c.rf_corrupt_echo_byte);
+    } else if (name == "--rf-drop-echo") {
+      error = frame(c.rf_drop_echo_frame);
     } else if (name == "--seed") {
       error = number(c.seed);
     } else if (name == "--link") {
@@ -168,6 +180,10 @@ so a retry succeeds):
   --hangup-after W     the line goes dead right after word W has been answered
   --rf-corrupt RATE    fraction (0 to 1) of RF echoes sent back with one byte changed
   --rf-drop RATE       fraction (0 to 1) of RF echoes not sent back at all
+  --rf-corrupt-echo F  the echo of RF data frame F (counted from 1, every copy) comes back
+                       with one byte complemented: byte 7 (the address high byte), or the
+                       one given by --rf-corrupt-byte B (from 0, the type byte)
+  --rf-drop-echo F     no echo for RF data frame F
   --seed N             seed for the RF fault draws and the noise bytes (default 1)
 
 Set-up menu commands for trying the uploader's terminal (not in the radio's menu):

@@ -55,6 +55,11 @@ struct RadioConfig {
   std::uint32_t garbage_bytes = 0;       ///< noise after "4" and again before the erase-done byte
   double rf_corrupt_rate = 0.0;          ///< fraction of RF echoes sent with one byte changed
   double rf_drop_rate = 0.0;             ///< fraction of RF echoes not sent at all
+  /// Data frames counted from 1 as they arrive (every copy, good or bad): the echo of this one
+  /// comes back with byte rf_corrupt_echo_byte (from 0, the type byte) complemented.
+  std::uint32_t rf_corrupt_echo_frame = 0;
+  std::uint32_t rf_corrupt_echo_byte = 7;
+  std::uint32_t rf_drop_echo_frame = 0;  ///< the echo of this data frame is not sent
   std::uint32_t seed = 1;                ///< for the RF fault draws and the garbage bytes
 
   // Timing of the radio's own checks, in seconds.

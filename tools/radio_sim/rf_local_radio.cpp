@@ -211,6 +211,7 @@ void RfLocalRadio::CompleteFrame(RadioOutput& out) {
     out.Send(frame);
     ++counters_.echoes_sent;
   } else {
+    ++counters_.data_frames_received;
     Echo(out);
   }
 }
@@ -218,12 +219,21 @@ void RfLocalRadio::CompleteFrame(RadioOutput& out) {
 void RfLocalRadio::Echo(RadioOutput& out) {
   // Draws are made only when a fault is asked for, so a clean radio is fully predictable.
   auto draw = [this] { return static_cast<double>(rng_()) / 4294967296.0; };
-  if (config_.rf_drop_rate > 0 && draw() < config_.rf_drop_rate) {
+  const std::uint64_t number = counters_.data_frames_received;
+  if (number == config_.rf_drop_echo_frame ||
+      (config_.rf_drop_rate > 0 && draw() < config_.rf_drop_rate)) {
     ++counters_.echoes_dropped;
     out.Note(EventKind::kFaultFired, static_cast<std::uint32_t>(FaultKind::kRfDrop));
     return;
   }
   std::array<std::uint8_t, kMaxFrame> echo = frame_;
+  if (number == config_.rf_corrupt_echo_frame && config_.rf_corrupt_echo_byte < frame_len_) {
+    const std::size_t pos = config_.rf_corrupt_echo_byte;
+    echo[pos] = static_cast<std::uint8_t>(~echo[pos]);
+    ++counters_.echoes_corrupted;
+    out.Note(EventKind::kFaultFired, static_cast<std::uint32_t>(FaultKind::kRfCorrupt),
+             static_cast<std::uint32_t>(pos));
+  }
   if (config_.rf_corrupt_rate > 0 && draw() < config_.rf_corrupt_rate) {
     const std::size_t pos = rng_() % frame_len_;
     echo[pos] = static_cast<std::uint8_t>(echo[pos] ^ (1 + rng_() % 255));

@@ -60,7 +60,8 @@ struct RfCounters {
   std::uint64_t stray_bytes = 0;
   std::uint32_t line_rate_faults = 0;
   std::uint32_t line_setting_faults = 0;
-  std::uint32_t records_complete = 0;  ///< records with at least one good frame
+  std::uint32_t records_complete = 0;      ///< records with at least one good frame
+  std::uint64_t data_frames_received = 0;  ///< complete data frames, good or bad
   RfFrameCheck last_bad_check = RfFrameCheck::kGood;
 };
 

@@ -1,0 +1,81 @@
+// The operator's answers: who goes on, what N, S and R do to what is sent and how often the
+// network is waited for.
+#include <string>
+
+#include "rf_fixture.h"
+
+namespace tvx::testing {
+namespace {
+
+TEST_F(RfUploadTest, OnlyYesGoesOnAndNOfZeroOrAboveNineLeaves) {
+  StartRadio(FastRadio());
+  for (const std::string answer : {"yes\r", "N\r", "\r", "Y \r"}) {
+    Run(answer);
+    EXPECT_EQ(console_.RowTrimmed(6), "") << answer;
+  }
+  for (const std::string copies : {"0\r", "10\r"}) {
+    Run("Y\r" + copies);
+    EXPECT_EQ(console_.RowTrimmed(6).substr(0, 34), "Number of times each line is sent?") << copies;
+    EXPECT_EQ(console_.RowTrimmed(7), "") << copies;  // no further question
+  }
+  EXPECT_EQ(port_->Opens(), 0);
+  EXPECT_EQ(Settled()->counters.bytes_received, 0u);
+}
+
+TEST_F(RfUploadTest, NegativeCopiesBuildAndShowEveryFrameButSendNothing) {
+  StartRadio(FastRadio());
+  Run("y\r-1\r0\r1\r");
+  EXPECT_EQ(port_->Opens(), 1);
+  EXPECT_EQ(Settled()->counters.bytes_received, 0u);
+  EXPECT_EQ(priority_.raises, 0);
+  EXPECT_EQ(console_.RowTrimmed(24), " 4143          0");
+  EXPECT_EQ(console_.RowTrimmed(32), "Broadcast complete: 1 pass, 0 frames, 0 echo mismatches.");
+}
+
+TEST_F(RfUploadTest, StartAtRecordHundredSendsNoHeaderInAnyPass) {
+  StartRadio(FastRadio());
+  Run("y\r1\r100\r2\r");
+  const auto snapshot = Settled();
+  EXPECT_EQ(snapshot->counters.rf.header_frames_good, 0u);
+  EXPECT_EQ(snapshot->counters.rf.data_frames_good, 2u * (4144 - 100));
+  EXPECT_EQ(snapshot->rf_records[99].good, 0u);
+  EXPECT_EQ(snapshot->rf_records[100].good, 2u);
+  EXPECT_EQ(console_.RowTrimmed(32),
+            "Broadcast complete: 2 passes, 8088 frames, 0 echo mismatches.");
+}
+
+TEST_F(RfUploadTest, StartPastTheLastRecordEndsEachPassAtOnce) {
+  StartRadio(FastRadio());
+  Run("y\r1\r4144\r2\r");
+  EXPECT_EQ(Settled()->counters.bytes_received, 0u);
+  EXPECT_EQ(countdown_.size(), 6u);
+  EXPECT_EQ(console_.RowTrimmed(32), "Broadcast complete: 2 passes, 0 frames, 0 echo mismatches.");
+}
+
+TEST_F(RfUploadTest, RepeatCountsDecideTheCountdowns) {
+  StartRadio(FastRadio());
+  Run("y\r1\r0\r0\r");  // R = 0: opened, then the end prompt at once
+  EXPECT_EQ(port_->Opens(), 1);
+  EXPECT_EQ(Settled()->counters.bytes_received, 0u);
+  EXPECT_EQ(console_.RowTrimmed(32), "Broadcast complete: 0 passes, 0 frames, 0 echo mismatches.");
+
+  Run("y\r1\r4143\r3\r");  // R = 3: after the first and the second pass only
+  EXPECT_EQ(Settled()->rf_records[4143].good, 3u);
+  ASSERT_EQ(countdown_.size(), 12u);
+  EXPECT_EQ(countdown_[6], "Waiting to re-acuire radio network 5");
+  EXPECT_EQ(countdown_[11], "Waiting to re-acuire radio network 0");
+  EXPECT_EQ(console_.RowTrimmed(32), "Broadcast complete: 3 passes, 3 frames, 0 echo mismatches.");
+}
+
+TEST_F(RfUploadTest, LargestRepeatCountStillEndsOnAKey) {
+  StartRadio(FastRadio());
+  FeedWhen([](const sim::RadioCounters& c) { return c.rf.data_frames_good >= 3; }, "s");
+  Run("y\r1\r4143\r99999999999\r");  // beyond 32 bits: taken as 2147483647
+  const std::size_t passes = Settled()->rf_records[4143].good;
+  EXPECT_GE(passes, 3u);
+  EXPECT_EQ(countdown_.size(), 6 * passes);  // after every pass, the stopped one included
+  EXPECT_EQ(console_.RowTrimmed(32), "Broadcast stopped at record 4143");
+}
+
+}  // namespace
+}  // namespace tvx::testing

@@ -1,0 +1,117 @@
+#include "rf_fixture.h"
+
+#include <stdlib.h>
+
+#include <chrono>
+
+#include "rf/rf_upload.h"
+#include "serial/posix_serial_port.h"
+
+namespace tvx::testing {
+
+namespace {
+
+// Far beyond the longest run here (a few passes of the release image), even under sanitizers.
+constexpr auto kJobLimit = std::chrono::seconds(120);
+
+}  // namespace
+
+void CountdownClock::SleepMs(int ms) {
+  if (on_pause) on_pause(ms);
+  if (ms < 1000) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+  } else {
+    fake_.SleepMs(ms);
+  }
+}
+
+RfUploadTest::RfUploadTest() {
+  auto port = std::make_unique<WatchedPort>(serial::MakePosixSerialPort());
+  port_ = port.get();
+  port_owner_ = std::move(port);
+  ctx_ = std::make_unique<job::RunContext>(console_, *port_owner_, priority_, clock_);
+  clock_.on_pause = [this](int ms) {
+    if (ms == 1000) countdown_.push_back(console_.RowTrimmed(35));
+  };
+  console_.OnKeyWanted([this](ScriptedConsole& console) {
+    if (priority_.realtime) ++waits_while_raised_;
+    if (console.RowTrimmed(30) == "Hit any key to return to main menu") console.Feed("x");
+  });
+}
+
+RfUploadTest::~RfUploadTest() {
+  job_done_ = true;
+  for (auto& t : watchers_) {
+    if (t.joinable()) t.join();
+  }
+  if (radio_) radio_->Stop();
+  unsetenv("TORVANDRIX_COM1");
+}
+
+sim::RadioConfig RfUploadTest::FastRadio() {
+  sim::RadioConfig config;
+  config.mode = sim::RadioMode::kRf;
+  // A loaded machine can hold the job's thread up in the middle of a frame's write.
+  config.frame_timeout = 5.0;
+  return config;
+}
+
+void RfUploadTest::StartRadio(const sim::RadioConfig& config) {
+  radio_ = std::make_unique<sim::PtyRadio>(config);
+  ASSERT_EQ(radio_->Start(), "");
+  setenv("TORVANDRIX_COM1", radio_->DevicePath().c_str(), 1);
+}
+
+void RfUploadTest::FeedWhen(std::function<bool(const sim::RadioCounters&)> ready,
+                            std::string keys) {
+  watchers_.emplace_back([this, ready = std::move(ready), keys = std::move(keys)] {
+    while (!job_done_) {
+      if (radio_->WaitFor(ready, std::chrono::milliseconds(50))) {
+        console_.Feed(keys);
+        return;
+      }
+    }
+  });
+}
+
+void RfUploadTest::Run(const std::string& answers) {
+  console_.Feed(answers);
+  std::atomic<bool> guard_fired{false};
+  std::thread guard([this, &guard_fired] {
+    const auto deadline = std::chrono::steady_clock::now() + kJobLimit;
+    while (!job_done_) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      if (std::chrono::steady_clock::now() > deadline && !guard_fired) {
+        guard_fired = true;
+        console_.Feed("qx");
+      }
+    }
+  });
+  rf::RunRfUpload(*ctx_);
+  job_done_ = true;
+  guard.join();
+  for (auto& t : watchers_) t.join();
+  watchers_.clear();
+  job_done_ = false;
+  EXPECT_FALSE(guard_fired) << "the job did not finish by itself";
+  EXPECT_FALSE(console_.Starved()) << "the job waited for a key the test did not give";
+  EXPECT_EQ(console_.KeysLeft(), 0u);
+  EXPECT_FALSE(port_->IsOpen());
+  EXPECT_FALSE(priority_.realtime);
+  EXPECT_EQ(waits_while_raised_, 0);
+}
+
+std::unique_ptr<sim::RadioSnapshot> RfUploadTest::Settled() {
+  sim::RadioCounters last = radio_->Counters();
+  for (int i = 0; i < 50; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const sim::RadioCounters now = radio_->Counters();
+    if (now.bytes_received == last.bytes_received && now.bytes_sent == last.bytes_sent && i > 2) {
+      break;
+    }
+    last = now;
+  }
+  return radio_->Snapshot();
+}
+
+}  // namespace tvx::testing

@@ -1,0 +1,142 @@
+// An RF upload against the simulated local radio: the radio checks and echoes frames on a
+// pseudo-terminal, the job opens it as "Com1" through the real POSIX serial backend, keys come
+// from a scripted console, and the pauses of a second (the re-acquisition countdown) cost nothing.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "job/clock.h"
+#include "job/run_context.h"
+#include "radio_sim/posix_pty_radio.h"
+#include "serial/priority.h"
+#include "serial/serial_port.h"
+#include "support/fake_clock.h"
+#include "support/scripted_console.h"
+
+namespace tvx::testing {
+
+/// The real POSIX port, counting opens and frame writes; it can also report the line dead
+/// (59 from the bytes-waiting query) from a chosen data-frame write on, as the backend does when
+/// the radio hangs up.
+class WatchedPort final : public serial::SerialPort {
+ public:
+  explicit WatchedPort(std::unique_ptr<serial::SerialPort> inner) : inner_(std::move(inner)) {}
+
+  int Opens() const { return opens_; }
+  /// Writes of data frames (type byte 0xE3) since the port was made.
+  int DataFrameWrites() const { return data_writes_; }
+  /// From the `number`-th data-frame write on (counted from 1), the line reads as dead.
+  void DieAtDataFrameWrite(int number) { die_at_ = number; }
+
+  serial::ErrorNumber Open(std::string_view name) override {
+    ++opens_;
+    return inner_->Open(name);
+  }
+  bool IsOpen() const override { return inner_->IsOpen(); }
+  serial::ErrorNumber Close() override { return inner_->Close(); }
+  serial::ErrorNumber Apply(serial::LineSetting s, std::uint32_t v) override {
+    return inner_->Apply(s, v);
+  }
+  serial::ErrorNumber GetTimeouts(serial::Timeouts& t) override { return inner_->GetTimeouts(t); }
+  serial::ErrorNumber SetTimeouts(const serial::Timeouts& t) override {
+    return inner_->SetTimeouts(t);
+  }
+  serial::ErrorNumber GetControlState(serial::ControlState& s) override {
+    return inner_->GetControlState(s);
+  }
+  serial::ErrorNumber SetControlState(const serial::ControlState& s) override {
+    return inner_->SetControlState(s);
+  }
+  serial::WaitingCount BytesWaiting() override {
+    if (dead_) return {0, serial::kErrLineDead};
+    return inner_->BytesWaiting();
+  }
+  std::size_t Read(std::span<std::uint8_t> into) override { return inner_->Read(into); }
+  std::size_t Write(std::span<const std::uint8_t> bytes) override {
+    if (!bytes.empty() && bytes[0] == 0xE3 && ++data_writes_ == die_at_) dead_ = true;
+    if (dead_) return 0;
+    return inner_->Write(bytes);
+  }
+  void AwaitActivity(console::NativeWaitHandle also, int timeout_ms) override {
+    if (dead_) return;  // a hung-up line reads as ready at once
+    inner_->AwaitActivity(also, timeout_ms);
+  }
+
+ private:
+  std::unique_ptr<serial::SerialPort> inner_;
+  int opens_ = 0;
+  int data_writes_ = 0;
+  int die_at_ = 0;
+  bool dead_ = false;
+};
+
+/// Counts raises; notes whether the job ever waited for a key while raised.
+class WatchedPriority final : public serial::Priority {
+ public:
+  void RaiseRealtime() override {
+    ++raises;
+    realtime = true;
+  }
+  void Normal() override { realtime = false; }
+  int raises = 0;
+  bool realtime = false;
+};
+
+/// Pauses under a second are real (the 100 ms after a header copy lets its echo come back);
+/// longer ones cost nothing. Row 35 is noted at every one-second pause.
+class CountdownClock final : public job::Clock {
+ public:
+  double Seconds() override { return fake_.Seconds(); }
+  double TimeOfDaySeconds() override { return fake_.TimeOfDaySeconds(); }
+  void SleepMs(int ms) override;
+  std::function<void(int)> on_pause;
+
+ private:
+  FakeClock fake_;
+};
+
+class RfUploadTest : public ::testing::Test {
+ protected:
+  RfUploadTest();
+  ~RfUploadTest() override;
+
+  /// A radio that checks every frame and echoes it at once.
+  static sim::RadioConfig FastRadio();
+  /// Starts the radio and points Com1 at it.
+  void StartRadio(const sim::RadioConfig& config);
+  /// Feeds `keys` once `ready` holds for the radio's counters (from another thread).
+  void FeedWhen(std::function<bool(const sim::RadioCounters&)> ready, std::string keys);
+  /// Runs the job on this thread with `answers` queued; "Hit any key to return to main menu" is
+  /// answered with "x". A job still running after a generous limit gets keys (the test fails).
+  void Run(const std::string& answers);
+  /// The radio's counters and per-record statistics once it has heard everything.
+  std::unique_ptr<sim::RadioSnapshot> Settled();
+
+  ScriptedConsole console_;
+  CountdownClock clock_;
+  WatchedPriority priority_;
+  WatchedPort* port_ = nullptr;  // owned by port_owner_
+  std::unique_ptr<serial::SerialPort> port_owner_;
+  std::unique_ptr<job::RunContext> ctx_;
+  std::unique_ptr<sim::PtyRadio> radio_;
+
+  /// Row 35 at each one-second pause, in order.
+  std::vector<std::string> countdown_;
+  /// Keys the job waited for while real-time priority was held.
+  int waits_while_raised_ = 0;
+
+ private:
+  std::vector<std::thread> watchers_;
+  std::atomic<bool> job_done_{false};
+};
+
+}  // namespace tvx::testing

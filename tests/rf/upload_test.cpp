@@ -1,0 +1,148 @@
+// Whole RF uploads of the release image: the radio checks every frame it hears (CRC, fields,
+// descrambled data against the image) and counts the copies of each record; echo faults; a line
+// that dies.
+#include <string>
+
+#include "rf_fixture.h"
+
+namespace tvx::testing {
+namespace {
+
+constexpr std::uint64_t kRecords = 4144;
+
+// Every record of the image heard exactly `copies` good times, nothing bad.
+void ExpectEveryRecord(const sim::RadioSnapshot& snapshot, std::uint32_t copies) {
+  ASSERT_EQ(snapshot.rf_records.size(), kRecords);
+  int wrong = 0;
+  for (std::size_t r = 0; r < kRecords; ++r) {
+    const sim::RecordFrameStats& stats = snapshot.rf_records[r];
+    if (stats.good != copies || stats.bad != 0) {
+      if (++wrong < 5) ADD_FAILURE() << "record " << r << ": " << stats.good << " good";
+    }
+  }
+  EXPECT_EQ(wrong, 0);
+  EXPECT_EQ(snapshot.counters.rf.data_frames_bad, 0u);
+  EXPECT_EQ(snapshot.counters.rf.malformed_frames, 0u);
+}
+
+TEST_F(RfUploadTest, OnePassOneCopyEveryFrameVerified) {
+  StartRadio(FastRadio());
+  Run("y\r1\r0\r1\r");
+
+  const auto snapshot = Settled();
+  ExpectEveryRecord(*snapshot, 1);
+  EXPECT_EQ(snapshot->counters.rf.header_frames_good, 1u);
+  EXPECT_EQ(snapshot->counters.rf.header_frames_bad, 0u);
+  EXPECT_EQ(priority_.raises, 4144);  // every data-frame copy, no header copy
+  EXPECT_TRUE(countdown_.empty());    // R = 1: no re-acquisition wait
+
+  EXPECT_EQ(console_.RowTrimmed(1), "       Download New Firmware to Radio Over RF");
+  EXPECT_EQ(console_.RowTrimmed(4),
+            "Serial Port connected to Radio diagnostic port? (Y,N, or Return to Quit) y");
+  EXPECT_EQ(console_.RowTrimmed(6), "Number of times each line is sent? (1-9) (0 to quit) 1");
+  EXPECT_EQ(console_.RowTrimmed(7), "Starting Line Number? (enter 0 to start at beqinning) 0");
+  EXPECT_EQ(console_.RowTrimmed(8), "Number of times to repeat full process 1");
+  EXPECT_EQ(console_.RowTrimmed(10), " Creating DownLoad File  1");
+  EXPECT_EQ(console_.RowTrimmed(15), " 4143   93 6");
+  EXPECT_EQ(console_.RowTrimmed(19), "93  36  10  30  6  42  38");
+  EXPECT_EQ(console_.RowTrimmed(21), "E2  93  36  10  30  6  42  38");  // the header's echo
+  EXPECT_EQ(console_.RowTrimmed(24), " 4143          0");
+  EXPECT_EQ(console_.RowTrimmed(25).substr(0, 15), "   5  36 10 2F ");  // m = 5, index 0x102F
+  EXPECT_EQ(console_.RowTrimmed(28), "");
+  EXPECT_EQ(console_.RowTrimmed(30), "Hit any key to return to main menu");
+  EXPECT_TRUE(console_.RowColours(30, 1, 34, console::kYellow, console::kBlue));
+  EXPECT_EQ(console_.RowTrimmed(32), "Broadcast complete: 1 pass, 4144 frames, 0 echo mismatches.");
+  EXPECT_EQ(console_.Screen().CurrentAttr(), console::MakeAttr(console::kBrightWhite, 0));
+  EXPECT_EQ(console_.Beeps(), 0);
+  EXPECT_EQ(ctx_->rf_mismatch_count, 0);
+}
+
+TEST_F(RfUploadTest, TwoPassesThreeCopiesSameHeaderOneCountdown) {
+  StartRadio(FastRadio());
+  Run("y\r3\r0\r2\r");
+
+  const auto snapshot = Settled();
+  ExpectEveryRecord(*snapshot, 6);
+  // Six header copies, all good: the radio checks count and checksum, so all were the same.
+  EXPECT_EQ(snapshot->counters.rf.header_frames_good, 6u);
+  EXPECT_EQ(snapshot->counters.rf.header_frames_bad, 0u);
+  EXPECT_EQ(priority_.raises, 6 * 4144);
+  EXPECT_EQ(countdown_,
+            (std::vector<std::string>{
+                "Waiting to re-acuire radio network 5", "Waiting to re-acuire radio network 4",
+                "Waiting to re-acuire radio network 3", "Waiting to re-acuire radio network 2",
+                "Waiting to re-acuire radio network 1", "Waiting to re-acuire radio network 0"}));
+  EXPECT_EQ(console_.RowTrimmed(35), "");
+  for (int row = 21; row <= 23; ++row) {
+    EXPECT_EQ(console_.RowTrimmed(row), "E2  93  36  10  30  6  42  38") << row;
+  }
+  EXPECT_EQ(console_.RowTrimmed(32),
+            "Broadcast complete: 2 passes, 8288 frames, 0 echo mismatches.");
+}
+
+TEST_F(RfUploadTest, EchoFaultsRepeatTheFrameAndTheCountCarriesOver) {
+  sim::RadioConfig config = FastRadio();
+  config.rf_corrupt_echo_frame = 1;  // record 0: byte 7, the address high byte 0x80
+  config.rf_corrupt_echo_byte = 7;
+  config.rf_drop_echo_frame = 3;  // record 1, first copy
+  StartRadio(config);
+  Run("y\r1\r0\r1\r");
+
+  const auto snapshot = Settled();
+  ASSERT_EQ(snapshot->rf_records.size(), kRecords);
+  EXPECT_EQ(snapshot->rf_records[0].good, 2u);
+  EXPECT_EQ(snapshot->rf_records[1].good, 2u);
+  EXPECT_EQ(snapshot->rf_records[2].good, 1u);
+  EXPECT_EQ(snapshot->counters.rf.data_frames_received, kRecords + 2);
+  EXPECT_EQ(snapshot->counters.rf.echoes_corrupted, 1u);
+  EXPECT_EQ(snapshot->counters.rf.echoes_dropped, 1u);
+  EXPECT_EQ(ctx_->rf_mismatch_count, 1);
+  // Byte 8 of the frame: sent on row 24, received on row 28, column 3 * 8 - 2.
+  EXPECT_EQ(console_.RowText(24).substr(21, 2), "80");
+  EXPECT_EQ(console_.RowText(28).substr(21, 2), "7F");
+  EXPECT_EQ(console_.RowTrimmed(32), "Broadcast complete: 1 pass, 4144 frames, 1 echo mismatch.");
+
+  // A second RF upload of the run goes on counting from there; its outcome counts its own.
+  Run("y\r1\r4143\r1\r");
+  EXPECT_EQ(console_.RowText(24).substr(0, 18), " 4143          1  ");
+  EXPECT_EQ(console_.RowTrimmed(32), "Broadcast complete: 1 pass, 1 frame, 0 echo mismatches.");
+  EXPECT_EQ(ctx_->rf_mismatch_count, 1);
+}
+
+TEST_F(RfUploadTest, KeyStopsTheBroadcastOneCountdownThenTheEndPrompt) {
+  StartRadio(FastRadio());
+  FeedWhen([](const sim::RadioCounters& c) { return c.rf.data_frames_good >= 20; }, "s");
+  Run("y\r1\r-3\r2\r");  // a negative start counts as record 0
+
+  const auto snapshot = Settled();
+  EXPECT_EQ(snapshot->counters.rf.header_frames_good, 1u);
+  EXPECT_EQ(snapshot->rf_records[0].good, 1u);
+  // The stop key was taken by the broadcast; the end prompt waited for a key of its own.
+  const std::vector<std::string> keys = console_.KeysTaken();
+  ASSERT_GE(keys.size(), 2u);
+  EXPECT_EQ(keys[keys.size() - 2], "s");
+  EXPECT_EQ(keys.back(), "x");
+  EXPECT_EQ(countdown_.size(), 6u);
+  // The last record the radio heard is the one the broadcast stopped at.
+  std::size_t last = 0;
+  for (std::size_t r = 0; r < snapshot->rf_records.size(); ++r) {
+    if (snapshot->rf_records[r].good > 0) last = r;
+  }
+  EXPECT_LT(last, kRecords - 1);
+  EXPECT_EQ(console_.RowTrimmed(32), "Broadcast stopped at record " + std::to_string(last));
+}
+
+TEST_F(RfUploadTest, DeadLineEndsTheBroadcastAtOnce) {
+  StartRadio(FastRadio());
+  port_->DieAtDataFrameWrite(5);
+  Run("y\r1\r0\r2\r");
+
+  EXPECT_EQ(port_->DataFrameWrites(), 5);  // no resend on a dead line
+  EXPECT_TRUE(countdown_.empty());
+  EXPECT_EQ(console_.RowTrimmed(32), "Broadcast stopped at record 4");
+  EXPECT_EQ(console_.RowText(51).substr(64, 12), "  1  59   0 ");
+  EXPECT_EQ(ctx_->errors.code, 0);
+}
+
+}  // namespace
+}  // namespace tvx::testing
