@@ -2,8 +2,8 @@
 
 #include "app/front_end.h"
 #include "direct/direct_upload.h"
-#include "terminal/radio_setup.h"
 #include "rf/rf_upload.h"
+#include "terminal/radio_setup.h"
 
 namespace tvx::app {
 
