@@ -148,6 +148,7 @@ TEST_F(DirectUploadTest, DeadLineInTheChecksumAndReadBackWaits) {
     console_.Feed("N\rY\r\r");
     KillRadioWhen([](const sim::RadioCounters& r) { return r.direct.checksums_sent > 0; });
     Run();
+    EXPECT_EQ(ReportsWhenDeadLineLeft(), 1);  // reported by the wait that saw it
     EXPECT_EQ(ctx_->errors.count, 1);
     EXPECT_EQ(console_.RowText(51).substr(64, 12), "  1  59   0 ");
     EXPECT_EQ(console_.RowTrimmed(19), "");
@@ -164,6 +165,7 @@ TEST_F(DirectUploadTest, DeadLineInTheChecksumAndReadBackWaits) {
     console_.Feed("N\rY\r\r");
     KillRadioWhen([](const sim::RadioCounters& r) { return r.direct.readback_words >= 20; });
     Run();
+    EXPECT_EQ(ReportsWhenDeadLineLeft(), 2);
     EXPECT_EQ(ctx_->errors.count, 2);
     EXPECT_EQ(console_.RowText(51).substr(64, 12), "  2  59   0 ");
     EXPECT_EQ(console_.RowTrimmed(21), "CHECK SUM ERROR!!!");

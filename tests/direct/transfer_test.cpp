@@ -243,6 +243,7 @@ TEST_F(DirectUploadTest, DeadLineInTheTransferEndsTheUploadAndIsNotCarriedOn) {
   console_.Feed("N\rY\r\r");
   Run();
   EXPECT_TRUE(prompts_.empty());
+  EXPECT_EQ(ReportsWhenDeadLineLeft(), 1);  // reported by the wait that saw it
   EXPECT_EQ(ctx_->errors.count, 1);
   EXPECT_EQ(console_.RowText(51).substr(64, 12), "  1  59   0 ");
   EXPECT_EQ(console_.Beeps(), 1);  // the report's

@@ -110,6 +110,7 @@ DirectUploadTest::DirectUploadTest() {
   port_owner_ = std::move(port);
   ctx_ = std::make_unique<job::RunContext>(console_, *port_owner_, priority_, clock_);
   ctx_->image = SmallImage();
+  priority_.port = port_;
   console_.OnKeyWanted([this](ScriptedConsole&) { OnKeyWanted(); });
   clock_.before_real_pause = [this] {
     if (!radio_) return;
@@ -232,6 +233,10 @@ void DirectUploadTest::FeedInTurn(std::function<bool(const sim::RadioCounters&)>
 }
 
 void DirectUploadTest::Run() {
+  reports_when_dead_left_ = -1;
+  priority_.on_dead_line_normal = [this] {
+    if (reports_when_dead_left_ < 0) reports_when_dead_left_ = ctx_->errors.count;
+  };
   std::thread guard([this] {
     const auto deadline = std::chrono::steady_clock::now() + kJobLimit;
     while (!job_done_) {

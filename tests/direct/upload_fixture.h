@@ -105,10 +105,14 @@ class RecordingPriority final : public serial::Priority {
   void Normal() override {
     realtime = false;
     if (on_normal) on_normal(raises);
+    if (on_dead_line_normal && port != nullptr && port->LineDead()) on_dead_line_normal();
   }
   int raises = 0;
   bool realtime = false;
   std::function<void(int)> on_normal;
+  /// With `port` set: runs at every return to normal while the port has seen a dead line.
+  const serial::SerialPort* port = nullptr;
+  std::function<void()> on_dead_line_normal;
 };
 
 /// FakeClock time with a time of day that wraps at midnight. The handshake's short pauses are
@@ -181,6 +185,9 @@ class DirectUploadTest : public ::testing::Test {
   void FeedWhen(std::function<bool(const sim::RadioCounters&)> ready, std::string keys);
   /// Runs `action` on another thread once `ready` holds for the radio's counters.
   void DoWhen(std::function<bool(const sim::RadioCounters&)> ready, std::function<void()> action);
+  /// The report count at the job's first return to normal priority after its port saw the line
+  /// die (the job leaves a word or a wait there), or -1; kept from the next Run on.
+  int ReportsWhenDeadLineLeft() const { return reports_when_dead_left_; }
   /// Kills the radio once `ready` holds: the pty closes, as when an adapter is pulled out.
   void KillRadioWhen(std::function<bool(const sim::RadioCounters&)> ready);
   /// Once `ready` holds, feeds `first`, and `second` only after the job has taken `first`.
@@ -224,6 +231,7 @@ class DirectUploadTest : public ::testing::Test {
   std::vector<std::string> radio_events_;
   std::atomic<bool> job_done_{false};
   std::atomic<bool> guard_fired_{false};
+  int reports_when_dead_left_ = -1;
 };
 
 }  // namespace tvx::testing
