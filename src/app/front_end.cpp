@@ -5,13 +5,12 @@
 
 #include "console/format.h"
 #include "image/checks.h"
+#include "job/port_ops.h"
 
 namespace tvx::app {
 namespace {
 
 using console::ScreenModel;
-
-constexpr char kEsc = '\x1b';
 
 struct MenuLine {
   std::string_view text;
@@ -27,8 +26,11 @@ constexpr std::array<MenuLine, 5> kMenuLines = {{
 
 constexpr std::array<std::int32_t, 6> kBaudRates = {9600, 19200, 38400, 57600, 115200, 4800};
 
+// A code a job left latched is reported before the menu returns, so that it never surfaces in
+// the next job's first check.
 void RunJob(const std::function<void(job::RunContext&)>& menu_job, job::RunContext& ctx) {
   if (menu_job) menu_job(ctx);
+  job::ReportPending(ctx);
 }
 
 }  // namespace
@@ -91,7 +93,7 @@ void RunProgram(job::RunContext& ctx, const MenuJobs& jobs) {
   for (;;) {
     DrawMainMenu(ctx);
     const std::string key = console::WaitForKey(ctx.console);
-    if (key.size() == 1 && key[0] == kEsc) return;
+    if (console::IsEscape(key)) return;
     if (key == "0") continue;
     if (key == "1") {
       RunJob(jobs.direct_upload, ctx);

@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "console/screen_model.h"
 
@@ -50,6 +51,11 @@ class Console {
  protected:
   ScreenModel screen_;
 };
+
+/// Whether `key`, as ReadKey gives it, is the Escape key (one byte 27).
+inline bool IsEscape(std::string_view key) {
+  return key == "\x1b";
+}
 
 /// Blocks until a key is pressed and returns it.
 std::string WaitForKey(Console& console);

@@ -1,8 +1,10 @@
 // The end of every direct upload that reached the transfer: the radio's checksum and the
-// verdict, the read-back of every word after a wrong checksum, the program time and the close.
+// verdict, the read-back of every word after a wrong checksum, the program time, the close and
+// the outcome line that tells the operator how the upload ended.
 #include <array>
 #include <span>
 #include <string>
+#include <string_view>
 
 #include "console/format.h"
 #include "direct/prompt_row.h"
@@ -18,10 +20,17 @@ namespace {
 
 constexpr int kXorRow = 19;
 constexpr int kChecksumRow = 20;
-constexpr int kProgressRow = 25;
 constexpr int kProgramTimeRow = 29;
+constexpr int kOutcomeRow = 32;
 
-enum class Outcome { kCompleted, kEscape };
+enum class WaitResult { kBytes, kEscape, kLineDead };
+
+// How the upload ended, as the operator is told on row 32.
+enum class Outcome {
+  kAccepted,       ///< 0xAA sent
+  kChecksumError,  ///< 0x55 sent, whatever happened in the read-back
+  kStopped,        ///< Escape or a dead line before any verdict went out
+};
 
 std::uint8_t ReadOneByte(job::RunContext& ctx) {
   std::array<std::uint8_t, 1> byte{};
@@ -29,34 +38,59 @@ std::uint8_t ReadOneByte(job::RunContext& ctx) {
   return byte[0];
 }
 
-void WriteVerdict(job::RunContext& ctx, std::uint8_t verdict) {
+// One raw write of the verdict byte. False when it did not go out; a dead line is reported.
+bool WriteVerdict(job::RunContext& ctx, std::uint8_t verdict) {
   ctx.send_buffer[0] = verdict;
-  (void)ctx.port.Write(std::span<const std::uint8_t>(ctx.send_buffer.data(), 1));
+  if (ctx.port.Write(std::span<const std::uint8_t>(ctx.send_buffer.data(), 1)) == 1) return true;
+  if (job::LineDead(ctx)) job::ErrorReport(ctx.errors, ctx.console);
+  return false;
 }
 
 // Waits for `count` bytes; Escape leaves, other keys are dropped. A radio that stops
-// answering therefore never traps the operator.
-Outcome AwaitBytesOrEscape(job::RunContext& ctx, std::size_t count) {
+// answering therefore never traps the operator, and a dead line ends the wait at once.
+WaitResult AwaitBytesOrEscape(job::RunContext& ctx, std::size_t count) {
   for (;;) {
-    if (AwaitBytesOrKey(ctx, count) == WaitEvent::kBytes) return Outcome::kCompleted;
-    if (IsEscape(ctx.console.ReadKey())) return Outcome::kEscape;
+    switch (AwaitBytesOrKey(ctx, count)) {
+      case WaitEvent::kBytes:
+        return WaitResult::kBytes;
+      case WaitEvent::kLineDead:
+        return WaitResult::kLineDead;
+      case WaitEvent::kKey:
+        if (console::IsEscape(ctx.console.ReadKey())) return WaitResult::kEscape;
+        break;
+    }
   }
+}
+
+// "I Sent " b0, "I Got " g0, "I Sent " b1, "I Got " g1, each followed by a zone step.
+std::string ReadBackMismatchLine(std::uint8_t b0, std::uint8_t g0, std::uint8_t b1,
+                                 std::uint8_t g1) {
+  std::string s = "I Sent " + console::Hex(b0);
+  ZoneStep(s);
+  s += "I Got " + console::Hex(g0);
+  ZoneStep(s);
+  s += "I Sent " + console::Hex(b1);
+  ZoneStep(s);
+  s += "I Got " + console::Hex(g1);
+  ZoneStep(s);
+  return s;
 }
 
 // The radio returns the two bytes it holds at every word address of the image; each word that
 // differs from the image is shown on row 30 and waits for a key. Nothing is counted or resent.
-Outcome ReadBackPass(job::RunContext& ctx) {
+// kBytes: the walk ran to its end.
+WaitResult ReadBackPass(job::RunContext& ctx) {
   auto& screen = ctx.console.Screen();
-  image::ImageWalk walk(image::FirmwareImage(), ctx.record_buffer, image::WalkMode::kVisitAll);
+  image::ImageWalk walk(ctx.image, ctx.record_buffer, image::WalkMode::kVisitAll);
   while (walk.NextRecord()) {
-    screen.Locate(kProgressRow, 1);
-    screen.PrintText(ProgressLine(walk.RecordIndex(), walk.Address(), walk.DataCount()));
+    ShowProgressLine(ctx, walk);
     const std::uint8_t space_byte = walk.SpaceByte();
     for (image::Word word; walk.NextWord(word);) {
       job::SendByte(ctx, space_byte);
       job::SendByte(ctx, HighByte(word.address));
       job::SendByte(ctx, LowByte(word.address));
-      if (AwaitBytesOrEscape(ctx, 2) == Outcome::kEscape) return Outcome::kEscape;
+      const WaitResult answer = AwaitBytesOrEscape(ctx, 2);
+      if (answer != WaitResult::kBytes) return answer;
       const std::uint8_t g0 = ReadOneByte(ctx);
       const std::uint8_t g1 = ReadOneByte(ctx);
       if (g0 == word.b0 && g1 == word.b1) continue;
@@ -64,10 +98,10 @@ Outcome ReadBackPass(job::RunContext& ctx) {
       screen.Locate(kPromptRow, 1);
       screen.SetColours(console::kYellow, console::kBlue, 0);
       screen.PrintText(ReadBackMismatchLine(word.b0, g0, word.b1, g1));
-      if (IsEscape(console::WaitForKey(ctx.console))) return Outcome::kEscape;
+      if (console::IsEscape(console::WaitForKey(ctx.console))) return WaitResult::kEscape;
     }
   }
-  return Outcome::kCompleted;
+  return WaitResult::kBytes;
 }
 
 void ShowProgramTime(job::RunContext& ctx, const UploadState& state) {
@@ -78,8 +112,38 @@ void ShowProgramTime(job::RunContext& ctx, const UploadState& state) {
   screen.NewLine();
 }
 
-void CloseAndWaitForKey(job::RunContext& ctx) {
+void ShowOutcome(job::RunContext& ctx, const UploadState& state, Outcome outcome) {
+  auto& screen = ctx.console.Screen();
+  screen.Locate(kOutcomeRow, 1);
+  if (outcome == Outcome::kAccepted && state.resent_words == 0) {
+    screen.SetColours(console::kLightGreen, console::kBlack, 0);
+    screen.PrintText("Upload complete: the radio accepted the checksum.");
+    return;
+  }
+  screen.SetColours(console::kYellow, console::kRed, 0);
+  switch (outcome) {
+    case Outcome::kAccepted:
+      screen.PrintText("Checksum accepted, but " + std::to_string(state.resent_words) +
+                       " resent words are not covered by it: upload again to be sure.");
+      break;
+    case Outcome::kChecksumError:
+      screen.PrintText("Upload failed: checksum error. Upload again before using the radio.");
+      break;
+    case Outcome::kStopped:
+      screen.PrintText("Upload stopped before the end: the radio's firmware is incomplete.");
+      break;
+  }
+}
+
+// Close, report what this job left latched, say how the upload ended, and wait for the
+// closing key.
+void Finish(job::RunContext& ctx, const UploadState& state, Outcome outcome, bool show_time) {
+  ctx.priority.Normal();
+  if (show_time) ShowProgramTime(ctx, state);
   ctx.errors.Latch(ctx.port.Close());
+  job::ReportPending(ctx);
+  ShowOutcome(ctx, state, outcome);
+  BlankPromptRow(ctx);
   auto& screen = ctx.console.Screen();
   screen.Locate(kPromptRow, 1);
   screen.SetColours(console::kYellow, console::kBlue, 0);
@@ -92,15 +156,13 @@ void CloseAndWaitForKey(job::RunContext& ctx) {
 }  // namespace
 
 void ShowTimeAndClose(job::RunContext& ctx, const UploadState& state) {
-  ctx.priority.Normal();
-  ShowProgramTime(ctx, state);
-  CloseAndWaitForKey(ctx);
+  Finish(ctx, state, Outcome::kStopped, true);
 }
 
 void VerifyAndClose(job::RunContext& ctx, const UploadState& state) {
   ctx.priority.Normal();
-  if (AwaitBytesOrEscape(ctx, 2) == Outcome::kEscape) {
-    ShowTimeAndClose(ctx, state);
+  if (AwaitBytesOrEscape(ctx, 2) != WaitResult::kBytes) {
+    Finish(ctx, state, Outcome::kStopped, true);
     return;
   }
   auto& screen = ctx.console.Screen();
@@ -132,20 +194,21 @@ void VerifyAndClose(job::RunContext& ctx, const UploadState& state) {
   screen.NewLine();
 
   if (c1 == e0 && c2 == e1) {
-    WriteVerdict(ctx, kChecksumAccepted);
-    ShowTimeAndClose(ctx, state);
+    const bool sent = WriteVerdict(ctx, kChecksumAccepted);
+    Finish(ctx, state, sent ? Outcome::kAccepted : Outcome::kStopped, true);
     return;
   }
   ctx.console.Beep();
   screen.SetColours(console::kYellow, console::kBlue, 0);
   screen.PrintText("CHECK SUM ERROR!!!");
   screen.NewLine();
-  WriteVerdict(ctx, kChecksumRejected);
-  if (ReadBackPass(ctx) == Outcome::kEscape) {
-    ShowTimeAndClose(ctx, state);
+  if (!WriteVerdict(ctx, kChecksumRejected)) {
+    Finish(ctx, state, Outcome::kStopped, true);
     return;
   }
-  CloseAndWaitForKey(ctx);
+  // After a complete read-back the program time is not shown.
+  const bool read_back_ended = ReadBackPass(ctx) == WaitResult::kBytes;
+  Finish(ctx, state, Outcome::kChecksumError, !read_back_ended);
 }
 
 }  // namespace tvx::direct

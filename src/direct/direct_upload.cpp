@@ -10,6 +10,7 @@ void RunDirectUpload(job::RunContext& ctx) {
   if (RunSetup(ctx, state) != SetupResult::kReady) {
     job::CloseAllPorts(ctx);
     ctx.priority.Normal();
+    job::ReportPending(ctx);  // what the set-up left latched belongs to this job
     return;
   }
   if (RunTransfer(ctx, state) == TransferResult::kWalkEnded) {

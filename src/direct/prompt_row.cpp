@@ -6,7 +6,8 @@ namespace tvx::direct {
 
 namespace {
 
-// Wide enough to cover the longest prompt (it ends before column 80) without wrapping.
+// Wide enough to cover the longest prompt or read-back line (both end before column 80) without
+// wrapping.
 constexpr int kBlankWidth = 79;
 
 }  // namespace
@@ -24,11 +25,16 @@ bool AskOnPromptRow(job::RunContext& ctx, std::string_view text, bool beep, bool
   screen.PrintText(text);
   if (end_line) screen.NewLine();
   const std::string key = console::WaitForKey(ctx.console);
+  BlankPromptRow(ctx);
+  return console::IsEscape(key);
+}
+
+void BlankPromptRow(job::RunContext& ctx) {
+  auto& screen = ctx.console.Screen();
   screen.Locate(kPromptRow, 1);
   screen.SetColours(console::kBrightWhite, console::kBlack, 0);
   screen.PrintText(std::string(kBlankWidth, ' '));
   screen.NewLine();
-  return key == "\x1b";
 }
 
 std::string AddressWaitPrompt() {
@@ -63,26 +69,6 @@ std::string BadDataPrompt(std::uint8_t sent_d1, std::uint8_t got, std::uint16_t 
   s += "Address " + console::Hex(address);
   ZoneStep(s);
   s += "Bad Data!,Continue?(<esc> to quit) ";
-  return s;
-}
-
-std::string ProgressLine(std::int32_t index, std::uint16_t address, int data_count) {
-  std::string s = console::FormatPicture("#####   ", index) + console::Hex(address);
-  ZoneStep(s);
-  s += console::PlainNumber(data_count);
-  return s;
-}
-
-std::string ReadBackMismatchLine(std::uint8_t b0, std::uint8_t g0, std::uint8_t b1,
-                                 std::uint8_t g1) {
-  std::string s = "I Sent " + console::Hex(b0);
-  ZoneStep(s);
-  s += "I Got " + console::Hex(g0);
-  ZoneStep(s);
-  s += "I Sent " + console::Hex(b1);
-  ZoneStep(s);
-  s += "I Got " + console::Hex(g1);
-  ZoneStep(s);
   return s;
 }
 

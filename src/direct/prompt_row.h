@@ -1,4 +1,5 @@
-// The operator prompts of the upload on row 30 and the texts of the job's screen lines.
+// The operator prompts of the direct upload on row 30: how they are asked and blanked, and the
+// texts of the word exchange's prompts.
 #pragma once
 
 #include <cstdint>
@@ -17,8 +18,12 @@ void ZoneStep(std::string& line);
 
 /// Lowers the priority class to normal, beeps if asked, writes `text` at row 30, column 1 in
 /// yellow on blue (ending the line if asked), waits without a time-out for a key, then blanks
-/// row 30 in white on black and ends the line. Returns true when the key was Escape.
+/// row 30 (BlankPromptRow). Returns true when the key was Escape.
 bool AskOnPromptRow(job::RunContext& ctx, std::string_view text, bool beep, bool end_line);
+
+/// Writes blanks over row 30 in white on black and ends the line, so nothing of a prompt or a
+/// read-back line is left there.
+void BlankPromptRow(job::RunContext& ctx);
 
 // The prompt texts of the word exchange.
 /// A key was pressed while the address echo was awaited.
@@ -31,13 +36,5 @@ std::string DataTransmitPrompt();
 std::string DataWaitPrompt(std::uint16_t address);
 /// The data reply differs from the one expected for the masked byte `sent_d1`.
 std::string BadDataPrompt(std::uint8_t sent_d1, std::uint8_t got, std::uint16_t address);
-
-/// The record progress line: index with "#####   ", the address in hex, a zone step and the
-/// data count as a plain number.
-std::string ProgressLine(std::int32_t index, std::uint16_t address, int data_count);
-
-/// The read-back mismatch line (ends with a zone step).
-std::string ReadBackMismatchLine(std::uint8_t b0, std::uint8_t g0, std::uint8_t b1,
-                                 std::uint8_t g1);
 
 }  // namespace tvx::direct

@@ -21,6 +21,7 @@ constexpr std::string_view kPortQuestion =
 constexpr std::string_view kSetupQuestion = "Radio in setup? (Y,N, or Return to Quit) ";
 constexpr std::string_view kSpeedQuestion =
     "High Speed Download (use with caution and FIFO enabled) (N (default), or Y ) ";
+constexpr int kDeadLinePauseMs = 2000;
 
 // Answers are whole lines compared exactly: " Y", "yes" and "Y " are none of these.
 bool IsYes(const std::string& answer) {
@@ -35,51 +36,79 @@ std::string Ask(job::RunContext& ctx, std::string_view question) {
   return console::ReadLine(ctx.console);
 }
 
-void ReportIfLatched(job::RunContext& ctx) {
-  if (ctx.errors.code != 0) job::ErrorReport(ctx.errors, ctx.console);
+// The handshake's checks: a latched code is reported at once and the sequence goes on, except
+// on a dead line, where nothing more can pass. False then (the code has been reported).
+bool CheckAlive(job::RunContext& ctx) {
+  const bool dead = job::LineDead(ctx);
+  job::ReportPending(ctx);
+  return !dead;
 }
 
 // One handshake byte: sent by itself, its failure reported at once, then the radio's pause.
-void SendChecked(job::RunContext& ctx, std::uint8_t byte, int pause_ms) {
+bool SendChecked(job::RunContext& ctx, std::uint8_t byte, int pause_ms) {
   job::SendByte(ctx, byte);
-  ReportIfLatched(ctx);
+  if (!CheckAlive(ctx)) return false;
   if (pause_ms > 0) job::Pause(ctx, pause_ms);
+  return true;
 }
 
 // The handshake at 19200 bit/s: programming command, access code, divisor, challenge, each
-// byte written by itself and followed by the pause the radio needs.
-void Handshake(job::RunContext& ctx, UploadState& state) {
+// byte written by itself and followed by the pause the radio needs. False on a dead line.
+bool Handshake(job::RunContext& ctx, UploadState& state) {
   job::DiscardInput(ctx);
-  SendChecked(ctx, kProgramCommand, 300);
+  if (!SendChecked(ctx, kProgramCommand, 300)) return false;
   job::DiscardInput(ctx);
-  for (const std::uint8_t code : kAccessCode) SendChecked(ctx, code, 10);
-  job::SendByte(ctx, state.divisor);
-  ReportIfLatched(ctx);
+  for (const std::uint8_t code : kAccessCode) {
+    if (!SendChecked(ctx, code, 10)) return false;
+  }
+  if (!SendChecked(ctx, state.divisor, 0)) return false;
   ctx.random.Seed(ctx.clock.TimeOfDaySeconds());
   state.challenge = ChallengeWord(ctx.random.Next());
   job::Pause(ctx, 10);
-  SendChecked(ctx, HighByte(state.challenge), 10);
-  SendChecked(ctx, LowByte(state.challenge), 5);
+  return SendChecked(ctx, HighByte(state.challenge), 10) &&
+         SendChecked(ctx, LowByte(state.challenge), 5);
 }
 
-enum class IdentityResult { kReply, kKeyPressed };
+// The way out of the set-up when the line died (already reported): say so, close, pause.
+SetupResult AbandonDeadLine(job::RunContext& ctx) {
+  auto& screen = ctx.console.Screen();
+  screen.PrintText("Radio not answering: the line is dead.");
+  screen.NewLine();
+  job::CloseAllPorts(ctx);
+  job::Pause(ctx, kDeadLinePauseMs);
+  return SetupResult::kBackToMenu;
+}
+
+enum class IdentityResult { kReply, kKeyPressed, kLineDead };
 
 // Any key the keyboard reports leaves, extended keys included.
 IdentityResult AwaitIdentity(job::RunContext& ctx) {
   for (;;) {
-    if (AwaitBytesOrKey(ctx, 4) == WaitEvent::kBytes) return IdentityResult::kReply;
-    if (!ctx.console.ReadKey().empty()) return IdentityResult::kKeyPressed;
+    switch (AwaitBytesOrKey(ctx, 4)) {
+      case WaitEvent::kBytes:
+        return IdentityResult::kReply;
+      case WaitEvent::kLineDead:
+        return IdentityResult::kLineDead;
+      case WaitEvent::kKey:
+        if (!ctx.console.ReadKey().empty()) return IdentityResult::kKeyPressed;
+        break;
+    }
   }
 }
 
-enum class EraseResult { kErased, kEscape };
+enum class EraseResult { kErased, kEscape, kLineDead };
 
 // Escape leaves; other keys are dropped; every byte other than the acknowledgement beeps.
 EraseResult AwaitErase(job::RunContext& ctx) {
   for (;;) {
-    if (AwaitBytesOrKey(ctx, 1) == WaitEvent::kKey) {
-      if (IsEscape(ctx.console.ReadKey())) return EraseResult::kEscape;
-      continue;
+    switch (AwaitBytesOrKey(ctx, 1)) {
+      case WaitEvent::kLineDead:
+        return EraseResult::kLineDead;
+      case WaitEvent::kKey:
+        if (console::IsEscape(ctx.console.ReadKey())) return EraseResult::kEscape;
+        continue;
+      case WaitEvent::kBytes:
+        break;
     }
     const std::vector<std::uint8_t> byte = job::Receive(ctx, 1);
     if (!byte.empty() && byte[0] == kEraseDone) return EraseResult::kErased;
@@ -121,13 +150,15 @@ SetupResult RunSetup(job::RunContext& ctx, UploadState& state) {
   serial::ControlState snapshot;
   (void)ctx.port.GetControlState(snapshot);
 
-  Handshake(ctx, state);
+  if (!Handshake(ctx, state)) return AbandonDeadLine(ctx);
   job::SwitchLineRate(ctx, snapshot, state.divisor);
 
   screen.Locate(8, 1);
   screen.PrintText("Waiting for Radio ID");
   screen.NewLine();
-  if (AwaitIdentity(ctx) == IdentityResult::kKeyPressed) return SetupResult::kBackToMenu;
+  const IdentityResult identity = AwaitIdentity(ctx);
+  if (identity == IdentityResult::kLineDead) return AbandonDeadLine(ctx);
+  if (identity == IdentityResult::kKeyPressed) return SetupResult::kBackToMenu;
 
   const std::vector<std::uint8_t> reply = job::Receive(ctx, 4);
   if (reply.size() < 4 || reply[0] != kIdentityMarker) {
@@ -154,8 +185,15 @@ SetupResult RunSetup(job::RunContext& ctx, UploadState& state) {
   job::Pause(ctx, 10);
   screen.PrintText("Waiting for erase");
   screen.NewLine();
-  if (AwaitErase(ctx) == EraseResult::kEscape) return SetupResult::kBackToMenu;
-  return SetupResult::kReady;
+  switch (AwaitErase(ctx)) {
+    case EraseResult::kErased:
+      return SetupResult::kReady;
+    case EraseResult::kLineDead:
+      return AbandonDeadLine(ctx);
+    case EraseResult::kEscape:
+      break;
+  }
+  return SetupResult::kBackToMenu;
 }
 
 }  // namespace tvx::direct

@@ -3,6 +3,7 @@
 // the transfer; a missing or wrong answer is put to the operator on row 30.
 #include <array>
 #include <span>
+#include <string>
 
 #include "console/format.h"
 #include "direct/prompt_row.h"
@@ -20,7 +21,7 @@ constexpr int kHintRow = 24;
 constexpr int kProgressRow = 25;
 constexpr std::int32_t kProgressLimit = 7;  // refresh on every eighth record
 
-enum class WordResult { kDone, kAbort };
+enum class WordResult { kDone, kAbort, kLineDead };
 
 // Asks the radio to drop what it has of the current word: four 0xFF bytes, then whatever is
 // already in the receive queue is thrown away (no error report).
@@ -32,24 +33,38 @@ void Resync(job::RunContext& ctx) {
   if (waiting > 0) (void)job::Receive(ctx, waiting);
 }
 
-// One word, attempted until it is answered correctly or the operator gives up. Every attempt
-// counts, so a word sent twice cancels out of the XOR sums.
+// Sends the address frame and counts the attempt where the radio counts it: once the whole
+// frame is out. A frame cut short by a failed send is not one the radio can count.
+void SendAddressFrame(job::RunContext& ctx, UploadState& state, std::uint8_t space_byte,
+                      const image::Word& word, int& attempts) {
+  bool whole = job::SendByte(ctx, space_byte);
+  whole = job::SendByte(ctx, HighByte(word.address)) && whole;
+  whole = job::SendByte(ctx, LowByte(word.address)) && whole;
+  if (!whole) return;
+  ++state.word_attempt_count;
+  state.even_xor ^= word.b0;
+  state.odd_xor ^= word.b1;
+  // A word that goes out an even number of times cancels out of both sums, on the radio's side
+  // too: the checksum cannot vouch for it.
+  if (++attempts == 2) ++state.resent_words;
+}
+
+// One word, attempted until it is answered correctly, the operator gives up or the line dies.
+// Every attempt counts, so a word sent twice cancels out of the XOR sums.
 WordResult ExchangeWord(job::RunContext& ctx, UploadState& state, std::uint8_t space_byte,
                         const image::Word& word) {
   const std::uint8_t address_high = HighByte(word.address);
   const std::uint8_t address_low = LowByte(word.address);
   auto& port = ctx.port;
+  int attempts = 0;
   for (;;) {
-    job::SendByte(ctx, space_byte);
-    job::SendByte(ctx, address_high);
-    ++state.word_attempt_count;
-    state.even_xor ^= word.b0;
-    state.odd_xor ^= word.b1;
-    job::SendByte(ctx, address_low);
+    SendAddressFrame(ctx, state, space_byte, word, attempts);
 
-    if (AwaitBytesOrKey(ctx, 2) == WaitEvent::kKey) {
+    const WaitEvent echo_wait = AwaitBytesOrKey(ctx, 2);
+    if (echo_wait == WaitEvent::kLineDead) return WordResult::kLineDead;
+    if (echo_wait == WaitEvent::kKey) {
       // The key that opens this prompt is itself the first answer: Escape leaves at once.
-      if (IsEscape(ctx.console.ReadKey())) return WordResult::kAbort;
+      if (console::IsEscape(ctx.console.ReadKey())) return WordResult::kAbort;
       if (AskOnPromptRow(ctx, AddressWaitPrompt(), false, false)) return WordResult::kAbort;
       Resync(ctx);
       continue;
@@ -71,10 +86,17 @@ WordResult ExchangeWord(job::RunContext& ctx, UploadState& state, std::uint8_t s
     ctx.send_buffer[2] = frame.check;
     const std::span<const std::uint8_t> data_frame(ctx.send_buffer.data(), 3);
     while (port.Write(data_frame) < data_frame.size()) {
+      // A dead port is not offered a resend.
+      if (job::LineDead(ctx)) {
+        job::ErrorReport(ctx.errors, ctx.console);
+        return WordResult::kLineDead;
+      }
       if (AskOnPromptRow(ctx, DataTransmitPrompt(), true, true)) return WordResult::kAbort;
     }
 
-    if (AwaitBytesOrKey(ctx, 1) == WaitEvent::kKey) {
+    const WaitEvent reply_wait = AwaitBytesOrKey(ctx, 1);
+    if (reply_wait == WaitEvent::kLineDead) return WordResult::kLineDead;
+    if (reply_wait == WaitEvent::kKey) {
       (void)ctx.console.ReadKey();  // opens the prompt, even when it is Escape
       if (AskOnPromptRow(ctx, DataWaitPrompt(word.address), false, false)) {
         return WordResult::kAbort;
@@ -95,15 +117,17 @@ WordResult ExchangeWord(job::RunContext& ctx, UploadState& state, std::uint8_t s
   }
 }
 
-void ShowProgress(job::RunContext& ctx, const image::ImageWalk& walk) {
-  if (++ctx.progress_counter <= kProgressLimit) return;
-  ctx.progress_counter = 0;
+}  // namespace
+
+void ShowProgressLine(job::RunContext& ctx, const image::ImageWalk& walk) {
+  std::string line = console::FormatPicture("#####   ", walk.RecordIndex());
+  line += console::Hex(walk.Address());
+  ZoneStep(line);
+  line += console::PlainNumber(walk.DataCount());
   auto& screen = ctx.console.Screen();
   screen.Locate(kProgressRow, 1);
-  screen.PrintText(ProgressLine(walk.RecordIndex(), walk.Address(), walk.DataCount()));
+  screen.PrintText(line);
 }
-
-}  // namespace
 
 TransferResult RunTransfer(job::RunContext& ctx, UploadState& state) {
   auto& screen = ctx.console.Screen();
@@ -117,21 +141,25 @@ TransferResult RunTransfer(job::RunContext& ctx, UploadState& state) {
   state.even_xor = 0;
   state.odd_xor = 0;
 
-  image::ImageWalk walk(image::FirmwareImage(), ctx.record_buffer);
+  image::ImageWalk walk(ctx.image, ctx.record_buffer);
   while (walk.NextRecord()) {
-    ShowProgress(ctx, walk);
+    if (++ctx.progress_counter > kProgressLimit) {
+      ctx.progress_counter = 0;
+      ShowProgressLine(ctx, walk);
+    }
     const std::uint8_t space_byte = walk.SpaceByte();
     ctx.priority.RaiseRealtime();
     for (image::Word word; walk.NextWord(word);) {
-      if (ExchangeWord(ctx, state, space_byte, word) == WordResult::kAbort) {
+      const WordResult result = ExchangeWord(ctx, state, space_byte, word);
+      if (result != WordResult::kDone) {
         ctx.priority.Normal();
-        return TransferResult::kAborted;
+        return result == WordResult::kAbort ? TransferResult::kAborted : TransferResult::kLineDead;
       }
     }
     ctx.priority.Normal();
     if (walk.Ended()) return TransferResult::kWalkEnded;
     // Between records a pending key is taken: Escape gives up, anything else is dropped.
-    if (IsEscape(ctx.console.ReadKey())) return TransferResult::kAborted;
+    if (console::IsEscape(ctx.console.ReadKey())) return TransferResult::kAborted;
   }
   return TransferResult::kWalkEnded;
 }

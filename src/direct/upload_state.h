@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "image/firmware_image.h"
 #include "job/run_context.h"
 
 namespace tvx::direct {
@@ -11,10 +12,12 @@ struct UploadState {
   bool diag_port = false;
   std::uint8_t divisor = 0;     ///< sent to the radio; line rate = 460800 / divisor
   std::uint16_t challenge = 0;  ///< 1..65535, seeds the serial-number unmasking
+  /// Complete address frames sent in the transfer; the radio counts the same frames.
   std::int32_t word_attempt_count = 0;
-  std::uint8_t even_xor = 0;    ///< XOR of every attempted word's first byte
-  std::uint8_t odd_xor = 0;     ///< XOR of every attempted word's second byte
-  double transfer_start = 0.0;  ///< monotonic seconds (job::Clock::Seconds)
+  std::int32_t resent_words = 0;  ///< words whose address frame went out more than once
+  std::uint8_t even_xor = 0;      ///< XOR of every attempted word's first byte
+  std::uint8_t odd_xor = 0;       ///< XOR of every attempted word's second byte
+  double transfer_start = 0.0;    ///< monotonic seconds (job::Clock::Seconds)
 };
 
 enum class SetupResult {
@@ -25,21 +28,27 @@ enum class SetupResult {
 enum class TransferResult {
   kWalkEnded,  ///< every word went out; the radio's checksum comes next
   kAborted,    ///< the operator gave up with Escape; nothing more goes to the radio
+  kLineDead,   ///< the line died (reported); nothing more can go to the radio
 };
 
 /// Questions, open, handshake, identity and erase. Blocks on the operator and the radio; every
-/// wait can be left from the keyboard.
+/// wait can be left from the keyboard. A dead line is reported and announced with "Radio not
+/// answering: the line is dead." and a 2 s pause before kBackToMenu.
 SetupResult RunSetup(job::RunContext& ctx, UploadState& state);
 
 /// Walks the image and exchanges every word, with the operator prompts on row 30. Returns with
 /// the priority class normal.
 TransferResult RunTransfer(job::RunContext& ctx, UploadState& state);
 
-/// After a complete walk: checksum, verdict, read-back on a mismatch, program time, close, and
-/// the closing key.
+/// Writes the record progress line at row 25, column 1 (the transfer every eighth record, the
+/// read-back every record): the record index with "#####   ", the address in hexadecimal, a
+/// zone step and the data count as a plain number; the line is not ended.
+void ShowProgressLine(job::RunContext& ctx, const image::ImageWalk& walk);
+
+/// After a complete walk: checksum, verdict, read-back on a mismatch, then the end (below).
 void VerifyAndClose(job::RunContext& ctx, const UploadState& state);
 
-/// After an abort: program time, close, and the closing key. Sends nothing to the radio.
+/// After an abort or a dead line in the transfer: the end, sending nothing to the radio.
 void ShowTimeAndClose(job::RunContext& ctx, const UploadState& state);
 
 }  // namespace tvx::direct

@@ -23,6 +23,10 @@ WaitEvent AwaitBytesOrKey(job::RunContext& ctx, std::size_t count) {
   for (;;) {
     const std::size_t waiting = job::BytesWaiting(ctx);
     if (waiting >= count) return WaitEvent::kBytes;
+    if (job::LineDead(ctx)) {
+      job::ErrorReport(ctx.errors, ctx.console);
+      return WaitEvent::kLineDead;
+    }
     if (ctx.console.KeyWaiting()) return WaitEvent::kKey;
     if (waiting == 0) {
       job::Idle(ctx);

@@ -3,26 +3,20 @@
 #pragma once
 
 #include <cstddef>
-#include <string>
-#include <string_view>
 
 #include "job/run_context.h"
 
 namespace tvx::direct {
 
-inline constexpr std::string_view kEscapeKey = "\x1b";
-
-inline bool IsEscape(const std::string& key) {
-  return key == kEscapeKey;
-}
-
 enum class WaitEvent {
-  kBytes,  ///< at least the asked count is in the receive queue
-  kKey,    ///< fewer bytes, and a key is waiting (not taken)
+  kBytes,     ///< at least the asked count is in the receive queue
+  kKey,       ///< fewer bytes, and a key is waiting (not taken)
+  kLineDead,  ///< the line is dead; 59 has been reported (the ErrorReport ran)
 };
 
-/// Checks, in this order and until one holds: `count` or more bytes waiting; a key waiting.
-/// No time-out. A line error met by the count query counts 0 bytes and stays latched.
+/// Checks, in this order and until one holds: `count` or more bytes waiting; a dead line (also
+/// one a send noticed before the wait); a key waiting. No time-out. A line error met by the
+/// count query counts 0 bytes and stays latched.
 WaitEvent AwaitBytesOrKey(job::RunContext& ctx, std::size_t count);
 
 }  // namespace tvx::direct

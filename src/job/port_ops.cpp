@@ -131,17 +131,29 @@ std::vector<std::uint8_t> Receive(RunContext& ctx, std::size_t count) {
   }
   std::vector<std::uint8_t> bytes(count);
   bytes.resize(ctx.port.Read(bytes));
+  if (bytes.size() < count && ctx.port.LineDead()) ctx.errors.Latch(kErrLineDead);
   return bytes;
 }
 
-void Send(RunContext& ctx, std::span<const std::uint8_t> bytes) {
-  if (!ctx.port.IsOpen() || ctx.port.Write(bytes) != bytes.size()) {
-    ctx.errors.Latch(kErrSendFailed);
-  }
+bool Send(RunContext& ctx, std::span<const std::uint8_t> bytes) {
+  if (ctx.port.IsOpen() && ctx.port.Write(bytes) == bytes.size()) return true;
+  ctx.errors.Latch(ctx.port.LineDead() ? kErrLineDead : kErrSendFailed);
+  return false;
 }
 
-void SendByte(RunContext& ctx, std::uint8_t byte) {
-  Send(ctx, std::span<const std::uint8_t>(&byte, 1));
+bool LineDead(RunContext& ctx) {
+  if (ctx.errors.code == kErrLineDead) return true;
+  if (!ctx.port.LineDead()) return false;
+  ctx.errors.Latch(kErrLineDead);
+  return true;
+}
+
+void ReportPending(RunContext& ctx) {
+  if (ctx.errors.code != kNoError) ErrorReport(ctx.errors, ctx.console);
+}
+
+bool SendByte(RunContext& ctx, std::uint8_t byte) {
+  return Send(ctx, std::span<const std::uint8_t>(&byte, 1));
 }
 
 void Pause(RunContext& ctx, int ms) {

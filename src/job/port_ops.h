@@ -41,13 +41,23 @@ void SwitchLineRate(RunContext& ctx, serial::ControlState& snapshot, std::uint8_
 /// Closes the port (the only port or file the program holds open); failures are not reported.
 void CloseAllPorts(RunContext& ctx);
 
-/// Bytes waiting; a line error latches 57 and counts 0.
+/// Bytes waiting; a line error latches 57, a dead line (nothing left to read) 59; both count 0.
 std::size_t BytesWaiting(RunContext& ctx);
-/// Receives exactly `count` bytes (blocking under zero time-outs).
+/// Receives exactly `count` bytes (blocking under zero time-outs); returns fewer, at once, when
+/// the line dies, and latches 59 then.
 std::vector<std::uint8_t> Receive(RunContext& ctx, std::size_t count);
-/// Sends all bytes; a failed or short write latches 69.
-void Send(RunContext& ctx, std::span<const std::uint8_t> bytes);
-void SendByte(RunContext& ctx, std::uint8_t byte);
+/// Sends all bytes; a failed or short write latches 69, or 59 when the line is dead. Returns
+/// whether every byte was written.
+bool Send(RunContext& ctx, std::span<const std::uint8_t> bytes);
+bool SendByte(RunContext& ctx, std::uint8_t byte);
+
+/// Whether the line is dead: 59 is latched, or the port has seen a hang-up (then 59 is latched
+/// here). Nothing will pass on the port until it is opened again; the caller stops and reports.
+bool LineDead(RunContext& ctx);
+
+/// Runs the ErrorReport when a code is latched. A job calls it before it ends, so that no code
+/// it latched reaches the next job's first check.
+void ReportPending(RunContext& ctx);
 
 /// A pause of `ms` milliseconds with the screen shown as it stands first, so the operator reads
 /// what led to it (a message before a 2 s pause, the serial number before the transfer).

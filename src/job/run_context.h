@@ -4,13 +4,14 @@
 
 #include <array>
 #include <cstdint>
+#include <span>
 #include <string>
 
+#include "console/console.h"
+#include "image/firmware_image.h"
 #include "job/clock.h"
 #include "job/error_state.h"
 #include "job/random.h"
-#include "console/console.h"
-#include "image/firmware_image.h"
 #include "serial/priority.h"
 #include "serial/serial_port.h"
 
@@ -39,6 +40,9 @@ struct RunContext {
   std::int32_t progress_counter = 0;
   /// Bytes of RF echoes that differed from what was sent, over the whole run.
   std::int32_t rf_mismatch_count = 0;
+  /// The firmware image the upload jobs send (stored form): the built-in one; tests that are
+  /// not about the whole image give a smaller one.
+  std::span<const std::uint8_t> image = image::FirmwareImage();
   image::RecordBuffer record_buffer{};
   std::array<std::uint8_t, 4> send_buffer{};
 };

@@ -34,6 +34,14 @@ constexpr std::uint32_t kMaxTimeout = 0xFFFFFFFF;
 // at once every time, so the caller's loop re-checks at this pace instead of spinning.
 constexpr int kHungUpWaitMs = 50;
 constexpr short kHangUpEvents = POLLHUP | POLLERR | POLLNVAL;
+// What poll reports for a line whose other side hung up or whose device went away.
+constexpr short kDeadLineEvents = POLLHUP | POLLERR;
+
+// The errors of a read, write or query on a line that is gone: a pseudo-terminal whose master
+// closed (EIO), a USB adapter pulled out (EIO, ENODEV, ENXIO).
+bool IsDeadLineErrno(int error) {
+  return error == EIO || error == ENXIO || error == ENODEV;
+}
 
 // "Com<n>" on this machine: the device named in TORVANDRIX_COM<n>, else /dev/ttyS<n-1>.
 std::string DevicePathFor(int number) {
@@ -121,6 +129,7 @@ class PosixSerialPort final : public SerialPort {
   std::size_t Read(std::span<std::uint8_t> into) override;
   std::size_t Write(std::span<const std::uint8_t> bytes) override;
   void AwaitActivity(console::NativeWaitHandle also, int timeout_ms) override;
+  bool LineDead() const override { return dead_; }
 
  private:
   // Writes `line` now (no drain, no flush) and confirms it by reading it back.
@@ -133,6 +142,7 @@ class PosixSerialPort final : public SerialPort {
   Timeouts timeouts_{};
   bool has_error_counts_ = false;
   LineErrorCounts reported_errors_{};
+  bool dead_ = false;  // a hang-up or a vanished device was seen since Open
 };
 
 ErrorNumber PosixSerialPort::Open(std::string_view name) {
@@ -170,6 +180,7 @@ ErrorNumber PosixSerialPort::Open(std::string_view name) {
   dtr_on_ = true;
   timeouts_ = Timeouts{};
   has_error_counts_ = ReadLineErrorCounts(fd, reported_errors_);
+  dead_ = false;
   return kNoError;
 }
 
@@ -180,6 +191,7 @@ ErrorNumber PosixSerialPort::Close() {
   flock(fd_, LOCK_UN);
   ::close(fd_);  // the descriptor is gone even when close reports an error
   fd_ = -1;
+  dead_ = false;
   return kNoError;
 }
 
@@ -251,21 +263,36 @@ WaitingCount PosixSerialPort::BytesWaiting() {
       // Each new overrun, framing error or overflow is reported once, as the driver counts it.
       if (!(counts == reported_errors_)) line_error = true;
       reported_errors_ = counts;
-    } else if (errno == EIO) {
-      line_error = true;
+    } else if (IsDeadLineErrno(errno)) {
+      dead_ = true;
     }
   }
 
   int waiting = 0;
-  if (ioctl(fd_, FIONREAD, &waiting) != 0) line_error = true;
-  // A hang-up only matters once nothing is left to read; asking then keeps the common case (an
-  // answer waiting) to one system call.
-  if (!line_error && waiting <= 0) {
-    pollfd probe{fd_, 0, 0};
-    if (poll(&probe, 1, 0) > 0 && (probe.revents & kHangUpEvents) != 0) line_error = true;
+  if (ioctl(fd_, FIONREAD, &waiting) != 0) {
+    if (IsDeadLineErrno(errno)) {
+      dead_ = true;
+    } else {
+      line_error = true;
+    }
+    waiting = 0;
   }
+  // Bytes that arrived before the line died are still handed out. A hang-up only matters once
+  // nothing is left to read; asking then keeps the common case (an answer waiting) to one call.
+  if (waiting > 0 && !line_error) return {static_cast<std::size_t>(waiting), kNoError};
+  if (!dead_ && !line_error) {
+    pollfd probe{fd_, 0, 0};
+    if (poll(&probe, 1, 0) > 0) {
+      if ((probe.revents & kDeadLineEvents) != 0) {
+        dead_ = true;
+      } else if ((probe.revents & POLLNVAL) != 0) {
+        line_error = true;
+      }
+    }
+  }
+  if (dead_) return {0, kErrLineDead};
   if (line_error) return {0, kErrLineError};
-  return {static_cast<std::size_t>(std::max(waiting, 0)), kNoError};
+  return {0, kNoError};
 }
 
 std::size_t PosixSerialPort::Read(std::span<std::uint8_t> into) {
@@ -296,7 +323,10 @@ std::size_t PosixSerialPort::Read(std::span<std::uint8_t> into) {
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
-    if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) break;  // hung up or failed
+    if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) {
+      if (n == 0 || IsDeadLineErrno(errno)) dead_ = true;  // end of file: the other side hung up
+      break;
+    }
     if (at_once) break;
 
     const int wait = EarlierWait(MillisLeft(deadline), MillisLeft(interval_deadline));
@@ -304,7 +334,10 @@ std::size_t PosixSerialPort::Read(std::span<std::uint8_t> into) {
     pollfd p{fd_, POLLIN, 0};
     const int ready = poll(&p, 1, wait);
     if (ready < 0 && errno != EINTR) break;
-    if (ready > 0 && (p.revents & POLLIN) == 0 && (p.revents & kHangUpEvents) != 0) break;
+    if (ready > 0 && (p.revents & POLLIN) == 0 && (p.revents & kHangUpEvents) != 0) {
+      if ((p.revents & kDeadLineEvents) != 0) dead_ = true;
+      break;
+    }
   }
   return got;
 }
@@ -321,14 +354,20 @@ std::size_t PosixSerialPort::Write(std::span<const std::uint8_t> bytes) {
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
-    if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) break;
+    if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) {
+      if (n < 0 && IsDeadLineErrno(errno)) dead_ = true;
+      break;
+    }
 
     const int wait = MillisLeft(deadline);
     if (wait == 0) break;
     pollfd p{fd_, POLLOUT, 0};
     const int ready = poll(&p, 1, wait);
     if (ready < 0 && errno != EINTR) break;
-    if (ready > 0 && (p.revents & POLLOUT) == 0 && (p.revents & kHangUpEvents) != 0) break;
+    if (ready > 0 && (p.revents & POLLOUT) == 0 && (p.revents & kHangUpEvents) != 0) {
+      if ((p.revents & kDeadLineEvents) != 0) dead_ = true;
+      break;
+    }
   }
   return sent;
 }

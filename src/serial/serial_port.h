@@ -50,7 +50,8 @@ struct ControlState {
   bool dtr_on = true;
 };
 
-/// Result of the bytes-waiting query: a pending line error gives count 0 and kErrLineError.
+/// Result of the bytes-waiting query: a pending line error gives count 0 and kErrLineError; a
+/// dead line (hung up, device gone) with nothing left to read gives count 0 and kErrLineDead.
 struct WaitingCount {
   std::size_t count = 0;
   ErrorNumber error = kNoError;
@@ -77,14 +78,17 @@ class SerialPort {
 
   /// Bytes in the receive queue, with pending line errors (overrun, framing, overflow, I/O).
   virtual WaitingCount BytesWaiting() = 0;
-  /// Raw read under the current time-outs (all zero: blocks until all bytes arrived).
-  /// Returns the count read; sets no error.
+  /// Raw read under the current time-outs (all zero: blocks until all bytes arrived, but
+  /// returns short at once when the line dies). Returns the count read; sets no error.
   virtual std::size_t Read(std::span<std::uint8_t> into) = 0;
   /// Raw write under the current time-outs. Returns the count written; sets no error.
   /// The terminal's writer thread calls it while the main thread runs BytesWaiting, Read and
   /// AwaitActivity on the same open port: it must touch no state those change. Open, Close and
   /// the settings never overlap it.
   virtual std::size_t Write(std::span<const std::uint8_t> bytes) = 0;
+  /// True once a read, write or bytes-waiting query of this opening met a dead line (the other
+  /// side hung up or the device vanished); stays true until Close. Nothing more will pass.
+  virtual bool LineDead() const { return false; }
 
   /// Blocks until the port may have input, `also` (a console key handle) is ready, or
   /// `timeout_ms` passed (-1: no limit). Spurious returns are allowed. With the port closed it

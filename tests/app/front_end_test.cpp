@@ -101,6 +101,25 @@ TEST_F(FrontEndTest, JobsThatDoNotExistYetReturnToTheMenu) {
   EXPECT_EQ(console.Beeps(), 0);
 }
 
+// A code a job leaves latched is reported before the menu returns: the next job starts clean.
+TEST_F(FrontEndTest, CodeAJobLeftIsReportedBeforeTheMenu) {
+  int runs = 0;
+  int code_at_second_run = -1;
+  app::MenuJobs jobs;
+  jobs.rf_upload = [&](job::RunContext& c) {
+    if (runs++ == 0) {
+      c.errors.Latch(serial::kErrLineError);
+    } else {
+      code_at_second_run = c.errors.code;
+    }
+  };
+  console.FeedKeys({"4", "4", "\x1b"});
+  app::RunProgram(ctx, jobs);
+  EXPECT_EQ(code_at_second_run, 0);
+  EXPECT_EQ(ctx.errors.count, 1);
+  EXPECT_EQ(console.Beeps(), 1);
+}
+
 TEST_F(FrontEndTest, SettingsOutOfRangePortBeepsAndClearsTheScreen) {
   console.Feed("12\r-1\r7\r0\r");
   app::RunSettingsScreen(ctx);

@@ -1,18 +1,30 @@
-// Verification and completion: a wrong checksum with its read-back, and the ways out of the
-// checksum and read-back waits.
+// Verification and completion: the verdict and the outcome line, the read-back after a wrong
+// checksum, the ways out of the checksum and read-back waits, and a line that dies in them.
 #include <string>
 
-#include "direct/prompt_row.h"
+#include "console/format.h"
+#include "direct/protocol.h"
 #include "upload_fixture.h"
 
 namespace tvx::testing {
 namespace {
 
-constexpr std::uint64_t kReleaseWords = 33097;
+constexpr const char* kChecksumError =
+    "Upload failed: checksum error. Upload again before using the radio.";
+constexpr const char* kStopped =
+    "Upload stopped before the end: the radio's firmware is incomplete.";
+// Word attempt 10 is the word at 0x1002 of the small image, plain bytes 22 23.
+constexpr std::uint32_t kWordAt1002 = 10;
+
+void ExpectOutcome(const ScriptedConsole& console, const char* text) {
+  EXPECT_EQ(console.RowTrimmed(32), text);
+  EXPECT_TRUE(console.RowColours(32, 1, static_cast<int>(std::string(text).size()),
+                                 console::kYellow, console::kRed));
+}
 
 TEST_F(DirectUploadTest, WrongChecksumIsRejectedAndTheReadBackShowsTheBadWord) {
   sim::RadioConfig config = FastRadio();
-  config.corrupt_store_word = 777;  // second byte stored with bit 0 flipped
+  config.corrupt_store_word = kWordAt1002;  // second byte stored with bit 0 flipped
   StartRadio(config);
   console_.Feed("N\rY\r\r");
   Answer("I Sent ", "x");
@@ -22,59 +34,145 @@ TEST_F(DirectUploadTest, WrongChecksumIsRejectedAndTheReadBackShowsTheBadWord) {
   EXPECT_EQ(counters.direct.verdicts_rejected, 1u);
   EXPECT_EQ(counters.direct.verdicts_accepted, 0u);
   EXPECT_EQ(counters.direct.readbacks_completed, 1u);
-  EXPECT_EQ(counters.direct.readback_words, kReleaseWords);
-  EXPECT_EQ(counters.bytes_received, kHandshakeBytes + kReleaseWords * 6 + 1 + kReleaseWords * 3);
+  EXPECT_EQ(counters.direct.readback_words, kSmallImageWords);
+  EXPECT_EQ(counters.bytes_received,
+            kHandshakeBytes + kSmallImageWords * 6 + 1 + kSmallImageWords * 3);
 
   EXPECT_EQ(console_.RowTrimmed(21), "CHECK SUM ERROR!!!");
   EXPECT_TRUE(console_.RowColours(21, 1, 18, console::kYellow, console::kBlue));
-  const WalkWord& bad = UploadWords()[776];
-  const auto stored = static_cast<std::uint8_t>(bad.word.b1 ^ 1);
   ASSERT_EQ(prompts_.size(), 1u);  // exactly the one word stored wrong
-  std::string expected =
-      direct::ReadBackMismatchLine(bad.word.b0, bad.word.b0, bad.word.b1, stored);
-  expected.erase(expected.find_last_not_of(' ') + 1);
-  EXPECT_EQ(prompts_[0].text, expected);
+  EXPECT_EQ(prompts_[0].text, "I Sent 22     I Got 22      I Sent 23     I Got 22");
   EXPECT_TRUE(prompts_[0].yellow_on_blue);
   EXPECT_EQ(console_.Beeps(), 2);  // the checksum and the one mismatch
-  // After a complete read-back the job closes without the program time.
+  // After a complete read-back the job closes without the program time; the read-back shows
+  // every record, the empty one included.
   EXPECT_EQ(console_.RowTrimmed(29), "");
-  EXPECT_EQ(console_.RowTrimmed(25), " 4143   FFFE   2");
-  EXPECT_TRUE(console_.RowText(30).starts_with("Hit any key to return to main menu"));
+  EXPECT_EQ(console_.RowTrimmed(25), "   18   FFF0   16");
+  ExpectOutcome(console_, kChecksumError);
+  // Nothing of the mismatch line is left beside the closing text.
+  EXPECT_EQ(console_.RowTrimmed(30), "Hit any key to return to main menu");
+  EXPECT_TRUE(console_.RowColours(30, 35, 79, console::kBrightWhite, console::kBlack));
 }
 
-// Escape leaves the read-back wait, as it leaves the checksum wait, so a radio that stops
-// answering in the read-back cannot trap the operator.
-TEST_F(DirectUploadTest, EscapeLeavesTheReadBack) {
+// Escape at a read-back mismatch ends the read-back there, with the program time.
+TEST_F(DirectUploadTest, EscapeAtAReadBackMismatchEndsTheReadBack) {
   sim::RadioConfig config = FastRadio();
-  config.bad_checksum = true;  // every word is stored right; only the checksum is off
+  config.corrupt_store_word = kWordAt1002;
   StartRadio(config);
   console_.Feed("N\rY\r\r");
-  FeedWhen([](const sim::RadioCounters& r) { return r.direct.readback_words >= 200; }, "a\x1b");
+  Answer("I Sent ", "\x1b");
   Run();
   const sim::RadioCounters counters = SettledCounters();
-  EXPECT_EQ(counters.direct.verdicts_rejected, 1u);
+  EXPECT_EQ(counters.direct.readback_words, kWordAt1002);
   EXPECT_EQ(counters.direct.readbacks_completed, 0u);
-  EXPECT_LT(counters.direct.readback_words, kReleaseWords);
-  EXPECT_EQ(console_.RowTrimmed(21), "CHECK SUM ERROR!!!");
-  EXPECT_TRUE(prompts_.empty());
   EXPECT_GE(ShownProgramTime(console_), 0.0) << console_.RowTrimmed(29);
-  EXPECT_EQ(console_.Beeps(), 1);
+  ExpectOutcome(console_, kChecksumError);
 }
 
-TEST_F(DirectUploadTest, EscapeLeavesTheChecksumWaitWithoutAVerdict) {
-  StartRadio(FastRadio());
-  port_->GoDeafAfterDataFrame(kReleaseWords);  // the checksum never reaches the job
+// The checksum cannot see a word that went out twice: refused once, then stored wrongly on its
+// resend, it leaves a matching checksum. The verdict stays 0xAA, but the operator is told.
+TEST_F(DirectUploadTest, ResentWordStoredWronglyIsNamedInTheOutcome) {
+  sim::RadioConfig config = FastRadio();
+  config.bad_reply_word = kWordAt1002;
+  config.corrupt_store_word = kWordAt1002 + 1;  // its resend
+  StartRadio(config);
   console_.Feed("N\rY\r\r");
-  FeedWhen([](const sim::RadioCounters& r) { return r.direct.checksums_sent > 0; }, "a\x1b");
+  Answer("Bad Data!", "y");
   Run();
-  const sim::RadioCounters counters = SettledCounters();
-  EXPECT_EQ(counters.direct.word_attempts, kReleaseWords);
-  EXPECT_EQ(counters.direct.verdicts_accepted + counters.direct.verdicts_rejected, 0u);
-  EXPECT_EQ(counters.bytes_received, kHandshakeBytes + kReleaseWords * 6);
-  EXPECT_EQ(console_.RowTrimmed(19), "");
-  EXPECT_EQ(console_.RowTrimmed(20), "");
-  EXPECT_GE(ShownProgramTime(console_), 0.0) << console_.RowTrimmed(29);
-  EXPECT_EQ(console_.RowTrimmed(30), "Hit any key to return to main menu");
+  const auto snapshot = radio_->Snapshot();
+  EXPECT_EQ(snapshot->counters.direct.verdicts_accepted, 1u);
+  EXPECT_EQ(snapshot->memory.space[0][0x1003], 0x23 ^ 1);
+  EXPECT_EQ(console_.RowText(32) + console_.RowTrimmed(33),
+            "Checksum accepted, but 1 resent words are not covered by it: upload again to be "
+            "sure.");
+  EXPECT_TRUE(console_.RowColours(32, 1, 80, console::kYellow, console::kRed));
+}
+
+// Only Escape leaves the checksum wait and the read-back wait; another key is dropped and the
+// wait goes on (the Escape is fed only once that key has been taken).
+TEST_F(DirectUploadTest, OnlyEscapeLeavesTheChecksumAndReadBackWaits) {
+  {
+    SCOPED_TRACE("checksum wait");
+    StartRadio(FastRadio());
+    port_->GoDeafAfterDataFrame(static_cast<int>(kSmallImageWords));  // no checksum arrives
+    console_.Feed("N\rY\r\r");
+    FeedInTurn([](const sim::RadioCounters& r) { return r.direct.checksums_sent > 0; }, "a",
+               "\x1b");
+    Run();
+    const sim::RadioCounters counters = SettledCounters();
+    EXPECT_EQ(counters.direct.verdicts_accepted + counters.direct.verdicts_rejected, 0u);
+    EXPECT_EQ(counters.bytes_received, kHandshakeBytes + kSmallImageWords * 6);
+    EXPECT_EQ(console_.RowTrimmed(19), "");
+    const auto keys = console_.KeysTaken();
+    ASSERT_GE(keys.size(), 3u);
+    EXPECT_EQ(std::vector<std::string>(keys.end() - 3, keys.end()),
+              (std::vector<std::string>{"a", "\x1b", "x"}));
+    EXPECT_GE(ShownProgramTime(console_), 0.0) << console_.RowTrimmed(29);
+    ExpectOutcome(console_, kStopped);
+  }
+  {
+    SCOPED_TRACE("read-back wait");
+    sim::RadioConfig config = FastRadio();
+    config.bad_checksum = true;  // every word is stored right; only the checksum is off
+    StartRadio(config);
+    int read_back_bytes = -1;  // counted from the verdict on
+    port_->on_write = [&](std::span<const std::uint8_t> bytes) {
+      if (bytes.size() == 1 && bytes[0] == direct::kChecksumRejected) read_back_bytes = 0;
+      if (read_back_bytes >= 0 && ++read_back_bytes == 1 + 3 * 20) port_->GoDeafNow();
+    };
+    console_.Feed("N\rY\r\r");
+    FeedInTurn([](const sim::RadioCounters& r) { return r.direct.readback_words >= 20; }, "a",
+               "\x1b");
+    Run();
+    port_->on_write = nullptr;
+    const sim::RadioCounters counters = SettledCounters();
+    EXPECT_EQ(counters.direct.verdicts_rejected, 1u);
+    EXPECT_EQ(counters.direct.readback_words, 20u);
+    const auto keys = console_.KeysTaken();
+    ASSERT_GE(keys.size(), 3u);
+    EXPECT_EQ(std::vector<std::string>(keys.end() - 3, keys.end()),
+              (std::vector<std::string>{"a", "\x1b", "x"}));
+    EXPECT_TRUE(prompts_.empty());
+    EXPECT_GE(ShownProgramTime(console_), 0.0) << console_.RowTrimmed(29);
+    ExpectOutcome(console_, kChecksumError);
+  }
+}
+
+// A line that dies while the checksum or a read-back answer is awaited ends the wait at once
+// with the report (59), without a key, and the job goes to its end.
+TEST_F(DirectUploadTest, DeadLineInTheChecksumAndReadBackWaits) {
+  {
+    SCOPED_TRACE("checksum wait");
+    StartRadio(FastRadio());
+    port_->GoDeafAfterDataFrame(static_cast<int>(kSmallImageWords));  // no checksum arrives
+    console_.Feed("N\rY\r\r");
+    KillRadioWhen([](const sim::RadioCounters& r) { return r.direct.checksums_sent > 0; });
+    Run();
+    EXPECT_EQ(ReportsWhenDeadLineLeft(), 1);  // reported by the wait that saw it
+    EXPECT_EQ(ctx_->errors.count, 1);
+    EXPECT_EQ(console_.RowText(51).substr(64, 12), "  1  59   0 ");
+    EXPECT_EQ(console_.RowTrimmed(19), "");
+    EXPECT_GE(ShownProgramTime(console_), 0.0) << console_.RowTrimmed(29);
+    ExpectOutcome(console_, kStopped);
+    EXPECT_EQ(console_.KeysTaken().back(), "x");  // the closing key was the first one asked for
+  }
+  {
+    SCOPED_TRACE("read-back wait");
+    sim::RadioConfig config = FastRadio();
+    config.bad_checksum = true;
+    StartRadio(config);
+    const std::size_t keys_before = console_.KeysTaken().size();
+    console_.Feed("N\rY\r\r");
+    KillRadioWhen([](const sim::RadioCounters& r) { return r.direct.readback_words >= 20; });
+    Run();
+    EXPECT_EQ(ReportsWhenDeadLineLeft(), 2);
+    EXPECT_EQ(ctx_->errors.count, 2);
+    EXPECT_EQ(console_.RowText(51).substr(64, 12), "  2  59   0 ");
+    EXPECT_EQ(console_.RowTrimmed(21), "CHECK SUM ERROR!!!");
+    EXPECT_GE(ShownProgramTime(console_), 0.0) << console_.RowTrimmed(29);
+    ExpectOutcome(console_, kChecksumError);
+    EXPECT_EQ(console_.KeysTaken().size(), keys_before + 6);  // the answers and the closing key
+  }
 }
 
 }  // namespace

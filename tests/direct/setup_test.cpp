@@ -152,6 +152,36 @@ TEST_F(DirectUploadTest, IdentityWaitEndsOnAnyKeyOrAWrongMarker) {
   EXPECT_EQ(counters.direct.identities_sent, 1u);
 }
 
+// The radio goes away while its identity is awaited: the wait ends at once with the report (59)
+// and "Radio not answering: the line is dead.", no key is asked for, and after the 2 s pause the
+// menu returns. The next upload on a healthy line starts clean.
+TEST_F(DirectUploadTest, DeadLineInTheIdentityWaitReturnsToTheMenu) {
+  sim::RadioConfig config = FastRadio();
+  config.silent = true;
+  StartRadio(config);
+  int reports_at_pause = -1;
+  clock_.on_pause = [&](int ms) {
+    if (ms == 2000) reports_at_pause = ctx_->errors.count;
+  };
+  console_.Feed("N\rY\r\r");
+  KillRadioWhen(
+      [](const sim::RadioCounters& r) { return r.bytes_received >= kHandshakeBytes - 1; });
+  Run();
+  clock_.on_pause = nullptr;
+  EXPECT_EQ(reports_at_pause, 1);
+  EXPECT_EQ(console_.RowTrimmed(8), "Waiting for Radio ID");
+  EXPECT_EQ(console_.RowTrimmed(9), "Radio not answering: the line is dead.");
+  EXPECT_EQ(console_.RowText(51).substr(64, 12), "  1  59   0 ");
+  EXPECT_EQ(console_.Beeps(), 1);
+
+  StartRadio(FastRadio());
+  console_.Feed("N\rY\r\r");
+  Run();
+  EXPECT_EQ(ctx_->errors.count, 1);
+  EXPECT_EQ(console_.Beeps(), 1);
+  EXPECT_EQ(console_.RowTrimmed(32), "Upload complete: the radio accepted the checksum.");
+}
+
 TEST_F(DirectUploadTest, EraseWaitDropsKeysAndBeepsAtNoise) {
   sim::RadioConfig config = FastRadio();
   config.garbage_bytes = 3;  // after "4" (discarded by the handshake) and before the erase-done

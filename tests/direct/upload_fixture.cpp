@@ -7,6 +7,7 @@
 #include <cmath>
 
 #include "direct/direct_upload.h"
+#include "image/stored_image_builder.h"
 #include "serial/posix_serial_port.h"
 
 namespace tvx::testing {
@@ -80,17 +81,27 @@ double ShownProgramTime(const ScriptedConsole& console) {
   return std::stod(field);
 }
 
-const std::vector<WalkWord>& UploadWords() {
-  static const std::vector<WalkWord> words = [] {
-    std::vector<WalkWord> out;
-    image::RecordBuffer buffer{};
-    image::ImageWalk walk(image::FirmwareImage(), buffer);
-    while (walk.NextRecord()) {
-      for (image::Word w; walk.NextWord(w);) out.push_back({walk.SpaceByte(), w});
+std::vector<WalkWord> UploadWords(std::span<const std::uint8_t> image) {
+  std::vector<WalkWord> out;
+  image::RecordBuffer buffer{};
+  image::ImageWalk walk(image, buffer);
+  while (walk.NextRecord()) {
+    for (image::Word w; walk.NextWord(w);) out.push_back({walk.SpaceByte(), w});
+  }
+  return out;
+}
+
+std::span<const std::uint8_t> SmallImage() {
+  static const std::vector<std::uint8_t> image = [] {
+    StoredImageBuilder builder;
+    builder.Record(20, 15, 0x8000, 0x10).Record(9, 14, 0x1000, 0x20).Record(4, 15, 0x2000, 0x30);
+    for (int r = 3; r <= 18; ++r) {
+      builder.Record(20, 15, static_cast<std::uint16_t>(0xFF00 + (r - 3) * 16),
+                     static_cast<std::uint8_t>(r * 16));
     }
-    return out;
+    return builder.Bytes();
   }();
-  return words;
+  return image;
 }
 
 DirectUploadTest::DirectUploadTest() {
@@ -98,6 +109,8 @@ DirectUploadTest::DirectUploadTest() {
   port_ = port.get();
   port_owner_ = std::move(port);
   ctx_ = std::make_unique<job::RunContext>(console_, *port_owner_, priority_, clock_);
+  ctx_->image = SmallImage();
+  priority_.port = port_;
   console_.OnKeyWanted([this](ScriptedConsole&) { OnKeyWanted(); });
   clock_.before_real_pause = [this] {
     if (!radio_) return;
@@ -153,13 +166,14 @@ void DirectUploadTest::Answer(std::string part, std::string key) {
 void DirectUploadTest::OnKeyWanted() {
   const std::string row = console_.RowTrimmed(30);
   if (row.empty()) return;
-  // A read-back mismatch line is not blanked, so the closing text may stand over its end.
   if (row.starts_with("Hit any key to return to main menu")) {
+    EXPECT_FALSE(priority_.realtime) << row;
     console_.Feed("x");
     return;
   }
   for (auto it = rules_.begin(); it != rules_.end(); ++it) {
     if (row.find(it->part) == std::string::npos) continue;
+    EXPECT_FALSE(priority_.realtime) << row;  // the operator is never kept waiting at realtime
     prompts_.push_back({row, console_.RowColours(30, 1, static_cast<int>(row.size()),
                                                  console::kYellow, console::kBlue)});
     const std::string key = it->key;
@@ -183,7 +197,46 @@ void DirectUploadTest::FeedWhen(std::function<bool(const sim::RadioCounters&)> r
   });
 }
 
+void DirectUploadTest::DoWhen(std::function<bool(const sim::RadioCounters&)> ready,
+                              std::function<void()> action) {
+  watchers_.emplace_back([this, ready = std::move(ready), action = std::move(action)] {
+    while (!job_done_) {
+      if (radio_->WaitFor(ready, std::chrono::milliseconds(50))) {
+        action();
+        return;
+      }
+    }
+  });
+}
+
+void DirectUploadTest::KillRadioWhen(std::function<bool(const sim::RadioCounters&)> ready) {
+  sim::PtyRadio* radio = radio_.get();
+  DoWhen(std::move(ready), [radio] { radio->Stop(); });
+}
+
+void DirectUploadTest::FeedInTurn(std::function<bool(const sim::RadioCounters&)> ready,
+                                  std::string first, std::string second) {
+  watchers_.emplace_back(
+      [this, ready = std::move(ready), first = std::move(first), second = std::move(second)] {
+        while (!radio_->WaitFor(ready, std::chrono::milliseconds(50))) {
+          if (job_done_) return;
+        }
+        // Let the job reach the wait the keys are meant for.
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        const std::size_t taken_before = console_.KeysTaken().size();
+        console_.Feed(first);
+        while (!job_done_ && console_.KeysTaken().size() < taken_before + first.size()) {
+          std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        if (!job_done_) console_.Feed(second);
+      });
+}
+
 void DirectUploadTest::Run() {
+  reports_when_dead_left_ = -1;
+  priority_.on_dead_line_normal = [this] {
+    if (reports_when_dead_left_ < 0) reports_when_dead_left_ = ctx_->errors.count;
+  };
   std::thread guard([this] {
     const auto deadline = std::chrono::steady_clock::now() + kJobLimit;
     while (!job_done_) {

@@ -15,9 +15,9 @@
 #include <thread>
 #include <vector>
 
+#include "image/firmware_image.h"
 #include "job/clock.h"
 #include "job/run_context.h"
-#include "image/firmware_image.h"
 #include "radio_sim/posix_pty_radio.h"
 #include "serial/priority.h"
 #include "serial/serial_port.h"
@@ -49,9 +49,15 @@ class FlakyWritePort final : public serial::SerialPort {
     deaf_after_ = number;
     data_frame_writes_ = 0;
   }
+  /// From now on nothing the radio sends is heard (call on the job's thread, e.g. in on_write).
+  void GoDeafNow() {
+    deaf_ = true;
+    let_through_ = 0;
+  }
 
   serial::ErrorNumber Open(std::string_view name) override {
     ++opens_;
+    deaf_ = false;  // hears again, until the next GoDeaf
     return inner_->Open(name);
   }
   bool IsOpen() const override { return inner_->IsOpen(); }
@@ -75,6 +81,7 @@ class FlakyWritePort final : public serial::SerialPort {
   void AwaitActivity(console::NativeWaitHandle also, int timeout_ms) override {
     inner_->AwaitActivity(also, timeout_ms);
   }
+  bool LineDead() const override { return inner_->LineDead(); }
 
  private:
   std::unique_ptr<serial::SerialPort> inner_;
@@ -98,10 +105,14 @@ class RecordingPriority final : public serial::Priority {
   void Normal() override {
     realtime = false;
     if (on_normal) on_normal(raises);
+    if (on_dead_line_normal && port != nullptr && port->LineDead()) on_dead_line_normal();
   }
   int raises = 0;
   bool realtime = false;
   std::function<void(int)> on_normal;
+  /// With `port` set: runs at every return to normal while the port has seen a dead line.
+  const serial::SerialPort* port = nullptr;
+  std::function<void()> on_dead_line_normal;
 };
 
 /// FakeClock time with a time of day that wraps at midnight. The handshake's short pauses are
@@ -136,8 +147,16 @@ struct WalkWord {
   std::uint8_t space = 0;
   image::Word word;
 };
-/// The words of the release image in upload order.
-const std::vector<WalkWord>& UploadWords();
+/// The words of a stored image in upload order.
+std::vector<WalkWord> UploadWords(std::span<const std::uint8_t> image);
+
+/// The image most tests upload: 19 records, 139 words, ending at 0xFFFF.
+///   0  type 15 at 0x8000, 16 bytes 10..1F      8 words
+///   1  type 14 at 0x1000, 5 bytes 20..24       3 words (the last one carries byte 25 too)
+///   2  type 15 at 0x2000, no data              skipped by the upload, visited by the read-back
+///   3..18  type 15 at 0xFF00..0xFFF0, record r holding 16 bytes from (r * 16) & 0xFF on
+std::span<const std::uint8_t> SmallImage();
+inline constexpr std::uint64_t kSmallImageWords = 139;
 
 /// The seconds on row 29 when it reads "Program Time is ##.## S" (two decimals, at least two
 /// integer positions, a blank in an unused leading one); -1 when it does not.
@@ -164,6 +183,16 @@ class DirectUploadTest : public ::testing::Test {
   void Answer(std::string part, std::string key);
   /// Feeds `keys` from another thread once `ready` holds for the radio's counters.
   void FeedWhen(std::function<bool(const sim::RadioCounters&)> ready, std::string keys);
+  /// Runs `action` on another thread once `ready` holds for the radio's counters.
+  void DoWhen(std::function<bool(const sim::RadioCounters&)> ready, std::function<void()> action);
+  /// The report count at the job's first return to normal priority after its port saw the line
+  /// die (the job leaves a word or a wait there), or -1; kept from the next Run on.
+  int ReportsWhenDeadLineLeft() const { return reports_when_dead_left_; }
+  /// Kills the radio once `ready` holds: the pty closes, as when an adapter is pulled out.
+  void KillRadioWhen(std::function<bool(const sim::RadioCounters&)> ready);
+  /// Once `ready` holds, feeds `first`, and `second` only after the job has taken `first`.
+  void FeedInTurn(std::function<bool(const sim::RadioCounters&)> ready, std::string first,
+                  std::string second);
 
   /// Runs the job on this thread. A job still running after a generous limit gets Escapes
   /// (and the test fails) instead of hanging.
@@ -202,6 +231,7 @@ class DirectUploadTest : public ::testing::Test {
   std::vector<std::string> radio_events_;
   std::atomic<bool> job_done_{false};
   std::atomic<bool> guard_fired_{false};
+  int reports_when_dead_left_ = -1;
 };
 
 }  // namespace tvx::testing

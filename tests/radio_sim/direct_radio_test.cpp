@@ -99,6 +99,22 @@ TEST(DirectRadioTest, BadCheckByteStoresNothingAndAnswersWrongly) {
   EXPECT_EQ(r.Memory().space[1][0x8011], 0x34);
 }
 
+// A PC stopped and continued between the bytes of an address frame: the frame is completed,
+// echoed and counted however late its last byte comes, as the PC counts it once it is whole.
+TEST(DirectRadioTest, AddressFrameSplitByAPauseStillCountsOnce) {
+  RadioConfig c = Direct();
+  c.frame_timeout = 0.05;
+  ReadyRadio r(c);
+  EXPECT_TRUE(r.wire.Send({0x01, 0x80}).empty());
+  r.wire.Wait(5.0);
+  EXPECT_EQ(r.wire.Send({0x10}), (Bytes{0x80, 0x10}));
+  EXPECT_EQ(r.wire.Send({0x12, 0x14, 0xCF}), Bytes{0x94});
+  EXPECT_EQ(r.Counters().word_attempts, 1u);
+  EXPECT_EQ(r.Counters().stray_bytes, 0u);
+  EXPECT_EQ(r.wire.radio.Direct().CurrentChecksum(),
+            (std::array<std::uint8_t, 2>{0x12 ^ 0xFF, 0x34 ^ 0xFF}));
+}
+
 TEST(DirectRadioTest, ResyncWhileTheDataFrameIsAwaitedRestartsTheWord) {
   ReadyRadio r;
   EXPECT_EQ(r.wire.Send({0x00, 0x12, 0x34}).size(), 2u);

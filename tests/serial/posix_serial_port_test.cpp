@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <future>
 #include <thread>
 
 #include "job/port_ops.h"
@@ -185,18 +186,47 @@ TEST_F(PosixPortTest, WritesThatCannotCompleteGive69) {
   EXPECT_EQ(ctx.errors.code, serial::kErrSendFailed);
 }
 
-TEST_F(PosixPortTest, HangUpIsALineErrorAndWaitsDoNotSpin) {
+// The radio's side goes away (a pulled adapter looks the same): every query, read and write
+// says the line is dead (59), and stays so until the port is opened again.
+TEST_F(PosixPortTest, HangUpIsADeadLineAndWaitsDoNotSpin) {
   ASSERT_TRUE(job::OpenPortForJob(ctx, job::Profile::kRfUpload));
   job::ZeroTimeouts(ctx);
   radio.CloseMaster();
   EXPECT_EQ(job::BytesWaiting(ctx), 0u);
-  EXPECT_EQ(ctx.errors.code, serial::kErrLineError);
+  EXPECT_EQ(ctx.errors.code, serial::kErrLineDead);
+  EXPECT_TRUE(port->LineDead());
+  ctx.errors.code = 0;
   std::uint8_t byte[4];
   EXPECT_EQ(port->Read(byte), 0u);  // returns instead of waiting for a radio that is gone
+  job::SendByte(ctx, 1);
+  EXPECT_EQ(ctx.errors.code, serial::kErrLineDead);
   // The hang-up is reported by poll at once on every call; a wait still has to sleep.
   const auto start = std::chrono::steady_clock::now();
   port->AwaitActivity(console::kNoWaitHandle, 200);
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(40));
+  job::CloseAllPorts(ctx);
+  EXPECT_FALSE(port->LineDead());
+}
+
+// A read under zero time-outs waits for every byte, but not for a line that dies meanwhile.
+TEST_F(PosixPortTest, ReceiveReturnsWhenTheLineDiesDuringTheRead) {
+  ASSERT_TRUE(job::OpenPortForJob(ctx, job::Profile::kDirectUpload));
+  job::ZeroTimeouts(ctx);
+  radio.Send(Bytes("A"));
+  std::promise<std::vector<std::uint8_t>> received;
+  auto result = received.get_future();
+  std::thread reader([&] { received.set_value(job::Receive(ctx, 4)); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  radio.CloseMaster();
+  // Only a guard against a hang: the read ends as soon as the hang-up is seen.
+  const bool returned = result.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+  if (!returned) {
+    reader.detach();
+    FAIL() << "the read did not return after the hang-up";
+  }
+  reader.join();
+  EXPECT_EQ(result.get(), Bytes("A"));
+  EXPECT_EQ(ctx.errors.code, serial::kErrLineDead);
 }
 
 TEST_F(PosixPortTest, AwaitActivityWakesForAKeyWithThePortClosed) {

@@ -50,10 +50,12 @@ std::size_t DirectRadio::Feed(std::span<const std::uint8_t> in, const LineState&
   bool rate_fault_noted = false;
   for (std::size_t i = 0; i < in.size(); ++i) {
     const std::uint8_t b = in[i];
-    const bool in_frames = phase_ == DirectPhase::kTransfer || phase_ == DirectPhase::kReadBack;
-    if (in_frames && frame_pos_ > 0 && held_ == Frame::kNone &&
+    // The PC writes a data frame in one go; a gap in it means its bytes belong to something
+    // else. An address frame goes out byte by byte and is completed however late its last byte
+    // comes (a PC stopped and continued mid-frame): the word attempt counts once it is whole,
+    // on both sides.
+    if (phase_ == DirectPhase::kTransfer && frame_pos_ > 3 && held_ == Frame::kNone &&
         now - frame_activity_ > config_.frame_timeout) {
-      // The PC sends a frame's bytes back to back; a gap means they belong to something else.
       frame_pos_ = 0;
       ++counters_.stale_frames;
     }

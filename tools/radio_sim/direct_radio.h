@@ -10,8 +10,10 @@
 // 0xFFFF) could be the start of a resync, so it is held until the next byte or until
 // `resync_window` has passed.
 //
-// Starting over: the PC sends a frame's bytes back to back, so a frame whose next byte comes
-// more than `frame_timeout` later is dropped; and "4" followed by the access code always starts
+// Starting over: the PC writes a data frame in one go, so a data frame whose next byte comes
+// more than `frame_timeout` later is dropped; an address frame, sent byte by byte, is completed
+// however late its bytes come (a PC stopped and continued mid-frame), so that it counts as a word
+// attempt here exactly when it counts on the PC. "4" followed by the access code always starts
 // a new session, wherever the radio stood (a PC that gave up mid-word and came straight back).
 //
 // Line rate: once the divisor is agreed, the radio sends its identity only when it sees the PC's

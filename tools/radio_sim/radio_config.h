@@ -64,7 +64,7 @@ struct RadioConfig {
 
   // Timing of the radio's own checks, in seconds.
   double rate_switch_timeout = 0.5;  ///< how long the PC may take to switch its line rate
-  double frame_timeout = 0.25;       ///< a direct frame whose next byte comes later is dropped
+  double frame_timeout = 0.25;       ///< a data frame whose next byte comes later is dropped
   double resync_window = 0.05;       ///< how long an all-0xFF frame waits for a 4th 0xFF
   double rf_quiet_gap = 0.02;        ///< after a malformed RF frame, silence that ends it
 
