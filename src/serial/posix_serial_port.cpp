@@ -382,10 +382,9 @@ void PosixSerialPort::AwaitActivity(console::NativeWaitHandle also, int timeout_
   if (timeout_ms >= 0) deadline = Clock::now() + Millis(timeout_ms);
   for (;;) {
     const int ready = poll(fds, count, MillisLeft(deadline));
-    if (ready < 0) {
-      if (errno == EINTR && MillisLeft(deadline) != 0) continue;
-      return;
-    }
+    // A signal (the terminal resized, the program continued after a stop) ends the wait, so
+    // the caller's loop shows the screen again at once instead of at the next byte or key.
+    if (ready < 0) return;
     if (ready == 0) return;
     // A hung-up descriptor (readable too: it reads end-of-file) would report itself at once on
     // every call: watch the others for a short while, so the caller's loop re-checks at a calm
