@@ -59,12 +59,24 @@ class PortEnd {
     }
     return got;
   }
-  /// The handshake up to the challenge at 19200 bit/s; returns once the radio heard it.
+  /// The handshake up to the challenge at 19200 bit/s with the radio's pauses; returns once the
+  /// radio heard it. Before each pause the radio has read what came before it, so a loaded
+  /// machine cannot shorten a pause as the radio measures it.
   void Handshake(const sim::PtyRadio& radio, std::uint16_t challenge) {
     SetLine(B19200);
-    Write({direct::kProgramCommand});
-    for (std::uint8_t b : direct::kAccessCode) Write({b});
-    Write({direct::kHighSpeedDivisor, direct::HighByte(challenge), direct::LowByte(challenge)});
+    std::uint64_t sent = radio.Counters().bytes_received;
+    auto send = [&](std::uint8_t b, int pause_ms) {
+      Write({b});
+      ++sent;
+      EXPECT_TRUE(
+          radio.WaitFor([&](const sim::RadioCounters& c) { return c.bytes_received >= sent; }, 2s));
+      std::this_thread::sleep_for(std::chrono::milliseconds(pause_ms));
+    };
+    send(direct::kProgramCommand, 300);
+    for (std::uint8_t b : direct::kAccessCode) send(b, 10);
+    send(direct::kHighSpeedDivisor, 10);
+    send(direct::HighByte(challenge), 10);
+    send(direct::LowByte(challenge), 0);
     EXPECT_TRUE(radio.WaitFor(
         [&](const sim::RadioCounters& c) { return c.direct.last_challenge == challenge; }, 2s));
   }
