@@ -119,7 +119,7 @@ TEST(DirectRadioTest, HandshakeFaultsLeaveTheRadioSilentUntilTheLineIsQuiet) {
        false, Fault::kLineRate},
       {"no pause after 4", [](std::vector<HandshakeByte>& s) { s[0].pause_after = 0.0; }, true,
        Fault::kPause},
-      {"290 ms after 4", [](std::vector<HandshakeByte>& s) { s[0].pause_after = 0.29; }, true,
+      {"250 ms after 4", [](std::vector<HandshakeByte>& s) { s[0].pause_after = 0.25; }, true,
        Fault::kPause},
       {"5 ms after the second access-code byte",
        [](std::vector<HandshakeByte>& s) { s[2].pause_after = 0.005; }, true, Fault::kPause},

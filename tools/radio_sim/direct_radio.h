@@ -21,9 +21,9 @@
 // rate, a byte that comes too early, a wrong access-code byte or divisor make the radio refuse
 // the handshake as a real one does: it answers nothing and ignores the line until it has been
 // quiet for `refusal_quiet`. A byte's arrival is the moment the radio read it (the runner looks
-// every millisecond during a handshake); when its previous look was longer ago than that, the
-// radio was held up and gives the PC the benefit of the doubt, for the pauses and for a rate
-// change in that window.
+// every millisecond during a handshake), and a pause may fall short by a tenth (at least 2 ms);
+// when its previous look was longer ago than a millisecond, the radio was held up and gives the
+// PC the benefit of the doubt, for the pauses and for a rate change in that window.
 //
 // Line rate: once the divisor is agreed, the radio sends its identity only when it sees the PC's
 // line at 460800 / divisor. If the PC does not switch within `rate_switch_timeout`, the radio
