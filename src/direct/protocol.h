@@ -19,8 +19,10 @@ namespace tvx::direct {
 
 inline constexpr std::uint8_t kDiagPortWake = 0x55;    ///< "U", diagnostic port only
 inline constexpr std::uint8_t kProgramCommand = 0x34;  ///< "4"
-/// The four bytes the radio's programming mode requires after "4", sent in this order.
-inline constexpr std::array<std::uint8_t, 4> kAccessCode = {0x8D, 0x27, 0xE1, 0x4B};
+/// The four bytes the radio's programming mode requires after "4", sent in this order. The radio
+/// defines them: they are a build setting (TVX_ACCESS_CODE), and the default is a placeholder
+/// that only the simulated radio knows.
+extern const std::array<std::uint8_t, 4> kAccessCode;
 inline constexpr std::uint8_t kHighSpeedDivisor = 0x04;  ///< 460800 / 4 = 115200 bit/s
 inline constexpr std::uint8_t kNormalDivisor = 0x18;     ///< 460800 / 24 = 19200 bit/s
 inline constexpr std::uint32_t kDivisorBase = 460800;

@@ -21,6 +21,7 @@
 
 #include "serial/port_name.h"
 #include "serial/posix_errors.h"
+#include "serial/posix_low_latency.h"
 #include "serial/posix_termios.h"
 
 namespace tvx::serial {
@@ -137,6 +138,7 @@ class PosixSerialPort final : public SerialPort {
   ErrorNumber SetDtr(bool on);
 
   int fd_ = -1;
+  LowLatencyState low_latency_{};  // given back on close
   bool pseudo_terminal_ = false;
   bool dtr_on_ = true;  // what was asked last; a pseudo-terminal has no line to read it from
   Timeouts timeouts_{};
@@ -176,6 +178,7 @@ ErrorNumber PosixSerialPort::Open(std::string_view name) {
   if (tcsetattr(fd, TCSANOW, &line) != 0) return fail(errno);
 
   fd_ = fd;
+  low_latency_ = EnableLowLatency(fd);
   pseudo_terminal_ = IsPseudoTerminal(fd);
   dtr_on_ = true;
   timeouts_ = Timeouts{};
@@ -187,6 +190,8 @@ ErrorNumber PosixSerialPort::Open(std::string_view name) {
 ErrorNumber PosixSerialPort::Close() {
   if (fd_ < 0) return kNoError;
   // A pseudo-terminal keeps TIOCEXCL while any other descriptor of it is open.
+  RestoreLowLatency(fd_, low_latency_);
+  low_latency_ = {};
   ioctl(fd_, TIOCNXCL);
   flock(fd_, LOCK_UN);
   ::close(fd_);  // the descriptor is gone even when close reports an error

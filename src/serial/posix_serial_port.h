@@ -4,7 +4,8 @@
 // when that is set and not empty (e.g. TORVANDRIX_COM1=/dev/ttyUSB0), else /dev/ttyS<N-1>.
 // The port is opened exclusively: TIOCEXCL against other non-root programs and an flock on the
 // device against everyone (root included); both are released by Close. Opening puts the line
-// into raw mode (no echo, no line editing, no XON/XOFF, CLOCAL|CREAD) and the time-outs to 0.
+// into raw mode (no echo, no line editing, no XON/XOFF, CLOCAL|CREAD) and the time-outs to 0,
+// and asks the driver for low-latency mode where it offers one (given back on close).
 // On a pseudo-terminal, which has no modem lines, DTR requests succeed without effect.
 #pragma once
 

@@ -44,17 +44,150 @@ TEST(DirectRadioTest, IdentityMasksTheSerialNumberWithTheChallenge) {
   EXPECT_EQ(direct::DecodeSerial(0xBEEF, id[1], id[2], id[3]), 9109999u);
 }
 
-TEST(DirectRadioTest, HandshakeFaultsSendTheRadioBackToIdle) {
-  Wire wire(Direct());
-  wire.Send({direct::kProgramCommand, direct::kAccessCode[0], 0x00});
-  EXPECT_EQ(wire.radio.Direct().Counters().access_code_faults, 1u);
-  EXPECT_EQ(wire.radio.Direct().Phase(), sim::DirectPhase::kIdle);
+/// One byte of the handshake as the radio's runner reports it: the pause the PC makes after it,
+/// the line rate read with it, the rate at the runner's previous look and how long before.
+struct HandshakeByte {
+  std::uint8_t byte;
+  double pause_after;
+  std::uint32_t rate = 19200;
+  std::uint32_t previous_rate = 19200;
+  double since_look = 0.001;  // the runner looks every millisecond during a handshake
+};
 
-  DirectPc pc(wire);
-  pc.Handshake();
-  EXPECT_TRUE(wire.Send({direct::kRefuseRadio}).empty());  // "!": refused
+/// "4", the access code, the divisor for 115200 bit/s and the challenge 0x1234, with the
+/// uploader's pauses.
+std::vector<HandshakeByte> GoodHandshake() {
+  std::vector<HandshakeByte> steps = {{direct::kProgramCommand, 0.3}};
+  for (std::uint8_t b : direct::kAccessCode) steps.push_back({b, 0.01});
+  steps.push_back({direct::kHighSpeedDivisor, 0.01});
+  steps.push_back({0x12, 0.01});
+  steps.push_back({0x34, 0.005});
+  return steps;
+}
+
+/// Plays the steps and then switches the line to 115200; returns everything the radio said
+/// after the pause that follows "4".
+Bytes Play(Wire& wire, const std::vector<HandshakeByte>& steps) {
+  Bytes got;
+  for (std::size_t i = 0; i < steps.size(); ++i) {
+    const HandshakeByte& s = steps[i];
+    wire.line = sim::LineState{.known = true, .rate = s.rate};
+    wire.line.previous_rate = s.previous_rate;
+    wire.line.since_previous_look = s.since_look;
+    const Bytes said = wire.Send({s.byte});
+    const Bytes later = wire.Wait(s.pause_after);
+    if (i == 0) continue;
+    got.insert(got.end(), said.begin(), said.end());
+    got.insert(got.end(), later.begin(), later.end());
+  }
+  wire.line.rate = 115200;
+  wire.line.previous_rate = 115200;
+  const Bytes after_switch = wire.Wait(0.01);
+  got.insert(got.end(), after_switch.begin(), after_switch.end());
+  return got;
+}
+
+// What a real radio refuses, it refuses by silence: a handshake byte at another rate, a pause
+// cut short, a wrong access code or divisor. Bytes that keep coming are ignored; once the line
+// has been quiet for a second the radio listens again. Where the radio was held up between two
+// looks at the line it cannot tell, and lets the byte pass.
+TEST(DirectRadioTest, HandshakeFaultsLeaveTheRadioSilentUntilTheLineIsQuiet) {
+  using Fault = sim::HandshakeFault;
+  struct Case {
+    const char* name;
+    void (*change)(std::vector<HandshakeByte>&);
+    bool refused;
+    Fault why;
+  };
+  const Case cases[] = {
+      {"sent at 115200",
+       [](std::vector<HandshakeByte>& s) {
+         for (auto& b : s) b.rate = b.previous_rate = 115200;
+       },
+       true, Fault::kLineRate},
+      {"switched before the challenge",
+       [](std::vector<HandshakeByte>& s) {
+         s[6].rate = 115200;
+         s[7].rate = s[7].previous_rate = 115200;
+       },
+       true, Fault::kLineRate},
+      {"switch seen late: the radio was held up after the last byte",
+       [](std::vector<HandshakeByte>& s) {
+         s[7].rate = 115200;
+         s[7].since_look = 0.006;
+       },
+       false, Fault::kLineRate},
+      {"no pause after 4", [](std::vector<HandshakeByte>& s) { s[0].pause_after = 0.0; }, true,
+       Fault::kPause},
+      {"250 ms after 4", [](std::vector<HandshakeByte>& s) { s[0].pause_after = 0.25; }, true,
+       Fault::kPause},
+      {"5 ms after the second access-code byte",
+       [](std::vector<HandshakeByte>& s) { s[2].pause_after = 0.005; }, true, Fault::kPause},
+      {"no pause after the last access-code byte",
+       [](std::vector<HandshakeByte>& s) { s[4].pause_after = 0.0; }, true, Fault::kPause},
+      {"no pause, but the radio read the byte before it late",
+       [](std::vector<HandshakeByte>& s) {
+         s[2].pause_after = 0.0;
+         s[2].since_look = 0.02;
+       },
+       false, Fault::kPause},
+      {"another access code", [](std::vector<HandshakeByte>& s) { s[3].byte ^= 0x01; }, true,
+       Fault::kAccessCode},
+      {"bad divisor", [](std::vector<HandshakeByte>& s) { s[5].byte = 0x08; }, true,
+       Fault::kDivisor},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Wire wire(Direct());
+    std::vector<HandshakeByte> steps = GoodHandshake();
+    c.change(steps);
+    const Bytes said = Play(wire, steps);
+    const sim::DirectCounters& counters = wire.radio.Direct().Counters();
+    if (!c.refused) {
+      EXPECT_EQ(said, (Bytes{0xFF, 0x12, 0xE8, 0xC3}));
+      EXPECT_EQ(counters.handshakes_refused, 0u);
+      continue;
+    }
+    EXPECT_TRUE(said.empty());
+    EXPECT_EQ(counters.handshakes_refused, 1u);
+    EXPECT_EQ(counters.identities_sent, 0u);
+    EXPECT_EQ(wire.radio.Direct().Phase(), sim::DirectPhase::kRefused);
+    bool noted = false;
+    for (const sim::RadioEvent& e : wire.out.Events()) {
+      noted = noted || e.kind == sim::EventKind::kHandshakeRefused;
+    }
+    EXPECT_EQ(counters.pause_faults, c.why == Fault::kPause ? 1u : 0u);
+    EXPECT_EQ(counters.access_code_faults, c.why == Fault::kAccessCode ? 1u : 0u);
+    EXPECT_EQ(counters.divisor_faults, c.why == Fault::kDivisor ? 1u : 0u);
+    EXPECT_EQ(counters.line_rate_faults, c.why == Fault::kLineRate ? 1u : 0u);
+
+    // Still deaf within the quiet second, listening after it.
+    wire.Wait(0.9);
+    EXPECT_TRUE(Play(wire, GoodHandshake()).empty());
+    wire.Wait(1.0);
+    EXPECT_EQ(wire.radio.Direct().Phase(), sim::DirectPhase::kIdle);
+    EXPECT_EQ(Play(wire, GoodHandshake()), (Bytes{0xFF, 0x12, 0xE8, 0xC3}));
+  }
+
+  // "!" after the identity: the PC refuses the radio, which goes back to idle at once.
+  Wire wire(Direct());
+  DirectPc(wire).Handshake();
+  EXPECT_TRUE(wire.Send({direct::kRefuseRadio}).empty());
   EXPECT_EQ(wire.radio.Direct().Counters().refusals, 1u);
   EXPECT_EQ(wire.radio.Direct().Phase(), sim::DirectPhase::kIdle);
+}
+
+TEST(DirectRadioTest, RadioWithAnotherAccessCodeAnswersOnlyItsOwn) {
+  RadioConfig c = Direct();
+  c.access_code = {0x12, 0x34, 0x56, 0x78};
+  Wire wire(c);
+  EXPECT_TRUE(DirectPc(wire).Handshake().empty());
+  EXPECT_EQ(wire.radio.Direct().Counters().access_code_faults, 1u);
+
+  wire.Wait(1.0);
+  std::vector<HandshakeByte> steps = GoodHandshake();
+  for (std::size_t i = 0; i < 4; ++i) steps[i + 1].byte = c.access_code[i];
+  EXPECT_EQ(Play(wire, steps), (Bytes{0xFF, 0x12, 0xE8, 0xC3}));
 }
 
 TEST(DirectRadioTest, EraseTakesItsTimeAndGarbageNeverLooksLikeItsEnd) {
@@ -65,7 +198,11 @@ TEST(DirectRadioTest, EraseTakesItsTimeAndGarbageNeverLooksLikeItsEnd) {
   DirectPc pc(wire);
   wire.Send({direct::kProgramCommand});  // noise after "4", thrown away by the PC
   EXPECT_EQ(wire.out.Bytes().size(), 50u);
-  for (std::uint8_t b : direct::kAccessCode) wire.Send({b});
+  wire.Wait(0.3);
+  for (std::uint8_t b : direct::kAccessCode) {
+    wire.Send({b});
+    wire.Wait(0.01);
+  }
   wire.Send({direct::kHighSpeedDivisor, 0x12});
   EXPECT_EQ(wire.Send({0x34}).size(), 4u);
 
@@ -74,6 +211,38 @@ TEST(DirectRadioTest, EraseTakesItsTimeAndGarbageNeverLooksLikeItsEnd) {
   for (std::uint8_t b : noise) EXPECT_NE(b, direct::kEraseDone);
   EXPECT_TRUE(wire.Wait(1.9).empty());
   EXPECT_EQ(wire.Wait(0.2), Bytes{direct::kEraseDone});
+}
+
+// After prompt C the operator takes his time before the data frame is written again. The frame
+// time-out runs from a frame's first byte, so the late frame is taken, whatever its first byte
+// (0 and 1 are also space bytes); a frame whose own bytes are spread out is still dropped.
+TEST(DirectRadioTest, DataFrameResentLongAfterTheEchoIsTaken) {
+  constexpr std::uint16_t kAddress = 0x8010;
+  std::uint16_t mix = kAddress;
+  image::BitMix(mix);
+  for (const std::uint8_t d0 : {0x00, 0x01, 0x80}) {
+    SCOPED_TRACE(static_cast<int>(d0));
+    ReadyRadio r;
+    const auto b0 = static_cast<std::uint8_t>(direct::HighByte(mix) ^ d0);
+    const direct::DataFrame f = direct::MakeDataFrame(kAddress, b0, 0x34);
+    ASSERT_EQ(f.d0, d0);
+    EXPECT_EQ(r.wire.Send({0x01, 0x80, 0x10}), (Bytes{0x80, 0x10}));
+    EXPECT_TRUE(r.wire.Wait(3.0).empty());
+    EXPECT_EQ(r.wire.Send({f.d0, f.d1, f.check}), Bytes{f.expected_reply});
+    EXPECT_EQ(r.Memory().space[1][kAddress], b0);
+    EXPECT_EQ(r.Counters().stale_frames, 0u);
+    EXPECT_EQ(r.Counters().stray_bytes, 0u);
+  }
+
+  // A data frame, though, is written in one go: one whose bytes straggle in is dropped.
+  ReadyRadio r;
+  const direct::DataFrame f = direct::MakeDataFrame(kAddress, 0x12, 0x34);
+  EXPECT_EQ(r.wire.Send({0x01, 0x80, 0x10}), (Bytes{0x80, 0x10}));
+  EXPECT_TRUE(r.wire.Send({f.d0}).empty());
+  r.wire.Wait(0.3);
+  EXPECT_TRUE(r.wire.Send({f.d1, f.check}).empty());
+  EXPECT_EQ(r.Counters().stale_frames, 1u);
+  EXPECT_EQ(r.Memory().space[1][kAddress], 0xFF);
 }
 
 TEST(DirectRadioTest, WordExchangeMatchesTheWorkedExample) {

@@ -59,14 +59,25 @@ class PortEnd {
     }
     return got;
   }
-  /// The handshake up to the challenge at 19200 bit/s; returns once the radio heard it.
-  void Handshake(const sim::PtyRadio& radio, std::uint16_t challenge) {
-    SetLine(B19200);
-    Write({direct::kProgramCommand});
-    for (std::uint8_t b : direct::kAccessCode) Write({b});
-    Write({direct::kHighSpeedDivisor, direct::HighByte(challenge), direct::LowByte(challenge)});
-    EXPECT_TRUE(radio.WaitFor(
-        [&](const sim::RadioCounters& c) { return c.direct.last_challenge == challenge; }, 2s));
+  /// The handshake up to the challenge at 19200 bit/s with the radio's pauses; returns once the
+  /// radio heard it. Before each pause the radio has read what came before it, so a loaded
+  /// machine cannot shorten a pause as the radio measures it.
+  void Handshake(const sim::PtyRadio& radio, std::uint16_t challenge, speed_t speed = B19200,
+                 int pause_after_command_ms = 300) {
+    SetLine(speed);
+    std::uint64_t sent = radio.Counters().bytes_received;
+    auto send = [&](std::uint8_t b, int pause_ms) {
+      Write({b});
+      ++sent;
+      EXPECT_TRUE(
+          radio.WaitFor([&](const sim::RadioCounters& c) { return c.bytes_received >= sent; }, 2s));
+      std::this_thread::sleep_for(std::chrono::milliseconds(pause_ms));
+    };
+    send(direct::kProgramCommand, pause_after_command_ms);
+    for (std::uint8_t b : direct::kAccessCode) send(b, 10);
+    send(direct::kHighSpeedDivisor, 10);
+    send(direct::HighByte(challenge), 10);
+    send(direct::LowByte(challenge), 0);
   }
 
  private:
@@ -100,6 +111,31 @@ TEST(PtyRadioTest, HandshakeAndWordOverARealPty) {
   EXPECT_EQ(snapshot->counters.direct.line_rate_faults, 0u);
   EXPECT_EQ(snapshot->counters.direct.line_setting_faults, 0u);
   EXPECT_EQ(radio.Line().rate, 115200u);
+}
+
+// The radio reads the rate of each byte from the pty as the PC set it: a handshake at another
+// rate, or one that cuts the pause after "4" short, meets silence.
+TEST(PtyRadioTest, HandshakeAtAnotherRateOrWithoutItsPauseMeetsSilence) {
+  struct Case {
+    const char* name;
+    speed_t speed;
+    int pause_ms;
+    bool rate_fault;
+  };
+  for (const Case c : {Case{"115200", B115200, 300, true}, Case{"no pause", B19200, 0, false}}) {
+    SCOPED_TRACE(c.name);
+    sim::PtyRadio radio(Quick());
+    ASSERT_EQ(radio.Start(), "");
+    PortEnd pc(radio.DevicePath());
+    pc.Handshake(radio, 0x1234, c.speed, c.pause_ms);
+    pc.SetLine(B115200);
+    EXPECT_TRUE(pc.Read(1, 300).empty());
+    const sim::DirectCounters counters = radio.Counters().direct;
+    EXPECT_EQ(counters.handshakes_refused, 1u);
+    EXPECT_EQ(counters.line_rate_faults, c.rate_fault ? 1u : 0u);
+    EXPECT_EQ(counters.pause_faults, c.rate_fault ? 0u : 1u);
+    EXPECT_EQ(counters.identities_sent, 0u);
+  }
 }
 
 TEST(PtyRadioTest, PcThatKeepsItsRateGetsGarbageAndALineRateFault) {

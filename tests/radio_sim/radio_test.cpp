@@ -110,12 +110,33 @@ TEST(SimOptionsTest, ParsesFlagsAndFaults) {
   EXPECT_TRUE(o.config.silent);
   EXPECT_EQ(o.link, "/tmp/x");
   EXPECT_TRUE(o.until_eof);
+  EXPECT_TRUE(o.config.line_time);  // the program answers at line time by default
+  EXPECT_EQ(o.config.access_code, direct::kAccessCode);
+
+  sim::SimOptions timing;
+  const std::vector<std::string_view> more = {"--fast", "--latency-ms", "16", "--access-code",
+                                              "0x12,0x3,0xaB,0xFF"};
+  ASSERT_EQ(sim::ParseOptions(more, timing), "");
+  EXPECT_FALSE(timing.config.line_time);
+  EXPECT_DOUBLE_EQ(timing.config.latency, 0.016);
+  EXPECT_EQ(timing.config.access_code, (std::array<std::uint8_t, 4>{0x12, 0x03, 0xAB, 0xFF}));
 }
 
 TEST(SimOptionsTest, RejectsWhatItCannotUse) {
   const std::vector<std::vector<std::string_view>> cases = {
-      {"--mode", "modem"}, {"--drop-echo", "0"}, {"--serial"},    {"--rf-corrupt", "1.5"},
-      {"--garbage", "-3"}, {"--silent=yes"},     {"--frobnicate"}};
+      {"--mode", "modem"},
+      {"--drop-echo", "0"},
+      {"--serial"},
+      {"--rf-corrupt", "1.5"},
+      {"--garbage", "-3"},
+      {"--silent=yes"},
+      {"--frobnicate"},
+      {"--access-code", "0x12,0x34,0x56"},
+      {"--access-code", "0x12,0x34,0x56,0x78,0x9A"},
+      {"--access-code", "12,34,56,78"},
+      {"--access-code", "0x12,0x34,0x56,0x100"},
+      {"--access-code", "0x12,,0x56,0x78"},
+      {"--latency-ms", "x"}};
   for (const auto& args : cases) {
     sim::SimOptions o;
     EXPECT_NE(sim::ParseOptions(args, o), "") << args[0];

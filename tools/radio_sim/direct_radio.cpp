@@ -1,5 +1,7 @@
 #include "radio_sim/direct_radio.h"
 
+#include <algorithm>
+
 #include "direct/protocol.h"
 #include "image/checks.h"
 
@@ -12,9 +14,20 @@ using direct::LowByte;
 
 /// What the PC reads of a byte sent while its line runs at another rate.
 constexpr std::uint8_t kGarbledByte = 0x00;
-constexpr std::uint8_t kSignature[5] = {direct::kProgramCommand, direct::kAccessCode[0],
-                                        direct::kAccessCode[1], direct::kAccessCode[2],
-                                        direct::kAccessCode[3]};
+/// The line rate of the handshake, until the PC switches to 460800 / divisor.
+constexpr std::uint32_t kHandshakeRate = direct::kDivisorBase / direct::kNormalDivisor;
+/// The pauses the radio needs in the handshake: after "4", and after each access-code byte.
+constexpr double kPauseAfterCommand = 0.300;
+constexpr double kPauseAfterCodeByte = 0.010;
+/// What the radio's own reading may take from a pause it measures: a tenth of the pause, at
+/// least 2 ms. (It waits for "4" without looking at the clock, and on a busy machine its read can
+/// come some milliseconds after the byte.)
+constexpr double PauseAllowance(double pause) {
+  return std::max(0.002, pause / 10);
+}
+/// A correct PC switches its rate 5 ms after its last handshake byte: a rate change within a
+/// shorter window around a byte means the byte itself may have come at the new rate.
+constexpr double kRateChangeAllowance = 0.004;
 
 bool StartsSession(std::uint8_t b) {
   return b == direct::kDiagPortWake || b == direct::kProgramCommand;
@@ -27,6 +40,8 @@ DirectRadio::DirectRadio(const RadioConfig& config)
       memory_(std::make_unique<RadioMemory>()),
       attempt_parity_(std::make_unique<std::bitset<2 * 65536>>()),
       garbage_state_(config.seed * 2654435761u + 0x9E3779B9u) {
+  signature_[0] = direct::kProgramCommand;
+  for (std::size_t i = 0; i < 4; ++i) signature_[i + 1] = config.access_code[i];
   for (auto& space : memory_->space) space.fill(0xFF);
   if (garbage_state_ == 0) garbage_state_ = 1;
 }
@@ -37,10 +52,40 @@ bool DirectRadio::AtRest() const {
 }
 
 std::uint32_t DirectRadio::ExpectedRate() const {
-  // Before the switch the rate is not checked: a PC whose pauses cost no time (a test clock)
-  // may already have switched when the radio reads the handshake bytes.
-  if (phase_ > DirectPhase::kAwaitRateSwitch) return direct::kDivisorBase / divisor_;
+  // The handshake's own rate is judged in Feed, with the benefit of the doubt.
+  if (phase_ > DirectPhase::kAwaitRateSwitch && phase_ != DirectPhase::kRefused) {
+    return direct::kDivisorBase / divisor_;
+  }
   return 0;
+}
+
+bool DirectRadio::InHandshake() const {
+  return phase_ >= DirectPhase::kAccessCode && phase_ <= DirectPhase::kChallengeLow;
+}
+
+bool DirectRadio::HeardAtHandshakeRate(const LineState& line) const {
+  if (!line.known || line.rate == kHandshakeRate) return true;
+  // Right at the previous look and wrong now: the byte may have come before the change. When
+  // the looks were far apart the radio cannot tell, and takes the byte.
+  return line.previous_rate == kHandshakeRate && line.since_previous_look >= kRateChangeAllowance;
+}
+
+bool DirectRadio::PauseKept(double now, double minimum, std::uint32_t position, RadioOutput& out) {
+  const double pause = now - handshake_byte_at_ + handshake_byte_doubt_;
+  if (pause >= minimum - PauseAllowance(minimum)) return true;
+  ++counters_.pause_faults;
+  out.Note(EventKind::kPauseFault, static_cast<std::uint32_t>(std::max(0.0, pause) * 1e6),
+           position);
+  RefuseHandshake(HandshakeFault::kPause, out);
+  return false;
+}
+
+void DirectRadio::RefuseHandshake(HandshakeFault why, RadioOutput& out) {
+  ++counters_.handshakes_refused;
+  out.Note(EventKind::kHandshakeRefused, static_cast<std::uint32_t>(why));
+  RestartSession();
+  phase_ = DirectPhase::kRefused;
+  session_done_ = false;
 }
 
 std::size_t DirectRadio::Feed(std::span<const std::uint8_t> in, const LineState& line, double now,
@@ -50,12 +95,13 @@ std::size_t DirectRadio::Feed(std::span<const std::uint8_t> in, const LineState&
   bool rate_fault_noted = false;
   for (std::size_t i = 0; i < in.size(); ++i) {
     const std::uint8_t b = in[i];
-    // The PC writes a data frame in one go; a gap in it means its bytes belong to something
-    // else. An address frame goes out byte by byte and is completed however late its last byte
-    // comes (a PC stopped and continued mid-frame): the word attempt counts once it is whole,
-    // on both sides.
-    if (phase_ == DirectPhase::kTransfer && frame_pos_ > 3 && held_ == Frame::kNone &&
-        now - frame_activity_ > config_.frame_timeout) {
+    // The PC writes a data frame in one go, so a gap in it means its bytes belong to something
+    // else: it is dropped when not complete within the time-out of its first byte. An address
+    // frame goes out byte by byte and is completed however late its last byte comes (a PC
+    // stopped and continued mid-frame): the word attempt counts once it is whole, on both sides.
+    const bool in_frames = phase_ == DirectPhase::kTransfer || phase_ == DirectPhase::kReadBack;
+    if (in_frames && frame_pos_ > 3 && held_ == Frame::kNone &&
+        now - frame_start_ > config_.frame_timeout) {
       frame_pos_ = 0;
       ++counters_.stale_frames;
     }
@@ -64,6 +110,8 @@ std::size_t DirectRadio::Feed(std::span<const std::uint8_t> in, const LineState&
       session_done_ = true;
     }
     if (phase_ == DirectPhase::kIdle && !StartsSession(b)) return i;
+    last_byte_at_ = now;
+    if (phase_ == DirectPhase::kRefused) continue;  // not listening until the line is quiet
 
     if (!settings_checked) {
       settings_checked = true;
@@ -71,6 +119,13 @@ std::size_t DirectRadio::Feed(std::span<const std::uint8_t> in, const LineState&
         ++counters_.line_setting_faults;
         out.Note(EventKind::kLineSettingsFault);
       }
+    }
+    if ((phase_ == DirectPhase::kIdle || InHandshake()) && !HeardAtHandshakeRate(line)) {
+      // A real radio hears a byte at another rate as a framing error: the handshake is lost.
+      ++counters_.line_rate_faults;
+      out.Note(EventKind::kLineRateFault, line.rate, kHandshakeRate);
+      RefuseHandshake(HandshakeFault::kLineRate, out);
+      continue;
     }
     const std::uint32_t expected = ExpectedRate();
     if (line.known && expected != 0 && line.rate != expected) {
@@ -91,6 +146,14 @@ std::size_t DirectRadio::Feed(std::span<const std::uint8_t> in, const LineState&
 void DirectRadio::Advance(const LineState& line, double now, RadioOutput& out) {
   line_ = line;
   now_ = now;
+  if (phase_ == DirectPhase::kRefused && now - last_byte_at_ >= config_.refusal_quiet) {
+    phase_ = DirectPhase::kIdle;
+    session_done_ = true;
+  }
+  if (InHandshake() && now - last_byte_at_ >= config_.handshake_timeout) {
+    phase_ = DirectPhase::kIdle;  // the PC went away mid-handshake
+    session_done_ = true;
+  }
   if (phase_ == DirectPhase::kAwaitRateSwitch) CheckRateSwitch(now, out);
   if (phase_ == DirectPhase::kErasing && now >= erase_done_at_) FinishErase(out);
   if (held_ != Frame::kNone && now >= held_until_) ResolveHeldFrame(out);
@@ -105,6 +168,11 @@ std::optional<double> DirectRadio::NextDeadline(double now) const {
     // The PC's rate change raises no event on the line: look again every millisecond.
     take(std::min(rate_deadline_, now + 0.001));
   }
+  if (InHandshake()) {
+    // Looking every millisecond dates each byte and its line rate closely.
+    take(std::min(last_byte_at_ + config_.handshake_timeout, now + 0.001));
+  }
+  if (phase_ == DirectPhase::kRefused) take(last_byte_at_ + config_.refusal_quiet);
   if (phase_ == DirectPhase::kErasing) take(erase_done_at_);
   if (held_ != Frame::kNone) take(held_until_);
   return next;
@@ -114,20 +182,27 @@ void DirectRadio::HandleByte(std::uint8_t b, double now, RadioOutput& out) {
   now_ = now;
   switch (phase_) {
     case DirectPhase::kIdle:
-      HandleIdle(b, out);
+      HandleIdle(b, now, out);
       return;
-    case DirectPhase::kAccessCode:
-      if (b == direct::kAccessCode[static_cast<std::size_t>(access_pos_)]) {
-        if (++access_pos_ == 4) phase_ = DirectPhase::kDivisor;
+    case DirectPhase::kAccessCode: {
+      const auto position = static_cast<std::uint32_t>(access_pos_ + 1);
+      if (!PauseKept(now, access_pos_ == 0 ? kPauseAfterCommand : kPauseAfterCodeByte, position,
+                     out)) {
         return;
       }
-      ++counters_.access_code_faults;
-      out.Note(EventKind::kAccessCodeFault, static_cast<std::uint32_t>(access_pos_), b);
-      phase_ = DirectPhase::kIdle;
-      session_done_ = true;
-      if (StartsSession(b)) HandleIdle(b, out);
+      if (b != config_.access_code[static_cast<std::size_t>(access_pos_)]) {
+        ++counters_.access_code_faults;
+        out.Note(EventKind::kAccessCodeFault, static_cast<std::uint32_t>(access_pos_), b);
+        RefuseHandshake(HandshakeFault::kAccessCode, out);
+        return;
+      }
+      handshake_byte_at_ = now;
+      handshake_byte_doubt_ = line_.since_previous_look;
+      if (++access_pos_ == 4) phase_ = DirectPhase::kDivisor;
       return;
+    }
     case DirectPhase::kDivisor:
+      if (!PauseKept(now, kPauseAfterCodeByte, 5, out)) return;
       if (b == direct::kHighSpeedDivisor || b == direct::kNormalDivisor) {
         divisor_ = b;
         counters_.last_divisor = b;
@@ -136,8 +211,7 @@ void DirectRadio::HandleByte(std::uint8_t b, double now, RadioOutput& out) {
       }
       ++counters_.divisor_faults;
       out.Note(EventKind::kDivisorFault, b);
-      phase_ = DirectPhase::kIdle;
-      session_done_ = true;
+      RefuseHandshake(HandshakeFault::kDivisor, out);
       return;
     case DirectPhase::kChallengeHigh:
       challenge_ = static_cast<std::uint16_t>(b << 8);
@@ -177,10 +251,12 @@ void DirectRadio::HandleByte(std::uint8_t b, double now, RadioOutput& out) {
     case DirectPhase::kReadBack:
       HandleReadBack(b, out);
       return;
+    case DirectPhase::kRefused:
+      return;
   }
 }
 
-void DirectRadio::HandleIdle(std::uint8_t b, RadioOutput& out) {
+void DirectRadio::HandleIdle(std::uint8_t b, double now, RadioOutput& out) {
   if (b == direct::kDiagPortWake) {
     ++counters_.diag_wakes;
     out.Note(EventKind::kDiagWake);
@@ -193,6 +269,9 @@ void DirectRadio::HandleIdle(std::uint8_t b, RadioOutput& out) {
   phase_ = DirectPhase::kAccessCode;
   access_pos_ = 0;
   session_done_ = false;
+  // Read from idle, where the radio waits without looking: the read woke with the byte.
+  handshake_byte_at_ = now;
+  handshake_byte_doubt_ = 0;
   SendGarbage(out);
 }
 
@@ -207,15 +286,21 @@ void DirectRadio::RestartSession() {
 void DirectRadio::Sniff(std::uint8_t b, RadioOutput& out) {
   // "4" and the access code in a row can only be a PC starting over, wherever this radio
   // thought it stood (a PC that gave up mid-word and came back at once, say).
-  if (b == kSignature[sniff_pos_]) {
+  if (b == signature_[static_cast<std::size_t>(sniff_pos_)]) {
     ++sniff_pos_;
   } else {
-    sniff_pos_ = (b == kSignature[0]) ? 1 : 0;
+    sniff_pos_ = (b == signature_[0]) ? 1 : 0;
   }
   if (sniff_pos_ < 5) return;
   sniff_pos_ = 0;
-  if (phase_ == DirectPhase::kDivisor) return;
+  // Only a radio that took the bytes for transfer data needs this; a handshake keeps its rules.
+  if (phase_ != DirectPhase::kTransfer && phase_ != DirectPhase::kAwaitVerdict &&
+      phase_ != DirectPhase::kReadBack) {
+    return;
+  }
   RestartSession();
+  handshake_byte_at_ = now_;
+  handshake_byte_doubt_ = 0;
   ++counters_.program_commands;
   out.Note(EventKind::kProgramCommand);
   phase_ = DirectPhase::kDivisor;
@@ -292,7 +377,7 @@ void DirectRadio::Stray(std::uint8_t b, RadioOutput& out) {
 void DirectRadio::RestartOrStray(std::uint8_t b, RadioOutput& out) {
   if (StartsSession(b)) {
     RestartSession();
-    HandleIdle(b, out);
+    HandleIdle(b, now_, out);
   } else {
     Stray(b, out);
   }
@@ -306,7 +391,6 @@ void DirectRadio::Emit(std::uint8_t b, RadioOutput& out) {
   }
   out.Send(b);
   ff_run_ = 0;
-  frame_activity_ = now_;
 }
 
 }  // namespace tvx::sim

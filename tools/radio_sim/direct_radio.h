@@ -10,11 +10,22 @@
 // 0xFFFF) could be the start of a resync, so it is held until the next byte or until
 // `resync_window` has passed.
 //
-// Starting over: the PC writes a data frame in one go, so a data frame whose next byte comes
-// more than `frame_timeout` later is dropped; an address frame, sent byte by byte, is completed
+// Starting over: the PC writes a data frame in one go, so a data frame not complete within
+// `frame_timeout` of its first byte is dropped. An address frame, sent byte by byte, is completed
 // however late its bytes come (a PC stopped and continued mid-frame), so that it counts as a word
-// attempt here exactly when it counts on the PC. "4" followed by the access code always starts
-// a new session, wherever the radio stood (a PC that gave up mid-word and came straight back).
+// attempt here exactly when it counts on the PC. The wait between the echo and the data frame is
+// the PC's turn and may be long (an operator answering a prompt before the frame is written
+// again). During the transfer, "4" followed by the access code starts a new session, wherever
+// the radio stood (a PC that gave up mid-word and came straight back).
+//
+// Handshake discipline: the radio listens at 19200 bit/s until the switch and needs its pauses:
+// 300 ms after "4" and 10 ms after each access-code byte. A handshake byte heard at another
+// rate, a byte that comes too early, a wrong access-code byte or divisor make the radio refuse
+// the handshake as a real one does: it answers nothing and ignores the line until it has been
+// quiet for `refusal_quiet`. A byte's arrival is the moment the radio read it (the runner looks
+// every millisecond during a handshake), and a pause may fall short by a tenth (at least 2 ms);
+// when its previous look was longer ago than a millisecond, the radio was held up and gives the
+// PC the benefit of the doubt, for the pauses and for a rate change in that window.
 //
 // Line rate: once the divisor is agreed, the radio sends its identity only when it sees the PC's
 // line at 460800 / divisor. If the PC does not switch within `rate_switch_timeout`, the radio
@@ -51,6 +62,8 @@ struct DirectCounters {
   std::uint32_t program_commands = 0;  ///< "4" heard in idle
   std::uint32_t access_code_faults = 0;
   std::uint32_t divisor_faults = 0;
+  std::uint32_t pause_faults = 0;        ///< handshake bytes that came before their pause ended
+  std::uint32_t handshakes_refused = 0;  ///< for any reason: rate, pause, access code, divisor
   std::uint32_t identities_sent = 0;
   std::uint32_t refusals = 0;
   std::uint32_t erases = 0;
@@ -59,8 +72,8 @@ struct DirectCounters {
   std::uint64_t words_checked_ok = 0;
   std::uint64_t check_byte_failures = 0;
   std::uint64_t resyncs = 0;
-  std::uint64_t stray_bytes = 0;  ///< bytes no state expected (dropped)
-  std::uint32_t line_rate_faults = 0;
+  std::uint64_t stray_bytes = 0;       ///< bytes no state expected (dropped)
+  std::uint32_t line_rate_faults = 0;  ///< handshake bytes or transfer at the wrong rate
   std::uint32_t line_setting_faults = 0;
   std::uint32_t checksums_sent = 0;
   std::array<std::uint8_t, 2> last_checksum{};
@@ -87,7 +100,11 @@ enum class DirectPhase : std::uint8_t {
   kTransfer,  ///< word exchanges
   kAwaitVerdict,
   kReadBack,
+  kRefused,  ///< handshake refused: silent until the line has been quiet for a while
 };
+
+/// Why a handshake was refused (the value of a kHandshakeRefused event).
+enum class HandshakeFault : std::uint8_t { kLineRate, kPause, kAccessCode, kDivisor };
 
 class DirectRadio {
  public:
@@ -116,7 +133,12 @@ class DirectRadio {
   enum class Frame : std::uint8_t { kNone, kAddress, kData };
 
   void HandleByte(std::uint8_t b, double now, RadioOutput& out);
-  void HandleIdle(std::uint8_t b, RadioOutput& out);
+  void HandleIdle(std::uint8_t b, double now, RadioOutput& out);
+  bool InHandshake() const;
+  bool HeardAtHandshakeRate(const LineState& line) const;
+  /// False (and the handshake refused) when the byte came before the pause after the last one.
+  bool PauseKept(double now, double minimum, std::uint32_t position, RadioOutput& out);
+  void RefuseHandshake(HandshakeFault why, RadioOutput& out);
   void HandleTransfer(std::uint8_t b, double now, RadioOutput& out);
   void HandleVerdict(std::uint8_t b, RadioOutput& out);
   void HandleReadBack(std::uint8_t b, RadioOutput& out);
@@ -165,7 +187,7 @@ class DirectRadio {
   std::uint8_t d0_ = 0;
   std::uint8_t d1_ = 0;
   std::uint8_t check_ = 0;
-  double frame_activity_ = 0;  ///< last byte of the current frame heard (or its echo sent)
+  double frame_start_ = 0;  ///< first byte of the current frame heard
   double now_ = 0;
   Frame held_ = Frame::kNone;  ///< a complete frame waiting to see whether a resync follows
   double held_until_ = 0;
@@ -181,6 +203,10 @@ class DirectRadio {
   bool fired_corrupt_ = false;
   bool fired_hangup_ = false;
   int sniff_pos_ = 0;  ///< how much of "4" + access code was heard last, in a row
+  std::array<std::uint8_t, 5> signature_{};  ///< "4" and the access code
+  double last_byte_at_ = 0;                  ///< any byte heard (handshake time-out, quiet)
+  double handshake_byte_at_ = 0;             ///< the last handshake byte heard
+  double handshake_byte_doubt_ = 0;          ///< how much earlier it may have come
   std::uint32_t garbage_state_;
   LineState line_;
 };

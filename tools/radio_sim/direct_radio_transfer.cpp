@@ -31,12 +31,12 @@ void DirectRadio::HandleTransfer(std::uint8_t b, double now, RadioOutput& out) {
     if (b == direct::kResyncByte) return;  // may still become a resync
     ResolveHeldFrame(out);
   }
-  frame_activity_ = now;
   switch (frame_pos_) {
     case 0:
       if (b <= 1) {
         space_ = b;
         frame_pos_ = 1;
+        frame_start_ = now;
       } else if (b == direct::kResyncByte) {
         // the rest of a resync, or its start
       } else {
@@ -58,8 +58,11 @@ void DirectRadio::HandleTransfer(std::uint8_t b, double now, RadioOutput& out) {
       }
       return;
     case 3:
+      // However long the PC took (an operator answering a prompt before the frame is written
+      // again), the byte after an echo starts the data frame.
       d0_ = b;
       frame_pos_ = 4;
+      frame_start_ = now;
       return;
     case 4:
       d1_ = b;
@@ -240,22 +243,22 @@ void DirectRadio::HandleVerdict(std::uint8_t b, RadioOutput& out) {
     frame_pos_ = 0;
   } else if (b == direct::kProgramCommand) {
     RestartSession();
-    HandleIdle(b, out);
+    HandleIdle(b, now_, out);
   } else {
     Stray(b, out);
   }
 }
 
 void DirectRadio::HandleReadBack(std::uint8_t b, RadioOutput& out) {
-  frame_activity_ = now_;
   switch (frame_pos_) {
     case 0:
       if (b <= 1) {
         space_ = b;
         frame_pos_ = 1;
+        frame_start_ = now_;
       } else if (StartsSession(b)) {
         RestartSession();
-        HandleIdle(b, out);
+        HandleIdle(b, now_, out);
       }  // 0xFF: ignored
       return;
     case 1:

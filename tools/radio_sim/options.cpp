@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <sstream>
 
+#include "direct/protocol.h"
+
 namespace tvx::sim {
 
 namespace {
@@ -20,7 +22,32 @@ bool ParseRate(std::string_view text, double& value) {
   return ec == std::errc() && end == text.data() + text.size() && value >= 0.0 && value <= 1.0;
 }
 
+std::string HexByte(std::uint8_t b) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  return std::string("0x") + kDigits[b >> 4] + kDigits[b & 0xF];
+}
+
 }  // namespace
+
+bool ParseAccessCode(std::string_view text, std::array<std::uint8_t, 4>& code) {
+  std::array<std::uint8_t, 4> parsed{};
+  for (std::size_t i = 0; i < 4; ++i) {
+    const std::size_t comma = text.find(',');
+    if ((comma == std::string_view::npos) != (i == 3)) return false;
+    const std::string_view part = text.substr(0, comma);
+    if (part.size() < 3 || part.size() > 4 || part[0] != '0' ||
+        (part[1] != 'x' && part[1] != 'X')) {
+      return false;
+    }
+    unsigned value = 0;
+    const auto [end, ec] = std::from_chars(part.data() + 2, part.data() + part.size(), value, 16);
+    if (ec != std::errc() || end != part.data() + part.size()) return false;
+    parsed[i] = static_cast<std::uint8_t>(value);
+    if (i < 3) text = text.substr(comma + 1);
+  }
+  code = parsed;
+  return true;
+}
 
 std::string ParseOptions(std::span<const std::string_view> args, SimOptions& options) {
   RadioConfig& c = options.config;
@@ -81,12 +108,22 @@ std::string ParseOptions(std::span<const std::string_view> args, SimOptions& opt
       std::uint32_t ms = 0;
       error = number(ms);
       c.erase_seconds = ms / 1000.0;
+    } else if (name == "--access-code") {
+      if (!take() || !ParseAccessCode(value, c.access_code)) {
+        error = "option --access-code needs four bytes like 0x12,0x34,0x56,0x78";
+      }
+    } else if (name == "--fast") {
+      error = flag();
+      c.line_time = false;
+      c.fast_setup = true;
+    } else if (name == "--latency-ms") {
+      std::uint32_t ms = 0;
+      error = number(ms);
+      if (error.empty() && ms > 1000) error = "option --latency-ms takes at most 1000";
+      c.latency = ms / 1000.0;
     } else if (name == "--bad-identity") {
       error = flag();
       c.bad_identity = true;
-    } else if (name == "--fast") {
-      error = flag();
-      c.fast_setup = true;
     } else if (name == "--silent") {
       error = flag();
       c.silent = true;
@@ -137,7 +174,10 @@ std::string ParseOptions(std::span<const std::string_view> args, SimOptions& opt
 }
 
 std::string UsageText() {
-  return R"(Usage: torvandrix-radio-sim [options]
+  const std::array<std::uint8_t, 4>& code = direct::kAccessCode;
+  const std::string built_code =
+      HexByte(code[0]) + "," + HexByte(code[1]) + "," + HexByte(code[2]) + "," + HexByte(code[3]);
+  std::string text = R"(Usage: torvandrix-radio-sim [options]
 
 Try the uploader without a radio. The simulator pretends to be a Torvandrix 900 MHz
 radio on a pseudo-terminal: it prints the device to use as the serial port on the
@@ -150,7 +190,11 @@ first bytes it hears: the direct firmware upload (programming mode), the RF uplo
 through a local radio, and the radio set-up screen. Uploads are checked byte for byte:
 the direct upload's words are stored in the radio's memory and its checksum is
 computed from what was stored; every RF frame is checked against the firmware image
-and echoed back.
+and echoed back. Like a real radio it answers at the speed of the line (ten bits a
+byte at the rate the uploader set), and it refuses a programming handshake sent at
+another rate than 19200 bit/s, with a pause cut short (300 ms after "4", 10 ms after
+each access-code byte) or with another access code: it then stays silent, and the
+uploader waits at "Waiting for Radio ID". -v shows why.
 
 Options:
   --mode MODE          auto (default), direct, rf or setup
@@ -159,8 +203,13 @@ Options:
   --serial N           serial number the radio reports (default 9123456; the uploader
                        accepts 9110000 to 9280000)
   --erase-ms N         how long the erase takes, in milliseconds (default 250)
-  --fast               the set-up menu answers as fast as the line takes bytes, not at
-                       the line rate
+  --access-code CODE   the four bytes the radio's programming mode requires, written
+                       0x12,0x34,0x56,0x78 (default: the uploader's, @CODE@)
+  --fast               answer at once instead of at the speed of the line (the set-up
+                       menu too)
+  --latency-ms N       extra delay before each answer, in milliseconds, as a USB
+                       serial adapter adds (its latency timer: 16 ms by default on
+                       common adapters, 1 ms in low-latency mode); default 0
   -v, --verbose        print what the radio hears and does on standard error
   -h, --help           this text
 
@@ -193,6 +242,8 @@ Set-up menu commands for trying the uploader's terminal (not in the radio's menu
   TEXT N               N numbered lines of 78 characters, then "End of text" (N up to
                        100000, default 100)
 )";
+  text.replace(text.find("@CODE@"), 6, built_code);
+  return text;
 }
 
 std::string SummaryText(const RadioCounters& c) {
@@ -201,7 +252,7 @@ std::string SummaryText(const RadioCounters& c) {
   if (c.stray_bytes != 0) s << ", " << c.stray_bytes << " stray";
   s << "\n";
   const DirectCounters& d = c.direct;
-  if (d.program_commands != 0 || d.diag_wakes != 0) {
+  if (d.program_commands != 0 || d.diag_wakes != 0 || d.handshakes_refused != 0) {
     s << "direct: " << d.program_commands << " programming commands, " << d.identities_sent
       << " identities, " << d.refusals << " refused, " << d.erases << " erases\n";
     s << "direct: " << d.word_attempts << " word attempts, " << d.words_checked_ok
@@ -210,6 +261,12 @@ std::string SummaryText(const RadioCounters& c) {
     s << "direct: " << d.checksums_sent << " checksums sent, " << d.verdicts_accepted
       << " accepted, " << d.verdicts_rejected << " rejected, " << d.readback_words
       << " words read back\n";
+    if (d.handshakes_refused != 0) {
+      s << "direct: " << d.handshakes_refused
+        << " handshakes refused (the radio stayed silent): " << d.pause_faults
+        << " pauses too short, " << d.access_code_faults << " wrong access codes, "
+        << d.divisor_faults << " bad divisors\n";
+    }
     if (d.line_rate_faults != 0 || d.line_setting_faults != 0 || d.access_code_faults != 0 ||
         d.divisor_faults != 0) {
       s << "direct: " << d.line_rate_faults << " line rate faults, " << d.line_setting_faults

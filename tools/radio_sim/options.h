@@ -1,6 +1,8 @@
 // The command line of torvandrix-radio-sim, its help text and its closing summary.
 #pragma once
 
+#include <array>
+#include <cstdint>
 #include <span>
 #include <string>
 #include <string_view>
@@ -10,6 +12,9 @@
 namespace tvx::sim {
 
 struct SimOptions {
+  /// The program answers at line time unless --fast is given.
+  SimOptions() { config.line_time = true; }
+
   RadioConfig config;
   std::string link;        ///< where to put a symbolic link to the device; empty: none
   bool until_eof = false;  ///< also end when standard input reaches end of file
@@ -20,6 +25,9 @@ struct SimOptions {
 /// Parses the arguments after the program name into `options`. Returns an error text for the
 /// user, empty on success. "--name value" and "--name=value" are both accepted.
 std::string ParseOptions(std::span<const std::string_view> args, SimOptions& options);
+
+/// Parses four bytes written as 0x12,0x34,0x56,0x78 (one or two hexadecimal digits each).
+bool ParseAccessCode(std::string_view text, std::array<std::uint8_t, 4>& code);
 
 /// The text of --help.
 std::string UsageText();

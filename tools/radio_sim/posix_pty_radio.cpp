@@ -205,69 +205,80 @@ void PtyRadio::Run() {
   bool hanging_up = false;
   bool seen_queued = false;
   double hang_up_from = 0;
+  const bool line_time = radio_.Config().line_time;
+  LineState look = ReadLineState(slave_fd_);  // the previous look at the line
+  double look_at = Now();
   for (;;) {
     double now = Now();
-    int timeout_ms = -1;
+    double wait = -1;  // seconds; negative: no limit
+    auto wait_at_most = [&wait, &now](double until) {
+      const double s = std::max(0.0, until - now);
+      wait = wait < 0 ? s : std::min(wait, s);
+    };
     {
       std::lock_guard lock(mutex_);
-      if (auto deadline = radio_.NextDeadline(now)) {
-        timeout_ms = static_cast<int>(std::ceil(std::max(0.0, *deadline - now) * 1000.0));
-      }
+      if (auto deadline = radio_.NextDeadline(now)) wait_at_most(*deadline);
     }
     const bool have_output = pending_from_ < pending_.size();
-    auto wait_at_most = [&timeout_ms](int ms) {
-      timeout_ms = timeout_ms < 0 ? ms : std::min(timeout_ms, ms);
-    };
-    if (have_output && paced) {
-      wait_at_most(static_cast<int>(std::ceil(std::max(0.0, pace_ready_at_ - now) * 1000.0)));
-    }
-    if (hanging_up) wait_at_most(1);
+    const bool released = !releases_.empty() && releases_.front().at <= now;
+    if (have_output && !released && !releases_.empty()) wait_at_most(releases_.front().at);
+    if (have_output && paced) wait_at_most(pace_ready_at_);
+    if (hanging_up) wait_at_most(now + 0.001);
     pollfd fds[2] = {
-        {master_fd_, static_cast<short>(POLLIN | (have_output && !paced ? POLLOUT : 0)), 0},
+        {master_fd_, static_cast<short>(POLLIN | (released && !paced ? POLLOUT : 0)), 0},
         {wake_read_fd_, POLLIN, 0}};
-    if (::poll(fds, 2, timeout_ms) < 0 && errno != EINTR) break;
+    timespec limit{};
+    if (wait >= 0) {
+      limit.tv_sec = static_cast<time_t>(wait);
+      limit.tv_nsec = static_cast<long>((wait - static_cast<double>(limit.tv_sec)) * 1e9);
+    }
+    if (::ppoll(fds, 2, wait >= 0 ? &limit : nullptr, nullptr) < 0 && errno != EINTR) break;
     if (fds[1].revents != 0) {
       // Woken: to stop, or to send what Say queued.
       char drain[64];
       [[maybe_unused]] ssize_t d = ::read(wake_read_fd_, drain, sizeof drain);
-      std::lock_guard lock(mutex_);
-      if (stopping_) break;
-      if (pending_from_ == pending_.size()) {
-        pending_.clear();
-        pending_from_ = 0;
+      std::vector<std::uint8_t> said;
+      {
+        std::lock_guard lock(mutex_);
+        if (stopping_) break;
+        said.swap(said_);
       }
-      pending_.insert(pending_.end(), said_.begin(), said_.end());
-      said_.clear();
+      const double said_at = Now();
+      Queue(said, said_at, said_at, look, paced);
     }
 
-    now = Now();
-    const LineState line = ReadLineState(slave_fd_);
-    out_.Clear();
+    std::size_t heard = 0;
     bool line_dead = false;
     if ((fds[0].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
       const ssize_t n = ::read(master_fd_, in.data(), in.size());
-      if (n > 0 && !hanging_up) {
-        std::lock_guard lock(mutex_);
-        line_ = line;
-        radio_.Feed(std::span<const std::uint8_t>(in.data(), static_cast<std::size_t>(n)), line,
-                    now, out_);
+      if (n > 0) {
+        heard = static_cast<std::size_t>(n);
       } else if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
         line_dead = true;  // cannot happen while the slave descriptor is held; do not spin
       }
     }
+    // The line as it is right after the read: bytes written before a rate change are in.
+    now = Now();
+    LineState line = ReadLineState(slave_fd_);
+    line.previous_rate = look.rate;
+    line.since_previous_look = now - look_at;
+    look = line;
+    look_at = now;
+
+    out_.Clear();
+    double heard_at = now;
+    if (heard > 0 && line_time && line.rate != 0) {
+      from_pc_free_at_ = std::max(from_pc_free_at_, now) + heard * 10.0 / line.rate;
+      heard_at = from_pc_free_at_;
+    }
     if (!hanging_up) {
       std::lock_guard lock(mutex_);
       line_ = line;
+      if (heard > 0) radio_.Feed(std::span<const std::uint8_t>(in.data(), heard), line, now, out_);
       radio_.Advance(line, now, out_);
       paced = radio_.PacedOutput();
     }
-    if (!out_.Bytes().empty()) {
-      if (pending_from_ == pending_.size()) {
-        pending_.clear();
-        pending_from_ = 0;
-      }
-      pending_.insert(pending_.end(), out_.Bytes().begin(), out_.Bytes().end());
-    }
+    Queue(out_.Bytes(), now, heard_at, line, paced);
     if (listener_) {
       for (const RadioEvent& e : out_.Events()) {
         if (e.kind != EventKind::kHangUp) listener_(e);
@@ -305,8 +316,32 @@ void PtyRadio::Run() {
   }
 }
 
+void PtyRadio::Queue(std::span<const std::uint8_t> bytes, double now, double heard_at,
+                     const LineState& line, bool paced) {
+  if (bytes.empty()) return;
+  if (pending_from_ == pending_.size()) {
+    pending_.clear();
+    pending_from_ = 0;
+    releases_.clear();
+  }
+  pending_.insert(pending_.end(), bytes.begin(), bytes.end());
+  const RadioConfig& config = radio_.Config();
+  double done = std::max(now, heard_at);
+  if (config.line_time && !paced && line.rate != 0) {
+    // The answer follows what went before it on the line back to the PC.
+    done = std::max(done, to_pc_free_at_) + bytes.size() * 10.0 / line.rate;
+    to_pc_free_at_ = done;
+  }
+  releases_.push_back(Release{done + config.latency, pending_.size()});
+}
+
 void PtyRadio::Flush(double now, const LineState& line, bool paced) {
-  std::size_t left = pending_.size() - pending_from_;
+  std::size_t end = pending_from_;
+  for (const Release& r : releases_) {
+    if (r.at > now) break;
+    end = r.end;
+  }
+  std::size_t left = end > pending_from_ ? end - pending_from_ : 0;
   if (left == 0) return;
   // Ten bits a character on the line; paced output goes in bursts of about 10 ms.
   const double bytes_per_s = (line.rate != 0 ? line.rate : 9600) / 10.0;
@@ -317,6 +352,7 @@ void PtyRadio::Flush(double now, const LineState& line, bool paced) {
   const ssize_t n = ::write(master_fd_, pending_.data() + pending_from_, left);
   if (n <= 0) return;  // the pty is full (the uploader is not reading): poll for room
   pending_from_ += static_cast<std::size_t>(n);
+  while (!releases_.empty() && releases_.front().end <= pending_from_) releases_.pop_front();
   if (paced) pace_ready_at_ = std::max(now, pace_ready_at_) + static_cast<double>(n) / bytes_per_s;
 }
 

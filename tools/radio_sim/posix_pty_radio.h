@@ -12,15 +12,23 @@
 //
 // The object keeps a descriptor of the slave open for its whole life, so the master never sees
 // a hang-up while the uploader has the port closed, and it reads the line settings the uploader
-// applied (rate, character format, flow control, raw mode) from that descriptor with every batch
-// of received bytes. The set-up menu's output is paced to the line rate; the upload protocols
-// are answered as fast as the pty allows. On the hang-up fault the radio waits until the PC has
+// applied (rate, character format, flow control, raw mode) from that descriptor right after
+// every read of received bytes: a pty carries no rate, so the rate a byte came at is the rate
+// the slave has when the radio reads it. With it the radio gets the rate at its previous look
+// and how long ago that was, so it can tell a late read from a PC that switched too early.
+//
+// Delivery: with `line_time` an answer leaves no earlier than a real line at the PC's rate would
+// have it at the PC: the PC's bytes take ten bits each to arrive, the answer ten bits a byte to
+// go back, one after the other on each direction of the line; `latency` adds a delay before each
+// answer reaches the PC, as a USB adapter's timer does. The set-up menu's output is always
+// paced to the line rate. On the hang-up fault the radio waits until the PC has
 // read its last answer (at most 0.5 s), then closes both sides: the device disappears and the
 // PC's port reports a hang-up. All methods are thread-safe.
 #pragma once
 
 #include <chrono>
 #include <condition_variable>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -71,6 +79,9 @@ class PtyRadio {
  private:
   void Run();
   void Flush(double now, const LineState& line, bool paced);
+  /// Queues what the radio said in this turn, released when the line would have delivered it.
+  void Queue(std::span<const std::uint8_t> bytes, double now, double heard_at,
+             const LineState& line, bool paced);
   void CloseDescriptors();
   double Now() const;
 
@@ -96,6 +107,13 @@ class PtyRadio {
   std::vector<std::uint8_t> pending_;  ///< bytes for the PC not yet written
   std::size_t pending_from_ = 0;
   double pace_ready_at_ = 0;
+  struct Release {
+    double at;        ///< when the bytes may be written
+    std::size_t end;  ///< pending_ up to here
+  };
+  std::deque<Release> releases_;
+  double from_pc_free_at_ = 0;  ///< line time: when the PC's bytes so far have all arrived
+  double to_pc_free_at_ = 0;    ///< line time: when the radio's answers so far have all left
 };
 
 }  // namespace tvx::sim

@@ -56,6 +56,7 @@ class Radio {
   /// When Advance next has work (absolute seconds), if anything waits on time.
   std::optional<double> NextDeadline(double now) const;
 
+  const RadioConfig& Config() const { return config_; }
   /// kAuto while no face has the line.
   RadioMode ActiveMode() const { return active_; }
   /// The set-up menu talks at a person's pace: its output should go out at the line rate

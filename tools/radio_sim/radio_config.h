@@ -3,9 +3,12 @@
 // sees them with every batch of received bytes.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <span>
 #include <string_view>
+
+#include "direct/protocol.h"
 
 namespace tvx::sim {
 
@@ -29,6 +32,12 @@ struct LineState {
 
   /// 8 data bits, no parity, one stop bit, no hardware flow control, raw bytes.
   bool IsPlain8N1() const { return data_bits == 8 && !parity && stop_bits == 1 && !rts_cts && raw; }
+
+  /// The rate at the radio's previous look at the line, and how long before this look that was
+  /// (seconds). The bytes read now arrived somewhere in between, so when the rate changed in
+  /// that window the radio cannot tell which rate they came at.
+  std::uint32_t previous_rate = 0;
+  double since_previous_look = 0.0;
 };
 
 /// Everything a test or the program can set. Word numbers count word attempts of a direct
@@ -37,7 +46,9 @@ struct LineState {
 struct RadioConfig {
   RadioMode mode = RadioMode::kAuto;
   std::uint32_t serial = 9123456;  ///< answered in the identity reply, masked with the challenge
-  double erase_seconds = 0.25;     ///< from the erase command to the erase-done byte
+  /// The four bytes the radio's programming mode requires after "4" (default: the uploader's).
+  std::array<std::uint8_t, 4> access_code = direct::kAccessCode;
+  double erase_seconds = 0.25;  ///< from the erase command to the erase-done byte
 
   // Faults.
   bool silent = false;  ///< hears everything, answers nothing
@@ -64,9 +75,18 @@ struct RadioConfig {
 
   // Timing of the radio's own checks, in seconds.
   double rate_switch_timeout = 0.5;  ///< how long the PC may take to switch its line rate
-  double frame_timeout = 0.25;       ///< a data frame whose next byte comes later is dropped
-  double resync_window = 0.05;       ///< how long an all-0xFF frame waits for a 4th 0xFF
-  double rf_quiet_gap = 0.02;        ///< after a malformed RF frame, silence that ends it
+  double frame_timeout =
+      0.25;  ///< a direct frame not complete this long after its first byte is dropped
+  double resync_window = 0.05;     ///< how long an all-0xFF frame waits for a 4th 0xFF
+  double rf_quiet_gap = 0.02;      ///< after a malformed RF frame, silence that ends it
+  double handshake_timeout = 1.0;  ///< a handshake with a longer gap is given up
+  double refusal_quiet = 1.0;      ///< after a refused handshake, silence before it listens
+
+  // Delivery of the answers (the pseudo-terminal runner; the engines ignore these).
+  /// Answers leave no earlier than a real line at the PC's rate would deliver them: ten bits a
+  /// byte for what the radio heard and for what it answers.
+  bool line_time = false;
+  double latency = 0.0;  ///< extra delay before each answer reaches the PC, as an adapter adds
 
   /// The image the RF frames are checked against (stored form); empty: the built-in image.
   std::span<const std::uint8_t> image;

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "radio_sim/direct_radio.h"
 #include "radio_sim/radio_config.h"
 #include "radio_sim/rf_local_radio.h"
 
@@ -37,6 +38,32 @@ std::string_view FaultName(std::uint32_t kind) {
   return "?";
 }
 
+std::string_view HandshakeFaultName(std::uint32_t why) {
+  switch (static_cast<HandshakeFault>(why)) {
+    case HandshakeFault::kLineRate:
+      return "a byte at the wrong line rate";
+    case HandshakeFault::kPause:
+      return "a pause too short";
+    case HandshakeFault::kAccessCode:
+      return "a wrong access code";
+    case HandshakeFault::kDivisor:
+      return "a bad rate divisor";
+  }
+  return "?";
+}
+
+// The byte after a handshake pause, by its position: 1..4 the access code, 5 the divisor.
+std::string PauseText(const RadioEvent& e) {
+  const double heard_ms = e.value / 1000.0;
+  const std::string after =
+      e.extra == 1 ? "\"4\"" : "access code byte " + std::to_string(e.extra - 1);
+  const std::string needed = e.extra == 1 ? "300" : "10";
+  char heard[32];
+  std::snprintf(heard, sizeof heard, "%.1f", heard_ms);
+  return "pause too short: " + std::string(heard) + " ms after " + after + ", the radio needs " +
+         needed + " ms";
+}
+
 std::string Hex(std::uint32_t value) {
   char text[16];
   std::snprintf(text, sizeof text, "0x%X", static_cast<unsigned>(value));
@@ -65,6 +92,11 @@ std::string Describe(const RadioEvent& e) {
       return "line rate fault: PC at " + v + " bit/s, radio at " + std::to_string(e.extra);
     case EventKind::kLineSettingsFault:
       return "line settings fault: not raw 8N1 without flow control";
+    case EventKind::kPauseFault:
+      return PauseText(e);
+    case EventKind::kHandshakeRefused:
+      return "handshake refused (" + std::string(HandshakeFaultName(e.value)) +
+             "): silent until the line is quiet";
     case EventKind::kRefused:
       return "radio refused by the PC (\"!\")";
     case EventKind::kEraseStarted:

@@ -21,6 +21,8 @@ enum class EventKind : std::uint8_t {
   kIdentitySent,       ///< value: challenge, extra: divisor
   kLineRateFault,      ///< value: rate the PC had, extra: rate expected
   kLineSettingsFault,  ///< the PC's line is not 8N1 raw without flow control
+  kPauseFault,         ///< value: the pause heard in microseconds, extra: handshake byte 1..5
+  kHandshakeRefused,   ///< value: HandshakeFault; the radio stays silent
   kRefused,            ///< "!" heard: back to idle
   kEraseStarted,
   kEraseDone,

@@ -1,0 +1,13 @@
+// The access code of the radio's programming mode, fixed when the program is built:
+// cmake -DTVX_ACCESS_CODE=0x12,0x34,0x56,0x78 (the radio's own four bytes).
+#include "direct/protocol.h"
+
+#ifndef TVX_ACCESS_CODE
+#error "TVX_ACCESS_CODE is set by the build (see the top-level CMakeLists.txt)"
+#endif
+
+namespace tvx::direct {
+
+const std::array<std::uint8_t, 4> kAccessCode = {TVX_ACCESS_CODE};
+
+}  // namespace tvx::direct
