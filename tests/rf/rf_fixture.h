@@ -70,6 +70,7 @@ class WatchedPort final : public serial::SerialPort {
     if (dead_) return;  // a hung-up line reads as ready at once
     inner_->AwaitActivity(also, timeout_ms);
   }
+  bool LineDead() const override { return dead_ || inner_->LineDead(); }
 
  private:
   std::unique_ptr<serial::SerialPort> inner_;

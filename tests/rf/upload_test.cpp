@@ -2,6 +2,7 @@
 // descrambled data against the image) and counts the copies of each record; echo faults; a line
 // that dies.
 #include <string>
+#include <thread>
 
 #include "rf_fixture.h"
 
@@ -140,6 +141,26 @@ TEST_F(RfUploadTest, DeadLineEndsTheBroadcastAtOnce) {
   EXPECT_EQ(port_->DataFrameWrites(), 5);  // no resend on a dead line
   EXPECT_TRUE(countdown_.empty());
   EXPECT_EQ(console_.RowTrimmed(32), "Broadcast stopped at record 4");
+  EXPECT_EQ(console_.RowText(51).substr(64, 12), "  1  59   0 ");
+  EXPECT_EQ(ctx_->errors.code, 0);
+}
+
+// The radio itself goes (its pty closes, as when an adapter is pulled out) in the middle of a
+// pass: the real port reports the dead line and the broadcast ends there, without resending.
+TEST_F(RfUploadTest, RadioGoneMidPassEndsTheBroadcast) {
+  StartRadio(FastRadio());
+  std::thread killer([this] {
+    radio_->WaitFor([](const sim::RadioCounters& c) { return c.rf.data_frames_received >= 50; },
+                    std::chrono::seconds(60));
+    radio_->Stop();
+  });
+  Run("y\r1\r0\r1\r");
+  killer.join();
+
+  EXPECT_LT(port_->DataFrameWrites(), 60);
+  EXPECT_TRUE(countdown_.empty());
+  EXPECT_EQ(console_.RowTrimmed(32).rfind("Broadcast stopped at record ", 0), 0u)
+      << console_.RowTrimmed(32);
   EXPECT_EQ(console_.RowText(51).substr(64, 12), "  1  59   0 ");
   EXPECT_EQ(ctx_->errors.code, 0);
 }
