@@ -72,13 +72,14 @@ void CompleteLogEntry(LogEntry& entry, const job::RunContext& ctx) {
 }
 
 int RunScriptedJob(const CommandLine& command, serial::SerialPort& port, serial::Priority& priority,
-                   job::Clock& clock, const ScriptedOutput& output) {
+                   job::Clock& clock, const ScriptedOutput& output, ScriptedImage image) {
   if (!command.port.empty()) BindComPort(1, command.port);
   const bool direct_job = command.action == CommandAction::kDirect;
   LineConsole console(output.out, output.terminal, clock, command.retries,
                       direct_job ? "words" : "frames");
   job::RunContext ctx(console, port, priority, clock);
   ctx.monitor = &console;
+  ctx.image = image.bytes;
   UploadLog log(command.log);
 
   LogEntry entry;
