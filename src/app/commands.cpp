@@ -43,8 +43,9 @@ std::string DirectSummary(const direct::Result& result, const std::string& devic
                          std::to_string(result.word_attempts) + " words in " +
                          Seconds(result.seconds) + ".";
       if (result.resent_words > 0) {
-        line += " " + std::to_string(result.resent_words) +
-                " resent words are not covered by the checksum.";
+        line += ' ';
+        line += std::to_string(result.resent_words);
+        line += " resent words are not covered by the checksum.";
       }
       return line;
     }

@@ -24,7 +24,10 @@ std::string ProgressBarText(std::int64_t done, std::int64_t total, double second
       total > 0 ? std::clamp(static_cast<double>(done) / static_cast<double>(total), 0.0, 1.0)
                 : 0.0;
   const int filled = static_cast<int>(fraction * kBarCells);
-  std::string text = "[" + std::string(filled, '#') + std::string(kBarCells - filled, '-') + "]  ";
+  std::string text(1, '[');
+  text.append(filled, '#');
+  text.append(kBarCells - filled, '-');
+  text += "]  ";
   text += std::to_string(done) + "/" + std::to_string(total) + " " + std::string(unit);
   if (seconds > 0.0 && done > 0) {
     const double rate = static_cast<double>(done) / seconds;
