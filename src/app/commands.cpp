@@ -30,7 +30,9 @@ int DirectStatus(direct::Outcome outcome) {
 }
 
 std::string Seconds(double seconds) {
-  return console::FormatPicture("##.##", seconds) + " s";
+  std::string text = console::FormatPicture("##.##", seconds);
+  text.erase(0, text.find_first_not_of(' '));
+  return text + " s";
 }
 
 std::string DirectSummary(const direct::Result& result, const std::string& device,
