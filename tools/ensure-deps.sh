@@ -3,7 +3,8 @@
 # As root it runs apt-get; otherwise it names the packages to install and fails.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libncurses-dev tmux locales)
+packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libncurses-dev tmux locales
+  libcli11-dev nlohmann-json3-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

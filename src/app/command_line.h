@@ -1,27 +1,56 @@
 // What the program is asked to do by its command line, decided before the terminal is taken
-// over (nothing may be printed while the screen is up).
+// over (nothing may be printed while the screen is up): the menu (no sub-command), one scripted
+// job ("direct", "rf"), the list of serial devices ("ports"), or a text to print.
 #pragma once
 
-#include <span>
+#include <cstdint>
 #include <string>
-#include <string_view>
+#include <utility>
+#include <vector>
 
 namespace tvx::app {
 
 enum class CommandAction {
-  kRun,        ///< no arguments: the full-screen program
+  kMenu,       ///< the full-screen program
+  kDirect,     ///< one direct upload in line mode
+  kRf,         ///< one RF upload in line mode
+  kPorts,      ///< list the serial devices
   kHelp,       ///< print `text` on standard output, exit 0
   kVersion,    ///< print `text` on standard output, exit 0
   kUsageError  ///< print `text` on standard error, exit 2
 };
 
-struct CommandLine {
-  CommandAction action = CommandAction::kRun;
-  std::string text;  ///< what to print, ending in a new line; empty for kRun
+/// The exit statuses of the program.
+enum ExitStatus : int {
+  kExitComplete = 0,       ///< the job completed (every pass, for RF)
+  kExitChecksumError = 1,  ///< the radio's checksum was wrong; also a failure of the program
+  kExitUsage = 2,          ///< the command line was wrong
+  kExitStopped = 3,        ///< stopped before the end: retries spent, dead line
+  kExitRefused = 4,        ///< the radio refused: not a radio, or serial number out of range
+  kExitPortNotOpened = 5,  ///< the port could not be opened or set
 };
 
-/// Reads the arguments after the program name: none, "--help" (or "-h"), or "--version". Any
-/// other argument, or more than one, is a usage error.
-CommandLine ParseCommandLine(std::span<const std::string_view> arguments);
+struct CommandLine {
+  CommandAction action = CommandAction::kMenu;
+  std::string text;  ///< what to print for kHelp, kVersion, kUsageError, ending in a new line
+
+  /// Menu form: "--com N=DEVICE", in the order given.
+  std::vector<std::pair<int, std::string>> com_bindings;
+  /// Sub-commands: "--port DEVICE"; empty: the port "Com1" as the environment binds it.
+  std::string port;
+  /// "--log FILE"; empty: TORVANDRIX_LOG, else the default place.
+  std::string log;
+  // direct
+  bool data_port = false;
+  bool high_speed = false;
+  std::int32_t retries = 3;  ///< retries per word at a prompt that offers one
+  // rf
+  std::int32_t copies = 0;  ///< 1..9
+  std::int32_t start = 0;   ///< first record, 0 and up (0 also sends the header frame)
+  std::int32_t passes = 1;  ///< 1 and up
+};
+
+/// Reads the arguments (`argv[0]` is the program name). Never prints, never exits.
+CommandLine ParseCommandLine(int argc, const char* const* argv);
 
 }  // namespace tvx::app

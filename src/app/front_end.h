@@ -19,8 +19,10 @@ struct MenuJobs {
   std::function<void(job::RunContext&)> rf_upload;      ///< key "4"
 };
 
-/// The jobs that exist in this build (a job that does not exist yet returns at once).
-MenuJobs DefaultJobs();
+class UploadLog;
+
+/// The jobs of this build; the uploads append their outcome to `log` (none when null).
+MenuJobs DefaultJobs(UploadLog* log);
 
 /// Start-up and the main loop: returns when Esc is pressed at the menu. Draws nothing on exit.
 void RunProgram(job::RunContext& ctx, const MenuJobs& jobs);

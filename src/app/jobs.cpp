@@ -1,16 +1,26 @@
 #include <memory>
 
+#include "app/commands.h"
 #include "app/front_end.h"
+#include "app/upload_log.h"
 #include "direct/direct_upload.h"
 #include "rf/rf_upload.h"
 #include "terminal/radio_setup.h"
 
 namespace tvx::app {
 
-MenuJobs DefaultJobs() {
+MenuJobs DefaultJobs(UploadLog* log) {
   MenuJobs jobs;
-  jobs.direct_upload = direct::RunDirectUpload;
-  jobs.rf_upload = rf::RunRfUpload;
+  jobs.direct_upload = [log](job::RunContext& ctx) {
+    LogEntry entry = DirectLogEntry(direct::RunDirectUpload(ctx));
+    CompleteLogEntry(entry, ctx);
+    if (log != nullptr) log->Append(entry);
+  };
+  jobs.rf_upload = [log](job::RunContext& ctx) {
+    LogEntry entry = RfLogEntry(rf::RunRfUpload(ctx));
+    CompleteLogEntry(entry, ctx);
+    if (log != nullptr) log->Append(entry);
+  };
   // The transmit ring lives for the whole run; every terminal session reuses it.
   jobs.radio_setup = [link = std::make_shared<terminal::TerminalLink>()](job::RunContext& ctx) {
     terminal::RunRadioSetup(ctx, *link);

@@ -1,56 +1,85 @@
 // torvandrix-upload: loads firmware into a Torvandrix 900 MHz radio over a serial port.
-// Runs full screen without arguments; "--help" and "--version" print and exit.
-// "Com1".."Com9" are bound to devices through TORVANDRIX_COM<N>.
+// Without a sub-command it runs full screen; "direct" and "rf" run one upload in line mode,
+// "ports" lists the serial devices; "--help" and "--version" print and exit.
+// "Com1".."Com9" are bound to devices through TORVANDRIX_COM<N> or --com N=DEVICE.
 #include <cstdio>
 #include <exception>
 #include <string>
-#include <string_view>
-#include <vector>
 
+#include "app/cli_platform.h"
 #include "app/command_line.h"
+#include "app/commands.h"
 #include "app/front_end.h"
 #include "app/platform.h"
+#include "app/upload_log.h"
 #include "job/clock.h"
 #include "job/run_context.h"
 
-int main(int argc, char** argv) {
-  using namespace tvx;
-  // Decided before the terminal is taken over: nothing may be printed while the screen is up.
-  const std::vector<std::string_view> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
-  const app::CommandLine command = app::ParseCommandLine(arguments);
-  switch (command.action) {
-    case app::CommandAction::kHelp:
-    case app::CommandAction::kVersion:
-      std::fputs(command.text.c_str(), stdout);
-      return std::fflush(stdout) == 0 ? 0 : 1;
-    case app::CommandAction::kUsageError:
-      std::fputs(command.text.c_str(), stderr);
-      return 2;
-    case app::CommandAction::kRun:
-      break;
-  }
+namespace {
+
+using namespace tvx;
+
+// The full-screen program. Every way out leaves the screen first (the platform's destructor
+// restores the terminal) and only then says why: nothing may be printed while the screen is up.
+int RunMenu(const app::CommandLine& command) {
+  for (const auto& [number, device] : command.com_bindings) app::BindComPort(number, device);
+  app::UploadLog log(command.log);
   std::string error;
   bool error_is_usage = false;
   int status = 0;
-  // Every way out leaves the screen first (the platform's destructor restores the terminal) and
-  // only then says why; an exception escaping main would print while the screen is still up.
-  try {
+  {
     app::Platform platform = app::MakePlatform(error, error_is_usage);
     if (!platform.console) {
-      status = error_is_usage ? 2 : 1;
+      status = error_is_usage ? app::kExitUsage : 1;
     } else {
       job::RunContext ctx(*platform.console, *platform.port, *platform.priority,
                           job::SystemClock());
-      app::RunProgram(ctx, app::DefaultJobs());
+      app::RunProgram(ctx, app::DefaultJobs(&log));
       ctx.port.Close();
     }
-  } catch (const std::exception& e) {
-    error = std::string("internal error: ") + e.what();
-    status = 1;
-  } catch (...) {
-    error = "internal error";
-    status = 1;
   }
   if (status != 0) std::fprintf(stderr, "torvandrix-upload: %s\n", error.c_str());
+  if (!log.Failure().empty())
+    std::fprintf(stderr, "torvandrix-upload: %s\n", log.Failure().c_str());
   return status;
+}
+
+int RunScripted(const app::CommandLine& command) {
+  app::Platform platform = app::MakePortPlatform();
+  app::ScriptedOutput output;
+  output.terminal = app::StdoutIsTerminal();
+  const int status =
+      app::RunScriptedJob(command, *platform.port, *platform.priority, job::SystemClock(), output);
+  platform.port->Close();
+  return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // Decided before the terminal is taken over.
+  const app::CommandLine command = app::ParseCommandLine(argc, argv);
+  try {
+    switch (command.action) {
+      case app::CommandAction::kHelp:
+      case app::CommandAction::kVersion:
+        std::fputs(command.text.c_str(), stdout);
+        return std::fflush(stdout) == 0 ? 0 : 1;
+      case app::CommandAction::kUsageError:
+        std::fputs(command.text.c_str(), stderr);
+        return app::kExitUsage;
+      case app::CommandAction::kPorts:
+        return app::ListPorts(stdout);
+      case app::CommandAction::kDirect:
+      case app::CommandAction::kRf:
+        return RunScripted(command);
+      case app::CommandAction::kMenu:
+        return RunMenu(command);
+    }
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "torvandrix-upload: internal error: %s\n", e.what());
+  } catch (...) {
+    std::fprintf(stderr, "torvandrix-upload: internal error\n");
+  }
+  return 1;
 }

@@ -21,4 +21,7 @@ struct Platform {
 /// set when the reason is that standard input or output is not a terminal.
 Platform MakePlatform(std::string& error, bool& error_is_usage);
 
+/// The serial backend alone, for the scripted commands: no console (they bring their own).
+Platform MakePortPlatform();
+
 }  // namespace tvx::app

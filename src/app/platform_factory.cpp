@@ -28,4 +28,13 @@ Platform MakePlatform(std::string& error, bool& error_is_usage) {
   return platform;
 }
 
+Platform MakePortPlatform() {
+  Platform platform;
+#ifndef _WIN32
+  platform.port = serial::MakePosixSerialPort();
+  platform.priority = std::make_unique<serial::PosixPriority>();
+#endif
+  return platform;
+}
+
 }  // namespace tvx::app

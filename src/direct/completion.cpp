@@ -25,13 +25,6 @@ constexpr int kOutcomeRow = 32;
 
 enum class WaitResult { kBytes, kEscape, kLineDead };
 
-// How the upload ended, as the operator is told on row 32.
-enum class Outcome {
-  kAccepted,       ///< 0xAA sent
-  kChecksumError,  ///< 0x55 sent, whatever happened in the read-back
-  kStopped,        ///< Escape or a dead line before any verdict went out
-};
-
 std::uint8_t ReadOneByte(job::RunContext& ctx) {
   std::array<std::uint8_t, 1> byte{};
   (void)ctx.port.Read(byte);
@@ -79,8 +72,10 @@ std::string ReadBackMismatchLine(std::uint8_t b0, std::uint8_t g0, std::uint8_t 
 // The radio returns the two bytes it holds at every word address of the image; each word that
 // differs from the image is shown on row 30 and waits for a key. Nothing is counted or resent.
 // kBytes: the walk ran to its end.
-WaitResult ReadBackPass(job::RunContext& ctx) {
+WaitResult ReadBackPass(job::RunContext& ctx, std::int64_t total_words) {
   auto& screen = ctx.console.Screen();
+  ctx.monitor->Phase("Read-back");
+  std::int64_t words_done = 0;
   image::ImageWalk walk(ctx.image, ctx.record_buffer, image::WalkMode::kVisitAll);
   while (walk.NextRecord()) {
     ShowProgressLine(ctx, walk);
@@ -93,11 +88,15 @@ WaitResult ReadBackPass(job::RunContext& ctx) {
       if (answer != WaitResult::kBytes) return answer;
       const std::uint8_t g0 = ReadOneByte(ctx);
       const std::uint8_t g1 = ReadOneByte(ctx);
+      ctx.monitor->Progress(++words_done, total_words);
       if (g0 == word.b0 && g1 == word.b1) continue;
       ctx.console.Beep();
       screen.Locate(kPromptRow, 1);
       screen.SetColours(console::kYellow, console::kBlue, 0);
-      screen.PrintText(ReadBackMismatchLine(word.b0, g0, word.b1, g1));
+      const std::string line = ReadBackMismatchLine(word.b0, g0, word.b1, g1);
+      screen.PrintText(line);
+      ctx.monitor->Prompt(job::PromptKind::kContinue,
+                          "Address " + console::Hex(word.address) + ": " + line);
       if (console::IsEscape(console::WaitForKey(ctx.console))) return WaitResult::kEscape;
     }
   }
@@ -115,21 +114,21 @@ void ShowProgramTime(job::RunContext& ctx, const UploadState& state) {
 void ShowOutcome(job::RunContext& ctx, const UploadState& state, Outcome outcome) {
   auto& screen = ctx.console.Screen();
   screen.Locate(kOutcomeRow, 1);
-  if (outcome == Outcome::kAccepted && state.resent_words == 0) {
+  if (outcome == Outcome::kComplete && state.resent_words == 0) {
     screen.SetColours(console::kLightGreen, console::kBlack, 0);
     screen.PrintText("Upload complete: the radio accepted the checksum.");
     return;
   }
   screen.SetColours(console::kYellow, console::kRed, 0);
   switch (outcome) {
-    case Outcome::kAccepted:
+    case Outcome::kComplete:
       screen.PrintText("Checksum accepted, but " + std::to_string(state.resent_words) +
                        " resent words are not covered by it: upload again to be sure.");
       break;
     case Outcome::kChecksumError:
       screen.PrintText("Upload failed: checksum error. Upload again before using the radio.");
       break;
-    case Outcome::kStopped:
+    default:
       screen.PrintText("Upload stopped before the end: the radio's firmware is incomplete.");
       break;
   }
@@ -137,8 +136,10 @@ void ShowOutcome(job::RunContext& ctx, const UploadState& state, Outcome outcome
 
 // Close, report what this job left latched, say how the upload ended, and wait for the
 // closing key.
-void Finish(job::RunContext& ctx, const UploadState& state, Outcome outcome, bool show_time) {
+void Finish(job::RunContext& ctx, UploadState& state, Outcome outcome, bool show_time) {
   ctx.priority.Normal();
+  state.outcome = outcome;
+  state.transfer_seconds = ctx.clock.Seconds() - state.transfer_start;
   if (show_time) ShowProgramTime(ctx, state);
   ctx.errors.Latch(ctx.port.Close());
   job::ReportPending(ctx);
@@ -155,12 +156,13 @@ void Finish(job::RunContext& ctx, const UploadState& state, Outcome outcome, boo
 
 }  // namespace
 
-void ShowTimeAndClose(job::RunContext& ctx, const UploadState& state) {
+void ShowTimeAndClose(job::RunContext& ctx, UploadState& state) {
   Finish(ctx, state, Outcome::kStopped, true);
 }
 
-void VerifyAndClose(job::RunContext& ctx, const UploadState& state) {
+void VerifyAndClose(job::RunContext& ctx, UploadState& state) {
   ctx.priority.Normal();
+  ctx.monitor->Phase("Waiting for the radio's checksum");
   if (AwaitBytesOrEscape(ctx, 2) != WaitResult::kBytes) {
     Finish(ctx, state, Outcome::kStopped, true);
     return;
@@ -195,19 +197,20 @@ void VerifyAndClose(job::RunContext& ctx, const UploadState& state) {
 
   if (c1 == e0 && c2 == e1) {
     const bool sent = WriteVerdict(ctx, kChecksumAccepted);
-    Finish(ctx, state, sent ? Outcome::kAccepted : Outcome::kStopped, true);
+    Finish(ctx, state, sent ? Outcome::kComplete : Outcome::kStopped, true);
     return;
   }
   ctx.console.Beep();
   screen.SetColours(console::kYellow, console::kBlue, 0);
   screen.PrintText("CHECK SUM ERROR!!!");
   screen.NewLine();
+  ctx.monitor->Message("CHECK SUM ERROR!!!");
   if (!WriteVerdict(ctx, kChecksumRejected)) {
     Finish(ctx, state, Outcome::kStopped, true);
     return;
   }
   // After a complete read-back the program time is not shown.
-  const bool read_back_ended = ReadBackPass(ctx) == WaitResult::kBytes;
+  const bool read_back_ended = ReadBackPass(ctx, CountWords(ctx)) == WaitResult::kBytes;
   Finish(ctx, state, Outcome::kChecksumError, !read_back_ended);
 }
 

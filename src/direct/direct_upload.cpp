@@ -5,19 +5,24 @@
 
 namespace tvx::direct {
 
-void RunDirectUpload(job::RunContext& ctx) {
+Result RunDirectUpload(job::RunContext& ctx) {
   UploadState state;
   if (RunSetup(ctx, state) != SetupResult::kReady) {
     job::CloseAllPorts(ctx);
     ctx.priority.Normal();
     job::ReportPending(ctx);  // what the set-up left latched belongs to this job
-    return;
-  }
-  if (RunTransfer(ctx, state) == TransferResult::kWalkEnded) {
+  } else if (RunTransfer(ctx, state) == TransferResult::kWalkEnded) {
     VerifyAndClose(ctx, state);
   } else {
     ShowTimeAndClose(ctx, state);
   }
+  Result result;
+  result.outcome = state.outcome;
+  result.serial_number = state.serial_number;
+  result.seconds = state.transfer_seconds;
+  result.word_attempts = state.word_attempt_count;
+  result.resent_words = state.resent_words;
+  return result;
 }
 
 }  // namespace tvx::direct

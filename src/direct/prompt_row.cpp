@@ -24,6 +24,7 @@ bool AskOnPromptRow(job::RunContext& ctx, std::string_view text, bool beep, bool
   screen.SetColours(console::kYellow, console::kBlue, 0);
   screen.PrintText(text);
   if (end_line) screen.NewLine();
+  ctx.monitor->Prompt(job::PromptKind::kRetry, text);
   const std::string key = console::WaitForKey(ctx.console);
   BlankPromptRow(ctx);
   return console::IsEscape(key);

@@ -70,9 +70,12 @@ bool Handshake(job::RunContext& ctx, UploadState& state) {
 }
 
 // The way out of the set-up when the line died (already reported): say so, close, pause.
-SetupResult AbandonDeadLine(job::RunContext& ctx) {
+SetupResult AbandonDeadLine(job::RunContext& ctx, UploadState& state) {
+  constexpr std::string_view kDeadLine = "Radio not answering: the line is dead.";
+  state.outcome = Outcome::kStopped;
+  ctx.monitor->Message(kDeadLine);
   auto& screen = ctx.console.Screen();
-  screen.PrintText("Radio not answering: the line is dead.");
+  screen.PrintText(kDeadLine);
   screen.NewLine();
   job::CloseAllPorts(ctx);
   job::Pause(ctx, kDeadLinePauseMs);
@@ -136,6 +139,7 @@ SetupResult RunSetup(job::RunContext& ctx, UploadState& state) {
   }
 
   if (!job::OpenPortForJob(ctx, job::Profile::kDirectUpload)) {
+    state.outcome = Outcome::kPortNotOpened;
     return SetupResult::kBackToMenu;
   }
   // The diagnostic port needs waking before anything else; its failure shows at the next check.
@@ -146,30 +150,37 @@ SetupResult RunSetup(job::RunContext& ctx, UploadState& state) {
   screen.NewLine();
   state.divisor = IsYes(Ask(ctx, kSpeedQuestion)) ? kHighSpeedDivisor : kNormalDivisor;
 
+  ctx.monitor->Phase("Handshake");
   job::ZeroTimeouts(ctx);
   serial::ControlState snapshot;
   (void)ctx.port.GetControlState(snapshot);
 
-  if (!Handshake(ctx, state)) return AbandonDeadLine(ctx);
+  if (!Handshake(ctx, state)) return AbandonDeadLine(ctx, state);
   job::SwitchLineRate(ctx, snapshot, state.divisor);
 
   screen.Locate(8, 1);
   screen.PrintText("Waiting for Radio ID");
   screen.NewLine();
+  ctx.monitor->Phase("Waiting for Radio ID");
+  state.outcome = Outcome::kStopped;  // from here on, every other way back is a stop
   const IdentityResult identity = AwaitIdentity(ctx);
-  if (identity == IdentityResult::kLineDead) return AbandonDeadLine(ctx);
+  if (identity == IdentityResult::kLineDead) return AbandonDeadLine(ctx, state);
   if (identity == IdentityResult::kKeyPressed) return SetupResult::kBackToMenu;
 
   const std::vector<std::uint8_t> reply = job::Receive(ctx, 4);
   if (reply.size() < 4 || reply[0] != kIdentityMarker) {
     ctx.console.Beep();
+    state.outcome = Outcome::kRefused;
+    ctx.monitor->Message("The identity reply is not a Torvandrix radio's.");
     return SetupResult::kBackToMenu;
   }
   const std::uint32_t serial_number = DecodeSerial(state.challenge, reply[1], reply[2], reply[3]);
+  state.serial_number = serial_number;
 
   screen.PrintText("Radio Serial Number is ");
   screen.PrintNumber(serial_number);
   screen.NewLine();
+  ctx.monitor->Message("Radio Serial Number is " + std::to_string(serial_number));
 
   if (serial_number < kSerialMin || serial_number > kSerialMax) {
     job::SendByte(ctx, kRefuseRadio);
@@ -177,19 +188,22 @@ SetupResult RunSetup(job::RunContext& ctx, UploadState& state) {
     screen.NewLine();
     screen.PrintText("Not a Torvandrix Radio!!!");
     screen.NewLine();
+    state.outcome = Outcome::kRefused;
+    ctx.monitor->Message("Not a Torvandrix Radio!!!");
     job::Pause(ctx, 2000);
     return SetupResult::kBackToMenu;
   }
 
   job::SendByte(ctx, kStartErase);
   job::Pause(ctx, 10);
+  ctx.monitor->Phase("Waiting for erase");
   screen.PrintText("Waiting for erase");
   screen.NewLine();
   switch (AwaitErase(ctx)) {
     case EraseResult::kErased:
       return SetupResult::kReady;
     case EraseResult::kLineDead:
-      return AbandonDeadLine(ctx);
+      return AbandonDeadLine(ctx, state);
     case EraseResult::kEscape:
       break;
   }

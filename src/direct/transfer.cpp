@@ -119,6 +119,16 @@ WordResult ExchangeWord(job::RunContext& ctx, UploadState& state, std::uint8_t s
 
 }  // namespace
 
+std::int64_t CountWords(const job::RunContext& ctx) {
+  image::RecordBuffer buffer{};
+  image::ImageWalk walk(ctx.image, buffer);
+  std::int64_t words = 0;
+  while (walk.NextRecord()) {
+    for (image::Word word; walk.NextWord(word);) ++words;
+  }
+  return words;
+}
+
 void ShowProgressLine(job::RunContext& ctx, const image::ImageWalk& walk) {
   std::string line = console::FormatPicture("#####   ", walk.RecordIndex());
   line += console::Hex(walk.Address());
@@ -131,10 +141,14 @@ void ShowProgressLine(job::RunContext& ctx, const image::ImageWalk& walk) {
 
 TransferResult RunTransfer(job::RunContext& ctx, UploadState& state) {
   auto& screen = ctx.console.Screen();
+  const std::int64_t total_words = CountWords(ctx);
+  std::int64_t words_done = 0;
   job::Pause(ctx, 1000);
   state.transfer_start = ctx.clock.Seconds();
   screen.PrintText("Starting Download");
   screen.NewLine();
+  ctx.monitor->Phase("Starting Download");
+  ctx.monitor->Progress(0, total_words);
   screen.Locate(kHintRow, 1);
   screen.PrintText("If Programing Pauses, Press <Enter> for Retry");
   screen.NewLine();
@@ -155,6 +169,7 @@ TransferResult RunTransfer(job::RunContext& ctx, UploadState& state) {
         ctx.priority.Normal();
         return result == WordResult::kAbort ? TransferResult::kAborted : TransferResult::kLineDead;
       }
+      ctx.monitor->Progress(++words_done, total_words);
     }
     ctx.priority.Normal();
     if (walk.Ended()) return TransferResult::kWalkEnded;

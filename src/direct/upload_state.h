@@ -2,7 +2,9 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
+#include "direct/direct_upload.h"
 #include "image/firmware_image.h"
 #include "job/run_context.h"
 
@@ -18,6 +20,10 @@ struct UploadState {
   std::uint8_t even_xor = 0;      ///< XOR of every attempted word's first byte
   std::uint8_t odd_xor = 0;       ///< XOR of every attempted word's second byte
   double transfer_start = 0.0;    ///< monotonic seconds (job::Clock::Seconds)
+  double transfer_seconds = 0.0;  ///< from transfer_start to the end of the job
+  /// How the job ended so far: the set-up sets it on every way back, the end on every close.
+  Outcome outcome = Outcome::kQuit;
+  std::optional<std::uint32_t> serial_number;
 };
 
 enum class SetupResult {
@@ -40,15 +46,21 @@ SetupResult RunSetup(job::RunContext& ctx, UploadState& state);
 /// the priority class normal.
 TransferResult RunTransfer(job::RunContext& ctx, UploadState& state);
 
+/// The words an upload walk of the run's image sends (and a read-back asks for), for the
+/// progress the monitor hears.
+std::int64_t CountWords(const job::RunContext& ctx);
+
 /// Writes the record progress line at row 25, column 1 (the transfer every eighth record, the
 /// read-back every record): the record index with "#####   ", the address in hexadecimal, a
 /// zone step and the data count as a plain number; the line is not ended.
 void ShowProgressLine(job::RunContext& ctx, const image::ImageWalk& walk);
 
 /// After a complete walk: checksum, verdict, read-back on a mismatch, then the end (below).
-void VerifyAndClose(job::RunContext& ctx, const UploadState& state);
+/// Sets the outcome and the transfer time in `state`.
+void VerifyAndClose(job::RunContext& ctx, UploadState& state);
 
 /// After an abort or a dead line in the transfer: the end, sending nothing to the radio.
-void ShowTimeAndClose(job::RunContext& ctx, const UploadState& state);
+/// Sets the outcome (stopped) and the transfer time in `state`.
+void ShowTimeAndClose(job::RunContext& ctx, UploadState& state);
 
 }  // namespace tvx::direct

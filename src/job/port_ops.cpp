@@ -35,6 +35,7 @@ ProfileValues ValuesOf(Profile profile) {
 // An upload job's way out after a failed open: report, say why, beep, close, pause.
 void AbandonOpen(RunContext& ctx, std::string_view message) {
   ErrorReport(ctx.errors, ctx.console);
+  ctx.monitor->Message(message);
   auto& screen = ctx.console.Screen();
   screen.PrintText(message);
   screen.NewLine();

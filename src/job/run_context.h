@@ -11,6 +11,7 @@
 #include "image/firmware_image.h"
 #include "job/clock.h"
 #include "job/error_state.h"
+#include "job/monitor.h"
 #include "job/random.h"
 #include "serial/priority.h"
 #include "serial/serial_port.h"
@@ -31,6 +32,8 @@ struct RunContext {
   serial::SerialPort& port;
   serial::Priority& priority;
   Clock& clock;
+  /// Who follows the job besides its screen; the silent monitor unless a front end sets one.
+  Monitor* monitor = &SilentMonitor();
 
   LinkSettings link;
   ErrorState errors;

@@ -1,5 +1,6 @@
 #include "rf/rf_upload.h"
 
+#include <algorithm>
 #include <span>
 #include <string_view>
 
@@ -54,6 +55,7 @@ bool AskQuestions(job::RunContext& ctx, Plan& plan) {
 
 // Six seconds for the radio network to find itself again, counted down on row 35.
 void ReacquireNetwork(job::RunContext& ctx) {
+  ctx.monitor->Phase("Waiting to re-acuire radio network");
   auto& screen = ctx.console.Screen();
   for (int t = kCountdownFrom; t >= 0; --t) {
     screen.Locate(kCountdownRow, 1);
@@ -74,11 +76,17 @@ Outcome RunPasses(job::RunContext& ctx, const Plan& plan) {
   Outcome outcome;
   RfFrameBuffer frame{};
   bool dead = false;
+  // The frames the monitor hears of: every record from S on, in every pass.
+  const std::int64_t per_pass =
+      std::max<std::int64_t>(0, image::WalkRecordCount(ctx.image) - plan.first_record);
+  const std::int64_t total_frames = per_pass * std::max<std::int64_t>(0, plan.passes);
+  std::int64_t frames_done = 0;
   // Wider than the answer it is compared with, so no repeat count can make it overflow.
   for (std::int64_t pass = 0; pass < plan.passes && !dead;) {
     job::DiscardInput(ctx);
-    const DownloadFile file = CreateDownloadFile(screen, ctx.clock, image::FirmwareImage(),
-                                                 ctx.record_buffer, ctx.progress_counter, pass);
+    ctx.monitor->Phase("Pass " + std::to_string(pass + 1) + " of " + std::to_string(plan.passes));
+    const DownloadFile file = CreateDownloadFile(screen, ctx.clock, ctx.image, ctx.record_buffer,
+                                                 ctx.progress_counter, pass);
     const std::size_t header_length = RfHeaderFrame(frame, file.record_count, file.checksum);
     ShowHeaderFrame(screen, frame);
 
@@ -90,7 +98,7 @@ Outcome RunPasses(job::RunContext& ctx, const Plan& plan) {
       dead = true;
     }
     for (; !dead && record < file.record_count; ++record) {
-      image::FetchRecord(record, ctx.record_buffer);
+      image::FetchRecord(ctx.image, record, ctx.record_buffer);
       const std::uint8_t s = RandomByte(ctx.random.Next());
       const std::size_t length = RfDataFrame(frame, ctx.record_buffer, record, s);
       ShowDataFrame(screen, frame, length, record, ctx.rf_mismatch_count);
@@ -101,6 +109,7 @@ Outcome RunPasses(job::RunContext& ctx, const Plan& plan) {
         break;
       }
       if (result == FrameResult::kSent && plan.copies > 0) ++outcome.frames;
+      ctx.monitor->Progress(++frames_done, total_frames);
       ctx.console.Present(false);
       // After the last copy the keyboard was just asked; a key that comes in the moment since
       // is taken after the next frame.
@@ -144,16 +153,23 @@ std::string OutcomeLine(const Outcome& outcome) {
          Counted(outcome.mismatches, "echo mismatch", "echo mismatches") + ".";
 }
 
-void RunRfUpload(job::RunContext& ctx) {
+Outcome RunRfUpload(job::RunContext& ctx) {
   Plan plan;
+  Outcome outcome;
   if (!AskQuestions(ctx, plan)) {
     job::CloseAllPorts(ctx);
-    return;
+    outcome.start = Start::kQuit;
+    return outcome;
   }
-  if (!job::OpenPortForJob(ctx, job::Profile::kRfUpload)) return;
+  if (!job::OpenPortForJob(ctx, job::Profile::kRfUpload)) {
+    outcome.start = Start::kPortNotOpened;
+    return outcome;
+  }
   job::ZeroTimeouts(ctx);
 
-  const Outcome outcome = RunPasses(ctx, plan);
+  const double start = ctx.clock.Seconds();
+  outcome = RunPasses(ctx, plan);
+  outcome.seconds = ctx.clock.Seconds() - start;
 
   auto& screen = ctx.console.Screen();
   screen.Locate(kOutcomeRow, 1);
@@ -165,6 +181,7 @@ void RunRfUpload(job::RunContext& ctx) {
   (void)console::WaitForKey(ctx.console);
   screen.SetColours(console::kBrightWhite, console::kBlack, 0);
   ctx.errors.Latch(ctx.port.Close());
+  return outcome;
 }
 
 }  // namespace tvx::rf

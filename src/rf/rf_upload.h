@@ -11,16 +11,26 @@
 
 namespace tvx::rf {
 
-void RunRfUpload(job::RunContext& ctx);
+/// How far the job got before its broadcast.
+enum class Start {
+  kQuit,           ///< the operator left at a question; the port was not opened
+  kPortNotOpened,  ///< the port could not be opened or set
+  kBroadcast,      ///< the passes ran (the rest of Outcome tells how)
+};
 
 /// How a broadcast ended, for the outcome line above the end prompt.
 struct Outcome {
+  Start start = Start::kBroadcast;
   bool stopped = false;          ///< a key or a dead line ended it
   std::int32_t stop_record = 0;  ///< the record being broadcast when it stopped
   std::int64_t passes = 0;       ///< passes run to their end
   std::int64_t frames = 0;       ///< data frames that got all their copies back intact
   std::int64_t mismatches = 0;   ///< echo bytes that differed, in this job
+  double seconds = 0.0;          ///< from the port's opening to the end of the passes
 };
+
+/// Runs the job; returns how it ended.
+Outcome RunRfUpload(job::RunContext& ctx);
 
 /// "Broadcast complete: 2 passes, 8288 frames, 0 echo mismatches." (a count of 1 takes the
 /// singular) or "Broadcast stopped at record " and the record index.

@@ -44,14 +44,6 @@ bool IsDeadLineErrno(int error) {
   return error == EIO || error == ENXIO || error == ENODEV;
 }
 
-// "Com<n>" on this machine: the device named in TORVANDRIX_COM<n>, else /dev/ttyS<n-1>.
-std::string DevicePathFor(int number) {
-  const std::string variable = "TORVANDRIX_COM" + std::to_string(number);
-  const char* configured = std::getenv(variable.c_str());
-  if (configured != nullptr && configured[0] != '\0') return configured;
-  return "/dev/ttyS" + std::to_string(number - 1);
-}
-
 bool IsPseudoTerminal(int fd) {
 #ifdef __linux__
   struct stat info {};
@@ -409,6 +401,13 @@ void PosixSerialPort::AwaitActivity(console::NativeWaitHandle also, int timeout_
 }
 
 }  // namespace
+
+std::string DevicePathFor(int number) {
+  const std::string variable = "TORVANDRIX_COM" + std::to_string(number);
+  const char* configured = std::getenv(variable.c_str());
+  if (configured != nullptr && configured[0] != '\0') return configured;
+  return "/dev/ttyS" + std::to_string(number - 1);
+}
 
 std::unique_ptr<SerialPort> MakePosixSerialPort() {
   return std::make_unique<PosixSerialPort>();

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
 #include "serial/posix_priority.h"
 #include "serial/serial_port.h"
@@ -17,5 +18,8 @@
 namespace tvx::serial {
 
 std::unique_ptr<SerialPort> MakePosixSerialPort();
+
+/// The device "Com<number>" (1..9) opens on this machine, as described above.
+std::string DevicePathFor(int number);
 
 }  // namespace tvx::serial

@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # The command line of the real program: --help and --version print and exit 0 before any
-# terminal is needed; any other argument is refused with a usage line on stderr and status 2.
+# terminal is needed; an unknown argument is refused with the usage on stderr and status 2.
 #   usage: command_line_test.sh <path to torvandrix-upload>
 set -uo pipefail
 prog=$1
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
-usage="usage: torvandrix-upload [--help | --version]"
+usage="usage: torvandrix-upload [--com N=DEVICE]..."
 
 run() {  # arguments...: sets status, out, err (standard input is not a terminal)
   "$prog" "$@" < /dev/null > "$tmp/out" 2> "$tmp/err"
@@ -30,8 +30,12 @@ run --version
 
 run --bogus
 [ "$status" = 2 ] && [ -z "$out" ] || fail "--bogus: status $status, stdout '$out'"
-[ "$err" = "torvandrix-upload: unknown argument: --bogus"$'\n'"$usage" ] || fail "--bogus: stderr '$err'"
+[ "$(head -1 "$tmp/err")" = "torvandrix-upload: The following argument was not expected: --bogus" ] \
+  && [ "$(sed -n 2p "$tmp/err")" = "$usage" ] || fail "--bogus: stderr '$err'"
 
-run --help --version
-[ "$status" = 2 ] && [ "$(tail -1 "$tmp/err")" = "$usage" ] || fail "two arguments: status $status, '$err'"
+run --com 0=/dev/null
+[ "$status" = 2 ] && grep -qF "N from 1 to 9" "$tmp/err" || fail "--com 0=: status $status, '$err'"
+
+run --com 1=/dev/null direct
+[ "$status" = 2 ] && grep -qF "a sub-command takes --port" "$tmp/err" || fail "direct --com: '$err'"
 echo "command line test passed"

@@ -1,26 +1,17 @@
 #include "radio_sim/options.h"
 
+#include <CLI/CLI.hpp>
 #include <charconv>
 #include <cstdint>
+#include <limits>
 #include <sstream>
+#include <vector>
 
 #include "direct/protocol.h"
 
 namespace tvx::sim {
 
 namespace {
-
-bool ParseUnsigned(std::string_view text, std::uint32_t& value) {
-  if (text.empty()) return false;
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  return ec == std::errc() && end == text.data() + text.size();
-}
-
-bool ParseRate(std::string_view text, double& value) {
-  if (text.empty()) return false;
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  return ec == std::errc() && end == text.data() + text.size() && value >= 0.0 && value <= 1.0;
-}
 
 std::string HexByte(std::uint8_t b) {
   static constexpr char kDigits[] = "0123456789ABCDEF";
@@ -51,125 +42,84 @@ bool ParseAccessCode(std::string_view text, std::array<std::uint8_t, 4>& code) {
 
 std::string ParseOptions(std::span<const std::string_view> args, SimOptions& options) {
   RadioConfig& c = options.config;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    std::string_view name = args[i];
-    std::string_view value;
-    bool has_value = false;
-    if (const auto eq = name.find('='); name.starts_with("--") && eq != std::string_view::npos) {
-      value = name.substr(eq + 1);
-      name = name.substr(0, eq);
-      has_value = true;
-    }
-    auto flag = [&]() -> std::string {
-      return has_value ? "option " + std::string(name) + " takes no value" : std::string();
-    };
-    auto take = [&]() -> bool {
-      if (has_value) return true;
-      if (i + 1 >= args.size()) return false;
-      value = args[++i];
-      return true;
-    };
-    auto number = [&](std::uint32_t& out) -> std::string {
-      if (!take() || !ParseUnsigned(value, out)) {
-        return "option " + std::string(name) + " needs a whole number";
-      }
-      return {};
-    };
-    auto word = [&](std::uint32_t& out) -> std::string {
-      std::string error = number(out);
-      if (error.empty() && out == 0)
-        error = "word numbers count from 1 (" + std::string(name) + ")";
-      return error;
-    };
-    auto frame = [&](std::uint32_t& out) -> std::string {
-      std::string error = number(out);
-      if (error.empty() && out == 0)
-        error = "frame numbers count from 1 (" + std::string(name) + ")";
-      return error;
-    };
-    auto rate = [&](double& out) -> std::string {
-      if (!take() || !ParseRate(value, out)) {
-        return "option " + std::string(name) + " needs a fraction from 0 to 1";
-      }
-      return {};
-    };
+  CLI::App app("torvandrix-radio-sim", "torvandrix-radio-sim");
+  app.set_help_flag();
+  app.allow_extras(false);
+  auto flag = [&app](const std::string& name, bool& target) {
+    app.add_flag(name, target)->disable_flag_override();
+  };
+  // Word and frame numbers count from 1.
+  const CLI::Range from_one(1u, std::numeric_limits<std::uint32_t>::max(), "FROM 1");
+  const CLI::Range fraction(0.0, 1.0, "0 TO 1");
 
-    std::string error;
-    if (name == "-h" || name == "--help") {
-      options.help = true;
-    } else if (name == "--mode") {
-      if (!take() || !ParseRadioMode(value, c.mode)) {
-        error = "option --mode needs one of auto, direct, rf, setup";
-      }
-    } else if (name == "--serial") {
-      error = number(c.serial);
-      if (error.empty() && c.serial > 0xFFFFFF) error = "a serial number has at most 8 digits";
-    } else if (name == "--erase-ms") {
-      std::uint32_t ms = 0;
-      error = number(ms);
-      c.erase_seconds = ms / 1000.0;
-    } else if (name == "--access-code") {
-      if (!take() || !ParseAccessCode(value, c.access_code)) {
-        error = "option --access-code needs four bytes like 0x12,0x34,0x56,0x78";
-      }
-    } else if (name == "--fast") {
-      error = flag();
-      c.line_time = false;
-      c.fast_setup = true;
-    } else if (name == "--latency-ms") {
-      std::uint32_t ms = 0;
-      error = number(ms);
-      if (error.empty() && ms > 1000) error = "option --latency-ms takes at most 1000";
-      c.latency = ms / 1000.0;
-    } else if (name == "--bad-identity") {
-      error = flag();
-      c.bad_identity = true;
-    } else if (name == "--silent") {
-      error = flag();
-      c.silent = true;
-    } else if (name == "--bad-checksum") {
-      error = flag();
-      c.bad_checksum = true;
-    } else if (name == "--drop-echo") {
-      error = word(c.drop_echo_word);
-    } else if (name == "--bad-echo") {
-      error = word(c.bad_echo_word);
-    } else if (name == "--drop-reply") {
-      error = word(c.drop_reply_word);
-    } else if (name == "--bad-reply") {
-      error = word(c.bad_reply_word);
-    } else if (name == "--corrupt-store") {
-      error = word(c.corrupt_store_word);
-    } else if (name == "--hangup-after") {
-      error = word(c.hangup_after_word);
-    } else if (name == "--garbage") {
-      error = number(c.garbage_bytes);
-    } else if (name == "--rf-corrupt") {
-      error = rate(c.rf_corrupt_rate);
-    } else if (name == "--rf-drop") {
-      error = rate(c.rf_drop_rate);
-    } else if (name == "--rf-corrupt-echo") {
-      error = frame(c.rf_corrupt_echo_frame);
-    } else if (name == "--rf-corrupt-byte") {
-      error = number(c.rf_corrupt_echo_byte);
-    } else if (name == "--rf-drop-echo") {
-      error = frame(c.rf_drop_echo_frame);
-    } else if (name == "--seed") {
-      error = number(c.seed);
-    } else if (name == "--link") {
-      if (!take() || value.empty()) error = "option --link needs a path";
-      options.link = std::string(value);
-    } else if (name == "--until-eof") {
-      error = flag();
-      options.until_eof = true;
-    } else if (name == "-v" || name == "--verbose") {
-      error = flag();
-      options.verbose = true;
-    } else {
-      error = "unknown option " + std::string(args[i]);
-    }
-    if (!error.empty()) return error;
+  flag("-h,--help", options.help);
+  std::string mode;
+  app.add_option("--mode", mode)
+      ->check(CLI::Validator(
+          [](const std::string& text) {
+            RadioMode parsed{};
+            return ParseRadioMode(text, parsed) ? std::string()
+                                                : "--mode needs one of auto, direct, rf, setup";
+          },
+          "MODE"));
+  app.add_option("--serial", c.serial)
+      ->check(CLI::Range(0u, 0xFFFFFFu, "a serial number has at most 8 digits"));
+  std::uint32_t erase_ms = 0;
+  CLI::Option* erase = app.add_option("--erase-ms", erase_ms);
+  std::string access_code;
+  app.add_option("--access-code", access_code)
+      ->check(CLI::Validator(
+          [](const std::string& text) {
+            std::array<std::uint8_t, 4> code{};
+            return ParseAccessCode(text, code)
+                       ? std::string()
+                       : "--access-code needs four bytes like 0x12,0x34,0x56,0x78";
+          },
+          "CODE"));
+  bool fast = false;
+  flag("--fast", fast);
+  std::uint32_t latency_ms = 0;
+  CLI::Option* latency = app.add_option("--latency-ms", latency_ms)->check(CLI::Range(0u, 1000u));
+  flag("--bad-identity", c.bad_identity);
+  flag("--silent", c.silent);
+  flag("--bad-checksum", c.bad_checksum);
+  app.add_option("--drop-echo", c.drop_echo_word)->check(from_one);
+  app.add_option("--bad-echo", c.bad_echo_word)->check(from_one);
+  app.add_option("--drop-reply", c.drop_reply_word)->check(from_one);
+  app.add_option("--bad-reply", c.bad_reply_word)->check(from_one);
+  app.add_option("--corrupt-store", c.corrupt_store_word)->check(from_one);
+  app.add_option("--hangup-after", c.hangup_after_word)->check(from_one);
+  app.add_option("--garbage", c.garbage_bytes);
+  app.add_option("--rf-corrupt", c.rf_corrupt_rate)->check(fraction);
+  app.add_option("--rf-drop", c.rf_drop_rate)->check(fraction);
+  app.add_option("--rf-corrupt-echo", c.rf_corrupt_echo_frame)->check(from_one);
+  app.add_option("--rf-corrupt-byte", c.rf_corrupt_echo_byte);
+  app.add_option("--rf-drop-echo", c.rf_drop_echo_frame)->check(from_one);
+  app.add_option("--seed", c.seed);
+  app.add_option("--link", options.link)
+      ->check(CLI::Validator(
+          [](const std::string& text) {
+            return text.empty() ? std::string("--link needs a path") : std::string();
+          },
+          "PATH"));
+  flag("--until-eof", options.until_eof);
+  flag("-v,--verbose", options.verbose);
+
+  // CLI11 takes the arguments last first.
+  std::vector<std::string> reversed(args.rbegin(), args.rend());
+  try {
+    app.parse(reversed);
+  } catch (const CLI::ParseError& e) {
+    return e.what();
   }
+  if (!mode.empty()) ParseRadioMode(mode, c.mode);
+  if (*erase) c.erase_seconds = erase_ms / 1000.0;
+  if (!access_code.empty()) ParseAccessCode(access_code, c.access_code);
+  if (fast) {
+    c.line_time = false;
+    c.fast_setup = true;
+  }
+  if (*latency) c.latency = latency_ms / 1000.0;
   return {};
 }
 

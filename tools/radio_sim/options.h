@@ -23,7 +23,7 @@ struct SimOptions {
 };
 
 /// Parses the arguments after the program name into `options`. Returns an error text for the
-/// user, empty on success. "--name value" and "--name=value" are both accepted.
+/// user, empty on success. "--name value" and "--name=value" are both accepted (CLI11).
 std::string ParseOptions(std::span<const std::string_view> args, SimOptions& options);
 
 /// Parses four bytes written as 0x12,0x34,0x56,0x78 (one or two hexadecimal digits each).

@@ -1,0 +1,43 @@
+// What the command-line forms need from the operating system beyond the console and the port:
+// the terminal test for the line-mode output, binding a port name to a device, the serial
+// devices of the machine, and appending to the upload log. One implementation per platform
+// (posix_cli_platform.cpp).
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tvx::app {
+
+/// Whether standard output is a terminal (the line mode draws its progress bar only then).
+bool StdoutIsTerminal();
+
+/// Binds "Com<number>" (1..9) to `device` for the rest of this process, exactly as the
+/// environment variable TORVANDRIX_COM<number> does.
+void BindComPort(int number, const std::string& device);
+
+/// The device a port name "Com1".."Com9" opens on this machine; the name itself for another.
+std::string DeviceOfPort(std::string_view port_name);
+
+/// One serial device of the machine.
+struct SerialDevice {
+  std::string device;       ///< the device path, e.g. /dev/ttyUSB0
+  std::string stable_name;  ///< a name that survives re-plugging (by-id), or a ComN binding
+  std::string description;  ///< what the device says it is; empty when it says nothing
+};
+
+/// The serial devices of this machine, sorted by device: the ports bound by TORVANDRIX_COM<n>,
+/// the devices with a stable name, and the other serial devices the system knows of.
+std::vector<SerialDevice> ListSerialDevices();
+
+/// The upload log's place when neither --log nor TORVANDRIX_LOG names one; empty when none
+/// can be found.
+std::string DefaultLogPath();
+
+/// Appends `line` (a whole line with its line end) to the file at `path` with one write in
+/// append mode, creating the file (and, when `make_directories`, its folders). Two programs
+/// appending at once never mix their lines. Returns an empty text, or why it failed.
+std::string AppendLine(const std::string& path, std::string_view line, bool make_directories);
+
+}  // namespace tvx::app

@@ -1,0 +1,45 @@
+// The sub-commands: one scripted job in line mode ("direct", "rf") and the list of serial
+// devices ("ports"). Each returns the program's exit status.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <span>
+
+#include "app/command_line.h"
+#include "app/upload_log.h"
+#include "image/firmware_image.h"
+#include "job/clock.h"
+#include "job/run_context.h"
+#include "serial/priority.h"
+#include "serial/serial_port.h"
+
+namespace tvx::app {
+
+/// Where a scripted job writes: its lines to `out` (a progress bar when `terminal`), the
+/// failure to write the log to `err`.
+struct ScriptedOutput {
+  std::FILE* out = stdout;
+  std::FILE* err = stderr;
+  bool terminal = false;
+};
+
+/// The image the scripted jobs send: the built-in one; tests give a smaller one.
+struct ScriptedImage {
+  std::span<const std::uint8_t> bytes = image::FirmwareImage();
+};
+
+/// Runs the job of a kDirect or kRf command on `port` with the line-mode console: answers its
+/// questions from the options, logs the outcome, writes the summary line. With --port the
+/// device is bound to "Com1" first. Blocks until the job ends.
+int RunScriptedJob(const CommandLine& command, serial::SerialPort& port, serial::Priority& priority,
+                   job::Clock& clock, const ScriptedOutput& output, ScriptedImage image = {});
+
+/// Fills in what every log entry takes from the run: port, device and image.
+void CompleteLogEntry(LogEntry& entry, const job::RunContext& ctx);
+
+/// Writes the serial devices, one a line: the device, the stable name or "-", and what the
+/// device says it is. Returns 0.
+int ListPorts(std::FILE* out);
+
+}  // namespace tvx::app

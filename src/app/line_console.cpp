@@ -1,0 +1,133 @@
+#include "app/line_console.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace tvx::app {
+namespace {
+
+constexpr int kBarCells = 24;
+constexpr double kRedrawSeconds = 0.1;
+constexpr std::size_t kLineWidth = 79;
+
+std::string MinutesSeconds(double seconds) {
+  const auto total = static_cast<long long>(std::llround(std::max(0.0, seconds)));
+  const long long s = total % 60;
+  return std::to_string(total / 60) + (s < 10 ? ":0" : ":") + std::to_string(s);
+}
+
+}  // namespace
+
+std::string ProgressBarText(std::int64_t done, std::int64_t total, double seconds,
+                            std::string_view unit) {
+  const double fraction =
+      total > 0 ? std::clamp(static_cast<double>(done) / static_cast<double>(total), 0.0, 1.0)
+                : 0.0;
+  const int filled = static_cast<int>(fraction * kBarCells);
+  std::string text(1, '[');
+  text.append(filled, '#');
+  text.append(kBarCells - filled, '-');
+  text += "]  ";
+  text += std::to_string(done) + "/" + std::to_string(total) + " " + std::string(unit);
+  if (seconds > 0.0 && done > 0) {
+    const double rate = static_cast<double>(done) / seconds;
+    text += "  " + std::to_string(std::llround(rate)) + " " + std::string(unit) + "/s";
+    text += "  " + MinutesSeconds(static_cast<double>(total - done) / rate) + " left";
+  }
+  if (text.size() > kLineWidth) text.resize(kLineWidth);
+  return text;
+}
+
+LineConsole::LineConsole(std::FILE* out, bool terminal, job::Clock& clock, std::int32_t retries,
+                         std::string unit)
+    : out_(out), terminal_(terminal), clock_(clock), retries_(retries), unit_(std::move(unit)) {}
+
+void LineConsole::TypeLines(const std::vector<std::string>& lines) {
+  for (const std::string& line : lines) {
+    for (const char c : line) keys_.emplace_back(1, c);
+    keys_.emplace_back("\r");
+  }
+}
+
+std::string LineConsole::ReadKey() {
+  if (keys_.empty()) return {};
+  std::string key = std::move(keys_.front());
+  keys_.pop_front();
+  return key;
+}
+
+bool LineConsole::KeyWaiting() {
+  return !keys_.empty();
+}
+
+void LineConsole::AwaitKey(int timeout_ms) {
+  if (!keys_.empty()) return;
+  if (timeout_ms < 0) {
+    keys_.emplace_back("\r");
+    return;
+  }
+  clock_.SleepMs(timeout_ms);
+}
+
+void LineConsole::Put(std::string_view text) {
+  std::fwrite(text.data(), 1, text.size(), out_);
+  std::fflush(out_);
+}
+
+void LineConsole::EndBar() {
+  if (!bar_shown_) return;
+  Put("\n");
+  bar_shown_ = false;
+}
+
+void LineConsole::WriteLine(std::string_view text) {
+  EndBar();
+  Put(std::string(text) + "\n");
+}
+
+void LineConsole::DrawBar(std::int64_t done, std::int64_t total) {
+  std::string text = ProgressBarText(done, total, clock_.Seconds() - phase_start_, unit_);
+  text.resize(kLineWidth, ' ');  // covers a longer text drawn before
+  Put("\r" + text);
+  bar_shown_ = true;
+}
+
+void LineConsole::Phase(std::string_view name) {
+  WriteLine(name);
+  phase_start_ = clock_.Seconds();
+  last_draw_ = -1.0;
+  last_done_ = -1;
+}
+
+void LineConsole::Progress(std::int64_t done, std::int64_t total) {
+  if (done > last_done_) retries_used_ = 0;
+  last_done_ = done;
+  if (!terminal_) return;
+  const double now = clock_.Seconds();
+  if (done < total && last_draw_ >= 0.0 && now - last_draw_ < kRedrawSeconds) return;
+  last_draw_ = now;
+  DrawBar(done, total);
+}
+
+void LineConsole::Message(std::string_view text) {
+  WriteLine(text);
+}
+
+void LineConsole::Prompt(job::PromptKind kind, std::string_view text) {
+  std::string line(text);
+  while (!line.empty() && line.back() == ' ') line.pop_back();
+  if (kind == job::PromptKind::kContinue) {
+    keys_.emplace_back("\r");
+  } else if (retries_used_ < retries_) {
+    ++retries_used_;
+    line += "  -> retry " + std::to_string(retries_used_) + " of " + std::to_string(retries_);
+    keys_.emplace_back("\r");
+  } else {
+    ++gave_up_;
+    line += "  -> no retries left: stopping";
+    keys_.emplace_back("\x1b");
+  }
+  WriteLine(line);
+}
+
+}  // namespace tvx::app

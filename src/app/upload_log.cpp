@@ -1,0 +1,142 @@
+#include "app/upload_log.h"
+
+#include <cstdlib>
+#include <nlohmann/json.hpp>
+
+#include "app/cli_platform.h"
+#include "image/firmware_image.h"
+
+namespace tvx::app {
+namespace {
+
+std::string DirectOutcomeName(direct::Outcome outcome) {
+  switch (outcome) {
+    case direct::Outcome::kComplete:
+      return "complete";
+    case direct::Outcome::kChecksumError:
+      return "checksum_error";
+    case direct::Outcome::kStopped:
+      return "stopped";
+    case direct::Outcome::kRefused:
+      return "refused";
+    case direct::Outcome::kPortNotOpened:
+      return "port_not_opened";
+    case direct::Outcome::kQuit:
+      break;
+  }
+  return "quit";
+}
+
+std::string RfOutcomeName(const rf::Outcome& outcome) {
+  switch (outcome.start) {
+    case rf::Start::kQuit:
+      return "quit";
+    case rf::Start::kPortNotOpened:
+      return "port_not_opened";
+    case rf::Start::kBroadcast:
+      break;
+  }
+  return outcome.stopped ? "stopped" : "complete";
+}
+
+std::string HexPair(const std::array<std::uint8_t, 2>& bytes) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  std::string text;
+  for (const std::uint8_t b : bytes) {
+    text += kDigits[b >> 4];
+    text += kDigits[b & 0xF];
+  }
+  return text;
+}
+
+std::string UtcText(std::chrono::system_clock::time_point when) {
+  using namespace std::chrono;
+  const auto day = floor<days>(when);
+  const year_month_day date{day};
+  const hh_mm_ss time{floor<seconds>(when - day)};
+  char text[32];
+  std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02dZ", int{date.year()},
+                unsigned{date.month()}, unsigned{date.day()},
+                static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()),
+                static_cast<int>(time.seconds().count()));
+  return text;
+}
+
+}  // namespace
+
+ImageIdentity IdentifyImage(std::span<const std::uint8_t> image) {
+  ImageIdentity identity;
+  identity.records = image::WalkRecordCount(image);
+  image::RecordBuffer buffer{};
+  image::ImageWalk walk(image, buffer);
+  image::PairChecksum sum;
+  while (walk.NextRecord()) {
+    for (image::Word word; walk.NextWord(word);) sum.Add(word.b0, word.b1);
+  }
+  identity.checksum = sum.Value();
+  return identity;
+}
+
+LogEntry DirectLogEntry(const direct::Result& result) {
+  LogEntry entry;
+  entry.job = "direct";
+  entry.serial_number = result.serial_number;
+  entry.outcome = DirectOutcomeName(result.outcome);
+  entry.seconds = result.seconds;
+  entry.resent_words = result.resent_words;
+  return entry;
+}
+
+LogEntry RfLogEntry(const rf::Outcome& outcome) {
+  LogEntry entry;
+  entry.job = "rf";
+  entry.outcome = RfOutcomeName(outcome);
+  entry.seconds = outcome.seconds;
+  entry.echo_mismatches = outcome.mismatches;
+  entry.passes = outcome.passes;
+  entry.frames = outcome.frames;
+  return entry;
+}
+
+std::string FormatLogLine(const LogEntry& entry, std::chrono::system_clock::time_point when) {
+  nlohmann::ordered_json line;
+  line["time"] = UtcText(when);
+  line["job"] = entry.job;
+  line["port"] = entry.port;
+  line["device"] = entry.device;
+  line["serial_number"] = entry.serial_number ? nlohmann::ordered_json(*entry.serial_number)
+                                              : nlohmann::ordered_json(nullptr);
+  line["image"] = {{"records", entry.image.records}, {"checksum", HexPair(entry.image.checksum)}};
+  line["outcome"] = entry.outcome;
+  line["seconds"] = std::round(entry.seconds * 1000.0) / 1000.0;
+  if (entry.resent_words) line["resent_words"] = *entry.resent_words;
+  if (entry.echo_mismatches) line["echo_mismatches"] = *entry.echo_mismatches;
+  if (entry.passes) line["passes"] = *entry.passes;
+  if (entry.frames) line["frames"] = *entry.frames;
+  // Bytes that are not UTF-8 (a device name can hold any) are replaced, never a failure.
+  return line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
+}
+
+UploadLog::UploadLog(const std::string& option) {
+  if (!option.empty()) {
+    path_ = option;
+  } else if (const char* variable = std::getenv("TORVANDRIX_LOG");
+             variable != nullptr && variable[0] != '\0') {
+    path_ = variable;
+  } else {
+    path_ = DefaultLogPath();
+    default_place_ = true;
+  }
+}
+
+std::string UploadLog::Append(const LogEntry& entry) {
+  std::string error =
+      path_.empty() ? std::string("no place for it (set HOME or TORVANDRIX_LOG)")
+                    : AppendLine(path_, FormatLogLine(entry, std::chrono::system_clock::now()),
+                                 default_place_);
+  if (error.empty() || !failure_.empty()) return {};
+  failure_ = "the upload log " + path_ + " cannot be written: " + error;
+  return failure_;
+}
+
+}  // namespace tvx::app

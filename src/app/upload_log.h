@@ -1,0 +1,67 @@
+// The upload log: one line of JSON per job outcome, appended to a file that both forms of the
+// program share (the menu and the scripted commands). A log that cannot be written never stops
+// an upload: the first failure is kept for the front end to report, later ones are dropped.
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+
+#include "direct/direct_upload.h"
+#include "rf/rf_upload.h"
+
+namespace tvx::app {
+
+/// What identifies the image a job sent: its record count and pair checksum, as the RF header
+/// states them.
+struct ImageIdentity {
+  std::int32_t records = 0;
+  std::array<std::uint8_t, 2> checksum{};
+};
+ImageIdentity IdentifyImage(std::span<const std::uint8_t> image);
+
+/// One line of the log.
+struct LogEntry {
+  std::string job;  ///< "direct" or "rf"
+  std::string port;
+  std::string device;
+  std::optional<std::uint32_t> serial_number;
+  ImageIdentity image;
+  std::string outcome;  ///< complete, checksum_error, stopped, refused, port_not_opened, quit
+  double seconds = 0.0;
+  std::optional<std::int64_t> resent_words;     ///< direct
+  std::optional<std::int64_t> echo_mismatches;  ///< rf
+  std::optional<std::int64_t> passes;           ///< rf: passes run to their end
+  std::optional<std::int64_t> frames;           ///< rf: frames with every copy intact
+};
+
+LogEntry DirectLogEntry(const direct::Result& result);
+LogEntry RfLogEntry(const rf::Outcome& outcome);
+
+/// The entry as one line of JSON with its line end; `when` is written as UTC,
+/// "2024-05-01T12:34:56Z".
+std::string FormatLogLine(const LogEntry& entry, std::chrono::system_clock::time_point when);
+
+class UploadLog {
+ public:
+  /// `option`: the --log value (empty: none). Then TORVANDRIX_LOG, then the default place,
+  /// whose folders are made when missing.
+  explicit UploadLog(const std::string& option);
+
+  /// Appends the entry stamped with the time now. Returns the reason the first time writing
+  /// fails (to report once), else an empty text.
+  std::string Append(const LogEntry& entry);
+  const std::string& Path() const { return path_; }
+  /// The first failure, empty when none.
+  const std::string& Failure() const { return failure_; }
+
+ private:
+  std::string path_;
+  bool default_place_ = false;
+  std::string failure_;
+};
+
+}  // namespace tvx::app

@@ -1,0 +1,225 @@
+// The sub-commands as a user runs them: the program as a process against the simulated radio on
+// a pseudo-terminal, judged by its exit status, its output and its log line.
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "app/cli_platform.h"
+#include "app/upload_log.h"
+#include "radio_sim/posix_pty_radio.h"
+
+namespace tvx::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Ran {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+std::string Slurp(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::vector<nlohmann::json> LogLines(const fs::path& path) {
+  std::vector<nlohmann::json> lines;
+  std::ifstream in(path);
+  for (std::string line; std::getline(in, line);) lines.push_back(nlohmann::json::parse(line));
+  return lines;
+}
+
+class ScriptedCommandsTest : public ::testing::Test {
+ protected:
+  ScriptedCommandsTest() {
+    dir_ = fs::path(::testing::TempDir()) / ("tvx_cli_" + std::to_string(getpid()));
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    log_ = dir_ / "uploads.jsonl";
+  }
+  ~ScriptedCommandsTest() override {
+    if (radio_) radio_->Stop();
+    fs::remove_all(dir_);
+  }
+
+  void StartRadio(sim::RadioConfig config) {
+    config.erase_seconds = 0.0;
+    radio_ = std::make_unique<sim::PtyRadio>(config);
+    ASSERT_EQ(radio_->Start(), "");
+  }
+
+  // Runs the program with `arguments` (a shell word list) and the environment in `env`.
+  Ran Run(const std::string& arguments, const std::string& env = "") {
+    const fs::path out = dir_ / "out";
+    const fs::path err = dir_ / "err";
+    const std::string command = env + " '" TVX_UPLOAD_PROGRAM "' " + arguments + " </dev/null >'" +
+                                out.string() + "' 2>'" + err.string() + "'";
+    const int raw = std::system(command.c_str());
+    Ran ran;
+    ran.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    ran.out = Slurp(out);
+    ran.err = Slurp(err);
+    return ran;
+  }
+
+  std::string Direct(const std::string& more = "") {
+    return "direct --port '" + radio_->DevicePath() + "' --log '" + log_.string() + "' " + more;
+  }
+
+  fs::path dir_;
+  fs::path log_;
+  std::unique_ptr<sim::PtyRadio> radio_;
+};
+
+TEST_F(ScriptedCommandsTest, CompleteDirectUploadExitsZeroWithOneLogLine) {
+  StartRadio({});
+  const Ran ran = Run(Direct());
+  EXPECT_EQ(ran.status, 0) << ran.out << ran.err;
+  EXPECT_NE(ran.out.find("Radio Serial Number is 9123456\n"), std::string::npos) << ran.out;
+  EXPECT_NE(ran.out.find("Upload complete: radio 9123456 accepted the checksum, 33097 words in"),
+            std::string::npos)
+      << ran.out;
+  EXPECT_EQ(ran.out.find('\x1b'), std::string::npos) << "escape sequence in plain output";
+  EXPECT_EQ(ran.out.find('\r'), std::string::npos) << "progress bar in plain output";
+  const std::vector<nlohmann::json> lines = LogLines(log_);
+  ASSERT_EQ(lines.size(), 1u);
+  const nlohmann::json& line = lines[0];
+  EXPECT_EQ(line["job"], "direct");
+  EXPECT_EQ(line["port"], "Com1");
+  EXPECT_EQ(line["device"], radio_->DevicePath());
+  EXPECT_EQ(line["serial_number"], 9123456);
+  EXPECT_EQ(line["image"]["records"], 4144);
+  EXPECT_EQ(line["outcome"], "complete");
+  EXPECT_EQ(line["resent_words"], 0);
+  EXPECT_GT(line["seconds"].get<double>(), 0.0);
+  EXPECT_TRUE(line["time"].get<std::string>().ends_with("Z"));
+}
+
+TEST_F(ScriptedCommandsTest, ChecksumErrorExitsOneAfterTheWholeReadBack) {
+  sim::RadioConfig config;
+  config.corrupt_store_word = 3;
+  StartRadio(config);
+  const Ran ran = Run(Direct());
+  EXPECT_EQ(ran.status, 1) << ran.out << ran.err;
+  EXPECT_NE(ran.out.find("CHECK SUM ERROR!!!\nRead-back\n"), std::string::npos) << ran.out;
+  // Word 3 of the image, at 0x8004, came back with bit 0 of its second byte flipped.
+  EXPECT_NE(ran.out.find("Address 8004: I Sent "), std::string::npos) << ran.out;
+  EXPECT_EQ(radio_->Counters().direct.readback_words, 33097u);
+  const std::vector<nlohmann::json> lines = LogLines(log_);
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0]["outcome"], "checksum_error");
+}
+
+TEST_F(ScriptedCommandsTest, DeadLineExitsThree) {
+  sim::RadioConfig config;
+  config.hangup_after_word = 40;
+  StartRadio(config);
+  const Ran ran = Run(Direct());
+  EXPECT_EQ(ran.status, 3) << ran.out << ran.err;
+  const std::vector<nlohmann::json> lines = LogLines(log_);
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0]["outcome"], "stopped");
+}
+
+TEST_F(ScriptedCommandsTest, RefusedRadioExitsFour) {
+  sim::RadioConfig config;
+  config.serial = 9109999;
+  StartRadio(config);
+  const Ran ran = Run(Direct());
+  EXPECT_EQ(ran.status, 4) << ran.out << ran.err;
+  EXPECT_NE(ran.out.find("Not a Torvandrix Radio!!!\n"), std::string::npos) << ran.out;
+  EXPECT_EQ(LogLines(log_).at(0)["serial_number"], 9109999);
+}
+
+TEST_F(ScriptedCommandsTest, MissingPortExitsFiveAndBadOptionTwo) {
+  const std::string missing = (dir_ / "no-such-device").string();
+  Ran ran = Run("direct --port '" + missing + "' --log '" + log_.string() + "'");
+  EXPECT_EQ(ran.status, 5) << ran.out << ran.err;
+  EXPECT_NE(ran.out.find("Can't Open Com Port\n"), std::string::npos) << ran.out;
+  EXPECT_EQ(LogLines(log_).at(0)["outcome"], "port_not_opened");
+
+  ran = Run("direct --retries many");
+  EXPECT_EQ(ran.status, 2);
+  EXPECT_TRUE(ran.out.empty());
+  EXPECT_NE(ran.err.find("\nusage: torvandrix-upload "), std::string::npos) << ran.err;
+}
+
+TEST_F(ScriptedCommandsTest, RfPassWithEchoFaultsExitsZeroAndCountsThem) {
+  sim::RadioConfig config;
+  config.mode = sim::RadioMode::kRf;
+  config.rf_corrupt_echo_frame = 2;
+  StartRadio(config);
+  const Ran ran = Run("rf --port '" + radio_->DevicePath() + "' --copies 2 --start 4130 --log '" +
+                      log_.string() + "'");
+  EXPECT_EQ(ran.status, 0) << ran.out << ran.err;
+  EXPECT_NE(ran.out.find("Broadcast complete: 1 pass, 14 frames, 1 echo mismatch."),
+            std::string::npos)
+      << ran.out;
+  const std::vector<nlohmann::json> lines = LogLines(log_);
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0]["job"], "rf");
+  EXPECT_EQ(lines[0]["outcome"], "complete");
+  EXPECT_EQ(lines[0]["echo_mismatches"], 1);
+}
+
+TEST_F(ScriptedCommandsTest, PortsListsALinkToAPseudoTerminal) {
+  StartRadio({});
+  const fs::path link = dir_ / "radio";
+  fs::create_symlink(radio_->DevicePath(), link);
+  const Ran ran = Run("ports", "TORVANDRIX_COM4='" + link.string() + "'");
+  EXPECT_EQ(ran.status, 0) << ran.err;
+  EXPECT_NE(ran.out.find(radio_->DevicePath() + "  Com4=" + link.string() + "  pseudo-terminal\n"),
+            std::string::npos)
+      << ran.out;
+}
+
+// Two programs logging at once: whole lines, each written once, never mixed.
+TEST(UploadLogTest, TwoProcessesAppendingAtOnceWriteWholeLines) {
+  const std::string path = ::testing::TempDir() + "tvx_two_writers.jsonl";
+  std::remove(path.c_str());
+  constexpr int kLinesEach = 300;
+  std::vector<pid_t> children;
+  for (int writer = 0; writer < 2; ++writer) {
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      app::LogEntry entry;
+      entry.job = "direct";
+      entry.device = std::string(3000, writer == 0 ? 'a' : 'b');  // lines longer than a pipe
+      for (int i = 0; i < kLinesEach; ++i) {
+        entry.seconds = i;
+        const std::string line = app::FormatLogLine(entry, std::chrono::system_clock::now());
+        if (!app::AppendLine(path, line, false).empty()) _exit(1);
+      }
+      _exit(0);
+    }
+    children.push_back(child);
+  }
+  for (const pid_t child : children) {
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  std::ifstream in(path);
+  int count = 0;
+  for (std::string line; std::getline(in, line); ++count) {
+    const nlohmann::json parsed = nlohmann::json::parse(line, nullptr, false);
+    ASSERT_FALSE(parsed.is_discarded()) << "line " << count << " does not parse";
+  }
+  EXPECT_EQ(count, 2 * kLinesEach);
+  std::remove(path.c_str());
+}
+
+}  // namespace
+}  // namespace tvx::testing
