@@ -35,18 +35,18 @@ void WrappingClock::SleepMs(int ms) {
 }
 
 serial::WaitingCount FlakyWritePort::BytesWaiting() {
-  serial::WaitingCount waiting = inner_->BytesWaiting();
+  serial::WaitingCount waiting = Inner().BytesWaiting();
   if (!deaf_ || waiting.count <= let_through_) return waiting;
   if (let_through_ == 0) {
     std::vector<std::uint8_t> swallowed(waiting.count);
-    inner_->Read(swallowed);
+    Inner().Read(swallowed);
   }
   waiting.count = let_through_;
   return waiting;
 }
 
 std::size_t FlakyWritePort::Read(std::span<std::uint8_t> into) {
-  const std::size_t n = inner_->Read(into);
+  const std::size_t n = Inner().Read(into);
   if (deaf_) let_through_ -= std::min(n, let_through_);
   return n;
 }
@@ -61,7 +61,7 @@ std::size_t FlakyWritePort::Write(std::span<const std::uint8_t> bytes) {
       let_through_ = 1;
     }
   }
-  const std::size_t written = inner_->Write(bytes);
+  const std::size_t written = Inner().Write(bytes);
   bytes_written_ += written;
   return written;
 }

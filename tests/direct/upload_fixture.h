@@ -22,6 +22,7 @@
 #include "serial/priority.h"
 #include "serial/serial_port.h"
 #include "support/fake_clock.h"
+#include "support/forwarding_port.h"
 #include "support/scripted_console.h"
 
 namespace tvx::testing {
@@ -29,9 +30,9 @@ namespace tvx::testing {
 /// The real POSIX port, except that one chosen three-byte write (a data frame) can be reported
 /// as not written at all, as a write time-out would, and that it can go deaf after a data frame
 /// and its reply, as if the radio had died right then.
-class FlakyWritePort final : public serial::SerialPort {
+class FlakyWritePort final : public ForwardingPort {
  public:
-  explicit FlakyWritePort(std::unique_ptr<serial::SerialPort> inner) : inner_(std::move(inner)) {}
+  using ForwardingPort::ForwardingPort;
 
   /// The 1-based number of the next three-byte write to fail, counted from now; 0: none.
   void FailDataFrameWrite(int number) {
@@ -58,33 +59,13 @@ class FlakyWritePort final : public serial::SerialPort {
   serial::ErrorNumber Open(std::string_view name) override {
     ++opens_;
     deaf_ = false;  // hears again, until the next GoDeaf
-    return inner_->Open(name);
-  }
-  bool IsOpen() const override { return inner_->IsOpen(); }
-  serial::ErrorNumber Close() override { return inner_->Close(); }
-  serial::ErrorNumber Apply(serial::LineSetting s, std::uint32_t v) override {
-    return inner_->Apply(s, v);
-  }
-  serial::ErrorNumber GetTimeouts(serial::Timeouts& t) override { return inner_->GetTimeouts(t); }
-  serial::ErrorNumber SetTimeouts(const serial::Timeouts& t) override {
-    return inner_->SetTimeouts(t);
-  }
-  serial::ErrorNumber GetControlState(serial::ControlState& s) override {
-    return inner_->GetControlState(s);
-  }
-  serial::ErrorNumber SetControlState(const serial::ControlState& s) override {
-    return inner_->SetControlState(s);
+    return Inner().Open(name);
   }
   serial::WaitingCount BytesWaiting() override;
   std::size_t Read(std::span<std::uint8_t> into) override;
   std::size_t Write(std::span<const std::uint8_t> bytes) override;
-  void AwaitActivity(console::NativeWaitHandle also, int timeout_ms) override {
-    inner_->AwaitActivity(also, timeout_ms);
-  }
-  bool LineDead() const override { return inner_->LineDead(); }
 
  private:
-  std::unique_ptr<serial::SerialPort> inner_;
   int fail_at_ = 0;
   int deaf_after_ = 0;
   int data_frame_writes_ = 0;

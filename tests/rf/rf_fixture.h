@@ -20,6 +20,7 @@
 #include "serial/priority.h"
 #include "serial/serial_port.h"
 #include "support/fake_clock.h"
+#include "support/forwarding_port.h"
 #include "support/scripted_console.h"
 
 namespace tvx::testing {
@@ -27,9 +28,9 @@ namespace tvx::testing {
 /// The real POSIX port, counting opens and frame writes; it can also report the line dead
 /// (59 from the bytes-waiting query) from a chosen data-frame write on, as the backend does when
 /// the radio hangs up.
-class WatchedPort final : public serial::SerialPort {
+class WatchedPort final : public ForwardingPort {
  public:
-  explicit WatchedPort(std::unique_ptr<serial::SerialPort> inner) : inner_(std::move(inner)) {}
+  using ForwardingPort::ForwardingPort;
 
   int Opens() const { return opens_; }
   /// Writes of data frames (type byte 0xE3) since the port was made.
@@ -39,41 +40,24 @@ class WatchedPort final : public serial::SerialPort {
 
   serial::ErrorNumber Open(std::string_view name) override {
     ++opens_;
-    return inner_->Open(name);
-  }
-  bool IsOpen() const override { return inner_->IsOpen(); }
-  serial::ErrorNumber Close() override { return inner_->Close(); }
-  serial::ErrorNumber Apply(serial::LineSetting s, std::uint32_t v) override {
-    return inner_->Apply(s, v);
-  }
-  serial::ErrorNumber GetTimeouts(serial::Timeouts& t) override { return inner_->GetTimeouts(t); }
-  serial::ErrorNumber SetTimeouts(const serial::Timeouts& t) override {
-    return inner_->SetTimeouts(t);
-  }
-  serial::ErrorNumber GetControlState(serial::ControlState& s) override {
-    return inner_->GetControlState(s);
-  }
-  serial::ErrorNumber SetControlState(const serial::ControlState& s) override {
-    return inner_->SetControlState(s);
+    return Inner().Open(name);
   }
   serial::WaitingCount BytesWaiting() override {
     if (dead_) return {0, serial::kErrLineDead};
-    return inner_->BytesWaiting();
+    return Inner().BytesWaiting();
   }
-  std::size_t Read(std::span<std::uint8_t> into) override { return inner_->Read(into); }
   std::size_t Write(std::span<const std::uint8_t> bytes) override {
     if (!bytes.empty() && bytes[0] == 0xE3 && ++data_writes_ == die_at_) dead_ = true;
     if (dead_) return 0;
-    return inner_->Write(bytes);
+    return Inner().Write(bytes);
   }
   void AwaitActivity(console::NativeWaitHandle also, int timeout_ms) override {
     if (dead_) return;  // a hung-up line reads as ready at once
-    inner_->AwaitActivity(also, timeout_ms);
+    Inner().AwaitActivity(also, timeout_ms);
   }
-  bool LineDead() const override { return dead_ || inner_->LineDead(); }
+  bool LineDead() const override { return dead_ || Inner().LineDead(); }
 
  private:
-  std::unique_ptr<serial::SerialPort> inner_;
   int opens_ = 0;
   int data_writes_ = 0;
   int die_at_ = 0;

@@ -5,6 +5,7 @@
 // the job's passes (from the port's bytes-waiting query): a step waits until the terminal has
 // read everything the radio said, then looks at the screen, makes the radio talk or types.
 #include "terminal/radio_setup.h"
+#include "support/forwarding_port.h"
 
 #include <gtest/gtest.h>
 
@@ -40,9 +41,9 @@ std::string Padded(std::string text) {
 }
 
 // The real port, with what the job read and wrote counted, and a hook at every query.
-class WatchedPort final : public serial::SerialPort {
+class WatchedPort final : public ForwardingPort {
  public:
-  explicit WatchedPort(std::unique_ptr<serial::SerialPort> inner) : inner_(std::move(inner)) {}
+  using ForwardingPort::ForwardingPort;
 
   std::function<void()> on_query;  ///< runs on the job's thread before every bytes-waiting query
   std::uint64_t BytesRead() const { return read_.load(); }
@@ -51,44 +52,27 @@ class WatchedPort final : public serial::SerialPort {
     return written_;
   }
 
-  serial::ErrorNumber Open(std::string_view name) override { return inner_->Open(name); }
-  bool IsOpen() const override { return inner_->IsOpen(); }
-  serial::ErrorNumber Close() override { return inner_->Close(); }
-  serial::ErrorNumber Apply(serial::LineSetting s, std::uint32_t v) override {
-    return inner_->Apply(s, v);
-  }
-  serial::ErrorNumber GetTimeouts(serial::Timeouts& t) override { return inner_->GetTimeouts(t); }
-  serial::ErrorNumber SetTimeouts(const serial::Timeouts& t) override {
-    return inner_->SetTimeouts(t);
-  }
-  serial::ErrorNumber GetControlState(serial::ControlState& s) override {
-    return inner_->GetControlState(s);
-  }
-  serial::ErrorNumber SetControlState(const serial::ControlState& s) override {
-    return inner_->SetControlState(s);
-  }
   serial::WaitingCount BytesWaiting() override {
     if (on_query) on_query();
-    return inner_->BytesWaiting();
+    return Inner().BytesWaiting();
   }
   std::size_t Read(std::span<std::uint8_t> into) override {
-    const std::size_t n = inner_->Read(into);
+    const std::size_t n = Inner().Read(into);
     read_ += n;
     return n;
   }
   std::size_t Write(std::span<const std::uint8_t> bytes) override {  // the writer's thread
-    const std::size_t n = inner_->Write(bytes);
+    const std::size_t n = Inner().Write(bytes);
     std::lock_guard lock(mutex_);
     written_.append(reinterpret_cast<const char*>(bytes.data()), n);
     return n;
   }
   // Short waits, so that the script also gets its turn when nothing arrives.
   void AwaitActivity(console::NativeWaitHandle also, int timeout_ms) override {
-    inner_->AwaitActivity(also, timeout_ms < 0 ? 5 : std::min(timeout_ms, 5));
+    Inner().AwaitActivity(also, timeout_ms < 0 ? 5 : std::min(timeout_ms, 5));
   }
 
  private:
-  std::unique_ptr<serial::SerialPort> inner_;
   std::atomic<std::uint64_t> read_{0};
   mutable std::mutex mutex_;
   std::string written_;

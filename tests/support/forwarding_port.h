@@ -1,0 +1,48 @@
+// A serial port that hands every call to another one: the base of the test doubles that watch
+// or bend what a job does with the real port, overriding only the calls they care about.
+#pragma once
+
+#include <memory>
+#include <utility>
+
+#include "serial/serial_port.h"
+
+namespace tvx::testing {
+
+class ForwardingPort : public serial::SerialPort {
+ public:
+  explicit ForwardingPort(std::unique_ptr<serial::SerialPort> inner) : inner_(std::move(inner)) {}
+
+  serial::ErrorNumber Open(std::string_view name) override { return inner_->Open(name); }
+  bool IsOpen() const override { return inner_->IsOpen(); }
+  serial::ErrorNumber Close() override { return inner_->Close(); }
+  serial::ErrorNumber Apply(serial::LineSetting s, std::uint32_t v) override {
+    return inner_->Apply(s, v);
+  }
+  serial::ErrorNumber GetTimeouts(serial::Timeouts& t) override { return inner_->GetTimeouts(t); }
+  serial::ErrorNumber SetTimeouts(const serial::Timeouts& t) override {
+    return inner_->SetTimeouts(t);
+  }
+  serial::ErrorNumber GetControlState(serial::ControlState& s) override {
+    return inner_->GetControlState(s);
+  }
+  serial::ErrorNumber SetControlState(const serial::ControlState& s) override {
+    return inner_->SetControlState(s);
+  }
+  serial::WaitingCount BytesWaiting() override { return inner_->BytesWaiting(); }
+  std::size_t Read(std::span<std::uint8_t> into) override { return inner_->Read(into); }
+  std::size_t Write(std::span<const std::uint8_t> bytes) override { return inner_->Write(bytes); }
+  void AwaitActivity(console::NativeWaitHandle also, int timeout_ms) override {
+    inner_->AwaitActivity(also, timeout_ms);
+  }
+  bool LineDead() const override { return inner_->LineDead(); }
+
+ protected:
+  serial::SerialPort& Inner() { return *inner_; }
+  const serial::SerialPort& Inner() const { return *inner_; }
+
+ private:
+  std::unique_ptr<serial::SerialPort> inner_;
+};
+
+}  // namespace tvx::testing
