@@ -125,6 +125,8 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
   if (command.action != CommandAction::kMenu && !bindings.empty()) {
     return UsageError("--com is for the menu; a sub-command takes --port DEVICE");
   }
+  // The range check lets "nan" through: no comparison with it fails.
+  if (!(command.timeout_seconds >= 0.0)) return UsageError("--timeout: expected seconds, 0 and up");
   if (command.action == CommandAction::kPorts && !command.log.empty()) {
     return UsageError("ports writes no log");
   }
