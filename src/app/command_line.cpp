@@ -13,9 +13,9 @@ namespace {
 constexpr std::string_view kUsage =
     "usage: torvandrix-upload [--com N=DEVICE]...\n"
     "       torvandrix-upload direct [--port DEVICE] [--data-port] [--high-speed] [--retries N]"
-    " [--log FILE]\n"
+    "\n                         [--timeout SECONDS] [--log FILE]\n"
     "       torvandrix-upload rf [--port DEVICE] --copies N [--start S] [--passes R]"
-    " [--log FILE]\n"
+    "\n                         [--timeout SECONDS] [--log FILE]\n"
     "       torvandrix-upload ports\n"
     "       torvandrix-upload --help | --version\n";
 
@@ -38,7 +38,7 @@ constexpr std::string_view kHelp =
     "  ports    the serial devices of this machine, one a line.\n"
     "\n"
     "Exit status: 0 complete, 1 checksum error, 2 usage, 3 stopped (retries spent, dead\n"
-    "line), 4 radio refused, 5 port could not be opened.\n"
+    "line, silent radio), 4 radio refused, 5 port could not be opened.\n"
     "\n"
     "Every upload's outcome is appended as one line of JSON to the upload log:\n"
     "--log FILE, else TORVANDRIX_LOG, else $XDG_STATE_HOME/torvandrix-upload/uploads.jsonl\n"
@@ -49,7 +49,10 @@ constexpr std::string_view kHelp =
     "  --version           show the version and exit\n"
     "  --com N=DEVICE      menu: bind ComN to DEVICE, as TORVANDRIX_COM<N> does (repeatable)\n"
     "  --port DEVICE       direct, rf: the device to use for this run (default Com1)\n"
-    "  --log FILE          menu, direct, rf: append the upload log to FILE\n";
+    "  --log FILE          menu, direct, rf: append the upload log to FILE\n"
+    "  --timeout SECONDS   direct, rf: when the radio has been silent this long at a wait,\n"
+    "                      press Enter as an operator would (a retry, mid-transfer), and\n"
+    "                      Escape if it stays silent as long again (default 10; 0: never)\n";
 
 // "N=DEVICE" with N 1..9 and a device name.
 std::string CheckComBinding(const std::string& text) {
@@ -90,6 +93,7 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
   direct->add_flag("--data-port", command.data_port);
   direct->add_flag("--high-speed", command.high_speed);
   direct->add_option("--retries", command.retries)->check(CLI::Range(0, 1000000));
+  direct->add_option("--timeout", command.timeout_seconds)->check(CLI::Range(0.0, 86400.0));
   direct->add_option("--log", command.log);
 
   CLI::App* rf = app.add_subcommand("rf");
@@ -97,6 +101,7 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
   rf->add_option("--copies", command.copies)->required()->check(CLI::Range(1, 9));
   rf->add_option("--start", command.start)->check(CLI::Range(0, 65535));
   rf->add_option("--passes", command.passes)->check(CLI::Range(1, 32767));
+  rf->add_option("--timeout", command.timeout_seconds)->check(CLI::Range(0.0, 86400.0));
   rf->add_option("--log", command.log);
 
   CLI::App* ports = app.add_subcommand("ports");
@@ -120,6 +125,8 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
   if (command.action != CommandAction::kMenu && !bindings.empty()) {
     return UsageError("--com is for the menu; a sub-command takes --port DEVICE");
   }
+  // The range check lets "nan" through: no comparison with it fails.
+  if (!(command.timeout_seconds >= 0.0)) return UsageError("--timeout: expected seconds, 0 and up");
   if (command.action == CommandAction::kPorts && !command.log.empty()) {
     return UsageError("ports writes no log");
   }

@@ -40,6 +40,11 @@ struct CommandLine {
   std::string port;
   /// "--log FILE"; empty: TORVANDRIX_LOG, else the default place.
   std::string log;
+  /// "--timeout SECONDS": how long the radio may stay silent at a wait before the scripted
+  /// console presses the key that retries or leaves it; 0 waits for ever. The default is well
+  /// above the longest silence of a healthy run (a radio's erase takes a few seconds; a word's
+  /// answer, milliseconds) and short enough that a test rig notices a dead radio at once.
+  double timeout_seconds = 10.0;
   // direct
   bool data_port = false;
   bool high_speed = false;

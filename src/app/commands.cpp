@@ -79,7 +79,7 @@ int RunScriptedJob(const CommandLine& command, serial::SerialPort& port, serial:
   if (!command.port.empty()) BindComPort(1, command.port);
   const bool direct_job = command.action == CommandAction::kDirect;
   LineConsole console(output.out, output.terminal, clock, command.retries,
-                      direct_job ? "words" : "frames");
+                      direct_job ? "words" : "frames", command.timeout_seconds);
   job::RunContext ctx(console, port, priority, clock);
   ctx.monitor = &console;
   ctx.image = image.bytes;

@@ -39,8 +39,13 @@ std::string ProgressBarText(std::int64_t done, std::int64_t total, double second
 }
 
 LineConsole::LineConsole(std::FILE* out, bool terminal, job::Clock& clock, std::int32_t retries,
-                         std::string unit)
-    : out_(out), terminal_(terminal), clock_(clock), retries_(retries), unit_(std::move(unit)) {}
+                         std::string unit, double silence_seconds)
+    : out_(out),
+      terminal_(terminal),
+      clock_(clock),
+      retries_(retries),
+      unit_(std::move(unit)),
+      silence_limit_(std::max(0.0, silence_seconds)) {}
 
 void LineConsole::TypeLines(const std::vector<std::string>& lines) {
   for (const std::string& line : lines) {
@@ -56,7 +61,10 @@ std::string LineConsole::ReadKey() {
   return key;
 }
 
+// Only the waits ask whether a key is waiting, so only a wait is given the silence key; the
+// job's other looks at the keyboard (ReadKey between two records) never take it.
 bool LineConsole::KeyWaiting() {
+  if (keys_.empty()) PressKeyIfSilent();
   return !keys_.empty();
 }
 
@@ -66,7 +74,41 @@ void LineConsole::AwaitKey(int timeout_ms) {
     keys_.emplace_back("\r");
     return;
   }
-  clock_.SleepMs(timeout_ms);
+  const int due = KeyDueInMs();
+  clock_.SleepMs(due >= 0 && due < timeout_ms ? due : timeout_ms);
+}
+
+double LineConsole::SilenceKeyDue() const {
+  if (silence_limit_ <= 0.0 || quiet_since_ < 0.0) return -1.0;
+  return quiet_since_ + silence_limit_ * (silence_keys_ + 1);
+}
+
+int LineConsole::KeyDueInMs() const {
+  if (!keys_.empty()) return 0;
+  const double due = SilenceKeyDue();
+  if (due < 0.0) return -1;
+  // Rounded up, so that the wait it bounds ends at or after the moment, never just before.
+  const double ms = std::ceil((due - clock_.Seconds()) * 1000.0);
+  return static_cast<int>(std::clamp(ms, 0.0, 1.0e9));
+}
+
+void LineConsole::NoteProgress() {
+  quiet_since_ = clock_.Seconds();
+  silence_keys_ = 0;
+}
+
+void LineConsole::PressKeyIfSilent() {
+  const double due = SilenceKeyDue();
+  if (due < 0.0) return;
+  const double now = clock_.Seconds();
+  if (now < due) return;
+  ++silence_keys_;
+  const bool enter = silence_keys_ == 1;
+  char seconds[32];
+  std::snprintf(seconds, sizeof seconds, "%.1f", now - quiet_since_);
+  WriteLine(std::string("The radio was silent for ") + seconds + " s at \"" + phase_ +
+            "\": pressing " + (enter ? "Enter." : "Escape."));
+  keys_.emplace_back(enter ? "\r" : "\x1b");
 }
 
 void LineConsole::Put(std::string_view text) {
@@ -94,6 +136,8 @@ void LineConsole::DrawBar(std::int64_t done, std::int64_t total) {
 
 void LineConsole::Phase(std::string_view name) {
   WriteLine(name);
+  phase_ = name;
+  NoteProgress();
   phase_start_ = clock_.Seconds();
   last_draw_ = -1.0;
   last_done_ = -1;
@@ -101,6 +145,7 @@ void LineConsole::Phase(std::string_view name) {
 
 void LineConsole::Progress(std::int64_t done, std::int64_t total) {
   if (done > last_done_) retries_used_ = 0;
+  NoteProgress();
   last_done_ = done;
   if (!terminal_) return;
   const double now = clock_.Seconds();
@@ -113,7 +158,9 @@ void LineConsole::Message(std::string_view text) {
   WriteLine(text);
 }
 
+// The answer starts a new attempt, so the silence starts again with it.
 void LineConsole::Prompt(job::PromptKind kind, std::string_view text) {
+  NoteProgress();
   std::string line(text);
   while (!line.empty() && line.back() == ' ') line.pop_back();
   if (kind == job::PromptKind::kContinue) {

@@ -164,6 +164,8 @@ void Pause(RunContext& ctx, int ms) {
 
 void Idle(RunContext& ctx, int timeout_ms) {
   int wait = timeout_ms;
+  const int key_due = ctx.console.KeyDueInMs();
+  if (key_due >= 0 && (wait < 0 || key_due < wait)) wait = key_due;
   if (!ctx.console.Present(false) && (wait < 0 || wait > kFrameWaitMs)) wait = kFrameWaitMs;
   ctx.port.AwaitActivity(ctx.console.KeyWaitHandle(), wait);
 }

@@ -64,7 +64,8 @@ void ReportPending(RunContext& ctx);
 void Pause(RunContext& ctx, int ms);
 
 /// What a polling loop does between two checks: shows the screen (rate-limited) and sleeps
-/// until the port or the keyboard may have something, or `timeout_ms` passed (-1: no limit).
+/// until the port or the keyboard may have something, or `timeout_ms` passed (-1: no limit),
+/// or the console's own key is due (Console::KeyDueInMs).
 /// While the console holds changes it has not shown yet, the sleep is cut short so they
 /// appear within a frame.
 void Idle(RunContext& ctx, int timeout_ms = -1);

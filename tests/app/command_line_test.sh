@@ -38,4 +38,10 @@ run --com 0=/dev/null
 
 run --com 1=/dev/null direct
 [ "$status" = 2 ] && grep -qF "a sub-command takes --port" "$tmp/err" || fail "direct --com: '$err'"
+
+for bad in soon -1 nan; do
+  run direct --timeout "$bad"
+  [ "$status" = 2 ] && [ -z "$out" ] && grep -qF -- "--timeout" "$tmp/err" \
+    || fail "direct --timeout $bad: status $status, '$err'"
+done
 echo "command line test passed"

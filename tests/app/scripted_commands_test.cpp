@@ -53,18 +53,21 @@ class ScriptedCommandsTest : public ::testing::Test {
     fs::remove_all(dir_);
   }
 
-  void StartRadio(sim::RadioConfig config) {
-    config.erase_seconds = 0.0;
+  // The erase is instant unless `erase_seconds` says otherwise.
+  void StartRadio(sim::RadioConfig config, double erase_seconds = 0.0) {
+    config.erase_seconds = erase_seconds;
     radio_ = std::make_unique<sim::PtyRadio>(config);
     ASSERT_EQ(radio_->Start(), "");
   }
 
-  // Runs the program with `arguments` (a shell word list) and the environment in `env`.
+  // Runs the program with `arguments` (a shell word list) and the environment in `env`. A
+  // program still running after two minutes is killed (status 124 or 137): a hang fails the
+  // test instead of holding it.
   Ran Run(const std::string& arguments, const std::string& env = "") {
     const fs::path out = dir_ / "out";
     const fs::path err = dir_ / "err";
-    const std::string command = env + " '" TVX_UPLOAD_PROGRAM "' " + arguments + " </dev/null >'" +
-                                out.string() + "' 2>'" + err.string() + "'";
+    const std::string command = env + " timeout -k 5 120 '" TVX_UPLOAD_PROGRAM "' " + arguments +
+                                " </dev/null >'" + out.string() + "' 2>'" + err.string() + "'";
     const int raw = std::system(command.c_str());
     Ran ran;
     ran.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
@@ -171,6 +174,96 @@ TEST_F(ScriptedCommandsTest, RfPassWithEchoFaultsExitsZeroAndCountsThem) {
   EXPECT_EQ(lines[0]["job"], "rf");
   EXPECT_EQ(lines[0]["outcome"], "complete");
   EXPECT_EQ(lines[0]["echo_mismatches"], 1);
+}
+
+std::size_t Count(const std::string& text, const std::string& part) {
+  std::size_t n = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+    ++n;
+  }
+  return n;
+}
+
+// A radio that never answers: the identity wait ends at the first key, the erase wait (which
+// drops Enter) at the Escape that follows.
+TEST_F(ScriptedCommandsTest, SilentRadioEndsTheIdentityAndEraseWaitsWithStatusThree) {
+  sim::RadioConfig config;
+  config.silent = true;
+  StartRadio(config);
+  Ran ran = Run(Direct("--timeout 0.3"));
+  EXPECT_EQ(ran.status, 3) << ran.out << ran.err;
+  EXPECT_NE(ran.out.find("Waiting for Radio ID\nThe radio was silent for 0."), std::string::npos)
+      << ran.out;
+  EXPECT_NE(ran.out.find(" s at \"Waiting for Radio ID\": pressing Enter.\nUpload stopped"),
+            std::string::npos)
+      << ran.out;
+  EXPECT_EQ(LogLines(log_).at(0)["outcome"], "stopped");
+
+  StartRadio({}, 1.0e6);  // an erase that never ends
+  ran = Run(Direct("--timeout 0.3"));
+  EXPECT_EQ(ran.status, 3) << ran.out << ran.err;
+  EXPECT_NE(ran.out.find(" s at \"Waiting for erase\": pressing Enter.\n"), std::string::npos)
+      << ran.out;
+  EXPECT_NE(ran.out.find(" s at \"Waiting for erase\": pressing Escape.\nUpload stopped"),
+            std::string::npos)
+      << ran.out;
+}
+
+// A radio that stops answering mid-transfer, the line up: each silence opens the retry prompt,
+// the retries are spent, the job stops.
+TEST_F(ScriptedCommandsTest, RadioMuteMidTransferStopsAfterTheRetries) {
+  sim::RadioConfig config;
+  config.mute_after_word = 40;
+  StartRadio(config);
+  const Ran ran = Run(Direct("--timeout 0.3 --retries 2"));
+  EXPECT_EQ(ran.status, 3) << ran.out << ran.err;
+  EXPECT_EQ(Count(ran.out, " s at \"Starting Download\": pressing Enter.\n"), 3u) << ran.out;
+  EXPECT_NE(ran.out.find("Waiting for Address Response, Retry? (Y or <esc> to quit)  -> retry 2 "
+                         "of 2\n"),
+            std::string::npos)
+      << ran.out;
+  EXPECT_NE(ran.out.find("-> no retries left: stopping\nUpload stopped before the end (retries "
+                         "spent)"),
+            std::string::npos)
+      << ran.out;
+  EXPECT_EQ(LogLines(log_).at(0)["outcome"], "stopped");
+}
+
+// The silence limit counts from the last progress, not from the start: a whole upload, several
+// times longer than the limit, presses nothing; one dropped reply is retried once and the upload
+// completes.
+TEST_F(ScriptedCommandsTest, ShortTimeoutPressesNothingWhileTheRadioAnswers) {
+  StartRadio({});
+  Ran ran = Run(Direct("--timeout 1"));
+  EXPECT_EQ(ran.status, 0) << ran.out << ran.err;
+  EXPECT_EQ(ran.out.find("silent"), std::string::npos) << ran.out;
+  EXPECT_EQ(LogLines(log_).at(0)["resent_words"], 0);
+
+  sim::RadioConfig config;
+  config.drop_reply_word = 100;
+  StartRadio(config);
+  ran = Run(Direct("--timeout 1"));
+  EXPECT_EQ(ran.status, 0) << ran.out << ran.err;
+  EXPECT_EQ(Count(ran.out, "The radio was silent for "), 1u) << ran.out;
+  EXPECT_NE(ran.out.find("Resend? (<esc> to quit)  -> retry 1 of 3\n"), std::string::npos)
+      << ran.out;
+  EXPECT_EQ(LogLines(log_).at(1)["resent_words"], 1);
+}
+
+// An RF broadcast sends each frame until its echo comes back: a silent local radio would keep
+// it sending for ever.
+TEST_F(ScriptedCommandsTest, SilentRfRadioStopsTheBroadcast) {
+  sim::RadioConfig config;
+  config.mode = sim::RadioMode::kRf;
+  config.silent = true;
+  StartRadio(config);
+  const Ran ran = Run("rf --port '" + radio_->DevicePath() + "' --copies 2 --start 4130 " +
+                      "--timeout 0.3 --log '" + log_.string() + "'");
+  EXPECT_EQ(ran.status, 3) << ran.out << ran.err;
+  EXPECT_NE(
+      ran.out.find(" s at \"Pass 1 of 1\": pressing Enter.\nBroadcast stopped at record 4130"),
+      std::string::npos)
+      << ran.out;
 }
 
 TEST_F(ScriptedCommandsTest, PortsListsALinkToAPseudoTerminal) {

@@ -384,6 +384,7 @@ void DirectRadio::RestartOrStray(std::uint8_t b, RadioOutput& out) {
 }
 
 void DirectRadio::Emit(std::uint8_t b, RadioOutput& out) {
+  if (config_.mute_after_word != 0 && attempt_ > config_.mute_after_word) return;
   // Once the transfer rate is agreed, a PC listening at another rate reads garbage.
   if (line_.known && phase_ >= DirectPhase::kAwaitRateSwitch &&
       line_.rate != direct::kDivisorBase / divisor_) {

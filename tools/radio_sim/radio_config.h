@@ -62,10 +62,13 @@ struct RadioConfig {
   std::uint32_t bad_reply_word = 0;      ///< data reply complemented
   std::uint32_t corrupt_store_word = 0;  ///< second byte of the word stored with bit 0 flipped
   std::uint32_t hangup_after_word = 0;   ///< the line goes dead once this word is answered
-  bool bad_checksum = false;             ///< first checksum byte sent with bit 0 flipped
-  std::uint32_t garbage_bytes = 0;       ///< noise after "4" and again before the erase-done byte
-  double rf_corrupt_rate = 0.0;          ///< fraction of RF echoes sent with one byte changed
-  double rf_drop_rate = 0.0;             ///< fraction of RF echoes not sent at all
+  /// The radio answers nothing more once this word is answered; the line stays up. Unlike the
+  /// other word faults it lasts: no retry gets an answer.
+  std::uint32_t mute_after_word = 0;
+  bool bad_checksum = false;        ///< first checksum byte sent with bit 0 flipped
+  std::uint32_t garbage_bytes = 0;  ///< noise after "4" and again before the erase-done byte
+  double rf_corrupt_rate = 0.0;     ///< fraction of RF echoes sent with one byte changed
+  double rf_drop_rate = 0.0;        ///< fraction of RF echoes not sent at all
   /// Data frames counted from 1 as they arrive (every copy, good or bad): the echo of this one
   /// comes back with byte rf_corrupt_echo_byte (from 0, the type byte) complemented.
   std::uint32_t rf_corrupt_echo_frame = 0;
