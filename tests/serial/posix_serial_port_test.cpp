@@ -213,9 +213,18 @@ TEST_F(PosixPortTest, ReceiveReturnsWhenTheLineDiesDuringTheRead) {
   ASSERT_TRUE(job::OpenPortForJob(ctx, job::Profile::kDirectUpload));
   job::ZeroTimeouts(ctx);
   radio.Send(Bytes("A"));
+  // A hang-up flushes what the port has not read yet, so the line dies only once the "A" has
+  // arrived and the reader holds it and waits for the rest.
+  const auto settle = [this](int unread) {
+    for (int i = 0; i < 2000 && radio.Unread() != unread; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+  };
+  settle(1);
   std::promise<std::vector<std::uint8_t>> received;
   auto result = received.get_future();
   std::thread reader([&] { received.set_value(job::Receive(ctx, 4)); });
+  settle(0);
   std::this_thread::sleep_for(std::chrono::milliseconds(30));
   radio.CloseMaster();
   // Only a guard against a hang: the read ends as soon as the hang-up is seen.

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -63,6 +64,13 @@ class PseudoTerminal {
       bytes.push_back(byte);
     }
     return bytes;
+  }
+
+  /// Bytes sent to the port that nobody has read yet (the slave's input queue, shared by both
+  /// slave descriptors).
+  int Unread() const {
+    int count = 0;
+    return ::ioctl(slave_, FIONREAD, &count) == 0 ? count : -1;
   }
 
   /// The radio goes away: the port sees a hang-up.
