@@ -23,6 +23,25 @@ std::string DevicePathFor(int number) {
   return "\\\\.\\COM" + std::to_string(number);
 }
 
+// Takes a mutex named after the device, machine-wide, into `claim`. False when another process
+// (or another port object) holds it already; where no such object can be made at all, true with
+// no claim.
+bool ClaimDevice(const std::string& path, HANDLE& claim) {
+  std::string name = "Global\\torvandrix-upload-port-";
+  for (char c : path) name += c == '\\' ? '/' : c;  // a backslash would name a namespace
+  claim = CreateMutexA(nullptr, FALSE, name.c_str());
+  if (claim != nullptr && GetLastError() == ERROR_ALREADY_EXISTS) {
+    CloseHandle(claim);
+    claim = nullptr;
+    return false;
+  }
+  return true;
+}
+
+void CloseIfSet(HANDLE handle) {
+  if (handle != nullptr) CloseHandle(handle);
+}
+
 // Errors of a transfer or query on a port whose device went away (an adapter pulled out) or
 // whose other side is gone.
 bool IsDeadLineError(DWORD error) {
@@ -36,6 +55,7 @@ bool IsDeadLineError(DWORD error) {
     case ERROR_OPERATION_ABORTED:
     case ERROR_HANDLE_EOF:
     case ERROR_BROKEN_PIPE:
+    case ERROR_IO_DEVICE:
       return true;
     default:
       return false;
@@ -80,7 +100,7 @@ class WinSerialPort final : public SerialPort {
   WinSerialPort& operator=(const WinSerialPort&) = delete;
   ~WinSerialPort() override {
     Close();
-    if (event_wait_.hEvent != nullptr) CloseHandle(event_wait_.hEvent);
+    if (look_ahead_.hEvent != nullptr) CloseHandle(look_ahead_.hEvent);
   }
 
   ErrorNumber Open(std::string_view name) override;
@@ -101,14 +121,22 @@ class WinSerialPort final : public SerialPort {
 
  private:
   ErrorNumber SetQueueSize(bool receive, std::uint32_t bytes);
-  // Starts the wait for a received character unless one is pending; false when none can run.
-  bool ArmReceiveWait();
-  void EndReceiveWait();
+  // The activity wait is a read of one byte, kept here until a read takes it: a pending read
+  // completes on the first byte, on every driver (WaitCommEvent does not work on all of them).
+  // Starts it unless one is pending or a byte is held; false when none can run.
+  bool StartLookAhead();
+  // Takes the result of a finished look-ahead read; with `cancel`, ends a pending one first.
+  void FinishLookAhead(bool cancel);
+  void NoteFailure(DWORD error) {
+    if (IsDeadLineError(error)) dead_ = true;
+  }
 
   HANDLE port_ = INVALID_HANDLE_VALUE;
-  OVERLAPPED event_wait_{};  // the pending WaitCommEvent, whose event the activity wait watches
-  DWORD event_mask_ = 0;
-  bool event_wait_pending_ = false;
+  HANDLE claim_ = nullptr;  // the named claim on the device, held while open
+  OVERLAPPED look_ahead_{};
+  bool look_ahead_pending_ = false;
+  bool look_ahead_held_ = false;  // look_ahead_byte_ arrived and was not read yet
+  std::uint8_t look_ahead_byte_ = 0;
   bool dead_ = false;  // a transfer or query met a vanished device since Open
 };
 
@@ -121,34 +149,45 @@ ErrorNumber WinSerialPort::Open(std::string_view name) {
   HANDLE port = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
   if (port == INVALID_HANDLE_VALUE) return ErrorFromWindowsError(GetLastError());
+  // A serial driver refuses a second open itself; some (wine's among them) do not, so the
+  // program also holds a named claim on the device while it has it open.
+  HANDLE claim = nullptr;
+  if (!ClaimDevice(path, claim)) {
+    CloseHandle(port);
+    return kErrAccessDenied;
+  }
 
   COMMTIMEOUTS zero{};
-  DCB line{};
-  line.DCBlength = sizeof line;
-  if (!SetCommTimeouts(port, &zero) || !GetCommState(port, &line) ||
-      !SetCommMask(port, EV_RXCHAR | EV_ERR)) {
+  if (!SetCommTimeouts(port, &zero)) {
     const DWORD error = GetLastError();
     CloseHandle(port);
+    CloseIfSet(claim);
     return ErrorFromWindowsError(error);
   }
-  if (event_wait_.hEvent == nullptr) {
-    event_wait_.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (event_wait_.hEvent == nullptr) {
+  if (look_ahead_.hEvent == nullptr) {
+    look_ahead_.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (look_ahead_.hEvent == nullptr) {
       CloseHandle(port);
+      CloseIfSet(claim);
       return kErrOutOfMemory;
     }
   }
   port_ = port;
-  event_wait_pending_ = false;
+  claim_ = claim;
+  look_ahead_pending_ = false;
+  look_ahead_held_ = false;
   dead_ = false;
   return kNoError;
 }
 
 ErrorNumber WinSerialPort::Close() {
   if (!IsOpen()) return kNoError;
-  EndReceiveWait();
+  FinishLookAhead(true);
+  look_ahead_held_ = false;
   CloseHandle(port_);  // the handle is gone even when closing reports an error
+  CloseIfSet(claim_);
   port_ = INVALID_HANDLE_VALUE;
+  claim_ = nullptr;
   dead_ = false;
   return kNoError;
 }
@@ -263,30 +302,39 @@ ErrorNumber WinSerialPort::SetControlState(const ControlState& state) {
 
 WaitingCount WinSerialPort::BytesWaiting() {
   if (!IsOpen()) return {0, kErrPortNotOpen};
+  FinishLookAhead(false);
   DWORD errors = 0;
   COMSTAT status{};
   if (!ClearCommError(port_, &errors, &status)) {
-    if (IsDeadLineError(GetLastError())) {
-      dead_ = true;
-      return {0, kErrLineDead};
-    }
-    return {0, kErrLineError};
+    NoteFailure(GetLastError());
+    if (dead_ && !look_ahead_held_) return {0, kErrLineDead};
+    if (!dead_) return {0, kErrLineError};
   }
   if ((errors & kLineErrorMask) != 0) return {0, kErrLineError};
-  if (status.cbInQue > 0) return {status.cbInQue, kNoError};
+  // Bytes that arrived before the line died are still handed out.
+  const std::size_t waiting = status.cbInQue + (look_ahead_held_ ? 1 : 0);
+  if (waiting > 0) return {waiting, kNoError};
   if (dead_) return {0, kErrLineDead};
   return {0, kNoError};
 }
 
 std::size_t WinSerialPort::Read(std::span<std::uint8_t> into) {
   if (!IsOpen() || into.empty()) return 0;
+  FinishLookAhead(true);
+  std::size_t got = 0;
+  if (look_ahead_held_) {
+    into[0] = look_ahead_byte_;
+    look_ahead_held_ = false;
+    got = 1;
+    if (into.size() == 1) return got;
+  }
   Transfer transfer;
-  if (!transfer.Ready()) return 0;
-  const BOOL started =
-      ReadFile(port_, into.data(), static_cast<DWORD>(into.size()), nullptr, transfer.Get());
+  if (!transfer.Ready()) return got;
+  const BOOL started = ReadFile(port_, into.data() + got, static_cast<DWORD>(into.size() - got),
+                                nullptr, transfer.Get());
   DWORD error = ERROR_SUCCESS;
-  const DWORD got = transfer.Finish(port_, started, error);
-  if (error != ERROR_SUCCESS && IsDeadLineError(error)) dead_ = true;
+  got += transfer.Finish(port_, started, error);
+  if (error != ERROR_SUCCESS) NoteFailure(error);
   return got;
 }
 
@@ -298,50 +346,76 @@ std::size_t WinSerialPort::Write(std::span<const std::uint8_t> bytes) {
       WriteFile(port_, bytes.data(), static_cast<DWORD>(bytes.size()), nullptr, transfer.Get());
   DWORD error = ERROR_SUCCESS;
   const DWORD sent = transfer.Finish(port_, started, error);
-  if (error != ERROR_SUCCESS && IsDeadLineError(error)) dead_ = true;
+  if (error != ERROR_SUCCESS) NoteFailure(error);
   return sent;
 }
 
-bool WinSerialPort::ArmReceiveWait() {
-  if (event_wait_pending_) return true;
-  ResetEvent(event_wait_.hEvent);
-  event_mask_ = 0;
-  if (WaitCommEvent(port_, &event_mask_, &event_wait_)) {
-    SetEvent(event_wait_.hEvent);  // already happened: the wait below returns at once
-    event_wait_pending_ = true;
+bool WinSerialPort::StartLookAhead() {
+  if (look_ahead_pending_ || look_ahead_held_) return true;
+  // The read must wait for its byte however the job set the read time-outs: it starts under
+  // "wait for the whole count", and the job's own time-outs are put back at once (a read's
+  // time-outs are fixed when it starts). The write time-outs stay as they are.
+  COMMTIMEOUTS job{};
+  const bool have_job = GetCommTimeouts(port_, &job) != 0;
+  const bool change =
+      have_job && (job.ReadIntervalTimeout != 0 || job.ReadTotalTimeoutMultiplier != 0 ||
+                   job.ReadTotalTimeoutConstant != 0);
+  if (change) {
+    COMMTIMEOUTS waiting = job;
+    waiting.ReadIntervalTimeout = 0;
+    waiting.ReadTotalTimeoutMultiplier = 0;
+    waiting.ReadTotalTimeoutConstant = 0;
+    SetCommTimeouts(port_, &waiting);
+  }
+  ResetEvent(look_ahead_.hEvent);
+  const BOOL done = ReadFile(port_, &look_ahead_byte_, 1, nullptr, &look_ahead_);
+  const DWORD error = done ? ERROR_SUCCESS : GetLastError();
+  if (change) SetCommTimeouts(port_, &job);
+  if (done || error == ERROR_IO_PENDING) {
+    look_ahead_pending_ = true;
+    FinishLookAhead(false);  // a byte already there completes it at once
     return true;
   }
-  const DWORD error = GetLastError();
-  if (error != ERROR_IO_PENDING) {
-    if (IsDeadLineError(error)) dead_ = true;
-    return false;
-  }
-  event_wait_pending_ = true;
-  return true;
+  NoteFailure(error);
+  return false;
 }
 
-void WinSerialPort::EndReceiveWait() {
-  if (!event_wait_pending_) return;
-  // Clearing the mask completes a pending WaitCommEvent; its result is collected here so that
-  // the OVERLAPPED is free again before the handle goes.
-  SetCommMask(port_, 0);
-  DWORD ignored = 0;
-  GetOverlappedResult(port_, &event_wait_, &ignored, TRUE);
-  SetCommMask(port_, EV_RXCHAR | EV_ERR);
-  event_wait_pending_ = false;
+void WinSerialPort::FinishLookAhead(bool cancel) {
+  if (!look_ahead_pending_) return;
+  DWORD got = 0;
+  if (!GetOverlappedResult(port_, &look_ahead_, &got, FALSE)) {
+    const DWORD error = GetLastError();
+    if (error == ERROR_IO_INCOMPLETE) {
+      if (!cancel) return;
+      CancelIoEx(port_, &look_ahead_);
+      // A byte that arrived before the cancel took effect is kept.
+      if (!GetOverlappedResult(port_, &look_ahead_, &got, TRUE) &&
+          GetLastError() != ERROR_OPERATION_ABORTED) {
+        NoteFailure(GetLastError());
+      }
+    } else {
+      NoteFailure(error);
+    }
+  }
+  look_ahead_pending_ = false;
+  if (got == 1) look_ahead_held_ = true;
 }
 
 void WinSerialPort::AwaitActivity(console::NativeWaitHandle also, int timeout_ms) {
   HANDLE handles[2];
   DWORD count = 0;
-  // The receive wait is started before the queue is looked at: a byte that arrives in between
-  // then completes the wait instead of being missed.
-  const bool port_watched = IsOpen() && !dead_ && ArmReceiveWait();
-  if (port_watched) {
+  if (IsOpen() && !dead_) {
+    FinishLookAhead(false);
     DWORD errors = 0;
     COMSTAT status{};
-    if (ClearCommError(port_, &errors, &status) && (status.cbInQue > 0 || errors != 0)) return;
-    handles[count++] = event_wait_.hEvent;
+    if (look_ahead_held_ ||
+        (ClearCommError(port_, &errors, &status) && (status.cbInQue > 0 || errors != 0))) {
+      return;
+    }
+    if (StartLookAhead()) {
+      if (look_ahead_held_) return;
+      if (look_ahead_pending_) handles[count++] = look_ahead_.hEvent;
+    }
   }
   if (also != console::kNoWaitHandle) handles[count++] = reinterpret_cast<HANDLE>(also);
   const DWORD wait = timeout_ms < 0 ? INFINITE : static_cast<DWORD>(timeout_ms);
@@ -351,14 +425,8 @@ void WinSerialPort::AwaitActivity(console::NativeWaitHandle also, int timeout_ms
     Sleep(timeout_ms < 0 || (IsOpen() && dead_ && wait > 50) ? 50 : wait);
     return;
   }
-  const DWORD woke = WaitForMultipleObjects(count, handles, FALSE, wait);
-  if (port_watched && woke == WAIT_OBJECT_0) {
-    DWORD ignored = 0;
-    if (!GetOverlappedResult(port_, &event_wait_, &ignored, FALSE)) {
-      if (IsDeadLineError(GetLastError())) dead_ = true;
-    }
-    event_wait_pending_ = false;
-  }
+  WaitForMultipleObjects(count, handles, FALSE, wait);
+  if (IsOpen()) FinishLookAhead(false);
 }
 
 }  // namespace
