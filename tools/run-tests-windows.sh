@@ -39,6 +39,7 @@ wineserver=/usr/lib/wine/wineserver64
 [ -x "$wineserver" ] || wineserver=$(command -v wineserver)
 # A persistent server and one finished wine process before ctest: otherwise wine's background
 # processes keep ctest's output pipe open and ctest waits for them forever.
+mkdir -p "$WINEPREFIX"
 "$wineserver" -p
 trap '"$wineserver" -k 2>/dev/null || true' EXIT
 "$wine" wineboot -i >/dev/null 2>&1 || true
