@@ -77,10 +77,19 @@ std::atomic<bool> g_console_open{false};
 
 void RestoreConsole() {
   if (!g_saved.armed.exchange(false)) return;
+  const CONSOLE_SCREEN_BUFFER_INFO& b = g_saved.buffer;
+  if (g_saved.own_output != g_saved.user_output) {
+    // Our buffer is blanked in the user's colours before the user's comes back: a console on a
+    // terminal (wine's) does not draw the user's buffer again, and would leave ours on view.
+    const DWORD cells = static_cast<DWORD>(kColumns) * kRows;
+    DWORD done = 0;
+    FillConsoleOutputCharacterW(g_saved.own_output, L' ', cells, COORD{0, 0}, &done);
+    FillConsoleOutputAttribute(g_saved.own_output, b.wAttributes, cells, COORD{0, 0}, &done);
+    SetConsoleCursorPosition(g_saved.own_output, COORD{0, 0});
+  }
   SetConsoleActiveScreenBuffer(g_saved.user_output);
   // The window and buffer go back to the user's size: grow the buffer to hold the window,
   // set the window, then the buffer exactly.
-  const CONSOLE_SCREEN_BUFFER_INFO& b = g_saved.buffer;
   CONSOLE_SCREEN_BUFFER_INFO now{};
   if (GetConsoleScreenBufferInfo(g_saved.user_output, &now)) {
     const COORD grown{std::max(now.dwSize.X, b.dwSize.X), std::max(now.dwSize.Y, b.dwSize.Y)};
@@ -213,7 +222,26 @@ void WindowsConsole::Decode(const KEY_EVENT_RECORD& key) {
   const DWORD state = key.dwControlKeyState;
   const bool alt = (state & (LEFT_ALT_PRESSED | RIGHT_ALT_PRESSED)) != 0;
   const bool ctrl = (state & (LEFT_CTRL_PRESSED | RIGHT_CTRL_PRESSED)) != 0;
-  const WCHAR ch = key.uChar.UnicodeChar;
+  WCHAR ch = key.uChar.UnicodeChar;
+  // Consoles that read a terminal (wine's) give these keys without their character.
+  if (ch == 0) {
+    switch (key.wVirtualKeyCode) {
+      case VK_ESCAPE:
+        ch = 0x1B;
+        break;
+      case VK_RETURN:
+        ch = L'\r';
+        break;
+      case VK_BACK:
+        ch = L'\b';
+        break;
+      case VK_TAB:
+        ch = L'\t';
+        break;
+      default:
+        break;
+    }
+  }
 
   std::string text;
   const int extended = ExtendedScanCode(key.wVirtualKeyCode);
