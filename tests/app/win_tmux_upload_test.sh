@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The Windows program under wine in tmux at 80 x 51, end to end: the menu in its colours, key 1
 # through a high-speed direct upload against the simulated radio (a native program on a
-# pseudo-terminal that wine maps to COM5, Com1 pointed at it by TORVANDRIX_COM1) to the checksum
+# pseudo-terminal that wine maps to COM6 (COM5 is the serial tests'), Com1 pointed at it by TORVANDRIX_COM1) to the checksum
 # verdict, back to the menu, and Esc back to a working shell.
 #   usage: win_tmux_upload_test.sh <torvandrix-radio-sim> <wine> <torvandrix-upload.exe>
 # WINEPREFIX and a running wineserver come from the caller (tools/run-tests-windows.sh).
@@ -17,8 +17,8 @@ fail() { echo "FAIL: $*" >&2; tm capture-pane -p -t t >&2 2>/dev/null || true; e
 cleanup() {
   tm kill-server 2>/dev/null || true
   if [ -n "$radio_pid" ]; then kill "$radio_pid" 2>/dev/null || true; fi
-  "$wine" reg delete 'HKLM\Software\Wine\Ports' /v COM5 /f >/dev/null 2>&1 || true
-  rm -f "$WINEPREFIX/dosdevices/com5"
+  "$wine" reg delete 'HKLM\Software\Wine\Ports' /v COM6 /f >/dev/null 2>&1 || true
+  rm -f "$WINEPREFIX/dosdevices/com6"
   rm -rf "$tmp"
 }
 trap cleanup EXIT
@@ -30,11 +30,11 @@ for _ in $(seq 100); do
   sleep 0.05
 done
 [ -L "$tmp/radio" ] || fail "the simulated radio did not start"
-"$wine" reg add 'HKLM\Software\Wine\Ports' /v COM5 /t REG_SZ /d "$tmp/radio" /f >/dev/null 2>&1
-ln -sfn "$tmp/radio" "$WINEPREFIX/dosdevices/com5"
+"$wine" reg add 'HKLM\Software\Wine\Ports' /v COM6 /t REG_SZ /d "$tmp/radio" /f >/dev/null 2>&1
+ln -sfn "$tmp/radio" "$WINEPREFIX/dosdevices/com6"
 
 cat >"$tmp/run" <<RUN
-export TORVANDRIX_COM1='\\\\.\\COM5'
+export TORVANDRIX_COM1='\\\\.\\COM6'
 "$wine" "$prog"
 echo "STATUS \$?"
 RUN
