@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The Windows program under wine in tmux at 80 x 51, end to end: the menu in its colours, key 1
 # through a high-speed direct upload against the simulated radio (a native program on a
-# pseudo-terminal that wine maps to COM6 (COM5 is the serial tests'), Com1 pointed at it by TORVANDRIX_COM1) to the checksum
-# verdict, back to the menu, and Esc back to a working shell.
+# pseudo-terminal that wine maps to COM6, as the serial tests have COM5; Com1 is pointed at it
+# by TORVANDRIX_COM1) to the checksum verdict, back to the menu, and Esc back to a working shell.
 #   usage: win_tmux_upload_test.sh <torvandrix-radio-sim> <wine> <torvandrix-upload.exe>
 # WINEPREFIX and a running wineserver come from the caller (tools/run-tests-windows.sh).
 set -euo pipefail
