@@ -6,6 +6,8 @@
 #   usage: win_tmux_upload_test.sh <torvandrix-radio-sim> <wine> <torvandrix-upload.exe>
 # WINEPREFIX and a running wineserver come from the caller (tools/run-tests-windows.sh).
 set -euo pipefail
+export HOME=${HOME:-/root}
+export WINEPREFIX=${WINEPREFIX:-$HOME/.wine}
 radio_sim=$1
 wine=$2
 prog=$3

@@ -5,6 +5,8 @@
 #   usage: win_tmux_console_test.sh <wine> <win_console_probe.exe>
 # WINEPREFIX and a running wineserver come from the caller (tools/run-tests-windows.sh).
 set -euo pipefail
+export HOME=${HOME:-/root}
+export WINEPREFIX=${WINEPREFIX:-$HOME/.wine}
 wine=$1
 prog=$2
 sock="tvx-win-console-$$"

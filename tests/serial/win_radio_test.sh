@@ -4,6 +4,8 @@
 #   usage: win_radio_test.sh <torvandrix-radio-sim> <wine> <test.exe> [test arguments...]
 # WINEPREFIX and a running wineserver come from the caller (tools/run-tests-windows.sh).
 set -uo pipefail
+export HOME=${HOME:-/root}
+export WINEPREFIX=${WINEPREFIX:-$HOME/.wine}
 radio_sim=$1
 wine=$2
 program=$3
