@@ -47,6 +47,12 @@ send_and_expect() {  # expected text, tmux keys...
   tm send-keys -t t "$@"
   wait_for "$want" 5 || fail "keys '$*' did not give '$want'"
 }
+# wine's console may drop what is typed while it still starts up: a first key, until it shows.
+for _ in $(seq 10); do
+  tm send-keys -t t z
+  wait_for "key 7A" 2 && break
+done
+tm capture-pane -p -t t | grep -qF "key 7A" || fail "no key arrives"
 send_and_expect "key 0 3B" F1
 send_and_expect "key 0 48" Up
 send_and_expect "key 0 1E" M-a
