@@ -2,7 +2,9 @@
 #include "app/platform.h"
 
 #ifdef _WIN32
-#error "The Windows console and serial backends are not part of this build yet."
+#include "console/win_console.h"
+#include "serial/win_priority.h"
+#include "serial/win_serial_port.h"
 #else
 #include "console/posix_console.h"
 #include "serial/posix_priority.h"
@@ -14,7 +16,17 @@ namespace tvx::app {
 Platform MakePlatform(std::string& error, bool& error_is_usage) {
   Platform platform;
   error_is_usage = false;
-#ifndef _WIN32
+#ifdef _WIN32
+  if (!console::win::StdioIsConsole()) {
+    error = "standard input and output must be a console (run it in a console window)";
+    error_is_usage = true;
+    return platform;
+  }
+  platform.console = console::win::OpenWindowsConsole(error);
+  if (!platform.console) return platform;
+  platform.port = serial::MakeWinSerialPort();
+  platform.priority = std::make_unique<serial::WinPriority>();
+#else
   if (!console::posix::StdioIsTerminal()) {
     error = "standard input and output must be a terminal (run it in a terminal window)";
     error_is_usage = true;

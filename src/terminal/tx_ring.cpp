@@ -27,13 +27,20 @@ std::size_t TxRing::Enqueue(std::span<const std::uint8_t> bytes) {
   const std::int32_t before = pending_.fetch_add(count, std::memory_order_release);
   // The writer sleeps only on an empty ring; a stop request that came in between also wakes it
   // itself.
-  if (before == 0) pending_.notify_one();
+  if (before == 0) WakeWriter();
   return static_cast<std::size_t>(count);
 }
 
 void TxRing::RequestStop() {
   pending_.store(kStopRequest, std::memory_order_release);
-  pending_.notify_all();
+  WakeWriter();
+}
+
+void TxRing::WakeWriter() {
+  // The writer tests pending under the mutex before it sleeps: passing through the mutex after
+  // the change means it either sees the new value or is asleep already and gets the notify.
+  { std::lock_guard lock(idle_mutex_); }
+  idle_.notify_all();
 }
 
 std::span<const std::uint8_t> TxRing::AwaitRun() {
@@ -41,7 +48,8 @@ std::span<const std::uint8_t> TxRing::AwaitRun() {
     const std::int32_t pending = pending_.load(std::memory_order_acquire);
     if (pending < 0) return {};
     if (pending == 0) {
-      pending_.wait(0, std::memory_order_acquire);
+      std::unique_lock lock(idle_mutex_);
+      idle_.wait(lock, [this] { return pending_.load(std::memory_order_acquire) != 0; });
       continue;
     }
     const std::int32_t run = std::min(pending, kSize - tail_);

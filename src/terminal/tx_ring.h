@@ -7,15 +7,19 @@
 // and the writer loads it with acquire order before it reads them, so the writer never sees a
 // count for a byte not yet in place; the subtract has release order too, so a slot the writer
 // gave back is read by it before the main thread stores into it again. A negative pending is the
-// request for the writer to end.
+// request for the writer to end. The writer sleeps on an empty ring on a condition variable whose
+// mutex guards only that sleep, never the count: std::atomic's own wait loses wake-ups in some
+// standard libraries (mingw-w64's libstdc++ 12 among them), which would leave typed keys unsent.
 //
 // Invariants while the terminal runs: 0 <= pending <= 1024, head = (tail + pending) mod 1024.
 #pragma once
 
 #include <array>
 #include <atomic>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <span>
 
 namespace tvx::terminal {
@@ -58,10 +62,15 @@ class TxRing {
  private:
   static constexpr std::int32_t kMask = kSize - 1;
 
+  // Wakes the writer if it sleeps on an empty ring; call after changing pending.
+  void WakeWriter();
+
   std::array<std::uint8_t, kSize> storage_{};
   std::atomic<std::int32_t> pending_{0};
   std::int32_t head_ = 0;  // main thread only
   std::int32_t tail_ = 0;  // writer thread only
+  std::mutex idle_mutex_;  // the writer's sleep on an empty ring only
+  std::condition_variable idle_;
 };
 
 }  // namespace tvx::terminal

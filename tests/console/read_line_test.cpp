@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <poll.h>
 
 #include <stdexcept>
 #include <string>
@@ -7,15 +6,15 @@
 
 #include "console/console.h"
 #include "support/scripted_console.h"
+#include "support/wait_signal.h"
 
 namespace tvx::console {
 namespace {
 
 using testing::ScriptedConsole;
 
-bool Readable(int fd) {
-  pollfd p{fd, POLLIN, 0};
-  return poll(&p, 1, 0) == 1;
+bool Readable(NativeWaitHandle handle) {
+  return testing::WaitReady(handle, 0);
 }
 
 TEST(ReadLineTest, EchoesAndEndsOnEnter) {
@@ -68,7 +67,7 @@ TEST(ReadLineTest, BackspaceAfterTheLastCellOfTheScreen) {
 
 TEST(ScriptedConsoleTest, WaitHandleIsReadableWhileKeysAreQueued) {
   ScriptedConsole console;
-  const int fd = static_cast<int>(console.KeyWaitHandle());
+  const NativeWaitHandle fd = console.KeyWaitHandle();
   EXPECT_FALSE(Readable(fd));
   console.Feed("ab");
   EXPECT_TRUE(Readable(fd));

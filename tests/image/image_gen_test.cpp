@@ -36,8 +36,11 @@ std::string ReadText(const std::string& path) {
 // Runs the generator with `arguments`; returns its exit status and leaves stderr in `errors`.
 int RunGenerator(const std::string& arguments, std::string& errors) {
   const std::string error_file = TempPath("image_gen_errors.txt");
-  const std::string command =
-      std::string("\"") + TVX_IMAGE_GEN + "\" " + arguments + " 2> \"" + error_file + "\"";
+  // The program's path is quoted only when it needs it: the Windows command interpreter drops
+  // the first and the last quote of a command that begins with one.
+  std::string program = TVX_IMAGE_GEN;
+  if (program.find(' ') != std::string::npos) program = "\"" + program + "\"";
+  const std::string command = program + " " + arguments + " 2> \"" + error_file + "\"";
   const int status = std::system(command.c_str());
   errors = ReadText(error_file);
   std::remove(error_file.c_str());

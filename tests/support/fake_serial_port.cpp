@@ -1,9 +1,9 @@
 #include "support/fake_serial_port.h"
 
-#include <poll.h>
-
 #include <algorithm>
 #include <chrono>
+
+#include "support/wait_signal.h"
 
 namespace tvx::testing {
 
@@ -77,8 +77,7 @@ std::size_t FakeSerialPort::Write(std::span<const std::uint8_t> bytes) {
 
 void FakeSerialPort::AwaitActivity(console::NativeWaitHandle also, int timeout_ms) {
   if (waiting_error.load() != 0) timeout_ms = 1;
-  pollfd p{static_cast<int>(also), POLLIN, 0};
-  poll(&p, also == console::kNoWaitHandle ? 0 : 1, timeout_ms);
+  WaitReady(also, timeout_ms);
 }
 
 void FakeSerialPort::Receive(std::span<const std::uint8_t> bytes) {

@@ -1,35 +1,16 @@
 #include "support/scripted_console.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <stdexcept>
 
 namespace tvx::testing {
 
-ScriptedConsole::ScriptedConsole() {
-  int fds[2];
-  if (pipe(fds) != 0) throw std::runtime_error("ScriptedConsole: pipe() failed");
-  for (int fd : fds) {
-    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
-    fcntl(fd, F_SETFD, FD_CLOEXEC);
-  }
-  pipe_read_ = fds[0];
-  pipe_write_ = fds[1];
-}
+ScriptedConsole::ScriptedConsole() = default;
+ScriptedConsole::~ScriptedConsole() = default;
 
-ScriptedConsole::~ScriptedConsole() {
-  close(pipe_read_);
-  close(pipe_write_);
-}
-
-// The pipe holds one byte exactly while the queue is not empty.
+// The signal is raised exactly while the queue is not empty.
 void ScriptedConsole::PushLocked(std::string key) {
-  if (keys_.empty()) {
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t n = write(pipe_write_, &byte, 1);
-  }
+  key_signal_.Raise();
   keys_.push_back(std::move(key));
   blocked_ms_ = 0;
 }
@@ -73,10 +54,7 @@ std::string ScriptedConsole::ReadKey() {
   if (keys_.empty()) return {};
   std::string key = std::move(keys_.front());
   keys_.pop_front();
-  if (keys_.empty()) {
-    char byte;
-    [[maybe_unused]] const ssize_t n = read(pipe_read_, &byte, 1);
-  }
+  if (keys_.empty()) key_signal_.Lower();
   taken_.push_back(key);
   blocked_ms_ = 0;
   return key;
@@ -127,7 +105,7 @@ void ScriptedConsole::AwaitKey(int timeout_ms) {
 }
 
 console::NativeWaitHandle ScriptedConsole::KeyWaitHandle() const {
-  return pipe_read_;
+  return key_signal_.Handle();
 }
 
 int ScriptedConsole::Beeps() const {

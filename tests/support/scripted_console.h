@@ -1,6 +1,6 @@
 // A console for tests: keys are fed in (also from another thread while a job runs) and taken in
-// order; the screen is read back from the model. Its key wait handle is a pipe that is
-// readable exactly while keys are queued, so waits that poll the serial port and the keyboard
+// order; the screen is read back from the model. Its key wait handle is a WaitSignal that is
+// ready exactly while keys are queued, so waits that poll the serial port and the keyboard
 // together wake when a test feeds a key.
 //
 // A job that waits for a key nobody feeds does not hang the test: once it has spent the starve
@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "console/console.h"
+#include "support/wait_signal.h"
 
 namespace tvx::testing {
 
@@ -75,8 +76,7 @@ class ScriptedConsole final : public console::Console {
   std::deque<std::string> keys_;
   std::vector<std::string> taken_;
   std::function<void(ScriptedConsole&)> hook_;
-  int pipe_read_ = -1;
-  int pipe_write_ = -1;
+  WaitSignal key_signal_;
   int beeps_ = 0;
   int presents_ = 0;
   int starve_limit_ms_ = 10000;

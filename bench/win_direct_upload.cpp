@@ -1,0 +1,205 @@
+// How fast the direct upload moves words through the Windows serial backend, next to a bare
+// Win32 word exchange in the same run. Under wine both talk to native programs on
+// pseudo-terminals that wine maps to COM ports (tools/run-bench-windows.sh sets this up): the
+// uploader to the simulated radio answering at once, the bare loop to bench-echo-peer. Figures
+// under wine are a floor for Windows, not a target: wine's serial layer is slower.
+//
+// Usage: bench-direct-upload-win <radio port, e.g. Com5> <echo device, e.g. \\.\COM7>
+#include <windows.h>
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <deque>
+#include <string>
+#include <thread>
+
+#include "console/console.h"
+#include "direct/direct_upload.h"
+#include "job/clock.h"
+#include "job/run_context.h"
+#include "serial/win_priority.h"
+#include "serial/win_serial_port.h"
+
+namespace {
+
+constexpr std::int64_t kReleaseWords = 33097;
+constexpr std::int64_t kBareWords = 10000;
+using Steady = std::chrono::steady_clock;
+
+double ProcessCpuSeconds() {
+  FILETIME created, exited, kernel, user;
+  GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
+  auto seconds = [](const FILETIME& t) {
+    return ((static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime) / 1e7;
+  };
+  return seconds(kernel) + seconds(user);
+}
+
+// Answers the three questions, then the closing key when the job blocks for one.
+class HeadlessConsole final : public tvx::console::Console {
+ public:
+  explicit HeadlessConsole(std::string answers) {
+    for (char c : answers) keys_.emplace_back(1, c);
+  }
+  std::string ReadKey() override {
+    if (keys_.empty()) return {};
+    std::string key = keys_.front();
+    keys_.pop_front();
+    return key;
+  }
+  bool KeyWaiting() override { return !keys_.empty(); }
+  void Beep() override { ++beeps; }
+  bool Present(bool) override { return true; }
+  void AwaitKey(int timeout_ms) override {
+    if (timeout_ms < 0 && keys_.empty()) keys_.emplace_back("x");
+  }
+  tvx::console::NativeWaitHandle KeyWaitHandle() const override {
+    return tvx::console::kNoWaitHandle;
+  }
+  bool Shows(const std::string& text) const {
+    for (int row = 1; row <= tvx::console::kRows; ++row) {
+      if (screen_.RowText(row).find(text) != std::string::npos) return true;
+    }
+    return false;
+  }
+  int beeps = 0;
+
+ private:
+  std::deque<std::string> keys_;
+};
+
+// Real pauses for the handshake, none for those of a second or more.
+class BenchClock final : public tvx::job::Clock {
+ public:
+  double Seconds() override {
+    return std::chrono::duration<double>(Steady::now().time_since_epoch()).count() + skipped_;
+  }
+  double TimeOfDaySeconds() override { return tvx::job::SystemClock().TimeOfDaySeconds(); }
+  void SleepMs(int ms) override {
+    if (ms >= 1000) {
+      skipped_ += ms / 1000.0;
+    } else {
+      std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    }
+  }
+
+ private:
+  double skipped_ = 0.0;
+};
+
+// The real priority, timing the transfer: from the first record raised to the last lowered.
+class TimingPriority final : public tvx::serial::Priority {
+ public:
+  void RaiseRealtime() override {
+    if (++raises == 2) first_record = Steady::now();  // the first raise is the rate switch
+    real_.RaiseRealtime();
+  }
+  void Normal() override {
+    real_.Normal();
+    if (raises >= 2) last_record_end = Steady::now();
+  }
+  int raises = 0;
+  Steady::time_point first_record{};
+  Steady::time_point last_record_end{};
+
+ private:
+  tvx::serial::WinPriority real_;
+};
+
+// The bare exchange: a blocking port, three one-byte writes, a busy ClearCommError loop until
+// the 2-byte echo is in, one 3-byte write, the same loop for the 1-byte reply.
+bool BareExchange(const char* device, std::int64_t words, double& seconds, double& cpu) {
+  HANDLE port =
+      CreateFileA(device, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (port == INVALID_HANDLE_VALUE) return false;
+  DCB line{};
+  line.DCBlength = sizeof line;
+  GetCommState(port, &line);
+  line.BaudRate = 115200;
+  line.ByteSize = 8;
+  line.Parity = NOPARITY;
+  line.StopBits = ONESTOPBIT;
+  line.fBinary = TRUE;
+  SetCommState(port, &line);
+  COMMTIMEOUTS zero{};
+  SetCommTimeouts(port, &zero);
+  auto await = [port](DWORD count) {
+    for (;;) {
+      DWORD errors = 0;
+      COMSTAT status{};
+      if (!ClearCommError(port, &errors, &status)) return false;
+      if (status.cbInQue >= count) return true;
+    }
+  };
+  bool ok = true;
+  const double cpu_start = ProcessCpuSeconds();
+  const auto start = Steady::now();
+  for (std::int64_t i = 0; i < words && ok; ++i) {
+    const auto address = static_cast<std::uint16_t>(i * 2);
+    const std::array<std::uint8_t, 3> address_frame = {1, static_cast<std::uint8_t>(address >> 8),
+                                                       static_cast<std::uint8_t>(address & 0xFF)};
+    DWORD n = 0;
+    for (const std::uint8_t b : address_frame) ok = ok && WriteFile(port, &b, 1, &n, nullptr);
+    std::array<std::uint8_t, 2> echo{};
+    ok = ok && await(2) && ReadFile(port, echo.data(), 2, &n, nullptr) && n == 2;
+    ok = ok && echo[0] == address_frame[1] && echo[1] == address_frame[2];
+    const std::array<std::uint8_t, 3> data = {0x12, static_cast<std::uint8_t>(i), 0x5A};
+    ok = ok && WriteFile(port, data.data(), 3, &n, nullptr);
+    std::uint8_t reply = 0;
+    ok = ok && await(1) && ReadFile(port, &reply, 1, &n, nullptr) && n == 1;
+    ok = ok && reply == data[1];
+  }
+  seconds = std::chrono::duration<double>(Steady::now() - start).count();
+  cpu = ProcessCpuSeconds() - cpu_start;
+  CloseHandle(port);
+  return ok;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 3) {
+    std::fprintf(stderr, "usage: bench-direct-upload-win <radio port> <echo device>\n");
+    return 2;
+  }
+  HeadlessConsole console("N\rY\rY\r");  // data port, in set-up, high speed
+  auto port = tvx::serial::MakeWinSerialPort();
+  TimingPriority priority;
+  BenchClock clock;
+  tvx::job::RunContext ctx(console, *port, priority, clock);
+  ctx.link.port_name = argv[1];
+  const double cpu_start = ProcessCpuSeconds();
+  tvx::direct::RunDirectUpload(ctx);
+  const double upload_cpu = ProcessCpuSeconds() - cpu_start;
+  const double upload_seconds =
+      std::chrono::duration<double>(priority.last_record_end - priority.first_record).count();
+  const bool upload_ok =
+      console.Shows("Upload complete: the radio accepted the checksum.") && console.beeps == 0;
+
+  double bare_seconds = 0.0;
+  double bare_cpu = 0.0;
+  const bool bare_ok = BareExchange(argv[2], kBareWords, bare_seconds, bare_cpu);
+
+  std::printf("Direct upload under wine, release image (%lld words), radio answering at once\n",
+              static_cast<long long>(kReleaseWords));
+  if (!upload_ok) {
+    std::printf("  uploader: FAILED\n");
+  } else {
+    std::printf("  uploader (Windows backend): %8.0f words/s  %6.2f s  CPU %5.2f s\n",
+                kReleaseWords / upload_seconds, upload_seconds, upload_cpu);
+  }
+  if (!bare_ok) {
+    std::printf("  bare Win32 exchange: FAILED\n");
+  } else {
+    std::printf("  bare Win32 exchange:        %8.0f words/s  %6.2f s  CPU %5.2f s (%lld words)\n",
+                kBareWords / bare_seconds, bare_seconds, bare_cpu,
+                static_cast<long long>(kBareWords));
+  }
+  if (upload_ok && bare_ok) {
+    std::printf("  uploader / bare: %.2f\n",
+                (kReleaseWords / upload_seconds) / (kBareWords / bare_seconds));
+  }
+  return upload_ok && bare_ok ? 0 : 1;
+}

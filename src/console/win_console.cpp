@@ -1,0 +1,364 @@
+#include "console/win_console.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <deque>
+#include <vector>
+
+#include "console/cp437.h"
+
+namespace tvx::console::win {
+namespace {
+
+// Shortest time between two draws that were not forced (about 30 per second).
+constexpr auto kFrameInterval = std::chrono::milliseconds(33);
+constexpr DWORD kExitOnConsoleEvent = 3;
+
+// The PC scan codes of the extended keys, by virtual key. Decoding goes by the virtual key
+// first: some consoles (wine's on a terminal among them) report the cursor keys without the
+// enhanced-key flag, and the keypad's keys share these scan codes.
+struct ExtendedKey {
+  WORD virtual_key;
+  char scan_code;
+};
+constexpr ExtendedKey kExtendedKeys[] = {
+    {VK_F1, 59},   {VK_F2, 60},   {VK_F3, 61},    {VK_F4, 62},     {VK_F5, 63},     {VK_F6, 64},
+    {VK_F7, 65},   {VK_F8, 66},   {VK_F9, 67},    {VK_F10, 68},    {VK_F11, 87},    {VK_F12, 88},
+    {VK_HOME, 71}, {VK_UP, 72},   {VK_PRIOR, 73}, {VK_LEFT, 75},   {VK_CLEAR, 76},  {VK_RIGHT, 77},
+    {VK_END, 79},  {VK_DOWN, 80}, {VK_NEXT, 81},  {VK_INSERT, 82}, {VK_DELETE, 83},
+};
+
+int ExtendedScanCode(WORD virtual_key) {
+  for (const ExtendedKey& key : kExtendedKeys) {
+    if (key.virtual_key == virtual_key) return static_cast<unsigned char>(key.scan_code);
+  }
+  return -1;
+}
+
+bool IsModifierOnly(WORD virtual_key) {
+  switch (virtual_key) {
+    case VK_SHIFT:
+    case VK_CONTROL:
+    case VK_MENU:
+    case VK_CAPITAL:
+    case VK_NUMLOCK:
+    case VK_SCROLL:
+    case VK_LSHIFT:
+    case VK_RSHIFT:
+    case VK_LCONTROL:
+    case VK_RCONTROL:
+    case VK_LMENU:
+    case VK_RMENU:
+    case VK_LWIN:
+    case VK_RWIN:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// What the console looked like before it was taken over, put back on every way out.
+struct SavedConsole {
+  HANDLE input = INVALID_HANDLE_VALUE;
+  HANDLE user_output = INVALID_HANDLE_VALUE;  // the user's screen buffer
+  HANDLE own_output = INVALID_HANDLE_VALUE;   // ours, while active
+  DWORD input_mode = 0;
+  DWORD output_mode = 0;
+  CONSOLE_SCREEN_BUFFER_INFO buffer{};
+  CONSOLE_CURSOR_INFO cursor{};
+  std::atomic<bool> armed{false};
+};
+SavedConsole g_saved;
+std::atomic<bool> g_console_open{false};
+
+void RestoreConsole() {
+  if (!g_saved.armed.exchange(false)) return;
+  const CONSOLE_SCREEN_BUFFER_INFO& b = g_saved.buffer;
+  if (g_saved.own_output != g_saved.user_output) {
+    // Our buffer is blanked in the user's colours before the user's comes back: a console on a
+    // terminal (wine's) does not draw the user's buffer again, and would leave ours on view.
+    const DWORD cells = static_cast<DWORD>(kColumns) * kRows;
+    DWORD done = 0;
+    FillConsoleOutputCharacterW(g_saved.own_output, L' ', cells, COORD{0, 0}, &done);
+    FillConsoleOutputAttribute(g_saved.own_output, b.wAttributes, cells, COORD{0, 0}, &done);
+    SetConsoleCursorPosition(g_saved.own_output, COORD{0, 0});
+  }
+  SetConsoleActiveScreenBuffer(g_saved.user_output);
+  // The window and buffer go back to the user's size: grow the buffer to hold the window,
+  // set the window, then the buffer exactly.
+  CONSOLE_SCREEN_BUFFER_INFO now{};
+  if (GetConsoleScreenBufferInfo(g_saved.user_output, &now)) {
+    const COORD grown{std::max(now.dwSize.X, b.dwSize.X), std::max(now.dwSize.Y, b.dwSize.Y)};
+    SetConsoleScreenBufferSize(g_saved.user_output, grown);
+    SetConsoleWindowInfo(g_saved.user_output, TRUE, &b.srWindow);
+    SetConsoleScreenBufferSize(g_saved.user_output, b.dwSize);
+  }
+  SetConsoleTextAttribute(g_saved.user_output, b.wAttributes);
+  SetConsoleCursorPosition(g_saved.user_output, b.dwCursorPosition);
+  SetConsoleCursorInfo(g_saved.user_output, &g_saved.cursor);
+  SetConsoleMode(g_saved.user_output, g_saved.output_mode);
+  SetConsoleMode(g_saved.input, g_saved.input_mode);
+}
+
+BOOL WINAPI OnConsoleEvent(DWORD event) {
+  switch (event) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT:
+    case CTRL_CLOSE_EVENT:
+    case CTRL_LOGOFF_EVENT:
+    case CTRL_SHUTDOWN_EVENT:
+      RestoreConsole();
+      ExitProcess(kExitOnConsoleEvent);
+    default:
+      return FALSE;
+  }
+}
+
+// Makes window and buffer exactly `size`: first the buffer at least as large, then the window,
+// then the buffer exactly (a buffer may never be smaller than its window).
+void SetSize(HANDLE output, COORD size) {
+  CONSOLE_SCREEN_BUFFER_INFO now{};
+  if (GetConsoleScreenBufferInfo(output, &now)) {
+    SetConsoleScreenBufferSize(
+        output, COORD{std::max(now.dwSize.X, size.X), std::max(now.dwSize.Y, size.Y)});
+  }
+  const SMALL_RECT window{0, 0, static_cast<SHORT>(size.X - 1), static_cast<SHORT>(size.Y - 1)};
+  SetConsoleWindowInfo(output, TRUE, &window);
+  SetConsoleScreenBufferSize(output, size);
+}
+
+class WindowsConsole final : public Console {
+ public:
+  WindowsConsole() = default;
+  ~WindowsConsole() override {
+    RestoreConsole();
+    SetConsoleCtrlHandler(OnConsoleEvent, FALSE);
+    if (g_saved.own_output != INVALID_HANDLE_VALUE && g_saved.own_output != g_saved.user_output) {
+      CloseHandle(g_saved.own_output);
+    }
+    g_saved.own_output = INVALID_HANDLE_VALUE;
+    g_console_open = false;
+  }
+  WindowsConsole(const WindowsConsole&) = delete;
+  WindowsConsole& operator=(const WindowsConsole&) = delete;
+
+  bool Start(std::string& error);
+
+  std::string ReadKey() override {
+    Pump();
+    if (keys_.empty()) return {};
+    std::string key = std::move(keys_.front());
+    keys_.pop_front();
+    return key;
+  }
+  bool KeyWaiting() override {
+    Pump();
+    return !keys_.empty();
+  }
+  void Beep() override { MessageBeep(0xFFFFFFFF); }
+  bool Present(bool force) override;
+  void AwaitKey(int timeout_ms) override;
+  NativeWaitHandle KeyWaitHandle() const override {
+    return reinterpret_cast<NativeWaitHandle>(g_saved.input);
+  }
+
+ private:
+  void Pump();
+  void Decode(const KEY_EVENT_RECORD& key);
+  void Draw();
+
+  HANDLE output_ = INVALID_HANDLE_VALUE;
+  std::deque<std::string> keys_;
+  std::array<WCHAR, 256> glyphs_{};
+  std::array<Cell, kColumns * kRows> drawn_{};
+  bool drawn_valid_ = false;
+  std::uint64_t drawn_generation_ = 0;
+  int drawn_row_ = 0;
+  int drawn_column_ = 0;
+  std::chrono::steady_clock::time_point last_draw_{};
+};
+
+bool WindowsConsole::Start(std::string& error) {
+  g_saved.input = GetStdHandle(STD_INPUT_HANDLE);
+  g_saved.user_output = GetStdHandle(STD_OUTPUT_HANDLE);
+  if (!GetConsoleMode(g_saved.input, &g_saved.input_mode) ||
+      !GetConsoleMode(g_saved.user_output, &g_saved.output_mode) ||
+      !GetConsoleScreenBufferInfo(g_saved.user_output, &g_saved.buffer)) {
+    error = "standard input and output must be a console";
+    return false;
+  }
+  if (!GetConsoleCursorInfo(g_saved.user_output, &g_saved.cursor)) {
+    g_saved.cursor = CONSOLE_CURSOR_INFO{25, TRUE};
+  }
+  // A buffer of our own, as a terminal's alternate screen: the user's text stays untouched.
+  output_ =
+      CreateConsoleScreenBuffer(GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, CONSOLE_TEXTMODE_BUFFER, nullptr);
+  if (output_ == INVALID_HANDLE_VALUE) output_ = g_saved.user_output;
+  g_saved.own_output = output_;
+  g_saved.armed = true;
+  SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+
+  SetConsoleMode(g_saved.input, ENABLE_EXTENDED_FLAGS);  // raw keys: no echo, no line, no Ctrl-C
+  if (output_ != g_saved.user_output) SetConsoleActiveScreenBuffer(output_);
+  SetSize(output_, COORD{kColumns, kRows});
+  SetConsoleMode(output_, 0);  // no wrapping, no processed output: cells are written directly
+  const CONSOLE_CURSOR_INFO visible{25, TRUE};
+  SetConsoleCursorInfo(output_, &visible);
+  SetConsoleTextAttribute(output_, MakeAttr(kBrightWhite, kBlack));
+
+  for (int b = 0; b < 256; ++b) {
+    glyphs_[b] = static_cast<WCHAR>(Cp437Glyph(static_cast<std::uint8_t>(b)));
+  }
+  return true;
+}
+
+void WindowsConsole::Decode(const KEY_EVENT_RECORD& key) {
+  if (!key.bKeyDown || IsModifierOnly(key.wVirtualKeyCode)) return;
+  const DWORD state = key.dwControlKeyState;
+  const bool alt = (state & (LEFT_ALT_PRESSED | RIGHT_ALT_PRESSED)) != 0;
+  const bool ctrl = (state & (LEFT_CTRL_PRESSED | RIGHT_CTRL_PRESSED)) != 0;
+  WCHAR ch = key.uChar.UnicodeChar;
+  // Consoles that read a terminal (wine's) give these keys without their character.
+  if (ch == 0) {
+    switch (key.wVirtualKeyCode) {
+      case VK_ESCAPE:
+        ch = 0x1B;
+        break;
+      case VK_RETURN:
+        ch = L'\r';
+        break;
+      case VK_BACK:
+        ch = L'\b';
+        break;
+      case VK_TAB:
+        ch = L'\t';
+        break;
+      default:
+        break;
+    }
+  }
+
+  std::string text;
+  const int extended = ExtendedScanCode(key.wVirtualKeyCode);
+  // A keypad key with Num Lock on types its digit; the same key as a cursor key has no char.
+  if (extended >= 0 && !(ch >= L'0' && ch <= L'9') && ch != L'.') {
+    text = std::string(1, '\0') + static_cast<char>(extended);
+  } else if (alt && !ctrl && ch != 0) {
+    // Alt with a character key: the key's scan code (AltGr, which is Ctrl+Alt, types a char).
+    UINT scan = key.wVirtualScanCode;
+    if (scan == 0) scan = MapVirtualKeyW(key.wVirtualKeyCode, MAPVK_VK_TO_VSC);
+    if (scan == 0 || scan > 0xFF) return;
+    text = std::string(1, '\0') + static_cast<char>(scan);
+  } else if (ch != 0) {
+    const int byte = Cp437FromUnicode(static_cast<char32_t>(ch));
+    if (byte < 0) return;
+    text = std::string(1, static_cast<char>(byte));
+  } else {
+    return;
+  }
+  for (WORD i = 0; i < std::max<WORD>(key.wRepeatCount, 1); ++i) keys_.push_back(text);
+}
+
+void WindowsConsole::Pump() {
+  // Every waiting record is taken, key or not: one left in the queue would keep the input
+  // handle signalled and every wait on it would return at once.
+  for (int round = 0; round < 64; ++round) {
+    DWORD waiting = 0;
+    if (!GetNumberOfConsoleInputEvents(g_saved.input, &waiting) || waiting == 0) return;
+    std::array<INPUT_RECORD, 64> records{};
+    DWORD got = 0;
+    if (!ReadConsoleInputW(g_saved.input, records.data(), static_cast<DWORD>(records.size()),
+                           &got)) {
+      return;
+    }
+    for (DWORD i = 0; i < got; ++i) {
+      if (records[i].EventType == KEY_EVENT) Decode(records[i].Event.KeyEvent);
+    }
+  }
+}
+
+void WindowsConsole::Draw() {
+  const bool full = !drawn_valid_;
+  std::vector<CHAR_INFO> row_cells(kColumns);
+  for (int row = 1; row <= kRows; ++row) {
+    // Only rows with a changed cell are written, each from its first to its last change.
+    int first = 0;
+    int last = -1;
+    for (int column = 1; column <= kColumns; ++column) {
+      const Cell& cell = screen_.At(row, column);
+      Cell& shown = drawn_[(row - 1) * kColumns + (column - 1)];
+      if (!full && shown == cell) continue;
+      if (first == 0) first = column;
+      last = column;
+      shown = cell;
+    }
+    if (first == 0) continue;
+    for (int column = first; column <= last; ++column) {
+      const Cell& cell = screen_.At(row, column);
+      CHAR_INFO& out = row_cells[column - first];
+      out.Char.UnicodeChar = glyphs_[cell.ch];
+      out.Attributes = cell.attr;  // the console's own attribute layout: fg bits 0-3, bg 4-7
+    }
+    SMALL_RECT region{static_cast<SHORT>(first - 1), static_cast<SHORT>(row - 1),
+                      static_cast<SHORT>(last - 1), static_cast<SHORT>(row - 1)};
+    WriteConsoleOutputW(output_, row_cells.data(), COORD{static_cast<SHORT>(last - first + 1), 1},
+                        COORD{0, 0}, &region);
+  }
+  drawn_valid_ = true;
+  SetConsoleCursorPosition(output_, COORD{static_cast<SHORT>(screen_.CursorColumn() - 1),
+                                          static_cast<SHORT>(screen_.CursorRow() - 1)});
+  drawn_generation_ = screen_.Generation();
+  drawn_row_ = screen_.CursorRow();
+  drawn_column_ = screen_.CursorColumn();
+  last_draw_ = std::chrono::steady_clock::now();
+}
+
+bool WindowsConsole::Present(bool force) {
+  const bool changed = !drawn_valid_ || screen_.Generation() != drawn_generation_ ||
+                       screen_.CursorRow() != drawn_row_ || screen_.CursorColumn() != drawn_column_;
+  if (!changed) return true;
+  if (!force && std::chrono::steady_clock::now() - last_draw_ < kFrameInterval) return false;
+  Draw();
+  return true;
+}
+
+void WindowsConsole::AwaitKey(int timeout_ms) {
+  const bool shown = Present(false);
+  Pump();
+  if (!keys_.empty()) return;
+  int wait = timeout_ms;
+  if (!shown) {
+    const auto since = std::chrono::steady_clock::now() - last_draw_;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(kFrameInterval - since);
+    const int bound = static_cast<int>(std::max<std::int64_t>(left.count(), 0)) + 1;
+    wait = wait < 0 ? bound : std::min(wait, bound);
+  }
+  WaitForSingleObject(g_saved.input, wait < 0 ? INFINITE : static_cast<DWORD>(wait));
+}
+
+}  // namespace
+
+bool StdioIsConsole() {
+  DWORD mode = 0;
+  return GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) &&
+         GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode);
+}
+
+std::unique_ptr<Console> OpenWindowsConsole(std::string& error) {
+  bool expected = false;
+  if (!g_console_open.compare_exchange_strong(expected, true)) {
+    error = "the console is already in use by this program";
+    return nullptr;
+  }
+  auto console = std::make_unique<WindowsConsole>();
+  if (!console->Start(error)) return nullptr;  // nothing was changed; the open flag is dropped
+  console->Present(true);
+  return console;
+}
+
+}  // namespace tvx::console::win

@@ -1,0 +1,24 @@
+#include "serial/win_errors.h"
+
+#include <array>
+
+namespace tvx::serial {
+namespace {
+
+// The table indexed by the Windows error number 0..40: 2 (file not found) is a port that does
+// not exist, 5 (access denied) and 32 (sharing violation) a port in use by another program.
+constexpr std::array<ErrorNumber, 41> kWindowsErrorTable = {
+    51,  75, 53, 76, 67, 70, 51, 241, 7,  241,  // 0..9
+    241, 51, 51, 51, 7,  68, 75, 74,  53, 70,   // 10..19
+    68,  71, 51, 72, 51, 72, 72, 72,  27, 72,   // 20..29
+    72,  72, 70, 70, 72, 75, 70, 75,  62, 61,   // 30..39
+    75,                                         // 40 and above
+};
+
+}  // namespace
+
+ErrorNumber ErrorFromWindowsError(std::uint32_t windows_error) {
+  return kWindowsErrorTable[windows_error > 40 ? 40 : windows_error];
+}
+
+}  // namespace tvx::serial

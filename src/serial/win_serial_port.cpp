@@ -1,0 +1,438 @@
+#include "serial/win_serial_port.h"
+
+#include <windows.h>
+
+#include <string>
+
+#include "serial/port_name.h"
+#include "serial/win_errors.h"
+
+namespace tvx::serial {
+namespace {
+
+// The pending line errors that count: receive-queue overflow, overrun, framing error, transmit
+// queue full, device I/O error. Parity errors and breaks are not reported.
+constexpr DWORD kLineErrorMask = CE_RXOVER | CE_OVERRUN | CE_FRAME | CE_TXFULL | CE_IOE;
+
+// "Com<n>" on this machine: the device named in TORVANDRIX_COM<n>, else \\.\COM<n>.
+std::string DevicePathFor(int number) {
+  const std::string variable = "TORVANDRIX_COM" + std::to_string(number);
+  char configured[MAX_PATH];
+  const DWORD length = GetEnvironmentVariableA(variable.c_str(), configured, MAX_PATH);
+  if (length > 0 && length < MAX_PATH) return std::string(configured, length);
+  return "\\\\.\\COM" + std::to_string(number);
+}
+
+// Takes a mutex named after the device, machine-wide, into `claim`. False when another process
+// (or another port object) holds it already; where no such object can be made at all, true with
+// no claim.
+bool ClaimDevice(const std::string& path, HANDLE& claim) {
+  std::string name = "Global\\torvandrix-upload-port-";
+  for (char c : path) name += c == '\\' ? '/' : c;  // a backslash would name a namespace
+  claim = CreateMutexA(nullptr, FALSE, name.c_str());
+  if (claim != nullptr && GetLastError() == ERROR_ALREADY_EXISTS) {
+    CloseHandle(claim);
+    claim = nullptr;
+    return false;
+  }
+  return true;
+}
+
+void CloseIfSet(HANDLE handle) {
+  if (handle != nullptr) CloseHandle(handle);
+}
+
+// Errors of a transfer or query on a port whose device went away (an adapter pulled out) or
+// whose other side is gone.
+bool IsDeadLineError(DWORD error) {
+  switch (error) {
+    case ERROR_DEVICE_NOT_CONNECTED:
+    case ERROR_DEV_NOT_EXIST:
+    case ERROR_BAD_COMMAND:
+    case ERROR_GEN_FAILURE:
+    case ERROR_INVALID_HANDLE:
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_OPERATION_ABORTED:
+    case ERROR_HANDLE_EOF:
+    case ERROR_BROKEN_PIPE:
+    case ERROR_IO_DEVICE:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// One overlapped transfer carried to its end: the event is the transfer's own, so the writer
+// thread's writes and the main thread's reads never share one.
+class Transfer {
+ public:
+  Transfer() { overlapped_.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr); }
+  ~Transfer() {
+    if (overlapped_.hEvent != nullptr) CloseHandle(overlapped_.hEvent);
+  }
+  Transfer(const Transfer&) = delete;
+  Transfer& operator=(const Transfer&) = delete;
+
+  bool Ready() const { return overlapped_.hEvent != nullptr; }
+  OVERLAPPED* Get() { return &overlapped_; }
+
+  // The count moved once the request that returned `started` is complete; `error` is set when
+  // it failed.
+  DWORD Finish(HANDLE port, BOOL started, DWORD& error) {
+    DWORD done = 0;
+    error = ERROR_SUCCESS;
+    if (!started && GetLastError() != ERROR_IO_PENDING) {
+      error = GetLastError();
+      return 0;
+    }
+    if (!GetOverlappedResult(port, &overlapped_, &done, TRUE)) error = GetLastError();
+    return done;
+  }
+
+ private:
+  OVERLAPPED overlapped_{};
+};
+
+class WinSerialPort final : public SerialPort {
+ public:
+  WinSerialPort() = default;
+  WinSerialPort(const WinSerialPort&) = delete;
+  WinSerialPort& operator=(const WinSerialPort&) = delete;
+  ~WinSerialPort() override {
+    Close();
+    if (look_ahead_.hEvent != nullptr) CloseHandle(look_ahead_.hEvent);
+  }
+
+  ErrorNumber Open(std::string_view name) override;
+  bool IsOpen() const override { return port_ != INVALID_HANDLE_VALUE; }
+  ErrorNumber Close() override;
+
+  ErrorNumber Apply(LineSetting setting, std::uint32_t value) override;
+  ErrorNumber GetTimeouts(Timeouts& out) override;
+  ErrorNumber SetTimeouts(const Timeouts& timeouts) override;
+  ErrorNumber GetControlState(ControlState& out) override;
+  ErrorNumber SetControlState(const ControlState& state) override;
+
+  WaitingCount BytesWaiting() override;
+  std::size_t Read(std::span<std::uint8_t> into) override;
+  std::size_t Write(std::span<const std::uint8_t> bytes) override;
+  void AwaitActivity(console::NativeWaitHandle also, int timeout_ms) override;
+  bool LineDead() const override { return dead_; }
+
+ private:
+  ErrorNumber SetQueueSize(bool receive, std::uint32_t bytes);
+  // The activity wait is a read of one byte, kept here until a read takes it: a pending read
+  // completes on the first byte, on every driver (WaitCommEvent does not work on all of them).
+  // Starts it unless one is pending or a byte is held; false when none can run.
+  bool StartLookAhead();
+  // Takes the result of a finished look-ahead read; with `cancel`, ends a pending one first.
+  void FinishLookAhead(bool cancel);
+  void NoteFailure(DWORD error) {
+    if (IsDeadLineError(error)) dead_ = true;
+  }
+
+  HANDLE port_ = INVALID_HANDLE_VALUE;
+  HANDLE claim_ = nullptr;  // the named claim on the device, held while open
+  OVERLAPPED look_ahead_{};
+  bool look_ahead_pending_ = false;
+  bool look_ahead_held_ = false;  // look_ahead_byte_ arrived and was not read yet
+  std::uint8_t look_ahead_byte_ = 0;
+  bool dead_ = false;  // a transfer or query met a vanished device since Open
+};
+
+ErrorNumber WinSerialPort::Open(std::string_view name) {
+  if (IsOpen()) return kErrPortAlreadyOpen;
+  const int number = ComPortNumber(name);
+  if (number == 0) return kErrBadPortName;
+  const std::string path = DevicePathFor(number);
+
+  HANDLE port = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
+  if (port == INVALID_HANDLE_VALUE) return ErrorFromWindowsError(GetLastError());
+  // A serial driver refuses a second open itself; some (wine's among them) do not, so the
+  // program also holds a named claim on the device while it has it open.
+  HANDLE claim = nullptr;
+  if (!ClaimDevice(path, claim)) {
+    CloseHandle(port);
+    return kErrAccessDenied;
+  }
+
+  COMMTIMEOUTS zero{};
+  if (!SetCommTimeouts(port, &zero)) {
+    const DWORD error = GetLastError();
+    CloseHandle(port);
+    CloseIfSet(claim);
+    return ErrorFromWindowsError(error);
+  }
+  if (look_ahead_.hEvent == nullptr) {
+    look_ahead_.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (look_ahead_.hEvent == nullptr) {
+      CloseHandle(port);
+      CloseIfSet(claim);
+      return kErrOutOfMemory;
+    }
+  }
+  port_ = port;
+  claim_ = claim;
+  look_ahead_pending_ = false;
+  look_ahead_held_ = false;
+  dead_ = false;
+  return kNoError;
+}
+
+ErrorNumber WinSerialPort::Close() {
+  if (!IsOpen()) return kNoError;
+  FinishLookAhead(true);
+  look_ahead_held_ = false;
+  CloseHandle(port_);  // the handle is gone even when closing reports an error
+  CloseIfSet(claim_);
+  port_ = INVALID_HANDLE_VALUE;
+  claim_ = nullptr;
+  dead_ = false;
+  return kNoError;
+}
+
+ErrorNumber WinSerialPort::SetQueueSize(bool receive, std::uint32_t bytes) {
+  COMMPROP properties{};
+  if (!GetCommProperties(port_, &properties)) return kErrDeviceControl;
+  const DWORD rx = receive ? bytes : properties.dwCurrentRxQueue;
+  const DWORD tx = receive ? properties.dwCurrentTxQueue : bytes;
+  // A driver that reports no current size (0) keeps its own for that direction.
+  if (!SetupComm(port_, rx != 0 ? rx : bytes, tx != 0 ? tx : bytes)) return kErrDeviceControl;
+  return kNoError;
+}
+
+ErrorNumber WinSerialPort::Apply(LineSetting setting, std::uint32_t value) {
+  if (!IsOpen()) return kErrPortNotOpen;
+  if (setting == LineSetting::kTxQueueSize) return SetQueueSize(false, value);
+  if (setting == LineSetting::kRxQueueSize) return SetQueueSize(true, value);
+
+  DCB line{};
+  line.DCBlength = sizeof line;
+  if (!GetCommState(port_, &line)) return kErrDeviceControl;
+  const bool on = value != 0;
+  switch (setting) {
+    case LineSetting::kLineRate:
+      line.BaudRate = value;
+      break;
+    case LineSetting::kDataBits:
+      line.ByteSize = static_cast<BYTE>(value);
+      if (value == 8) {
+        line.StopBits = ONESTOPBIT;
+        line.fParity = FALSE;
+        line.Parity = NOPARITY;
+      }
+      break;
+    case LineSetting::kParityCheck:
+      line.fParity = on ? TRUE : FALSE;
+      break;
+    case LineSetting::kStopBits:
+      line.StopBits = value == 2 ? TWOSTOPBITS : ONESTOPBIT;
+      break;
+    case LineSetting::kCtsOutputFlow:
+      line.fOutxCtsFlow = on ? TRUE : FALSE;
+      break;
+    case LineSetting::kDsrOutputFlow:
+      line.fOutxDsrFlow = on ? TRUE : FALSE;
+      break;
+    case LineSetting::kDsrSensitivity:
+      line.fDsrSensitivity = on ? TRUE : FALSE;
+      break;
+    case LineSetting::kDtrHandshake:
+      line.fDtrControl = on ? DTR_CONTROL_HANDSHAKE : DTR_CONTROL_DISABLE;
+      break;
+    case LineSetting::kDtrLine:
+      line.fDtrControl = on ? DTR_CONTROL_ENABLE : DTR_CONTROL_DISABLE;
+      break;
+    case LineSetting::kTxQueueSize:
+    case LineSetting::kRxQueueSize:
+      break;
+  }
+  line.fBinary = TRUE;
+  return SetCommState(port_, &line) ? kNoError : kErrDeviceControl;
+}
+
+ErrorNumber WinSerialPort::GetTimeouts(Timeouts& out) {
+  if (!IsOpen()) return kErrPortNotOpen;
+  COMMTIMEOUTS t{};
+  if (!GetCommTimeouts(port_, &t)) return ErrorFromWindowsError(GetLastError());
+  out = {t.ReadIntervalTimeout, t.ReadTotalTimeoutMultiplier, t.ReadTotalTimeoutConstant,
+         t.WriteTotalTimeoutMultiplier, t.WriteTotalTimeoutConstant};
+  return kNoError;
+}
+
+ErrorNumber WinSerialPort::SetTimeouts(const Timeouts& timeouts) {
+  if (!IsOpen()) return kErrPortNotOpen;
+  COMMTIMEOUTS t{timeouts.read_interval, timeouts.read_total_per_byte, timeouts.read_total_constant,
+                 timeouts.write_total_per_byte, timeouts.write_total_constant};
+  return SetCommTimeouts(port_, &t) ? kNoError : ErrorFromWindowsError(GetLastError());
+}
+
+ErrorNumber WinSerialPort::GetControlState(ControlState& out) {
+  if (!IsOpen()) return kErrPortNotOpen;
+  DCB line{};
+  line.DCBlength = sizeof line;
+  if (!GetCommState(port_, &line)) return kErrDeviceControl;
+  out.line_rate = line.BaudRate;
+  out.data_bits = line.ByteSize;
+  out.parity = line.Parity != NOPARITY;
+  out.stop_bits = line.StopBits == TWOSTOPBITS ? 2 : 1;
+  out.cts_output_flow = line.fOutxCtsFlow != 0;
+  out.dsr_output_flow = line.fOutxDsrFlow != 0;
+  out.dtr_on = line.fDtrControl == DTR_CONTROL_ENABLE;
+  return kNoError;
+}
+
+ErrorNumber WinSerialPort::SetControlState(const ControlState& state) {
+  if (!IsOpen()) return kErrPortNotOpen;
+  DCB line{};
+  line.DCBlength = sizeof line;
+  if (!GetCommState(port_, &line)) return kErrDeviceControl;
+  line.BaudRate = state.line_rate;
+  line.ByteSize = state.data_bits;
+  line.Parity = state.parity ? EVENPARITY : NOPARITY;
+  line.fParity = state.parity ? TRUE : FALSE;
+  line.StopBits = state.stop_bits == 2 ? TWOSTOPBITS : ONESTOPBIT;
+  line.fOutxCtsFlow = state.cts_output_flow ? TRUE : FALSE;
+  line.fOutxDsrFlow = state.dsr_output_flow ? TRUE : FALSE;
+  line.fDtrControl = state.dtr_on ? DTR_CONTROL_ENABLE : DTR_CONTROL_DISABLE;
+  line.fBinary = TRUE;
+  return SetCommState(port_, &line) ? kNoError : kErrDeviceControl;
+}
+
+WaitingCount WinSerialPort::BytesWaiting() {
+  if (!IsOpen()) return {0, kErrPortNotOpen};
+  FinishLookAhead(false);
+  DWORD errors = 0;
+  COMSTAT status{};
+  if (!ClearCommError(port_, &errors, &status)) {
+    NoteFailure(GetLastError());
+    if (dead_ && !look_ahead_held_) return {0, kErrLineDead};
+    if (!dead_) return {0, kErrLineError};
+  }
+  if ((errors & kLineErrorMask) != 0) return {0, kErrLineError};
+  // Bytes that arrived before the line died are still handed out.
+  const std::size_t waiting = status.cbInQue + (look_ahead_held_ ? 1 : 0);
+  if (waiting > 0) return {waiting, kNoError};
+  if (dead_) return {0, kErrLineDead};
+  return {0, kNoError};
+}
+
+std::size_t WinSerialPort::Read(std::span<std::uint8_t> into) {
+  if (!IsOpen() || into.empty()) return 0;
+  FinishLookAhead(true);
+  std::size_t got = 0;
+  if (look_ahead_held_) {
+    into[0] = look_ahead_byte_;
+    look_ahead_held_ = false;
+    got = 1;
+    if (into.size() == 1) return got;
+  }
+  Transfer transfer;
+  if (!transfer.Ready()) return got;
+  const BOOL started = ReadFile(port_, into.data() + got, static_cast<DWORD>(into.size() - got),
+                                nullptr, transfer.Get());
+  DWORD error = ERROR_SUCCESS;
+  got += transfer.Finish(port_, started, error);
+  if (error != ERROR_SUCCESS) NoteFailure(error);
+  return got;
+}
+
+std::size_t WinSerialPort::Write(std::span<const std::uint8_t> bytes) {
+  if (!IsOpen() || bytes.empty()) return 0;
+  Transfer transfer;
+  if (!transfer.Ready()) return 0;
+  const BOOL started =
+      WriteFile(port_, bytes.data(), static_cast<DWORD>(bytes.size()), nullptr, transfer.Get());
+  DWORD error = ERROR_SUCCESS;
+  const DWORD sent = transfer.Finish(port_, started, error);
+  if (error != ERROR_SUCCESS) NoteFailure(error);
+  return sent;
+}
+
+bool WinSerialPort::StartLookAhead() {
+  if (look_ahead_pending_ || look_ahead_held_) return true;
+  // The read must wait for its byte however the job set the read time-outs: it starts under
+  // "wait for the whole count", and the job's own time-outs are put back at once (a read's
+  // time-outs are fixed when it starts). The write time-outs stay as they are.
+  COMMTIMEOUTS job{};
+  const bool have_job = GetCommTimeouts(port_, &job) != 0;
+  const bool change =
+      have_job && (job.ReadIntervalTimeout != 0 || job.ReadTotalTimeoutMultiplier != 0 ||
+                   job.ReadTotalTimeoutConstant != 0);
+  if (change) {
+    COMMTIMEOUTS waiting = job;
+    waiting.ReadIntervalTimeout = 0;
+    waiting.ReadTotalTimeoutMultiplier = 0;
+    waiting.ReadTotalTimeoutConstant = 0;
+    SetCommTimeouts(port_, &waiting);
+  }
+  ResetEvent(look_ahead_.hEvent);
+  const BOOL done = ReadFile(port_, &look_ahead_byte_, 1, nullptr, &look_ahead_);
+  const DWORD error = done ? ERROR_SUCCESS : GetLastError();
+  if (change) SetCommTimeouts(port_, &job);
+  if (done || error == ERROR_IO_PENDING) {
+    look_ahead_pending_ = true;
+    FinishLookAhead(false);  // a byte already there completes it at once
+    return true;
+  }
+  NoteFailure(error);
+  return false;
+}
+
+void WinSerialPort::FinishLookAhead(bool cancel) {
+  if (!look_ahead_pending_) return;
+  DWORD got = 0;
+  if (!GetOverlappedResult(port_, &look_ahead_, &got, FALSE)) {
+    const DWORD error = GetLastError();
+    if (error == ERROR_IO_INCOMPLETE) {
+      if (!cancel) return;
+      CancelIoEx(port_, &look_ahead_);
+      // A byte that arrived before the cancel took effect is kept.
+      if (!GetOverlappedResult(port_, &look_ahead_, &got, TRUE) &&
+          GetLastError() != ERROR_OPERATION_ABORTED) {
+        NoteFailure(GetLastError());
+      }
+    } else {
+      NoteFailure(error);
+    }
+  }
+  look_ahead_pending_ = false;
+  if (got == 1) look_ahead_held_ = true;
+}
+
+void WinSerialPort::AwaitActivity(console::NativeWaitHandle also, int timeout_ms) {
+  HANDLE handles[2];
+  DWORD count = 0;
+  if (IsOpen() && !dead_) {
+    FinishLookAhead(false);
+    DWORD errors = 0;
+    COMSTAT status{};
+    if (look_ahead_held_ ||
+        (ClearCommError(port_, &errors, &status) && (status.cbInQue > 0 || errors != 0))) {
+      return;
+    }
+    if (StartLookAhead()) {
+      if (look_ahead_held_) return;
+      if (look_ahead_pending_) handles[count++] = look_ahead_.hEvent;
+    }
+  }
+  if (also != console::kNoWaitHandle) handles[count++] = reinterpret_cast<HANDLE>(also);
+  const DWORD wait = timeout_ms < 0 ? INFINITE : static_cast<DWORD>(timeout_ms);
+  if (count == 0) {
+    // Nothing to watch: a dead port reports itself at once on every query, so the caller's
+    // loop re-checks at a calm pace instead of spinning.
+    Sleep(timeout_ms < 0 || (IsOpen() && dead_ && wait > 50) ? 50 : wait);
+    return;
+  }
+  WaitForMultipleObjects(count, handles, FALSE, wait);
+  if (IsOpen()) FinishLookAhead(false);
+}
+
+}  // namespace
+
+std::unique_ptr<SerialPort> MakeWinSerialPort() {
+  return std::make_unique<WinSerialPort>();
+}
+
+}  // namespace tvx::serial
