@@ -42,7 +42,10 @@ Platform MakePlatform(std::string& error, bool& error_is_usage) {
 
 Platform MakePortPlatform() {
   Platform platform;
-#ifndef _WIN32
+#ifdef _WIN32
+  platform.port = serial::MakeWinSerialPort();
+  platform.priority = std::make_unique<serial::WinPriority>();
+#else
   platform.port = serial::MakePosixSerialPort();
   platform.priority = std::make_unique<serial::PosixPriority>();
 #endif

@@ -8,13 +8,7 @@
 #include "serial/win_errors.h"
 
 namespace tvx::serial {
-namespace {
 
-// The pending line errors that count: receive-queue overflow, overrun, framing error, transmit
-// queue full, device I/O error. Parity errors and breaks are not reported.
-constexpr DWORD kLineErrorMask = CE_RXOVER | CE_OVERRUN | CE_FRAME | CE_TXFULL | CE_IOE;
-
-// "Com<n>" on this machine: the device named in TORVANDRIX_COM<n>, else \\.\COM<n>.
 std::string DevicePathFor(int number) {
   const std::string variable = "TORVANDRIX_COM" + std::to_string(number);
   char configured[MAX_PATH];
@@ -22,6 +16,12 @@ std::string DevicePathFor(int number) {
   if (length > 0 && length < MAX_PATH) return std::string(configured, length);
   return "\\\\.\\COM" + std::to_string(number);
 }
+
+namespace {
+
+// The pending line errors that count: receive-queue overflow, overrun, framing error, transmit
+// queue full, device I/O error. Parity errors and breaks are not reported.
+constexpr DWORD kLineErrorMask = CE_RXOVER | CE_OVERRUN | CE_FRAME | CE_TXFULL | CE_IOE;
 
 // Takes a mutex named after the device, machine-wide, into `claim`. False when another process
 // (or another port object) holds it already; where no such object can be made at all, true with

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
 #include "serial/serial_port.h"
 #include "serial/win_priority.h"
@@ -16,5 +17,8 @@
 namespace tvx::serial {
 
 std::unique_ptr<SerialPort> MakeWinSerialPort();
+
+/// The device "Com<number>" (1..9) opens on this machine, as described above.
+std::string DevicePathFor(int number);
 
 }  // namespace tvx::serial

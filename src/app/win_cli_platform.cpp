@@ -1,0 +1,166 @@
+// The command-line forms' operating-system side on Windows. Narrow texts (paths, device names)
+// are in the ANSI code page, as the program's arguments and environment arrive.
+#include <windows.h>
+
+#include <filesystem>
+#include <map>
+
+#include "app/cli_platform.h"
+#include "serial/port_name.h"
+#include "serial/win_serial_port.h"
+
+namespace tvx::app {
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kDevicePrefix = "\\\\.\\";
+
+std::string Environment(const std::string& variable) {
+  char value[MAX_PATH];
+  const DWORD length = GetEnvironmentVariableA(variable.c_str(), value, MAX_PATH);
+  return length > 0 && length < MAX_PATH ? std::string(value, length) : std::string();
+}
+
+std::wstring Widen(const std::string& text) {
+  if (text.empty()) return {};
+  const int length =
+      MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(length), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
+  return wide;
+}
+
+std::string WindowsErrorText(DWORD error) {
+  char* text = nullptr;
+  const DWORD length = FormatMessageA(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+  std::string message = length > 0 ? std::string(text, length) : std::string();
+  if (text != nullptr) LocalFree(text);
+  while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
+                              message.back() == ' ' || message.back() == '.')) {
+    message.pop_back();
+  }
+  return message.empty() ? "Windows error " + std::to_string(error) : message;
+}
+
+// Whether a DOS device name (COM3, or \\.\COM3) is defined on this machine.
+bool DeviceExists(const std::string& device) {
+  std::string name = device;
+  if (name.starts_with(kDevicePrefix)) name.erase(0, std::string(kDevicePrefix).size());
+  char target[1024];
+  return !name.empty() && QueryDosDeviceA(name.c_str(), target, sizeof target) != 0;
+}
+
+// Devices in natural order: \\.\COM2 before \\.\COM10.
+struct NaturalOrder {
+  static std::pair<std::string, unsigned long> Split(const std::string& name) {
+    std::size_t digits = name.size();
+    while (digits > 0 && name[digits - 1] >= '0' && name[digits - 1] <= '9') --digits;
+    const std::string number = name.substr(digits, 9);
+    return {name.substr(0, digits), number.empty() ? 0UL : std::stoul(number)};
+  }
+  bool operator()(const std::string& a, const std::string& b) const {
+    const auto split_a = Split(a);
+    const auto split_b = Split(b);
+    return split_a != split_b ? split_a < split_b : a < b;
+  }
+};
+
+// The serial ports the drivers have announced: each value of HARDWARE\DEVICEMAP\SERIALCOMM names
+// the kernel device (e.g. \Device\Serial0) and holds the port's DOS name (e.g. COM1).
+void AddAnnouncedPorts(std::map<std::string, SerialDevice, NaturalOrder>& devices) {
+  HKEY key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_QUERY_VALUE,
+                    &key) != ERROR_SUCCESS) {
+    return;
+  }
+  for (DWORD index = 0;; ++index) {
+    char name[256];
+    DWORD name_length = sizeof name;
+    BYTE data[256];
+    DWORD data_length = sizeof data - 1;
+    DWORD type = 0;
+    const LONG result =
+        RegEnumValueA(key, index, name, &name_length, nullptr, &type, data, &data_length);
+    if (result == ERROR_MORE_DATA) continue;
+    if (result != ERROR_SUCCESS) break;
+    if (type != REG_SZ || data_length == 0) continue;
+    data[data_length] = '\0';
+    const std::string port(reinterpret_cast<const char*>(data));
+    if (port.empty()) continue;
+    const std::string device = kDevicePrefix + port;
+    SerialDevice& entry = devices[device];
+    entry.device = device;
+    entry.description = std::string(name, name_length);
+  }
+  RegCloseKey(key);
+}
+
+}  // namespace
+
+bool StdoutIsTerminal() {
+  DWORD mode = 0;
+  return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
+}
+
+void BindComPort(int number, const std::string& device) {
+  // The serial backend reads the binding with GetEnvironmentVariable.
+  const std::string variable = "TORVANDRIX_COM" + std::to_string(number);
+  SetEnvironmentVariableA(variable.c_str(), device.c_str());
+}
+
+std::string DeviceOfPort(std::string_view port_name) {
+  const int number = serial::ComPortNumber(port_name);
+  return number == 0 ? std::string(port_name) : serial::DevicePathFor(number);
+}
+
+std::vector<SerialDevice> ListSerialDevices() {
+  std::map<std::string, SerialDevice, NaturalOrder> devices;
+  AddAnnouncedPorts(devices);
+  for (int n = 1; n <= 9; ++n) {
+    const std::string bound = Environment("TORVANDRIX_COM" + std::to_string(n));
+    if (bound.empty() || !DeviceExists(bound)) continue;
+    const std::string device = bound.starts_with(kDevicePrefix) ? bound : kDevicePrefix + bound;
+    SerialDevice& entry = devices[device];
+    entry.device = device;
+    const std::string binding = "Com" + std::to_string(n) + "=" + bound;
+    entry.stable_name += entry.stable_name.empty() ? binding : " " + binding;
+  }
+  std::vector<SerialDevice> list;
+  for (auto& [device, entry] : devices) list.push_back(std::move(entry));
+  return list;
+}
+
+std::string DefaultLogPath() {
+  const std::string local = Environment("LOCALAPPDATA");
+  if (local.empty()) return {};
+  return local + "\\torvandrix-upload\\uploads.jsonl";
+}
+
+std::string AppendLine(const std::string& path, std::string_view line, bool make_directories) {
+  const std::wstring wide_path = Widen(path);
+  if (make_directories) {
+    std::error_code error;
+    const fs::path folder = fs::path(wide_path).parent_path();
+    if (!folder.empty()) fs::create_directories(folder, error);
+  }
+  // Append access alone: every write goes to the end of the file as one piece, so lines of two
+  // programs appending at once never mix.
+  HANDLE file = CreateFileW(wide_path.c_str(), FILE_APPEND_DATA,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return WindowsErrorText(GetLastError());
+  DWORD written = 0;
+  const BOOL wrote =
+      WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+  const DWORD write_error = GetLastError();
+  const BOOL closed = CloseHandle(file);
+  if (!wrote) return WindowsErrorText(write_error);
+  if (written != line.size()) return "short write";
+  if (!closed) return WindowsErrorText(GetLastError());
+  return {};
+}
+
+}  // namespace tvx::app
