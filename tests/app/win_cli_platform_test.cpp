@@ -1,0 +1,59 @@
+// The Windows side of the command line: ComN bindings as the serial backend sees them, and the
+// upload log's appends.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/cli_platform.h"
+
+namespace tvx::testing {
+namespace {
+namespace fs = std::filesystem;
+
+TEST(WinCliPlatformTest, ComBindingsReachTheSerialBackend) {
+  EXPECT_EQ(app::DeviceOfPort("Com7"), "\\\\.\\COM7");
+  app::BindComPort(7, "\\\\.\\COM12");
+  EXPECT_EQ(app::DeviceOfPort("Com7"), "\\\\.\\COM12");
+  EXPECT_EQ(app::DeviceOfPort("\\\\.\\COM3"), "\\\\.\\COM3");
+}
+
+// Two writers, each opening the file anew for every line, as two programs would: whole lines,
+// each once, and the folders made on the way.
+TEST(WinCliPlatformTest, AppendsWholeLinesAndMakesFolders) {
+  const fs::path folder = fs::path(::testing::TempDir()) / "tvx_win_log";
+  std::error_code ignored;
+  fs::remove_all(folder, ignored);
+  const std::string path = (folder / "deeper" / "uploads.jsonl").string();
+  EXPECT_NE(app::AppendLine(path, "x\n", false), "");  // no folder, not asked to make one
+
+  constexpr int kLinesEach = 300;
+  std::vector<std::thread> writers;
+  std::vector<std::string> errors(2);
+  for (int writer = 0; writer < 2; ++writer) {
+    writers.emplace_back([&, writer] {
+      const std::string line(3000, writer == 0 ? 'a' : 'b');
+      for (int i = 0; i < kLinesEach && errors[writer].empty(); ++i) {
+        errors[writer] = app::AppendLine(path, line + "\n", true);
+      }
+    });
+  }
+  for (std::thread& writer : writers) writer.join();
+  EXPECT_EQ(errors[0], "");
+  EXPECT_EQ(errors[1], "");
+  std::ifstream in(path, std::ios::binary);
+  int count = 0;
+  for (std::string line; std::getline(in, line); ++count) {
+    ASSERT_EQ(line.size(), 3000u) << "line " << count;
+    ASSERT_EQ(line.find_first_not_of(line[0]), std::string::npos) << "line " << count << " mixed";
+  }
+  EXPECT_EQ(count, 2 * kLinesEach);
+  in.close();
+  fs::remove_all(folder, ignored);
+}
+
+}  // namespace
+}  // namespace tvx::testing
