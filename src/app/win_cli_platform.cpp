@@ -146,16 +146,23 @@ std::string AppendLine(const std::string& path, std::string_view line, bool make
     const fs::path folder = fs::path(wide_path).parent_path();
     if (!folder.empty()) fs::create_directories(folder, error);
   }
-  // Append access alone: every write goes to the end of the file as one piece, so lines of two
-  // programs appending at once never mix.
-  HANDLE file = CreateFileW(wide_path.c_str(), FILE_APPEND_DATA,
+  // Append access without write access: every write goes to the end of the file as one piece.
+  // Read access only for the lock below.
+  HANDLE file = CreateFileW(wide_path.c_str(), FILE_APPEND_DATA | FILE_READ_DATA,
                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return WindowsErrorText(GetLastError());
+  // Writers also take turns on a lock of one byte far past any real end: not every
+  // implementation of the Win32 API (wine) appends in one step.
+  OVERLAPPED lock_place{};
+  lock_place.Offset = 0xFFFFFFFE;
+  lock_place.OffsetHigh = 0x7FFFFFFF;
+  const BOOL locked = LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &lock_place);
   DWORD written = 0;
   const BOOL wrote =
       WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
   const DWORD write_error = GetLastError();
+  if (locked) UnlockFileEx(file, 0, 1, 0, &lock_place);
   const BOOL closed = CloseHandle(file);
   if (!wrote) return WindowsErrorText(write_error);
   if (written != line.size()) return "short write";
