@@ -62,14 +62,11 @@ bool IsDeadLineError(DWORD error) {
   }
 }
 
-// One overlapped transfer carried to its end: the event is the transfer's own, so the writer
-// thread's writes and the main thread's reads never share one.
+// One overlapped transfer carried to its end, on an event of the port's kept for reads or for
+// writes: the writer thread's writes and the main thread's reads never share one.
 class Transfer {
  public:
-  Transfer() { overlapped_.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr); }
-  ~Transfer() {
-    if (overlapped_.hEvent != nullptr) CloseHandle(overlapped_.hEvent);
-  }
+  explicit Transfer(HANDLE event) { overlapped_.hEvent = event; }
   Transfer(const Transfer&) = delete;
   Transfer& operator=(const Transfer&) = delete;
 
@@ -100,7 +97,9 @@ class WinSerialPort final : public SerialPort {
   WinSerialPort& operator=(const WinSerialPort&) = delete;
   ~WinSerialPort() override {
     Close();
-    if (look_ahead_.hEvent != nullptr) CloseHandle(look_ahead_.hEvent);
+    for (HANDLE event : {look_ahead_.hEvent, read_event_, write_event_}) {
+      if (event != nullptr) CloseHandle(event);
+    }
   }
 
   ErrorNumber Open(std::string_view name) override;
@@ -134,6 +133,8 @@ class WinSerialPort final : public SerialPort {
   HANDLE port_ = INVALID_HANDLE_VALUE;
   HANDLE claim_ = nullptr;  // the named claim on the device, held while open
   OVERLAPPED look_ahead_{};
+  HANDLE read_event_ = nullptr;   // for Read, on the main thread
+  HANDLE write_event_ = nullptr;  // for Write, on the main thread or the terminal's writer
   bool look_ahead_pending_ = false;
   bool look_ahead_held_ = false;  // look_ahead_byte_ arrived and was not read yet
   std::uint8_t look_ahead_byte_ = 0;
@@ -164,13 +165,13 @@ ErrorNumber WinSerialPort::Open(std::string_view name) {
     CloseIfSet(claim);
     return ErrorFromWindowsError(error);
   }
-  if (look_ahead_.hEvent == nullptr) {
-    look_ahead_.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (look_ahead_.hEvent == nullptr) {
-      CloseHandle(port);
-      CloseIfSet(claim);
-      return kErrOutOfMemory;
-    }
+  for (HANDLE* event : {&look_ahead_.hEvent, &read_event_, &write_event_}) {
+    if (*event == nullptr) *event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  }
+  if (look_ahead_.hEvent == nullptr || read_event_ == nullptr || write_event_ == nullptr) {
+    CloseHandle(port);
+    CloseIfSet(claim);
+    return kErrOutOfMemory;
   }
   port_ = port;
   claim_ = claim;
@@ -328,7 +329,7 @@ std::size_t WinSerialPort::Read(std::span<std::uint8_t> into) {
     got = 1;
     if (into.size() == 1) return got;
   }
-  Transfer transfer;
+  Transfer transfer(read_event_);
   if (!transfer.Ready()) return got;
   const BOOL started = ReadFile(port_, into.data() + got, static_cast<DWORD>(into.size() - got),
                                 nullptr, transfer.Get());
@@ -340,7 +341,7 @@ std::size_t WinSerialPort::Read(std::span<std::uint8_t> into) {
 
 std::size_t WinSerialPort::Write(std::span<const std::uint8_t> bytes) {
   if (!IsOpen() || bytes.empty()) return 0;
-  Transfer transfer;
+  Transfer transfer(write_event_);
   if (!transfer.Ready()) return 0;
   const BOOL started =
       WriteFile(port_, bytes.data(), static_cast<DWORD>(bytes.size()), nullptr, transfer.Get());
