@@ -23,6 +23,7 @@
 
 #include "console/console.h"
 #include "direct/direct_upload.h"
+#include "direct_bench_doubles.h"
 #include "direct_upload_posix_baseline.h"
 #include "job/clock.h"
 #include "job/run_context.h"
@@ -31,6 +32,9 @@
 #include "serial/posix_serial_port.h"
 
 namespace {
+
+using tvx::bench::BenchClock;
+using tvx::bench::HeadlessConsole;
 
 constexpr std::int64_t kReleaseWords = 33097;
 constexpr double kBitsPerWord = 9 * 10;  // nine bytes of ten bits on the line per word
@@ -45,54 +49,6 @@ double ThreadCpuSeconds() {
   const auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
   return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
-
-// Answers the three questions, then has no key until the job blocks for one (the closing key).
-class HeadlessConsole final : public tvx::console::Console {
- public:
-  explicit HeadlessConsole(std::string answers) {
-    for (char c : answers) keys_.emplace_back(1, c);
-  }
-  std::string ReadKey() override {
-    if (keys_.empty()) return {};
-    std::string key = keys_.front();
-    keys_.pop_front();
-    return key;
-  }
-  bool KeyWaiting() override { return !keys_.empty(); }
-  void Push(std::string key) { keys_.push_back(std::move(key)); }
-  void Beep() override { ++beeps; }
-  bool Present(bool) override { return true; }
-  void AwaitKey(int timeout_ms) override {
-    if (timeout_ms < 0 && keys_.empty()) keys_.emplace_back("x");
-  }
-  tvx::console::NativeWaitHandle KeyWaitHandle() const override {
-    return tvx::console::kNoWaitHandle;
-  }
-  int beeps = 0;
-
- private:
-  std::deque<std::string> keys_;
-};
-
-// Real pauses for the handshake (the radio checks the line rate of what it hears), none for the
-// pauses of a second or more.
-class BenchClock final : public tvx::job::Clock {
- public:
-  double Seconds() override {
-    return std::chrono::duration<double>(Steady::now().time_since_epoch()).count() + skipped_;
-  }
-  double TimeOfDaySeconds() override { return tvx::job::SystemClock().TimeOfDaySeconds(); }
-  void SleepMs(int ms) override {
-    if (ms >= 1000) {
-      skipped_ += ms / 1000.0;
-    } else {
-      std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-    }
-  }
-
- private:
-  double skipped_ = 0.0;
-};
 
 // The real priority, timing the transfer: from the first record raised to the last lowered.
 class TimingPriority final : public tvx::serial::Priority {

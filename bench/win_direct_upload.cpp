@@ -17,12 +17,16 @@
 
 #include "console/console.h"
 #include "direct/direct_upload.h"
+#include "direct_bench_doubles.h"
 #include "job/clock.h"
 #include "job/run_context.h"
 #include "serial/win_priority.h"
 #include "serial/win_serial_port.h"
 
 namespace {
+
+using tvx::bench::BenchClock;
+using tvx::bench::HeadlessConsole;
 
 constexpr std::int64_t kReleaseWords = 33097;
 constexpr std::int64_t kBareWords = 10000;
@@ -36,58 +40,6 @@ double ProcessCpuSeconds() {
   };
   return seconds(kernel) + seconds(user);
 }
-
-// Answers the three questions, then the closing key when the job blocks for one.
-class HeadlessConsole final : public tvx::console::Console {
- public:
-  explicit HeadlessConsole(std::string answers) {
-    for (char c : answers) keys_.emplace_back(1, c);
-  }
-  std::string ReadKey() override {
-    if (keys_.empty()) return {};
-    std::string key = keys_.front();
-    keys_.pop_front();
-    return key;
-  }
-  bool KeyWaiting() override { return !keys_.empty(); }
-  void Beep() override { ++beeps; }
-  bool Present(bool) override { return true; }
-  void AwaitKey(int timeout_ms) override {
-    if (timeout_ms < 0 && keys_.empty()) keys_.emplace_back("x");
-  }
-  tvx::console::NativeWaitHandle KeyWaitHandle() const override {
-    return tvx::console::kNoWaitHandle;
-  }
-  bool Shows(const std::string& text) const {
-    for (int row = 1; row <= tvx::console::kRows; ++row) {
-      if (screen_.RowText(row).find(text) != std::string::npos) return true;
-    }
-    return false;
-  }
-  int beeps = 0;
-
- private:
-  std::deque<std::string> keys_;
-};
-
-// Real pauses for the handshake, none for those of a second or more.
-class BenchClock final : public tvx::job::Clock {
- public:
-  double Seconds() override {
-    return std::chrono::duration<double>(Steady::now().time_since_epoch()).count() + skipped_;
-  }
-  double TimeOfDaySeconds() override { return tvx::job::SystemClock().TimeOfDaySeconds(); }
-  void SleepMs(int ms) override {
-    if (ms >= 1000) {
-      skipped_ += ms / 1000.0;
-    } else {
-      std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-    }
-  }
-
- private:
-  double skipped_ = 0.0;
-};
 
 // The real priority, timing the transfer: from the first record raised to the last lowered.
 class TimingPriority final : public tvx::serial::Priority {
