@@ -96,6 +96,7 @@ std::string ParseOptions(std::span<const std::string_view> args, SimOptions& opt
   app.add_option("--rf-corrupt-echo", c.rf_corrupt_echo_frame)->check(from_one);
   app.add_option("--rf-corrupt-byte", c.rf_corrupt_echo_byte);
   app.add_option("--rf-drop-echo", c.rf_drop_echo_frame)->check(from_one);
+  app.add_option("--rf-hangup-after", c.rf_hangup_after_frame)->check(from_one);
   app.add_option("--seed", c.seed);
   app.add_option("--link", options.link)
       ->check(CLI::Validator(
@@ -186,6 +187,7 @@ so a retry succeeds):
                        with one byte complemented: byte 7 (the address high byte), or the
                        one given by --rf-corrupt-byte B (from 0, the type byte)
   --rf-drop-echo F     no echo for RF data frame F
+  --rf-hangup-after F  the line goes dead right after the echo of RF data frame F is read
   --seed N             seed for the RF fault draws and the noise bytes (default 1)
 
 Set-up menu commands for trying the uploader's terminal (not in the radio's menu):

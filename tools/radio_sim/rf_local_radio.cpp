@@ -213,6 +213,11 @@ void RfLocalRadio::CompleteFrame(RadioOutput& out) {
   } else {
     ++counters_.data_frames_received;
     Echo(out);
+    if (counters_.data_frames_received == config_.rf_hangup_after_frame) {
+      out.Note(EventKind::kFaultFired, static_cast<std::uint32_t>(FaultKind::kHangUp));
+      out.Note(EventKind::kHangUp);
+      out.RequestHangUp();
+    }
   }
 }
 
