@@ -56,6 +56,11 @@ class ScriptedCommandsTest : public ::testing::Test {
   // The erase is instant unless `erase_seconds` says otherwise.
   void StartRadio(sim::RadioConfig config, double erase_seconds = 0.0) {
     config.erase_seconds = erase_seconds;
+    // The radio's own limits on how slow the PC may be (rate switch, handshake gaps, bytes of
+    // a frame) are met by the program, but a loaded machine can hold either side up past them.
+    config.rate_switch_timeout = 5.0;
+    config.handshake_timeout = 5.0;
+    config.frame_timeout = 5.0;
     radio_ = std::make_unique<sim::PtyRadio>(config);
     ASSERT_EQ(radio_->Start(), "");
   }
@@ -199,8 +204,9 @@ TEST_F(ScriptedCommandsTest, SilentRadioEndsTheIdentityAndEraseWaitsWithStatusTh
       << ran.out;
   EXPECT_EQ(LogLines(log_).at(0)["outcome"], "stopped");
 
-  StartRadio({}, 1.0e6);  // an erase that never ends
-  ran = Run(Direct("--timeout 0.3"));
+  // An erase that never ends; the limit leaves a loaded machine time for the identity reply.
+  StartRadio({}, 1.0e6);
+  ran = Run(Direct("--timeout 2"));
   EXPECT_EQ(ran.status, 3) << ran.out << ran.err;
   EXPECT_NE(ran.out.find(" s at \"Waiting for erase\": pressing Enter.\n"), std::string::npos)
       << ran.out;
@@ -215,7 +221,7 @@ TEST_F(ScriptedCommandsTest, RadioMuteMidTransferStopsAfterTheRetries) {
   sim::RadioConfig config;
   config.mute_after_word = 40;
   StartRadio(config);
-  const Ran ran = Run(Direct("--timeout 0.3 --retries 2"));
+  const Ran ran = Run(Direct("--timeout 2 --retries 2"));
   EXPECT_EQ(ran.status, 3) << ran.out << ran.err;
   EXPECT_EQ(Count(ran.out, " s at \"Starting Download\": pressing Enter.\n"), 3u) << ran.out;
   EXPECT_NE(ran.out.find("Waiting for Address Response, Retry? (Y or <esc> to quit)  -> retry 2 "
@@ -234,7 +240,7 @@ TEST_F(ScriptedCommandsTest, RadioMuteMidTransferStopsAfterTheRetries) {
 // completes.
 TEST_F(ScriptedCommandsTest, ShortTimeoutPressesNothingWhileTheRadioAnswers) {
   StartRadio({});
-  Ran ran = Run(Direct("--timeout 1"));
+  Ran ran = Run(Direct("--timeout 2"));
   EXPECT_EQ(ran.status, 0) << ran.out << ran.err;
   EXPECT_EQ(ran.out.find("silent"), std::string::npos) << ran.out;
   EXPECT_EQ(LogLines(log_).at(0)["resent_words"], 0);
@@ -242,7 +248,7 @@ TEST_F(ScriptedCommandsTest, ShortTimeoutPressesNothingWhileTheRadioAnswers) {
   sim::RadioConfig config;
   config.drop_reply_word = 100;
   StartRadio(config);
-  ran = Run(Direct("--timeout 1"));
+  ran = Run(Direct("--timeout 2"));
   EXPECT_EQ(ran.status, 0) << ran.out << ran.err;
   EXPECT_EQ(Count(ran.out, "The radio was silent for "), 1u) << ran.out;
   EXPECT_NE(ran.out.find("Resend? (<esc> to quit)  -> retry 1 of 3\n"), std::string::npos)

@@ -79,7 +79,7 @@ TEST_F(DirectUploadTest, ResentWordStoredWronglyIsNamedInTheOutcome) {
   console_.Feed("N\rY\r\r");
   Answer("Bad Data!", "y");
   Run();
-  const auto snapshot = radio_->Snapshot();
+  const auto snapshot = SettledSnapshot();
   EXPECT_EQ(snapshot->counters.direct.verdicts_accepted, 1u);
   EXPECT_EQ(snapshot->memory.space[0][0x1003], 0x23 ^ 1);
   EXPECT_EQ(console_.RowText(32) + console_.RowTrimmed(33),

@@ -35,7 +35,7 @@ TEST_F(DirectUploadTest, CompleteUploadOfTheReleaseImage) {
   console_.Feed("N\rY\r\r");
   Run();
 
-  const auto snapshot = radio_->Snapshot();
+  const auto snapshot = SettledSnapshot();
   const sim::DirectCounters& direct = snapshot->counters.direct;
   EXPECT_EQ(direct.word_attempts, kReleaseWords);
   EXPECT_EQ(direct.words_checked_ok, kReleaseWords);
@@ -115,7 +115,7 @@ TEST_F(DirectUploadTest, PromptsResendTheWordAndTheOutcomeCountsTheResentWords) 
   Run();
   port_->on_write = nullptr;
 
-  const auto snapshot = radio_->Snapshot();
+  const auto snapshot = SettledSnapshot();
   const sim::DirectCounters& direct = snapshot->counters.direct;
   EXPECT_EQ(direct.word_attempts, kSmallImageWords + 4);
   EXPECT_EQ(direct.resyncs, 4u);
@@ -252,9 +252,11 @@ TEST_F(DirectUploadTest, EscapeBetweenRecordsAbortsAfterTheRecord) {
   EXPECT_EQ(counters.direct.checksums_sent, 0u);
   EXPECT_EQ(console_.KeysTaken()[5], "a");
   EXPECT_EQ(console_.KeysTaken()[6], "\x1b");
+  // Five seconds of pause plus the real time ten records took (a loaded machine may take
+  // seconds); not the day's wrap, not the pause counted twice.
   const double shown = ShownProgramTime(console_);
   EXPECT_GE(shown, 5.0) << console_.RowTrimmed(29);
-  EXPECT_LT(shown, 5.2) << console_.RowTrimmed(29);
+  EXPECT_LT(shown, 9.0) << console_.RowTrimmed(29);
   EXPECT_EQ(console_.RowTrimmed(32), kStopped);
 }
 

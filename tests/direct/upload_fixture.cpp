@@ -260,7 +260,11 @@ void DirectUploadTest::Run() {
 }
 
 sim::RadioCounters DirectUploadTest::SettledCounters() {
-  // The radio counts on its own thread; wait until its count stops moving.
+  // The radio counts on its own thread: first wait until it has taken every byte the port
+  // wrote (a loaded machine may hold its thread up), then until its count stops moving.
+  const std::uint64_t sent = port_->BytesWritten() - written_before_radio_;
+  radio_->WaitFor([sent](const sim::RadioCounters& r) { return r.bytes_received >= sent; },
+                  std::chrono::seconds(10));
   sim::RadioCounters last = radio_->Counters();
   for (int i = 0; i < 50; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -271,6 +275,11 @@ sim::RadioCounters DirectUploadTest::SettledCounters() {
     last = now;
   }
   return last;
+}
+
+std::unique_ptr<sim::RadioSnapshot> DirectUploadTest::SettledSnapshot() {
+  SettledCounters();
+  return radio_->Snapshot();
 }
 
 }  // namespace tvx::testing

@@ -181,6 +181,8 @@ class DirectUploadTest : public ::testing::Test {
 
   /// The radio's counters once it has heard everything the job sent.
   sim::RadioCounters SettledCounters();
+  /// The radio's whole state (counters, memory) once it has heard everything the job sent.
+  std::unique_ptr<sim::RadioSnapshot> SettledSnapshot();
 
   /// Row 30 texts of the prompts the job waited at, in order, and whether each was yellow on
   /// blue.

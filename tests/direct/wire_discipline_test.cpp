@@ -147,7 +147,7 @@ TEST_F(DirectUploadTest, DataFrameWrittenAgainAfterPromptCIsTaken) {
     port_->on_write = nullptr;
     priority_.on_normal = nullptr;
 
-    const auto snapshot = radio_->Snapshot();
+    const auto snapshot = SettledSnapshot();
     const sim::DirectCounters& direct = snapshot->counters.direct;
     ASSERT_EQ(prompts_.size(), 1u);
     EXPECT_EQ(prompts_[0].text, "Error on Data Transmit Resend? (<esc> to quit)");
@@ -169,7 +169,7 @@ TEST_F(DirectUploadTest, EvenAttemptCountIsAcceptedUncomplemented) {
   console_.Feed("N\rY\r\r");
   Answer("Bad Data!", "y");
   Run();
-  const auto snapshot = radio_->Snapshot();
+  const auto snapshot = SettledSnapshot();
   const sim::DirectCounters& direct = snapshot->counters.direct;
   EXPECT_EQ(direct.word_attempts, kSmallImageWords + 1);
   image::PairChecksum sums;
