@@ -76,7 +76,7 @@ struct RadioConfig {
   std::uint32_t rf_drop_echo_frame = 0;  ///< the echo of this data frame is not sent
   /// The line goes dead once the echo of this data frame is read (an adapter pulled mid-pass).
   std::uint32_t rf_hangup_after_frame = 0;
-  std::uint32_t seed = 1;                ///< for the RF fault draws and the garbage bytes
+  std::uint32_t seed = 1;  ///< for the RF fault draws and the garbage bytes
 
   // Timing of the radio's own checks, in seconds.
   double rate_switch_timeout = 0.5;  ///< how long the PC may take to switch its line rate
