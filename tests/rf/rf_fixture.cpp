@@ -19,6 +19,7 @@ constexpr auto kJobLimit = std::chrono::seconds(120);
 void CountdownClock::SleepMs(int ms) {
   if (on_pause) on_pause(ms);
   if (ms < 1000) {
+    if (before_real_pause) before_real_pause();
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
   } else {
     fake_.SleepMs(ms);
@@ -32,6 +33,12 @@ RfUploadTest::RfUploadTest() {
   ctx_ = std::make_unique<job::RunContext>(console_, *port_owner_, priority_, clock_);
   clock_.on_pause = [this](int ms) {
     if (ms == 1000) countdown_.push_back(console_.RowTrimmed(35));
+  };
+  clock_.before_real_pause = [this] {
+    if (!radio_) return;
+    const std::uint64_t sent = port_->BytesWritten() - written_before_radio_;
+    radio_->WaitFor([sent](const sim::RadioCounters& r) { return r.bytes_received >= sent; },
+                    std::chrono::seconds(2));
   };
   console_.OnKeyWanted([this](ScriptedConsole& console) {
     if (priority_.realtime) ++waits_while_raised_;
@@ -58,6 +65,7 @@ sim::RadioConfig RfUploadTest::FastRadio() {
 
 void RfUploadTest::StartRadio(const sim::RadioConfig& config) {
   radio_ = std::make_unique<sim::PtyRadio>(config);
+  written_before_radio_ = port_->BytesWritten();
   ASSERT_EQ(radio_->Start(), "");
   setenv("TORVANDRIX_COM1", radio_->DevicePath().c_str(), 1);
 }

@@ -35,6 +35,8 @@ class WatchedPort final : public ForwardingPort {
   int Opens() const { return opens_; }
   /// Writes of data frames (type byte 0xE3) since the port was made.
   int DataFrameWrites() const { return data_writes_; }
+  /// Bytes written through to the device since the port was made.
+  std::uint64_t BytesWritten() const { return bytes_written_; }
   /// From the `number`-th data-frame write on (counted from 1), the line reads as dead.
   void DieAtDataFrameWrite(int number) { die_at_ = number; }
 
@@ -49,7 +51,9 @@ class WatchedPort final : public ForwardingPort {
   std::size_t Write(std::span<const std::uint8_t> bytes) override {
     if (!bytes.empty() && bytes[0] == 0xE3 && ++data_writes_ == die_at_) dead_ = true;
     if (dead_) return 0;
-    return Inner().Write(bytes);
+    const std::size_t written = Inner().Write(bytes);
+    bytes_written_ += written;
+    return written;
   }
   void AwaitActivity(console::NativeWaitHandle also, int timeout_ms) override {
     if (dead_) return;  // a hung-up line reads as ready at once
@@ -60,6 +64,7 @@ class WatchedPort final : public ForwardingPort {
  private:
   int opens_ = 0;
   int data_writes_ = 0;
+  std::atomic<std::uint64_t> bytes_written_{0};
   int die_at_ = 0;
   bool dead_ = false;
 };
@@ -84,6 +89,9 @@ class CountdownClock final : public job::Clock {
   double TimeOfDaySeconds() override { return fake_.TimeOfDaySeconds(); }
   void SleepMs(int ms) override;
   std::function<void(int)> on_pause;
+  /// Runs before every real pause: lets the radio catch up with what was sent, so a loaded
+  /// machine cannot hold a header's echo back past the pause meant for it.
+  std::function<void()> before_real_pause;
 
  private:
   FakeClock fake_;
@@ -113,6 +121,7 @@ class RfUploadTest : public ::testing::Test {
   std::unique_ptr<serial::SerialPort> port_owner_;
   std::unique_ptr<job::RunContext> ctx_;
   std::unique_ptr<sim::PtyRadio> radio_;
+  std::uint64_t written_before_radio_ = 0;  // by the port before the current radio started
 
   /// Row 35 at each one-second pause, in order.
   std::vector<std::string> countdown_;
