@@ -58,12 +58,12 @@ tm capture-pane -p -t t | grep -qF -- "<esc>    End program" || fail "the menu i
 
 # An over-long sequence in the port number: dropped whole, so 5 is the answer (Com5).
 tm send-keys -t t 3
-wait_for "Com Port Number" 3 || fail "3 did not open the settings"
+wait_for "Com Port Number" 15 || fail "3 did not open the settings"
 tm send-keys -t t -l $'\e['"$(printf '1%.0s' $(seq 40))"'~5'
 tm send-keys -t t Enter
-wait_for "Setup Baud Rate" 3 || fail "the port number was refused"
+wait_for "Setup Baud Rate" 15 || fail "the port number was refused"
 tm send-keys -t t 0 Enter
-wait_for "  Com5 " 3 || fail "the port is not Com5: digits of the sequence were taken"
+wait_for "  Com5 " 15 || fail "the port is not Com5: digits of the sequence were taken"
 [ "$(bells)" = $((base + count)) ] || fail "$(( $(bells) - base - count )) beeps too many"
 
 # Stopped from outside and brought back with fg: raw keys (Enter arrives) and a redrawn menu.
@@ -71,32 +71,32 @@ shell_pid=$(tm list-panes -t t -F '#{pane_pid}')
 prog_pid=$(pgrep -P "$shell_pid" -f torvandrix-upload | head -1)
 [ -n "$prog_pid" ] || fail "no program process"
 kill -STOP "$prog_pid"
-wait_for "Stopped" 5 || fail "the shell did not report the stop"
+wait_for "Stopped" 15 || fail "the shell did not report the stop"
 # The rest of the first command line is dropped with the stopped job: fg carries it instead.
 tm send-keys -t t "fg; echo \$? > $tmp/status; stty -g > $tmp/after; echo FIN\"\"ISHED" Enter
-wait_for "<esc>    End program" 5 || fail "no menu after fg"
+wait_for "<esc>    End program" 15 || fail "no menu after fg"
 for _ in $(seq 100); do
   tm capture-pane -p -t t | grep -qE "Stopped|fg;" || break
   sleep 0.02
 done
 tm capture-pane -p -t t | grep -qE "Stopped|fg;" && fail "the screen was not redrawn after fg"
 tm send-keys -t t 3
-wait_for "Com Port Number" 3 || fail "3 did not open the settings after fg"
+wait_for "Com Port Number" 15 || fail "3 did not open the settings after fg"
 tm send-keys -t t 7 Enter
-wait_for "Setup Baud Rate" 3 || fail "Enter did not arrive after fg"
+wait_for "Setup Baud Rate" 15 || fail "Enter did not arrive after fg"
 tm send-keys -t t 0 Enter
-wait_for "  Com7 " 3 || fail "the port is not Com7 after fg"
+wait_for "  Com7 " 15 || fail "the port is not Com7 after fg"
 
 # Esc ends the program; the shell's prompt then has a clean screen (alternate screen or not).
 tm send-keys -t t Escape
-wait_for FINISHED 5 || fail "Esc did not end the program"
+wait_for FINISHED 15 || fail "Esc did not end the program"
 [ "$(cat "$tmp/status")" = 0 ] || fail "exit status $(cat "$tmp/status")"
 cmp -s "$tmp/before" "$tmp/after" || fail "terminal modes changed"
 tm capture-pane -p -t t | grep -qE "End program|Baudrate" && fail "the menu is left on the screen after exit"
 
 # A terminal that cannot move the cursor is refused with a reason, and nothing is drawn.
 tm send-keys -t t "clear; TERM=dumb $prog 2> $tmp/err; echo \$? > $tmp/status; echo DO\"\"NE" Enter
-wait_for DONE 5 || fail "the program did not end under TERM=dumb"
+wait_for DONE 15 || fail "the program did not end under TERM=dumb"
 [ "$(cat "$tmp/status")" = 1 ] || fail "exit status under TERM=dumb $(cat "$tmp/status")"
 grep -qF "torvandrix-upload: cannot use this terminal (TERM=dumb): it cannot move the cursor" "$tmp/err" \
   || fail "no reason under TERM=dumb: $(cat "$tmp/err")"

@@ -50,7 +50,7 @@ echo "$status_row" | grep -qE $'\e\\[[0-9;]*(93|38;5;11)[;m]|\e\\[[0-9;]*1;[0-9;
   || fail "row 51 is not yellow: $(echo "$status_row" | od -c | head -5)"
 
 tmux -L "$sock" send-keys -t t Escape
-wait_for FINISHED 5 || fail "Esc did not end the program"
+wait_for FINISHED 15 || fail "Esc did not end the program"
 [ "$(cat "$tmp/status")" = 0 ] || fail "exit status $(cat "$tmp/status")"
 cmp -s "$tmp/before" "$tmp/after" || fail "terminal modes changed: $(cat "$tmp/before") -> $(cat "$tmp/after")"
 grep -qw icanon "$tmp/stty" && grep -qw echo "$tmp/stty" || fail "terminal left without icanon/echo"

@@ -79,5 +79,5 @@ tm send-keys -t t Escape
 wait_for "STATUS 0" 20 || fail "Esc did not end the program"
 tm capture-pane -p -t t | grep -qF "End program" && fail "the menu was left on the screen"
 tm send-keys -t t 'echo AFTER-$((40 + 2))' Enter
-wait_for "AFTER-42" 5 || fail "the shell does not take commands after the program"
+wait_for "AFTER-42" 15 || fail "the shell does not take commands after the program"
 echo "win upload in tmux: ok"

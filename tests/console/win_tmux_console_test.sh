@@ -45,7 +45,7 @@ send_and_expect() {  # expected text, tmux keys...
   local want=$1
   shift
   tm send-keys -t t "$@"
-  wait_for "$want" 5 || fail "keys '$*' did not give '$want'"
+  wait_for "$want" 15 || fail "keys '$*' did not give '$want'"
 }
 # wine's console may drop what is typed while it still starts up: a first key, until it shows.
 for _ in $(seq 10); do
@@ -65,7 +65,7 @@ tm send-keys -t t q
 wait_for "STATUS 0" 20 || fail "the probe did not end"
 tm capture-pane -p -t t | grep -qF "probe ready" && fail "the probe's screen was left behind"
 tm send-keys -t t 'echo AFTER-$((40 + 2))' Enter
-wait_for "AFTER-42" 5 || fail "the shell does not take commands after the probe"
+wait_for "AFTER-42" 15 || fail "the shell does not take commands after the probe"
 tm capture-pane -p -t t | grep -qF 'echo AFTER-$((40 + 2))' || fail "typing is not echoed"
 tm capture-pane -p -e -t t | grep -F "AFTER-42" | grep -qF $'\e[44m' && fail "the colours stayed"
 echo "win console in tmux: ok"

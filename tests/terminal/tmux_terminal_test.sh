@@ -46,18 +46,18 @@ pane_state() {
 tm send-keys -t t "stty -g > $tmp/before; $prog; stty -g > $tmp/after; echo FIN\"\"ISHED" Enter
 wait_for "<esc>    End program" 10 || fail "the menu did not appear"
 tm send-keys -t t 2
-wait_for "Radio Setup Screen" 5 || fail "key 2 did not open the Radio Setup Screen"
-wait_for "Q or q to quit" 5 || fail "no status row"
+wait_for "Radio Setup Screen" 15 || fail "key 2 did not open the Radio Setup Screen"
+wait_for "Q or q to quit" 15 || fail "no status row"
 before=$(pane_state)
 
 # A command and the radio's answer (typed keys are not shown; the radio echoes them).
 tm send-keys -t t 3 Enter
-wait_for "Firmware Rev 2.54" 5 || fail "the radio's answer did not appear"
+wait_for "Firmware Rev 2.54" 15 || fail "the radio's answer did not appear"
 [ "$(tm capture-pane -p -t t | sed -n 2p)" = "3" ] || fail "row 2 is not the radio's echo"
 
 # Every byte value, and escape sequences a terminal would act on.
 tm send-keys -t t C H A R S Enter
-wait_for "End of table" 5 || fail "the character table did not arrive"
+wait_for "End of table" 15 || fail "the character table did not arrive"
 sleep 0.2  # let tmux finish drawing what it already received
 tm capture-pane -p -t t > "$tmp/screen"
 after=$(pane_state)
@@ -85,8 +85,8 @@ expect_row 16 "End of table"
 expect_row 51 "  Com1        Baudrate =  19200   Q or q to quit"
 
 tm send-keys -t t q
-wait_for "<esc>    End program" 5 || fail "q did not return to the menu"
+wait_for "<esc>    End program" 15 || fail "q did not return to the menu"
 tm send-keys -t t Escape
-wait_for FINISHED 5 || fail "Esc did not end the program"
+wait_for FINISHED 15 || fail "Esc did not end the program"
 cmp -s "$tmp/before" "$tmp/after" || fail "terminal modes changed: $(cat "$tmp/before") -> $(cat "$tmp/after")"
 echo "tmux terminal test passed ($inner_term)"
