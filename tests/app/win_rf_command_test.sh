@@ -8,6 +8,7 @@
 set -uo pipefail
 export HOME=${HOME:-/root}
 export WINEPREFIX=${WINEPREFIX:-$HOME/.wine}
+export WINEDEBUG=${WINEDEBUG:--all}  # wine's own notes would go to standard error
 radio_sim=$1
 wine=$2
 prog=$3
