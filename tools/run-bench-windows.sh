@@ -27,7 +27,7 @@ cleanup() {
   rm -rf "$tmp"
 }
 trap cleanup EXIT
-"$wineserver" -p >/dev/null 2>&1  # its state dumps would flood the log
+"$wineserver" -p >/dev/null 2>&1 || true  # its state dumps would flood the log; one may run already
 "$wine" wineboot -i >/dev/null 2>&1 || true
 
 "$host/torvandrix-radio-sim" --mode direct --fast --erase-ms 0 --link "$tmp/radio" >"$tmp/radio.out" 2>&1 &

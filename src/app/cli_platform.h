@@ -1,14 +1,19 @@
 // What the command-line forms need from the operating system beyond the console and the port:
-// the terminal test for the line-mode output, binding a port name to a device, the serial
-// devices of the machine, and appending to the upload log. One implementation per platform
-// (posix_cli_platform.cpp).
+// the help's words for devices, the terminal test for the line-mode output, binding a port name
+// to a device, the serial devices of the machine, and appending to the upload log. One
+// implementation per platform (posix_cli_platform.cpp, win_cli_platform.cpp).
 #pragma once
 
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "app/command_line.h"
+
 namespace tvx::app {
+
+/// How the help names this platform's serial devices, log place and window.
+HelpWording PlatformHelpWording();
 
 /// Whether standard output is a terminal (the line mode draws its progress bar only then).
 bool StdoutIsTerminal();

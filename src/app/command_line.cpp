@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 #include <string_view>
+#include <utility>
 
 namespace tvx::app {
 namespace {
@@ -19,15 +20,16 @@ constexpr std::string_view kUsage =
     "       torvandrix-upload ports\n"
     "       torvandrix-upload --help | --version\n";
 
+// The help, with the platform's words put in for {window}, {example}, {unbound} and {log}.
 constexpr std::string_view kHelp =
     "Loads firmware into a Torvandrix 900 MHz radio over a serial port, directly or over RF\n"
     "through a local radio, and opens the radio's set-up terminal. Without a sub-command it\n"
-    "runs full screen in a terminal window of at least 80 x 51 characters; choose from the\n"
+    "runs full screen in a {window} of at least 80 x 51 characters; choose from the\n"
     "menu with 1 to 4, leave with Esc.\n"
     "\n"
     "Ports: \"Com1\" to \"Com9\" (menu item 3) are the devices named in the environment\n"
-    "variables TORVANDRIX_COM1 to TORVANDRIX_COM9, e.g. TORVANDRIX_COM1=/dev/ttyUSB0;\n"
-    "without one, ComN is /dev/ttyS(N-1).\n"
+    "variables TORVANDRIX_COM1 to TORVANDRIX_COM9, e.g. TORVANDRIX_COM1={example};\n"
+    "without one, ComN is {unbound}.\n"
     "\n"
     "Sub-commands run one job without the full screen and exit:\n"
     "  direct   the direct upload into a radio on the port (its diagnostic port unless\n"
@@ -41,8 +43,7 @@ constexpr std::string_view kHelp =
     "line, silent radio), 4 radio refused, 5 port could not be opened.\n"
     "\n"
     "Every upload's outcome is appended as one line of JSON to the upload log:\n"
-    "--log FILE, else TORVANDRIX_LOG, else $XDG_STATE_HOME/torvandrix-upload/uploads.jsonl\n"
-    "(~/.local/state/torvandrix-upload/uploads.jsonl without XDG_STATE_HOME).\n"
+    "--log FILE, else TORVANDRIX_LOG, else {log}.\n"
     "\n"
     "Options:\n"
     "  -h, --help          show this text and exit\n"
@@ -54,11 +55,28 @@ constexpr std::string_view kHelp =
     "                      press Enter as an operator would (a retry, mid-transfer), and\n"
     "                      Escape if it stays silent as long again (default 10; 0: never)\n";
 
+std::string FillIn(std::string_view pattern, const HelpWording& wording) {
+  const std::pair<std::string_view, std::string_view> words[] = {
+      {"{window}", wording.window},
+      {"{example}", wording.device_example},
+      {"{unbound}", wording.unbound_device},
+      {"{log}", wording.default_log},
+  };
+  std::string text(pattern);
+  for (const auto& [mark, word] : words) {
+    for (std::size_t at = text.find(mark); at != std::string::npos;
+         at = text.find(mark, at + word.size())) {
+      text.replace(at, mark.size(), word);
+    }
+  }
+  return text;
+}
+
 // "N=DEVICE" with N 1..9 and a device name.
-std::string CheckComBinding(const std::string& text) {
+std::string CheckComBinding(const std::string& text, const HelpWording& wording) {
   const std::size_t eq = text.find('=');
   if (eq != 1 || text[0] < '1' || text[0] > '9' || text.size() < 3) {
-    return "expected N=DEVICE with N from 1 to 9, e.g. 1=/dev/ttyUSB0";
+    return "expected N=DEVICE with N from 1 to 9, e.g. 1=" + std::string(wording.device_example);
   }
   return {};
 }
@@ -77,14 +95,17 @@ CommandLine UsageError(const std::string& reason) {
 
 }  // namespace
 
-CommandLine ParseCommandLine(int argc, const char* const* argv) {
+CommandLine ParseCommandLine(int argc, const char* const* argv, const HelpWording& wording) {
   CommandLine command;
   CLI::App app("torvandrix-upload", "torvandrix-upload");
   app.set_help_flag("-h,--help");
   bool version = false;
   app.add_flag("--version", version);
   std::vector<std::string> bindings;
-  app.add_option("--com", bindings)->check(CLI::Validator(CheckComBinding, "N=DEVICE"));
+  app.add_option("--com", bindings)
+      ->check(CLI::Validator(
+          [&wording](const std::string& text) { return CheckComBinding(text, wording); },
+          "N=DEVICE"));
   app.add_option("--log", command.log);
   app.require_subcommand(0, 1);
 
@@ -109,7 +130,7 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp&) {
-    return Print(CommandAction::kHelp, std::string(kUsage) + "\n" + std::string(kHelp));
+    return Print(CommandAction::kHelp, std::string(kUsage) + "\n" + FillIn(kHelp, wording));
   } catch (const CLI::ParseError& e) {
     return UsageError(e.what());
   }

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -55,7 +56,16 @@ struct CommandLine {
   std::int32_t passes = 1;  ///< 1 and up
 };
 
-/// Reads the arguments (`argv[0]` is the program name). Never prints, never exits.
-CommandLine ParseCommandLine(int argc, const char* const* argv);
+/// The words the help uses for this platform's devices and places (cli_platform.h gives them).
+struct HelpWording {
+  std::string_view window;          ///< where the full screen runs, e.g. "terminal window"
+  std::string_view device_example;  ///< a serial adapter's device, e.g. /dev/ttyUSB0
+  std::string_view unbound_device;  ///< what "ComN" opens without a binding, e.g. /dev/ttyS(N-1)
+  std::string_view default_log;     ///< the upload log's place without --log or TORVANDRIX_LOG
+};
+
+/// Reads the arguments (`argv[0]` is the program name); the help and the usage errors name
+/// devices in `wording`. Never prints, never exits.
+CommandLine ParseCommandLine(int argc, const char* const* argv, const HelpWording& wording);
 
 }  // namespace tvx::app

@@ -58,7 +58,7 @@ int RunScripted(const app::CommandLine& command) {
 
 int main(int argc, char** argv) {
   // Decided before the terminal is taken over.
-  const app::CommandLine command = app::ParseCommandLine(argc, argv);
+  const app::CommandLine command = app::ParseCommandLine(argc, argv, app::PlatformHelpWording());
   try {
     switch (command.action) {
       case app::CommandAction::kHelp:

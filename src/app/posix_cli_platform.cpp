@@ -60,6 +60,12 @@ std::string DescribeTty(const std::string& name) {
 
 }  // namespace
 
+HelpWording PlatformHelpWording() {
+  return {"terminal window", "/dev/ttyUSB0", "/dev/ttyS(N-1)",
+          "$XDG_STATE_HOME/torvandrix-upload/uploads.jsonl\n"
+          "(~/.local/state/torvandrix-upload/uploads.jsonl without XDG_STATE_HOME)"};
+}
+
 bool StdoutIsTerminal() {
   return isatty(STDOUT_FILENO) == 1;
 }

@@ -100,6 +100,12 @@ void AddAnnouncedPorts(std::map<std::string, SerialDevice, NaturalOrder>& device
 
 }  // namespace
 
+HelpWording PlatformHelpWording() {
+  // COM1 to COM9 open by their plain names; from COM10 on only with the \\.\ prefix.
+  return {"console window", "COM3", "COMN (write COM10 and up as \\\\.\\COM10)",
+          "%LOCALAPPDATA%\\torvandrix-upload\\uploads.jsonl"};
+}
+
 bool StdoutIsTerminal() {
   DWORD mode = 0;
   return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;

@@ -62,15 +62,24 @@ bool IsDeadLineError(DWORD error) {
   }
 }
 
+// An OVERLAPPED's event with its lowest bit set: the system then queues no completion notice
+// for the transfer. The program binds no completion port, but on some implementations (wine's)
+// a transfer that completes at once would still cost a round trip to post that notice.
+HANDLE WithoutCompletionNotice(HANDLE event) {
+  return reinterpret_cast<HANDLE>(reinterpret_cast<ULONG_PTR>(event) | 1);
+}
+
 // One overlapped transfer carried to its end, on an event of the port's kept for reads or for
 // writes: the writer thread's writes and the main thread's reads never share one.
 class Transfer {
  public:
-  explicit Transfer(HANDLE event) { overlapped_.hEvent = event; }
+  explicit Transfer(HANDLE event) : ready_(event != nullptr) {
+    overlapped_.hEvent = WithoutCompletionNotice(event);
+  }
   Transfer(const Transfer&) = delete;
   Transfer& operator=(const Transfer&) = delete;
 
-  bool Ready() const { return overlapped_.hEvent != nullptr; }
+  bool Ready() const { return ready_; }
   OVERLAPPED* Get() { return &overlapped_; }
 
   // The count moved once the request that returned `started` is complete; `error` is set when
@@ -88,6 +97,7 @@ class Transfer {
 
  private:
   OVERLAPPED overlapped_{};
+  bool ready_;
 };
 
 class WinSerialPort final : public SerialPort {
@@ -97,7 +107,7 @@ class WinSerialPort final : public SerialPort {
   WinSerialPort& operator=(const WinSerialPort&) = delete;
   ~WinSerialPort() override {
     Close();
-    for (HANDLE event : {look_ahead_.hEvent, read_event_, write_event_}) {
+    for (HANDLE event : {look_ahead_event_, read_event_, write_event_}) {
       if (event != nullptr) CloseHandle(event);
     }
   }
@@ -133,12 +143,14 @@ class WinSerialPort final : public SerialPort {
   HANDLE port_ = INVALID_HANDLE_VALUE;
   HANDLE claim_ = nullptr;  // the named claim on the device, held while open
   OVERLAPPED look_ahead_{};
-  HANDLE read_event_ = nullptr;   // for Read, on the main thread
-  HANDLE write_event_ = nullptr;  // for Write, on the main thread or the terminal's writer
+  HANDLE look_ahead_event_ = nullptr;  // look_ahead_'s, kept across openings
+  HANDLE read_event_ = nullptr;        // for Read, on the main thread
+  HANDLE write_event_ = nullptr;       // for Write, on the main thread or the terminal's writer
   bool look_ahead_pending_ = false;
   bool look_ahead_held_ = false;  // look_ahead_byte_ arrived and was not read yet
   std::uint8_t look_ahead_byte_ = 0;
-  bool dead_ = false;  // a transfer or query met a vanished device since Open
+  bool dead_ = false;            // a transfer or query met a vanished device since Open
+  COMMTIMEOUTS job_timeouts_{};  // the time-outs the job last set (all zero from Open)
 };
 
 ErrorNumber WinSerialPort::Open(std::string_view name) {
@@ -165,16 +177,17 @@ ErrorNumber WinSerialPort::Open(std::string_view name) {
     CloseIfSet(claim);
     return ErrorFromWindowsError(error);
   }
-  for (HANDLE* event : {&look_ahead_.hEvent, &read_event_, &write_event_}) {
+  for (HANDLE* event : {&look_ahead_event_, &read_event_, &write_event_}) {
     if (*event == nullptr) *event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   }
-  if (look_ahead_.hEvent == nullptr || read_event_ == nullptr || write_event_ == nullptr) {
+  if (look_ahead_event_ == nullptr || read_event_ == nullptr || write_event_ == nullptr) {
     CloseHandle(port);
     CloseIfSet(claim);
     return kErrOutOfMemory;
   }
   port_ = port;
   claim_ = claim;
+  job_timeouts_ = zero;
   look_ahead_pending_ = false;
   look_ahead_held_ = false;
   dead_ = false;
@@ -266,7 +279,9 @@ ErrorNumber WinSerialPort::SetTimeouts(const Timeouts& timeouts) {
   if (!IsOpen()) return kErrPortNotOpen;
   COMMTIMEOUTS t{timeouts.read_interval, timeouts.read_total_per_byte, timeouts.read_total_constant,
                  timeouts.write_total_per_byte, timeouts.write_total_constant};
-  return SetCommTimeouts(port_, &t) ? kNoError : ErrorFromWindowsError(GetLastError());
+  if (!SetCommTimeouts(port_, &t)) return ErrorFromWindowsError(GetLastError());
+  job_timeouts_ = t;
+  return kNoError;
 }
 
 ErrorNumber WinSerialPort::GetControlState(ControlState& out) {
@@ -355,12 +370,12 @@ bool WinSerialPort::StartLookAhead() {
   if (look_ahead_pending_ || look_ahead_held_) return true;
   // The read must wait for its byte however the job set the read time-outs: it starts under
   // "wait for the whole count", and the job's own time-outs are put back at once (a read's
-  // time-outs are fixed when it starts). The write time-outs stay as they are.
-  COMMTIMEOUTS job{};
-  const bool have_job = GetCommTimeouts(port_, &job) != 0;
-  const bool change =
-      have_job && (job.ReadIntervalTimeout != 0 || job.ReadTotalTimeoutMultiplier != 0 ||
-                   job.ReadTotalTimeoutConstant != 0);
+  // time-outs are fixed when it starts). The write time-outs stay as they are. The job's
+  // time-outs are the copy kept by SetTimeouts: asking the driver for them costs a round trip to
+  // the system on every wait on some implementations (wine's), and they are mostly all zero.
+  COMMTIMEOUTS job = job_timeouts_;
+  const bool change = job.ReadIntervalTimeout != 0 || job.ReadTotalTimeoutMultiplier != 0 ||
+                      job.ReadTotalTimeoutConstant != 0;
   if (change) {
     COMMTIMEOUTS waiting = job;
     waiting.ReadIntervalTimeout = 0;
@@ -368,7 +383,8 @@ bool WinSerialPort::StartLookAhead() {
     waiting.ReadTotalTimeoutConstant = 0;
     SetCommTimeouts(port_, &waiting);
   }
-  ResetEvent(look_ahead_.hEvent);
+  // ReadFile clears the event itself before it starts.
+  look_ahead_.hEvent = WithoutCompletionNotice(look_ahead_event_);
   const BOOL done = ReadFile(port_, &look_ahead_byte_, 1, nullptr, &look_ahead_);
   const DWORD error = done ? ERROR_SUCCESS : GetLastError();
   if (change) SetCommTimeouts(port_, &job);
@@ -415,7 +431,7 @@ void WinSerialPort::AwaitActivity(console::NativeWaitHandle also, int timeout_ms
     }
     if (StartLookAhead()) {
       if (look_ahead_held_) return;
-      if (look_ahead_pending_) handles[count++] = look_ahead_.hEvent;
+      if (look_ahead_pending_) handles[count++] = look_ahead_event_;
     }
   }
   if (also != console::kNoWaitHandle) handles[count++] = reinterpret_cast<HANDLE>(also);

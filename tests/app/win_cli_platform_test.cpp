@@ -1,5 +1,5 @@
-// The Windows side of the command line: ComN bindings as the serial backend sees them, and the
-// upload log's appends.
+// The Windows side of the command line: the help's device names, ComN bindings as the serial
+// backend sees them, and the upload log's appends.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -9,10 +9,33 @@
 #include <vector>
 
 #include "app/cli_platform.h"
+#include "app/command_line.h"
 
 namespace tvx::testing {
 namespace {
 namespace fs = std::filesystem;
+
+TEST(WinCliPlatformTest, HelpAndUsageNameWindowsDevices) {
+  const char* help[] = {"torvandrix-upload", "rf", "--help"};
+  const std::string text = app::ParseCommandLine(3, help, app::PlatformHelpWording()).text;
+  EXPECT_NE(text.find("runs full screen in a console window of at least 80 x 51 characters"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("e.g. TORVANDRIX_COM1=COM3;\nwithout one, ComN is COMN (write COM10 and up "
+                      "as \\\\.\\COM10).\n"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("else TORVANDRIX_LOG, else %LOCALAPPDATA%\\torvandrix-upload\\uploads.jsonl."
+                      "\n"),
+            std::string::npos)
+      << text;
+  EXPECT_EQ(text.find("/dev/"), std::string::npos) << text;
+
+  const char* bad[] = {"torvandrix-upload", "--com", "0=COM3"};
+  EXPECT_NE(app::ParseCommandLine(3, bad, app::PlatformHelpWording())
+                .text.find("expected N=DEVICE with N from 1 to 9, e.g. 1=COM3"),
+            std::string::npos);
+}
 
 TEST(WinCliPlatformTest, ComBindingsReachTheSerialBackend) {
   app::BindComPort(7, "");  // an empty binding counts as none

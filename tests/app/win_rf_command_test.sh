@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# The Windows program's "rf" sub-command under wine against the simulated local radio (a native
+# program on a pseudo-terminal that wine maps to COM9; the serial tests have COM5, the upload in
+# tmux COM6): a short broadcast from near the end of the image, one copy, one pass. Checks the
+# exit status, the printed outcome and the upload log's line, literally.
+#   usage: win_rf_command_test.sh <torvandrix-radio-sim> <wine> <torvandrix-upload.exe>
+# WINEPREFIX and a running wineserver come from the caller (tools/run-tests-windows.sh).
+set -uo pipefail
+export HOME=${HOME:-/root}
+export WINEPREFIX=${WINEPREFIX:-$HOME/.wine}
+export WINEDEBUG=${WINEDEBUG:--all}  # wine's own notes would go to standard error
+radio_sim=$1
+wine=$2
+prog=$3
+tmp=$(mktemp -d)
+radio_pid=
+fail() {
+  echo "FAIL: $*" >&2
+  echo "--- what the program printed (status ${status:-none}):" >&2
+  cat "$tmp/out" "$tmp/err" >&2 2>/dev/null
+  echo "--- what the radio printed:" >&2
+  cat "$tmp/radio.out" >&2
+  exit 1
+}
+cleanup() {
+  if [ -n "$radio_pid" ]; then kill "$radio_pid" 2>/dev/null && wait "$radio_pid" 2>/dev/null; fi
+  "$wine" reg delete 'HKLM\Software\Wine\Ports' /v COM9 /f >/dev/null 2>&1
+  rm -f "$WINEPREFIX/dosdevices/com9"
+  rm -rf "$tmp"
+}
+trap cleanup EXIT
+
+"$radio_sim" --mode rf --fast --link "$tmp/radio" >"$tmp/radio.out" 2>&1 &
+radio_pid=$!
+for _ in $(seq 100); do
+  [ -L "$tmp/radio" ] && break
+  sleep 0.05
+done
+[ -L "$tmp/radio" ] || fail "the simulated radio did not start"
+"$wine" reg add 'HKLM\Software\Wine\Ports' /v COM9 /t REG_SZ /d "$tmp/radio" /f >/dev/null 2>&1
+ln -sfn "$tmp/radio" "$WINEPREFIX/dosdevices/com9"
+
+# The log in the Windows form of its path (wine's Z: drive is the root of the file system).
+log="Z:${tmp//\//\\}\\uploads.jsonl"
+"$wine" "$prog" rf --port COM9 --copies 1 --start 4140 --log "$log" \
+  </dev/null >"$tmp/out" 2>"$tmp/err"
+status=$?
+tr -d '\r' <"$tmp/out" >"$tmp/out.txt"
+
+[ "$status" -eq 0 ] || fail "exit status $status, expected 0"
+grep -qxF "Broadcast complete: 1 pass, 4 frames, 0 echo mismatches." "$tmp/out.txt" ||
+  fail "no outcome line for a complete broadcast"
+[ -s "$tmp/err" ] && fail "it wrote to standard error"
+
+# The log's one line, its time and duration masked.
+[ "$(wc -l <"$tmp/uploads.jsonl")" -eq 1 ] || fail "the log does not hold one line: $(cat "$tmp/uploads.jsonl")"
+line=$(sed -E 's/"time":"[^"]*"/"time":"T"/; s/"seconds":[0-9.e+-]+/"seconds":S/' "$tmp/uploads.jsonl" | tr -d '\r')
+expected='{"time":"T","job":"rf","port":"Com1","device":"COM9","serial_number":null,"image":{"records":4144,"checksum":"9306"},"outcome":"complete","seconds":S,"echo_mismatches":0,"passes":1,"frames":4}'
+[ "$line" = "$expected" ] || fail "log line
+  got:      $line
+  expected: $expected"
+echo "win rf command: ok"
