@@ -60,7 +60,8 @@ struct RadioConfig {
   std::uint32_t bad_echo_word = 0;  ///< address echo sent swapped (low byte first)
   std::uint32_t drop_reply_word = 0;
   std::uint32_t bad_reply_word = 0;      ///< data reply complemented
-  std::uint32_t corrupt_store_word = 0;  ///< second byte of the word stored with bit 0 flipped
+  std::uint32_t corrupt_store_word = 0;  ///< a byte of the word stored with bit 0 flipped
+  std::uint32_t corrupt_store_byte = 1;  ///< that byte: 0 the first, 1 the second
   std::uint32_t hangup_after_word = 0;   ///< the line goes dead once this word is answered
   /// The radio answers nothing more once this word is answered; the line stays up. Unlike the
   /// other word faults it lasts: no retry gets an answer.
@@ -76,7 +77,7 @@ struct RadioConfig {
   std::uint32_t rf_drop_echo_frame = 0;  ///< the echo of this data frame is not sent
   /// The line goes dead once the echo of this data frame is read (an adapter pulled mid-pass).
   std::uint32_t rf_hangup_after_frame = 0;
-  std::uint32_t seed = 1;                ///< for the RF fault draws and the garbage bytes
+  std::uint32_t seed = 1;  ///< for the RF fault draws and the garbage bytes
 
   // Timing of the radio's own checks, in seconds.
   double rate_switch_timeout = 0.5;  ///< how long the PC may take to switch its line rate
