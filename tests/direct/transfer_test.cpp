@@ -190,6 +190,12 @@ TEST_F(DirectUploadTest, EscapeAtEachPromptAbortsTheUpload) {
        "Waiting for Address Response", kBefore + 3, 0},
       {"wrong echo", [](sim::RadioConfig& c) { c.bad_echo_word = 5; }, 0, 0, nullptr,
        " Continue?(<esc>", kBefore + 3, 1},
+      {"wrong low byte of the echo",
+       [](sim::RadioConfig& c) {
+         c.bad_echo_word = 5;
+         c.bad_echo_low_only = true;
+       },
+       0, 0, nullptr, "I Sent 8008   I Got 8009", kBefore + 3, 1},
       {"data frame not written", [](sim::RadioConfig&) {}, 5, 0, nullptr, "Error on Data Transmit",
        kBefore + 3, 1},
       {"data frame cut short", [](sim::RadioConfig&) {}, 5, 2, nullptr, "Error on Data Transmit",

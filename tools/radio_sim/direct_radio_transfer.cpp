@@ -136,7 +136,7 @@ void DirectRadio::OnAddressFrame(RadioOutput& out) {
   if (FaultAt(config_.bad_echo_word) && !fired_bad_echo_) {
     fired_bad_echo_ = true;
     FireFault(FaultKind::kBadEcho, out);
-    if (addr_hi_ != addr_lo_) {
+    if (addr_hi_ != addr_lo_ && !config_.bad_echo_low_only) {
       Emit(addr_lo_, out);
       Emit(addr_hi_, out);
     } else {

@@ -58,6 +58,7 @@ struct RadioConfig {
   bool bad_identity = false;  ///< first identity byte 0xFE instead of 0xFF
   std::uint32_t drop_echo_word = 0;
   std::uint32_t bad_echo_word = 0;  ///< address echo sent swapped (low byte first)
+  bool bad_echo_low_only = false;   ///< that echo keeps its high byte, bit 0 of the low one flips
   std::uint32_t drop_reply_word = 0;
   std::uint32_t bad_reply_word = 0;      ///< data reply complemented
   std::uint32_t corrupt_store_word = 0;  ///< a byte of the word stored with bit 0 flipped
