@@ -20,6 +20,9 @@ TEST_F(RfUploadTest, OnlyYesGoesOnAndNOfZeroOrAboveNineLeaves) {
   }
   EXPECT_EQ(port_->Opens(), 0);
   EXPECT_EQ(Settled()->counters.bytes_received, 0u);
+
+  Run("Y\r9\r4143\r1\r");  // the largest N goes on
+  EXPECT_EQ(Settled()->rf_records[4143].good, 9u);
 }
 
 TEST_F(RfUploadTest, NegativeCopiesBuildAndShowEveryFrameButSendNothing) {

@@ -75,7 +75,8 @@ struct RadioConfig {
   /// comes back with byte rf_corrupt_echo_byte (from 0, the type byte) complemented.
   std::uint32_t rf_corrupt_echo_frame = 0;
   std::uint32_t rf_corrupt_echo_byte = 7;
-  std::uint32_t rf_drop_echo_frame = 0;  ///< the echo of this data frame is not sent
+  std::uint32_t rf_corrupt_echo_count = 1;  ///< bytes changed from rf_corrupt_echo_byte on
+  std::uint32_t rf_drop_echo_frame = 0;     ///< the echo of this data frame is not sent
   /// The line goes dead once the echo of this data frame is read (an adapter pulled mid-pass).
   std::uint32_t rf_hangup_after_frame = 0;
   std::uint32_t seed = 1;  ///< for the RF fault draws and the garbage bytes
