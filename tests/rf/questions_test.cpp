@@ -70,6 +70,20 @@ TEST_F(RfUploadTest, RepeatCountsDecideTheCountdowns) {
   EXPECT_EQ(console_.RowTrimmed(32), "Broadcast complete: 3 passes, 3 frames, 0 echo mismatches.");
 }
 
+// A key with R = 1 ends the broadcast without a countdown. The key comes as the third copy goes
+// out, so the broadcast stops at the third record.
+TEST_F(RfUploadTest, KeyWithOnePassEndsWithoutACountdown) {
+  StartRadio(FastRadio());
+  priority_.on_raise = [this] {
+    if (priority_.raises == 3) console_.Feed("s");
+  };
+  Run("y\r1\r4130\r1\r");
+  priority_.on_raise = nullptr;
+  EXPECT_TRUE(countdown_.empty());
+  EXPECT_EQ(console_.RowTrimmed(32), "Broadcast stopped at record 4132");
+  EXPECT_EQ(outcome_.frames, 2);
+}
+
 TEST_F(RfUploadTest, LargestRepeatCountStillEndsOnAKey) {
   StartRadio(FastRadio());
   FeedWhen([](const sim::RadioCounters& c) { return c.rf.data_frames_good >= 3; }, "s");

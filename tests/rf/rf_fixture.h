@@ -71,7 +71,10 @@ class WatchedPriority final : public serial::Priority {
   void RaiseRealtime() override {
     ++raises;
     realtime = true;
+    if (on_raise) on_raise();
   }
+  /// Runs on the job's thread at every raise, that is as every data-frame copy goes out.
+  std::function<void()> on_raise;
   void Normal() override { realtime = false; }
   int raises = 0;
   bool realtime = false;
