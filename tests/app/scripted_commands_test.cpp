@@ -253,6 +253,9 @@ TEST_F(ScriptedCommandsTest, ShortTimeoutPressesNothingWhileTheRadioAnswers) {
   EXPECT_EQ(Count(ran.out, "The radio was silent for "), 1u) << ran.out;
   EXPECT_NE(ran.out.find("Resend? (<esc> to quit)  -> retry 1 of 3\n"), std::string::npos)
       << ran.out;
+  EXPECT_NE(ran.out.find("accepted the checksum, 33098 words in "), std::string::npos) << ran.out;
+  EXPECT_NE(ran.out.find(" 1 resent words are not covered by the checksum."), std::string::npos)
+      << ran.out;
   EXPECT_EQ(LogLines(log_).at(1)["resent_words"], 1);
 }
 

@@ -54,10 +54,12 @@ TEST_F(DirectUploadTest, WrongChecksumIsRejectedAndTheReadBackShowsTheBadWord) {
   EXPECT_TRUE(console_.RowColours(30, 35, 79, console::kBrightWhite, console::kBlack));
 }
 
-// Escape at a read-back mismatch ends the read-back there, with the program time.
+// Escape at a read-back mismatch ends the read-back there, with the program time. This time the
+// first byte of the word is the one stored wrong.
 TEST_F(DirectUploadTest, EscapeAtAReadBackMismatchEndsTheReadBack) {
   sim::RadioConfig config = FastRadio();
   config.corrupt_store_word = kWordAt1002;
+  config.corrupt_store_byte = 0;
   StartRadio(config);
   console_.Feed("N\rY\r\r");
   Answer("I Sent ", "\x1b");
@@ -65,6 +67,8 @@ TEST_F(DirectUploadTest, EscapeAtAReadBackMismatchEndsTheReadBack) {
   const sim::RadioCounters counters = SettledCounters();
   EXPECT_EQ(counters.direct.readback_words, kWordAt1002);
   EXPECT_EQ(counters.direct.readbacks_completed, 0u);
+  ASSERT_EQ(prompts_.size(), 1u);
+  EXPECT_EQ(prompts_[0].text, "I Sent 22     I Got 23      I Sent 23     I Got 23");
   EXPECT_GE(ShownProgramTime(console_), 0.0) << console_.RowTrimmed(29);
   ExpectOutcome(console_, kChecksumError);
 }
@@ -86,6 +90,34 @@ TEST_F(DirectUploadTest, ResentWordStoredWronglyIsNamedInTheOutcome) {
             "Checksum accepted, but 1 resent words are not covered by it: upload again to be "
             "sure.");
   EXPECT_TRUE(console_.RowColours(32, 1, 80, console::kYellow, console::kRed));
+}
+
+// A verdict the port did not write leaves the radio without an answer: no success is claimed,
+// and after a wrong checksum no read-back follows.
+TEST_F(DirectUploadTest, VerdictNotWrittenIsNoSuccess) {
+  for (const bool checksum_right : {true, false}) {
+    SCOPED_TRACE(checksum_right ? "0xAA" : "0x55");
+    sim::RadioConfig config = FastRadio();
+    config.bad_checksum = !checksum_right;
+    StartRadio(config);
+    std::uint64_t data_frames = 0;
+    port_->on_write = [&](std::span<const std::uint8_t> bytes) {
+      if (bytes.size() == 3) ++data_frames;
+      // The first single byte after the last data frame is the verdict.
+      if (bytes.size() == 1 && data_frames == kSmallImageWords) {
+        port_->fail_this_write = true;
+        data_frames = 0;
+      }
+    };
+    console_.Feed("N\rY\r\r");
+    Run();
+    port_->on_write = nullptr;
+    const sim::RadioCounters counters = SettledCounters();
+    EXPECT_EQ(counters.direct.verdicts_accepted + counters.direct.verdicts_rejected, 0u);
+    EXPECT_EQ(counters.direct.readback_words, 0u);
+    EXPECT_EQ(result_.outcome, direct::Outcome::kStopped);
+    ExpectOutcome(console_, kStopped);
+  }
 }
 
 // Only Escape leaves the checksum wait and the read-back wait; another key is dropped and the

@@ -138,6 +138,7 @@ TEST_F(DirectUploadTest, IdentityWaitEndsOnAnyKeyOrAWrongMarker) {
   EXPECT_EQ(console_.RowTrimmed(9), "");
   EXPECT_EQ(console_.KeysLeft(), 0u);
   EXPECT_EQ(SettledCounters().bytes_received, kHandshakeBytes - 1);  // no erase command
+  EXPECT_EQ(result_.outcome, direct::Outcome::kStopped);
 
   config.silent = false;
   config.bad_identity = true;
@@ -150,6 +151,7 @@ TEST_F(DirectUploadTest, IdentityWaitEndsOnAnyKeyOrAWrongMarker) {
   const sim::RadioCounters counters = SettledCounters();
   EXPECT_EQ(counters.bytes_received, kHandshakeBytes - 1);  // neither "!" nor the erase command
   EXPECT_EQ(counters.direct.identities_sent, 1u);
+  EXPECT_EQ(result_.outcome, direct::Outcome::kRefused);
 }
 
 // The radio goes away while its identity is awaited: the wait ends at once with the report (59)

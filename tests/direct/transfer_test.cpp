@@ -87,13 +87,13 @@ TEST_F(DirectUploadTest, ProgressLineEveryEighthRecordAcrossUploads) {
 
 // Every prompt answered with a key other than Escape: the word is resent (or the data frame
 // written again) and the checksum still holds, but the outcome names the resent words it cannot
-// vouch for.
+// vouch for, each once however often it went out.
 TEST_F(DirectUploadTest, PromptsResendTheWordAndTheOutcomeCountsTheResentWords) {
   sim::RadioConfig config = FastRadio();
   config.drop_echo_word = 5;    // a key is pressed while the echo is awaited
   config.bad_echo_word = 20;    // wrong echo
   config.drop_reply_word = 60;  // a key is pressed while the reply is awaited
-  config.bad_reply_word = 80;   // wrong reply
+  config.bad_reply_word = 61;   // wrong reply to that word's resend: it goes out three times
   StartRadio(config);
   port_->FailDataFrameWrite(40);  // a data frame not written
   bool row30_blank_at_verdict = false;
@@ -129,14 +129,15 @@ TEST_F(DirectUploadTest, PromptsResendTheWordAndTheOutcomeCountsTheResentWords) 
   EXPECT_EQ(prompts_[2].text, "Error on Data Transmit Resend? (<esc> to quit)");
   EXPECT_EQ(prompts_[3].text, "I Sent FF5C    Waiting for Data  Response, Resend? (<esc> to quit)");
   EXPECT_EQ(prompts_[4].text,
-            "I Sent B6     I Got B6      Address FF82  Bad Data!,Continue?(<esc> to quit)");
+            "I Sent 35     I Got 35      Address FF5C  Bad Data!,Continue?(<esc> to quit)");
   for (const auto& prompt : prompts_) EXPECT_TRUE(prompt.yellow_on_blue) << prompt.text;
   EXPECT_EQ(console_.Beeps(), 3);  // wrong echo, unwritten frame, wrong reply; not the asked-for
   // Each prompt's row is blanked in white on black once answered.
   EXPECT_TRUE(row30_blank_at_verdict);
   EXPECT_EQ(console_.RowText(32) + console_.RowTrimmed(33),
-            "Checksum accepted, but 4 resent words are not covered by it: upload again to be "
+            "Checksum accepted, but 3 resent words are not covered by it: upload again to be "
             "sure.");
+  EXPECT_EQ(result_.resent_words, 3);
   EXPECT_TRUE(console_.RowColours(32, 1, 80, console::kYellow, console::kRed));
   EXPECT_TRUE(console_.RowColours(30, 35, 79, console::kBrightWhite, console::kBlack));
 }
@@ -173,6 +174,7 @@ TEST_F(DirectUploadTest, EscapeAtEachPromptAbortsTheUpload) {
     const char* name;
     void (*configure)(sim::RadioConfig&);
     int fail_data_frame;    // the data frame write to fail
+    std::size_t written;    // of its bytes, how many still went out
     const char* first_key;  // fed once the fault fired; nullptr: none
     const char* prompt;     // nullptr: no prompt is shown
     std::uint64_t bytes;    // heard by the radio
@@ -182,18 +184,26 @@ TEST_F(DirectUploadTest, EscapeAtEachPromptAbortsTheUpload) {
   constexpr std::uint64_t kBefore = kHandshakeBytes + 4 * 6;
   const Case cases[] = {
       {"key while the echo is awaited: Escape", [](sim::RadioConfig& c) { c.drop_echo_word = 5; },
-       0, "\x1b", nullptr, kBefore + 3, 0},
+       0, 0, "\x1b", nullptr, kBefore + 3, 0},
       {"key while the echo is awaited, then Escape",
-       [](sim::RadioConfig& c) { c.drop_echo_word = 5; }, 0, "\r", "Waiting for Address Response",
-       kBefore + 3, 0},
-      {"wrong echo", [](sim::RadioConfig& c) { c.bad_echo_word = 5; }, 0, nullptr,
+       [](sim::RadioConfig& c) { c.drop_echo_word = 5; }, 0, 0, "\r",
+       "Waiting for Address Response", kBefore + 3, 0},
+      {"wrong echo", [](sim::RadioConfig& c) { c.bad_echo_word = 5; }, 0, 0, nullptr,
        " Continue?(<esc>", kBefore + 3, 1},
-      {"data frame not written", [](sim::RadioConfig&) {}, 5, nullptr, "Error on Data Transmit",
+      {"wrong low byte of the echo",
+       [](sim::RadioConfig& c) {
+         c.bad_echo_word = 5;
+         c.bad_echo_low_only = true;
+       },
+       0, 0, nullptr, "I Sent 8008   I Got 8009", kBefore + 3, 1},
+      {"data frame not written", [](sim::RadioConfig&) {}, 5, 0, nullptr, "Error on Data Transmit",
        kBefore + 3, 1},
+      {"data frame cut short", [](sim::RadioConfig&) {}, 5, 2, nullptr, "Error on Data Transmit",
+       kBefore + 3 + 2, 1},
       {"Escape while the reply is awaited only opens the prompt",
-       [](sim::RadioConfig& c) { c.drop_reply_word = 5; }, 0, "\x1b", "Waiting for Data  Response",
-       kBefore + 6, 0},
-      {"wrong reply", [](sim::RadioConfig& c) { c.bad_reply_word = 5; }, 0, nullptr, "Bad Data!",
+       [](sim::RadioConfig& c) { c.drop_reply_word = 5; }, 0, 0, "\x1b",
+       "Waiting for Data  Response", kBefore + 6, 0},
+      {"wrong reply", [](sim::RadioConfig& c) { c.bad_reply_word = 5; }, 0, 0, nullptr, "Bad Data!",
        kBefore + 6, 1},
   };
   for (const Case& c : cases) {
@@ -201,7 +211,7 @@ TEST_F(DirectUploadTest, EscapeAtEachPromptAbortsTheUpload) {
     sim::RadioConfig config = FastRadio();
     c.configure(config);
     StartRadio(config);
-    port_->FailDataFrameWrite(c.fail_data_frame);
+    port_->FailDataFrameWrite(c.fail_data_frame, c.written);
     prompts_.clear();
     const int beeps = console_.Beeps();
     console_.Feed("N\rY\r\r");
@@ -214,7 +224,11 @@ TEST_F(DirectUploadTest, EscapeAtEachPromptAbortsTheUpload) {
     EXPECT_EQ(counters.bytes_received, c.bytes);
     EXPECT_EQ(counters.direct.word_attempts, 5u);
     EXPECT_EQ(counters.direct.checksums_sent, 0u);
-    EXPECT_EQ(prompts_.size(), c.prompt != nullptr ? 1u : 0u);
+    ASSERT_EQ(prompts_.size(), c.prompt != nullptr ? 1u : 0u);
+    if (c.prompt != nullptr) {
+      EXPECT_NE(prompts_[0].text.find(c.prompt), std::string::npos);
+    }
+    EXPECT_EQ(result_.outcome, direct::Outcome::kStopped);
     EXPECT_EQ(console_.Beeps() - beeps, c.beeps);
     EXPECT_GE(ShownProgramTime(console_), 0.0) << console_.RowTrimmed(29);
     EXPECT_EQ(console_.RowTrimmed(32), kStopped);

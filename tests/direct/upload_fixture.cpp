@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <utility>
 
 #include "direct/direct_upload.h"
 #include "image/stored_image_builder.h"
@@ -53,9 +54,15 @@ std::size_t FlakyWritePort::Read(std::span<std::uint8_t> into) {
 
 std::size_t FlakyWritePort::Write(std::span<const std::uint8_t> bytes) {
   if (on_write) on_write(bytes);
+  if (std::exchange(fail_this_write, false)) return 0;
   if (bytes.size() == 3) {
     ++data_frame_writes_;
-    if (data_frame_writes_ == fail_at_) return 0;
+    if (data_frame_writes_ == fail_at_) {
+      if (fail_written_ == 0) return 0;
+      const std::size_t cut = Inner().Write(bytes.first(fail_written_));
+      bytes_written_ += cut;
+      return cut;
+    }
     if (data_frame_writes_ == deaf_after_) {
       deaf_ = true;
       let_through_ = 1;
@@ -247,7 +254,7 @@ void DirectUploadTest::Run() {
       }
     }
   });
-  direct::RunDirectUpload(*ctx_);
+  result_ = direct::RunDirectUpload(*ctx_);
   job_done_ = true;
   guard.join();
   for (auto& t : watchers_) t.join();

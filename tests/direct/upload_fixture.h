@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "direct/direct_upload.h"
 #include "image/firmware_image.h"
 #include "job/clock.h"
 #include "job/run_context.h"
@@ -34,11 +35,15 @@ class FlakyWritePort final : public ForwardingPort {
  public:
   using ForwardingPort::ForwardingPort;
 
-  /// The 1-based number of the next three-byte write to fail, counted from now; 0: none.
-  void FailDataFrameWrite(int number) {
+  /// The 1-based number of the next three-byte write to fail, counted from now; 0: none. Its
+  /// first `written` bytes still reach the radio and are the count the write returns.
+  void FailDataFrameWrite(int number, std::size_t written = 0) {
     fail_at_ = number;
+    fail_written_ = written;
     data_frame_writes_ = 0;
   }
+  /// Set by on_write: this write reaches nothing and returns 0.
+  bool fail_this_write = false;
   int Opens() const { return opens_; }
   /// Runs on the job's thread before every write reaches the radio.
   std::function<void(std::span<const std::uint8_t>)> on_write;
@@ -67,6 +72,7 @@ class FlakyWritePort final : public ForwardingPort {
 
  private:
   int fail_at_ = 0;
+  std::size_t fail_written_ = 0;
   int deaf_after_ = 0;
   int data_frame_writes_ = 0;
   int opens_ = 0;
@@ -175,9 +181,10 @@ class DirectUploadTest : public ::testing::Test {
   void FeedInTurn(std::function<bool(const sim::RadioCounters&)> ready, std::string first,
                   std::string second);
 
-  /// Runs the job on this thread. A job still running after a generous limit gets Escapes
-  /// (and the test fails) instead of hanging.
+  /// Runs the job on this thread and keeps its result in result_. A job still running after a
+  /// generous limit gets Escapes (and the test fails) instead of hanging.
   void Run();
+  direct::Result result_;
 
   /// The radio's counters once it has heard everything the job sent.
   sim::RadioCounters SettledCounters();

@@ -80,6 +80,15 @@ TEST(RfFramesTest, LengthsOfShortRecordsOfTheReleaseImage) {
   }
 }
 
+// A length byte beyond what a frame can carry is cut to the buffer: m = 25, 33 bytes.
+TEST(RfFramesTest, OverlongRecordStaysWithinTheFrameBuffer) {
+  image::RecordBuffer record = ExampleRecord();
+  record[0] = 40;
+  rf::RfFrameBuffer frame{};
+  EXPECT_EQ(rf::RfDataFrame(frame, record, 0, 0x5A), rf::kFrameBufferSize);
+  EXPECT_EQ(frame[1], 25);
+}
+
 TEST(RfFramesTest, ZeroMixWordLeavesTheDataAsTheyAre) {
   image::RecordBuffer record = ExampleRecord();
   record[3] = 0x00;  // address low byte 0, and s = 0

@@ -20,6 +20,9 @@ TEST_F(RfUploadTest, OnlyYesGoesOnAndNOfZeroOrAboveNineLeaves) {
   }
   EXPECT_EQ(port_->Opens(), 0);
   EXPECT_EQ(Settled()->counters.bytes_received, 0u);
+
+  Run("Y\r9\r4143\r1\r");  // the largest N goes on
+  EXPECT_EQ(Settled()->rf_records[4143].good, 9u);
 }
 
 TEST_F(RfUploadTest, NegativeCopiesBuildAndShowEveryFrameButSendNothing) {
@@ -65,6 +68,20 @@ TEST_F(RfUploadTest, RepeatCountsDecideTheCountdowns) {
   EXPECT_EQ(countdown_[6], "Waiting to re-acuire radio network 5");
   EXPECT_EQ(countdown_[11], "Waiting to re-acuire radio network 0");
   EXPECT_EQ(console_.RowTrimmed(32), "Broadcast complete: 3 passes, 3 frames, 0 echo mismatches.");
+}
+
+// A key with R = 1 ends the broadcast without a countdown. The key comes as the third copy goes
+// out, so the broadcast stops at the third record.
+TEST_F(RfUploadTest, KeyWithOnePassEndsWithoutACountdown) {
+  StartRadio(FastRadio());
+  priority_.on_raise = [this] {
+    if (priority_.raises == 3) console_.Feed("s");
+  };
+  Run("y\r1\r4130\r1\r");
+  priority_.on_raise = nullptr;
+  EXPECT_TRUE(countdown_.empty());
+  EXPECT_EQ(console_.RowTrimmed(32), "Broadcast stopped at record 4132");
+  EXPECT_EQ(outcome_.frames, 2);
 }
 
 TEST_F(RfUploadTest, LargestRepeatCountStillEndsOnAKey) {

@@ -95,7 +95,7 @@ void RfUploadTest::Run(const std::string& answers) {
       }
     }
   });
-  rf::RunRfUpload(*ctx_);
+  outcome_ = rf::RunRfUpload(*ctx_);
   job_done_ = true;
   guard.join();
   for (auto& t : watchers_) t.join();

@@ -17,6 +17,7 @@
 #include "job/clock.h"
 #include "job/run_context.h"
 #include "radio_sim/posix_pty_radio.h"
+#include "rf/rf_upload.h"
 #include "serial/priority.h"
 #include "serial/serial_port.h"
 #include "support/fake_clock.h"
@@ -75,7 +76,10 @@ class WatchedPriority final : public serial::Priority {
   void RaiseRealtime() override {
     ++raises;
     realtime = true;
+    if (on_raise) on_raise();
   }
+  /// Runs on the job's thread at every raise, that is as every data-frame copy goes out.
+  std::function<void()> on_raise;
   void Normal() override { realtime = false; }
   int raises = 0;
   bool realtime = false;
@@ -111,6 +115,7 @@ class RfUploadTest : public ::testing::Test {
   /// Runs the job on this thread with `answers` queued; "Hit any key to return to main menu" is
   /// answered with "x". A job still running after a generous limit gets keys (the test fails).
   void Run(const std::string& answers);
+  rf::Outcome outcome_;  ///< of the last Run
   /// The radio's counters and per-record statistics once it has heard everything.
   std::unique_ptr<sim::RadioSnapshot> Settled();
 

@@ -102,11 +102,19 @@ TEST_F(RfUploadTest, EchoFaultsRepeatTheFrameAndTheCountCarriesOver) {
   EXPECT_EQ(console_.RowText(28).substr(21, 2), "7F");
   EXPECT_EQ(console_.RowTrimmed(32), "Broadcast complete: 1 pass, 4144 frames, 1 echo mismatch.");
 
-  // A second RF upload of the run goes on counting from there; its outcome counts its own.
+  // A second RF upload of the run goes on counting from there; its outcome counts its own. Its
+  // one frame (13 bytes) first comes back with its last two bytes, the CRC, changed: two
+  // mismatches.
+  config = FastRadio();
+  config.rf_corrupt_echo_frame = 1;
+  config.rf_corrupt_echo_byte = 11;
+  config.rf_corrupt_echo_count = 2;
+  StartRadio(config);
   Run("y\r1\r4143\r1\r");
   EXPECT_EQ(console_.RowText(24).substr(0, 18), " 4143          1  ");
-  EXPECT_EQ(console_.RowTrimmed(32), "Broadcast complete: 1 pass, 1 frame, 0 echo mismatches.");
-  EXPECT_EQ(ctx_->rf_mismatch_count, 1);
+  EXPECT_EQ(Settled()->rf_records[4143].good, 2u);
+  EXPECT_EQ(console_.RowTrimmed(32), "Broadcast complete: 1 pass, 1 frame, 2 echo mismatches.");
+  EXPECT_EQ(ctx_->rf_mismatch_count, 3);
 }
 
 TEST_F(RfUploadTest, KeyStopsTheBroadcastOneCountdownThenTheEndPrompt) {
@@ -130,6 +138,8 @@ TEST_F(RfUploadTest, KeyStopsTheBroadcastOneCountdownThenTheEndPrompt) {
   }
   EXPECT_LT(last, kRecords - 1);
   EXPECT_EQ(console_.RowTrimmed(32), "Broadcast stopped at record " + std::to_string(last));
+  // The key cut that record short: only the records before it count as sent.
+  EXPECT_EQ(outcome_.frames, static_cast<std::int64_t>(last));
 }
 
 TEST_F(RfUploadTest, DeadLineEndsTheBroadcastAtOnce) {

@@ -136,7 +136,7 @@ void DirectRadio::OnAddressFrame(RadioOutput& out) {
   if (FaultAt(config_.bad_echo_word) && !fired_bad_echo_) {
     fired_bad_echo_ = true;
     FireFault(FaultKind::kBadEcho, out);
-    if (addr_hi_ != addr_lo_) {
+    if (addr_hi_ != addr_lo_ && !config_.bad_echo_low_only) {
       Emit(addr_lo_, out);
       Emit(addr_hi_, out);
     } else {
@@ -165,12 +165,13 @@ void DirectRadio::OnDataFrame(RadioOutput& out) {
   ++counters_.words_checked_ok;
   std::uint16_t mix = address;
   image::BitMix(mix);
-  const auto b0 = static_cast<std::uint8_t>(d0_ ^ HighByte(mix));
+  auto b0 = static_cast<std::uint8_t>(d0_ ^ HighByte(mix));
   auto b1 = static_cast<std::uint8_t>(d1_ ^ LowByte(mix));
   if (FaultAt(config_.corrupt_store_word) && !fired_corrupt_) {
     fired_corrupt_ = true;
     FireFault(FaultKind::kCorruptStore, out);
-    b1 = static_cast<std::uint8_t>(b1 ^ 0x01);
+    std::uint8_t& hit = config_.corrupt_store_byte == 0 ? b0 : b1;
+    hit = static_cast<std::uint8_t>(hit ^ 0x01);
   }
   auto& space = memory_->space[space_];
   space[address] = b0;

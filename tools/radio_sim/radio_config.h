@@ -58,9 +58,11 @@ struct RadioConfig {
   bool bad_identity = false;  ///< first identity byte 0xFE instead of 0xFF
   std::uint32_t drop_echo_word = 0;
   std::uint32_t bad_echo_word = 0;  ///< address echo sent swapped (low byte first)
+  bool bad_echo_low_only = false;   ///< that echo keeps its high byte, bit 0 of the low one flips
   std::uint32_t drop_reply_word = 0;
   std::uint32_t bad_reply_word = 0;      ///< data reply complemented
-  std::uint32_t corrupt_store_word = 0;  ///< second byte of the word stored with bit 0 flipped
+  std::uint32_t corrupt_store_word = 0;  ///< a byte of the word stored with bit 0 flipped
+  std::uint32_t corrupt_store_byte = 1;  ///< that byte: 0 the first, 1 the second
   std::uint32_t hangup_after_word = 0;   ///< the line goes dead once this word is answered
   /// The radio answers nothing more once this word is answered; the line stays up. Unlike the
   /// other word faults it lasts: no retry gets an answer.
@@ -73,7 +75,8 @@ struct RadioConfig {
   /// comes back with byte rf_corrupt_echo_byte (from 0, the type byte) complemented.
   std::uint32_t rf_corrupt_echo_frame = 0;
   std::uint32_t rf_corrupt_echo_byte = 7;
-  std::uint32_t rf_drop_echo_frame = 0;  ///< the echo of this data frame is not sent
+  std::uint32_t rf_corrupt_echo_count = 1;  ///< bytes changed from rf_corrupt_echo_byte on
+  std::uint32_t rf_drop_echo_frame = 0;     ///< the echo of this data frame is not sent
   /// The line goes dead once the echo of this data frame is read (an adapter pulled mid-pass).
   std::uint32_t rf_hangup_after_frame = 0;
   std::uint32_t seed = 1;  ///< for the RF fault draws and the garbage bytes

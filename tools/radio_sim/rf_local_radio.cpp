@@ -1,5 +1,7 @@
 #include "radio_sim/rf_local_radio.h"
 
+#include <algorithm>
+
 #include "image/checks.h"
 
 namespace tvx::sim {
@@ -233,11 +235,14 @@ void RfLocalRadio::Echo(RadioOutput& out) {
   }
   std::array<std::uint8_t, kMaxFrame> echo = frame_;
   if (number == config_.rf_corrupt_echo_frame && config_.rf_corrupt_echo_byte < frame_len_) {
-    const std::size_t pos = config_.rf_corrupt_echo_byte;
-    echo[pos] = static_cast<std::uint8_t>(~echo[pos]);
+    const std::size_t first = config_.rf_corrupt_echo_byte;
+    const std::size_t end =
+        std::min<std::size_t>(first + config_.rf_corrupt_echo_count, frame_len_);
+    for (std::size_t pos = first; pos < end; ++pos)
+      echo[pos] = static_cast<std::uint8_t>(~echo[pos]);
     ++counters_.echoes_corrupted;
     out.Note(EventKind::kFaultFired, static_cast<std::uint32_t>(FaultKind::kRfCorrupt),
-             static_cast<std::uint32_t>(pos));
+             static_cast<std::uint32_t>(first));
   }
   if (config_.rf_corrupt_rate > 0 && draw() < config_.rf_corrupt_rate) {
     const std::size_t pos = rng_() % frame_len_;
