@@ -20,7 +20,7 @@ export TORVANDRIX_COM1='\\\\.\\COM6'
 "$wine" "$prog"
 echo "STATUS \$?"
 RUN
-start_tmux xterm-256color "HOME=$HOME" "WINEPREFIX=$WINEPREFIX" WINEDEBUG=-all
+start_wine_tmux
 
 answer() {  # prompt text, keys...
   local prompt=$1

@@ -10,7 +10,7 @@ source "$(dirname "$0")/../support/shell_test_lib.sh"
 use_wine "$1"
 prog=$2
 
-start_tmux xterm-256color "HOME=$HOME" "WINEPREFIX=$WINEPREFIX" WINEDEBUG=-all
+start_wine_tmux
 
 tm send-keys -t t "clear; echo BEFORE-THE-PROBE; $wine $prog; echo \"STATUS \$?\"" Enter
 wait_for "probe ready" 30 || fail "the probe did not start"

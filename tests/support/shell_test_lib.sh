@@ -39,6 +39,8 @@
 #                       fails if the link does not appear within 10 s. Stopped on exit.
 #   use_wine WINE       wine is the program to run Windows programs with; exports HOME,
 #                       WINEPREFIX (default $HOME/.wine) and WINEDEBUG (default -all)
+#   start_wine_tmux     start_tmux for wine: TERM=xterm-256color and wine's HOME, WINEPREFIX and
+#                       WINEDEBUG=-all (needs use_wine)
 #   map_com N           wine's COMN opens $tmp/radio, undone on exit (needs use_wine)
 #   unmap_com N         wine's COMN opens nothing
 
@@ -128,6 +130,10 @@ use_wine() {  # wine
   export HOME=${HOME:-/root}
   export WINEPREFIX=${WINEPREFIX:-$HOME/.wine}
   export WINEDEBUG=${WINEDEBUG:--all}  # wine's own notes would go to standard error
+}
+
+start_wine_tmux() {
+  start_tmux xterm-256color "HOME=$HOME" "WINEPREFIX=$WINEPREFIX" WINEDEBUG=-all
 }
 
 # wine's device manager reads its port table when it starts and keeps a link per port in the

@@ -20,7 +20,7 @@ export TORVANDRIX_COM1='\\\\.\\COM11'
 "$wine" "$prog"
 echo "STATUS \$?"
 RUN
-start_tmux xterm-256color "HOME=$HOME" "WINEPREFIX=$WINEPREFIX" WINEDEBUG=-all
+start_wine_tmux
 
 tm send-keys -t t "clear; bash $tmp/run" Enter
 wait_for "<esc>    End program" 30 || fail "the menu did not come up"
