@@ -10,8 +10,8 @@
 #   tmp          a new temporary folder, removed on exit
 #   sock         the tmux socket name, tvx-<script name>-<pid>, unless the test set one before
 #   an EXIT trap that runs `cleanup`: the test's own `test_cleanup` first (if it defines one),
-#   then the tmux server, the radio, the COM ports mapped with map_com, and $tmp. The script's
-#   exit status is kept.
+#   then the tmux server (and its socket), the radio, the COM ports mapped with map_com, and
+#   $tmp. The script's exit status is kept.
 #
 # Failing:
 #   fail TEXT...        "FAIL: TEXT" (or "FAIL (<fail_tag>): TEXT" when fail_tag is set) on
@@ -61,7 +61,12 @@ fail() {
 
 cleanup() {
   if declare -F test_cleanup >/dev/null; then test_cleanup || true; fi
-  if [ -n "$tmux_started" ]; then tm kill-server 2>/dev/null || true; fi
+  if [ -n "$tmux_started" ]; then
+    local socket_path
+    socket_path=$(tm display-message -p -t t '#{socket_path}' 2>/dev/null) || true
+    tm kill-server 2>/dev/null || true
+    if [ -n "$socket_path" ]; then rm -f "$socket_path"; fi  # tmux leaves it behind
+  fi
   if [ -n "$radio_pid" ]; then
     kill "$radio_pid" 2>/dev/null || true
     wait "$radio_pid" 2>/dev/null || true
