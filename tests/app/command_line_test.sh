@@ -4,9 +4,8 @@
 #   usage: command_line_test.sh <path to torvandrix-upload>
 set -uo pipefail
 prog=$1
-tmp=$(mktemp -d)
-trap 'rm -rf "$tmp"' EXIT
-fail() { echo "FAIL: $*" >&2; exit 1; }
+# shellcheck source-path=SCRIPTDIR source=../support/shell_test_lib.sh
+source "$(dirname "$0")/../support/shell_test_lib.sh"
 usage="usage: torvandrix-upload [--com N=DEVICE]..."
 
 run() {  # arguments...: sets status, out, err (standard input is not a terminal)

@@ -10,24 +10,11 @@
 set -euo pipefail
 prog=$(readlink -f "$1")
 inner_term=$2
-sock="tvx-keys-$$"
-tmp=$(mktemp -d)
-tm() { tmux -L "$sock" "$@"; }
-fail() { echo "FAIL ($inner_term): $*" >&2; tm capture-pane -p -t t >&2 2>/dev/null || true; exit 1; }
-cleanup() { tm kill-server 2>/dev/null || true; rm -rf "$tmp"; }
-trap cleanup EXIT
+fail_tag=$inner_term
+# shellcheck source-path=SCRIPTDIR source=../support/shell_test_lib.sh
+source "$(dirname "$0")/../support/shell_test_lib.sh"
 
-tm -f /dev/null new-session -d -s t -x 80 -y 51 "env -i PATH=/usr/bin:/bin TERM=$inner_term LANG=C.UTF-8 bash --norc --noprofile"
-tm set-option -t t status off >/dev/null
-tm set-option -t t escape-time 0 >/dev/null
-
-wait_for() {  # text, seconds
-  for _ in $(seq $(( $2 * 50 ))); do
-    tm capture-pane -p -t t | grep -qF -- "$1" && return 0
-    sleep 0.02
-  done
-  return 1
-}
+start_tmux "$inner_term"
 bells() { tr -cd '\007' < "$tmp/out" | wc -c; }
 wait_bells() {  # count, seconds
   for _ in $(seq $(( $2 * 50 ))); do

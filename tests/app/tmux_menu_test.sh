@@ -5,35 +5,18 @@
 set -euo pipefail
 prog=$(readlink -f "$1")
 inner_term=${2:-screen}
-sock="tvx-menu-$$"
-tmp=$(mktemp -d)
-fail() { echo "FAIL: $*" >&2; tmux -L "$sock" capture-pane -p -t t >&2 2>/dev/null || true; exit 1; }
-cleanup() { tmux -L "$sock" kill-server 2>/dev/null || true; rm -rf "$tmp"; }
-trap cleanup EXIT
+# shellcheck source-path=SCRIPTDIR source=../support/shell_test_lib.sh
+source "$(dirname "$0")/../support/shell_test_lib.sh"
 
-tmux -L "$sock" -f /dev/null new-session -d -s t -x 80 -y 51 "env -i PATH=/usr/bin:/bin TERM=$inner_term LANG=C.UTF-8 bash --norc --noprofile"
-tmux -L "$sock" set-option -t t status off >/dev/null
-sleep 0.3
-tmux -L "$sock" send-keys -t t "stty -g > $tmp/before; $prog; echo \$? > $tmp/status; stty -g > $tmp/after; stty -a > $tmp/stty; echo FIN\"\"ISHED" Enter
+start_tmux "$inner_term"
+tm send-keys -t t "stty -g > $tmp/before; $prog; echo \$? > $tmp/status; stty -g > $tmp/after; stty -a > $tmp/stty; echo FIN\"\"ISHED" Enter
 
-wait_for() {  # text, seconds
-  for _ in $(seq $(( $2 * 20 ))); do
-    tmux -L "$sock" capture-pane -p -t t | grep -qF -- "$1" && return 0
-    sleep 0.05
-  done
-  return 1
-}
 wait_for "<esc>    End program" 10 || fail "the menu did not appear"
 sleep 0.3
-tmux -L "$sock" capture-pane -p -t t > "$tmp/screen"
+tm capture-pane -p -t t > "$tmp/screen"
 # Row 51 alone (rows are 0-based here), so its attributes are written out from a clean state.
-tmux -L "$sock" capture-pane -p -e -S 50 -E 50 -t t > "$tmp/status-e"
+tm capture-pane -p -e -S 50 -E 50 -t t > "$tmp/status-e"
 
-expect_row() {  # row, text
-  local line
-  line=$(sed -n "${1}p" "$tmp/screen")
-  [ "$line" = "$2" ] || fail "row $1 is '$line', expected '$2'"
-}
 expect_row 1 "            UpLoad Torvandrix Rev 2.54 for 900MHz (12-05-2005)"
 expect_row 5 "1        UpLoad Torvandrix Firmware Through Direct Connection"
 expect_row 7 "2        Radio Setup"
@@ -49,7 +32,7 @@ echo "$status_row" | grep -qE $'\e\\[[0-9;]*(44|48;5;4)[;m]' || fail "row 51 has
 echo "$status_row" | grep -qE $'\e\\[[0-9;]*(93|38;5;11)[;m]|\e\\[[0-9;]*1;[0-9;]*33[;m]|\e\\[1m.*\e\\[[0-9;]*33[;m]' \
   || fail "row 51 is not yellow: $(echo "$status_row" | od -c | head -5)"
 
-tmux -L "$sock" send-keys -t t Escape
+tm send-keys -t t Escape
 wait_for FINISHED 15 || fail "Esc did not end the program"
 [ "$(cat "$tmp/status")" = 0 ] || fail "exit status $(cat "$tmp/status")"
 cmp -s "$tmp/before" "$tmp/after" || fail "terminal modes changed: $(cat "$tmp/before") -> $(cat "$tmp/after")"

@@ -6,39 +6,20 @@
 #   usage: win_rf_command_test.sh <torvandrix-radio-sim> <wine> <torvandrix-upload.exe>
 # WINEPREFIX and a running wineserver come from the caller (tools/run-tests-windows.sh).
 set -uo pipefail
-export HOME=${HOME:-/root}
-export WINEPREFIX=${WINEPREFIX:-$HOME/.wine}
-export WINEDEBUG=${WINEDEBUG:--all}  # wine's own notes would go to standard error
+# shellcheck source-path=SCRIPTDIR source=../support/shell_test_lib.sh
+source "$(dirname "$0")/../support/shell_test_lib.sh"
+use_wine "$2"
 radio_sim=$1
-wine=$2
 prog=$3
-tmp=$(mktemp -d)
-radio_pid=
-fail() {
-  echo "FAIL: $*" >&2
-  echo "--- what the program printed (status ${status:-none}):" >&2
-  cat "$tmp/out" "$tmp/err" >&2 2>/dev/null
-  echo "--- what the radio printed:" >&2
-  cat "$tmp/radio.out" >&2
-  exit 1
+test_fail_details() {
+  echo "--- what the program printed (status ${status:-none}):"
+  cat "$tmp/out" "$tmp/err" 2>/dev/null
+  echo "--- what the radio printed:"
+  cat "$tmp/radio.out"
 }
-cleanup() {
-  if [ -n "$radio_pid" ]; then kill "$radio_pid" 2>/dev/null && wait "$radio_pid" 2>/dev/null; fi
-  "$wine" reg delete 'HKLM\Software\Wine\Ports' /v COM9 /f >/dev/null 2>&1
-  rm -f "$WINEPREFIX/dosdevices/com9"
-  rm -rf "$tmp"
-}
-trap cleanup EXIT
 
-"$radio_sim" --mode rf --fast --link "$tmp/radio" >"$tmp/radio.out" 2>&1 &
-radio_pid=$!
-for _ in $(seq 100); do
-  [ -L "$tmp/radio" ] && break
-  sleep 0.05
-done
-[ -L "$tmp/radio" ] || fail "the simulated radio did not start"
-"$wine" reg add 'HKLM\Software\Wine\Ports' /v COM9 /t REG_SZ /d "$tmp/radio" /f >/dev/null 2>&1
-ln -sfn "$tmp/radio" "$WINEPREFIX/dosdevices/com9"
+start_radio "$radio_sim" --mode rf --fast
+map_com 9
 
 # The log in the Windows form of its path (wine's Z: drive is the root of the file system).
 log="Z:${tmp//\//\\}\\uploads.jsonl"

@@ -8,25 +8,11 @@ set -euo pipefail
 export LANG=C.UTF-8 LC_ALL=C.UTF-8
 prog=$(readlink -f "$1")
 inner_term=${2:-screen}
-sock="tvx-console-$$"
-tmp=$(mktemp -d)
-tm() { tmux -L "$sock" "$@"; }
-fail() { echo "FAIL: $*" >&2; tm capture-pane -p -t t >&2 2>/dev/null || true; exit 1; }
-cleanup() { tm kill-server 2>/dev/null || true; rm -rf "$tmp"; }
-trap cleanup EXIT
+# shellcheck source-path=SCRIPTDIR source=../support/shell_test_lib.sh
+source "$(dirname "$0")/../support/shell_test_lib.sh"
 
-tm -f /dev/null new-session -d -s t -x 80 -y 51 "env -i PATH=/usr/bin:/bin TERM=$inner_term LANG=C.UTF-8 bash --norc --noprofile"
-tm set-option -t t status off >/dev/null
-tm set-option -t t escape-time 0 >/dev/null
-sleep 0.3
+start_tmux "$inner_term"
 
-wait_for() {  # text, seconds
-  for _ in $(seq $(( $2 * 50 ))); do
-    tm capture-pane -p -t t | grep -qF -- "$1" && return 0
-    sleep 0.02
-  done
-  return 1
-}
 run_probe() {
   tm send-keys -t t "clear; stty -g > $tmp/before; $prog; echo \$? > $tmp/status; stty -g > $tmp/after; echo FIN\"\"ISHED" Enter
   wait_for "probe ready" 10 || fail "the probe did not start"
@@ -38,11 +24,6 @@ row2=$(tm capture-pane -p -t t | sed -n 2p)
 row51=$(tm capture-pane -p -t t | sed -n 51p)
 [ "$row51" = "status$(printf '%73s' '')Z" ] || fail "row 51 is '$row51'"
 
-send_and_expect() {  # expected text, tmux keys...
-  local want=$1; shift
-  tm send-keys -t t "$@"
-  wait_for "$want" 15 || fail "keys '$*' did not give '$want'"
-}
 send_and_expect "key 0 3B" F1
 send_and_expect "key 0 48" Up
 send_and_expect "key 0 51" NPage

@@ -5,30 +5,12 @@
 #   usage: win_tmux_console_test.sh <wine> <win_console_probe.exe>
 # WINEPREFIX and a running wineserver come from the caller (tools/run-tests-windows.sh).
 set -euo pipefail
-export HOME=${HOME:-/root}
-export WINEPREFIX=${WINEPREFIX:-$HOME/.wine}
-wine=$1
+# shellcheck source-path=SCRIPTDIR source=../support/shell_test_lib.sh
+source "$(dirname "$0")/../support/shell_test_lib.sh"
+use_wine "$1"
 prog=$2
-sock="tvx-win-console-$$"
-tmp=$(mktemp -d)
-tm() { tmux -L "$sock" "$@"; }
-fail() { echo "FAIL: $*" >&2; tm capture-pane -p -t t >&2 2>/dev/null || true; exit 1; }
-cleanup() { tm kill-server 2>/dev/null || true; rm -rf "$tmp"; }
-trap cleanup EXIT
 
-tm -f /dev/null new-session -d -s t -x 80 -y 51 \
-  "env -i PATH=/usr/bin:/bin TERM=xterm-256color LANG=C.UTF-8 HOME=$HOME WINEPREFIX=$WINEPREFIX WINEDEBUG=-all bash --norc --noprofile"
-tm set-option -t t status off >/dev/null
-tm set-option -t t escape-time 0 >/dev/null
-sleep 0.3
-
-wait_for() {  # text, seconds
-  for _ in $(seq $(($2 * 50))); do
-    tm capture-pane -p -t t | grep -qF -- "$1" && return 0
-    sleep 0.02
-  done
-  return 1
-}
+start_wine_tmux
 
 tm send-keys -t t "clear; echo BEFORE-THE-PROBE; $wine $prog; echo \"STATUS \$?\"" Enter
 wait_for "probe ready" 30 || fail "the probe did not start"
@@ -41,12 +23,6 @@ row51=$(tm capture-pane -p -t t | sed -n 51p)
 tm capture-pane -p -e -t t | sed -n 51p | grep -qF $'\e[93m\e[44mstatus' ||
   fail "row 51 is not yellow on blue: $(tm capture-pane -p -e -t t | sed -n 51p | cat -v)"
 
-send_and_expect() {  # expected text, tmux keys...
-  local want=$1
-  shift
-  tm send-keys -t t "$@"
-  wait_for "$want" 15 || fail "keys '$*' did not give '$want'"
-}
 # wine's console may drop what is typed while it still starts up: a first key, until it shows.
 for _ in $(seq 10); do
   tm send-keys -t t z

@@ -7,38 +7,16 @@
 set -euo pipefail
 export LANG=C.UTF-8 LC_ALL=C.UTF-8
 prog=$(readlink -f "$1")
-sim=$(readlink -f "$2")
+radio_sim=$(readlink -f "$2")
 inner_term=${3:-screen}
-sock="tvx-terminal-$$"
-tmp=$(mktemp -d)
-tm() { tmux -L "$sock" "$@"; }
-fail() { echo "FAIL: $*" >&2; tm capture-pane -p -t t >&2 2>/dev/null || true; exit 1; }
-radio=
-cleanup() {
-  tm kill-server 2>/dev/null || true
-  [ -n "$radio" ] && kill -TERM "$radio" 2>/dev/null && wait "$radio" 2>/dev/null || true
-  rm -rf "$tmp"
-}
-trap cleanup EXIT
+# shellcheck source-path=SCRIPTDIR source=../support/shell_test_lib.sh
+source "$(dirname "$0")/../support/shell_test_lib.sh"
 
-"$sim" --link "$tmp/com1" >"$tmp/radio.log" 2>&1 &
-radio=$!
-for _ in $(seq 200); do [ -e "$tmp/com1" ] && break; sleep 0.05; done
-[ -e "$tmp/com1" ] || fail "the simulated radio did not start: $(cat "$tmp/radio.log")"
-
-tm -f /dev/null new-session -d -s t -x 80 -y 51 "env -i PATH=/usr/bin:/bin TERM=$inner_term LANG=C.UTF-8 TORVANDRIX_COM1=$tmp/com1 bash --norc --noprofile"
-tm set-option -t t status off >/dev/null
-tm set-option -t t escape-time 0 >/dev/null
+start_radio "$radio_sim"
+start_tmux "$inner_term" "TORVANDRIX_COM1=$tmp/radio"
 tm set-option -t t allow-rename on >/dev/null 2>&1 || true
 tm set-option -t t set-titles on >/dev/null 2>&1 || true
 
-wait_for() {  # text, seconds
-  for _ in $(seq $(( $2 * 50 ))); do
-    tm capture-pane -p -t t | grep -qF -- "$1" && return 0
-    sleep 0.02
-  done
-  return 1
-}
 pane_state() {
   tm display-message -p -t t '#{pane_title}|#{alternate_on}|#{cursor_flag}|#{insert_flag}|#{keypad_cursor_flag}|#{keypad_flag}|#{mouse_any_flag}|#{origin_flag}|#{wrap_flag}|#{pane_width}x#{pane_height}'
 }
@@ -63,11 +41,6 @@ tm capture-pane -p -t t > "$tmp/screen"
 after=$(pane_state)
 [ "$before" = "$after" ] || fail "the pane changed: '$before' -> '$after'"
 
-expect_row() {  # row, text
-  local line
-  line=$(sed -n "${1}p" "$tmp/screen")
-  [ "$line" = "$2" ] || fail "row $1 is '$line', expected '$2'"
-}
 expect_row 1 "                       Radio Setup Screen"
 # Bytes 0 to 20 show nothing; 13 starts a new row, so 21 to 31 begin a row of their own.
 expect_row 5 "Character table"

@@ -6,58 +6,21 @@
 #   usage: win_tmux_terminal_test.sh <torvandrix-radio-sim> <wine> <torvandrix-upload.exe>
 # WINEPREFIX and a running wineserver come from the caller (tools/run-tests-windows.sh).
 set -euo pipefail
-export HOME=${HOME:-/root}
-export WINEPREFIX=${WINEPREFIX:-$HOME/.wine}
+# shellcheck source-path=SCRIPTDIR source=../support/shell_test_lib.sh
+source "$(dirname "$0")/../support/shell_test_lib.sh"
+use_wine "$2"
 radio_sim=$1
-wine=$2
 prog=$3
-sock="tvx-win-terminal-$$"
-tmp=$(mktemp -d)
-radio_pid=
-tm() { tmux -L "$sock" "$@"; }
-fail() {
-  echo "FAIL: $*" >&2
-  tm capture-pane -p -t t >&2 2>/dev/null || true
-  exit 1
-}
-cleanup() {
-  tm kill-server 2>/dev/null || true
-  if [ -n "$radio_pid" ]; then kill "$radio_pid" 2>/dev/null || true; fi
-  "$wine" reg delete 'HKLM\Software\Wine\Ports' /v COM11 /f >/dev/null 2>&1 || true
-  rm -f "$WINEPREFIX/dosdevices/com11"
-  rm -rf "$tmp"
-}
-trap cleanup EXIT
 
-"$radio_sim" --mode setup --link "$tmp/radio" >"$tmp/radio.out" 2>&1 &
-radio_pid=$!
-for _ in $(seq 100); do
-  [ -L "$tmp/radio" ] && break
-  sleep 0.05
-done
-[ -L "$tmp/radio" ] || fail "the simulated radio did not start"
-"$wine" reg add 'HKLM\Software\Wine\Ports' /v COM11 /t REG_SZ /d "$tmp/radio" /f >/dev/null 2>&1
-ln -sfn "$tmp/radio" "$WINEPREFIX/dosdevices/com11"
+start_radio "$radio_sim" --mode setup
+map_com 11
 
 cat >"$tmp/run" <<RUN
 export TORVANDRIX_COM1='\\\\.\\COM11'
 "$wine" "$prog"
 echo "STATUS \$?"
 RUN
-tm -f /dev/null new-session -d -s t -x 80 -y 51 \
-  "env -i PATH=/usr/bin:/bin TERM=xterm-256color LANG=C.UTF-8 HOME=$HOME WINEPREFIX=$WINEPREFIX WINEDEBUG=-all bash --norc --noprofile"
-tm set-option -t t status off >/dev/null
-tm set-option -t t escape-time 0 >/dev/null
-sleep 0.3
-
-wait_for() { # text, seconds
-  for _ in $(seq $(($2 * 10))); do
-    tm capture-pane -p -t t | grep -qF -- "$1" && return 0
-    sleep 0.1
-  done
-  return 1
-}
-row() { tm capture-pane -p -t t | sed -n "${1}p"; }
+start_wine_tmux
 
 tm send-keys -t t "clear; bash $tmp/run" Enter
 wait_for "<esc>    End program" 30 || fail "the menu did not come up"
