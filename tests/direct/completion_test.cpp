@@ -192,10 +192,10 @@ TEST_F(DirectUploadTest, DeadLineInTheChecksumAndReadBackWaits) {
     SCOPED_TRACE("read-back wait");
     sim::RadioConfig config = FastRadio();
     config.bad_checksum = true;
+    config.hangup_after_readback_word = 20;
     StartRadio(config);
     const std::size_t keys_before = console_.KeysTaken().size();
     console_.Feed("N\rY\r\r");
-    KillRadioWhen([](const sim::RadioCounters& r) { return r.direct.readback_words >= 20; });
     Run();
     EXPECT_EQ(ReportsWhenDeadLineLeft(), 2);
     EXPECT_EQ(ctx_->errors.count, 2);

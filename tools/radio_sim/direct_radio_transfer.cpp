@@ -274,6 +274,11 @@ void DirectRadio::HandleReadBack(std::uint8_t b, RadioOutput& out) {
       Emit(space[address], out);
       Emit(space[static_cast<std::uint16_t>(address + 1)], out);
       ++counters_.readback_words;
+      if (counters_.readback_words == config_.hangup_after_readback_word) {
+        FireFault(FaultKind::kHangUp, out);
+        out.Note(EventKind::kHangUp);
+        out.RequestHangUp();
+      }
       if (address == 0xFFFE) {
         ++counters_.readbacks_completed;
         out.Note(EventKind::kReadBackDone);

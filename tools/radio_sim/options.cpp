@@ -89,6 +89,7 @@ std::string ParseOptions(std::span<const std::string_view> args, SimOptions& opt
   app.add_option("--bad-reply", c.bad_reply_word)->check(from_one);
   app.add_option("--corrupt-store", c.corrupt_store_word)->check(from_one);
   app.add_option("--hangup-after", c.hangup_after_word)->check(from_one);
+  app.add_option("--hangup-in-readback", c.hangup_after_readback_word)->check(from_one);
   app.add_option("--mute-after", c.mute_after_word)->check(from_one);
   app.add_option("--garbage", c.garbage_bytes);
   app.add_option("--rf-corrupt", c.rf_corrupt_rate)->check(fraction);
@@ -179,6 +180,8 @@ so a retry succeeds):
                        the read-back shows it)
   --bad-checksum       the checksum the radio reports is wrong by one bit
   --hangup-after W     the line goes dead right after word W has been answered
+  --hangup-in-readback W
+                       the line goes dead right after read-back word W has been answered
   --mute-after W       the radio answers nothing more after word W, and the line stays up
                        (this fault lasts: no retry is answered)
   --rf-corrupt RATE    fraction (0 to 1) of RF echoes sent back with one byte changed

@@ -64,6 +64,8 @@ struct RadioConfig {
   std::uint32_t corrupt_store_word = 0;  ///< a byte of the word stored with bit 0 flipped
   std::uint32_t corrupt_store_byte = 1;  ///< that byte: 0 the first, 1 the second
   std::uint32_t hangup_after_word = 0;   ///< the line goes dead once this word is answered
+  /// The line goes dead once this read-back word (counted from 1) is answered.
+  std::uint32_t hangup_after_readback_word = 0;
   /// The radio answers nothing more once this word is answered; the line stays up. Unlike the
   /// other word faults it lasts: no retry gets an answer.
   std::uint32_t mute_after_word = 0;
