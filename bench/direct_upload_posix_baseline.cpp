@@ -13,19 +13,11 @@
 #include <cstdint>
 #include <thread>
 
+#include "posix_fd_io.h"
+
 namespace tvx::bench {
 
 namespace {
-
-bool ReadExactly(int fd, std::uint8_t* into, std::size_t count) {
-  std::size_t got = 0;
-  while (got < count) {
-    const ssize_t n = read(fd, into + got, count - got);
-    if (n <= 0) return false;
-    got += static_cast<std::size_t>(n);
-  }
-  return true;
-}
 
 bool WriteAll(int fd, const std::uint8_t* bytes, std::size_t count) {
   return write(fd, bytes, count) == static_cast<ssize_t>(count);

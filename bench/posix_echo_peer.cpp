@@ -12,19 +12,9 @@
 #include <cstdint>
 #include <cstdio>
 
-namespace {
+#include "posix_fd_io.h"
 
-bool ReadExactly(int fd, std::uint8_t* into, std::size_t count) {
-  std::size_t got = 0;
-  while (got < count) {
-    const ssize_t n = read(fd, into + got, count - got);
-    if (n <= 0) return false;
-    got += static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
-}  // namespace
+using tvx::bench::ReadExactly;
 
 int main(int argc, char** argv) {
   if (argc != 2) {

@@ -29,11 +29,14 @@
 #include "job/clock.h"
 #include "job/random.h"
 #include "job/run_context.h"
+#include "posix_fd_io.h"
 #include "radio_sim/posix_pty_radio.h"
 #include "rf/frames.h"
 #include "rf/rf_upload.h"
 #include "serial/posix_priority.h"
 #include "serial/posix_serial_port.h"
+
+using tvx::bench::ReadExactly;
 
 namespace {
 
@@ -226,16 +229,6 @@ Result RunUploader() {
               ctx.rf_mismatch_count == 0;
   radio.Stop();
   return result;
-}
-
-bool ReadExactly(int fd, std::uint8_t* into, std::size_t count) {
-  std::size_t got = 0;
-  while (got < count) {
-    const ssize_t n = read(fd, into + got, count - got);
-    if (n <= 0) return false;
-    got += static_cast<std::size_t>(n);
-  }
-  return true;
 }
 
 // The local radio at its simplest: read a frame by its length byte and send it straight back.
