@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, when any is missing.
 # As root it runs apt-get; otherwise it names the packages to install and fails.
+#   usage: ensure-deps.sh [extra package ...]   (extra packages another build needs, e.g. wine64)
 set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libncurses-dev tmux locales
-  libcli11-dev nlohmann-json3-dev dpkg-dev)
+  libcli11-dev nlohmann-json3-dev dpkg-dev "$@")
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

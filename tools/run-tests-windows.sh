@@ -8,23 +8,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-tools/ensure-deps.sh  # the native build's packages: the simulated radio is built natively
-packages=(g++-mingw-w64-x86-64-posix googletest wine64)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  if [ "$(id -u)" -ne 0 ]; then
-    echo "missing packages: ${missing[*]}" >&2
-    echo "install them with: sudo apt-get install ${missing[*]}" >&2
-    exit 1
-  fi
-  echo "installing: ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
+# The native build's packages (the simulated radio is built natively) and the cross tool chain,
+# GoogleTest's sources and wine.
+tools/ensure-deps.sh g++-mingw-w64-x86-64-posix googletest wine64
 
 build=${TVX_WIN_BUILD_DIR:-build-win}
 mkdir -p "$build"
