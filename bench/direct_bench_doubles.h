@@ -1,15 +1,17 @@
 // What the direct-upload benchmarks put around the job in place of an operator and a wall clock:
 // a console without a terminal that answers the questions, and a clock that pauses for real only
-// where the radio checks the pause.
+// where the radio checks the pause; and the real priority with the transfer's timing.
 #pragma once
 
 #include <chrono>
 #include <deque>
+#include <functional>
 #include <string>
 #include <thread>
 
 #include "console/console.h"
 #include "job/clock.h"
+#include "serial/priority.h"
 
 namespace tvx::bench {
 
@@ -65,6 +67,32 @@ class BenchClock final : public job::Clock {
 
  private:
   double skipped_ = 0.0;
+};
+
+// The platform's real priority, timing the transfer: from the first record raised to the last
+// lowered (the first raise is the rate switch).
+template <class RealPriority>
+class TimingPriority final : public serial::Priority {
+ public:
+  using Steady = std::chrono::steady_clock;
+  void RaiseRealtime() override {
+    if (++raises == 2) first_record = Steady::now();
+    real_.RaiseRealtime();
+  }
+  void Normal() override {
+    real_.Normal();
+    if (raises >= 2) {
+      last_record_end = Steady::now();
+      if (after_record) after_record();
+    }
+  }
+  int raises = 0;
+  Steady::time_point first_record{};
+  Steady::time_point last_record_end{};
+  std::function<void()> after_record;  ///< on the job's thread, after every record
+
+ private:
+  RealPriority real_;
 };
 
 }  // namespace tvx::bench

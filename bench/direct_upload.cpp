@@ -35,6 +35,7 @@ namespace {
 
 using tvx::bench::BenchClock;
 using tvx::bench::HeadlessConsole;
+using TimingPriority = tvx::bench::TimingPriority<tvx::serial::PosixPriority>;
 
 constexpr std::int64_t kReleaseWords = 33097;
 constexpr double kBitsPerWord = 9 * 10;  // nine bytes of ten bits on the line per word
@@ -49,29 +50,6 @@ double ThreadCpuSeconds() {
   const auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
   return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
-
-// The real priority, timing the transfer: from the first record raised to the last lowered.
-class TimingPriority final : public tvx::serial::Priority {
- public:
-  void RaiseRealtime() override {
-    if (++raises == 2) first_record = Steady::now();  // the first raise is the rate switch
-    real_.RaiseRealtime();
-  }
-  void Normal() override {
-    real_.Normal();
-    if (raises >= 2) {
-      last_record_end = Steady::now();
-      if (after_record) after_record();
-    }
-  }
-  int raises = 0;
-  Steady::time_point first_record{};
-  Steady::time_point last_record_end{};
-  std::function<void()> after_record;  ///< on the job's thread, after every record
-
- private:
-  tvx::serial::PosixPriority real_;
-};
 
 struct UploadResult {
   bool ok = false;

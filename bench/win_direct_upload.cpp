@@ -27,6 +27,7 @@ namespace {
 
 using tvx::bench::BenchClock;
 using tvx::bench::HeadlessConsole;
+using TimingPriority = tvx::bench::TimingPriority<tvx::serial::WinPriority>;
 
 constexpr std::int64_t kReleaseWords = 33097;
 constexpr std::int64_t kBareWords = 10000;
@@ -40,25 +41,6 @@ double ProcessCpuSeconds() {
   };
   return seconds(kernel) + seconds(user);
 }
-
-// The real priority, timing the transfer: from the first record raised to the last lowered.
-class TimingPriority final : public tvx::serial::Priority {
- public:
-  void RaiseRealtime() override {
-    if (++raises == 2) first_record = Steady::now();  // the first raise is the rate switch
-    real_.RaiseRealtime();
-  }
-  void Normal() override {
-    real_.Normal();
-    if (raises >= 2) last_record_end = Steady::now();
-  }
-  int raises = 0;
-  Steady::time_point first_record{};
-  Steady::time_point last_record_end{};
-
- private:
-  tvx::serial::WinPriority real_;
-};
 
 // The bare exchange: a blocking port, three one-byte writes, a busy ClearCommError loop until
 // the 2-byte echo is in, one 3-byte write, the same loop for the 1-byte reply.
