@@ -6,6 +6,7 @@
 #include "app/cli_platform.h"
 #include "app/line_console.h"
 #include "console/format.h"
+#include "console/stop_request.h"
 #include "direct/direct_upload.h"
 #include "rf/rf_upload.h"
 
@@ -24,9 +25,21 @@ int DirectStatus(direct::Outcome outcome) {
       return kExitPortNotOpened;
     case direct::Outcome::kStopped:
     case direct::Outcome::kQuit:
+    case direct::Outcome::kInterrupted:
       break;
   }
   return kExitStopped;
+}
+
+// What a stop request makes of the status: 128 + its signal, as a shell reports a program the
+// signal ended.
+int StatusAfterStop(int status) {
+  const int signal_number = console::ProcessStopRequest().Signal();
+  return signal_number != 0 ? console::StopExitStatus(signal_number) : status;
+}
+
+std::string SignalText() {
+  return "signal " + std::to_string(console::ProcessStopRequest().Signal());
 }
 
 std::string Seconds(double seconds) {
@@ -58,6 +71,10 @@ std::string DirectSummary(const direct::Result& result, const std::string& devic
       return "Radio refused: not a Torvandrix radio, or its serial number is out of range.";
     case direct::Outcome::kPortNotOpened:
       return "The port " + device + " could not be opened.";
+    case direct::Outcome::kInterrupted:
+      return "Upload interrupted by " + SignalText() + " at word " +
+             std::to_string(result.words_done) +
+             ": the radio's firmware is incomplete; load it again.";
     case direct::Outcome::kStopped:
     case direct::Outcome::kQuit:
       break;
@@ -100,7 +117,13 @@ int RunScriptedJob(const CommandLine& command, serial::SerialPort& port, serial:
                        std::to_string(command.passes)});
     const rf::Outcome outcome = rf::RunRfUpload(ctx);
     entry = RfLogEntry(outcome);
-    if (outcome.start == rf::Start::kPortNotOpened) {
+    if (outcome.interrupted) {
+      status = kExitStopped;
+      summary = "Broadcast interrupted by " + SignalText() +
+                (outcome.start == rf::Start::kBroadcast
+                     ? " at record " + std::to_string(outcome.stop_record) + "."
+                     : " before it began.");
+    } else if (outcome.start == rf::Start::kPortNotOpened) {
       status = kExitPortNotOpened;
       summary = "The port " + DeviceOfPort(ctx.link.port_name) + " could not be opened.";
     } else {
@@ -114,7 +137,7 @@ int RunScriptedJob(const CommandLine& command, serial::SerialPort& port, serial:
   if (const std::string failure = log.Append(entry); !failure.empty()) {
     std::fprintf(output.err, "torvandrix-upload: %s\n", failure.c_str());
   }
-  return status;
+  return StatusAfterStop(status);
 }
 
 int ListPorts(std::FILE* out) {

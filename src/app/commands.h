@@ -31,7 +31,9 @@ struct ScriptedImage {
 
 /// Runs the job of a kDirect or kRf command on `port` with the line-mode console: answers its
 /// questions from the options, logs the outcome, writes the summary line. With --port the
-/// device is bound to "Com1" first. Blocks until the job ends.
+/// device is bound to "Com1" first. Blocks until the job ends, or until a stop request ended it
+/// at its next safe point (its summary and log line say so; the status is then 128 + the
+/// signal).
 int RunScriptedJob(const CommandLine& command, serial::SerialPort& port, serial::Priority& priority,
                    job::Clock& clock, const ScriptedOutput& output, ScriptedImage image = {});
 

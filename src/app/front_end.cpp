@@ -59,6 +59,7 @@ void RunSettingsScreen(job::RunContext& ctx) {
     screen.PrintText("Com Port Number ");
     const std::int32_t port =
         console::RoundToInt(console::NumericValue(console::ReadLine(ctx.console)));
+    if (job::StopRequested(ctx)) return;
     if (port < 0 || port > 9) {
       ctx.console.Beep();
       continue;
@@ -70,7 +71,7 @@ void RunSettingsScreen(job::RunContext& ctx) {
     screen.PrintText("Setup Baud Rate ");
     const std::int32_t baud =
         console::RoundToInt(console::NumericValue(console::ReadLine(ctx.console)));
-    if (baud == 0) return;
+    if (baud == 0 || job::StopRequested(ctx)) return;
     for (std::int32_t rate : kBaudRates) {
       if (baud == rate) {
         ctx.link.baud_rate = rate;
@@ -91,9 +92,10 @@ void RunProgram(job::RunContext& ctx, const MenuJobs& jobs) {
   screen.Clear();
 
   for (;;) {
+    if (job::StopRequested(ctx)) return;
     DrawMainMenu(ctx);
     const std::string key = console::WaitForKey(ctx.console);
-    if (console::IsEscape(key)) return;
+    if (console::IsEscape(key) || job::StopRequested(ctx)) return;
     if (key == "0") continue;
     if (key == "1") {
       RunJob(jobs.direct_upload, ctx);

@@ -24,7 +24,8 @@ class UploadLog;
 /// The jobs of this build; the uploads append their outcome to `log` (none when null).
 MenuJobs DefaultJobs(UploadLog* log);
 
-/// Start-up and the main loop: returns when Esc is pressed at the menu. Draws nothing on exit.
+/// Start-up and the main loop: returns when Esc is pressed at the menu, or once a stop request
+/// ended the job under way (or came at the menu). Draws nothing on exit.
 void RunProgram(job::RunContext& ctx, const MenuJobs& jobs);
 
 /// Clears the screen and draws the menu with its status line; leaves the cursor at row 1,

@@ -12,6 +12,7 @@
 #include "app/front_end.h"
 #include "app/platform.h"
 #include "app/upload_log.h"
+#include "console/stop_request.h"
 #include "job/clock.h"
 #include "job/run_context.h"
 
@@ -54,9 +55,19 @@ int RunScripted(const app::CommandLine& command) {
   return status;
 }
 
+// The status of the program: a stop request (a signal) that came while it ran turns it into
+// 128 + the signal number, as a shell reports a program the signal ended.
+int ExitStatus(int status) {
+  const int signal_number = console::ProcessStopRequest().Signal();
+  return signal_number != 0 ? console::StopExitStatus(signal_number) : status;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Before any port or file is opened: a signal from now on ends the job at a safe point, with
+  // the port closed, the log written and the terminal given back.
+  console::InstallStopHandlers();
   // Decided before the terminal is taken over.
   const app::CommandLine command = app::ParseCommandLine(argc, argv, app::PlatformHelpWording());
   try {
@@ -69,12 +80,12 @@ int main(int argc, char** argv) {
         std::fputs(command.text.c_str(), stderr);
         return app::kExitUsage;
       case app::CommandAction::kPorts:
-        return app::ListPorts(stdout);
+        return ExitStatus(app::ListPorts(stdout));
       case app::CommandAction::kDirect:
       case app::CommandAction::kRf:
-        return RunScripted(command);
+        return ExitStatus(RunScripted(command));
       case app::CommandAction::kMenu:
-        return RunMenu(command);
+        return ExitStatus(RunMenu(command));
     }
   } catch (const std::exception& e) {
     std::fprintf(stderr, "torvandrix-upload: internal error: %s\n", e.what());

@@ -21,6 +21,8 @@ std::string DirectOutcomeName(direct::Outcome outcome) {
       return "refused";
     case direct::Outcome::kPortNotOpened:
       return "port_not_opened";
+    case direct::Outcome::kInterrupted:
+      return "interrupted";
     case direct::Outcome::kQuit:
       break;
   }
@@ -28,6 +30,7 @@ std::string DirectOutcomeName(direct::Outcome outcome) {
 }
 
 std::string RfOutcomeName(const rf::Outcome& outcome) {
+  if (outcome.interrupted) return "interrupted";
   switch (outcome.start) {
     case rf::Start::kQuit:
       return "quit";
@@ -84,6 +87,10 @@ LogEntry DirectLogEntry(const direct::Result& result) {
   entry.outcome = DirectOutcomeName(result.outcome);
   entry.seconds = result.seconds;
   entry.resent_words = result.resent_words;
+  if (result.outcome == direct::Outcome::kStopped ||
+      result.outcome == direct::Outcome::kInterrupted) {
+    entry.word = result.words_done;
+  }
   return entry;
 }
 
@@ -95,6 +102,7 @@ LogEntry RfLogEntry(const rf::Outcome& outcome) {
   entry.echo_mismatches = outcome.mismatches;
   entry.passes = outcome.passes;
   entry.frames = outcome.frames;
+  if (outcome.start == rf::Start::kBroadcast && outcome.stopped) entry.record = outcome.stop_record;
   return entry;
 }
 
@@ -113,6 +121,8 @@ std::string FormatLogLine(const LogEntry& entry, std::chrono::system_clock::time
   if (entry.echo_mismatches) line["echo_mismatches"] = *entry.echo_mismatches;
   if (entry.passes) line["passes"] = *entry.passes;
   if (entry.frames) line["frames"] = *entry.frames;
+  if (entry.word) line["word"] = *entry.word;
+  if (entry.record) line["record"] = *entry.record;
   // Bytes that are not UTF-8 (a device name can hold any) are replaced, never a failure.
   return line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
 }

@@ -30,12 +30,17 @@ struct LogEntry {
   std::string device;
   std::optional<std::uint32_t> serial_number;
   ImageIdentity image;
-  std::string outcome;  ///< complete, checksum_error, stopped, refused, port_not_opened, quit
+  /// complete, checksum_error, stopped, refused, port_not_opened, quit, interrupted
+  std::string outcome;
   double seconds = 0.0;
   std::optional<std::int64_t> resent_words;     ///< direct
   std::optional<std::int64_t> echo_mismatches;  ///< rf
   std::optional<std::int64_t> passes;           ///< rf: passes run to their end
   std::optional<std::int64_t> frames;           ///< rf: frames with every copy intact
+  /// direct, when it did not complete: the words the radio answered, i.e. the index of the word
+  /// at which it stopped
+  std::optional<std::int64_t> word;
+  std::optional<std::int64_t> record;  ///< rf, when stopped: the record it stopped at
 };
 
 LogEntry DirectLogEntry(const direct::Result& result);

@@ -1,5 +1,7 @@
 #include "console/console.h"
 
+#include "console/stop_request.h"
+
 namespace tvx::console {
 namespace {
 
@@ -27,8 +29,13 @@ void EraseLastEcho(ScreenModel& screen) {
 
 }  // namespace
 
+bool Console::StopRequested() const {
+  return ProcessStopRequest().Requested();
+}
+
 std::string WaitForKey(Console& console) {
   for (;;) {
+    if (console.StopRequested()) return {};
     std::string key = console.ReadKey();
     if (!key.empty()) return key;
     console.AwaitKey(-1);
@@ -40,6 +47,7 @@ std::string ReadLine(Console& console) {
   std::string line;
   for (;;) {
     const std::string key = WaitForKey(console);
+    if (key.empty()) return line;   // a stop request
     if (key.size() != 1) continue;  // extended keys
     const auto c = static_cast<unsigned char>(key[0]);
     if (c == '\r') {

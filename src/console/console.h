@@ -52,6 +52,10 @@ class Console {
   /// now, -1 when none is coming. Waits on the port and the keyboard sleep no longer than
   /// this, so they wake for such a key as they wake for a typed one. Never blocks.
   virtual int KeyDueInMs() const { return -1; }
+  /// Whether the program was asked from outside to end (see stop_request.h; the process's
+  /// request unless a backend keeps its own): the jobs end at their next safe point, and
+  /// AwaitKey returns within kStopCheckMs of the request. Any thread; never blocks.
+  virtual bool StopRequested() const;
 
  protected:
   ScreenModel screen_;
@@ -62,13 +66,14 @@ inline bool IsEscape(std::string_view key) {
   return key == "\x1b";
 }
 
-/// Blocks until a key is pressed and returns it.
+/// Blocks until a key is pressed and returns it; returns "" at once when a stop is requested.
 std::string WaitForKey(Console& console);
 
 /// Reads a typed line with echo at the cursor: bytes 32 and up are stored and echoed (at most
 /// 128, more are ignored), Backspace removes and blanks the last one, other control keys and
 /// extended keys are ignored, Enter ends the line and moves to the next row. The text excludes
-/// the Enter.
+/// the Enter. A stop request ends it early with the text typed so far: callers look at
+/// StopRequested() before they act on the answer.
 std::string ReadLine(Console& console);
 
 }  // namespace tvx::console

@@ -27,6 +27,7 @@
 #include "console/key_decoder.h"
 #include "console/posix_terminfo.h"
 #include "console/size_notice.h"
+#include "console/stop_request.h"
 
 namespace tvx::console::posix {
 namespace {
@@ -56,7 +57,6 @@ volatile sig_atomic_t g_resized = 0;
 volatile sig_atomic_t g_continued = 0;
 std::atomic<bool> g_console_open{false};
 
-constexpr std::array<int, 4> kTerminatingSignals = {SIGTERM, SIGHUP, SIGINT, SIGQUIT};
 #if defined(__SANITIZE_ADDRESS__)
 // The address sanitizer reports through its own handlers of the fault signals.
 constexpr std::array<int, 1> kFatalSignals = {SIGABRT};
@@ -76,11 +76,6 @@ void RestoreTerminalFromSignal() {
     left -= static_cast<std::size_t>(n);
   }
   tcsetattr(STDIN_FILENO, TCSANOW, &g_restore.saved);
-}
-
-void OnTerminatingSignal(int signal_number) {
-  RestoreTerminalFromSignal();
-  _exit(128 + signal_number);
 }
 
 void OnFatalSignal(int signal_number) {
@@ -239,13 +234,17 @@ bool TerminalConsole::Impl::Start(std::string& error) {
   }
   g_restore.wake_read = wake[0];
   g_restore.wake_write = wake[1];
-  // Installed before ncurses starts, so that it leaves these signals to us.
+  // Installed before ncurses starts, so that it leaves these signals to us. A stop signal ends
+  // the console's wait at once; a second one gives the terminal back before the program ends.
+  InstallStopHandlers();
+  SetStopHooks(Wake, RestoreTerminalFromSignal);
   InstallSignalHandlers();
 
   screen = newterm(nullptr, stdout, stdin);
   if (screen == nullptr) {
     const char* term = std::getenv("TERM");
     error = "cannot use this terminal (TERM=" + std::string(term ? term : "") + ")";
+    SetStopHooks(nullptr, nullptr);
     RestoreSignalHandlers();
     close(g_restore.wake_read);
     close(g_restore.wake_write);
@@ -326,6 +325,7 @@ void TerminalConsole::Impl::Stop() {
   }
   tcsetattr(STDIN_FILENO, TCSADRAIN, &g_restore.saved);
   g_restore.armed = 0;
+  SetStopHooks(nullptr, nullptr);
   RestoreSignalHandlers();
   close(g_restore.wake_read);
   close(g_restore.wake_write);
@@ -342,7 +342,6 @@ void TerminalConsole::Impl::InstallSignalHandlers() {
     if (sigaction(signal_number, &action, &previous) == 0)
       previous_actions[signal_number] = previous;
   };
-  for (int s : kTerminatingSignals) install(s, OnTerminatingSignal, 0);
   for (int s : kFatalSignals) install(s, OnFatalSignal, SA_RESETHAND | SA_NODEFER);
   install(SIGWINCH, OnWindowChange, SA_RESTART);
   install(SIGCONT, OnContinue, SA_RESTART);
@@ -597,8 +596,9 @@ void TerminalConsole::AwaitKey(int timeout_ms) {
   const int ready = poll(fds, 2, wait);
   if (ready > 0 && (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0 &&
       (fds[0].revents & POLLIN) == 0) {
-    // The terminal is gone: nobody can answer a prompt any more. Leave as on a hang-up.
-    OnTerminatingSignal(SIGHUP);
+    // The terminal is gone: nobody can answer a prompt any more. End as on a hang-up (the
+    // kernel's SIGHUP, should it follow, is then the first signal, not a second one).
+    ProcessStopRequest().Request(SIGHUP);
   }
   if (ready > 0 && (fds[1].revents & POLLIN) != 0) impl_->HandleSignals();
 }

@@ -1,8 +1,9 @@
 // The console on a POSIX terminal: the screen model drawn with ncursesw (wide-character glyphs of
 // the console's 8-bit character set), the bytes of the keyboard decoded by the KeyDecoder into
-// the console's key texts. The user's terminal is restored when the console is destroyed and
-// when SIGTERM, SIGHUP, SIGINT or SIGQUIT arrive from outside (the process then exits with
-// 128 + the signal number); a terminal without an alternate screen is cleared then. After a stop
+// the console's key texts. The user's terminal is restored when the console is destroyed; a stop
+// signal (see stop_request.h) ends the console's wait at once and is left to the program to act
+// on, and a second one restores the terminal before the program ends (with 128 + the signal
+// number); a terminal without an alternate screen is cleared then. After a stop
 // (SIGCONT) the console's terminal modes are put back at once and the screen is drawn again.
 #pragma once
 

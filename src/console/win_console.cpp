@@ -10,13 +10,13 @@
 #include <vector>
 
 #include "console/cp437.h"
+#include "console/stop_request.h"
 
 namespace tvx::console::win {
 namespace {
 
 // Shortest time between two draws that were not forced (about 30 per second).
 constexpr auto kFrameInterval = std::chrono::milliseconds(33);
-constexpr DWORD kExitOnConsoleEvent = 3;
 
 // The PC scan codes of the extended keys, by virtual key. Decoding goes by the virtual key
 // first: some consoles (wine's on a terminal among them) report the cursor keys without the
@@ -104,20 +104,6 @@ void RestoreConsole() {
   SetConsoleMode(g_saved.input, g_saved.input_mode);
 }
 
-BOOL WINAPI OnConsoleEvent(DWORD event) {
-  switch (event) {
-    case CTRL_C_EVENT:
-    case CTRL_BREAK_EVENT:
-    case CTRL_CLOSE_EVENT:
-    case CTRL_LOGOFF_EVENT:
-    case CTRL_SHUTDOWN_EVENT:
-      RestoreConsole();
-      ExitProcess(kExitOnConsoleEvent);
-    default:
-      return FALSE;
-  }
-}
-
 // Makes window and buffer exactly `size`: first the buffer at least as large, then the window,
 // then the buffer exactly (a buffer may never be smaller than its window).
 void SetSize(HANDLE output, COORD size) {
@@ -136,7 +122,7 @@ class WindowsConsole final : public Console {
   WindowsConsole() = default;
   ~WindowsConsole() override {
     RestoreConsole();
-    SetConsoleCtrlHandler(OnConsoleEvent, FALSE);
+    SetStopHooks(nullptr, nullptr);
     if (g_saved.own_output != INVALID_HANDLE_VALUE && g_saved.own_output != g_saved.user_output) {
       CloseHandle(g_saved.own_output);
     }
@@ -201,7 +187,10 @@ bool WindowsConsole::Start(std::string& error) {
   if (output_ == INVALID_HANDLE_VALUE) output_ = g_saved.user_output;
   g_saved.own_output = output_;
   g_saved.armed = true;
-  SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+  // Ctrl-C is a key here; a closing window or a Ctrl-Break ends the jobs at their next safe
+  // point, and a second one restores the console before the program ends.
+  InstallStopHandlers();
+  SetStopHooks(nullptr, RestoreConsole);
 
   SetConsoleMode(g_saved.input, ENABLE_EXTENDED_FLAGS);  // raw keys: no echo, no line, no Ctrl-C
   if (output_ != g_saved.user_output) SetConsoleActiveScreenBuffer(output_);
@@ -338,7 +327,11 @@ void WindowsConsole::AwaitKey(int timeout_ms) {
     const int bound = static_cast<int>(std::max<std::int64_t>(left.count(), 0)) + 1;
     wait = wait < 0 ? bound : std::min(wait, bound);
   }
-  WaitForSingleObject(g_saved.input, wait < 0 ? INFINITE : static_cast<DWORD>(wait));
+  // A stop event comes on a thread of its own and cannot signal the input handle: look again
+  // at least every kStopCheckMs.
+  if (StopRequested()) return;
+  wait = wait < 0 ? kStopCheckMs : std::min(wait, kStopCheckMs);
+  WaitForSingleObject(g_saved.input, static_cast<DWORD>(wait));
 }
 
 }  // namespace

@@ -4,9 +4,9 @@
 //
 // Opening switches to a screen buffer of its own, sized 80 x 51 with a window to match, and
 // puts the keyboard into raw mode (Ctrl-C is a key). The user's screen buffer, window size,
-// colours, cursor and input and output modes come back when the console is destroyed, and also
-// when the window is closed or a Ctrl-C or Ctrl-Break event arrives from outside (the process
-// then ends with exit code 3).
+// colours, cursor and input and output modes come back when the console is destroyed. A closing
+// window or a Ctrl-Break from outside is a stop request (see stop_request.h): the jobs end at
+// their next safe point; a second one restores the console before the program ends.
 #pragma once
 
 #include <memory>

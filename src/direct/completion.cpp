@@ -23,7 +23,7 @@ constexpr int kChecksumRow = 20;
 constexpr int kProgramTimeRow = 29;
 constexpr int kOutcomeRow = 32;
 
-enum class WaitResult { kBytes, kEscape, kLineDead };
+enum class WaitResult { kBytes, kEscape, kLineDead, kStop };
 
 std::uint8_t ReadOneByte(job::RunContext& ctx) {
   std::array<std::uint8_t, 1> byte{};
@@ -48,6 +48,8 @@ WaitResult AwaitBytesOrEscape(job::RunContext& ctx, std::size_t count) {
         return WaitResult::kBytes;
       case WaitEvent::kLineDead:
         return WaitResult::kLineDead;
+      case WaitEvent::kStop:
+        return WaitResult::kStop;
       case WaitEvent::kKey:
         if (console::IsEscape(ctx.console.ReadKey())) return WaitResult::kEscape;
         break;
@@ -98,6 +100,7 @@ WaitResult ReadBackPass(job::RunContext& ctx, std::int64_t total_words) {
       ctx.monitor->Prompt(job::PromptKind::kContinue,
                           "Address " + console::Hex(word.address) + ": " + line);
       if (console::IsEscape(console::WaitForKey(ctx.console))) return WaitResult::kEscape;
+      if (job::StopRequested(ctx)) return WaitResult::kStop;
     }
   }
   return WaitResult::kBytes;
@@ -150,21 +153,22 @@ void Finish(job::RunContext& ctx, UploadState& state, Outcome outcome, bool show
   screen.SetColours(console::kYellow, console::kBlue, 0);
   screen.PrintText("Hit any key to return to main menu");
   screen.NewLine();
-  (void)console::WaitForKey(ctx.console);
+  (void)console::WaitForKey(ctx.console);  // returns at once on a stop request
   screen.SetColours(console::kBrightWhite, console::kBlack, 0);
 }
 
 }  // namespace
 
-void ShowTimeAndClose(job::RunContext& ctx, UploadState& state) {
-  Finish(ctx, state, Outcome::kStopped, true);
+void ShowTimeAndClose(job::RunContext& ctx, UploadState& state, Outcome outcome) {
+  Finish(ctx, state, outcome, true);
 }
 
 void VerifyAndClose(job::RunContext& ctx, UploadState& state) {
   ctx.priority.Normal();
   ctx.monitor->Phase("Waiting for the radio's checksum");
-  if (AwaitBytesOrEscape(ctx, 2) != WaitResult::kBytes) {
-    Finish(ctx, state, Outcome::kStopped, true);
+  if (const WaitResult checksum = AwaitBytesOrEscape(ctx, 2); checksum != WaitResult::kBytes) {
+    Finish(ctx, state, checksum == WaitResult::kStop ? Outcome::kInterrupted : Outcome::kStopped,
+           true);
     return;
   }
   auto& screen = ctx.console.Screen();
@@ -210,8 +214,10 @@ void VerifyAndClose(job::RunContext& ctx, UploadState& state) {
     return;
   }
   // After a complete read-back the program time is not shown.
-  const bool read_back_ended = ReadBackPass(ctx, CountWords(ctx)) == WaitResult::kBytes;
-  Finish(ctx, state, Outcome::kChecksumError, !read_back_ended);
+  const WaitResult read_back = ReadBackPass(ctx, CountWords(ctx));
+  // A read-back cut short by a stop request still ends the job as a checksum error: the
+  // verdict went out, and the radio must be loaded again in any case.
+  Finish(ctx, state, Outcome::kChecksumError, read_back != WaitResult::kBytes);
 }
 
 }  // namespace tvx::direct

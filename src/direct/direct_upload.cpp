@@ -11,10 +11,19 @@ Result RunDirectUpload(job::RunContext& ctx) {
     job::CloseAllPorts(ctx);
     ctx.priority.Normal();
     job::ReportPending(ctx);  // what the set-up left latched belongs to this job
-  } else if (RunTransfer(ctx, state) == TransferResult::kWalkEnded) {
-    VerifyAndClose(ctx, state);
   } else {
-    ShowTimeAndClose(ctx, state);
+    switch (RunTransfer(ctx, state)) {
+      case TransferResult::kWalkEnded:
+        VerifyAndClose(ctx, state);
+        break;
+      case TransferResult::kInterrupted:
+        ShowTimeAndClose(ctx, state, Outcome::kInterrupted);
+        break;
+      case TransferResult::kAborted:
+      case TransferResult::kLineDead:
+        ShowTimeAndClose(ctx, state, Outcome::kStopped);
+        break;
+    }
   }
   Result result;
   result.outcome = state.outcome;
@@ -22,6 +31,7 @@ Result RunDirectUpload(job::RunContext& ctx) {
   result.seconds = state.transfer_seconds;
   result.word_attempts = state.word_attempt_count;
   result.resent_words = state.resent_words;
+  result.words_done = state.words_done;
   return result;
 }
 

@@ -20,6 +20,7 @@ enum class Outcome {
   kRefused,        ///< the identity reply was not a radio's, or its serial number out of range
   kPortNotOpened,  ///< the port could not be opened or set
   kQuit,           ///< the operator left at a question
+  kInterrupted,    ///< a stop request (a signal) ended it at a safe point, before its end
 };
 
 struct Result {
@@ -28,6 +29,7 @@ struct Result {
   double seconds = 0.0;            ///< from the start of the transfer to the end; 0 without one
   std::int32_t word_attempts = 0;  ///< address frames sent in the transfer
   std::int32_t resent_words = 0;   ///< words whose address frame went out more than once
+  std::int64_t words_done = 0;     ///< words of the walk the radio answered correctly
 };
 
 Result RunDirectUpload(job::RunContext& ctx);

@@ -1,6 +1,7 @@
 #include "direct/prompt_row.h"
 
 #include "console/format.h"
+#include "job/port_ops.h"
 
 namespace tvx::direct {
 
@@ -27,7 +28,7 @@ bool AskOnPromptRow(job::RunContext& ctx, std::string_view text, bool beep, bool
   ctx.monitor->Prompt(job::PromptKind::kRetry, text);
   const std::string key = console::WaitForKey(ctx.console);
   BlankPromptRow(ctx);
-  return console::IsEscape(key);
+  return console::IsEscape(key) || job::StopRequested(ctx);
 }
 
 void BlankPromptRow(job::RunContext& ctx) {

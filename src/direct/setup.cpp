@@ -82,7 +82,13 @@ SetupResult AbandonDeadLine(job::RunContext& ctx, UploadState& state) {
   return SetupResult::kBackToMenu;
 }
 
-enum class IdentityResult { kReply, kKeyPressed, kLineDead };
+// The way out of the set-up on a stop request: nothing more goes to the radio.
+SetupResult Interrupted(UploadState& state) {
+  state.outcome = Outcome::kInterrupted;
+  return SetupResult::kBackToMenu;
+}
+
+enum class IdentityResult { kReply, kKeyPressed, kLineDead, kStop };
 
 // Any key the keyboard reports leaves, extended keys included.
 IdentityResult AwaitIdentity(job::RunContext& ctx) {
@@ -92,6 +98,8 @@ IdentityResult AwaitIdentity(job::RunContext& ctx) {
         return IdentityResult::kReply;
       case WaitEvent::kLineDead:
         return IdentityResult::kLineDead;
+      case WaitEvent::kStop:
+        return IdentityResult::kStop;
       case WaitEvent::kKey:
         if (!ctx.console.ReadKey().empty()) return IdentityResult::kKeyPressed;
         break;
@@ -99,7 +107,7 @@ IdentityResult AwaitIdentity(job::RunContext& ctx) {
   }
 }
 
-enum class EraseResult { kErased, kEscape, kLineDead };
+enum class EraseResult { kErased, kEscape, kLineDead, kStop };
 
 // Escape leaves; other keys are dropped; every byte other than the acknowledgement beeps.
 EraseResult AwaitErase(job::RunContext& ctx) {
@@ -107,6 +115,8 @@ EraseResult AwaitErase(job::RunContext& ctx) {
     switch (AwaitBytesOrKey(ctx, 1)) {
       case WaitEvent::kLineDead:
         return EraseResult::kLineDead;
+      case WaitEvent::kStop:
+        return EraseResult::kStop;
       case WaitEvent::kKey:
         if (console::IsEscape(ctx.console.ReadKey())) return EraseResult::kEscape;
         continue;
@@ -130,6 +140,7 @@ SetupResult RunSetup(job::RunContext& ctx, UploadState& state) {
   state.word_attempt_count = 0;
 
   const std::string port_answer = Ask(ctx, kPortQuestion);
+  if (job::StopRequested(ctx)) return Interrupted(state);
   if (IsYes(port_answer)) {
     state.diag_port = true;
   } else if (IsNo(port_answer)) {
@@ -145,10 +156,14 @@ SetupResult RunSetup(job::RunContext& ctx, UploadState& state) {
   // The diagnostic port needs waking before anything else; its failure shows at the next check.
   if (state.diag_port) job::SendByte(ctx, kDiagPortWake);
 
-  if (!IsYes(Ask(ctx, kSetupQuestion))) return SetupResult::kBackToMenu;
+  const bool in_setup = IsYes(Ask(ctx, kSetupQuestion));
+  if (job::StopRequested(ctx)) return Interrupted(state);
+  if (!in_setup) return SetupResult::kBackToMenu;
 
   screen.NewLine();
-  state.divisor = IsYes(Ask(ctx, kSpeedQuestion)) ? kHighSpeedDivisor : kNormalDivisor;
+  const bool high_speed = IsYes(Ask(ctx, kSpeedQuestion));
+  if (job::StopRequested(ctx)) return Interrupted(state);
+  state.divisor = high_speed ? kHighSpeedDivisor : kNormalDivisor;
 
   ctx.monitor->Phase("Handshake");
   job::ZeroTimeouts(ctx);
@@ -156,6 +171,7 @@ SetupResult RunSetup(job::RunContext& ctx, UploadState& state) {
   (void)ctx.port.GetControlState(snapshot);
 
   if (!Handshake(ctx, state)) return AbandonDeadLine(ctx, state);
+  if (job::StopRequested(ctx)) return Interrupted(state);
   job::SwitchLineRate(ctx, snapshot, state.divisor);
 
   screen.Locate(8, 1);
@@ -165,6 +181,7 @@ SetupResult RunSetup(job::RunContext& ctx, UploadState& state) {
   state.outcome = Outcome::kStopped;  // from here on, every other way back is a stop
   const IdentityResult identity = AwaitIdentity(ctx);
   if (identity == IdentityResult::kLineDead) return AbandonDeadLine(ctx, state);
+  if (identity == IdentityResult::kStop) return Interrupted(state);
   if (identity == IdentityResult::kKeyPressed) return SetupResult::kBackToMenu;
 
   const std::vector<std::uint8_t> reply = job::Receive(ctx, 4);
@@ -195,7 +212,7 @@ SetupResult RunSetup(job::RunContext& ctx, UploadState& state) {
   }
 
   job::SendByte(ctx, kStartErase);
-  job::Pause(ctx, 10);
+  if (!job::Pause(ctx, 10)) return Interrupted(state);
   ctx.monitor->Phase("Waiting for erase");
   screen.PrintText("Waiting for erase");
   screen.NewLine();
@@ -204,6 +221,8 @@ SetupResult RunSetup(job::RunContext& ctx, UploadState& state) {
       return SetupResult::kReady;
     case EraseResult::kLineDead:
       return AbandonDeadLine(ctx, state);
+    case EraseResult::kStop:
+      return Interrupted(state);
     case EraseResult::kEscape:
       break;
   }

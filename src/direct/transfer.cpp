@@ -62,6 +62,7 @@ WordResult ExchangeWord(job::RunContext& ctx, UploadState& state, std::uint8_t s
 
     const WaitEvent echo_wait = AwaitBytesOrKey(ctx, 2);
     if (echo_wait == WaitEvent::kLineDead) return WordResult::kLineDead;
+    if (echo_wait == WaitEvent::kStop) return WordResult::kAbort;
     if (echo_wait == WaitEvent::kKey) {
       // The key that opens this prompt is itself the first answer: Escape leaves at once.
       if (console::IsEscape(ctx.console.ReadKey())) return WordResult::kAbort;
@@ -96,6 +97,7 @@ WordResult ExchangeWord(job::RunContext& ctx, UploadState& state, std::uint8_t s
 
     const WaitEvent reply_wait = AwaitBytesOrKey(ctx, 1);
     if (reply_wait == WaitEvent::kLineDead) return WordResult::kLineDead;
+    if (reply_wait == WaitEvent::kStop) return WordResult::kAbort;
     if (reply_wait == WaitEvent::kKey) {
       (void)ctx.console.ReadKey();  // opens the prompt, even when it is Escape
       if (AskOnPromptRow(ctx, DataWaitPrompt(word.address), false, false)) {
@@ -142,8 +144,9 @@ void ShowProgressLine(job::RunContext& ctx, const image::ImageWalk& walk) {
 TransferResult RunTransfer(job::RunContext& ctx, UploadState& state) {
   auto& screen = ctx.console.Screen();
   const std::int64_t total_words = CountWords(ctx);
-  std::int64_t words_done = 0;
-  job::Pause(ctx, 1000);
+  std::int64_t& words_done = state.words_done;
+  words_done = 0;
+  if (!job::Pause(ctx, 1000)) return TransferResult::kInterrupted;
   state.transfer_start = ctx.clock.Seconds();
   screen.PrintText("Starting Download");
   screen.NewLine();
@@ -167,9 +170,15 @@ TransferResult RunTransfer(job::RunContext& ctx, UploadState& state) {
       const WordResult result = ExchangeWord(ctx, state, space_byte, word);
       if (result != WordResult::kDone) {
         ctx.priority.Normal();
-        return result == WordResult::kAbort ? TransferResult::kAborted : TransferResult::kLineDead;
+        if (result == WordResult::kLineDead) return TransferResult::kLineDead;
+        return job::StopRequested(ctx) ? TransferResult::kInterrupted : TransferResult::kAborted;
       }
       ctx.monitor->Progress(++words_done, total_words);
+      // The word is answered: a stop request ends the transfer here, before the next one.
+      if (job::StopRequested(ctx)) {
+        ctx.priority.Normal();
+        return TransferResult::kInterrupted;
+      }
     }
     ctx.priority.Normal();
     if (walk.Ended()) return TransferResult::kWalkEnded;

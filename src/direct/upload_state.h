@@ -17,6 +17,7 @@ struct UploadState {
   /// Complete address frames sent in the transfer; the radio counts the same frames.
   std::int32_t word_attempt_count = 0;
   std::int32_t resent_words = 0;  ///< words whose address frame went out more than once
+  std::int64_t words_done = 0;    ///< words of the walk answered correctly
   std::uint8_t even_xor = 0;      ///< XOR of every attempted word's first byte
   std::uint8_t odd_xor = 0;       ///< XOR of every attempted word's second byte
   double transfer_start = 0.0;    ///< monotonic seconds (job::Clock::Seconds)
@@ -32,9 +33,10 @@ enum class SetupResult {
 };
 
 enum class TransferResult {
-  kWalkEnded,  ///< every word went out; the radio's checksum comes next
-  kAborted,    ///< the operator gave up with Escape; nothing more goes to the radio
-  kLineDead,   ///< the line died (reported); nothing more can go to the radio
+  kWalkEnded,    ///< every word went out; the radio's checksum comes next
+  kAborted,      ///< the operator gave up with Escape; nothing more goes to the radio
+  kLineDead,     ///< the line died (reported); nothing more can go to the radio
+  kInterrupted,  ///< a stop request ended it after the word on the wire
 };
 
 /// Questions, open, handshake, identity and erase. Blocks on the operator and the radio; every
@@ -42,7 +44,8 @@ enum class TransferResult {
 /// answering: the line is dead." and a 2 s pause before kBackToMenu.
 SetupResult RunSetup(job::RunContext& ctx, UploadState& state);
 
-/// Walks the image and exchanges every word, with the operator prompts on row 30. Returns with
+/// Walks the image and exchanges every word, with the operator prompts on row 30. A stop request
+/// ends it once the word on the wire is answered, or at the wait or prompt it meets. Returns with
 /// the priority class normal.
 TransferResult RunTransfer(job::RunContext& ctx, UploadState& state);
 
@@ -59,8 +62,8 @@ void ShowProgressLine(job::RunContext& ctx, const image::ImageWalk& walk);
 /// Sets the outcome and the transfer time in `state`.
 void VerifyAndClose(job::RunContext& ctx, UploadState& state);
 
-/// After an abort or a dead line in the transfer: the end, sending nothing to the radio.
-/// Sets the outcome (stopped) and the transfer time in `state`.
-void ShowTimeAndClose(job::RunContext& ctx, UploadState& state);
+/// After an abort, a dead line or a stop request in the transfer: the end, sending nothing to
+/// the radio. Sets the outcome (stopped or interrupted) and the transfer time in `state`.
+void ShowTimeAndClose(job::RunContext& ctx, UploadState& state, Outcome outcome);
 
 }  // namespace tvx::direct

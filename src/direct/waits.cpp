@@ -27,6 +27,7 @@ WaitEvent AwaitBytesOrKey(job::RunContext& ctx, std::size_t count) {
       job::ErrorReport(ctx.errors, ctx.console);
       return WaitEvent::kLineDead;
     }
+    if (job::StopRequested(ctx)) return WaitEvent::kStop;
     if (ctx.console.KeyWaiting()) return WaitEvent::kKey;
     if (waiting == 0) {
       job::Idle(ctx);

@@ -1,5 +1,6 @@
 #include "job/clock.h"
 
+#include <algorithm>
 #include <chrono>
 #include <ctime>
 #include <thread>
@@ -27,6 +28,17 @@ class SteadyClock final : public Clock {
 
   void SleepMs(int ms) override {
     if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+  }
+
+  bool SleepMsUnless(int ms, int check_ms, const std::function<bool()>& stop) override {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    for (;;) {
+      if (stop()) return false;
+      const auto now = std::chrono::steady_clock::now();
+      if (now >= end) return true;
+      std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
+          end - now, std::chrono::milliseconds(check_ms)));
+    }
   }
 };
 

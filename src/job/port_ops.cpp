@@ -1,9 +1,11 @@
 #include "job/port_ops.h"
 
+#include <algorithm>
 #include <array>
 #include <string_view>
 #include <utility>
 
+#include "console/stop_request.h"
 #include "job/error_state.h"
 
 namespace tvx::job {
@@ -157,13 +159,21 @@ bool SendByte(RunContext& ctx, std::uint8_t byte) {
   return Send(ctx, std::span<const std::uint8_t>(&byte, 1));
 }
 
-void Pause(RunContext& ctx, int ms) {
+bool StopRequested(const RunContext& ctx) {
+  return ctx.console.StopRequested();
+}
+
+bool Pause(RunContext& ctx, int ms) {
   ctx.console.Present(true);
-  ctx.clock.SleepMs(ms);
+  if (StopRequested(ctx)) return false;
+  return ctx.clock.SleepMsUnless(ms, console::kStopCheckMs, [&ctx] { return StopRequested(ctx); });
 }
 
 void Idle(RunContext& ctx, int timeout_ms) {
-  int wait = timeout_ms;
+  if (StopRequested(ctx)) return;
+  // A stop signal that lands just before the sleep begins does not end it: sleep no longer
+  // than the stop check allows.
+  int wait = timeout_ms < 0 ? console::kStopCheckMs : std::min(timeout_ms, console::kStopCheckMs);
   const int key_due = ctx.console.KeyDueInMs();
   if (key_due >= 0 && (wait < 0 || key_due < wait)) wait = key_due;
   if (!ctx.console.Present(false) && (wait < 0 || wait > kFrameWaitMs)) wait = kFrameWaitMs;

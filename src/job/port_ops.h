@@ -59,13 +59,19 @@ bool LineDead(RunContext& ctx);
 /// it latched reaches the next job's first check.
 void ReportPending(RunContext& ctx);
 
+/// Whether the program was asked to end (the console's stop request): the job ends at its next
+/// safe point, sending nothing more than the word or frame under way.
+bool StopRequested(const RunContext& ctx);
+
 /// A pause of `ms` milliseconds with the screen shown as it stands first, so the operator reads
-/// what led to it (a message before a 2 s pause, the serial number before the transfer).
-void Pause(RunContext& ctx, int ms);
+/// what led to it (a message before a 2 s pause, the serial number before the transfer). A stop
+/// request cuts it short (within console::kStopCheckMs); returns false then.
+bool Pause(RunContext& ctx, int ms);
 
 /// What a polling loop does between two checks: shows the screen (rate-limited) and sleeps
 /// until the port or the keyboard may have something, or `timeout_ms` passed (-1: no limit),
-/// or the console's own key is due (Console::KeyDueInMs).
+/// or the console's own key is due (Console::KeyDueInMs), but never longer than
+/// console::kStopCheckMs, and not at all once a stop is requested.
 /// While the console holds changes it has not shown yet, the sleep is cut short so they
 /// appear within a frame.
 void Idle(RunContext& ctx, int timeout_ms = -1);

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "console/format.h"
+#include "console/stop_request.h"
 #include "job/port_ops.h"
 #include "rf/frames.h"
 
@@ -82,17 +83,19 @@ CopyResult SendCopy(job::RunContext& ctx, std::span<const std::uint8_t> frame) {
   (void)ctx.port.Write(frame);  // a failed write shows as a missing echo
   const double t0 = ctx.clock.Seconds();
   // The echo cannot be back yet: sleep until the first of it arrives before asking.
-  ctx.port.AwaitActivity(console::kNoWaitHandle, WindowMs(kEchoWindowSeconds));
+  ctx.port.AwaitActivity(console::kNoWaitHandle,
+                         std::min(WindowMs(kEchoWindowSeconds), console::kStopCheckMs));
   for (;;) {
     const double left = kEchoWindowSeconds - (ctx.clock.Seconds() - t0);
-    if (left <= 0.0) break;
+    if (left <= 0.0 || job::StopRequested(ctx)) break;
     const std::size_t waiting = Waiting(ctx, dead);
     if (dead) {
       result = CopyResult::kLineDead;
       break;
     }
     if (waiting == 0) {
-      ctx.port.AwaitActivity(console::kNoWaitHandle, WindowMs(left));
+      ctx.port.AwaitActivity(console::kNoWaitHandle,
+                             std::min(WindowMs(left), console::kStopCheckMs));
       continue;
     }
     const std::vector<std::uint8_t> bytes = Take(ctx, std::min(waiting, frame.size() - got), dead);
@@ -126,34 +129,35 @@ FrameResult BroadcastDataFrame(job::RunContext& ctx, std::span<const std::uint8_
   for (std::int32_t good = 0; good < copies;) {
     const CopyResult result = SendCopy(ctx, frame);
     if (result == CopyResult::kLineDead) return FrameResult::kLineDead;
+    if (job::StopRequested(ctx)) return FrameResult::kStop;
     if (ctx.console.KeyWaiting()) return FrameResult::kKeyWaiting;
     if (result == CopyResult::kIntact) ++good;
   }
   return FrameResult::kSent;
 }
 
-bool BroadcastHeader(job::RunContext& ctx, std::span<const std::uint8_t> frame,
-                     std::int32_t copies) {
+FrameResult BroadcastHeader(job::RunContext& ctx, std::span<const std::uint8_t> frame,
+                            std::int32_t copies) {
   auto& screen = ctx.console.Screen();
   bool dead = false;
   for (std::int32_t i = 0; i < copies; ++i) {
     (void)ctx.port.Write(frame);
-    job::Pause(ctx, kHeaderPauseMs);
+    if (!job::Pause(ctx, kHeaderPauseMs)) return FrameResult::kStop;
     if (Waiting(ctx, dead) <= 1) {
-      if (dead) return false;
+      if (dead) return FrameResult::kLineDead;
       continue;
     }
     const std::size_t waiting = Waiting(ctx, dead);
     for (std::size_t n = 0; n < waiting; ++n) {
       const std::vector<std::uint8_t> byte = Take(ctx, 1, dead);
-      if (dead) return false;
+      if (dead) return FrameResult::kLineDead;
       if (byte.empty()) break;
       screen.PrintText(console::Hex(byte[0]));
       screen.PrintText("  ");
     }
     screen.NewLine();
   }
-  return !dead;
+  return dead ? FrameResult::kLineDead : FrameResult::kSent;
 }
 
 }  // namespace tvx::rf

@@ -42,19 +42,21 @@ bool AskQuestions(job::RunContext& ctx, Plan& plan) {
   screen.NewLine();
   screen.PrintText("Serial Port connected to Radio diagnostic port? (Y,N, or Return to Quit) ");
   const std::string answer = console::ReadLine(ctx.console);
-  if (answer != "Y" && answer != "y") return false;
+  if (job::StopRequested(ctx) || (answer != "Y" && answer != "y")) return false;
   screen.NewLine();
   plan.copies = AskNumber(ctx, "Number of times each line is sent? (1-9) (0 to quit) ");
-  if (plan.copies == 0 || plan.copies > 9) return false;
+  if (job::StopRequested(ctx) || plan.copies == 0 || plan.copies > 9) return false;
   plan.first_record = AskNumber(ctx, "Starting Line Number? (enter 0 to start at beqinning) ");
+  if (job::StopRequested(ctx)) return false;
   // Records count from 0; a negative start would fetch from before the image.
   if (plan.first_record < 0) plan.first_record = 0;
   plan.passes = AskNumber(ctx, "Number of times to repeat full process ");
-  return true;
+  return !job::StopRequested(ctx);
 }
 
-// Six seconds for the radio network to find itself again, counted down on row 35.
-void ReacquireNetwork(job::RunContext& ctx) {
+// Six seconds for the radio network to find itself again, counted down on row 35. False when a
+// stop request cut it short.
+bool ReacquireNetwork(job::RunContext& ctx) {
   ctx.monitor->Phase("Waiting to re-acuire radio network");
   auto& screen = ctx.console.Screen();
   for (int t = kCountdownFrom; t >= 0; --t) {
@@ -62,11 +64,12 @@ void ReacquireNetwork(job::RunContext& ctx) {
     screen.PrintText("Waiting to re-acuire radio network");
     screen.PrintNumber(t);
     screen.NewLine();
-    job::Pause(ctx, 1000);
+    if (!job::Pause(ctx, 1000)) return false;
   }
   screen.Locate(kCountdownRow, 1);
   screen.PrintText(std::string(49, ' '));
   screen.NewLine();
+  return true;
 }
 
 // The passes; returns how the broadcast ended.
@@ -91,13 +94,20 @@ Outcome RunPasses(job::RunContext& ctx, const Plan& plan) {
     ShowHeaderFrame(screen, frame);
 
     bool stopped = false;
+    bool interrupted = false;
     std::int32_t record = plan.first_record;
-    if (plan.first_record == 0 &&
-        !BroadcastHeader(ctx, std::span<const std::uint8_t>(frame.data(), header_length),
-                         plan.copies)) {
-      dead = true;
+    if (plan.first_record == 0) {
+      const FrameResult header = BroadcastHeader(
+          ctx, std::span<const std::uint8_t>(frame.data(), header_length), plan.copies);
+      dead = header == FrameResult::kLineDead;
+      interrupted = header == FrameResult::kStop;
     }
-    for (; !dead && record < file.record_count; ++record) {
+    for (; !dead && !interrupted && record < file.record_count; ++record) {
+      // A stop request ends the pass before a new record goes out.
+      if (job::StopRequested(ctx)) {
+        interrupted = true;
+        break;
+      }
       image::FetchRecord(ctx.image, record, ctx.record_buffer);
       const std::uint8_t s = RandomByte(ctx.random.Next());
       const std::size_t length = RfDataFrame(frame, ctx.record_buffer, record, s);
@@ -106,6 +116,10 @@ Outcome RunPasses(job::RunContext& ctx, const Plan& plan) {
           BroadcastDataFrame(ctx, std::span<const std::uint8_t>(frame.data(), length), plan.copies);
       if (result == FrameResult::kLineDead) {
         dead = true;
+        break;
+      }
+      if (result == FrameResult::kStop) {
+        interrupted = true;
         break;
       }
       if (result == FrameResult::kSent && plan.copies > 0) ++outcome.frames;
@@ -123,16 +137,23 @@ Outcome RunPasses(job::RunContext& ctx, const Plan& plan) {
       job::ErrorReport(ctx.errors, ctx.console);
       stopped = true;
     }
-    if (stopped) {
+    if (stopped || interrupted) {
       outcome.stopped = true;
+      outcome.interrupted = interrupted;
       outcome.stop_record = record;
-      if (dead) break;
+      if (dead || interrupted) break;
       pass = plan.passes;  // a key ends this pass and all later ones
     } else {
       ++outcome.passes;
     }
     ++pass;
-    if (plan.passes != 1 && pass != plan.passes) ReacquireNetwork(ctx);
+    if (plan.passes != 1 && pass != plan.passes && !ReacquireNetwork(ctx)) {
+      // Every pass so far ran to its end; the next would have started at S.
+      outcome.stopped = true;
+      outcome.interrupted = true;
+      outcome.stop_record = plan.first_record;
+      break;
+    }
   }
   outcome.mismatches = std::int64_t{ctx.rf_mismatch_count} - mismatches_before;
   return outcome;
@@ -159,6 +180,7 @@ Outcome RunRfUpload(job::RunContext& ctx) {
   if (!AskQuestions(ctx, plan)) {
     job::CloseAllPorts(ctx);
     outcome.start = Start::kQuit;
+    outcome.interrupted = job::StopRequested(ctx);
     return outcome;
   }
   if (!job::OpenPortForJob(ctx, job::Profile::kRfUpload)) {
@@ -178,7 +200,7 @@ Outcome RunRfUpload(job::RunContext& ctx) {
   screen.SetColours(console::kYellow, console::kBlue, 0);
   screen.PrintText("Hit any key to return to main menu");
   screen.NewLine();
-  (void)console::WaitForKey(ctx.console);
+  (void)console::WaitForKey(ctx.console);  // returns at once on a stop request
   screen.SetColours(console::kBrightWhite, console::kBlack, 0);
   ctx.errors.Latch(ctx.port.Close());
   return outcome;

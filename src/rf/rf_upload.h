@@ -21,7 +21,8 @@ enum class Start {
 /// How a broadcast ended, for the outcome line above the end prompt.
 struct Outcome {
   Start start = Start::kBroadcast;
-  bool stopped = false;          ///< a key or a dead line ended it
+  bool stopped = false;          ///< a key, a dead line or a stop request ended it
+  bool interrupted = false;      ///< a stop request (a signal) ended it, at any stage
   std::int32_t stop_record = 0;  ///< the record being broadcast when it stopped
   std::int64_t passes = 0;       ///< passes run to their end
   std::int64_t frames = 0;       ///< data frames that got all their copies back intact

@@ -93,6 +93,11 @@ void RunRadioSetup(job::RunContext& ctx, TerminalLink& link) {
 
   bool line_dead = false;
   for (;;) {
+    // A stop request closes the terminal as Q does: the writer ends, the port is closed.
+    if (job::StopRequested(ctx)) {
+      TerminalClose(ctx, link);
+      return;
+    }
     const bool received = !line_dead && ReceiveStep(ctx, line_dead);
 
     const std::string key = ctx.console.ReadKey();

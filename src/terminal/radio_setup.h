@@ -12,8 +12,8 @@
 
 namespace tvx::terminal {
 
-/// Draws the screen, opens the port and runs the terminal until Q or q, then stops the writer,
-/// closes the port and returns (the caller draws the menu again). Never fails: a port that does
+/// Draws the screen, opens the port and runs the terminal until Q or q (or a stop request), then
+/// stops the writer, closes the port and returns (the caller draws the menu again). Never fails: a port that does
 /// not open, a line error and a dead line are shown on row 51 and the screen stays usable.
 /// Sleeps while neither a byte nor a key is waiting.
 void RunRadioSetup(job::RunContext& ctx, TerminalLink& link);

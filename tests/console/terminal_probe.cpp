@@ -1,5 +1,6 @@
 // Drives the terminal console for the tmux smoke test: shows a row of glyphs, then writes every
-// key it reads as hexadecimal bytes, one key per row, until a plain "q".
+// key it reads as hexadecimal bytes, one key per row, until a plain "q" or a stop signal (then it
+// ends with 128 + the signal, the terminal given back first).
 #include <poll.h>
 
 #include <cstdio>
@@ -7,6 +8,7 @@
 
 #include "console/format.h"
 #include "console/posix_console.h"
+#include "console/stop_request.h"
 
 int main() {
   using namespace tvx::console;
@@ -28,6 +30,10 @@ int main() {
   screen.SetColours(kBrightWhite, kBlack, 0);
   screen.Locate(3, 1);
   for (;;) {
+    if (console->StopRequested()) {
+      console.reset();  // the terminal back before the status
+      return StopExitStatus(ProcessStopRequest().Signal());
+    }
     // Waits the way the jobs' polling loops do: on the key handle, after asking for a key.
     console->Present(true);
     if (!console->KeyWaiting()) {

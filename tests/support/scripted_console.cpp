@@ -60,6 +60,12 @@ std::string ScriptedConsole::ReadKey() {
   return key;
 }
 
+void ScriptedConsole::RequestStop(int signal_number) {
+  stop_.Request(signal_number);
+  { std::lock_guard lock(mutex_); }
+  key_fed_.notify_all();
+}
+
 bool ScriptedConsole::KeyWaiting() {
   std::lock_guard lock(mutex_);
   return !keys_.empty();
@@ -92,8 +98,8 @@ void ScriptedConsole::AwaitKey(int timeout_ms) {
   const std::int64_t wait = timeout_ms < 0 ? budget : std::min<std::int64_t>(timeout_ms, budget);
   const auto start = std::chrono::steady_clock::now();
   key_fed_.wait_for(lock, std::chrono::milliseconds(std::max<std::int64_t>(wait, 0)),
-                    [this] { return !keys_.empty(); });
-  if (!keys_.empty()) return;
+                    [this] { return !keys_.empty() || stop_.Requested(); });
+  if (!keys_.empty() || stop_.Requested()) return;
   blocked_ms_ += std::chrono::duration_cast<std::chrono::milliseconds>(
                      std::chrono::steady_clock::now() - start)
                      .count();

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "console/console.h"
+#include "console/stop_request.h"
 #include "support/wait_signal.h"
 
 namespace tvx::testing {
@@ -50,6 +51,11 @@ class ScriptedConsole final : public console::Console {
   bool Present(bool force) override;
   void AwaitKey(int timeout_ms) override;
   console::NativeWaitHandle KeyWaitHandle() const override;
+  /// This console's own stop request (the process's is left alone), set by RequestStop.
+  bool StopRequested() const override { return stop_.Requested(); }
+  /// A stop request for `signal_number`, as a signal would make one; ends a key wait at once.
+  /// Any thread.
+  void RequestStop(int signal_number);
 
   int Beeps() const;
   int Presents() const;
@@ -82,6 +88,7 @@ class ScriptedConsole final : public console::Console {
   int starve_limit_ms_ = 10000;
   std::int64_t blocked_ms_ = 0;  // blocked with an empty queue since the last key
   bool starved_ = false;
+  console::StopRequest stop_;
 };
 
 }  // namespace tvx::testing
