@@ -5,28 +5,15 @@
 #include <string>
 
 #include "app/upload_log.h"
-#include "job/monitor.h"
+#include "support/stop_at_progress.h"
 #include "upload_fixture.h"
 
 namespace tvx::testing {
 namespace {
 
-// Asks for a stop the moment the job reports `at` words done.
-class StopAtWord final : public job::Monitor {
- public:
-  StopAtWord(ScriptedConsole& console, std::int64_t at) : console_(console), at_(at) {}
-  void Progress(std::int64_t done, std::int64_t) override {
-    if (done == at_) console_.RequestStop(SIGTERM);
-  }
-
- private:
-  ScriptedConsole& console_;
-  std::int64_t at_;
-};
-
 TEST_F(DirectUploadTest, StopRequestEndsTheTransferAfterTheWordOnTheWire) {
   StartRadio(FastRadio());
-  StopAtWord monitor(console_, 50);
+  StopAtProgress monitor(console_, 50, SIGTERM);
   ctx_->monitor = &monitor;
   console_.Feed("N\rY\r\r");
   Run();

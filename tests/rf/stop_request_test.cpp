@@ -5,27 +5,15 @@
 #include <string>
 
 #include "app/upload_log.h"
-#include "job/monitor.h"
 #include "rf_fixture.h"
+#include "support/stop_at_progress.h"
 
 namespace tvx::testing {
 namespace {
 
-class StopAtFrame final : public job::Monitor {
- public:
-  StopAtFrame(ScriptedConsole& console, std::int64_t at) : console_(console), at_(at) {}
-  void Progress(std::int64_t done, std::int64_t) override {
-    if (done == at_) console_.RequestStop(SIGINT);
-  }
-
- private:
-  ScriptedConsole& console_;
-  std::int64_t at_;
-};
-
 TEST_F(RfUploadTest, StopRequestEndsThePassBeforeTheNextRecord) {
   StartRadio(FastRadio());
-  StopAtFrame monitor(console_, 10);
+  StopAtProgress monitor(console_, 10, SIGINT);
   ctx_->monitor = &monitor;
   Run("y\r2\r0\r3\r");
 
