@@ -57,6 +57,7 @@ int RunScripted(const app::CommandLine& command) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  app::PrepareProcess();
   // Decided before the terminal is taken over.
   const app::CommandLine command = app::ParseCommandLine(argc, argv, app::PlatformHelpWording());
   try {
