@@ -187,8 +187,10 @@ std::string AppendLine(const std::string& path, std::string_view line, bool make
   // lines), and a FIFO without a reader would wait.
   struct stat info {};
   if (stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) return kNotRegularFile;
-  const int fd =
-      open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0644);
+  // Read access for the look at the last byte; a file we may only write to is still appended to.
+  constexpr int kFlags = O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+  int fd = open(path.c_str(), O_RDWR | kFlags, 0644);
+  if (fd < 0 && errno == EACCES) fd = open(path.c_str(), O_WRONLY | kFlags, 0644);
   if (fd < 0) return errno == ENXIO ? kNotRegularFile : std::strerror(errno);  // a new FIFO
   std::string error;
   LockBriefly(fd);
