@@ -12,6 +12,13 @@
 
 namespace tvx::app {
 
+/// Called first in main, before anything is opened. On POSIX: a standard descriptor (0, 1, 2)
+/// that is closed is opened on /dev/null, so that no later open (the port, the log) is handed
+/// one of them and gets the program's text written into it; SIGPIPE and SIGXFSZ are ignored, so
+/// that a closed pipe or a file size limit makes a write fail instead of ending an upload.
+/// On Windows it does nothing (a missing standard handle is never reused for a port).
+void PrepareProcess();
+
 /// How the help names this platform's serial devices, log place and window.
 HelpWording PlatformHelpWording();
 
@@ -40,9 +47,16 @@ std::vector<SerialDevice> ListSerialDevices();
 /// can be found.
 std::string DefaultLogPath();
 
+/// What AppendLine answers for a path that is not a regular file.
+inline constexpr const char* kNotRegularFile = "it is not a regular file";
+
 /// Appends `line` (a whole line with its line end) to the file at `path` with one write in
-/// append mode, creating the file (and, when `make_directories`, its folders). Two programs
-/// appending at once never mix their lines. Returns an empty text, or why it failed.
+/// append mode, creating the file (and, when `make_directories`, its folders). The line starts
+/// a line of its own: after a file whose last byte is not a line end, a line end goes first.
+/// Only a regular file is written; anything else (a FIFO, a device, a folder) is left alone,
+/// and opening never waits. Two programs appending at once never mix their lines. A file size
+/// limit that the line would pass makes it fail without writing. Returns an empty text, or why
+/// it failed (kNotRegularFile for a path that is not a regular file).
 std::string AppendLine(const std::string& path, std::string_view line, bool make_directories);
 
 }  // namespace tvx::app

@@ -65,6 +65,9 @@ int ExitStatus(int status) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Descriptors 0 to 2 taken (so that no port or file is ever handed one of them), SIGPIPE and
+  // SIGXFSZ ignored: first of all.
+  app::PrepareProcess();
   // Before any port or file is opened: a signal from now on ends the job at a safe point, with
   // the port closed, the log written and the terminal given back.
   console::InstallStopHandlers();

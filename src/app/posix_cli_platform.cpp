@@ -1,13 +1,16 @@
 // The command-line forms' operating-system side on POSIX.
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <map>
 
 #include "app/cli_platform.h"
@@ -22,11 +25,33 @@ namespace {
 constexpr const char* kByIdFolder = "/dev/serial/by-id";
 constexpr const char* kTtyClassFolder = "/sys/class/tty";
 
+// The first line of a small file (sysfs attributes), opened close-on-exec.
 std::string ReadFirstLine(const fs::path& path) {
-  std::ifstream in(path);
-  std::string line;
-  std::getline(in, line);
-  return line;
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return {};
+  char text[256];
+  const ssize_t got = read(fd, text, sizeof text);
+  close(fd);
+  const std::string_view content(text, got > 0 ? static_cast<std::size_t>(got) : 0);
+  return std::string(content.substr(0, content.find('\n')));
+}
+
+// Takes the log's lock, so that the look at its last byte and the append are one step among
+// uploaders. Waits at most about a second: a lock held for ever must not hang an upload, and
+// without it the append is still one write.
+void LockBriefly(int fd) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK) return;
+    usleep(10'000);
+  }
+}
+
+// Whether a file size limit forbids a file of `size` bytes (writing past it would fail part
+// way and leave half a line).
+bool PastSizeLimit(off_t size) {
+  rlimit limit{};
+  return getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
+         static_cast<rlim_t>(size) > limit.rlim_cur;
 }
 
 std::string Canonical(const std::string& path) {
@@ -59,6 +84,21 @@ std::string DescribeTty(const std::string& name) {
 }
 
 }  // namespace
+
+void PrepareProcess() {
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (fcntl(fd, F_GETFD) >= 0 || errno != EBADF) continue;
+    // The lowest free descriptor, which is `fd`: the ones below it are open by now. Inherited
+    // on purpose, as a standard descriptor is.
+    const int null = open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+    if (null >= 0 && null != fd) {
+      dup2(null, fd);
+      close(null);
+    }
+  }
+  std::signal(SIGPIPE, SIG_IGN);
+  std::signal(SIGXFSZ, SIG_IGN);
+}
 
 HelpWording PlatformHelpWording() {
   return {"terminal window", "/dev/ttyUSB0", "/dev/ttyS(N-1)",
@@ -139,17 +179,48 @@ std::string AppendLine(const std::string& path, std::string_view line, bool make
     std::error_code error;
     const fs::path folder = fs::path(path).parent_path();
     if (!folder.empty()) fs::create_directories(folder, error);
+    if (error) {
+      return "cannot make " + folder.string() + ": " + error.message();
+    }
   }
-  const int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) return std::strerror(errno);
-  // One write in append mode: the kernel places the whole line at the end in one step.
-  const ssize_t written = write(fd, line.data(), line.size());
-  const int write_error = errno;
-  const bool closed = close(fd) == 0;
-  if (written < 0) return std::strerror(write_error);
-  if (static_cast<std::size_t>(written) != line.size()) return "short write";
-  if (!closed) return std::strerror(errno);
-  return {};
+  // Looked at before opening: opening a device can do something (a serial port raises its
+  // lines), and a FIFO without a reader would wait.
+  struct stat info {};
+  if (stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) return kNotRegularFile;
+  // Read access for the look at the last byte; a file we may only write to is still appended to.
+  constexpr int kFlags = O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+  int fd = open(path.c_str(), O_RDWR | kFlags, 0644);
+  if (fd < 0 && errno == EACCES) fd = open(path.c_str(), O_WRONLY | kFlags, 0644);
+  if (fd < 0) return errno == ENXIO ? kNotRegularFile : std::strerror(errno);  // a new FIFO
+  std::string error;
+  LockBriefly(fd);
+  if (fstat(fd, &info) != 0) {
+    error = std::strerror(errno);
+  } else if (!S_ISREG(info.st_mode)) {
+    error = kNotRegularFile;  // replaced since the look above
+  } else {
+    std::string text;
+    char last = '\n';
+    if (info.st_size > 0 && pread(fd, &last, 1, info.st_size - 1) == 1 && last != '\n') {
+      text = "\n";  // the last line was left without its end: ours starts a line of its own
+    }
+    text += line;
+    if (PastSizeLimit(info.st_size + static_cast<off_t>(text.size()))) {
+      error = std::strerror(EFBIG);
+    } else {
+      // One write in append mode: the kernel places the whole line at the end in one step.
+      const ssize_t written = write(fd, text.data(), text.size());
+      if (written < 0) {
+        error = std::strerror(errno);
+      } else if (static_cast<std::size_t>(written) != text.size()) {
+        error = "short write";
+        // Half a line would spoil the next; under the lock the end is still ours to take back.
+        if (ftruncate(fd, info.st_size) != 0) error += " (left in the file)";
+      }
+    }
+  }
+  if (close(fd) != 0 && error.empty()) error = std::strerror(errno);
+  return error;
 }
 
 }  // namespace tvx::app

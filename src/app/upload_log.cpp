@@ -140,10 +140,13 @@ UploadLog::UploadLog(const std::string& option) {
 }
 
 std::string UploadLog::Append(const LogEntry& entry) {
-  std::string error =
-      path_.empty() ? std::string("no place for it (set HOME or TORVANDRIX_LOG)")
-                    : AppendLine(path_, FormatLogLine(entry, std::chrono::system_clock::now()),
-                                 default_place_);
+  if (path_.empty()) {
+    if (!failure_.empty()) return {};
+    failure_ = "no place is known for the upload log (set HOME or TORVANDRIX_LOG): not written";
+    return failure_;
+  }
+  const std::string error =
+      AppendLine(path_, FormatLogLine(entry, std::chrono::system_clock::now()), default_place_);
   if (error.empty() || !failure_.empty()) return {};
   failure_ = "the upload log " + path_ + " cannot be written: " + error;
   return failure_;

@@ -100,6 +100,10 @@ void AddAnnouncedPorts(std::map<std::string, SerialDevice, NaturalOrder>& device
 
 }  // namespace
 
+// A missing standard handle stays missing: writes to it fail, and no port or file is ever
+// handed its place, as a closed POSIX descriptor would be. Nothing to prepare.
+void PrepareProcess() {}
+
 HelpWording PlatformHelpWording() {
   // COM1 to COM9 open by their plain names; from COM10 on only with the \\.\ prefix.
   return {"console window", "COM3", "COMN (write COM10 and up as \\\\.\\COM10)",
@@ -151,6 +155,7 @@ std::string AppendLine(const std::string& path, std::string_view line, bool make
     std::error_code error;
     const fs::path folder = fs::path(wide_path).parent_path();
     if (!folder.empty()) fs::create_directories(folder, error);
+    if (error) return "cannot make " + folder.string() + ": " + error.message();
   }
   // Append access without write access: every write goes to the end of the file as one piece.
   // Read access only for the lock below.
@@ -158,20 +163,39 @@ std::string AppendLine(const std::string& path, std::string_view line, bool make
                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return WindowsErrorText(GetLastError());
+  if (GetFileType(file) != FILE_TYPE_DISK) {  // a pipe, a console, a serial port
+    CloseHandle(file);
+    return kNotRegularFile;
+  }
   // Writers also take turns on a lock of one byte far past any real end: not every
-  // implementation of the Win32 API (wine) appends in one step.
+  // implementation of the Win32 API (wine) appends in one step, and the look at the last byte
+  // below must see the end the write will go to.
   OVERLAPPED lock_place{};
   lock_place.Offset = 0xFFFFFFFE;
   lock_place.OffsetHigh = 0x7FFFFFFF;
   const BOOL locked = LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &lock_place);
+  std::string text;
+  LARGE_INTEGER size{};
+  if (GetFileSizeEx(file, &size) && size.QuadPart > 0) {
+    OVERLAPPED last_place{};
+    const ULONGLONG last_offset = static_cast<ULONGLONG>(size.QuadPart) - 1;
+    last_place.Offset = static_cast<DWORD>(last_offset);
+    last_place.OffsetHigh = static_cast<DWORD>(last_offset >> 32);
+    char last = '\n';
+    DWORD got = 0;
+    if (ReadFile(file, &last, 1, &got, &last_place) && got == 1 && last != '\n') {
+      text = "\n";  // the last line was left without its end: ours starts a line of its own
+    }
+  }
+  text += line;
   DWORD written = 0;
   const BOOL wrote =
-      WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+      WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
   const DWORD write_error = GetLastError();
   if (locked) UnlockFileEx(file, 0, 1, 0, &lock_place);
   const BOOL closed = CloseHandle(file);
   if (!wrote) return WindowsErrorText(write_error);
-  if (written != line.size()) return "short write";
+  if (written != text.size()) return "short write";
   if (!closed) return WindowsErrorText(GetLastError());
   return {};
 }

@@ -224,14 +224,11 @@ bool TerminalConsole::Impl::Start(std::string& error) {
   }
   if (!TerminalIsUsable(error)) return false;
   int wake[2];
-  if (pipe(wake) != 0) {
+  if (pipe2(wake, O_CLOEXEC) != 0) {
     error = "cannot create a pipe: " + std::string(std::strerror(errno));
     return false;
   }
-  for (int fd : wake) {
-    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
-    fcntl(fd, F_SETFD, FD_CLOEXEC);
-  }
+  for (int fd : wake) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
   g_restore.wake_read = wake[0];
   g_restore.wake_write = wake[1];
   // Installed before ncurses starts, so that it leaves these signals to us. A stop signal ends

@@ -41,8 +41,9 @@ struct RunContext {
   /// Records counted for the progress lines; shared by the direct upload and the RF download
   /// file, never reset.
   std::int32_t progress_counter = 0;
-  /// Bytes of RF echoes that differed from what was sent, over the whole run.
-  std::int32_t rf_mismatch_count = 0;
+  /// Bytes of RF echoes that differed from what was sent, over the whole run; counted per byte,
+  /// so 64 bits: an echo flood passes 2^31 within minutes.
+  std::int64_t rf_mismatch_count = 0;
   /// The firmware image the upload jobs send (stored form): the built-in one; tests that are
   /// not about the whole image give a smaller one.
   std::span<const std::uint8_t> image = image::FirmwareImage();

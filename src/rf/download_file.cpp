@@ -69,7 +69,7 @@ void ShowHeaderFrame(console::ScreenModel& screen, const RfFrameBuffer& frame) {
 }
 
 void ShowDataFrame(console::ScreenModel& screen, const RfFrameBuffer& frame, std::size_t length,
-                   std::int32_t index, std::int32_t mismatch_count) {
+                   std::int32_t index, std::int64_t mismatch_count) {
   screen.Locate(kIndexRow, 1);
   screen.PrintNumber(index);
   screen.NextPrintZone();

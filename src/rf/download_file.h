@@ -44,6 +44,6 @@ void ShowHeaderFrame(console::ScreenModel& screen, const RfFrameBuffer& frame);
 /// stands, and positions 1 .. length - 3 in hexadecimal at row 25, column 3 * i + 1. The CRC
 /// bytes are not shown.
 void ShowDataFrame(console::ScreenModel& screen, const RfFrameBuffer& frame, std::size_t length,
-                   std::int32_t index, std::int32_t mismatch_count);
+                   std::int32_t index, std::int64_t mismatch_count);
 
 }  // namespace tvx::rf

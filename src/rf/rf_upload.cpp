@@ -75,7 +75,7 @@ bool ReacquireNetwork(job::RunContext& ctx) {
 // The passes; returns how the broadcast ended.
 Outcome RunPasses(job::RunContext& ctx, const Plan& plan) {
   auto& screen = ctx.console.Screen();
-  const std::int32_t mismatches_before = ctx.rf_mismatch_count;
+  const std::int64_t mismatches_before = ctx.rf_mismatch_count;
   Outcome outcome;
   RfFrameBuffer frame{};
   bool dead = false;
@@ -155,7 +155,7 @@ Outcome RunPasses(job::RunContext& ctx, const Plan& plan) {
       break;
     }
   }
-  outcome.mismatches = std::int64_t{ctx.rf_mismatch_count} - mismatches_before;
+  outcome.mismatches = ctx.rf_mismatch_count - mismatches_before;
   return outcome;
 }
 

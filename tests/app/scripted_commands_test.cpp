@@ -1,6 +1,7 @@
 // The sub-commands as a user runs them: the program as a process against the simulated radio on
 // a pseudo-terminal, judged by its exit status, its output and its log line.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -66,25 +67,41 @@ class ScriptedCommandsTest : public ::testing::Test {
   }
 
   // Runs the program with `arguments` (a shell word list) and the environment in `env`. A
-  // program still running after two minutes is killed (status 124 or 137): a hang fails the
-  // test instead of holding it.
-  Ran Run(const std::string& arguments, const std::string& env = "") {
-    const fs::path out = dir_ / "out";
-    const fs::path err = dir_ / "err";
-    const std::string command = env + " timeout -k 5 120 '" TVX_UPLOAD_PROGRAM "' " + arguments +
-                                " </dev/null >'" + out.string() + "' 2>'" + err.string() + "'";
+  // program still running after `limit_seconds_` is killed (status 124 or 137): a hang fails
+  // the test instead of holding it.
+  // `redirect` replaces the usual standard output ("> out") and error ("2> err").
+  Ran Run(const std::string& arguments, const std::string& env = "", std::string redirect = "") {
+    if (redirect.empty()) redirect = ">'" + Out() + "' 2>'" + Err() + "'";
+    const std::string command = env + " timeout -k 5 " + std::to_string(limit_seconds_) + " '" +
+                                TVX_UPLOAD_PROGRAM "' " + arguments + " </dev/null " + redirect;
     const int raw = std::system(command.c_str());
     Ran ran;
     ran.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    ran.out = Slurp(out);
-    ran.err = Slurp(err);
+    ran.out = Slurp(Out());
+    ran.err = Slurp(Err());
     return ran;
   }
+
+  // Whether the radio heard its checksum accepted; the program may exit before the radio
+  // has taken the last byte in.
+  bool VerdictAccepted() const {
+    return radio_->WaitFor(
+        [](const sim::RadioCounters& c) { return c.direct.verdicts_accepted > 0; },
+        std::chrono::seconds(10));
+  }
+
+  std::string Out() const { return (dir_ / "out").string(); }
+  std::string Err() const { return (dir_ / "err").string(); }
 
   std::string Direct(const std::string& more = "") {
     return "direct --port '" + radio_->DevicePath() + "' --log '" + log_.string() + "' " + more;
   }
+  std::string ShortRf(const std::string& more = "") {
+    return "rf --port '" + radio_->DevicePath() + "' --copies 2 --start 4130 --log '" +
+           log_.string() + "' " + more;
+  }
 
+  int limit_seconds_ = 120;
   fs::path dir_;
   fs::path log_;
   std::unique_ptr<sim::PtyRadio> radio_;
@@ -168,8 +185,7 @@ TEST_F(ScriptedCommandsTest, RfPassWithEchoFaultsExitsZeroAndCountsThem) {
   config.mode = sim::RadioMode::kRf;
   config.rf_corrupt_echo_frame = 2;
   StartRadio(config);
-  const Ran ran = Run("rf --port '" + radio_->DevicePath() + "' --copies 2 --start 4130 --log '" +
-                      log_.string() + "'");
+  const Ran ran = Run(ShortRf());
   EXPECT_EQ(ran.status, 0) << ran.out << ran.err;
   EXPECT_NE(ran.out.find("Broadcast complete: 1 pass, 14 frames, 1 echo mismatch."),
             std::string::npos)
@@ -273,6 +289,86 @@ TEST_F(ScriptedCommandsTest, SilentRfRadioStopsTheBroadcast) {
       ran.out.find(" s at \"Pass 1 of 1\": pressing Enter.\nBroadcast stopped at record 4130"),
       std::string::npos)
       << ran.out;
+}
+
+// With a standard descriptor closed the port must not be opened in its place: the program's
+// text would go to the radio. The radio hears only the protocol, and the upload completes.
+TEST_F(ScriptedCommandsTest, ClosedStandardDescriptorsNeverReachTheRadio) {
+  const auto expect_clean = [this](const Ran& ran, const std::string& what) {
+    EXPECT_EQ(ran.status, 0) << what << ran.err;
+    const sim::RadioCounters c = radio_->Counters();
+    EXPECT_EQ(c.stray_bytes, 0u) << what;
+    EXPECT_EQ(c.direct.stray_bytes, 0u) << what;
+    EXPECT_EQ(c.setup.bytes_received, 0u) << what;  // after the verdict the radio is in set-up
+    EXPECT_EQ(c.rf.stray_bytes + c.rf.malformed_frames + c.rf.data_frames_bad, 0u) << what;
+  };
+  StartRadio({});
+  Ran ran = Run(Direct(), "", ">&- 2>'" + Err() + "'");
+  EXPECT_TRUE(VerdictAccepted());
+  expect_clean(ran, "direct >&-");
+  // A log that is a folder: its failure goes to standard error, which is closed.
+  StartRadio({});
+  ran = Run("direct --port '" + radio_->DevicePath() + "' --log '" + dir_.string() + "'", "",
+            ">'" + Out() + "' 2>&-");
+  EXPECT_TRUE(VerdictAccepted());
+  expect_clean(ran, "direct 2>&-");
+
+  sim::RadioConfig config;
+  config.mode = sim::RadioMode::kRf;
+  StartRadio(config);
+  ran = Run(ShortRf(), "", ">&- 2>&-");
+  expect_clean(ran, "rf >&- 2>&-");
+  EXPECT_EQ(radio_->Counters().rf.data_frames_good, 28u);
+  EXPECT_EQ(LogLines(log_).back()["outcome"], "complete");
+}
+
+// A reader that goes away after the first line: later writes fail, the upload goes on.
+TEST_F(ScriptedCommandsTest, ClosedPipeOnStandardOutputDoesNotStopTheUpload) {
+  StartRadio({});
+  const std::string status = (dir_ / "status").string();
+  const std::string command = "{ timeout -k 5 120 '" TVX_UPLOAD_PROGRAM "' " + Direct() +
+                              " </dev/null 2>'" + Err() + "'; echo $? >'" + status + "'; } | " +
+                              "head -1 >'" + Out() + "'";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  EXPECT_EQ(Slurp(status), "0\n") << Slurp(Err());
+  EXPECT_EQ(Slurp(Out()), "Handshake\n");
+  EXPECT_TRUE(VerdictAccepted());
+  EXPECT_EQ(radio_->Counters().direct.words_checked_ok, 33097u);
+  EXPECT_EQ(LogLines(log_).at(0)["outcome"], "complete");
+}
+
+// A FIFO nobody reads would hold an open for writing for ever; a log in its place is skipped
+// with one warning.
+TEST_F(ScriptedCommandsTest, FifoAsTheLogIsSkippedWithOneWarning) {
+  const fs::path fifo = dir_ / "fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  StartRadio({});
+  limit_seconds_ = 60;  // a whole upload takes seconds
+  const Ran ran = Run("direct --port '" + radio_->DevicePath() + "' --log '" + fifo.string() + "'");
+  EXPECT_EQ(ran.status, 0) << ran.out << ran.err;
+  EXPECT_EQ(ran.err, "torvandrix-upload: the upload log " + fifo.string() +
+                         " cannot be written: it is not a regular file\n");
+}
+
+// Under a file size limit that the output and the log are already past, their writes fail
+// (without the signal that would end the program) and the upload's status stands.
+TEST_F(ScriptedCommandsTest, FileSizeLimitFailsTheWritesNotTheUpload) {
+  sim::RadioConfig config;
+  config.mode = sim::RadioMode::kRf;
+  StartRadio(config);
+  const std::string full_line = R"({"job":"direct","outcome":"complete"})"
+                                "\n";
+  std::string log_text;
+  while (log_text.size() < 4096) log_text += full_line;
+  std::ofstream(log_) << log_text;
+  std::ofstream(Out()) << std::string(4096, '.');
+  // At most 2048 bytes, whether the shell counts the limit in 512- or 1024-byte blocks.
+  const Ran ran = Run(ShortRf(), "ulimit -f 2;", ">>'" + Out() + "' 2>'" + Err() + "'");
+  EXPECT_EQ(ran.status, 0) << ran.err;
+  EXPECT_EQ(radio_->Counters().rf.data_frames_good, 28u);
+  EXPECT_EQ(ran.err, "torvandrix-upload: the upload log " + log_.string() +
+                         " cannot be written: File too large\n");
+  EXPECT_EQ(Slurp(log_), log_text);
 }
 
 TEST_F(ScriptedCommandsTest, PortsListsALinkToAPseudoTerminal) {

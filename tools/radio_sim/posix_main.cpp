@@ -51,7 +51,7 @@ int main(int argc, char** argv) {
   }
 
   int wake[2];
-  if (::pipe(wake) != 0) {
+  if (::pipe2(wake, O_CLOEXEC) != 0) {
     std::perror("torvandrix-radio-sim: pipe");
     return 1;
   }

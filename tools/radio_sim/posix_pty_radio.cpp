@@ -133,7 +133,7 @@ std::string PtyRadio::Start() {
     CloseDescriptors();
     return text;
   };
-  master_fd_ = posix_openpt(O_RDWR | O_NOCTTY);
+  master_fd_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (master_fd_ < 0) return fail("posix_openpt");
   if (grantpt(master_fd_) != 0) return fail("grantpt");
   if (unlockpt(master_fd_) != 0) return fail("unlockpt");
@@ -151,13 +151,10 @@ std::string PtyRadio::Start() {
   if (tcsetattr(slave_fd_, TCSANOW, &t) != 0) return fail("tcsetattr");
   const int flags = fcntl(master_fd_, F_GETFL);
   if (flags < 0 || fcntl(master_fd_, F_SETFL, flags | O_NONBLOCK) != 0) return fail("fcntl");
-  fcntl(master_fd_, F_SETFD, FD_CLOEXEC);
   int wake[2];
-  if (pipe(wake) != 0) return fail("pipe");
+  if (pipe2(wake, O_CLOEXEC) != 0) return fail("pipe");
   wake_read_fd_ = wake[0];
   wake_write_fd_ = wake[1];
-  fcntl(wake_read_fd_, F_SETFD, FD_CLOEXEC);
-  fcntl(wake_write_fd_, F_SETFD, FD_CLOEXEC);
   {
     std::lock_guard lock(mutex_);
     line_ = ReadLineState(slave_fd_);

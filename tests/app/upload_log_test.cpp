@@ -1,0 +1,113 @@
+// The upload log's file on its own: a record always on a line of its own, the reasons a log
+// cannot be written told as they are, and a mismatch count past 32 bits written exactly.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <string>
+
+#include "app/cli_platform.h"
+#include "app/upload_log.h"
+#include "rf/rf_fixture.h"
+
+namespace tvx::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Slurp(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Sets an environment variable (or removes it, for nullptr) for the scope, then puts it back.
+class ScopedVariable {
+ public:
+  ScopedVariable(const char* name, const char* value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+    had_ = std::getenv(name) != nullptr;
+    value ? setenv(name, value, 1) : unsetenv(name);
+  }
+  ~ScopedVariable() { had_ ? setenv(name_, old_.c_str(), 1) : unsetenv(name_); }
+
+ private:
+  const char* name_;
+  std::string old_;
+  bool had_ = false;
+};
+
+app::LogEntry SomeEntry() {
+  app::LogEntry entry;
+  entry.job = "direct";
+  entry.outcome = "complete";
+  return entry;
+}
+
+// A log whose last line lost its end (a crash, an editor) gets the next record on a line of
+// its own; a whole last line gets no empty line after it.
+TEST(UploadLogFileTest, RecordAfterALineWithoutItsEndStartsALineOfItsOwn) {
+  const fs::path path = fs::path(::testing::TempDir()) / "tvx_glue.jsonl";
+  std::ofstream(path, std::ios::binary) << R"({"job":"rf"})";
+  const std::string line = app::FormatLogLine(SomeEntry(), std::chrono::system_clock::now());
+  ASSERT_EQ(app::AppendLine(path.string(), line, false), "");
+  ASSERT_EQ(app::AppendLine(path.string(), line, false), "");
+  EXPECT_EQ(Slurp(path), "{\"job\":\"rf\"}\n" + line + line);
+  fs::remove(path);
+}
+
+// The folders of the default place cannot be made: the message says why, not what the open
+// of the file in the missing folder then says.
+TEST(UploadLogFileTest, UnwritableHomeIsReportedWithTheFoldersOwnError) {
+  const char* home = "/sys/kernel";  // a folder in which nobody, root included, may make one
+  struct stat info {};
+  if (stat(home, &info) != 0 || !S_ISDIR(info.st_mode)) GTEST_SKIP() << "no " << home;
+  errno = 0;
+  const bool made = mkdir("/sys/kernel/.local", 0700) == 0;
+  ASSERT_FALSE(made);
+  const std::string why = std::strerror(errno);
+  ASSERT_NE(why, std::strerror(ENOENT));
+
+  const ScopedVariable xdg("XDG_STATE_HOME", nullptr);
+  const ScopedVariable variable("TORVANDRIX_LOG", nullptr);
+  const ScopedVariable home_variable("HOME", home);
+  app::UploadLog log("");
+  EXPECT_EQ(log.Append(SomeEntry()),
+            "the upload log /sys/kernel/.local/state/torvandrix-upload/uploads.jsonl cannot be "
+            "written: cannot make /sys/kernel/.local/state/torvandrix-upload: " +
+                why);
+
+  const ScopedVariable no_home("HOME", nullptr);
+  app::UploadLog nowhere("");
+  EXPECT_EQ(nowhere.Append(SomeEntry()),
+            "no place is known for the upload log (set HOME or TORVANDRIX_LOG): not written");
+  EXPECT_EQ(nowhere.Append(SomeEntry()), "") << "reported once";
+}
+
+// The run-wide count of mismatched echo bytes goes past 2^31 in minutes of a flood: a count
+// just below it goes on counting, and the job's log entry holds its own exact number.
+TEST_F(RfUploadTest, MismatchCountPastThirtyTwoBitsCountsOnExactly) {
+  ctx_->rf_mismatch_count = std::int64_t{INT32_MAX} - 1;
+  sim::RadioConfig config = FastRadio();
+  config.rf_corrupt_echo_frame = 1;  // record 4142's first copy: its CRC, two bytes, changed
+  config.rf_corrupt_echo_byte = 11;
+  config.rf_corrupt_echo_count = 2;
+  StartRadio(config);
+  Run("y\r1\r4142\r1\r");
+  EXPECT_EQ(ctx_->rf_mismatch_count, std::int64_t{INT32_MAX} + 1);
+  EXPECT_EQ(console_.RowText(24).substr(0, 26), " 4143          2147483648 ");
+  const nlohmann::json line = nlohmann::json::parse(
+      app::FormatLogLine(app::RfLogEntry(outcome_), std::chrono::system_clock::now()));
+  EXPECT_EQ(line["echo_mismatches"], 2);
+  EXPECT_EQ(line["frames"], 2);
+}
+
+}  // namespace
+}  // namespace tvx::testing
