@@ -52,6 +52,11 @@ class Console {
   /// now, -1 when none is coming. Waits on the port and the keyboard sleep no longer than
   /// this, so they wake for such a key as they wake for a typed one. Never blocks.
   virtual int KeyDueInMs() const { return -1; }
+  /// Throws away every key typed and not yet taken: what the key decoder holds and what the
+  /// system's input buffer holds. Keys typed after it returns are kept. A screen that hands over
+  /// to another calls it, so the next one sees only keys pressed after it is drawn. Never
+  /// blocks; a console without type-ahead does nothing.
+  virtual void DiscardTypeAhead() {}
 
  protected:
   ScreenModel screen_;

@@ -3,6 +3,10 @@
 // ready exactly while keys are queued, so waits that poll the serial port and the keyboard
 // together wake when a test feeds a key.
 //
+// Type-ahead: every key fed so far counts as typed already, so DiscardTypeAhead drops all the
+// queued keys (a script that feeds "q1" at once loses the "1"); keys fed after it are kept. A
+// script that means a key to be pressed later feeds it later (from OnKeyWanted or a thread).
+//
 // A job that waits for a key nobody feeds does not hang the test: once it has spent the starve
 // limit (10 s by default) blocked with an empty queue, the console hands it an Esc and records
 // that it starved; should it starve a second time, AwaitKey throws std::runtime_error so that
@@ -50,12 +54,16 @@ class ScriptedConsole final : public console::Console {
   bool Present(bool force) override;
   void AwaitKey(int timeout_ms) override;
   console::NativeWaitHandle KeyWaitHandle() const override;
+  /// Drops every queued key (see above).
+  void DiscardTypeAhead() override;
 
   int Beeps() const;
   int Presents() const;
   std::size_t KeysLeft() const;
   /// Every key handed to the program so far, in order.
   std::vector<std::string> KeysTaken() const;
+  /// Every key DiscardTypeAhead dropped, in order.
+  std::vector<std::string> KeysDiscarded() const;
   /// True once an Esc had to be handed out because no key came.
   bool Starved() const;
 
@@ -75,6 +83,7 @@ class ScriptedConsole final : public console::Console {
   std::condition_variable key_fed_;
   std::deque<std::string> keys_;
   std::vector<std::string> taken_;
+  std::vector<std::string> discarded_;
   std::function<void(ScriptedConsole&)> hook_;
   WaitSignal key_signal_;
   int beeps_ = 0;
