@@ -10,5 +10,7 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTVX_TSAN=ON 
   -DTVX_BUILD_BENCH=OFF >/dev/null
 cmake --build "$build" --target terminal_tx_ring_test serial_posix_port_thread_test
 export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 ${TSAN_OPTIONS:-}"
-"$build/tests/terminal/terminal_tx_ring_test" --gtest_repeat=20
+# The refusing-port case only sleeps through its time-outs: once is enough.
+"$build/tests/terminal/terminal_tx_ring_test" --gtest_repeat=20 --gtest_filter='-*RefusesAtOnce*'
+"$build/tests/terminal/terminal_tx_ring_test" --gtest_filter='*RefusesAtOnce*'
 "$build/tests/serial/serial_posix_port_thread_test" --gtest_repeat=5
