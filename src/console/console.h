@@ -56,6 +56,11 @@ class Console {
   /// request unless a backend keeps its own): the jobs end at their next safe point, and
   /// AwaitKey returns within kStopCheckMs of the request. Any thread; never blocks.
   virtual bool StopRequested() const;
+  /// Throws away every key typed and not yet taken: what the key decoder holds and what the
+  /// system's input buffer holds. Keys typed after it returns are kept. A screen that hands over
+  /// to another calls it, so the next one sees only keys pressed after it is drawn. Never
+  /// blocks; a console without type-ahead does nothing.
+  virtual void DiscardTypeAhead() {}
 
  protected:
   ScreenModel screen_;

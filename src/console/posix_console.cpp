@@ -604,6 +604,12 @@ NativeWaitHandle TerminalConsole::KeyWaitHandle() const {
   return STDIN_FILENO;
 }
 
+void TerminalConsole::DiscardTypeAhead() {
+  impl_->decoder.Clear();
+  flushinp();  // ncurses' own buffer and the driver's (tcflush TCIFLUSH)
+  tcflush(STDIN_FILENO, TCIFLUSH);
+}
+
 std::unique_ptr<Console> OpenTerminalConsole(std::string& error) {
   return TerminalConsole::Open(error);
 }

@@ -42,6 +42,8 @@ class TerminalConsole final : public Console {
   void AwaitKey(int timeout_ms) override;
   /// Standard input, file descriptor 0.
   NativeWaitHandle KeyWaitHandle() const override;
+  /// Clears the key decoder, and ncurses' and the terminal driver's input queues.
+  void DiscardTypeAhead() override;
 
  private:
   struct Impl;

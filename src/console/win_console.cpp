@@ -151,6 +151,11 @@ class WindowsConsole final : public Console {
   NativeWaitHandle KeyWaitHandle() const override {
     return reinterpret_cast<NativeWaitHandle>(g_saved.input);
   }
+  // The decoded keys and the console's input records not yet read.
+  void DiscardTypeAhead() override {
+    keys_.clear();
+    FlushConsoleInputBuffer(g_saved.input);
+  }
 
  private:
   void Pump();

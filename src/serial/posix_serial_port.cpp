@@ -13,6 +13,7 @@
 #endif
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -136,7 +137,10 @@ class PosixSerialPort final : public SerialPort {
   Timeouts timeouts_{};
   bool has_error_counts_ = false;
   LineErrorCounts reported_errors_{};
-  bool dead_ = false;  // a hang-up or a vanished device was seen since Open
+  // A hang-up or a vanished device was seen since Open. The one value the terminal's writer
+  // thread (Write) and the main thread (BytesWaiting, Read, LineDead) both change; fd_ and
+  // timeouts_, which Write reads, change only in Open, Close and SetTimeouts.
+  std::atomic<bool> dead_{false};
 };
 
 ErrorNumber PosixSerialPort::Open(std::string_view name) {

@@ -82,12 +82,15 @@ class SerialPort {
   /// returns short at once when the line dies). Returns the count read; sets no error.
   virtual std::size_t Read(std::span<std::uint8_t> into) = 0;
   /// Raw write under the current time-outs. Returns the count written; sets no error.
-  /// The terminal's writer thread calls it while the main thread runs BytesWaiting, Read and
-  /// AwaitActivity on the same open port: it must touch no state those change. Open, Close and
-  /// the settings never overlap it.
+  /// The terminal's writer thread calls it while the main thread runs BytesWaiting, Read,
+  /// AwaitActivity and LineDead on the same open port: it must touch no state those change
+  /// except the dead-line flag, which backends keep atomic. Open, Close and the settings never
+  /// overlap it. It waits (up to the write time-outs) for the line to take bytes, and returns at
+  /// once when the port is not open or the line is dead.
   virtual std::size_t Write(std::span<const std::uint8_t> bytes) = 0;
   /// True once a read, write or bytes-waiting query of this opening met a dead line (the other
   /// side hung up or the device vanished); stays true until Close. Nothing more will pass.
+  /// Either thread may ask.
   virtual bool LineDead() const { return false; }
 
   /// Blocks until the port may have input, `also` (a console key handle) is ready, or

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <string>
 
 #include "serial/port_name.h"
@@ -149,7 +150,10 @@ class WinSerialPort final : public SerialPort {
   bool look_ahead_pending_ = false;
   bool look_ahead_held_ = false;  // look_ahead_byte_ arrived and was not read yet
   std::uint8_t look_ahead_byte_ = 0;
-  bool dead_ = false;            // a transfer or query met a vanished device since Open
+  // A transfer or query met a vanished device since Open. The one value the terminal's writer
+  // thread (Write) and the main thread (BytesWaiting, Read, AwaitActivity, LineDead) both
+  // change; port_ and write_event_, which Write reads, change only in Open and Close.
+  std::atomic<bool> dead_{false};
   COMMTIMEOUTS job_timeouts_{};  // the time-outs the job last set (all zero from Open)
 };
 

@@ -23,6 +23,11 @@ constexpr std::uint8_t kF1ScanCode = 59;
 constexpr char kF1Byte = '\xFF';
 // One read takes at most the receive queue's size; a bigger backlog takes several reads.
 constexpr std::size_t kReadChunk = 1024;
+// The most bytes one key sends (an extended key: 0 and its scan code).
+constexpr std::size_t kMaxKeyBytes = 2;
+// While the ring has no room for a key, the screen waits on the port's input for at most this
+// long before it looks at the ring again (the writer frees room without a word).
+constexpr int kRoomWaitMs = 5;
 
 void ScrollTextArea(ScreenModel& screen) {
   screen.ScrollRectUp(kTextTop, 1, kTextBottom, console::kColumns);
@@ -100,9 +105,21 @@ void RunRadioSetup(job::RunContext& ctx, TerminalLink& link) {
     }
     const bool received = !line_dead && ReceiveStep(ctx, line_dead);
 
+    // The line is behind by a whole ring: leave the keys in the user's terminal until the writer
+    // made room, and keep showing what the radio sends. Without a line that could take them (no
+    // port, a dead line) keys are taken as ever and go nowhere, so Q still returns.
+    const bool line_up = ctx.port.IsOpen() && !ctx.port.LineDead();
+    if (line_up && TxRoom(link) < kMaxKeyBytes) {
+      ctx.console.Present(false);
+      if (!received) ctx.port.AwaitActivity(console::kNoWaitHandle, kRoomWaitMs);
+      continue;
+    }
+
     const std::string key = ctx.console.ReadKey();
     if (key == "Q" || key == "q") {
       TerminalClose(ctx, link);
+      // Keys typed behind the Q were meant for the radio, not for the menu.
+      ctx.console.DiscardTypeAhead();
       return;
     }
     if (!key.empty()) {

@@ -13,9 +13,13 @@
 namespace tvx::terminal {
 
 /// Draws the screen, opens the port and runs the terminal until Q or q (or a stop request), then
-/// stops the writer, closes the port and returns (the caller draws the menu again). Never fails: a port that does
-/// not open, a line error and a dead line are shown on row 51 and the screen stays usable.
-/// Sleeps while neither a byte nor a key is waiting.
+/// stops the writer, closes the port, throws away the keys typed behind the Q and returns (the
+/// caller draws the menu again, which sees only keys pressed after that). Never fails: a port that
+/// does not open, a line error and a dead line are shown on row 51 and the screen stays usable. No
+/// typed key is lost while the line is up: while the ring lacks room for a key, no key is taken
+/// (the user's terminal holds them, in order) and the radio's bytes are still shown. Sleeps while
+/// neither a byte nor a key is waiting, and while waiting for room (on the port's input, looking at
+/// the ring every few milliseconds).
 void RunRadioSetup(job::RunContext& ctx, TerminalLink& link);
 
 /// Shows one byte from the radio at the cursor: 21 to 255 as the console's character (scrolling

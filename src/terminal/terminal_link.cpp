@@ -35,14 +35,23 @@ TerminalLink::~TerminalLink() {
 }
 
 void TxWriterThread(TxRing& ring, StopBell& stop_bell, serial::SerialPort& port) {
+  using Clock = std::chrono::steady_clock;
+  constexpr auto kWriteTimeout = std::chrono::milliseconds(kWriteTimeoutMs);
   for (;;) {
     const std::span<const std::uint8_t> run = ring.AwaitRun();
     if (run.empty()) return;  // stop requested
+    const Clock::time_point start = Clock::now();
     const std::size_t written = port.Write(run);
     if (written > 0) {
       ring.Consumed(written);
-    } else if (!ring.StopRequested()) {
-      stop_bell.WaitFor(kWriteRetryMs);
+      continue;
+    }
+    // A write that waited its time-out for the line is tried again at once: it waits in the port
+    // again. One that gave up sooner (no port, a dead line) would spin: wait out the rest.
+    const auto left = kWriteTimeout - (Clock::now() - start);
+    if (left > Clock::duration::zero() && !ring.StopRequested()) {
+      stop_bell.WaitFor(
+          static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(left).count()));
     }
   }
 }
@@ -66,6 +75,10 @@ void TerminalOpen(job::RunContext& ctx, TerminalLink& link) {
 std::size_t TxEnqueue(TerminalLink& link, std::string_view text) {
   return link.ring.Enqueue(std::span<const std::uint8_t>(
       reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+}
+
+std::size_t TxRoom(const TerminalLink& link) {
+  return static_cast<std::size_t>(link.ring.Room());
 }
 
 void TerminalClose(job::RunContext& ctx, TerminalLink& link) {

@@ -1,7 +1,8 @@
 // The terminal's side of the serial port: opening it with the terminal profile, the TxRing its
 // keys wait in, and the TxWriterThread that drains the ring to the port. The main thread only
-// ever stores keys (TxEnqueue never blocks); the writer is the only other thread of the program
-// and exists from TerminalOpen to TerminalClose.
+// ever stores keys (TxEnqueue never blocks; the screen takes a key only while the ring has room
+// for it); the writer is the only other thread of the program and exists from TerminalOpen to
+// TerminalClose.
 #pragma once
 
 #include <condition_variable>
@@ -16,11 +17,11 @@
 
 namespace tvx::terminal {
 
-/// How long the writer waits before it tries a port again that took nothing (a failed open, a
-/// dead line, a write that timed out). A stop request cuts the wait short.
-inline constexpr int kWriteRetryMs = 100;
 /// The write time-out constant of the terminal profile: a write that cannot complete returns
-/// after at most this long with the count it managed.
+/// after at most this long with the count it managed. A write waits inside the port for the
+/// line to take bytes, so the writer asks again at once after one that used its time; one that
+/// took nothing sooner (no port open, a dead line) is followed by a wait on the StopBell for
+/// the rest of this time.
 inline constexpr std::uint32_t kWriteTimeoutMs = 100;
 
 /// Wakes the writer out of its retry wait when the terminal closes.
@@ -50,8 +51,11 @@ struct TerminalLink {
 };
 
 /// The writer's loop: writes the unsent bytes in contiguous runs (never past the physical end
-/// of the ring) to `port`, sleeps while the ring is empty, waits kWriteRetryMs after a write that
-/// took nothing, and returns once a stop was requested. Nothing is reported.
+/// of the ring) to `port`, sleeps while the ring is empty, and returns once a stop was
+/// requested. A run the line cannot take yet waits in the port's write (kWriteTimeoutMs a try),
+/// so it goes out as soon as the line takes bytes again; a write that took nothing at once is
+/// followed by the rest of kWriteTimeoutMs on `stop_bell`. No CPU is used while stuck. Nothing is
+/// reported.
 void TxWriterThread(TxRing& ring, StopBell& stop_bell, serial::SerialPort& port);
 
 /// Opens the LinkSettings port with the terminal profile (a failed open is reported and the
@@ -60,8 +64,12 @@ void TxWriterThread(TxRing& ring, StopBell& stop_bell, serial::SerialPort& port)
 void TerminalOpen(job::RunContext& ctx, TerminalLink& link);
 
 /// Queues the bytes of `text` for the radio, in order, without blocking. Bytes that find the
-/// ring full are dropped. Returns how many were queued.
+/// ring full are dropped (the screen asks TxRoom first, so typed keys never are). Returns how
+/// many were queued.
 std::size_t TxEnqueue(TerminalLink& link, std::string_view text);
+
+/// Bytes the ring can take now (0 once the terminal closed). Main thread.
+std::size_t TxRoom(const TerminalLink& link);
 
 /// Stops the writer: unsent bytes are dropped and the thread is joined, so nothing is written
 /// after this returns (a write in progress ends within the write time-out). Then closes the port

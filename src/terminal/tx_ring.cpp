@@ -31,6 +31,11 @@ std::size_t TxRing::Enqueue(std::span<const std::uint8_t> bytes) {
   return static_cast<std::size_t>(count);
 }
 
+std::int32_t TxRing::Room() const {
+  const std::int32_t pending = pending_.load(std::memory_order_acquire);
+  return pending < 0 ? 0 : kSize - pending;
+}
+
 void TxRing::RequestStop() {
   pending_.store(kStopRequest, std::memory_order_release);
   WakeWriter();

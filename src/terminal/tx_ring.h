@@ -1,5 +1,7 @@
 // The TxRing: 1024 bytes that the terminal's keys wait in until the TxWriterThread has written
-// them to the port, so the screen never stalls on a busy port.
+// them to the port, so the screen never stalls on a busy port. When the port falls behind by a
+// whole ring, the screen stops taking keys (Room) until the writer has made room: the user's
+// terminal holds them meanwhile, and none is dropped.
 //
 // Two threads share it without a lock. The main thread stores bytes at head and adds them to
 // pending; the writer writes from tail and subtracts what the port took. pending is the only
@@ -36,7 +38,11 @@ class TxRing {
 
   /// Appends the bytes in order; bytes that find the ring full (1024 unsent) are dropped, as
   /// are all bytes once a stop was requested. Never blocks. Returns how many were stored.
+  /// Callers that must lose nothing ask Room first.
   std::size_t Enqueue(std::span<const std::uint8_t> bytes);
+  /// Bytes that Enqueue would store now: 1024 less the unsent ones, 0 once a stop was
+  /// requested. Only grows until this thread enqueues again.
+  std::int32_t Room() const;
   /// Asks the writer to end: unsent bytes are dropped and the writer wakes if it idles.
   void RequestStop();
 

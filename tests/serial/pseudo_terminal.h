@@ -10,6 +10,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -58,12 +59,35 @@ class PseudoTerminal {
   /// What the radio received: up to `count` bytes, waiting at most `timeout_ms` for each.
   std::vector<std::uint8_t> Receive(std::size_t count, int timeout_ms = 2000) const {
     std::vector<std::uint8_t> bytes;
-    std::uint8_t byte = 0;
+    std::uint8_t chunk[4096];
     pollfd p{master_, POLLIN, 0};
-    while (bytes.size() < count && poll(&p, 1, timeout_ms) > 0 && ::read(master_, &byte, 1) == 1) {
-      bytes.push_back(byte);
+    while (bytes.size() < count && poll(&p, 1, timeout_ms) > 0) {
+      const ssize_t n = ::read(master_, chunk, std::min(sizeof chunk, count - bytes.size()));
+      if (n <= 0) break;
+      bytes.insert(bytes.end(), chunk, chunk + n);
     }
     return bytes;
+  }
+
+  /// Fills the line towards the radio (through the test's own slave descriptor) until it takes
+  /// no more: the radio has stopped reading, and a port's write of one more byte must wait.
+  /// Returns how many filler bytes ('.') the radio will read first once it reads again.
+  std::size_t FillTowardsRadio() const {
+    const std::vector<std::uint8_t> filler(1024, '.');
+    std::size_t total = 0;
+    // The pty moves its bytes on a moment after a write: only refusals for a while say full.
+    for (int refused = 0; refused < 10;) {
+      ssize_t n = ::write(slave_, filler.data(), filler.size());
+      if (n <= 0) n = ::write(slave_, filler.data(), 1);
+      if (n > 0) {
+        total += static_cast<std::size_t>(n);
+        refused = 0;
+      } else {
+        ++refused;
+        ::usleep(10000);
+      }
+    }
+    return total;
   }
 
   /// Bytes sent to the port that nobody has read yet (the slave's input queue, shared by both

@@ -114,6 +114,18 @@ console::NativeWaitHandle ScriptedConsole::KeyWaitHandle() const {
   return key_signal_.Handle();
 }
 
+void ScriptedConsole::DiscardTypeAhead() {
+  std::lock_guard lock(mutex_);
+  discarded_.insert(discarded_.end(), keys_.begin(), keys_.end());
+  keys_.clear();
+  key_signal_.Lower();
+}
+
+std::vector<std::string> ScriptedConsole::KeysDiscarded() const {
+  std::lock_guard lock(mutex_);
+  return discarded_;
+}
+
 int ScriptedConsole::Beeps() const {
   std::lock_guard lock(mutex_);
   return beeps_;

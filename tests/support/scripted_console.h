@@ -3,6 +3,10 @@
 // ready exactly while keys are queued, so waits that poll the serial port and the keyboard
 // together wake when a test feeds a key.
 //
+// Type-ahead: every key fed so far counts as typed already, so DiscardTypeAhead drops all the
+// queued keys (a script that feeds "q1" at once loses the "1"); keys fed after it are kept. A
+// script that means a key to be pressed later feeds it later (from OnKeyWanted or a thread).
+//
 // A job that waits for a key nobody feeds does not hang the test: once it has spent the starve
 // limit (10 s by default) blocked with an empty queue, the console hands it an Esc and records
 // that it starved; should it starve a second time, AwaitKey throws std::runtime_error so that
@@ -56,12 +60,16 @@ class ScriptedConsole final : public console::Console {
   /// A stop request for `signal_number`, as a signal would make one; ends a key wait at once.
   /// Any thread.
   void RequestStop(int signal_number);
+  /// Drops every queued key (see above).
+  void DiscardTypeAhead() override;
 
   int Beeps() const;
   int Presents() const;
   std::size_t KeysLeft() const;
   /// Every key handed to the program so far, in order.
   std::vector<std::string> KeysTaken() const;
+  /// Every key DiscardTypeAhead dropped, in order.
+  std::vector<std::string> KeysDiscarded() const;
   /// True once an Esc had to be handed out because no key came.
   bool Starved() const;
 
@@ -81,6 +89,7 @@ class ScriptedConsole final : public console::Console {
   std::condition_variable key_fed_;
   std::deque<std::string> keys_;
   std::vector<std::string> taken_;
+  std::vector<std::string> discarded_;
   std::function<void(ScriptedConsole&)> hook_;
   WaitSignal key_signal_;
   int beeps_ = 0;

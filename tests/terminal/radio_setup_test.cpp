@@ -1,5 +1,6 @@
 // The Radio Setup Screen against the simulated radio on a pseudo-terminal (through the real
-// POSIX serial backend), and with a port in memory for a failed open and a dead line.
+// POSIX serial backend), against a bare pseudo-terminal whose reader stops and resumes, and with
+// a port in memory for a failed open and a dead line.
 //
 // The job runs on the test's thread. A script of steps runs on that thread too, at the start of
 // the job's passes (from the port's bytes-waiting query): a step waits until the terminal has
@@ -13,6 +14,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
+#include <ctime>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -24,6 +26,7 @@
 #include "radio_sim/posix_pty_radio.h"
 #include "serial/posix_serial_port.h"
 #include "serial/priority.h"
+#include "serial/pseudo_terminal.h"
 #include "support/fake_clock.h"
 #include "support/fake_serial_port.h"
 #include "support/scripted_console.h"
@@ -47,6 +50,8 @@ class WatchedPort final : public ForwardingPort {
 
   std::function<void()> on_query;  ///< runs on the job's thread before every bytes-waiting query
   std::uint64_t BytesRead() const { return read_.load(); }
+  /// Writes that took nothing (the line was full for the whole write time-out).
+  int EmptyWrites() const { return empty_writes_.load(); }
   std::string Written() const {
     std::lock_guard lock(mutex_);
     return written_;
@@ -63,6 +68,7 @@ class WatchedPort final : public ForwardingPort {
   }
   std::size_t Write(std::span<const std::uint8_t> bytes) override {  // the writer's thread
     const std::size_t n = Inner().Write(bytes);
+    if (n == 0) ++empty_writes_;
     std::lock_guard lock(mutex_);
     written_.append(reinterpret_cast<const char*>(bytes.data()), n);
     return n;
@@ -74,6 +80,7 @@ class WatchedPort final : public ForwardingPort {
 
  private:
   std::atomic<std::uint64_t> read_{0};
+  std::atomic<int> empty_writes_{0};
   mutable std::mutex mutex_;
   std::string written_;
 };
@@ -239,6 +246,125 @@ TEST_F(RadioSetupTest, TheRadiosBytesOnTheScreen) {
   EXPECT_EQ(console_.RowText(51), Padded("  Com1        Baudrate =  19200   Q or q to quit"));
   EXPECT_EQ(port_->Written(), "");
   EXPECT_EQ(ctx_.errors.count, 0);
+}
+
+// The radio as a bare pseudo-terminal that the test reads itself: it can stop reading (the line
+// towards it filled up) and read again.
+class StalledLineTest : public ::testing::Test {
+ protected:
+  StalledLineTest()
+      : port_(new WatchedPort(serial::MakePosixSerialPort())),
+        port_owner_(port_),
+        ctx_(console_, *port_, priority_, clock_) {}
+  void SetUp() override { ASSERT_TRUE(radio_.Ready()); }
+
+  static double CpuSeconds() { return static_cast<double>(std::clock()) / CLOCKS_PER_SEC; }
+
+  /// Once the terminal has opened the port (its first query), the radio stops reading: the line
+  /// towards it is filled up. Then `keys` are typed at once.
+  void StallThenType(const std::string& keys) {
+    port_->on_query = [this, keys] {
+      if (filled_) return;
+      filler_ = radio_.FillTowardsRadio();
+      console_.Feed(keys);
+      filled_ = true;
+    };
+  }
+  /// Waits (on the radio's thread) until StallThenType's filler is in place; returns its size.
+  std::size_t AwaitStall() const {
+    while (!filled_) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return filler_;
+  }
+
+  PseudoTerminal radio_{1};
+  ScriptedConsole console_;
+  FakeClock clock_;
+  serial::NoPriority priority_;
+  WatchedPort* port_;
+  std::unique_ptr<serial::SerialPort> port_owner_;
+  job::RunContext ctx_;
+  terminal::TerminalLink link_;
+  std::atomic<bool> filled_{false};
+  std::size_t filler_ = 0;  // written before filled_ is set
+};
+
+// Far more than the ring holds, typed at once while the radio reads nothing for a second: the
+// screen holds the keys back, shows what the radio says meanwhile, uses no CPU, and every key
+// reaches the radio in order once it reads again.
+TEST_F(StalledLineTest, APasteWhileTheRadioReadsNothingReachesItWholeAndInOrder) {
+  const std::string_view alphabet = "abcdefghijklmnoprstuvwxyz0123456789 \r";  // no Q or q
+  std::string paste;
+  for (std::size_t i = 0; i < 12000; ++i) paste += alphabet[(i * 7 + i / 37) % alphabet.size()];
+  StallThenType(paste);
+
+  std::vector<std::uint8_t> received;
+  bool shown_while_held = false;
+  double cpu_seconds = 0;
+  std::thread radio([&] {
+    const std::size_t filler = AwaitStall();
+    const double cpu_start = CpuSeconds();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    radio_.Send({'W', 'A', 'I', 'T', '\r'});
+    for (int i = 0; i < 600 && port_->BytesRead() < 5; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    shown_while_held = port_->BytesRead() == 5 && console_.KeysLeft() > 0;
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    cpu_seconds = CpuSeconds() - cpu_start;
+    received = radio_.Receive(filler + paste.size(), 10000);
+    console_.Feed("q");
+  });
+  terminal::RunRadioSetup(ctx_, link_);
+  radio.join();
+
+  ASSERT_EQ(received.size(), filler_ + paste.size());
+  EXPECT_TRUE(
+      std::string(received.begin() + static_cast<std::ptrdiff_t>(filler_), received.end()) == paste)
+      << "the radio received the paste changed";
+  EXPECT_TRUE(shown_while_held);
+  EXPECT_EQ(console_.RowText(2), Padded("WAIT"));
+  EXPECT_EQ(console_.Beeps(), 0);
+  EXPECT_LT(cpu_seconds, 0.3) << "the screen or the writer spun while the line was full";
+}
+
+// A key the line could not take goes out as soon as the line takes bytes again: the writer
+// waits in the port for room, not a fixed retry time. The radio resumes right after a write
+// gave up; a retry wait would hold the key 100 ms.
+TEST_F(StalledLineTest, AWaitingKeyGoesOutAsSoonAsTheLineTakesBytesAgain) {
+  StallThenType("K");
+  std::vector<std::uint8_t> received;
+  std::chrono::steady_clock::duration delay{};
+  std::thread radio([&] {
+    const std::size_t filler = AwaitStall();
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (port_->EmptyWrites() == 0 && std::chrono::steady_clock::now() < limit) {
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    const auto resumed = std::chrono::steady_clock::now();
+    received = radio_.Receive(filler + 1, 5000);
+    delay = std::chrono::steady_clock::now() - resumed;
+    console_.Feed("q");
+  });
+  terminal::RunRadioSetup(ctx_, link_);
+  radio.join();
+
+  ASSERT_EQ(received.size(), filler_ + 1);
+  EXPECT_EQ(received.back(), 'K');
+  EXPECT_GT(port_->EmptyWrites(), 0) << "the line was not full: the key went out at once";
+  // 20 ms is the aim; the limit leaves room for a loaded machine and still catches a retry wait.
+  EXPECT_LT(delay, std::chrono::milliseconds(60))
+      << std::chrono::duration_cast<std::chrono::milliseconds>(delay).count() << " ms";
+}
+
+// "q1" typed at once: the screen closes on the q and the 1 is thrown away, so the menu, which
+// comes next, never acts on it; nothing reaches the radio.
+TEST_F(StalledLineTest, KeysTypedBehindQAreThrownAway) {
+  console_.Feed("q1");
+  terminal::RunRadioSetup(ctx_, link_);
+  EXPECT_EQ(console_.KeysTaken(), std::vector<std::string>{"q"});
+  EXPECT_EQ(console_.KeysDiscarded(), std::vector<std::string>{"1"});
+  EXPECT_EQ(console_.KeysLeft(), 0u);
+  EXPECT_TRUE(radio_.Receive(1, 50).empty());
 }
 
 TEST(RadioSetupFailureTest, AFailedOpenIsReportedAndQStillReturns) {

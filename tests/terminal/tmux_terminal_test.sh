@@ -2,7 +2,7 @@
 # The Radio Setup Screen in a real terminal: tmux at 80 x 51 with the simulated radio behind
 # Com1. Key "2" opens the screen, a typed command brings the radio's answer, every byte value
 # the radio sends shows as its glyph and none of them changes the pane's title or modes, and q
-# returns to the menu.
+# returns to the menu; a key typed at once behind the q is thrown away, not taken by the menu.
 #   usage: tmux_terminal_test.sh <torvandrix-upload> <torvandrix-radio-sim> [TERM inside tmux]
 set -euo pipefail
 export LANG=C.UTF-8 LC_ALL=C.UTF-8
@@ -57,8 +57,11 @@ expect_row 15 "Controls ←]2;Radio title←\\ ←[?1049l ←[31;44m ←c ¢2J �
 expect_row 16 "End of table"
 expect_row 51 "  Com1        Baudrate =  19200   Q or q to quit"
 
-tm send-keys -t t q
+# q and 1 in one go, as a paste: the 1 must not start a direct upload from the menu.
+tm send-keys -t t q1
 wait_for "<esc>    End program" 15 || fail "q did not return to the menu"
+sleep 0.5
+tm capture-pane -p -t t | grep -qF "Diag Port" && fail "the key behind the q started a direct upload"
 tm send-keys -t t Escape
 wait_for FINISHED 15 || fail "Esc did not end the program"
 cmp -s "$tmp/before" "$tmp/after" || fail "terminal modes changed: $(cat "$tmp/before") -> $(cat "$tmp/after")"

@@ -91,8 +91,10 @@ TEST_F(TxRingTest, AWriteStopsAtTheEndOfTheRingAndTheWrappedPartFollows) {
 TEST_F(TxRingTest, AFullRingKeeps1024BytesAndDropsTheExcess) {
   port_.takes_per_write = 0;  // the port cannot send
   TerminalOpen(ctx_, link_);
+  EXPECT_EQ(link_.ring.Room(), 1024);
   EXPECT_EQ(TxEnqueue(link_, Bytes(1500, 0)), 1024u);
   EXPECT_EQ(link_.ring.Pending(), 1024);
+  EXPECT_EQ(link_.ring.Room(), 0);
   EXPECT_EQ(TxEnqueue(link_, "more"), 0u);
   EXPECT_EQ(link_.ring.Pending(), 1024);
   EXPECT_EQ(link_.ring.Head(), 0);
@@ -125,6 +127,20 @@ TEST_F(TxRingTest, CloseDropsUnsentBytesAndAReopenStartsAtZero) {
   ASSERT_TRUE(port_.WaitForTaken(3, 10000));
   EXPECT_TRUE(Eventually([&] { return link_.ring.Pending() == 0; }));
   EXPECT_EQ(TakenText(), "new");  // the dropped bytes never reach the port
+}
+
+// A port that takes nothing at once (not open, or a dead line) gets one try per write time-out,
+// not a spin, and the writer still ends at once on close.
+TEST_F(TxRingTest, AWriterFacingAPortThatRefusesAtOnceWaitsAndStillEndsAtOnce) {
+  port_.takes_per_write = 0;
+  TerminalOpen(ctx_, link_);
+  ASSERT_EQ(TxEnqueue(link_, "stuck"), 5u);
+  std::this_thread::sleep_for(std::chrono::milliseconds(350));
+  EXPECT_GE(port_.WriteCount(), 1u);
+  EXPECT_LE(port_.WriteCount(), 8u);  // about one every 100 ms
+  const auto start = std::chrono::steady_clock::now();
+  TerminalClose(ctx_, link_);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(90));
 }
 
 // Many small enqueues against a writer whose port takes a few bytes at a time: every byte

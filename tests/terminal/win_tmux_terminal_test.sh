@@ -2,7 +2,7 @@
 # The Windows program's Radio Setup Screen under wine in tmux at 80 x 51, against the simulated
 # radio (a native program on a pseudo-terminal that wine maps to COM11; Com1 is pointed at it by
 # TORVANDRIX_COM1): key 2 opens the screen, a typed set-up command brings the radio's answer,
-# q returns to the menu and Esc ends the program.
+# q returns to the menu (a key typed at once behind it is thrown away) and Esc ends the program.
 #   usage: win_tmux_terminal_test.sh <torvandrix-radio-sim> <wine> <torvandrix-upload.exe>
 # WINEPREFIX and a running wineserver come from the caller (tools/run-tests-windows.sh).
 set -euo pipefail
@@ -35,8 +35,11 @@ tm send-keys -t t 3 Enter
 wait_for "Firmware Rev 2.54" 20 || fail "the radio's answer did not appear"
 [ "$(row 2)" = "3" ] || fail "row 2 is '$(row 2)', not the radio's echo of the command"
 
-tm send-keys -t t q
+# q and 1 in one go, as a paste: the 1 must not start a direct upload from the menu.
+tm send-keys -t t q1
 wait_for "<esc>    End program" 20 || fail "q did not return to the menu"
+sleep 1
+tm capture-pane -p -t t | grep -qF "Diag Port" && fail "the key behind the q started a direct upload"
 tm capture-pane -p -t t | grep -qF "Firmware Rev 2.54" && fail "the set-up screen was left on the screen"
 tm send-keys -t t Escape
 wait_for "STATUS 0" 20 || fail "Esc did not end the program"
