@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstdint>
 #include <cstdlib>
 #include <ctime>
@@ -433,6 +434,36 @@ TEST(RadioSetupFailureTest, ADeadLineIsReportedOnceAndQStillReturns) {
   EXPECT_EQ(ctx.errors.count, 1);
   EXPECT_EQ(console.Beeps(), 1);
   EXPECT_EQ(console.KeysTaken(), (std::vector<std::string>{"x", "Q"}));
+}
+
+}  // namespace
+}  // namespace tvx::testing
+
+namespace tvx::testing {
+namespace {
+
+// A stop signal while the terminal runs closes it as Q does: the writer thread ends (joined) and
+// the port is closed through its own path before the program goes on to end.
+TEST(RadioSetupStopTest, AStopRequestClosesTheTerminalAndEndsTheWriter) {
+  ScriptedConsole console;
+  FakeSerialPort port;
+  serial::NoPriority priority;
+  FakeClock clock;
+  job::RunContext ctx(console, port, priority, clock);
+  terminal::TerminalLink link;
+
+  // The signal comes from outside while the terminal polls the port.
+  std::thread signal([&] {
+    while (port.BytesWaitingCalls() < 5) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    console.RequestStop(SIGTERM);
+  });
+  terminal::RunRadioSetup(ctx, link);
+  signal.join();
+
+  EXPECT_FALSE(link.writer.joinable());
+  EXPECT_FALSE(port.IsOpen());
+  EXPECT_FALSE(console.Starved());
+  EXPECT_TRUE(console.KeysTaken().empty());  // nothing typed, nothing quit with q
 }
 
 }  // namespace
