@@ -3,6 +3,7 @@
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -199,20 +200,22 @@ std::string AppendLine(const std::string& path, std::string_view line, bool make
   } else if (!S_ISREG(info.st_mode)) {
     error = kNotRegularFile;  // replaced since the look above
   } else {
-    std::string text;
     char last = '\n';
-    if (info.st_size > 0 && pread(fd, &last, 1, info.st_size - 1) == 1 && last != '\n') {
-      text = "\n";  // the last line was left without its end: ours starts a line of its own
-    }
-    text += line;
-    if (PastSizeLimit(info.st_size + static_cast<off_t>(text.size()))) {
+    // The last line was left without its end: ours starts a line of its own.
+    const bool open_line =
+        info.st_size > 0 && pread(fd, &last, 1, info.st_size - 1) == 1 && last != '\n';
+    static char kLineEnd[] = "\n";
+    iovec parts[2] = {{kLineEnd, open_line ? 1u : 0u},
+                      {const_cast<char*>(line.data()), line.size()}};
+    const std::size_t size = parts[0].iov_len + parts[1].iov_len;
+    if (PastSizeLimit(info.st_size + static_cast<off_t>(size))) {
       error = std::strerror(EFBIG);
     } else {
       // One write in append mode: the kernel places the whole line at the end in one step.
-      const ssize_t written = write(fd, text.data(), text.size());
+      const ssize_t written = writev(fd, parts, 2);
       if (written < 0) {
         error = std::strerror(errno);
-      } else if (static_cast<std::size_t>(written) != text.size()) {
+      } else if (static_cast<std::size_t>(written) != size) {
         error = "short write";
         // Half a line would spoil the next; under the lock the end is still ours to take back.
         if (ftruncate(fd, info.st_size) != 0) error += " (left in the file)";
