@@ -31,13 +31,6 @@ int DirectStatus(direct::Outcome outcome) {
   return kExitStopped;
 }
 
-// What a stop request makes of the status: 128 + its signal, as a shell reports a program the
-// signal ended.
-int StatusAfterStop(int status) {
-  const int signal_number = console::ProcessStopRequest().Signal();
-  return signal_number != 0 ? console::StopExitStatus(signal_number) : status;
-}
-
 std::string SignalText() {
   return "signal " + std::to_string(console::ProcessStopRequest().Signal());
 }
@@ -137,7 +130,7 @@ int RunScriptedJob(const CommandLine& command, serial::SerialPort& port, serial:
   if (const std::string failure = log.Append(entry); !failure.empty()) {
     std::fprintf(output.err, "torvandrix-upload: %s\n", failure.c_str());
   }
-  return StatusAfterStop(status);
+  return console::ExitStatusAfterStop(status);
 }
 
 int ListPorts(std::FILE* out) {

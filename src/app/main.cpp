@@ -55,13 +55,6 @@ int RunScripted(const app::CommandLine& command) {
   return status;
 }
 
-// The status of the program: a stop request (a signal) that came while it ran turns it into
-// 128 + the signal number, as a shell reports a program the signal ended.
-int ExitStatus(int status) {
-  const int signal_number = console::ProcessStopRequest().Signal();
-  return signal_number != 0 ? console::StopExitStatus(signal_number) : status;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -83,12 +76,12 @@ int main(int argc, char** argv) {
         std::fputs(command.text.c_str(), stderr);
         return app::kExitUsage;
       case app::CommandAction::kPorts:
-        return ExitStatus(app::ListPorts(stdout));
+        return console::ExitStatusAfterStop(app::ListPorts(stdout));
       case app::CommandAction::kDirect:
       case app::CommandAction::kRf:
-        return ExitStatus(RunScripted(command));
+        return RunScripted(command);  // 128 + the signal after a stop, as it says
       case app::CommandAction::kMenu:
-        return ExitStatus(RunMenu(command));
+        return console::ExitStatusAfterStop(RunMenu(command));
     }
   } catch (const std::exception& e) {
     std::fprintf(stderr, "torvandrix-upload: internal error: %s\n", e.what());

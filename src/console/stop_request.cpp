@@ -7,4 +7,9 @@ StopRequest& ProcessStopRequest() {
   return request;
 }
 
+int ExitStatusAfterStop(int status) {
+  const int signal_number = ProcessStopRequest().Signal();
+  return signal_number != 0 ? StopExitStatus(signal_number) : status;
+}
+
 }  // namespace tvx::console

@@ -50,9 +50,14 @@ void InstallStopHandlers();
 /// while it is open.
 void SetStopHooks(void (*wake)(), void (*restore)());
 
-/// The exit status of a program ended by a stop request for `signal_number`: 128 + it.
+/// The exit status of a program ended by a stop request for `signal_number`: 128 + it, as a
+/// shell reports a program the signal ended.
 inline int StopExitStatus(int signal_number) {
   return 128 + signal_number;
 }
+
+/// The program's status once it is done: `status`, or StopExitStatus of the process's stop
+/// request when one came while it ran.
+int ExitStatusAfterStop(int status);
 
 }  // namespace tvx::console

@@ -165,7 +165,6 @@ bool StopRequested(const RunContext& ctx) {
 
 bool Pause(RunContext& ctx, int ms) {
   ctx.console.Present(true);
-  if (StopRequested(ctx)) return false;
   return ctx.clock.SleepMsUnless(ms, console::kStopCheckMs, [&ctx] { return StopRequested(ctx); });
 }
 

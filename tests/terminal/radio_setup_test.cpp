@@ -86,13 +86,25 @@ class WatchedPort final : public ForwardingPort {
   std::string written_;
 };
 
-class RadioSetupTest : public ::testing::Test {
+// The terminal's side of a test: the scripted console and the real POSIX port, watched.
+class TerminalOnRealPort : public ::testing::Test {
  protected:
-  RadioSetupTest()
+  TerminalOnRealPort()
       : port_(new WatchedPort(serial::MakePosixSerialPort())),
         port_owner_(port_),
         ctx_(console_, *port_, priority_, clock_) {}
 
+  ScriptedConsole console_;
+  FakeClock clock_;
+  serial::NoPriority priority_;
+  WatchedPort* port_;
+  std::unique_ptr<serial::SerialPort> port_owner_;
+  job::RunContext ctx_;
+  terminal::TerminalLink link_;
+};
+
+class RadioSetupTest : public TerminalOnRealPort {
+ protected:
   ~RadioSetupTest() override {
     if (radio_) radio_->Stop();
     unsetenv("TORVANDRIX_COM1");
@@ -153,13 +165,6 @@ class RadioSetupTest : public ::testing::Test {
     EXPECT_EQ(Screen().CursorColumn(), column);
   }
 
-  ScriptedConsole console_;
-  FakeClock clock_;
-  serial::NoPriority priority_;
-  WatchedPort* port_;
-  std::unique_ptr<serial::SerialPort> port_owner_;
-  job::RunContext ctx_;
-  terminal::TerminalLink link_;
   std::unique_ptr<sim::PtyRadio> radio_;
   std::deque<std::function<void()>> steps_;
   std::uint64_t said_ = 0;
@@ -251,12 +256,8 @@ TEST_F(RadioSetupTest, TheRadiosBytesOnTheScreen) {
 
 // The radio as a bare pseudo-terminal that the test reads itself: it can stop reading (the line
 // towards it filled up) and read again.
-class StalledLineTest : public ::testing::Test {
+class StalledLineTest : public TerminalOnRealPort {
  protected:
-  StalledLineTest()
-      : port_(new WatchedPort(serial::MakePosixSerialPort())),
-        port_owner_(port_),
-        ctx_(console_, *port_, priority_, clock_) {}
   void SetUp() override { ASSERT_TRUE(radio_.Ready()); }
 
   static double CpuSeconds() { return static_cast<double>(std::clock()) / CLOCKS_PER_SEC; }
@@ -278,13 +279,6 @@ class StalledLineTest : public ::testing::Test {
   }
 
   PseudoTerminal radio_{1};
-  ScriptedConsole console_;
-  FakeClock clock_;
-  serial::NoPriority priority_;
-  WatchedPort* port_;
-  std::unique_ptr<serial::SerialPort> port_owner_;
-  job::RunContext ctx_;
-  terminal::TerminalLink link_;
   std::atomic<bool> filled_{false};
   std::size_t filler_ = 0;  // written before filled_ is set
 };
