@@ -68,13 +68,14 @@ UploadResult RunUploader() {
     std::fprintf(stderr, "cannot start the simulated radio: %s\n", error.c_str());
     return result;
   }
-  setenv("TORVANDRIX_COM1", radio.DevicePath().c_str(), 1);
+  const std::string device = radio.DevicePath();
 
   HeadlessConsole console("N\rY\rY\r");  // data port, in set-up, high speed
   auto port = tvx::serial::MakePosixSerialPort();
   TimingPriority priority;
   BenchClock clock;
   tvx::job::RunContext ctx(console, *port, priority, clock);
+  ctx.link.devices[0] = device;
 
   const double cpu_start = ThreadCpuSeconds();
   tvx::direct::RunDirectUpload(ctx);
@@ -102,7 +103,7 @@ double SecondsPerWordWithLatency(double latency, std::uint64_t limit) {
   config.latency = latency;
   tvx::sim::PtyRadio radio(config);
   if (const std::string error = radio.Start(); !error.empty()) return 0.0;
-  setenv("TORVANDRIX_COM1", radio.DevicePath().c_str(), 1);
+  const std::string device = radio.DevicePath();
 
   HeadlessConsole console("N\rY\rY\r");
   auto port = tvx::serial::MakePosixSerialPort();
@@ -114,6 +115,7 @@ double SecondsPerWordWithLatency(double latency, std::uint64_t limit) {
     if (words >= limit) console.Push("\x1b");  // leave between records
   };
   tvx::job::RunContext ctx(console, *port, priority, clock);
+  ctx.link.devices[0] = device;
   tvx::direct::RunDirectUpload(ctx);
   radio.Stop();
   if (words < limit) return 0.0;

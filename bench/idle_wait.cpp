@@ -52,7 +52,7 @@ bool Measure(const char* label, Wait wait) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string name = "Com9";
+  std::string name;
   int master = -1;
   if (argc > 1) {
     name = argv[1];
@@ -62,7 +62,7 @@ int main(int argc, char** argv) {
       std::perror("pseudo-terminal");
       return 2;
     }
-    setenv("TORVANDRIX_COM9", ptsname(master), 1);
+    name = ptsname(master);
   }
 
   auto port = tvx::serial::MakePosixSerialPort();

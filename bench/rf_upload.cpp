@@ -191,7 +191,7 @@ Result RunUploader() {
     std::fprintf(stderr, "cannot start the simulated radio: %s\n", error.c_str());
     return result;
   }
-  setenv("TORVANDRIX_COM1", radio.DevicePath().c_str(), 1);
+  const std::string device = radio.DevicePath();
 
   CapturedTerminal terminal;
   if (!terminal.Open()) {
@@ -210,6 +210,7 @@ Result RunUploader() {
   TimingPriority priority(terminal);
   BenchClock clock;
   tvx::job::RunContext ctx(*console, *port, priority, clock);
+  ctx.link.devices[0] = device;
 
   const double cpu_start = ThreadCpuSeconds();
   tvx::rf::RunRfUpload(ctx);

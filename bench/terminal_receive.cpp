@@ -104,7 +104,7 @@ int main() {
     std::fprintf(stderr, "simulated radio: %s\n", error.c_str());
     return 1;
   }
-  setenv("TORVANDRIX_COM1", radio.DevicePath().c_str(), 1);
+  const std::string device = radio.DevicePath();
   auto port = tvx::serial::MakePosixSerialPort();
   tvx::serial::NoPriority priority;
   RealClock clock;
@@ -113,6 +113,7 @@ int main() {
   {  // A long text with carriage returns, as fast as it comes.
     HeadlessConsole console("TEXT " + std::to_string(kLines) + "\r");
     tvx::job::RunContext ctx(console, *port, priority, clock);
+    ctx.link.devices[0] = device;
     ctx.link.baud_rate = 115200;
     const auto start = Steady::now();
     const double cpu_start = CpuSeconds(RUSAGE_THREAD);
@@ -135,9 +136,10 @@ int main() {
   tvx::sim::PtyRadio paced_radio(tvx::sim::RadioConfig{});  // stays for the idle wait
   {  // The same text at the pace of a 115200 bit/s line: what keeping up costs.
     if (const std::string error = paced_radio.Start(); !error.empty()) return 1;
-    setenv("TORVANDRIX_COM1", paced_radio.DevicePath().c_str(), 1);
+    const std::string device = paced_radio.DevicePath();
     HeadlessConsole console("TEXT " + std::to_string(kPacedLines) + "\r");
     tvx::job::RunContext ctx(console, *port, priority, clock);
+    ctx.link.devices[0] = device;
     ctx.link.baud_rate = 115200;
     const auto start = Steady::now();
     const double cpu_start = CpuSeconds(RUSAGE_THREAD);
@@ -154,6 +156,7 @@ int main() {
   {  // Nothing to do, the port open and silent: the terminal sleeps in its wait.
     HeadlessConsole console("");
     tvx::job::RunContext ctx(console, *port, priority, clock);
+    ctx.link.devices[0] = paced_radio.DevicePath();
     std::thread timer([&console] {
       std::this_thread::sleep_for(std::chrono::seconds(kIdleSeconds));
       console.Quit();

@@ -4,7 +4,7 @@
 // uploader to the simulated radio answering at once, the bare loop to bench-echo-peer. Figures
 // under wine are a floor for Windows, not a target: wine's serial layer is slower.
 //
-// Usage: bench-direct-upload-win <radio port, e.g. Com5> <echo device, e.g. \\.\COM7>
+// Usage: bench-direct-upload-win <radio device, e.g. COM5> <echo device, e.g. \\.\COM7>
 #include <windows.h>
 
 #include <array>
@@ -103,7 +103,7 @@ int main(int argc, char** argv) {
   TimingPriority priority;
   BenchClock clock;
   tvx::job::RunContext ctx(console, *port, priority, clock);
-  ctx.link.port_name = argv[1];
+  ctx.link.devices[0] = argv[1];
   const double cpu_start = ProcessCpuSeconds();
   tvx::direct::RunDirectUpload(ctx);
   const double upload_cpu = ProcessCpuSeconds() - cpu_start;

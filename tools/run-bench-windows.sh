@@ -40,4 +40,4 @@ for _ in $(seq 100); do
 done
 ln -sfn "$tmp/radio" "$WINEPREFIX/dosdevices/com5"
 ln -sfn "$tmp/echo" "$WINEPREFIX/dosdevices/com7"
-"$wine" "$build/bench/bench-direct-upload-win.exe" Com5 '\\.\COM7' || { echo "bench-direct-upload-win failed with status $?" >&2; exit 1; }
+"$wine" "$build/bench/bench-direct-upload-win.exe" COM5 '\\.\COM7' || { echo "bench-direct-upload-win failed with status $?" >&2; exit 1; }

@@ -4,8 +4,10 @@
 // implementation per platform (posix_cli_platform.cpp, win_cli_platform.cpp).
 #pragma once
 
+#include <array>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "app/command_line.h"
@@ -25,12 +27,10 @@ HelpWording PlatformHelpWording();
 /// Whether standard output is a terminal (the line mode draws its progress bar only then).
 bool StdoutIsTerminal();
 
-/// Binds "Com<number>" (1..9) to `device` for the rest of this process, exactly as the
-/// environment variable TORVANDRIX_COM<number> does.
-void BindComPort(int number, const std::string& device);
-
-/// The device a port name "Com1".."Com9" opens on this machine; the name itself for another.
-std::string DeviceOfPort(std::string_view port_name);
+/// The device behind each of "Com1" (index 0) to "Com9" on this machine: the binding in
+/// `bindings` (--com N=DEVICE, the last one for a number wins), else the environment variable
+/// TORVANDRIX_COM<N> when set and not empty, else the platform's default device for ComN.
+std::array<std::string, 9> PortBindings(const std::vector<std::pair<int, std::string>>& bindings);
 
 /// One serial device of the machine.
 struct SerialDevice {

@@ -80,17 +80,18 @@ std::string DirectSummary(const direct::Result& result, const std::string& devic
 
 void CompleteLogEntry(LogEntry& entry, const job::RunContext& ctx) {
   entry.port = ctx.link.port_name;
-  entry.device = DeviceOfPort(ctx.link.port_name);
+  entry.device = ctx.link.DeviceOf(ctx.link.port_name);
   entry.image = IdentifyImage(ctx.image);
 }
 
 int RunScriptedJob(const CommandLine& command, serial::SerialPort& port, serial::Priority& priority,
                    job::Clock& clock, const ScriptedOutput& output, ScriptedImage image) {
-  if (!command.port.empty()) BindComPort(1, command.port);
   const bool direct_job = command.action == CommandAction::kDirect;
   LineConsole console(output.out, output.terminal, clock, command.retries,
                       direct_job ? "words" : "frames", command.timeout_seconds);
   job::RunContext ctx(console, port, priority, clock);
+  ctx.link.devices = PortBindings({});
+  if (!command.port.empty()) ctx.link.port_name = command.port;
   ctx.monitor = &console;
   ctx.image = image.bytes;
   UploadLog log(command.log);
@@ -104,7 +105,7 @@ int RunScriptedJob(const CommandLine& command, serial::SerialPort& port, serial:
     const direct::Result result = direct::RunDirectUpload(ctx);
     entry = DirectLogEntry(result);
     status = DirectStatus(result.outcome);
-    summary = DirectSummary(result, DeviceOfPort(ctx.link.port_name), console.RetriesSpent());
+    summary = DirectSummary(result, ctx.link.DeviceOf(ctx.link.port_name), console.RetriesSpent());
   } else {
     console.TypeLines({"Y", std::to_string(command.copies), std::to_string(command.start),
                        std::to_string(command.passes)});
@@ -118,7 +119,7 @@ int RunScriptedJob(const CommandLine& command, serial::SerialPort& port, serial:
                      : " before it began.");
     } else if (outcome.start == rf::Start::kPortNotOpened) {
       status = kExitPortNotOpened;
-      summary = "The port " + DeviceOfPort(ctx.link.port_name) + " could not be opened.";
+      summary = "The port " + ctx.link.DeviceOf(ctx.link.port_name) + " could not be opened.";
     } else {
       status =
           outcome.start == rf::Start::kBroadcast && !outcome.stopped ? kExitComplete : kExitStopped;

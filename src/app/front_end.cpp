@@ -88,7 +88,10 @@ void RunProgram(job::RunContext& ctx, const MenuJobs& jobs) {
   (void)image::Crc16Table();
   ScreenModel& screen = ctx.console.Screen();
   screen.Clear();
-  ctx.link = job::LinkSettings{};
+  // The port and rate start over; the devices behind the port names are the front end's.
+  const job::LinkSettings start;
+  ctx.link.port_name = start.port_name;
+  ctx.link.baud_rate = start.baud_rate;
   screen.Clear();
 
   for (;;) {

@@ -23,7 +23,6 @@ using namespace tvx;
 // The full-screen program. Every way out leaves the screen first (the platform's destructor
 // restores the terminal) and only then says why: nothing may be printed while the screen is up.
 int RunMenu(const app::CommandLine& command) {
-  for (const auto& [number, device] : command.com_bindings) app::BindComPort(number, device);
   app::UploadLog log(command.log);
   std::string error;
   bool error_is_usage = false;
@@ -35,6 +34,7 @@ int RunMenu(const app::CommandLine& command) {
     } else {
       job::RunContext ctx(*platform.console, *platform.port, *platform.priority,
                           job::SystemClock());
+      ctx.link.devices = app::PortBindings(command.com_bindings);
       app::RunProgram(ctx, app::DefaultJobs(&log));
       ctx.port.Close();
     }

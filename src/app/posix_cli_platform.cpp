@@ -111,14 +111,17 @@ bool StdoutIsTerminal() {
   return isatty(STDOUT_FILENO) == 1;
 }
 
-void BindComPort(int number, const std::string& device) {
-  const std::string variable = "TORVANDRIX_COM" + std::to_string(number);
-  setenv(variable.c_str(), device.c_str(), 1);
-}
-
-std::string DeviceOfPort(std::string_view port_name) {
-  const int number = serial::ComPortNumber(port_name);
-  return number == 0 ? std::string(port_name) : serial::DevicePathFor(number);
+std::array<std::string, 9> PortBindings(const std::vector<std::pair<int, std::string>>& bindings) {
+  std::array<std::string, 9> devices;
+  for (int n = 1; n <= 9; ++n) {
+    const std::string variable = "TORVANDRIX_COM" + std::to_string(n);
+    const char* bound = std::getenv(variable.c_str());
+    devices[n - 1] = bound != nullptr && bound[0] != '\0' ? bound : serial::DefaultDevicePath(n);
+  }
+  for (const auto& [number, device] : bindings) {
+    if (number >= 1 && number <= 9 && !device.empty()) devices[number - 1] = device;
+  }
+  return devices;
 }
 
 std::vector<SerialDevice> ListSerialDevices() {

@@ -115,15 +115,16 @@ bool StdoutIsTerminal() {
   return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
 }
 
-void BindComPort(int number, const std::string& device) {
-  // The serial backend reads the binding with GetEnvironmentVariable.
-  const std::string variable = "TORVANDRIX_COM" + std::to_string(number);
-  SetEnvironmentVariableA(variable.c_str(), device.c_str());
-}
-
-std::string DeviceOfPort(std::string_view port_name) {
-  const int number = serial::ComPortNumber(port_name);
-  return number == 0 ? std::string(port_name) : serial::DevicePathFor(number);
+std::array<std::string, 9> PortBindings(const std::vector<std::pair<int, std::string>>& bindings) {
+  std::array<std::string, 9> devices;
+  for (int n = 1; n <= 9; ++n) {
+    const std::string bound = Environment("TORVANDRIX_COM" + std::to_string(n));
+    devices[n - 1] = bound.empty() ? serial::DefaultDevicePath(n) : bound;
+  }
+  for (const auto& [number, device] : bindings) {
+    if (number >= 1 && number <= 9 && !device.empty()) devices[number - 1] = device;
+  }
+  return devices;
 }
 
 std::vector<SerialDevice> ListSerialDevices() {

@@ -17,23 +17,6 @@ constexpr int kFailurePauseMs = 2000;
 // While the console still holds changes back, a wait is cut to about one frame so they appear.
 constexpr int kFrameWaitMs = 35;
 
-struct ProfileValues {
-  std::uint32_t line_rate;  // 0: the LinkSettings baud rate
-  std::uint32_t rx_queue;
-};
-
-ProfileValues ValuesOf(Profile profile) {
-  switch (profile) {
-    case Profile::kRfUpload:
-      return {115200, 2048};
-    case Profile::kDirectUpload:
-      return {19200, 2048};
-    case Profile::kTerminal:
-      break;
-  }
-  return {0, 1024};
-}
-
 // An upload job's way out after a failed open: report, say why, beep, close, pause.
 void AbandonOpen(RunContext& ctx, std::string_view message) {
   ErrorReport(ctx.errors, ctx.console);
@@ -48,13 +31,39 @@ void AbandonOpen(RunContext& ctx, std::string_view message) {
 
 }  // namespace
 
+std::array<std::pair<LineSetting, std::uint32_t>, 11> ProfileSettings(Profile profile,
+                                                                      std::uint32_t terminal_rate) {
+  std::uint32_t rate = terminal_rate;
+  std::uint32_t rx_queue = 1024;
+  if (profile == Profile::kRfUpload) {
+    rate = 115200;
+    rx_queue = 2048;
+  } else if (profile == Profile::kDirectUpload) {
+    rate = 19200;
+    rx_queue = 2048;
+  }
+  return {{
+      {LineSetting::kLineRate, rate},
+      {LineSetting::kDataBits, 8},
+      {LineSetting::kParityCheck, 0},
+      {LineSetting::kStopBits, 1},
+      {LineSetting::kTxQueueSize, 1024},
+      {LineSetting::kRxQueueSize, rx_queue},
+      {LineSetting::kCtsOutputFlow, 0},
+      {LineSetting::kDsrOutputFlow, 0},
+      {LineSetting::kDsrSensitivity, 0},
+      {LineSetting::kDtrHandshake, 0},
+      {LineSetting::kDtrLine, 1},
+  }};
+}
+
 bool OpenPortForJob(RunContext& ctx, Profile profile) {
   SerialPort& port = ctx.port;
   const bool upload = profile != Profile::kTerminal;
 
   // The failure checks look at what this open and these settings did: a code still pending from
   // an earlier operation is not a failure of this port.
-  const ErrorNumber open_result = port.Open(ctx.link.port_name);
+  const ErrorNumber open_result = port.Open(ctx.link.DeviceOf(ctx.link.port_name));
   ctx.errors.Latch(open_result);
   if (open_result != kNoError) {
     if (upload) {
@@ -64,22 +73,7 @@ bool OpenPortForJob(RunContext& ctx, Profile profile) {
     ErrorReport(ctx.errors, ctx.console);
   }
 
-  const ProfileValues values = ValuesOf(profile);
-  const std::uint32_t rate =
-      values.line_rate != 0 ? values.line_rate : static_cast<std::uint32_t>(ctx.link.baud_rate);
-  const std::array<std::pair<LineSetting, std::uint32_t>, 11> settings{{
-      {LineSetting::kLineRate, rate},
-      {LineSetting::kDataBits, 8},
-      {LineSetting::kParityCheck, 0},
-      {LineSetting::kStopBits, 1},
-      {LineSetting::kTxQueueSize, 1024},
-      {LineSetting::kRxQueueSize, values.rx_queue},
-      {LineSetting::kCtsOutputFlow, 0},
-      {LineSetting::kDsrOutputFlow, 0},
-      {LineSetting::kDsrSensitivity, 0},
-      {LineSetting::kDtrHandshake, 0},
-      {LineSetting::kDtrLine, 1},
-  }};
+  const auto settings = ProfileSettings(profile, static_cast<std::uint32_t>(ctx.link.baud_rate));
   bool refused = false;
   for (const auto& [setting, value] : settings) {
     const ErrorNumber result = port.Apply(setting, value);

@@ -3,9 +3,11 @@
 // their failures into ErrorCode.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <utility>
 #include <vector>
 
 #include "job/run_context.h"
@@ -18,6 +20,11 @@ enum class Profile {
   kDirectUpload,  ///< 19200 bit/s, rx queue 2048
   kTerminal,      ///< LinkSettings baud rate, rx queue 1024; no failure paths of its own
 };
+
+/// The eleven line settings of a profile, in the order they are applied; `terminal_rate`
+/// (bit/s) is the rate of kTerminal, the upload profiles have their own.
+std::array<std::pair<serial::LineSetting, std::uint32_t>, 11> ProfileSettings(
+    Profile profile, std::uint32_t terminal_rate);
 
 /// Opens the LinkSettings port and applies the profile's eleven settings (all attempted, the
 /// last failure kept). For the upload profiles a failure of this open or of its settings runs

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 
 #include "console/console.h"
 #include "image/firmware_image.h"
@@ -18,10 +19,17 @@
 
 namespace tvx::job {
 
-/// Port name ("Com1".."Com9") and the terminal's baud rate.
+/// Port name ("Com1".."Com9") and the terminal's baud rate, and the device behind each port
+/// name (the front end fills them in from its bindings; no job looks further).
 struct LinkSettings {
   std::string port_name = "Com1";
   std::int32_t baud_rate = 19200;
+  /// The device of "Com1" (index 0) to "Com9"; empty: not bound.
+  std::array<std::string, 9> devices{};
+
+  /// The device `name` opens: for "Com1".."Com9" (any case) its entry in `devices` (empty when
+  /// unbound), for any other name the name itself, taken as a device.
+  std::string DeviceOf(std::string_view name) const;
 };
 
 struct RunContext {

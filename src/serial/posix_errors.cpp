@@ -18,12 +18,13 @@ struct ErrnoEntry {
 
 // The one table from errno to error number. A device node without hardware behind it (ENXIO,
 // ENODEV, or EIO from opening a ttyS<n> with no UART) is a port that does not exist, like a
-// missing node. "In use" covers the permission errors, a refused exclusive open (EBUSY) and a
-// lock held elsewhere (EWOULDBLOCK from flock).
+// missing node. "In use" covers a refused exclusive open (EBUSY) and a lock held elsewhere
+// (EWOULDBLOCK from flock); a permission error is the system refusing (75), which another
+// program closing the port would not mend.
 constexpr ErrnoEntry kErrnoTable[] = {
     {ENOENT, kErrNoSuchPort},        {ENXIO, kErrNoSuchPort},     {ENODEV, kErrNoSuchPort},
     {EIO, kErrNoSuchPort},           {ENOTDIR, kErrPathNotFound}, {ELOOP, kErrPathNotFound},
-    {EACCES, kErrAccessDenied},      {EPERM, kErrAccessDenied},   {EBUSY, kErrAccessDenied},
+    {EACCES, kErrAccessFailed},      {EPERM, kErrAccessFailed},   {EBUSY, kErrAccessDenied},
     {EWOULDBLOCK, kErrAccessDenied}, {EROFS, kErrAccessDenied},   {ETXTBSY, kErrAccessDenied},
     {ENOMEM, kErrOutOfMemory},       {ENOBUFS, kErrOutOfMemory},  {EMFILE, kErrTooManyFiles},
     {ENFILE, kErrTooManyFiles},      {EBADF, kErrInternal},       {ENOSPC, kErrDiskFull},

@@ -145,9 +145,8 @@ class PosixSerialPort final : public SerialPort {
 
 ErrorNumber PosixSerialPort::Open(std::string_view name) {
   if (fd_ >= 0) return kErrPortAlreadyOpen;
-  const int number = ComPortNumber(name);
-  if (number == 0) return kErrBadPortName;
-  const std::string path = DevicePathFor(number);
+  if (name.empty() || name.find('\0') != std::string_view::npos) return kErrBadPortName;
+  const std::string path(name);
 
   // O_NONBLOCK keeps the open from waiting for a carrier; reads and writes wait in poll.
   int fd = -1;
@@ -406,10 +405,7 @@ void PosixSerialPort::AwaitActivity(console::NativeWaitHandle also, int timeout_
 
 }  // namespace
 
-std::string DevicePathFor(int number) {
-  const std::string variable = "TORVANDRIX_COM" + std::to_string(number);
-  const char* configured = std::getenv(variable.c_str());
-  if (configured != nullptr && configured[0] != '\0') return configured;
+std::string DefaultDevicePath(int number) {
   return "/dev/ttyS" + std::to_string(number - 1);
 }
 

@@ -1,7 +1,6 @@
 // The POSIX serial backend (termios) and the POSIX priority.
 //
-// Port names: "Com<N>" (N = 1..9) is the device in the environment variable TORVANDRIX_COM<N>
-// when that is set and not empty (e.g. TORVANDRIX_COM1=/dev/ttyUSB0), else /dev/ttyS<N-1>.
+// Open takes the device's path (e.g. /dev/ttyUSB0); an empty one is a bad name (64).
 // The port is opened exclusively: TIOCEXCL against other non-root programs and an flock on the
 // device against everyone (root included); both are released by Close. Opening puts the line
 // into raw mode (no echo, no line editing, no XON/XOFF, CLOCAL|CREAD) and the time-outs to 0,
@@ -19,7 +18,7 @@ namespace tvx::serial {
 
 std::unique_ptr<SerialPort> MakePosixSerialPort();
 
-/// The device "Com<number>" (1..9) opens on this machine, as described above.
-std::string DevicePathFor(int number);
+/// The device "Com<number>" (1..9) stands for when nothing binds it: /dev/ttyS<number - 1>.
+std::string DefaultDevicePath(int number);
 
 }  // namespace tvx::serial

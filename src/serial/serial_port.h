@@ -61,9 +61,10 @@ class SerialPort {
  public:
   virtual ~SerialPort() = default;
 
-  /// Opens "Com1".."Com9" exclusively for blocking reads and writes. Errors: 53 no such port,
-  /// 70 in use, 55 already open, 64 bad name, others mapped from the OS.
-  virtual ErrorNumber Open(std::string_view name) = 0;
+  /// Opens the device `device` (a path such as /dev/ttyUSB0, or \\.\COM3) exclusively for
+  /// blocking reads and writes. Errors: 53 no such port, 70 in use, 75 refused by the system
+  /// (no permission), 55 already open, 64 bad name (empty), others mapped from the OS.
+  virtual ErrorNumber Open(std::string_view device) = 0;
   virtual bool IsOpen() const = 0;
   /// Closes the port and releases its exclusivity. Closing a closed port does nothing, 0.
   virtual ErrorNumber Close() = 0;

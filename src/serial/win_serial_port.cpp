@@ -10,11 +10,7 @@
 
 namespace tvx::serial {
 
-std::string DevicePathFor(int number) {
-  const std::string variable = "TORVANDRIX_COM" + std::to_string(number);
-  char configured[MAX_PATH];
-  const DWORD length = GetEnvironmentVariableA(variable.c_str(), configured, MAX_PATH);
-  if (length > 0 && length < MAX_PATH) return std::string(configured, length);
+std::string DefaultDevicePath(int number) {
   return "\\\\.\\COM" + std::to_string(number);
 }
 
@@ -159,9 +155,8 @@ class WinSerialPort final : public SerialPort {
 
 ErrorNumber WinSerialPort::Open(std::string_view name) {
   if (IsOpen()) return kErrPortAlreadyOpen;
-  const int number = ComPortNumber(name);
-  if (number == 0) return kErrBadPortName;
-  const std::string path = DevicePathFor(number);
+  if (name.empty()) return kErrBadPortName;
+  const std::string path(name);
 
   HANDLE port = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);

@@ -1,8 +1,7 @@
 // The Windows serial backend (Win32 communications functions).
 //
-// Port names: "Com<N>" (N = 1..9) is the device in the environment variable TORVANDRIX_COM<N>
-// when that is set and not empty (e.g. TORVANDRIX_COM1=\\.\COM12), else \\.\COM<N>. The port is
-// opened without sharing (another program holding it gives 70, a missing port 53) and for
+// Open takes the device's name (e.g. \\.\COM12, or COM3); an empty one is a bad name (64). The port
+// is opened without sharing (another program holding it gives 70, a missing port 53) and for
 // overlapped transfers, so that the activity wait can sleep on the port's receive event and the
 // keyboard at once; reads and writes still block until done, as the time-outs say. Opening
 // sets the time-outs to 0 and leaves the line as the driver has it until the profile is applied.
@@ -18,7 +17,7 @@ namespace tvx::serial {
 
 std::unique_ptr<SerialPort> MakeWinSerialPort();
 
-/// The device "Com<number>" (1..9) opens on this machine, as described above.
-std::string DevicePathFor(int number);
+/// The device "Com<number>" (1..9) stands for when nothing binds it: \\.\COM<number>.
+std::string DefaultDevicePath(int number);
 
 }  // namespace tvx::serial

@@ -121,7 +121,8 @@ TEST_F(ScriptedCommandsTest, CompleteDirectUploadExitsZeroWithOneLogLine) {
   ASSERT_EQ(lines.size(), 1u);
   const nlohmann::json& line = lines[0];
   EXPECT_EQ(line["job"], "direct");
-  EXPECT_EQ(line["port"], "Com1");
+  // Only the menu names a port "ComN"; a sub-command names the device it was given.
+  EXPECT_EQ(line["port"], radio_->DevicePath());
   EXPECT_EQ(line["device"], radio_->DevicePath());
   EXPECT_EQ(line["serial_number"], 9123456);
   EXPECT_EQ(line["image"]["records"], 4144);

@@ -53,6 +53,7 @@ class ScriptedWireTest : public DirectUploadTest {
     command.high_speed = true;
     command.retries = retries;
     command.log = log_path_;
+    command.port = radio_->DevicePath();
     app::ScriptedOutput output;
     output.out = out_;
     output.err = out_;
@@ -78,6 +79,7 @@ TEST_F(ScriptedWireTest, ScriptedUploadPutsTheMenuUploadsBytesOnTheWire) {
   Record();
   job::RunContext menu(console_, *port_, priority_, clock_still_);
   menu.image = SmallImage();
+  menu.link.devices[0] = radio_->DevicePath();
   console_.Feed("N\rY\rY\r");  // data port, in set-up, high speed
   Answer("Bad Data!", "\r");
   Answer("I Sent ", "\r");  // the read-back's difference
@@ -88,8 +90,8 @@ TEST_F(ScriptedWireTest, ScriptedUploadPutsTheMenuUploadsBytesOnTheWire) {
   StartRadio(FaultyRadio());
   Record();
   EXPECT_EQ(RunScripted(3), app::kExitChecksumError);
-  EXPECT_TRUE(heard_ == menu_bytes) << heard_.size() << " bytes against the menu's "
-                                    << menu_bytes.size();
+  EXPECT_TRUE(heard_ == menu_bytes)
+      << heard_.size() << " bytes against the menu's " << menu_bytes.size();
   const std::string output = Output();
   EXPECT_NE(output.find("Bad Data!,Continue?(<esc> to quit)  -> retry 1 of 3\n"), std::string::npos)
       << output;

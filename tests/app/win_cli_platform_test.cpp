@@ -1,6 +1,7 @@
 // The Windows side of the command line: the help's device names, ComN bindings as the serial
 // backend sees them, and the upload log's appends.
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <filesystem>
 #include <fstream>
@@ -37,12 +38,14 @@ TEST(WinCliPlatformTest, HelpAndUsageNameWindowsDevices) {
             std::string::npos);
 }
 
-TEST(WinCliPlatformTest, ComBindingsReachTheSerialBackend) {
-  app::BindComPort(7, "");  // an empty binding counts as none
-  EXPECT_EQ(app::DeviceOfPort("Com7"), "\\\\.\\COM7");
-  app::BindComPort(7, "\\\\.\\COM12");
-  EXPECT_EQ(app::DeviceOfPort("Com7"), "\\\\.\\COM12");
-  EXPECT_EQ(app::DeviceOfPort("\\\\.\\COM3"), "\\\\.\\COM3");
+TEST(WinCliPlatformTest, ComBindingsComeFromTheOptionTheEnvironmentAndTheDefault) {
+  SetEnvironmentVariableA("TORVANDRIX_COM6", "");  // an empty binding counts as none
+  SetEnvironmentVariableA("TORVANDRIX_COM7", "\\\\.\\COM12");
+  const auto devices = app::PortBindings({{8, "COM3"}});
+  EXPECT_EQ(devices[5], "\\\\.\\COM6");
+  EXPECT_EQ(devices[6], "\\\\.\\COM12");
+  EXPECT_EQ(devices[7], "COM3");
+  SetEnvironmentVariableA("TORVANDRIX_COM7", nullptr);
 }
 
 // Two writers, each opening the file anew for every line, as two programs would: whole lines,

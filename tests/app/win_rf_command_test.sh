@@ -36,7 +36,7 @@ grep -qxF "Broadcast complete: 1 pass, 4 frames, 0 echo mismatches." "$tmp/out.t
 # The log's one line, its time and duration masked.
 [ "$(wc -l <"$tmp/uploads.jsonl")" -eq 1 ] || fail "the log does not hold one line: $(cat "$tmp/uploads.jsonl")"
 line=$(sed -E 's/"time":"[^"]*"/"time":"T"/; s/"seconds":[0-9.e+-]+/"seconds":S/' "$tmp/uploads.jsonl" | tr -d '\r')
-expected='{"time":"T","job":"rf","port":"Com1","device":"COM9","serial_number":null,"image":{"records":4144,"checksum":"9306"},"outcome":"complete","seconds":S,"echo_mismatches":0,"passes":1,"frames":4}'
+expected='{"time":"T","job":"rf","port":"COM9","device":"\\\\.\\COM9","serial_number":null,"image":{"records":4144,"checksum":"9306"},"outcome":"complete","seconds":S,"echo_mismatches":0,"passes":1,"frames":4}'
 [ "$line" = "$expected" ] || fail "log line
   got:      $line
   expected: $expected"

@@ -141,7 +141,6 @@ DirectUploadTest::~DirectUploadTest() {
     if (t.joinable()) t.join();
   }
   if (radio_) radio_->Stop();
-  unsetenv("TORVANDRIX_COM1");
 }
 
 sim::RadioConfig DirectUploadTest::FastRadio() {
@@ -163,7 +162,7 @@ void DirectUploadTest::StartRadio(const sim::RadioConfig& config) {
   written_before_radio_ = port_->BytesWritten();
   const std::string error = radio_->Start();
   ASSERT_EQ(error, "");
-  setenv("TORVANDRIX_COM1", radio_->DevicePath().c_str(), 1);
+  ctx_->link.devices[0] = radio_->DevicePath();
 }
 
 void DirectUploadTest::Answer(std::string part, std::string key) {

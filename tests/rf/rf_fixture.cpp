@@ -52,7 +52,6 @@ RfUploadTest::~RfUploadTest() {
     if (t.joinable()) t.join();
   }
   if (radio_) radio_->Stop();
-  unsetenv("TORVANDRIX_COM1");
 }
 
 sim::RadioConfig RfUploadTest::FastRadio() {
@@ -67,7 +66,7 @@ void RfUploadTest::StartRadio(const sim::RadioConfig& config) {
   radio_ = std::make_unique<sim::PtyRadio>(config);
   written_before_radio_ = port_->BytesWritten();
   ASSERT_EQ(radio_->Start(), "");
-  setenv("TORVANDRIX_COM1", radio_->DevicePath().c_str(), 1);
+  ctx_->link.devices[0] = radio_->DevicePath();
 }
 
 void RfUploadTest::FeedWhen(std::function<bool(const sim::RadioCounters&)> ready,

@@ -34,9 +34,10 @@ class PosixPortTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(radio.Ready());
     ctx.link.port_name = kPortName;
+    ctx.link.devices[kCom - 1] = radio.SlavePath();
   }
 
-  PseudoTerminal radio{kCom};
+  PseudoTerminal radio;
   std::unique_ptr<serial::SerialPort> port = serial::MakePosixSerialPort();
   ScriptedConsole console;
   serial::NoPriority priority;
@@ -95,7 +96,7 @@ TEST_F(PosixPortTest, LineRateSwitchLosesNoQueuedByte) {
 }
 
 TEST_F(PosixPortTest, MissingDeviceEndsTheJobWithCode53) {
-  setenv("TORVANDRIX_COM7", "/dev/no-such-serial-device", 1);
+  ctx.link.devices[kCom - 1] = "/dev/no-such-serial-device";
   EXPECT_FALSE(job::OpenPortForJob(ctx, job::Profile::kRfUpload));
   EXPECT_EQ(console.RowText(51).substr(64, 12), "  1  53   0 ");
   EXPECT_EQ(console.RowText(1).substr(0, 20), "Can't Open Com Port ");
@@ -105,12 +106,12 @@ TEST_F(PosixPortTest, MissingDeviceEndsTheJobWithCode53) {
 }
 
 TEST_F(PosixPortTest, PortIsExclusiveUntilClosed) {
-  ASSERT_EQ(port->Open(kPortName), 0);
-  EXPECT_EQ(port->Open(kPortName), serial::kErrPortAlreadyOpen);
+  ASSERT_EQ(port->Open(radio.SlavePath()), 0);
+  EXPECT_EQ(port->Open(radio.SlavePath()), serial::kErrPortAlreadyOpen);
   auto second = serial::MakePosixSerialPort();
-  EXPECT_EQ(second->Open(kPortName), serial::kErrAccessDenied);
+  EXPECT_EQ(second->Open(radio.SlavePath()), serial::kErrAccessDenied);
   port->Close();
-  ASSERT_EQ(second->Open(kPortName), 0);  // exclusivity released
+  ASSERT_EQ(second->Open(radio.SlavePath()), 0);  // exclusivity released
   second->Close();
 
   // Another program holding the device.
@@ -136,10 +137,11 @@ TEST_F(PosixPortTest, PortIsExclusiveUntilClosed) {
 }
 
 TEST_F(PosixPortTest, BadNamesAreRefused) {
-  for (const char* name : {"", "Com*", "Com?", "Com0", "Com10", "Lpt1", "/dev/ttyS0"}) {
-    EXPECT_EQ(port->Open(name), serial::kErrBadPortName) << name;
-  }
-  EXPECT_EQ(port->Open("COM7"), 0);
+  EXPECT_EQ(port->Open(""), serial::kErrBadPortName);
+  EXPECT_EQ(port->Open(std::string_view("/dev/null\0x", 11)), serial::kErrBadPortName);
+  // A port name is the front end's: the backend takes only devices.
+  EXPECT_EQ(port->Open("Com7"), serial::kErrNoSuchPort);
+  EXPECT_EQ(port->Open(radio.SlavePath()), 0);
 }
 
 TEST_F(PosixPortTest, DiscardInputEmptiesTheQueue) {

@@ -15,13 +15,11 @@
 namespace tvx::testing {
 namespace {
 
-constexpr int kCom = 8;
-
 TEST(PosixPortThreadTest, WriterAndReaderBothSeeTheHangUpWithoutARace) {
-  PseudoTerminal radio(kCom);
+  PseudoTerminal radio;
   ASSERT_TRUE(radio.Ready());
   const std::unique_ptr<serial::SerialPort> port = serial::MakePosixSerialPort();
-  ASSERT_EQ(port->Open("Com8"), 0);
+  ASSERT_EQ(port->Open(radio.SlavePath()), 0);
   serial::Timeouts timeouts;
   timeouts.write_total_constant = 100;  // the terminal's write time-out
   ASSERT_EQ(port->SetTimeouts(timeouts), 0);

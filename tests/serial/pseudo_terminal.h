@@ -19,17 +19,14 @@ namespace tvx::testing {
 
 class PseudoTerminal {
  public:
-  /// Creates the pair and points TORVANDRIX_COM<com_number> at the slave.
-  explicit PseudoTerminal(int com_number)
-      : variable_("TORVANDRIX_COM" + std::to_string(com_number)) {
+  /// Creates the pair; the port under test opens SlavePath().
+  PseudoTerminal() {
     master_ = posix_openpt(O_RDWR | O_NOCTTY);
     if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) return;
     slave_path_ = ptsname(master_);
     slave_ = ::open(slave_path_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-    setenv(variable_.c_str(), slave_path_.c_str(), 1);
   }
   ~PseudoTerminal() {
-    unsetenv(variable_.c_str());
     if (slave_ >= 0) ::close(slave_);
     CloseMaster();
   }
@@ -104,7 +101,6 @@ class PseudoTerminal {
   }
 
  private:
-  std::string variable_;
   std::string slave_path_;
   int master_ = -1;
   int slave_ = -1;

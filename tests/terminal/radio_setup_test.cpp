@@ -107,13 +107,12 @@ class RadioSetupTest : public TerminalOnRealPort {
  protected:
   ~RadioSetupTest() override {
     if (radio_) radio_->Stop();
-    unsetenv("TORVANDRIX_COM1");
   }
 
   void StartRadio() {
     radio_ = std::make_unique<sim::PtyRadio>(sim::RadioConfig{});
     ASSERT_EQ(radio_->Start(), "");
-    setenv("TORVANDRIX_COM1", radio_->DevicePath().c_str(), 1);
+    ctx_.link.devices[0] = radio_->DevicePath();
   }
 
   /// Adds a step: once the terminal has read all the radio said and the radio heard all keys
@@ -258,7 +257,10 @@ TEST_F(RadioSetupTest, TheRadiosBytesOnTheScreen) {
 // towards it filled up) and read again.
 class StalledLineTest : public TerminalOnRealPort {
  protected:
-  void SetUp() override { ASSERT_TRUE(radio_.Ready()); }
+  void SetUp() override {
+    ASSERT_TRUE(radio_.Ready());
+    ctx_.link.devices[0] = radio_.SlavePath();
+  }
 
   static double CpuSeconds() { return static_cast<double>(std::clock()) / CLOCKS_PER_SEC; }
 
@@ -278,7 +280,7 @@ class StalledLineTest : public TerminalOnRealPort {
     return filler_;
   }
 
-  PseudoTerminal radio_{1};
+  PseudoTerminal radio_;
   std::atomic<bool> filled_{false};
   std::size_t filler_ = 0;  // written before filled_ is set
 };
