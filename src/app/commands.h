@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <span>
+#include <string>
 
 #include "app/command_line.h"
 #include "app/upload_log.h"
@@ -36,6 +37,18 @@ struct ScriptedImage {
 /// signal).
 int RunScriptedJob(const CommandLine& command, serial::SerialPort& port, serial::Priority& priority,
                    job::Clock& clock, const ScriptedOutput& output, ScriptedImage image = {});
+
+/// The two halves of RunScriptedJob, one per job (same contract).
+int RunDirectCommand(const CommandLine& command, serial::SerialPort& port,
+                     serial::Priority& priority, job::Clock& clock, const ScriptedOutput& output,
+                     ScriptedImage image);
+int RunRfCommand(const CommandLine& command, serial::SerialPort& port, serial::Priority& priority,
+                 job::Clock& clock, const ScriptedOutput& output, ScriptedImage image);
+
+/// "signal N" for the stop request that ended a job.
+std::string SignalText();
+/// Seconds as the summaries show them: "12.34 s".
+std::string Seconds(double seconds);
 
 /// Fills in what every log entry takes from the run: port, device and image.
 void CompleteLogEntry(LogEntry& entry, const job::RunContext& ctx);
