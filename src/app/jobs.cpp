@@ -11,10 +11,13 @@ namespace tvx::app {
 
 MenuJobs DefaultJobs(UploadLog* log) {
   MenuJobs jobs;
+  // The log line is written when the upload ends, before its closing key.
   jobs.direct_upload = [log](job::RunContext& ctx) {
-    LogEntry entry = DirectLogEntry(direct::RunDirectUpload(ctx));
-    CompleteLogEntry(entry, ctx);
-    if (log != nullptr) log->Append(entry);
+    direct::RunDirectUpload(ctx, [&ctx, log](const direct::Result& result) {
+      LogEntry entry = DirectLogEntry(result);
+      CompleteLogEntry(entry, ctx);
+      if (log != nullptr) log->Append(entry);
+    });
   };
   jobs.rf_upload = [log](job::RunContext& ctx) {
     LogEntry entry = RfLogEntry(rf::RunRfUpload(ctx));

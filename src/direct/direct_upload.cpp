@@ -1,38 +1,30 @@
 #include "direct/direct_upload.h"
 
-#include "direct/upload_state.h"
-#include "job/port_ops.h"
+#include <utility>
+
+#include "direct/engine.h"
+#include "direct/screen_operator.h"
 
 namespace tvx::direct {
 
-Result RunDirectUpload(job::RunContext& ctx) {
-  UploadState state;
-  if (RunSetup(ctx, state) != SetupResult::kReady) {
-    job::CloseAllPorts(ctx);
-    ctx.priority.Normal();
-    job::ReportPending(ctx);  // what the set-up left latched belongs to this job
-  } else {
-    switch (RunTransfer(ctx, state)) {
-      case TransferResult::kWalkEnded:
-        VerifyAndClose(ctx, state);
-        break;
-      case TransferResult::kInterrupted:
-        ShowTimeAndClose(ctx, state, Outcome::kInterrupted);
-        break;
-      case TransferResult::kAborted:
-      case TransferResult::kLineDead:
-        ShowTimeAndClose(ctx, state, Outcome::kStopped);
-        break;
+Result RunDirectUpload(job::RunContext& ctx, const std::function<void(const Result&)>& on_end) {
+  ScreenOperator screen_operator(ctx, on_end);
+  Plan plan;
+  plan.port_name = ctx.link.port_name;
+  plan.device = ctx.link.DeviceOf(ctx.link.port_name);
+  if (!screen_operator.AskPort(plan)) {
+    Result result;
+    if (screen_operator.StopRequested()) {
+      result.outcome = Outcome::kInterrupted;
+      result.reason = Reason::kSignal;
+    } else {
+      result.reason = Reason::kOperator;
     }
+    screen_operator.Finished(result);
+    return result;
   }
-  Result result;
-  result.outcome = state.outcome;
-  result.serial_number = state.serial_number;
-  result.seconds = state.transfer_seconds;
-  result.word_attempts = state.word_attempt_count;
-  result.resent_words = state.resent_words;
-  result.words_done = state.words_done;
-  return result;
+  const Parts parts{ctx.port, ctx.errors, ctx.priority, ctx.clock, ctx.random, ctx.image};
+  return RunEngine(std::move(plan), parts, screen_operator);
 }
 
 }  // namespace tvx::direct
