@@ -8,7 +8,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
-#include <string>
 #include <string_view>
 
 #include "console/console.h"
@@ -66,9 +65,6 @@ class SerialPort {
   /// blocking reads and writes. Errors: 53 no such port, 70 in use, 75 refused by the system
   /// (no permission), 55 already open, 64 bad name (empty), others mapped from the OS.
   virtual ErrorNumber Open(std::string_view device) = 0;
-  /// The system's own words for why the last Open failed (strerror, FormatMessage), taken when
-  /// it failed; empty after a successful one or when the system gave none.
-  virtual std::string LastOpenError() const { return {}; }
   virtual bool IsOpen() const = 0;
   /// Closes the port and releases its exclusivity. Closing a closed port does nothing, 0.
   virtual ErrorNumber Close() = 0;
