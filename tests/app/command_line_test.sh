@@ -8,6 +8,10 @@ prog=$1
 # shellcheck source-path=SCRIPTDIR source=../support/shell_test_lib.sh
 source "$(dirname "$0")/../support/shell_test_lib.sh"
 
+# Should a wrong command line be taken, the job it starts fails at once on a port that does
+# not exist rather than talking to a serial port of this machine.
+export TORVANDRIX_COM1=$tmp/no-such-port
+
 run() {  # arguments...: sets status, out, err (standard input is not a terminal)
   "$prog" "$@" < /dev/null > "$tmp/out" 2> "$tmp/err"
   status=$?
