@@ -86,8 +86,8 @@ std::string Enumerate(const std::vector<std::string>& items) {
   return text;
 }
 
-// The first value a check refused, kept so that the usage error can quote it: CLI11's own
-// error tells neither in the program's words.
+// The first value a check refused, kept so that the usage error can quote it: CLI11's errors
+// name the option and the value only inside their own English text.
 struct Refusal {
   std::string option;
   std::string value;
@@ -116,8 +116,10 @@ class Parser {
   CLI::Option* Takes(CLI::Option* option, std::string takes);
   // Refuses an empty value, as for --port "" (a device must be named).
   CLI::Option* NotEmpty(CLI::Option* option);
-  // Decimal digits only (with one point if `fraction`), from `min` to `max`.
-  CLI::Option* Number(CLI::Option* option, std::int32_t min, std::int32_t max, bool fraction);
+  // Decimal digits only (with one point if `fraction`), from `min` to `max`; the usage error
+  // says the option takes "`what` from `min` to `max``note`".
+  CLI::Option* Number(CLI::Option* option, std::string_view what, std::int32_t min,
+                      std::int32_t max, bool fraction = false, std::string_view note = "");
   CLI::Validator Recorded(CLI::Validator check, const std::string& option);
   void AddPort(CLI::App* sub, CommandLine& command);
   void AddTimeout(CLI::App* sub, CommandLine& command, std::string_view description);
@@ -138,7 +140,7 @@ class Parser {
   std::vector<std::string> bindings_;
   bool version_ = false;
   std::map<const CLI::Option*, std::string> takes_;
-  // Shared with the checks, which outlive no parse (they live in app_).
+  // Written by the checks, which hold a share of it, and read by Explain.
   std::shared_ptr<Refusal> refusal_ = std::make_shared<Refusal>();
 };
 
@@ -171,14 +173,12 @@ Parser::Parser(CommandLine& command, const HelpWording& wording)
   direct_->add_flag("--data-port", command.data_port,
                     "the radio is wired by its data port, not its diagnostic port");
   direct_->add_flag("--high-speed", command.high_speed, "load at high speed, 115200 bit/s");
-  Takes(Number(direct_
-                   ->add_option("--retries", command.retries,
-                                "retries of a word at a prompt that offers one; then the "
-                                "upload stops")
-                   ->type_name("N")
-                   ->capture_default_str(),
-               0, 1000000, false),
-        "a number from 0 to 1000000");
+  Number(direct_
+             ->add_option("--retries", command.retries,
+                          "retries of a word at a prompt that offers one; then the upload stops")
+             ->type_name("N")
+             ->capture_default_str(),
+         "a number", 0, 1000000);
   AddTimeout(direct_, command,
              "when the radio has been silent this long at a wait, press Enter as an operator "
              "would (a retry, mid-transfer), and Escape if it stays silent as long again; 0: "
@@ -190,25 +190,22 @@ Parser::Parser(CommandLine& command, const HelpWording& wording)
       "rf", "The RF upload through the local radio on the port to the radios of its network.");
   rf_->footer(std::string(kRfFooter));
   AddPort(rf_, command);
-  Takes(Number(rf_->add_option("--copies", command.copies, "intact copies of every frame")
-                   ->type_name("N")
-                   ->required(),
-               1, 9, false),
-        "a number from 1 to 9");
+  Number(rf_->add_option("--copies", command.copies, "intact copies of every frame")
+             ->type_name("N")
+             ->required(),
+         "a number", 1, 9);
   // The last record of the built-in image.
   const std::int32_t last = image::WalkRecordCount(image::FirmwareImage()) - 1;
-  Takes(Number(rf_->add_option("--start", command.start,
-                               "the first record to send; 0 also sends the header frame")
-                   ->type_name("S")
-                   ->capture_default_str(),
-               0, last, false),
-        "a record from 0 to " + std::to_string(last));
-  Takes(Number(rf_->add_option("--passes", command.passes,
-                               "how many times the image is sent, six seconds apart")
-                   ->type_name("R")
-                   ->capture_default_str(),
-               1, 32767, false),
-        "a number from 1 to 32767");
+  Number(rf_->add_option("--start", command.start,
+                         "the first record to send; 0 also sends the header frame")
+             ->type_name("S")
+             ->capture_default_str(),
+         "a record", 0, last);
+  Number(rf_->add_option("--passes", command.passes,
+                         "how many times the image is sent, six seconds apart")
+             ->type_name("R")
+             ->capture_default_str(),
+         "a number", 1, 32767);
   AddTimeout(rf_, command,
              "when the local radio has been silent this long, press Enter as an operator "
              "would, which ends the run; 0: wait for ever");
@@ -247,8 +244,10 @@ CLI::Option* Parser::NotEmpty(CLI::Option* option) {
       option->get_name()));
 }
 
-CLI::Option* Parser::Number(CLI::Option* option, std::int32_t min, std::int32_t max,
-                            bool fraction) {
+CLI::Option* Parser::Number(CLI::Option* option, std::string_view what, std::int32_t min,
+                            std::int32_t max, bool fraction, std::string_view note) {
+  Takes(option, std::string(what) + " from " + std::to_string(min) + " to " + std::to_string(max) +
+                    std::string(note));
   const CLI::Validator range =
       fraction ? CLI::Range(double{1.0} * min, double{1.0} * max) : CLI::Range(min, max);
   // Decimal digits only: no sign, exponent, "0x" or blank, which CLI11's conversion would
@@ -284,11 +283,10 @@ void Parser::AddPort(CLI::App* sub, CommandLine& command) {
 }
 
 void Parser::AddTimeout(CLI::App* sub, CommandLine& command, std::string_view description) {
-  Takes(Number(sub->add_option("--timeout", command.timeout_seconds, std::string(description))
-                   ->type_name("SECONDS")
-                   ->capture_default_str(),
-               0, 86400, true),
-        "seconds from 0 to 86400 (0: wait for ever)");
+  Number(sub->add_option("--timeout", command.timeout_seconds, std::string(description))
+             ->type_name("SECONDS")
+             ->capture_default_str(),
+         "seconds", 0, 86400, true, " (0: wait for ever)");
 }
 
 void Parser::AddLog(CLI::App* sub, CommandLine& command, std::string_view description) {
