@@ -358,7 +358,15 @@ std::size_t MemoryRadioPort::Read(std::span<std::uint8_t> into) {
       time_.AdvanceTo(*limit);
       return got;
     }
-    time_.AdvanceTo(*next);
+    MoveTo(*next);
+  }
+}
+
+void MemoryRadioPort::MoveTo(double t) {
+  if (t > time_.Now()) {
+    time_.AdvanceTo(t);
+  } else {
+    RunUntil(time_.Now());  // something due now that has not run yet
   }
 }
 
@@ -440,7 +448,7 @@ void MemoryRadioPort::AwaitActivity(console::NativeWaitHandle also, int timeout_
       }
       return;
     }
-    time_.AdvanceTo(*next);
+    MoveTo(*next);
     if (ready()) return;
   }
 }

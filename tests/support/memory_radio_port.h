@@ -156,6 +156,8 @@ class MemoryRadioPort final : public serial::SerialPort, private VirtualTime::Fo
   std::size_t Due() const;
   bool Refused(std::size_t size);
   sim::LineState CurrentLine() const;
+  /// Moves the time to `t`, or runs what is due now when `t` is not later.
+  void MoveTo(double t);
   /// Notes an answer given without waiting; moves the time a little after many at one time.
   void Spun();
 
