@@ -3,6 +3,7 @@
 // frame time-outs, handshake pauses) left as a real radio keeps it. Runs on every platform.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -36,6 +37,7 @@ class MemoryUploadTest : public ::testing::Test {
     port_ = std::make_unique<MemoryRadioPort>(time_, config);
     ctx_ = std::make_unique<job::RunContext>(console_, *port_, priority_, clock_);
     port_->SetDeviceName(ctx_->link.port_name);
+    port_->on_quiet = [this] { OnQuiet(); };
   }
   static sim::RadioConfig Radio() {
     sim::RadioConfig config;
@@ -51,6 +53,7 @@ class MemoryUploadTest : public ::testing::Test {
   void Run() {
     console_.Feed("N\rY\r\r");  // data port, radio in set-up, normal speed
     result_ = direct::RunDirectUpload(*ctx_);
+    EXPECT_FALSE(stuck_) << "the job waited a minute for an answer that did not come";
     EXPECT_FALSE(port_->Starved()) << "the job waited for an answer that could never come";
     EXPECT_FALSE(console_.Starved()) << "the job waited for a key the test did not give";
     EXPECT_EQ(console_.KeysLeft(), 0u);
@@ -81,8 +84,23 @@ class MemoryUploadTest : public ::testing::Test {
   std::unique_ptr<job::RunContext> ctx_;
   direct::Result result_;
   std::vector<std::string> prompts_;  ///< row 30 at each prompt answered by a rule
+  /// Runs whenever the job waits on a quiet line (the radio will say nothing more unless the
+  /// job writes): where an operator would press a key.
+  std::function<void()> on_quiet_;
 
  private:
+  // A job left waiting on a quiet line for a minute is stuck: it gets an Escape, and the test
+  // fails, instead of waiting for ever.
+  void OnQuiet() {
+    if (on_quiet_) on_quiet_();
+    const auto& wire = port_->Wire();
+    const double last_write = wire.empty() ? 0.0 : wire.back().written_at;
+    if (!stuck_ && time_.Now() - last_write > 60.0) {
+      stuck_ = true;
+      console_.Feed("\x1b");
+    }
+  }
+
   void OnKeyWanted(ScriptedConsole& console) {
     const std::string row = console.RowTrimmed(30);
     if (row == "Hit any key to return to main menu") {
@@ -104,6 +122,7 @@ class MemoryUploadTest : public ::testing::Test {
     std::string key;
   };
   std::vector<Rule> rules_;
+  bool stuck_ = false;
 };
 
 TEST_F(MemoryUploadTest, CompleteUploadOfTheBuiltInImage) {
@@ -167,7 +186,7 @@ TEST_F(MemoryUploadTest, ADroppedEchoIsRetriedAfterAResync) {
   ctx_->image = image;
   int presses = 0;
   std::size_t wire_at_press = 0;
-  port_->on_quiet = [&] {
+  on_quiet_ = [&] {
     if (presses++ > 0) return;
     wire_at_press = port_->Wire().size();
     console_.Feed("\r");
