@@ -31,7 +31,7 @@ class MemoryRfTest : public ::testing::Test {
   void StartRadio(const sim::RadioConfig& config) {
     port_ = std::make_unique<MemoryRadioPort>(time_, config);
     ctx_ = std::make_unique<job::RunContext>(console_, *port_, priority_, clock_);
-    port_->SetDeviceName(ctx_->link.port_name);
+    ctx_->link.devices[0] = "mem:radio";  // what Com1 stands for in this run
   }
 
   void Run(const std::string& answers) {
