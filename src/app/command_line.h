@@ -29,6 +29,7 @@ enum ExitStatus : int {
   kExitStopped = 3,        ///< stopped before the end: retries spent, dead line
   kExitRefused = 4,        ///< the radio refused: not a radio, or serial number out of range
   kExitPortNotOpened = 5,  ///< the port could not be opened or set
+  kExitResentWords = 6,    ///< complete, but resent words are not covered by the checksum
 };
 
 struct CommandLine {

@@ -95,8 +95,11 @@ LogEntry DirectLogEntry(const direct::Result& result) {
   entry.outcome = DirectOutcomeName(result.outcome);
   entry.seconds = result.seconds;
   entry.resent_words = result.resent_words;
-  if (result.outcome == direct::Outcome::kStopped ||
-      result.outcome == direct::Outcome::kInterrupted) {
+  entry.reason = direct::ReasonToken(result.reason);
+  // The word reached, for every upload that did not complete once it had begun.
+  if (result.outcome != direct::Outcome::kComplete &&
+      (result.transfer_started || result.outcome == direct::Outcome::kStopped ||
+       result.outcome == direct::Outcome::kInterrupted)) {
     entry.word = result.words_done;
   }
   return entry;

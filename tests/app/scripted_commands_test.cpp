@@ -41,6 +41,14 @@ std::vector<nlohmann::json> LogLines(const fs::path& path) {
   return lines;
 }
 
+std::size_t Count(const std::string& text, const std::string& part) {
+  std::size_t n = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+    ++n;
+  }
+  return n;
+}
+
 class ScriptedCommandsTest : public ::testing::Test {
  protected:
   ScriptedCommandsTest() {
@@ -107,16 +115,19 @@ class ScriptedCommandsTest : public ::testing::Test {
   std::unique_ptr<sim::PtyRadio> radio_;
 };
 
+// Standard output holds the outcome line and nothing else; the notes go to standard error.
 TEST_F(ScriptedCommandsTest, CompleteDirectUploadExitsZeroWithOneLogLine) {
   StartRadio({});
   const Ran ran = Run(Direct());
   EXPECT_EQ(ran.status, 0) << ran.out << ran.err;
-  EXPECT_NE(ran.out.find("Radio Serial Number is 9123456\n"), std::string::npos) << ran.out;
-  EXPECT_NE(ran.out.find("Upload complete: radio 9123456 accepted the checksum, 33097 words in"),
-            std::string::npos)
+  EXPECT_TRUE(
+      ran.out.starts_with("Upload complete: radio 9123456 accepted the checksum, 33097 words in "))
       << ran.out;
-  EXPECT_EQ(ran.out.find('\x1b'), std::string::npos) << "escape sequence in plain output";
-  EXPECT_EQ(ran.out.find('\r'), std::string::npos) << "progress bar in plain output";
+  EXPECT_EQ(Count(ran.out, "\n"), 1u) << ran.out;
+  EXPECT_TRUE(ran.err.starts_with("Opened " + radio_->DevicePath() + ".\nHandshake\n")) << ran.err;
+  EXPECT_NE(ran.err.find("Radio Serial Number is 9123456\n"), std::string::npos) << ran.err;
+  EXPECT_EQ(ran.err.find('\x1b'), std::string::npos) << "escape sequence in plain output";
+  EXPECT_EQ(ran.err.find('\r'), std::string::npos) << "progress bar in plain output";
   const std::vector<nlohmann::json> lines = LogLines(log_);
   ASSERT_EQ(lines.size(), 1u);
   const nlohmann::json& line = lines[0];
@@ -127,9 +138,26 @@ TEST_F(ScriptedCommandsTest, CompleteDirectUploadExitsZeroWithOneLogLine) {
   EXPECT_EQ(line["serial_number"], 9123456);
   EXPECT_EQ(line["image"]["records"], 4144);
   EXPECT_EQ(line["outcome"], "complete");
+  EXPECT_FALSE(line.contains("reason"));
   EXPECT_EQ(line["resent_words"], 0);
   EXPECT_GT(line["seconds"].get<double>(), 0.0);
   EXPECT_TRUE(line["time"].get<std::string>().ends_with("Z"));
+}
+
+// --json: standard output is the log line's record and nothing else; --quiet: standard error
+// stays empty through a healthy upload.
+TEST_F(ScriptedCommandsTest, JsonAndQuietLeaveTheRecordAlone) {
+  StartRadio({});
+  const Ran ran = Run(Direct("--json --quiet"));
+  EXPECT_EQ(ran.status, 0) << ran.out << ran.err;
+  EXPECT_EQ(ran.err, "");
+  nlohmann::json record = nlohmann::json::parse(ran.out);
+  nlohmann::json logged = LogLines(log_).at(0);
+  EXPECT_EQ(record["outcome"], "complete");
+  EXPECT_EQ(record["serial_number"], 9123456);
+  record.erase("time");
+  logged.erase("time");
+  EXPECT_EQ(record, logged);
 }
 
 TEST_F(ScriptedCommandsTest, ChecksumErrorExitsOneAfterTheWholeReadBack) {
@@ -138,13 +166,18 @@ TEST_F(ScriptedCommandsTest, ChecksumErrorExitsOneAfterTheWholeReadBack) {
   StartRadio(config);
   const Ran ran = Run(Direct());
   EXPECT_EQ(ran.status, 1) << ran.out << ran.err;
-  EXPECT_NE(ran.out.find("CHECK SUM ERROR!!!\nRead-back\n"), std::string::npos) << ran.out;
-  // Word 3 of the image, at 0x8004, came back with bit 0 of its second byte flipped.
-  EXPECT_NE(ran.out.find("Address 8004: I Sent "), std::string::npos) << ran.out;
+  EXPECT_NE(ran.err.find("CHECK SUM ERROR!!! "), std::string::npos) << ran.err;
+  EXPECT_NE(ran.err.find("\nRead-back\n"), std::string::npos) << ran.err;
+  // Word 3 of the image (index 2), at 0x8004, came back with bit 0 of its second byte flipped.
+  EXPECT_NE(ran.err.find("Read-back word 2 (address 8004): sent "), std::string::npos) << ran.err;
+  EXPECT_EQ(ran.out,
+            "Upload failed: checksum error from radio 9123456. Upload again before using the "
+            "radio. The read-back found 1 of 33097 words stored wrongly.\n");
   EXPECT_EQ(radio_->Counters().direct.readback_words, 33097u);
   const std::vector<nlohmann::json> lines = LogLines(log_);
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_EQ(lines[0]["outcome"], "checksum_error");
+  EXPECT_EQ(lines[0]["reason"], "checksum_mismatch");
 }
 
 TEST_F(ScriptedCommandsTest, DeadLineExitsThree) {
@@ -153,9 +186,15 @@ TEST_F(ScriptedCommandsTest, DeadLineExitsThree) {
   StartRadio(config);
   const Ran ran = Run(Direct());
   EXPECT_EQ(ran.status, 3) << ran.out << ran.err;
+  // The radio answered 40 words; the next one (index 40, at 0x8050) met the dead line.
+  EXPECT_EQ(ran.out,
+            "Upload stopped: the line died at word 40 (address 8050); the radio's firmware is "
+            "incomplete; load it again.\n");
   const std::vector<nlohmann::json> lines = LogLines(log_);
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_EQ(lines[0]["outcome"], "stopped");
+  EXPECT_EQ(lines[0]["reason"], "line_dead");
+  EXPECT_EQ(lines[0]["word"], 40);
 }
 
 TEST_F(ScriptedCommandsTest, RefusedRadioExitsFour) {
@@ -164,16 +203,24 @@ TEST_F(ScriptedCommandsTest, RefusedRadioExitsFour) {
   StartRadio(config);
   const Ran ran = Run(Direct());
   EXPECT_EQ(ran.status, 4) << ran.out << ran.err;
-  EXPECT_NE(ran.out.find("Not a Torvandrix Radio!!!\n"), std::string::npos) << ran.out;
+  EXPECT_EQ(ran.out,
+            "Radio refused: serial number 9109999 is outside 9110000 to 9280000: not a Torvandrix "
+            "radio; nothing was written to the radio.\n");
   EXPECT_EQ(LogLines(log_).at(0)["serial_number"], 9109999);
+  EXPECT_EQ(LogLines(log_).at(0)["reason"], "serial_out_of_range");
 }
 
 TEST_F(ScriptedCommandsTest, MissingPortExitsFiveAndBadOptionTwo) {
   const std::string missing = (dir_ / "no-such-device").string();
   Ran ran = Run("direct --port '" + missing + "' --log '" + log_.string() + "'");
   EXPECT_EQ(ran.status, 5) << ran.out << ran.err;
-  EXPECT_NE(ran.out.find("Can't Open Com Port\n"), std::string::npos) << ran.out;
+  // The status line's code, what it means, the system's own words, what to do.
+  EXPECT_EQ(ran.err, "Cannot open " + missing +
+                         ": code 53, no such port (No such file or directory). 'torvandrix-upload "
+                         "ports' lists the serial devices.\n");
+  EXPECT_EQ(ran.out, "The port " + missing + " could not be opened: code 53, no such port.\n");
   EXPECT_EQ(LogLines(log_).at(0)["outcome"], "port_not_opened");
+  EXPECT_EQ(LogLines(log_).at(0)["reason"], "port_not_opened");
 
   ran = Run("direct --retries many");
   EXPECT_EQ(ran.status, 2);
@@ -199,81 +246,83 @@ TEST_F(ScriptedCommandsTest, RfPassWithEchoFaultsExitsZeroAndCountsThem) {
   EXPECT_EQ(lines[0]["echo_mismatches"], 1);
 }
 
-std::size_t Count(const std::string& text, const std::string& part) {
-  std::size_t n = 0;
-  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
-    ++n;
-  }
-  return n;
-}
-
-// A radio that never answers: the identity wait ends at the first key, the erase wait (which
-// drops Enter) at the Escape that follows.
+// A radio that never answers: the identity wait ends at the limit, nothing having been written;
+// an erase that never ends ends the same way, the firmware gone.
 TEST_F(ScriptedCommandsTest, SilentRadioEndsTheIdentityAndEraseWaitsWithStatusThree) {
   sim::RadioConfig config;
   config.silent = true;
   StartRadio(config);
   Ran ran = Run(Direct("--timeout 0.3"));
   EXPECT_EQ(ran.status, 3) << ran.out << ran.err;
-  EXPECT_NE(ran.out.find("Waiting for Radio ID\nThe radio was silent for 0."), std::string::npos)
-      << ran.out;
-  EXPECT_NE(ran.out.find(" s at \"Waiting for Radio ID\": pressing Enter.\nUpload stopped"),
-            std::string::npos)
-      << ran.out;
+  EXPECT_EQ(ran.out,
+            "Upload stopped: the radio did not answer the identity request in 0.3 s; nothing was "
+            "written to it. Check the cable, that the radio is in set-up mode, and that it takes "
+            "this program's access code.\n");
   EXPECT_EQ(LogLines(log_).at(0)["outcome"], "stopped");
+  EXPECT_EQ(LogLines(log_).at(0)["reason"], "radio_silent");
 
   // An erase that never ends; the limit leaves a loaded machine time for the identity reply.
   StartRadio({}, 1.0e6);
   ran = Run(Direct("--timeout 2"));
   EXPECT_EQ(ran.status, 3) << ran.out << ran.err;
-  EXPECT_NE(ran.out.find(" s at \"Waiting for erase\": pressing Enter.\n"), std::string::npos)
-      << ran.out;
-  EXPECT_NE(ran.out.find(" s at \"Waiting for erase\": pressing Escape.\nUpload stopped"),
-            std::string::npos)
-      << ran.out;
+  EXPECT_NE(ran.err.find("Waiting for erase\n"), std::string::npos) << ran.err;
+  EXPECT_EQ(ran.out,
+            "Upload stopped: the radio did not report its erase done in 2.0 s; the radio's "
+            "firmware is incomplete; load it again.\n");
+  EXPECT_EQ(LogLines(log_).at(1)["reason"], "radio_silent");
 }
 
-// A radio that stops answering mid-transfer, the line up: each silence opens the retry prompt,
-// the retries are spent, the job stops.
+// A radio that stops answering mid-transfer, the line up: each silence sends the word again,
+// the retries are spent, the job stops and says where.
 TEST_F(ScriptedCommandsTest, RadioMuteMidTransferStopsAfterTheRetries) {
   sim::RadioConfig config;
   config.mute_after_word = 40;
   StartRadio(config);
   const Ran ran = Run(Direct("--timeout 2 --retries 2"));
   EXPECT_EQ(ran.status, 3) << ran.out << ran.err;
-  EXPECT_EQ(Count(ran.out, " s at \"Starting Download\": pressing Enter.\n"), 3u) << ran.out;
-  EXPECT_NE(ran.out.find("Waiting for Address Response, Retry? (Y or <esc> to quit)  -> retry 2 "
-                         "of 2\n"),
+  EXPECT_NE(ran.err.find("word 40 (address 8050): no echo in 2.0 s  -> retry 1 of 2\n"
+                         "word 40 (address 8050): no echo in 2.0 s  -> retry 2 of 2\n"
+                         "word 40 (address 8050): no echo in 2.0 s  -> no retries left: "
+                         "stopping\n"),
             std::string::npos)
-      << ran.out;
-  EXPECT_NE(ran.out.find("-> no retries left: stopping\nUpload stopped before the end (retries "
-                         "spent)"),
-            std::string::npos)
-      << ran.out;
+      << ran.err;
+  EXPECT_EQ(ran.out,
+            "Upload stopped before the end (retries spent): word 40 (address 8050) went out 3 "
+            "times, the last stopped at \"no echo of the address\"; the radio's firmware is "
+            "incomplete; load it again.\n");
   EXPECT_EQ(LogLines(log_).at(0)["outcome"], "stopped");
+  EXPECT_EQ(LogLines(log_).at(0)["reason"], "retries_spent");
+  EXPECT_EQ(LogLines(log_).at(0)["word"], 40);
 }
 
-// The silence limit counts from the last progress, not from the start: a whole upload, several
-// times longer than the limit, presses nothing; one dropped reply is retried once and the upload
-// completes.
-TEST_F(ScriptedCommandsTest, ShortTimeoutPressesNothingWhileTheRadioAnswers) {
+// The silence limit counts from each wait's start, not from the start of the upload: a whole
+// upload, several times longer than the limit, retries nothing; one dropped reply is retried
+// once and the upload completes, but the checksum cannot vouch for the resent word: status 6.
+TEST_F(ScriptedCommandsTest, ShortTimeoutRetriesOnlyASilentWordAndTheResentWordIsNamed) {
   StartRadio({});
   Ran ran = Run(Direct("--timeout 2"));
   EXPECT_EQ(ran.status, 0) << ran.out << ran.err;
-  EXPECT_EQ(ran.out.find("silent"), std::string::npos) << ran.out;
+  EXPECT_EQ(ran.err.find("retry"), std::string::npos) << ran.err;
   EXPECT_EQ(LogLines(log_).at(0)["resent_words"], 0);
 
   sim::RadioConfig config;
   config.drop_reply_word = 100;
   StartRadio(config);
   ran = Run(Direct("--timeout 2"));
-  EXPECT_EQ(ran.status, 0) << ran.out << ran.err;
-  EXPECT_EQ(Count(ran.out, "The radio was silent for "), 1u) << ran.out;
-  EXPECT_NE(ran.out.find("Resend? (<esc> to quit)  -> retry 1 of 3\n"), std::string::npos)
+  EXPECT_EQ(ran.status, 6) << ran.out << ran.err;
+  EXPECT_EQ(Count(ran.err, "-> retry"), 1u) << ran.err;
+  EXPECT_NE(ran.err.find("word 99 (address 80C6): no reply in 2.0 s  -> retry 1 of 3\n"),
+            std::string::npos)
+      << ran.err;
+  EXPECT_TRUE(
+      ran.out.starts_with("Upload complete: radio 9123456 accepted the checksum, 33098 "
+                          "words in "))
       << ran.out;
-  EXPECT_NE(ran.out.find("accepted the checksum, 33098 words in "), std::string::npos) << ran.out;
-  EXPECT_NE(ran.out.find(" 1 resent words are not covered by the checksum."), std::string::npos)
+  EXPECT_TRUE(
+      ran.out.ends_with(", but 1 resent word is not covered by the checksum (address "
+                        "80C6): load it again to be sure.\n"))
       << ran.out;
+  EXPECT_EQ(LogLines(log_).at(1)["outcome"], "complete");
   EXPECT_EQ(LogLines(log_).at(1)["resent_words"], 1);
 }
 
@@ -324,16 +373,18 @@ TEST_F(ScriptedCommandsTest, ClosedStandardDescriptorsNeverReachTheRadio) {
   EXPECT_EQ(LogLines(log_).back()["outcome"], "complete");
 }
 
-// A reader that goes away after the first line: later writes fail, the upload goes on.
-TEST_F(ScriptedCommandsTest, ClosedPipeOnStandardOutputDoesNotStopTheUpload) {
+// A reader of the notes that goes away after the first line: later writes fail, the upload goes
+// on.
+TEST_F(ScriptedCommandsTest, ClosedPipeOnStandardErrorDoesNotStopTheUpload) {
   StartRadio({});
   const std::string status = (dir_ / "status").string();
   const std::string command = "{ timeout -k 5 120 '" TVX_UPLOAD_PROGRAM "' " + Direct() +
-                              " </dev/null 2>'" + Err() + "'; echo $? >'" + status + "'; } | " +
-                              "head -1 >'" + Out() + "'";
+                              " </dev/null 2>&1 >'" + Err() + "'; echo $? >'" + status +
+                              "'; } | head -1 >'" + Out() + "'";
   ASSERT_EQ(std::system(command.c_str()), 0);
   EXPECT_EQ(Slurp(status), "0\n") << Slurp(Err());
-  EXPECT_EQ(Slurp(Out()), "Handshake\n");
+  EXPECT_EQ(Slurp(Out()), "Opened " + radio_->DevicePath() + ".\n");
+  EXPECT_TRUE(Slurp(Err()).starts_with("Upload complete: ")) << Slurp(Err());
   EXPECT_TRUE(VerdictAccepted());
   EXPECT_EQ(radio_->Counters().direct.words_checked_ok, 33097u);
   EXPECT_EQ(LogLines(log_).at(0)["outcome"], "complete");
@@ -346,7 +397,8 @@ TEST_F(ScriptedCommandsTest, FifoAsTheLogIsSkippedWithOneWarning) {
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   StartRadio({});
   limit_seconds_ = 60;  // a whole upload takes seconds
-  const Ran ran = Run("direct --port '" + radio_->DevicePath() + "' --log '" + fifo.string() + "'");
+  const Ran ran =
+      Run("direct --quiet --port '" + radio_->DevicePath() + "' --log '" + fifo.string() + "'");
   EXPECT_EQ(ran.status, 0) << ran.out << ran.err;
   EXPECT_EQ(ran.err, "torvandrix-upload: the upload log " + fifo.string() +
                          " cannot be written: it is not a regular file\n");

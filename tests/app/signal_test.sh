@@ -35,7 +35,7 @@ for signal in TERM INT; do
   log="$tmp/log-$signal"
   "$prog" direct --port "$tmp/radio" --log "$log" > "$tmp/out" 2> "$tmp/err" < /dev/null &
   pid=$!
-  wait_in_file "$tmp/out" "Starting Download" 20 || fail "$signal: no transfer: $(cat "$tmp/out" "$tmp/err")"
+  wait_in_file "$tmp/err" "Starting Download" 20 || fail "$signal: no transfer: $(cat "$tmp/out" "$tmp/err")"
   sleep 0.5
   kill "-$signal" "$pid"
   status=0
