@@ -256,6 +256,7 @@ EngineRun::Got EngineRun::Await(WaitState& w) {
     const Decision decision = op_.AtWait(w);
     if (decision.kind == Decision::Kind::kGiveUp) {
       give_up_reason_ = decision.reason;
+      result_.unexpected_bytes = w.unexpected;
       return Got::kGiveUp;
     }
     if (decision.kind == Decision::Kind::kRetry && may_retry) return Got::kRetry;
