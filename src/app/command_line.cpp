@@ -180,9 +180,9 @@ Parser::Parser(CommandLine& command, const HelpWording& wording)
              ->capture_default_str(),
          "a number", 0, 1000000);
   AddTimeout(direct_, command,
-             "when the radio has been silent this long at a wait, press Enter as an operator "
-             "would (a retry, mid-transfer), and Escape if it stays silent as long again; 0: "
-             "wait for ever");
+             "when the radio has not answered a wait this long: mid-transfer the word is sent "
+             "again (a retry, counted by --retries), elsewhere the upload stops; 0: wait for "
+             "ever");
   AddLog(direct_, command, "append the outcome to FILE instead of the upload log");
   AddOutput(direct_, command);
 
