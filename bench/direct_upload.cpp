@@ -176,6 +176,8 @@ int main(int argc, char** argv) {
               Median(spin_rate), Median(spin_cpu));
   std::printf("uploader / bare poll()            %7.1f %%  (target: at least 70 %%)\n",
               100.0 * ratio);
+  std::printf("uploader cpu / bare poll() cpu    %7.2f x  (target: at most 1.3 x)\n",
+              Median(upload_cpu) / Median(base_cpu));
   std::printf("\nThe same exchange on the wire (9 bytes of 10 bits per word):\n");
   for (const double rate : {115200.0, 19200.0}) {
     std::printf("  at %6.0f bit/s  %6.1f s  (%4.0f words/s)\n", rate,

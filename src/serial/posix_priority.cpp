@@ -55,6 +55,20 @@ bool ReadNice(int& nice_value) {
 
 void PosixPriority::RaiseRealtime() {
   if (raised_ != Raised::kNone) return;
+  // The way was found at the first raise: one call now (the upload raises for every record).
+  if (way_known_) {
+    if (way_ == Raised::kRealtime) {
+      sched_param raised{};
+      raised.sched_priority = raised_value_;
+      if (sched_setscheduler(0, SCHED_FIFO | kResetOnFork, &raised) == 0) {
+        raised_ = Raised::kRealtime;
+      }
+    } else if (way_ == Raised::kNice && setpriority(PRIO_PROCESS, 0, raised_value_) == 0) {
+      raised_ = Raised::kNice;
+    }
+    return;
+  }
+
   const int policy = sched_getscheduler(0);
   sched_param param{};
   if (policy < 0 || sched_getparam(0, &param) != 0) return;
@@ -63,6 +77,8 @@ void PosixPriority::RaiseRealtime() {
   saved_policy_ = policy;
   saved_rt_priority_ = param.sched_priority;
   saved_nice_ = nice_value;
+  way_known_ = true;
+  way_ = Raised::kNone;
 
   const int base_policy = policy & ~kResetOnFork;
   if (base_policy == SCHED_FIFO || base_policy == SCHED_RR) return;  // started real-time already
@@ -72,13 +88,15 @@ void PosixPriority::RaiseRealtime() {
     sched_param raised{};
     raised.sched_priority = rt;
     if (sched_setscheduler(0, SCHED_FIFO | kResetOnFork, &raised) == 0) {
-      raised_ = Raised::kRealtime;
+      raised_ = way_ = Raised::kRealtime;
+      raised_value_ = rt;
       return;
     }
   }
   const int target = std::max(LowestPermittedNice(), kLowestNice);
   if (target < nice_value && setpriority(PRIO_PROCESS, 0, target) == 0) {
-    raised_ = Raised::kNice;
+    raised_ = way_ = Raised::kNice;
+    raised_value_ = target;
   }
 }
 

@@ -10,6 +10,8 @@ namespace tvx::serial {
 /// non-zero RLIMIT_RTPRIO); else a lower nice value when RLIMIT_NICE permits one; else nothing.
 /// Normal: puts back exactly the policy, real-time priority and nice value found before.
 /// Raising twice without Normal in between keeps the first saved state. Never fails visibly.
+/// The state and the way to raise are found at the first raise and kept (nothing else in the
+/// program changes the scheduling), so each later raise and each Normal is one system call.
 class PosixPriority final : public Priority {
  public:
   void RaiseRealtime() override;
@@ -21,6 +23,9 @@ class PosixPriority final : public Priority {
   int saved_policy_ = 0;
   int saved_rt_priority_ = 0;
   int saved_nice_ = 0;
+  bool way_known_ = false;
+  Raised way_ = Raised::kNone;  ///< what the first raise managed
+  int raised_value_ = 0;        ///< its real-time priority or nice value
 };
 
 }  // namespace tvx::serial

@@ -283,10 +283,21 @@ TEST(PosixPriorityTest, NormalPutsBackWhatWasThere) {
   const int nice_value = getpriority(PRIO_PROCESS, 0);
   serial::PosixPriority priority;
   priority.RaiseRealtime();
+  const int raised_policy = sched_getscheduler(0);
+  const int raised_nice = getpriority(PRIO_PROCESS, 0);
   priority.RaiseRealtime();
   priority.Normal();
   EXPECT_EQ(sched_getscheduler(0), policy);
   EXPECT_EQ(getpriority(PRIO_PROCESS, 0), nice_value);
+  // Every later stretch is raised the same way and put back to the same state.
+  for (int stretch = 0; stretch < 2; ++stretch) {
+    priority.RaiseRealtime();
+    EXPECT_EQ(sched_getscheduler(0), raised_policy);
+    EXPECT_EQ(getpriority(PRIO_PROCESS, 0), raised_nice);
+    priority.Normal();
+    EXPECT_EQ(sched_getscheduler(0), policy);
+    EXPECT_EQ(getpriority(PRIO_PROCESS, 0), nice_value);
+  }
 }
 
 }  // namespace
