@@ -4,6 +4,7 @@
 
 #include "direct/engine.h"
 #include "direct/screen_operator.h"
+#include "job/port_ops.h"
 
 namespace tvx::direct {
 
@@ -13,6 +14,8 @@ Result RunDirectUpload(job::RunContext& ctx, const std::function<void(const Resu
   plan.port_name = ctx.link.port_name;
   plan.device = ctx.link.DeviceOf(ctx.link.port_name);
   if (!screen_operator.AskPort(plan)) {
+    // A code an earlier job left latched is this job's to report, as on every way back.
+    job::ReportPending(ctx);
     Result result;
     if (screen_operator.StopRequested()) {
       result.outcome = Outcome::kInterrupted;

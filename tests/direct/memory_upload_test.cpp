@@ -220,5 +220,43 @@ TEST_F(MemoryUploadTest, ADroppedEchoIsRetriedAfterAResync) {
             "sure.");
 }
 
+// The uploader stopped and continued (Ctrl-Z, fg) between the bytes of an address frame, for
+// longer than the radio gives a frame: the radio completes the frame when its last byte comes,
+// both sides count one attempt, and the checksum is accepted without a prompt.
+TEST_F(MemoryUploadTest, UploaderStoppedMidFrameEndsWithTheChecksumAccepted) {
+  StoredImageBuilder builder;
+  builder.Record(20, 15, 0x8000, 0x10).RunToTop(0xFF00);
+  const std::vector<std::uint8_t> image = builder.Bytes();
+  constexpr std::uint64_t kWords = 8 + 16 * 8;
+  sim::RadioConfig config = Radio();
+  config.frame_timeout = 0.05;
+  StartRadio(config);
+  ctx_->image = image;
+  std::uint64_t single_writes = 0;
+  double stopped_at = -1.0;
+  port_->on_write = [&](std::span<const std::uint8_t> bytes) {
+    // The fifth word's address low byte: after the handshake's bytes and four words.
+    if (bytes.size() == 1 && ++single_writes == kHandshakeBytes + 4 * 3 + 3) {
+      stopped_at = time_.Now();
+      time_.Advance(0.3);
+    }
+  };
+  Run();
+
+  const auto& wire = port_->Wire();
+  const std::size_t low_byte = kHandshakeBytes + 4 * 6 + 2;
+  ASSERT_GT(wire.size(), low_byte);
+  EXPECT_EQ(wire[low_byte].value, 0x08);
+  EXPECT_NEAR(wire[low_byte].written_at - stopped_at, 0.3, 1e-9);
+  const auto snapshot = port_->SettledSnapshot();
+  const sim::DirectCounters& direct = snapshot->counters.direct;
+  EXPECT_EQ(direct.word_attempts, kWords);
+  EXPECT_EQ(direct.verdicts_accepted, 1u);
+  EXPECT_TRUE(prompts_.empty());
+  EXPECT_EQ(result_.outcome, direct::Outcome::kComplete);
+  EXPECT_EQ(console_.RowTrimmed(21), "");
+  EXPECT_EQ(console_.RowTrimmed(32), "Upload complete: the radio accepted the checksum.");
+}
+
 }  // namespace
 }  // namespace tvx::testing

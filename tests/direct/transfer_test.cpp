@@ -142,31 +142,6 @@ TEST_F(DirectUploadTest, PromptsResendTheWordAndTheOutcomeCountsTheResentWords) 
   EXPECT_TRUE(console_.RowColours(30, 35, 79, console::kBrightWhite, console::kBlack));
 }
 
-// The uploader stopped and continued (Ctrl-Z, fg) between the bytes of an address frame: the
-// radio completes the frame when its last byte comes, both sides count one attempt, and the
-// checksum is accepted without a prompt.
-TEST_F(DirectUploadTest, UploaderStoppedMidFrameEndsWithTheChecksumAccepted) {
-  sim::RadioConfig config = FastRadio();
-  config.frame_timeout = 0.05;
-  StartRadio(config);
-  std::uint64_t single_writes = 0;
-  port_->on_write = [&](std::span<const std::uint8_t> bytes) {
-    // The fifth word's address low byte: after the handshake's bytes and four words.
-    if (bytes.size() == 1 && ++single_writes == kHandshakeBytes + 4 * 3 + 3) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    }
-  };
-  console_.Feed("N\rY\r\r");
-  Run();
-  port_->on_write = nullptr;
-  const sim::RadioCounters counters = SettledCounters();
-  EXPECT_EQ(counters.direct.word_attempts, kSmallImageWords);
-  EXPECT_EQ(counters.direct.verdicts_accepted, 1u);
-  EXPECT_TRUE(prompts_.empty());
-  EXPECT_EQ(console_.RowTrimmed(21), "");
-  EXPECT_EQ(console_.RowTrimmed(32), kAccepted);
-}
-
 // Escape at each prompt ends the upload at once: the program time is shown, the radio hears
 // nothing more, in particular no verdict, and the operator reads that the upload is incomplete.
 TEST_F(DirectUploadTest, EscapeAtEachPromptAbortsTheUpload) {
