@@ -39,7 +39,41 @@ std::string RfOutcomeName(const rf::Outcome& outcome) {
     case rf::Start::kBroadcast:
       break;
   }
-  return outcome.stopped ? "stopped" : "complete";
+  if (outcome.stopped) return "stopped";
+  return outcome.nothing_sent == rf::NothingSent::kNo ? "complete" : "nothing_sent";
+}
+
+// Why an RF job did not complete, as a short stable token; empty when it did.
+std::string RfReason(const rf::Outcome& outcome) {
+  switch (outcome.reason) {
+    case rf::StopReason::kOperator:
+      return "operator";
+    case rf::StopReason::kLineDead:
+      return "line_dead";
+    case rf::StopReason::kSignal:
+      return "signal";
+    case rf::StopReason::kRadioSilent:
+      return "radio_silent";
+    case rf::StopReason::kEchoesCorrupt:
+      return "echoes_corrupt";
+    case rf::StopReason::kPortNotOpened:
+      return "port_not_opened";
+    case rf::StopReason::kSettingsRefused:
+      return "settings_refused";
+    case rf::StopReason::kNone:
+      break;
+  }
+  switch (outcome.nothing_sent) {
+    case rf::NothingSent::kNoPass:
+      return "no_pass";
+    case rf::NothingSent::kNoCopies:
+      return "no_copies";
+    case rf::NothingSent::kStartPastEnd:
+      return "start_past_end";
+    case rf::NothingSent::kNo:
+      break;
+  }
+  return {};
 }
 
 std::string HexPair(const std::array<std::uint8_t, 2>& bytes) {
@@ -102,7 +136,12 @@ LogEntry RfLogEntry(const rf::Outcome& outcome) {
   entry.echo_mismatches = outcome.mismatches;
   entry.passes = outcome.passes;
   entry.frames = outcome.frames;
-  if (outcome.start == rf::Start::kBroadcast && outcome.stopped) entry.record = outcome.stop_record;
+  entry.reason = RfReason(outcome);
+  // A stop in the wait between passes was at no record: the passes say how far it got.
+  if (outcome.start == rf::Start::kBroadcast && outcome.stopped &&
+      outcome.stop_place != rf::StopPlace::kCountdown) {
+    entry.record = outcome.stop_record;
+  }
   return entry;
 }
 
@@ -123,6 +162,7 @@ std::string FormatLogLine(const LogEntry& entry, std::chrono::system_clock::time
   if (entry.frames) line["frames"] = *entry.frames;
   if (entry.word) line["word"] = *entry.word;
   if (entry.record) line["record"] = *entry.record;
+  if (!entry.reason.empty()) line["reason"] = entry.reason;
   // Bytes that are not UTF-8 (a device name can hold any) are replaced, never a failure.
   return line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
 }

@@ -30,7 +30,8 @@ struct LogEntry {
   std::string device;
   std::optional<std::uint32_t> serial_number;
   ImageIdentity image;
-  /// complete, checksum_error, stopped, refused, port_not_opened, quit, interrupted
+  /// complete, checksum_error, stopped, refused, port_not_opened, quit, interrupted,
+  /// nothing_sent (rf)
   std::string outcome;
   double seconds = 0.0;
   std::optional<std::int64_t> resent_words;     ///< direct
@@ -41,6 +42,9 @@ struct LogEntry {
   /// at which it stopped
   std::optional<std::int64_t> word;
   std::optional<std::int64_t> record;  ///< rf, when stopped: the record it stopped at
+  /// Why the job did not complete ("line_dead", "operator", "start_past_end", ...); empty when
+  /// it did.
+  std::string reason;
 };
 
 LogEntry DirectLogEntry(const direct::Result& result);
