@@ -24,8 +24,13 @@ void PrepareProcess();
 /// How the help names this platform's serial devices, log place and window.
 HelpWording PlatformHelpWording();
 
-/// Whether standard output is a terminal (the line mode draws its progress bar only then).
+/// Whether standard output is a terminal.
 bool StdoutIsTerminal();
+/// Whether standard error is a terminal (the line mode draws its progress bar there only then).
+bool StderrIsTerminal();
+/// The width in columns of the terminal standard error shows on now; 0 when it is none or
+/// cannot tell. Cheap enough to ask at every redraw (that is how a resize is followed).
+int StderrColumns();
 
 /// The device behind each of "Com1" (index 0) to "Com9" on this machine: the binding in
 /// `bindings` (--com N=DEVICE, the last one for a number wins), else the environment variable

@@ -1,8 +1,15 @@
 #include "app/command_line.h"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
+#include <map>
+#include <memory>
 #include <string_view>
 #include <utility>
+
+#include "app/help_formatter.h"
+#include "app/printable_text.h"
+#include "image/firmware_image.h"
 
 namespace tvx::app {
 namespace {
@@ -11,52 +18,46 @@ namespace {
 #define TVX_VERSION "unknown"
 #endif
 
-constexpr std::string_view kUsage =
-    "usage: torvandrix-upload [--com N=DEVICE]...\n"
-    "       torvandrix-upload direct [--port DEVICE] [--data-port] [--high-speed] [--retries N]"
-    "\n                         [--timeout SECONDS] [--log FILE]\n"
-    "       torvandrix-upload rf [--port DEVICE] --copies N [--start S] [--passes R]"
-    "\n                         [--timeout SECONDS] [--log FILE]\n"
-    "       torvandrix-upload ports\n"
-    "       torvandrix-upload --help | --version\n";
+constexpr std::string_view kProgram = "torvandrix-upload";
 
-// The help, with the platform's words put in for {window}, {example}, {unbound} and {log}.
-constexpr std::string_view kHelp =
-    "Loads firmware into a Torvandrix 900 MHz radio over a serial port, directly or over RF\n"
-    "through a local radio, and opens the radio's set-up terminal. Without a sub-command it\n"
-    "runs full screen in a {window} of at least 80 x 51 characters; choose from the\n"
-    "menu with 1 to 4, leave with Esc.\n"
+// The program's own help around its generated parts, with the platform's words put in for
+// {window}, {example}, {unbound} and {log}; one line a paragraph, wrapped when printed.
+constexpr std::string_view kOverview =
+    "Loads firmware into a Torvandrix 900 MHz radio over a serial port, directly or over RF "
+    "through a local radio, and opens the radio's set-up terminal. Without a sub-command it "
+    "runs full screen in a {window} of at least 80 x 51 characters; choose from the menu with "
+    "1 to 4, leave with Esc.\n"
     "\n"
-    "Ports: \"Com1\" to \"Com9\" (menu item 3) are the devices named in the environment\n"
-    "variables TORVANDRIX_COM1 to TORVANDRIX_COM9, e.g. TORVANDRIX_COM1={example};\n"
-    "without one, ComN is {unbound}.\n"
+    "Ports: \"Com1\" to \"Com9\" (menu item 3) are the devices named in the environment "
+    "variables TORVANDRIX_COM1 to TORVANDRIX_COM9, e.g. TORVANDRIX_COM1={example}; without "
+    "one, ComN is {unbound}.";
+
+constexpr std::string_view kSubcommandsHeading =
+    "Sub-commands run one job without the full screen and exit; 'torvandrix-upload "
+    "SUB-COMMAND --help' lists the options of each";
+
+constexpr std::string_view kFooter =
+    "Exit status: 0 complete, 1 checksum error, 2 usage, 3 stopped (retries spent, dead line, "
+    "silent radio), 4 radio refused, 5 port could not be opened, 6 complete, but words were "
+    "resent that the checksum does not cover (load it again to be sure); 128 + N after signal "
+    "N (130 Ctrl-C, 143 SIGTERM, 129 SIGHUP): the job ends after the word or frame on the "
+    "wire, closes the port and logs the outcome \"interrupted\"; a second signal ends the "
+    "program at once.\n"
     "\n"
-    "Sub-commands run one job without the full screen and exit:\n"
-    "  direct   the direct upload into a radio on the port (its diagnostic port unless\n"
-    "           --data-port; \"Radio in setup?\" is answered yes). A prompt that offers a\n"
-    "           retry retries up to --retries times per word (default 3), then the job stops.\n"
-    "  rf       the RF upload through the local radio on the port: --copies of each frame\n"
-    "           (1-9), from record --start (default 0), --passes times (default 1).\n"
-    "  ports    the serial devices of this machine, one a line.\n"
-    "\n"
-    "Exit status: 0 complete, 1 checksum error, 2 usage, 3 stopped (retries spent, dead\n"
-    "line, silent radio), 4 radio refused, 5 port could not be opened; 128 + N after\n"
-    "signal N (130 Ctrl-C, 143 SIGTERM, 129 SIGHUP): the job ends after the word or frame\n"
-    "on the wire, closes the port and logs the outcome \"interrupted\"; a second signal\n"
-    "ends the program at once.\n"
-    "\n"
-    "Every upload's outcome is appended as one line of JSON to the upload log:\n"
-    "--log FILE, else TORVANDRIX_LOG, else {log}.\n"
-    "\n"
-    "Options:\n"
-    "  -h, --help          show this text and exit\n"
-    "  --version           show the version and exit\n"
-    "  --com N=DEVICE      menu: bind ComN to DEVICE, as TORVANDRIX_COM<N> does (repeatable)\n"
-    "  --port DEVICE       direct, rf: the device to use for this run (default Com1)\n"
-    "  --log FILE          menu, direct, rf: append the upload log to FILE\n"
-    "  --timeout SECONDS   direct, rf: when the radio has been silent this long at a wait,\n"
-    "                      press Enter as an operator would (a retry, mid-transfer), and\n"
-    "                      Escape if it stays silent as long again (default 10; 0: never)\n";
+    "Every upload's outcome is appended as one line of JSON to the upload log: the file that "
+    "--log names, else TORVANDRIX_LOG, else {log}.";
+
+constexpr std::string_view kDirectFooter =
+    "The questions of the upload are answered by the options: the radio's diagnostic port "
+    "unless --data-port, \"Radio in setup?\" yes, high speed only with --high-speed. A prompt "
+    "that offers a retry (a missing or wrong answer from the radio) is answered with a retry "
+    "up to --retries times per word; then the upload stops. After a checksum error the "
+    "read-back runs to its end and prints every word that differs.";
+
+constexpr std::string_view kRfFooter =
+    "Each frame is sent again until its echo from the local radio comes back intact, so a "
+    "silent local radio ends the run by --timeout. Between passes the radio network gets six "
+    "seconds.";
 
 std::string FillIn(std::string_view pattern, const HelpWording& wording) {
   const std::pair<std::string_view, std::string_view> words[] = {
@@ -75,13 +76,346 @@ std::string FillIn(std::string_view pattern, const HelpWording& wording) {
   return text;
 }
 
-// "N=DEVICE" with N 1..9 and a device name.
-std::string CheckComBinding(const std::string& text, const HelpWording& wording) {
-  const std::size_t eq = text.find('=');
-  if (eq != 1 || text[0] < '1' || text[0] > '9' || text.size() < 3) {
-    return "expected N=DEVICE with N from 1 to 9, e.g. 1=" + std::string(wording.device_example);
+// "A, B and C".
+std::string Enumerate(const std::vector<std::string>& items) {
+  std::string text;
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    if (i > 0) text += i + 1 == items.size() ? " and " : ", ";
+    text += items[i];
+  }
+  return text;
+}
+
+// The first value a check refused, kept so that the usage error can quote it: CLI11's errors
+// name the option and the value only inside their own English text.
+struct Refusal {
+  std::string option;
+  std::string value;
+};
+
+// The command line's options and sub-commands, the words each option's usage error uses for
+// what it takes, and the explanation of a parse error in those words.
+class Parser {
+ public:
+  Parser(CommandLine& command, const HelpWording& wording);
+
+  CLI::App& App() { return app_; }
+  CLI::App* Direct() { return direct_; }
+  CLI::App* Rf() { return rf_; }
+  CLI::App* Ports() { return ports_; }
+  const std::vector<std::string>& Bindings() const { return bindings_; }
+  bool Version() const { return version_; }
+
+  /// The sub-command the arguments chose (parsed or begun), else the program itself.
+  const CLI::App* Scope() const;
+  /// Why CLI11 refused the arguments, in one line without the program's name; sets
+  /// `help_scope` to the app whose help tells the right form.
+  std::string Explain(const CLI::ParseError& error, const CLI::App*& help_scope) const;
+
+ private:
+  CLI::Option* Takes(CLI::Option* option, std::string takes);
+  // Refuses an empty value, as for --port "" (a device must be named).
+  CLI::Option* NotEmpty(CLI::Option* option);
+  // Decimal digits only (with one point if `fraction`), from `min` to `max`; the usage error
+  // says the option takes "`what` from `min` to `max``note`".
+  CLI::Option* Number(CLI::Option* option, std::string_view what, std::int32_t min,
+                      std::int32_t max, bool fraction = false, std::string_view note = "");
+  CLI::Validator Recorded(CLI::Validator check, const std::string& option);
+  void AddPort(CLI::App* sub, CommandLine& command);
+  void AddTimeout(CLI::App* sub, CommandLine& command, std::string_view description);
+  void AddLog(CLI::App* sub, CommandLine& command, std::string_view description);
+  void AddOutput(CLI::App* sub, CommandLine& command);
+
+  std::string TakesText(const CLI::Option* option) const;
+  const CLI::Option* OptionNamed(const CLI::App* app, std::string_view name) const;
+  std::string ExplainMismatch(const CLI::App* scope, const std::string& what) const;
+  std::string ExplainExtra(const CLI::App* scope, const CLI::App*& help_scope) const;
+  std::string ExplainUnknownOption(const CLI::App* holder, std::string_view name) const;
+
+  const HelpWording& wording_;
+  CLI::App app_;
+  CLI::App* direct_ = nullptr;
+  CLI::App* rf_ = nullptr;
+  CLI::App* ports_ = nullptr;
+  std::vector<std::string> bindings_;
+  bool version_ = false;
+  std::map<const CLI::Option*, std::string> takes_;
+  // Written by the checks, which hold a share of it, and read by Explain.
+  std::shared_ptr<Refusal> refusal_ = std::make_shared<Refusal>();
+};
+
+Parser::Parser(CommandLine& command, const HelpWording& wording)
+    : wording_(wording), app_(FillIn(kOverview, wording), std::string(kProgram)) {
+  auto formatter = std::make_shared<HelpFormatter>();
+  formatter->label("Subcommands", std::string(kSubcommandsHeading));
+  app_.formatter(formatter);
+  app_.set_help_flag("-h,--help", "show this text and exit");
+  app_.add_flag("--version", version_, "show the version and exit");
+  CLI::Option* com =
+      app_.add_option("--com", bindings_,
+                      "bind ComN to DEVICE for the menu, as TORVANDRIX_COM<N> does (repeatable)")
+          ->type_name("N=DEVICE");
+  com->check(Recorded(CLI::Validator(
+                          [](const std::string& text) -> std::string {
+                            const bool ok = text.size() >= 3 && text[0] >= '1' && text[0] <= '9' &&
+                                            text[1] == '=';
+                            return ok ? "" : "not N=DEVICE";
+                          },
+                          ""),
+                      com->get_name()));
+  Takes(com, FillIn("N=DEVICE with N from 1 to 9, e.g. 1={example}", wording));
+  AddLog(&app_, command, "append the upload log to FILE instead of the place below");
+  app_.require_subcommand(0, 1);
+
+  direct_ = app_.add_subcommand("direct", "The direct upload into a radio wired to the port.");
+  direct_->footer(std::string(kDirectFooter));
+  AddPort(direct_, command);
+  direct_->add_flag("--data-port", command.data_port,
+                    "the radio is wired by its data port, not its diagnostic port");
+  direct_->add_flag("--high-speed", command.high_speed, "load at high speed, 115200 bit/s");
+  Number(direct_
+             ->add_option("--retries", command.retries,
+                          "retries of a word at a prompt that offers one; then the upload stops")
+             ->type_name("N")
+             ->capture_default_str(),
+         "a number", 0, 1000000);
+  AddTimeout(direct_, command,
+             "when the radio has been silent this long at a wait, press Enter as an operator "
+             "would (a retry, mid-transfer), and Escape if it stays silent as long again; 0: "
+             "wait for ever");
+  AddLog(direct_, command, "append the outcome to FILE instead of the upload log");
+  AddOutput(direct_, command);
+
+  rf_ = app_.add_subcommand(
+      "rf", "The RF upload through the local radio on the port to the radios of its network.");
+  rf_->footer(std::string(kRfFooter));
+  AddPort(rf_, command);
+  Number(rf_->add_option("--copies", command.copies, "intact copies of every frame")
+             ->type_name("N")
+             ->required(),
+         "a number", 1, 9);
+  // The last record of the built-in image.
+  const std::int32_t last = image::WalkRecordCount(image::FirmwareImage()) - 1;
+  Number(rf_->add_option("--start", command.start,
+                         "the first record to send; 0 also sends the header frame")
+             ->type_name("S")
+             ->capture_default_str(),
+         "a record", 0, last);
+  Number(rf_->add_option("--passes", command.passes,
+                         "how many times the image is sent, six seconds apart")
+             ->type_name("R")
+             ->capture_default_str(),
+         "a number", 1, 32767);
+  AddTimeout(rf_, command,
+             "when the local radio has been silent this long, press Enter as an operator "
+             "would, which ends the run; 0: wait for ever");
+  AddLog(rf_, command, "append the outcome to FILE instead of the upload log");
+  AddOutput(rf_, command);
+
+  // Room for options of its own (a JSON form).
+  ports_ = app_.add_subcommand(
+      "ports",
+      "The serial devices of this machine, one a line: the device, its stable name or \"-\", "
+      "and what it says it is.");
+  // Last: a sub-command takes its parent's footer when it is made.
+  app_.footer(FillIn(kFooter, wording));
+}
+
+CLI::Option* Parser::Takes(CLI::Option* option, std::string takes) {
+  takes_[option] = std::move(takes);
+  return option;
+}
+
+CLI::Validator Parser::Recorded(CLI::Validator check, const std::string& option) {
+  const std::string description = check.get_description();
+  return CLI::Validator(
+      [check = std::move(check), option, refusal = refusal_](std::string& value) {
+        const std::string given = value;
+        std::string error = check(value);
+        if (!error.empty() && refusal->option.empty()) *refusal = {option, given};
+        return error;
+      },
+      description);
+}
+
+CLI::Option* Parser::NotEmpty(CLI::Option* option) {
+  return option->check(Recorded(
+      CLI::Validator([](const std::string& text) { return text.empty() ? "empty" : ""; }, ""),
+      option->get_name()));
+}
+
+CLI::Option* Parser::Number(CLI::Option* option, std::string_view what, std::int32_t min,
+                            std::int32_t max, bool fraction, std::string_view note) {
+  Takes(option, std::string(what) + " from " + std::to_string(min) + " to " + std::to_string(max) +
+                    std::string(note));
+  const CLI::Validator range =
+      fraction ? CLI::Range(double{1.0} * min, double{1.0} * max) : CLI::Range(min, max);
+  // Decimal digits only: no sign, exponent, "0x" or blank, which CLI11's conversion would
+  // take. Leading zeros go, so that "010" is ten, not C's octal eight.
+  CLI::Validator decimal(
+      [fraction, range](std::string& text) -> std::string {
+        const std::size_t point = fraction ? text.find('.') : std::string::npos;
+        std::string digits = text;
+        if (point != std::string::npos) digits.erase(point, 1);
+        if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos) {
+          return "not a decimal number";
+        }
+        const std::size_t whole = point == std::string::npos ? text.size() : point;
+        const std::size_t zeros = std::min(text.find_first_not_of('0'), whole);
+        std::string plain = text.substr(zeros == whole && whole > 0 ? whole - 1 : zeros);
+        std::string error = range(plain);
+        if (error.empty()) text = std::move(plain);
+        return error;
+      },
+      std::to_string(min) + " to " + std::to_string(max));
+  // A transform may change the text (checks run on a copy).
+  return option->transform(Recorded(decimal, option->get_name()));
+}
+
+void Parser::AddPort(CLI::App* sub, CommandLine& command) {
+  Takes(NotEmpty(sub->add_option("--port", command.port,
+                                 FillIn("the serial device, e.g. {example}, or Com1 to Com9 "
+                                        "(any case) as the menu binds them",
+                                        wording_))
+                     ->type_name("DEVICE")
+                     ->default_str("Com1")),
+        FillIn("a device, e.g. {example}, or Com1 to Com9", wording_));
+}
+
+void Parser::AddTimeout(CLI::App* sub, CommandLine& command, std::string_view description) {
+  Number(sub->add_option("--timeout", command.timeout_seconds, std::string(description))
+             ->type_name("SECONDS")
+             ->capture_default_str(),
+         "seconds", 0, 86400, true, " (0: wait for ever)");
+}
+
+void Parser::AddLog(CLI::App* sub, CommandLine& command, std::string_view description) {
+  Takes(
+      NotEmpty(sub->add_option("--log", command.log, std::string(description))->type_name("FILE")),
+      "a file name");
+}
+
+void Parser::AddOutput(CLI::App* sub, CommandLine& command) {
+  sub->add_flag("--quiet", command.quiet,
+                "print no progress and no notes; errors and the outcome line stay");
+  sub->add_flag("--json", command.json,
+                "print the outcome record, the JSON object of the upload log's line, instead "
+                "of the outcome line: standard output then holds that and nothing else");
+}
+
+const CLI::App* Parser::Scope() const {
+  const std::vector<CLI::App*> chosen = app_.get_subcommands();
+  return chosen.empty() ? &app_ : chosen.front();
+}
+
+std::string Parser::TakesText(const CLI::Option* option) const {
+  const auto found = takes_.find(option);
+  return found == takes_.end() ? "a value" : found->second;
+}
+
+const CLI::Option* Parser::OptionNamed(const CLI::App* app, std::string_view name) const {
+  for (const CLI::Option* option : app->get_options()) {
+    if (option->nonpositional() && option->check_name(std::string(name))) return option;
+  }
+  return nullptr;
+}
+
+std::string Parser::Explain(const CLI::ParseError& error, const CLI::App*& help_scope) const {
+  const CLI::App* scope = Scope();
+  help_scope = scope;
+  if (!refusal_->option.empty()) {
+    const CLI::Option* option = OptionNamed(scope, refusal_->option);
+    if (option == nullptr) option = OptionNamed(&app_, refusal_->option);
+    return refusal_->option + " takes " + TakesText(option) + ", not \"" +
+           PrintableText(refusal_->value) + "\"";
+  }
+  if (dynamic_cast<const CLI::RequiredError*>(&error) != nullptr) {
+    for (const CLI::Option* option : scope->get_options()) {
+      if (option->get_required() && option->count() == 0) {
+        return scope->get_name() + " needs " + option->get_name() + ": " + TakesText(option);
+      }
+    }
+  }
+  if (dynamic_cast<const CLI::ArgumentMismatch*>(&error) != nullptr ||
+      dynamic_cast<const CLI::ConversionError*>(&error) != nullptr) {
+    std::string text = ExplainMismatch(scope, error.what());
+    if (text.empty() && scope != &app_) text = ExplainMismatch(&app_, error.what());
+    if (!text.empty()) return text;
+  }
+  if (dynamic_cast<const CLI::ExtrasError*>(&error) != nullptr) {
+    return ExplainExtra(scope, help_scope);
+  }
+  return "the command line cannot be read";
+}
+
+// CLI11 names the option in its text: "--timeout: 1 required SECONDS missing", "--retries: At
+// Most 1 required but received 2", "Could not convert: --quiet = maybe".
+std::string Parser::ExplainMismatch(const CLI::App* app, const std::string& what) const {
+  for (const CLI::Option* option : app->get_options()) {
+    const std::string name = option->get_name();
+    const std::size_t at = name.empty() ? std::string::npos : what.find(name);
+    const std::size_t after = at + name.size();
+    if (at == std::string::npos || (at > 0 && what[at - 1] != ' ') ||
+        (after < what.size() && what[after] != ':' && what[after] != ' ')) {
+      continue;
+    }
+    if (option->get_expected_max() == 0) return name + " takes no value";
+    if (option->count() > 1) return name + " is given more than once";
+    return name + " takes " + TakesText(option) + ", and none was given";
   }
   return {};
+}
+
+std::string Parser::ExplainExtra(const CLI::App* scope, const CLI::App*& help_scope) const {
+  // The first argument left over, and the app it was left to: the sub-command's own, or
+  // the program's (before the sub-command, or a second sub-command after it).
+  const CLI::App* holder = scope;
+  std::vector<std::string> extras = scope->remaining(false);
+  if (extras.empty()) {
+    holder = &app_;
+    extras = app_.remaining(false);
+  }
+  if (extras.empty()) return "the command line cannot be read";
+  const std::string& extra = extras.front();
+  if (extra.size() > 1 && extra[0] == '-') {
+    return ExplainUnknownOption(holder, std::string_view(extra).substr(0, extra.find('=')));
+  }
+  const std::string quoted = "\"" + PrintableText(extra) + "\"";
+  if (scope != &app_) {
+    for (const CLI::App* sub : app_.get_subcommands({})) {
+      if (sub->check_name(extra)) {
+        return "one sub-command at a time, not " + quoted + " after " + scope->get_name();
+      }
+    }
+  }
+  if (holder != &app_) {
+    const bool only_help = holder->get_options().size() == 1;
+    return holder->get_name() + (only_help ? " takes no arguments" : " takes options only") +
+           ", not " + quoted;
+  }
+  help_scope = &app_;  // not a sub-command's fault
+  return "unknown sub-command " + quoted + ": the sub-commands are direct, rf and ports";
+}
+
+// `holder` is the app the option was given to.
+std::string Parser::ExplainUnknownOption(const CLI::App* holder, std::string_view name) const {
+  const std::string shown = PrintableText(name);
+  if (name == "--com" && holder != &app_) {
+    return "--com is for the menu; a sub-command takes --port DEVICE";
+  }
+  if (name == "--log" && holder == ports_) return "ports writes no log";
+  std::vector<std::string> owners;
+  for (const CLI::App* sub : app_.get_subcommands({})) {
+    if (OptionNamed(sub, name) != nullptr) owners.push_back(sub->get_name());
+  }
+  if (holder == &app_) {
+    if (owners.empty()) return shown + " is not an option";
+    return shown + " is an option of " + Enumerate(owners) + ": give it after the sub-command";
+  }
+  if (OptionNamed(&app_, name) != nullptr)
+    owners.insert(owners.begin(), "the program without a sub-command");
+  if (owners.empty()) return shown + " is not an option of " + holder->get_name();
+  return shown + " is an option of " + Enumerate(owners) + ", not of " + holder->get_name();
 }
 
 CommandLine Print(CommandAction action, std::string text) {
@@ -91,70 +425,47 @@ CommandLine Print(CommandAction action, std::string text) {
   return command;
 }
 
-CommandLine UsageError(const std::string& reason) {
+// The reason, then where the right form is told: the help of the sub-command it belongs to.
+CommandLine UsageError(const std::string& reason, const CLI::App* scope, const CLI::App* top) {
+  const std::string help =
+      scope == top ? std::string(kProgram) : std::string(kProgram) + " " + scope->get_name();
   return Print(CommandAction::kUsageError,
-               "torvandrix-upload: " + reason + "\n" + std::string(kUsage));
+               std::string(kProgram) + ": " + reason + "\nsee '" + help + " --help'\n");
 }
 
 }  // namespace
 
 CommandLine ParseCommandLine(int argc, const char* const* argv, const HelpWording& wording) {
   CommandLine command;
-  CLI::App app("torvandrix-upload", "torvandrix-upload");
-  app.set_help_flag("-h,--help");
-  bool version = false;
-  app.add_flag("--version", version);
-  std::vector<std::string> bindings;
-  app.add_option("--com", bindings)
-      ->check(CLI::Validator(
-          [&wording](const std::string& text) { return CheckComBinding(text, wording); },
-          "N=DEVICE"));
-  app.add_option("--log", command.log);
-  app.require_subcommand(0, 1);
-
-  CLI::App* direct = app.add_subcommand("direct");
-  direct->add_option("--port", command.port);
-  direct->add_flag("--data-port", command.data_port);
-  direct->add_flag("--high-speed", command.high_speed);
-  direct->add_option("--retries", command.retries)->check(CLI::Range(0, 1000000));
-  direct->add_option("--timeout", command.timeout_seconds)->check(CLI::Range(0.0, 86400.0));
-  direct->add_option("--log", command.log);
-
-  CLI::App* rf = app.add_subcommand("rf");
-  rf->add_option("--port", command.port);
-  rf->add_option("--copies", command.copies)->required()->check(CLI::Range(1, 9));
-  rf->add_option("--start", command.start)->check(CLI::Range(0, 65535));
-  rf->add_option("--passes", command.passes)->check(CLI::Range(1, 32767));
-  rf->add_option("--timeout", command.timeout_seconds)->check(CLI::Range(0.0, 86400.0));
-  rf->add_option("--log", command.log);
-
-  CLI::App* ports = app.add_subcommand("ports");
-
+  Parser parser(command, wording);
+  CLI::App& app = parser.App();
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp&) {
-    return Print(CommandAction::kHelp, std::string(kUsage) + "\n" + FillIn(kHelp, wording));
+    return Print(CommandAction::kHelp, app.help());
   } catch (const CLI::ParseError& e) {
-    return UsageError(e.what());
+    const CLI::App* help_scope = &app;
+    const std::string reason = parser.Explain(e, help_scope);
+    return UsageError(reason, help_scope, &app);
   }
-  if (version) return Print(CommandAction::kVersion, "torvandrix-upload " TVX_VERSION "\n");
+  if (parser.Version())
+    return Print(CommandAction::kVersion, "torvandrix-upload " TVX_VERSION "\n");
 
-  if (direct->parsed()) {
+  if (parser.Direct()->parsed()) {
     command.action = CommandAction::kDirect;
-  } else if (rf->parsed()) {
+  } else if (parser.Rf()->parsed()) {
     command.action = CommandAction::kRf;
-  } else if (ports->parsed()) {
+  } else if (parser.Ports()->parsed()) {
     command.action = CommandAction::kPorts;
   }
-  if (command.action != CommandAction::kMenu && !bindings.empty()) {
-    return UsageError("--com is for the menu; a sub-command takes --port DEVICE");
+  if (command.action != CommandAction::kMenu && !parser.Bindings().empty()) {
+    return UsageError("--com is for the menu; a sub-command takes --port DEVICE", parser.Scope(),
+                      &app);
   }
-  // The range check lets "nan" through: no comparison with it fails.
-  if (!(command.timeout_seconds >= 0.0)) return UsageError("--timeout: expected seconds, 0 and up");
   if (command.action == CommandAction::kPorts && !command.log.empty()) {
-    return UsageError("ports writes no log");
+    return UsageError("ports writes no log", parser.Scope(), &app);
   }
-  for (const std::string& binding : bindings) {
+  for (const std::string& binding : parser.Bindings()) {
     command.com_bindings.emplace_back(binding[0] - '0', binding.substr(2));
   }
   return command;

@@ -38,9 +38,17 @@ struct CommandLine {
   /// Menu form: "--com N=DEVICE", in the order given.
   std::vector<std::pair<int, std::string>> com_bindings;
   /// Sub-commands: "--port DEVICE"; empty: the port "Com1" as the environment binds it.
+  /// Kept as given (never empty once given): "Com1" to "Com9" in any case name the menu's
+  /// ports, their bindings else their default devices, which the runner resolves.
   std::string port;
   /// "--log FILE"; empty: TORVANDRIX_LOG, else the default place.
+  /// (An empty FILE is a usage error, so empty always means not given.)
   std::string log;
+  /// "--quiet": no progress and no notes; errors and the outcome line stay.
+  bool quiet = false;
+  /// "--json": the outcome record (the log line's JSON object) on standard output instead of
+  /// the outcome line, and nothing else there.
+  bool json = false;
   /// "--timeout SECONDS": how long the radio may stay silent at a wait before the scripted
   /// console presses the key that retries or leaves it; 0 waits for ever. The default is well
   /// above the longest silence of a healthy run (a radio's erase takes a few seconds; a word's

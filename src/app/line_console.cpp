@@ -6,37 +6,10 @@
 namespace tvx::app {
 namespace {
 
-constexpr int kBarCells = 24;
 constexpr double kRedrawSeconds = 0.1;
 constexpr std::size_t kLineWidth = 79;
 
-std::string MinutesSeconds(double seconds) {
-  const auto total = static_cast<long long>(std::llround(std::max(0.0, seconds)));
-  const long long s = total % 60;
-  return std::to_string(total / 60) + (s < 10 ? ":0" : ":") + std::to_string(s);
-}
-
 }  // namespace
-
-std::string ProgressBarText(std::int64_t done, std::int64_t total, double seconds,
-                            std::string_view unit) {
-  const double fraction =
-      total > 0 ? std::clamp(static_cast<double>(done) / static_cast<double>(total), 0.0, 1.0)
-                : 0.0;
-  const int filled = static_cast<int>(fraction * kBarCells);
-  std::string text(1, '[');
-  text.append(filled, '#');
-  text.append(kBarCells - filled, '-');
-  text += "]  ";
-  text += std::to_string(done) + "/" + std::to_string(total) + " " + std::string(unit);
-  if (seconds > 0.0 && done > 0) {
-    const double rate = static_cast<double>(done) / seconds;
-    text += "  " + std::to_string(std::llround(rate)) + " " + std::string(unit) + "/s";
-    text += "  " + MinutesSeconds(static_cast<double>(total - done) / rate) + " left";
-  }
-  if (text.size() > kLineWidth) text.resize(kLineWidth);
-  return text;
-}
 
 LineConsole::LineConsole(std::FILE* out, bool terminal, job::Clock& clock, std::int32_t retries,
                          std::string unit, double silence_seconds)

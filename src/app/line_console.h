@@ -26,6 +26,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/line_report.h"
 #include "console/console.h"
 #include "job/clock.h"
 #include "job/monitor.h"
@@ -92,11 +93,5 @@ class LineConsole final : public console::Console, public job::Monitor {
   int silence_keys_ = 0;       // keys pressed since then
   std::string phase_;
 };
-
-/// The progress bar's text, at most 79 characters: a 24-cell bar, done/total and the unit,
-/// the rate per second and the time left (m:ss), e.g.
-/// "[############------------]  16548/33097 words  1250 words/s  0:13 left".
-std::string ProgressBarText(std::int64_t done, std::int64_t total, double seconds,
-                            std::string_view unit);
 
 }  // namespace tvx::app

@@ -1,6 +1,7 @@
 // The command-line forms' operating-system side on POSIX.
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
@@ -109,6 +110,16 @@ HelpWording PlatformHelpWording() {
 
 bool StdoutIsTerminal() {
   return isatty(STDOUT_FILENO) == 1;
+}
+
+bool StderrIsTerminal() {
+  return isatty(STDERR_FILENO) == 1;
+}
+
+int StderrColumns() {
+  winsize size{};
+  if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) != 0) return 0;
+  return size.ws_col;
 }
 
 std::array<std::string, 9> PortBindings(const std::vector<std::pair<int, std::string>>& bindings) {

@@ -101,6 +101,14 @@ std::string UtcText(std::chrono::system_clock::time_point when) {
 
 }  // namespace
 
+#ifndef TVX_VERSION
+#define TVX_VERSION "unknown"
+#endif
+
+std::string_view ProgramVersion() {
+  return TVX_VERSION;
+}
+
 ImageIdentity IdentifyImage(std::span<const std::uint8_t> image) {
   ImageIdentity identity;
   identity.records = image::WalkRecordCount(image);
@@ -148,6 +156,7 @@ LogEntry RfLogEntry(const rf::Outcome& outcome) {
 std::string FormatLogLine(const LogEntry& entry, std::chrono::system_clock::time_point when) {
   nlohmann::ordered_json line;
   line["time"] = UtcText(when);
+  line["version"] = ProgramVersion();
   line["job"] = entry.job;
   line["port"] = entry.port;
   line["device"] = entry.device;
@@ -155,6 +164,7 @@ std::string FormatLogLine(const LogEntry& entry, std::chrono::system_clock::time
                                               : nlohmann::ordered_json(nullptr);
   line["image"] = {{"records", entry.image.records}, {"checksum", HexPair(entry.image.checksum)}};
   line["outcome"] = entry.outcome;
+  if (entry.outcome != "complete") line["reason"] = entry.reason.empty() ? "unknown" : entry.reason;
   line["seconds"] = std::round(entry.seconds * 1000.0) / 1000.0;
   if (entry.resent_words) line["resent_words"] = *entry.resent_words;
   if (entry.echo_mismatches) line["echo_mismatches"] = *entry.echo_mismatches;
@@ -162,7 +172,6 @@ std::string FormatLogLine(const LogEntry& entry, std::chrono::system_clock::time
   if (entry.frames) line["frames"] = *entry.frames;
   if (entry.word) line["word"] = *entry.word;
   if (entry.record) line["record"] = *entry.record;
-  if (!entry.reason.empty()) line["reason"] = entry.reason;
   // Bytes that are not UTF-8 (a device name can hold any) are replaced, never a failure.
   return line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
 }

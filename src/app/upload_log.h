@@ -9,6 +9,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 
 #include "direct/direct_upload.h"
 #include "rf/rf_upload.h"
@@ -30,9 +31,12 @@ struct LogEntry {
   std::string device;
   std::optional<std::uint32_t> serial_number;
   ImageIdentity image;
-  /// complete, checksum_error, stopped, refused, port_not_opened, quit, interrupted,
-  /// nothing_sent (rf)
+  /// complete, checksum_error, stopped, refused, port_not_opened, quit, interrupted (and what
+  /// a job adds, e.g. nothing_sent)
   std::string outcome;
+  /// Why a job that did not complete ended, as a short stable token ("line_dead",
+  /// "retries_spent", ...); written for every outcome but "complete".
+  std::string reason;
   double seconds = 0.0;
   std::optional<std::int64_t> resent_words;     ///< direct
   std::optional<std::int64_t> echo_mismatches;  ///< rf
@@ -42,16 +46,16 @@ struct LogEntry {
   /// at which it stopped
   std::optional<std::int64_t> word;
   std::optional<std::int64_t> record;  ///< rf, when stopped: the record it stopped at
-  /// Why the job did not complete ("line_dead", "operator", "start_past_end", ...); empty when
-  /// it did.
-  std::string reason;
 };
 
 LogEntry DirectLogEntry(const direct::Result& result);
 LogEntry RfLogEntry(const rf::Outcome& outcome);
 
+/// The program's version, as every log line records it.
+std::string_view ProgramVersion();
+
 /// The entry as one line of JSON with its line end; `when` is written as UTC,
-/// "2024-05-01T12:34:56Z".
+/// "2024-05-01T12:34:56Z". Every line carries the program's version.
 std::string FormatLogLine(const LogEntry& entry, std::chrono::system_clock::time_point when);
 
 class UploadLog {

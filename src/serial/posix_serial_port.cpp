@@ -17,6 +17,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <optional>
 #include <string>
 
@@ -110,6 +111,7 @@ class PosixSerialPort final : public SerialPort {
   ~PosixSerialPort() override { Close(); }
 
   ErrorNumber Open(std::string_view name) override;
+  std::string OpenFailureText() const override { return open_failure_; }
   bool IsOpen() const override { return fd_ >= 0; }
   ErrorNumber Close() override;
 
@@ -130,7 +132,11 @@ class PosixSerialPort final : public SerialPort {
   ErrorNumber WriteLine(const termios& line);
   ErrorNumber SetDtr(bool on);
 
+  // Open's failure in the system's words, kept from the moment it failed.
+  ErrorNumber Failed(int error, const char* what = nullptr);
+
   int fd_ = -1;
+  std::string open_failure_;
   LowLatencyState low_latency_{};  // given back on close
   bool pseudo_terminal_ = false;
   bool dtr_on_ = true;  // what was asked last; a pseudo-terminal has no line to read it from
@@ -145,7 +151,11 @@ class PosixSerialPort final : public SerialPort {
 
 ErrorNumber PosixSerialPort::Open(std::string_view name) {
   if (fd_ >= 0) return kErrPortAlreadyOpen;
-  if (name.empty() || name.find('\0') != std::string_view::npos) return kErrBadPortName;
+  open_failure_.clear();
+  if (name.empty() || name.find('\0') != std::string_view::npos) {
+    open_failure_ = "no device named";
+    return kErrBadPortName;
+  }
   const std::string path(name);
 
   // O_NONBLOCK keeps the open from waiting for a carrier; reads and writes wait in poll.
@@ -153,16 +163,17 @@ ErrorNumber PosixSerialPort::Open(std::string_view name) {
   do {
     fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return ErrorFromErrno(errno);
+  if (fd < 0) return Failed(errno);
 
-  const auto fail = [fd](int error) {
+  const auto fail = [this, fd](int error) {
     ioctl(fd, TIOCNXCL);
     ::close(fd);
-    return ErrorFromErrno(error);
+    return Failed(error);
   };
   // TIOCEXCL does not stop root, the lock does; a file system without locks leaves TIOCEXCL.
   if (flock(fd, LOCK_EX | LOCK_NB) != 0 && (errno == EWOULDBLOCK || errno == EAGAIN)) {
     ::close(fd);
+    open_failure_ = "another program holds the device (it is locked)";
     return kErrAccessDenied;
   }
   ioctl(fd, TIOCEXCL);
@@ -180,6 +191,11 @@ ErrorNumber PosixSerialPort::Open(std::string_view name) {
   has_error_counts_ = ReadLineErrorCounts(fd, reported_errors_);
   dead_ = false;
   return kNoError;
+}
+
+ErrorNumber PosixSerialPort::Failed(int error, const char* what) {
+  open_failure_ = what != nullptr ? what : std::strerror(error);
+  return ErrorFromErrno(error);
 }
 
 ErrorNumber PosixSerialPort::Close() {

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "console/console.h"
@@ -65,6 +66,9 @@ class SerialPort {
   /// blocking reads and writes. Errors: 53 no such port, 70 in use, 75 refused by the system
   /// (no permission), 55 already open, 64 bad name (empty), others mapped from the OS.
   virtual ErrorNumber Open(std::string_view device) = 0;
+  /// The system's own words for why the last Open failed (e.g. "Permission denied"), taken
+  /// when it failed; empty after an Open that succeeded, or when the system gave none.
+  virtual std::string OpenFailureText() const { return {}; }
   virtual bool IsOpen() const = 0;
   /// Closes the port and releases its exclusivity. Closing a closed port does nothing, 0.
   virtual ErrorNumber Close() = 0;

@@ -1,5 +1,7 @@
 #include "serial/win_errors.h"
 
+#include <windows.h>
+
 #include <array>
 
 namespace tvx::serial {
@@ -19,6 +21,20 @@ constexpr std::array<ErrorNumber, 41> kWindowsErrorTable = {
 
 ErrorNumber ErrorFromWindowsError(std::uint32_t windows_error) {
   return kWindowsErrorTable[windows_error > 40 ? 40 : windows_error];
+}
+
+std::string WindowsErrorMessage(std::uint32_t windows_error) {
+  char* text = nullptr;
+  const DWORD length = FormatMessageA(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, windows_error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+  std::string message = length > 0 ? std::string(text, length) : std::string();
+  if (text != nullptr) LocalFree(text);
+  while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
+                              message.back() == ' ' || message.back() == '.')) {
+    message.pop_back();
+  }
+  return message.empty() ? "Windows error " + std::to_string(windows_error) : message;
 }
 
 }  // namespace tvx::serial

@@ -110,6 +110,7 @@ class WinSerialPort final : public SerialPort {
   }
 
   ErrorNumber Open(std::string_view name) override;
+  std::string OpenFailureText() const override { return open_failure_; }
   bool IsOpen() const override { return port_ != INVALID_HANDLE_VALUE; }
   ErrorNumber Close() override;
 
@@ -150,22 +151,33 @@ class WinSerialPort final : public SerialPort {
   // thread (Write) and the main thread (BytesWaiting, Read, AwaitActivity, LineDead) both
   // change; port_ and write_event_, which Write reads, change only in Open and Close.
   std::atomic<bool> dead_{false};
-  COMMTIMEOUTS job_timeouts_{};  // the time-outs the job last set (all zero from Open)
+  COMMTIMEOUTS job_timeouts_{};
+  std::string open_failure_;  // Open's failure in the system's words  // the time-outs the job last
+                              // set (all zero from Open)
 };
 
 ErrorNumber WinSerialPort::Open(std::string_view name) {
   if (IsOpen()) return kErrPortAlreadyOpen;
-  if (name.empty()) return kErrBadPortName;
+  open_failure_.clear();
+  if (name.empty()) {
+    open_failure_ = "no device named";
+    return kErrBadPortName;
+  }
   const std::string path(name);
 
   HANDLE port = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
-  if (port == INVALID_HANDLE_VALUE) return ErrorFromWindowsError(GetLastError());
+  if (port == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    open_failure_ = WindowsErrorMessage(error);
+    return ErrorFromWindowsError(error);
+  }
   // A serial driver refuses a second open itself; some (wine's among them) do not, so the
   // program also holds a named claim on the device while it has it open.
   HANDLE claim = nullptr;
   if (!ClaimDevice(path, claim)) {
     CloseHandle(port);
+    open_failure_ = "another program holds the device";
     return kErrAccessDenied;
   }
 
@@ -174,6 +186,7 @@ ErrorNumber WinSerialPort::Open(std::string_view name) {
     const DWORD error = GetLastError();
     CloseHandle(port);
     CloseIfSet(claim);
+    open_failure_ = WindowsErrorMessage(error);
     return ErrorFromWindowsError(error);
   }
   for (HANDLE* event : {&look_ahead_event_, &read_event_, &write_event_}) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -16,25 +17,36 @@ namespace tvx::testing {
 namespace {
 namespace fs = std::filesystem;
 
+// The help's paragraphs are wrapped when printed: compared with their line ends as spaces.
+std::string Flowed(std::string text) {
+  std::replace(text.begin(), text.end(), '\n', ' ');
+  return text;
+}
+
 TEST(WinCliPlatformTest, HelpAndUsageNameWindowsDevices) {
-  const char* help[] = {"torvandrix-upload", "rf", "--help"};
-  const std::string text = app::ParseCommandLine(3, help, app::PlatformHelpWording()).text;
+  const char* help[] = {"torvandrix-upload", "--help"};
+  const std::string text = Flowed(app::ParseCommandLine(2, help, app::PlatformHelpWording()).text);
   EXPECT_NE(text.find("runs full screen in a console window of at least 80 x 51 characters"),
             std::string::npos)
       << text;
-  EXPECT_NE(text.find("e.g. TORVANDRIX_COM1=COM3;\nwithout one, ComN is COMN (write COM10 and up "
-                      "as \\\\.\\COM10).\n"),
+  EXPECT_NE(text.find("e.g. TORVANDRIX_COM1=COM3; without one, ComN is COMN (write COM10 and up "
+                      "as \\\\.\\COM10)."),
             std::string::npos)
       << text;
-  EXPECT_NE(text.find("else TORVANDRIX_LOG, else %LOCALAPPDATA%\\torvandrix-upload\\uploads.jsonl."
-                      "\n"),
-            std::string::npos)
+  EXPECT_NE(
+      text.find("else TORVANDRIX_LOG, else %LOCALAPPDATA%\\torvandrix-upload\\uploads.jsonl."),
+      std::string::npos)
       << text;
   EXPECT_EQ(text.find("/dev/"), std::string::npos) << text;
 
+  const char* rf_help[] = {"torvandrix-upload", "rf", "--help"};
+  const std::string rf = Flowed(app::ParseCommandLine(3, rf_help, app::PlatformHelpWording()).text);
+  EXPECT_NE(rf.find("the serial device, e.g. COM3, or Com1 to Com9"), std::string::npos) << rf;
+  EXPECT_EQ(rf.find("/dev/"), std::string::npos) << rf;
+
   const char* bad[] = {"torvandrix-upload", "--com", "0=COM3"};
   EXPECT_NE(app::ParseCommandLine(3, bad, app::PlatformHelpWording())
-                .text.find("expected N=DEVICE with N from 1 to 9, e.g. 1=COM3"),
+                .text.find("--com takes N=DEVICE with N from 1 to 9, e.g. 1=COM3, not \"0=COM3\""),
             std::string::npos);
 }
 

@@ -7,6 +7,7 @@
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <chrono>
@@ -15,6 +16,7 @@
 #include <thread>
 
 #include "job/port_ops.h"
+#include "serial/posix_errors.h"
 #include "serial/pseudo_terminal.h"
 #include "support/fake_clock.h"
 #include "support/scripted_console.h"
@@ -110,6 +112,7 @@ TEST_F(PosixPortTest, PortIsExclusiveUntilClosed) {
   EXPECT_EQ(port->Open(radio.SlavePath()), serial::kErrPortAlreadyOpen);
   auto second = serial::MakePosixSerialPort();
   EXPECT_EQ(second->Open(radio.SlavePath()), serial::kErrAccessDenied);
+  EXPECT_NE(second->OpenFailureText(), "");
   port->Close();
   ASSERT_EQ(second->Open(radio.SlavePath()), 0);  // exclusivity released
   second->Close();
@@ -141,7 +144,30 @@ TEST_F(PosixPortTest, BadNamesAreRefused) {
   EXPECT_EQ(port->Open(std::string_view("/dev/null\0x", 11)), serial::kErrBadPortName);
   // A port name is the front end's: the backend takes only devices.
   EXPECT_EQ(port->Open("Com7"), serial::kErrNoSuchPort);
+  EXPECT_EQ(port->OpenFailureText(), "No such file or directory");
   EXPECT_EQ(port->Open(radio.SlavePath()), 0);
+  EXPECT_EQ(port->OpenFailureText(), "");
+}
+
+// A device the user may not open is the system refusing (75), which no other program closing
+// the port would mend; it is not "in use" (70).
+TEST_F(PosixPortTest, APermissionErrorIsTheSystemRefusingNotAPortInUse) {
+  // What the status line shows for each way an open is refused.
+  EXPECT_EQ(serial::ErrorFromErrno(EACCES), 75);
+  EXPECT_EQ(serial::ErrorFromErrno(EPERM), 75);
+  EXPECT_EQ(serial::ErrorFromErrno(EBUSY), serial::kErrAccessDenied);
+  EXPECT_EQ(serial::ErrorFromErrno(EWOULDBLOCK), serial::kErrAccessDenied);
+  if (geteuid() == 0) GTEST_SKIP() << "root may open any device";
+  const std::string path = ::testing::TempDir() + "tvx-no-access-device";
+  {
+    std::FILE* file = std::fopen(path.c_str(), "w");
+    ASSERT_NE(file, nullptr);
+    std::fclose(file);
+  }
+  ASSERT_EQ(chmod(path.c_str(), 0), 0);
+  EXPECT_EQ(port->Open(path), 75);
+  EXPECT_EQ(port->OpenFailureText(), "Permission denied");
+  std::remove(path.c_str());
 }
 
 TEST_F(PosixPortTest, DiscardInputEmptiesTheQueue) {

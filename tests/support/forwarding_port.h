@@ -14,6 +14,7 @@ class ForwardingPort : public serial::SerialPort {
   explicit ForwardingPort(std::unique_ptr<serial::SerialPort> inner) : inner_(std::move(inner)) {}
 
   serial::ErrorNumber Open(std::string_view name) override { return inner_->Open(name); }
+  std::string OpenFailureText() const override { return inner_->OpenFailureText(); }
   bool IsOpen() const override { return inner_->IsOpen(); }
   serial::ErrorNumber Close() override { return inner_->Close(); }
   serial::ErrorNumber Apply(serial::LineSetting s, std::uint32_t v) override {

@@ -1,0 +1,245 @@
+// The command line as the parser reads it: the values a job gets, the usage errors word for
+// word, the generated help of each sub-command, and the escaping of names echoed in errors.
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/command_line.h"
+#include "app/help_formatter.h"
+#include "app/printable_text.h"
+#include "image/firmware_image.h"
+
+namespace tvx::testing {
+namespace {
+
+const app::HelpWording kWording{"terminal window", "/dev/ttyUSB0", "/dev/ttyS(N-1)",
+                                "~/uploads.jsonl"};
+
+app::CommandLine Parse(std::vector<std::string> args) {
+  args.insert(args.begin(), "torvandrix-upload");
+  std::vector<const char*> argv;
+  for (const std::string& arg : args) argv.push_back(arg.c_str());
+  return app::ParseCommandLine(static_cast<int>(argv.size()), argv.data(), kWording);
+}
+
+std::string HelpOf(std::vector<std::string> args) {
+  args.push_back("--help");
+  const app::CommandLine command = Parse(args);
+  EXPECT_EQ(command.action, app::CommandAction::kHelp);
+  return command.text;
+}
+
+std::string LastRecord() {
+  return std::to_string(image::WalkRecordCount(image::FirmwareImage()) - 1);
+}
+
+TEST(CommandLineParseTest, SubCommandsCarryTheirValues) {
+  app::CommandLine direct =
+      Parse({"direct", "--port", "cOm3", "--data-port", "--high-speed", "--retries", "0",
+             "--timeout", "0.5", "--log", "/tmp/x.jsonl", "--quiet", "--json"});
+  EXPECT_EQ(direct.action, app::CommandAction::kDirect);
+  EXPECT_EQ(direct.port, "cOm3");  // as given: the runner resolves ComN
+  EXPECT_TRUE(direct.data_port);
+  EXPECT_TRUE(direct.high_speed);
+  EXPECT_EQ(direct.retries, 0);
+  EXPECT_EQ(direct.timeout_seconds, 0.5);
+  EXPECT_EQ(Parse({"direct", "--retries", "010", "--timeout", "007.50"}).retries, 10);  // not octal
+  EXPECT_EQ(Parse({"direct", "--timeout", "007.50"}).timeout_seconds, 7.5);
+  EXPECT_EQ(Parse({"direct", "--timeout", "00"}).timeout_seconds, 0.0);
+  EXPECT_EQ(direct.log, "/tmp/x.jsonl");
+  EXPECT_TRUE(direct.quiet);
+  EXPECT_TRUE(direct.json);
+
+  direct = Parse({"direct"});
+  EXPECT_EQ(direct.port, "");
+  EXPECT_EQ(direct.retries, 3);
+  EXPECT_EQ(direct.timeout_seconds, 10.0);
+  EXPECT_FALSE(direct.quiet || direct.json || direct.data_port || direct.high_speed);
+
+  const app::CommandLine rf = Parse(
+      {"rf", "--copies", "9", "--start", LastRecord(), "--passes", "32767", "--timeout", "86400"});
+  EXPECT_EQ(rf.action, app::CommandAction::kRf);
+  EXPECT_EQ(rf.copies, 9);
+  EXPECT_EQ(std::to_string(rf.start), LastRecord());
+  EXPECT_EQ(rf.passes, 32767);
+  EXPECT_EQ(rf.timeout_seconds, 86400.0);
+
+  const app::CommandLine menu = Parse({"--com", "2=/dev/ttyUSB1", "--com", "9=/dev/x"});
+  EXPECT_EQ(menu.action, app::CommandAction::kMenu);
+  EXPECT_EQ(menu.com_bindings,
+            (std::vector<std::pair<int, std::string>>{{2, "/dev/ttyUSB1"}, {9, "/dev/x"}}));
+  EXPECT_EQ(Parse({"ports"}).action, app::CommandAction::kPorts);
+  EXPECT_EQ(Parse({"--version"}).text, "torvandrix-upload 2.54\n");
+}
+
+struct UsageCase {
+  std::vector<std::string> args;
+  std::string reason;  // the first line, after "torvandrix-upload: "
+  std::string help;    // whose help the second line points to
+};
+
+TEST(CommandLineParseTest, UsageErrorsNameTheOptionAndTheHelp) {
+  const std::string timeout = "--timeout takes seconds from 0 to 86400 (0: wait for ever)";
+  const std::string port = "--port takes a device, e.g. /dev/ttyUSB0, or Com1 to Com9";
+  const std::vector<UsageCase> cases = {
+      {{"direct", "--timeout", "abc"}, timeout + ", not \"abc\"", "direct"},
+      {{"rf", "--copies", "1", "--timeout=86400.5"}, timeout + ", not \"86400.5\"", "rf"},
+      {{"direct", "--timeout", "nan"}, timeout + ", not \"nan\"", "direct"},
+      {{"direct", "--timeout", "-1"}, timeout + ", not \"-1\"", "direct"},
+      {{"direct", "--timeout"}, timeout + ", and none was given", "direct"},
+      {{"direct", "--retries", "1000001"},
+       "--retries takes a number from 0 to 1000000, not \"1000001\"",
+       "direct"},
+      {{"direct", "--retries", "0001000001"},
+       "--retries takes a number from 0 to 1000000, not \"0001000001\"",
+       "direct"},
+      {{"direct", "--retries", "2", "--retries", "3"},
+       "--retries is given more than once",
+       "direct"},
+      {{"rf", "--copies", "10"}, "--copies takes a number from 1 to 9, not \"10\"", "rf"},
+      {{"rf"}, "rf needs --copies: a number from 1 to 9", "rf"},
+      {{"rf", "--copies", "1", "--start", std::to_string(std::stoi(LastRecord()) + 1)},
+       "--start takes a record from 0 to " + LastRecord() + ", not \"" +
+           std::to_string(std::stoi(LastRecord()) + 1) + "\"",
+       "rf"},
+      {{"rf", "--copies", "1", "--passes", "0"},
+       "--passes takes a number from 1 to 32767, not \"0\"",
+       "rf"},
+      {{"direct", "--port", ""}, port + ", not \"\"", "direct"},
+      {{"direct", "--log", ""}, "--log takes a file name, not \"\"", "direct"},
+      {{"direct", "--quiet=maybe"}, "--quiet takes no value", "direct"},
+      {{"--bogus"}, "--bogus is not an option", ""},
+      {{"direct", "--bogus=1"}, "--bogus is not an option of direct", "direct"},
+      {{"direct", "--copies", "2"}, "--copies is an option of rf, not of direct", "direct"},
+      {{"ports", "--version"},
+       "--version is an option of the program without a sub-command, not of ports",
+       "ports"},
+      {{"--port", "/dev/x", "rf", "--copies", "1"},
+       "--port is an option of direct and rf: give it after the sub-command",
+       "rf"},
+      {{"frob"}, "unknown sub-command \"frob\": the sub-commands are direct, rf and ports", ""},
+      {{"direct", "foo"}, "direct takes options only, not \"foo\"", "direct"},
+      {{"ports", "foo"}, "ports takes no arguments, not \"foo\"", "ports"},
+      {{"direct", "rf"}, "one sub-command at a time, not \"rf\" after direct", "direct"},
+      {{"direct", "--com", "1=/dev/x"},
+       "--com is for the menu; a sub-command takes --port DEVICE",
+       "direct"},
+      {{"--com", "1=/dev/x", "rf", "--copies", "1"},
+       "--com is for the menu; a sub-command takes --port DEVICE",
+       "rf"},
+      {{"--com", "10=/dev/x"},
+       "--com takes N=DEVICE with N from 1 to 9, e.g. 1=/dev/ttyUSB0, not \"10=/dev/x\"",
+       ""},
+      {{"ports", "--log", "x"}, "ports writes no log", "ports"},
+      {{"--log", "x", "ports"}, "ports writes no log", "ports"},
+  };
+  for (const UsageCase& c : cases) {
+    const app::CommandLine command = Parse(c.args);
+    const std::string help = c.help.empty() ? "torvandrix-upload" : "torvandrix-upload " + c.help;
+    EXPECT_EQ(command.action, app::CommandAction::kUsageError) << c.args.front();
+    EXPECT_EQ(command.text, "torvandrix-upload: " + c.reason + "\nsee '" + help + " --help'\n");
+  }
+}
+
+TEST(CommandLineParseTest, EchoedValuesAreEscaped) {
+  EXPECT_EQ(Parse({"--com", "0=/dev/\x1b[2J\\"}).text,
+            "torvandrix-upload: --com takes N=DEVICE with N from 1 to 9, e.g. 1=/dev/ttyUSB0, "
+            "not \"0=/dev/\\x1B[2J\\\\\"\nsee 'torvandrix-upload --help'\n");
+  EXPECT_EQ(Parse({"direct", "a\tb\xff"}).text,
+            "torvandrix-upload: direct takes options only, not \"a\\x09b\\xFF\"\n"
+            "see 'torvandrix-upload direct --help'\n");
+}
+
+TEST(CommandLineParseTest, PrintableTextEscapesWhatATerminalWouldActOn) {
+  EXPECT_EQ(app::PrintableText("/dev/ttyUSB0"), "/dev/ttyUSB0");
+  EXPECT_EQ(app::PrintableText(std::string("a\0b\x1f\x7f", 5)), "a\\x00b\\x1F\\x7F");
+  EXPECT_EQ(app::PrintableText("C:\\COM3"), "C:\\\\COM3");
+  EXPECT_EQ(app::PrintableText("Gerät €"), "Gerät €");  // well-formed UTF-8 stays
+  EXPECT_EQ(app::PrintableText("\xf0\x9f\x93\xa1"), "\xf0\x9f\x93\xa1");
+  EXPECT_EQ(app::PrintableText("\xc2\x9b"), "\\xC2\\x9B");                    // C1 CSI
+  EXPECT_EQ(app::PrintableText("\xc3"), "\\xC3");                             // cut short
+  EXPECT_EQ(app::PrintableText("\xc0\xaf"), "\\xC0\\xAF");                    // overlong '/'
+  EXPECT_EQ(app::PrintableText("\xed\xa0\x80"), "\\xED\\xA0\\x80");           // surrogate
+  EXPECT_EQ(app::PrintableText("\xf4\x90\x80\x80"), "\\xF4\\x90\\x80\\x80");  // above U+10FFFF
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+bool HasLine(const std::string& text, const std::string& line) {
+  for (const std::string& l : Lines(text)) {
+    if (l == line) return true;
+  }
+  return false;
+}
+
+TEST(CommandLineParseTest, EachHelpListsItsOwnOptionsWithRangeAndDefault) {
+  const std::string direct = HelpOf({"direct"});
+  EXPECT_EQ(Lines(direct).at(0), "usage: torvandrix-upload direct [options]");
+  EXPECT_TRUE(HasLine(direct,
+                      "  --retries N         retries of a word at a prompt that offers "
+                      "one; then the"));
+  EXPECT_TRUE(HasLine(direct, "                      upload stops (0 to 1000000; default 3)"));
+  EXPECT_TRUE(HasLine(direct, "                      (0 to 86400; default 10)")) << direct;
+  for (const char* option : {"--port DEVICE", "--data-port", "--high-speed", "--log FILE",
+                             "--quiet", "--json", "-h, --help"}) {
+    EXPECT_NE(direct.find("\n  " + std::string(option) + " "), std::string::npos) << option;
+  }
+  for (const char* rf_only : {"--copies", "--start", "--passes", "--com", "--version"}) {
+    EXPECT_EQ(direct.find(rf_only), std::string::npos) << rf_only;
+  }
+
+  const std::string rf = HelpOf({"rf"});
+  EXPECT_EQ(Lines(rf).at(0), "usage: torvandrix-upload rf --copies N [options]");
+  EXPECT_TRUE(HasLine(rf,
+                      "  --copies N          intact copies of every frame (1 to 9; "
+                      "required)"));
+  EXPECT_TRUE(HasLine(rf, "                      (0 to " + LastRecord() + "; default 0)"));
+  EXPECT_EQ(rf.find("--retries"), std::string::npos);
+  EXPECT_EQ(rf.find("--data-port"), std::string::npos);
+
+  EXPECT_EQ(HelpOf({"ports"}),
+            "usage: torvandrix-upload ports\n\nThe serial devices of this machine, one a line: "
+            "the device, its stable name or\n\"-\", and what it says it is.\n\nOptions:\n"
+            "  -h, --help          show this text and exit\n");
+
+  const std::string top = HelpOf({});
+  const std::vector<std::string> top_lines = Lines(top);
+  EXPECT_EQ(
+      std::vector<std::string>(top_lines.begin(), top_lines.begin() + 4),
+      (std::vector<std::string>{
+          "usage: torvandrix-upload [options]", "       torvandrix-upload direct [options]",
+          "       torvandrix-upload rf --copies N [options]", "       torvandrix-upload ports"}));
+  EXPECT_TRUE(HasLine(top,
+                      "  --com N=DEVICE      bind ComN to DEVICE for the menu, as "
+                      "TORVANDRIX_COM<N>"));
+  EXPECT_TRUE(HasLine(top,
+                      "  rf       The RF upload through the local radio on the port to "
+                      "the radios of"));
+  EXPECT_NE(top.find("5 port could not be opened, 6\ncomplete, but words were resent that the "
+                     "checksum does not cover"),
+            std::string::npos)
+      << top;
+  EXPECT_EQ(top.find("--retries"), std::string::npos);
+
+  for (const std::string& help : {top, direct, rf}) {
+    for (const std::string& line : Lines(help)) {
+      EXPECT_LE(line.size(), app::kHelpWidth) << line;
+    }
+  }
+}
+
+TEST(CommandLineParseTest, WrapTextBreaksAtSpacesUnderItsIndent) {
+  EXPECT_EQ(app::WrapText("aaa bbb ccc ddd", 8, 2), "aaa bbb\n  ccc\n  ddd");
+  EXPECT_EQ(app::WrapText("short\nkept as is", 10, 4), "short\nkept as is");
+  EXPECT_EQ(app::WrapText("a verylongword b", 5, 1), "a\n verylongword\n b");
+}
+
+}  // namespace
+}  // namespace tvx::testing

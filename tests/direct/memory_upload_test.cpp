@@ -1,0 +1,224 @@
+// The direct upload as the menu runs it, against the simulated radio behind a serial port in
+// memory on a virtual time: one thread, no real pauses, the radio's own timing (erase time,
+// frame time-outs, handshake pauses) left as a real radio keeps it. Runs on every platform.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "direct/direct_upload.h"
+#include "direct/protocol.h"
+#include "image/firmware_image.h"
+#include "image/stored_image_builder.h"
+#include "job/run_context.h"
+#include "serial/priority.h"
+#include "support/memory_radio_port.h"
+#include "support/scripted_console.h"
+#include "support/virtual_time.h"
+
+namespace tvx::testing {
+namespace {
+
+constexpr std::uint64_t kReleaseWords = 33097;
+// "4", the access code, the divisor, the challenge and the erase command.
+constexpr std::size_t kHandshakeBytes = 9;
+
+class MemoryUploadTest : public ::testing::Test {
+ protected:
+  MemoryUploadTest() {
+    console_.SetStarveLimitMs(2000);  // no key is ever waited for in real time here
+    console_.OnKeyWanted([this](ScriptedConsole& console) { OnKeyWanted(console); });
+  }
+
+  void StartRadio(const sim::RadioConfig& config) {
+    port_ = std::make_unique<MemoryRadioPort>(time_, config);
+    ctx_ = std::make_unique<job::RunContext>(console_, *port_, priority_, clock_);
+    ctx_->link.devices[0] = "mem:radio";  // what Com1 stands for in this run
+    port_->on_quiet = [this] { OnQuiet(); };
+  }
+  static sim::RadioConfig Radio() {
+    sim::RadioConfig config;
+    config.mode = sim::RadioMode::kDirect;
+    return config;
+  }
+
+  /// Answers the next prompt on row 30 containing `part` with `key`, once.
+  void Answer(std::string part, std::string key) {
+    rules_.push_back({std::move(part), std::move(key)});
+  }
+
+  void Run() {
+    console_.Feed("N\rY\r\r");  // data port, radio in set-up, normal speed
+    result_ = direct::RunDirectUpload(*ctx_);
+    EXPECT_FALSE(stuck_) << "the job waited a minute for an answer that did not come";
+    EXPECT_FALSE(port_->Starved()) << "the job waited for an answer that could never come";
+    EXPECT_FALSE(console_.Starved()) << "the job waited for a key the test did not give";
+    EXPECT_EQ(console_.KeysLeft(), 0u);
+    EXPECT_FALSE(port_->IsOpen());
+    EXPECT_EQ(port_->Opens(), 1);
+  }
+
+  // Words of the walk not found at their place in the radio's memory.
+  static int MemoryMismatches(const sim::RadioMemory& memory, std::span<const std::uint8_t> image) {
+    int mismatches = 0;
+    image::RecordBuffer buffer{};
+    image::ImageWalk walk(image, buffer);
+    while (walk.NextRecord()) {
+      const auto& space = memory.space[walk.SpaceByte()];
+      for (image::Word w; walk.NextWord(w);) {
+        const auto next = static_cast<std::uint16_t>(w.address + 1);
+        if (space[w.address] != w.b0 || space[next] != w.b1) ++mismatches;
+      }
+    }
+    return mismatches;
+  }
+
+  VirtualTime time_;
+  VirtualClock clock_{time_};
+  ScriptedConsole console_;
+  serial::NoPriority priority_;
+  std::unique_ptr<MemoryRadioPort> port_;
+  std::unique_ptr<job::RunContext> ctx_;
+  direct::Result result_;
+  std::vector<std::string> prompts_;  ///< row 30 at each prompt answered by a rule
+  /// Runs whenever the job waits on a quiet line (the radio will say nothing more unless the
+  /// job writes): where an operator would press a key.
+  std::function<void()> on_quiet_;
+
+ private:
+  // A job left waiting on a quiet line for a minute is stuck: it gets an Escape, and the test
+  // fails, instead of waiting for ever.
+  void OnQuiet() {
+    if (on_quiet_) on_quiet_();
+    const auto& wire = port_->Wire();
+    const double last_write = wire.empty() ? 0.0 : wire.back().written_at;
+    if (!stuck_ && time_.Now() - last_write > 60.0) {
+      stuck_ = true;
+      console_.Feed("\x1b");
+    }
+  }
+
+  void OnKeyWanted(ScriptedConsole& console) {
+    const std::string row = console.RowTrimmed(30);
+    if (row == "Hit any key to return to main menu") {
+      console.Feed("x");
+      return;
+    }
+    for (auto it = rules_.begin(); it != rules_.end(); ++it) {
+      if (row.find(it->part) == std::string::npos) continue;
+      prompts_.push_back(row);
+      const std::string key = it->key;
+      rules_.erase(it);
+      console.FeedKey(key);
+      return;
+    }
+  }
+
+  struct Rule {
+    std::string part;
+    std::string key;
+  };
+  std::vector<Rule> rules_;
+  bool stuck_ = false;
+};
+
+TEST_F(MemoryUploadTest, CompleteUploadOfTheBuiltInImage) {
+  StartRadio(Radio());
+  Run();
+
+  EXPECT_EQ(result_.outcome, direct::Outcome::kComplete);
+  const auto snapshot = port_->SettledSnapshot();
+  const sim::DirectCounters& direct = snapshot->counters.direct;
+  EXPECT_EQ(direct.pause_faults, 0u);
+  EXPECT_EQ(direct.line_rate_faults, 0u);
+  EXPECT_EQ(direct.word_attempts, kReleaseWords);
+  EXPECT_EQ(direct.words_checked_ok, kReleaseWords);
+  EXPECT_EQ(direct.resyncs, 0u);
+  EXPECT_EQ(direct.stale_frames, 0u);
+  EXPECT_EQ(direct.verdicts_accepted, 1u);
+  EXPECT_EQ(snapshot->counters.bytes_received, kHandshakeBytes + kReleaseWords * 6 + 1);
+  EXPECT_EQ(MemoryMismatches(snapshot->memory, image::FirmwareImage()), 0);
+
+  // The handshake on the wire, byte for byte and pause for pause, at 19200 bit/s.
+  const auto& wire = port_->Wire();
+  ASSERT_GE(wire.size(), kHandshakeBytes);
+  const std::uint8_t challenge_high = wire[6].value;
+  const std::uint8_t challenge_low = wire[7].value;
+  const std::vector<std::uint8_t> handshake = {
+      direct::kProgramCommand, direct::kAccessCode[0], direct::kAccessCode[1],
+      direct::kAccessCode[2],  direct::kAccessCode[3], direct::kNormalDivisor,
+      challenge_high,          challenge_low,          direct::kStartErase};
+  // The gap before each next byte, in ms: the divisor is followed by the challenge's own pause.
+  const double gaps_ms[] = {300, 10, 10, 10, 10, 10, 10};
+  for (std::size_t i = 0; i < kHandshakeBytes; ++i) {
+    EXPECT_EQ(wire[i].value, handshake[i]) << i;
+    EXPECT_EQ(wire[i].rate, 19200u) << i;
+    if (i < 7) {
+      EXPECT_NEAR(wire[i + 1].written_at - wire[i].written_at, gaps_ms[i] / 1000, 1e-9) << i;
+    }
+  }
+  EXPECT_EQ(direct.last_challenge, (challenge_high << 8) | challenge_low);
+  // The last word's data frame, then the verdict.
+  EXPECT_EQ(wire.back().value, direct::kChecksumAccepted);
+
+  EXPECT_EQ(console_.RowTrimmed(11), "Starting Download");
+  // Nine characters a word on the line at 19200 bit/s (address frame out, echo back, data frame
+  // out, reply back) and not a moment more: 33097 * 4.6875 ms.
+  EXPECT_EQ(console_.RowTrimmed(29), "Program Time is 155.14 S");
+  EXPECT_EQ(console_.RowTrimmed(25), " 4143   FFFE   2");
+  EXPECT_EQ(console_.RowTrimmed(32), "Upload complete: the radio accepted the checksum.");
+  EXPECT_EQ(console_.RowTrimmed(30), "Hit any key to return to main menu");
+}
+
+// The fifth word's echo never comes: the operator presses Enter while the job waits, says yes
+// at the prompt, and the word is resent after a resync; the radio ends up with every word.
+TEST_F(MemoryUploadTest, ADroppedEchoIsRetriedAfterAResync) {
+  StoredImageBuilder builder;
+  builder.Record(20, 15, 0x8000, 0x10).RunToTop(0xFF00);
+  const std::vector<std::uint8_t> image = builder.Bytes();
+  constexpr std::uint64_t kWords = 8 + 16 * 8;
+  sim::RadioConfig config = Radio();
+  config.drop_echo_word = 5;
+  StartRadio(config);
+  ctx_->image = image;
+  int presses = 0;
+  std::size_t wire_at_press = 0;
+  on_quiet_ = [&] {
+    if (presses++ > 0) return;
+    wire_at_press = port_->Wire().size();
+    console_.Feed("\r");
+  };
+  Answer("Waiting for Address Response", "Y");
+  Run();
+
+  EXPECT_EQ(presses, 1);
+  EXPECT_EQ(result_.outcome, direct::Outcome::kComplete);
+  EXPECT_EQ(result_.resent_words, 1);
+  const auto snapshot = port_->SettledSnapshot();
+  const sim::DirectCounters& direct = snapshot->counters.direct;
+  EXPECT_EQ(direct.word_attempts, kWords + 1);
+  EXPECT_EQ(direct.words_checked_ok, kWords);
+  EXPECT_EQ(direct.resyncs, 1u);
+  EXPECT_EQ(direct.verdicts_accepted, 1u);
+  EXPECT_EQ(MemoryMismatches(snapshot->memory, image), 0);
+
+  // On the wire: the unanswered address frame of word 5 (0x8008), the resync, the same frame.
+  const std::vector<std::uint8_t> bytes = port_->WireBytes();
+  const std::size_t fifth = kHandshakeBytes + 4 * 6;
+  ASSERT_EQ(wire_at_press, fifth + 3);
+  ASSERT_GE(bytes.size(), fifth + 10);
+  EXPECT_EQ(std::vector<std::uint8_t>(bytes.begin() + fifth, bytes.begin() + fifth + 10),
+            (std::vector<std::uint8_t>{1, 0x80, 0x08, 0xFF, 0xFF, 0xFF, 0xFF, 1, 0x80, 0x08}));
+
+  ASSERT_EQ(prompts_.size(), 1u);
+  EXPECT_EQ(prompts_[0], "Waiting for Address Response, Retry? (Y or <esc> to quit)");
+  EXPECT_EQ(console_.RowText(32) + console_.RowTrimmed(33),
+            "Checksum accepted, but 1 resent words are not covered by it: upload again to be "
+            "sure.");
+}
+
+}  // namespace
+}  // namespace tvx::testing

@@ -1,0 +1,117 @@
+// The RF upload as the menu runs it, against the simulated local radio behind a serial port in
+// memory on a virtual time: one thread, no real pauses (the header's 100 ms, the echo windows
+// and the network's countdown cost nothing). Runs on every platform.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "job/run_context.h"
+#include "rf/rf_upload.h"
+#include "serial/priority.h"
+#include "support/memory_radio_port.h"
+#include "support/scripted_console.h"
+#include "support/virtual_time.h"
+
+namespace tvx::testing {
+namespace {
+
+constexpr std::uint32_t kRecords = 4144;
+
+class MemoryRfTest : public ::testing::Test {
+ protected:
+  MemoryRfTest() {
+    console_.SetStarveLimitMs(2000);  // no key is ever waited for in real time here
+    console_.OnKeyWanted([](ScriptedConsole& console) {
+      if (console.RowTrimmed(30) == "Hit any key to return to main menu") console.Feed("x");
+    });
+  }
+
+  void StartRadio(const sim::RadioConfig& config) {
+    port_ = std::make_unique<MemoryRadioPort>(time_, config);
+    ctx_ = std::make_unique<job::RunContext>(console_, *port_, priority_, clock_);
+    ctx_->link.devices[0] = "mem:radio";  // what Com1 stands for in this run
+  }
+
+  void Run(const std::string& answers) {
+    console_.Feed(answers);
+    outcome_ = rf::RunRfUpload(*ctx_);
+    EXPECT_FALSE(port_->Starved()) << "the job waited for an echo that could never come";
+    EXPECT_FALSE(console_.Starved()) << "the job waited for a key the test did not give";
+    EXPECT_EQ(console_.KeysLeft(), 0u);
+    EXPECT_FALSE(port_->IsOpen());
+    EXPECT_EQ(port_->Opens(), 1);
+  }
+
+  VirtualTime time_;
+  VirtualClock clock_{time_};
+  ScriptedConsole console_;
+  serial::NoPriority priority_;
+  std::unique_ptr<MemoryRadioPort> port_;
+  std::unique_ptr<job::RunContext> ctx_;
+  rf::Outcome outcome_;
+};
+
+// Three copies of every frame in one pass; the second copy of record 0 loses its echo, so that
+// record goes out a fourth time after its echo window has passed.
+TEST_F(MemoryRfTest, OnePassThreeCopiesOfEveryFrameOneEchoLost) {
+  sim::RadioConfig config;
+  config.mode = sim::RadioMode::kRf;
+  config.rf_drop_echo_frame = 2;
+  StartRadio(config);
+  Run("y\r3\r0\r1\r");  // diagnostic port, 3 copies, from record 0, one pass
+
+  const auto snapshot = port_->SettledSnapshot();
+  ASSERT_EQ(snapshot->rf_records.size(), kRecords);
+  int wrong = 0;
+  for (std::uint32_t r = 0; r < kRecords; ++r) {
+    const sim::RecordFrameStats& stats = snapshot->rf_records[r];
+    if (stats.good != (r == 0 ? 4u : 3u) || stats.bad != 0) {
+      if (++wrong < 5) ADD_FAILURE() << "record " << r << ": " << stats.good << " good";
+    }
+  }
+  EXPECT_EQ(wrong, 0);
+  EXPECT_EQ(snapshot->counters.rf.header_frames_good, 3u);
+  EXPECT_EQ(snapshot->counters.rf.header_frames_bad, 0u);
+  EXPECT_EQ(snapshot->counters.rf.data_frames_received, 3 * kRecords + 1);
+  EXPECT_EQ(snapshot->counters.rf.echoes_dropped, 1u);
+  EXPECT_EQ(snapshot->counters.rf.malformed_frames, 0u);
+
+  // The lost echo's window, the longest quiet on the wire: the second copy of record 0 goes
+  // out, then the third only once half a second has passed.
+  const auto& wire = port_->Wire();
+  std::size_t after_gap = 1;
+  for (std::size_t i = 1; i < wire.size(); ++i) {
+    if (wire[i].written_at - wire[i - 1].written_at >
+        wire[after_gap].written_at - wire[after_gap - 1].written_at) {
+      after_gap = i;
+    }
+  }
+  EXPECT_NEAR(wire[after_gap].written_at - wire[after_gap - 1].written_at, 0.5, 0.002);
+  EXPECT_EQ(wire[after_gap].value, 0xE3);
+  // Before it: three header copies of 8 bytes and two copies of record 0's data frame; after
+  // it, the same frame once more.
+  const std::size_t data_start = 3 * 8;
+  ASSERT_GT(after_gap, data_start);
+  ASSERT_EQ((after_gap - data_start) % 2, 0u);
+  const std::size_t length = (after_gap - data_start) / 2;
+  const std::vector<std::uint8_t> bytes = port_->WireBytes();
+  ASSERT_GE(bytes.size(), data_start + 3 * length);
+  const auto copy = [&](std::size_t n) {
+    const auto from = bytes.begin() + static_cast<std::ptrdiff_t>(data_start + n * length);
+    return std::vector<std::uint8_t>(from, from + static_cast<std::ptrdiff_t>(length));
+  };
+  EXPECT_EQ(bytes[data_start], 0xE3);
+  EXPECT_EQ(copy(1), copy(0));
+  EXPECT_EQ(copy(2), copy(0));
+
+  EXPECT_EQ(outcome_.passes, 1);
+  EXPECT_EQ(outcome_.frames, kRecords);
+  EXPECT_EQ(console_.RowTrimmed(32), "Broadcast complete: 1 pass, 4144 frames, 0 echo mismatches.");
+  EXPECT_EQ(console_.RowTrimmed(30), "Hit any key to return to main menu");
+  EXPECT_EQ(ctx_->rf_mismatch_count, 0);
+}
+
+}  // namespace
+}  // namespace tvx::testing
