@@ -37,6 +37,10 @@ int StderrColumns();
 /// TORVANDRIX_COM<N> when set and not empty, else the platform's default device for ComN.
 std::array<std::string, 9> PortBindings(const std::vector<std::pair<int, std::string>>& bindings);
 
+/// What to do when the system refuses to open a serial device for want of permission (code
+/// 75), as a sentence: on Linux, join the group that owns the serial devices.
+std::string_view PortPermissionHint();
+
 /// One serial device of the machine.
 struct SerialDevice {
   std::string device;       ///< the device path, e.g. /dev/ttyUSB0

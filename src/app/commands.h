@@ -23,6 +23,8 @@ struct ScriptedOutput {
   std::FILE* out = stdout;
   std::FILE* err = stderr;
   bool terminal = false;
+  /// `err` is a terminal: the line mode's progress bar is drawn there.
+  bool err_terminal = false;
 };
 
 /// The image the scripted jobs send: the built-in one; tests give a smaller one.

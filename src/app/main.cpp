@@ -49,6 +49,7 @@ int RunScripted(const app::CommandLine& command) {
   app::Platform platform = app::MakePortPlatform();
   app::ScriptedOutput output;
   output.terminal = app::StdoutIsTerminal();
+  output.err_terminal = app::StderrIsTerminal();
   const int status =
       app::RunScriptedJob(command, *platform.port, *platform.priority, job::SystemClock(), output);
   platform.port->Close();

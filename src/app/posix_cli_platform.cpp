@@ -122,6 +122,15 @@ int StderrColumns() {
   return size.ws_col;
 }
 
+std::string_view PortPermissionHint() {
+#ifdef __linux__
+  return "Join the dialout group (sudo usermod -aG dialout $USER, then log in again), or run as "
+         "a user who may open the port.";
+#else
+  return "Run as a user who may open the port.";
+#endif
+}
+
 std::array<std::string, 9> PortBindings(const std::vector<std::pair<int, std::string>>& bindings) {
   std::array<std::string, 9> devices;
   for (int n = 1; n <= 9; ++n) {

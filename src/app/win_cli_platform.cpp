@@ -126,6 +126,10 @@ int StderrColumns() {
   return info.srWindow.Right - info.srWindow.Left + 1;
 }
 
+std::string_view PortPermissionHint() {
+  return "Run as a user who may open the port.";
+}
+
 std::array<std::string, 9> PortBindings(const std::vector<std::pair<int, std::string>>& bindings) {
   std::array<std::string, 9> devices;
   for (int n = 1; n <= 9; ++n) {
