@@ -5,6 +5,7 @@
 #pragma once
 
 #include <functional>
+#include <utility>
 
 #include "job/run_context.h"
 #include "rf/operator.h"
