@@ -4,6 +4,7 @@
 
 #include "app/command_line.h"
 #include "app/commands.h"
+#include "app/open_failure.h"
 #include "console/format.h"
 #include "direct/protocol.h"
 
@@ -13,11 +14,6 @@ namespace {
 using direct::Outcome;
 using direct::Reason;
 using direct::Stage;
-
-// The codes of the open's failures that have no name in serial/error_codes.h.
-constexpr serial::ErrorNumber kErrAccessRefused = 75;  // the system refused (permissions)
-constexpr serial::ErrorNumber kErrPathNotFound = 76;
-constexpr serial::ErrorNumber kErrTooManyFiles = 67;
 
 // At most this many resent words are named; the rest are counted.
 constexpr std::size_t kNamedResentWords = 8;
@@ -103,32 +99,6 @@ std::string_view Answer(direct::Wait wait) {
       return "the reply";
   }
   return "the answer";
-}
-
-std::string CodeText(serial::ErrorNumber code) {
-  switch (code) {
-    case serial::kErrNoSuchPort:
-      return "no such port";
-    case serial::kErrAccessDenied:
-      return "the port is in use by another program";
-    case kErrAccessRefused:
-      return "the system refused access";
-    case serial::kErrPortAlreadyOpen:
-      return "the port is already open";
-    case serial::kErrBadPortName:
-      return "not a port name";
-    case serial::kErrDeviceControl:
-      return "a line setting was refused";
-    case kErrPathNotFound:
-      return "no such path";
-    case serial::kErrOutOfMemory:
-      return "out of memory";
-    case kErrTooManyFiles:
-      return "too many files open";
-    default:
-      break;
-  }
-  return "the port could not be opened";
 }
 
 std::string CompleteLine(const direct::Result& result) {
@@ -246,7 +216,8 @@ std::string DirectOutcomeLine(const direct::Result& result, const DirectFacts& f
       return RefusedLine(result, facts);
     case Outcome::kPortNotOpened:
       return "The port " + facts.device + " could not be opened: code " +
-             std::to_string(result.open_code) + ", " + CodeText(result.open_code) + ".";
+             std::to_string(result.open_code) + ", " + std::string(OpenCodeText(result.open_code)) +
+             ".";
     case Outcome::kInterrupted:
       if (result.stage == Stage::kTransfer) {
         return "Upload interrupted by " + SignalText() + " at word " +
@@ -264,24 +235,8 @@ std::string DirectOutcomeLine(const direct::Result& result, const DirectFacts& f
 
 std::string OpenFailureSentence(const direct::Result& result, std::string_view device,
                                 std::string_view permission_hint) {
-  std::string line;
-  if (result.settings_refused) {
-    line = std::string(device) + " opened, but refused its line settings (code " +
-           std::to_string(result.open_code) + "): it may not be a serial port.";
-    return line;
-  }
-  line = "Cannot open " + std::string(device) + ": code " + std::to_string(result.open_code) +
-         ", " + CodeText(result.open_code);
-  if (!result.open_error.empty()) line += " (" + result.open_error + ")";
-  line += ".";
-  if (result.open_code == kErrAccessRefused && !permission_hint.empty()) {
-    line += " " + std::string(permission_hint);
-  } else if (result.open_code == serial::kErrAccessDenied) {
-    line += " Close the program that holds it, or choose another port.";
-  } else if (result.open_code == serial::kErrNoSuchPort) {
-    line += " 'torvandrix-upload ports' lists the serial devices.";
-  }
-  return line;
+  return PortOpenFailure(device, result.open_code, result.settings_refused, result.open_error,
+                         permission_hint);
 }
 
 int DirectExitStatus(const direct::Result& result) {

@@ -19,10 +19,13 @@ MenuJobs DefaultJobs(UploadLog* log) {
       if (log != nullptr) log->Append(entry);
     });
   };
+  // The log line is written as the job ends, before its end prompt waits for a key.
   jobs.rf_upload = [log](job::RunContext& ctx) {
-    LogEntry entry = RfLogEntry(rf::RunRfUpload(ctx));
-    CompleteLogEntry(entry, ctx);
-    if (log != nullptr) log->Append(entry);
+    rf::RunRfUpload(ctx, [log, &ctx](const rf::Outcome& outcome) {
+      LogEntry entry = RfLogEntry(outcome);
+      CompleteLogEntry(entry, ctx);
+      if (log != nullptr) log->Append(entry);
+    });
   };
   // The transmit ring lives for the whole run; every terminal session reuses it.
   jobs.radio_setup = [link = std::make_shared<terminal::TerminalLink>()](job::RunContext& ctx) {

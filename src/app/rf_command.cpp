@@ -1,53 +1,71 @@
-#include "app/commands.h"
-
+#include <chrono>
 #include <string>
-#include <vector>
 
 #include "app/cli_platform.h"
-#include "app/line_console.h"
-#include "console/format.h"
+#include "app/commands.h"
+#include "app/line_report.h"
+#include "app/printable_text.h"
+#include "app/rf_policy.h"
+#include "app/rf_sentences.h"
 #include "console/stop_request.h"
-#include "rf/rf_upload.h"
+#include "job/line.h"
+#include "job/random.h"
+#include "rf/engine.h"
 
 namespace tvx::app {
 
 int RunRfCommand(const CommandLine& command, serial::SerialPort& port, serial::Priority& priority,
                  job::Clock& clock, const ScriptedOutput& output, ScriptedImage image) {
-  LineConsole console(output.out, output.terminal, clock, command.retries, "frames",
-                      command.timeout_seconds);
-  job::RunContext ctx(console, port, priority, clock);
-  ctx.link.devices = PortBindings({});
-  if (!command.port.empty()) ctx.link.port_name = command.port;
-  ctx.monitor = &console;
-  ctx.image = image.bytes;
+  // "--port Com3" is the menu's Com3: its binding, else its default device.
+  job::LinkSettings link;
+  link.devices = PortBindings({});
+  rf::Plan plan;
+  plan.port_name = command.port.empty() ? link.port_name : command.port;
+  plan.device = link.DeviceOf(plan.port_name);
+  plan.copies = command.copies;
+  plan.start_record = command.start;
+  plan.passes = command.passes;
+
+  LineOptions options;
+  options.out = output.out;
+  options.err = output.err;
+  options.bar = output.err_terminal;
+  options.quiet = command.quiet;
+  options.json = command.json;
+  options.columns = StderrColumns;
+  LineReport report(options, clock, "frames");
   UploadLog log(command.log);
 
-  console.TypeLines({"Y", std::to_string(command.copies), std::to_string(command.start),
-                     std::to_string(command.passes)});
-  const rf::Outcome outcome = rf::RunRfUpload(ctx);
+  job::ErrorState errors;
+  job::Line line(port, errors);
+  job::Random random;  // as unseeded as the menu's at its first RF upload
+  image::RecordBuffer buffer{};
+  RfPolicy policy(report, clock, command.timeout_seconds);
+  const rf::Outcome outcome =
+      rf::RunBroadcast(plan, {line, priority, clock, random, image.bytes, buffer}, policy);
+
   LogEntry entry = RfLogEntry(outcome);
-  int status = kExitComplete;
-  std::string summary;
-  if (outcome.interrupted) {
-    status = kExitStopped;
-    summary = "Broadcast interrupted by " + SignalText() +
-              (outcome.start == rf::Start::kBroadcast
-                   ? " at record " + std::to_string(outcome.stop_record) + "."
-                   : " before it began.");
-  } else if (outcome.start == rf::Start::kPortNotOpened) {
-    status = kExitPortNotOpened;
-    summary = "The port " + ctx.link.DeviceOf(ctx.link.port_name) + " could not be opened.";
-  } else {
-    status =
-        outcome.start == rf::Start::kBroadcast && !outcome.stopped ? kExitComplete : kExitStopped;
-    summary = rf::OutcomeLine(outcome);
+  entry.port = plan.port_name;
+  entry.device = plan.device;
+  entry.image = IdentifyImage(image.bytes);
+
+  RfFacts facts;
+  facts.port = plan.port_name;
+  facts.device = PrintableText(plan.device);
+  facts.copies = plan.copies;
+  facts.signal = console::ProcessStopRequest().Signal();
+  facts.waited_seconds = policy.WaitedSeconds();
+  facts.bytes_back = policy.BytesBack();
+  facts.corrupt_echoes = policy.CorruptEchoes();
+  if (const std::string why = RfEndSentence(outcome, facts, PortPermissionHint()); !why.empty()) {
+    report.Error(why);
   }
-  CompleteLogEntry(entry, ctx);
-  console.WriteLine(summary);
+  report.Outcome(RfOutcomeLine(outcome, facts),
+                 FormatLogLine(entry, std::chrono::system_clock::now()));
   if (const std::string failure = log.Append(entry); !failure.empty()) {
-    std::fprintf(output.err, "torvandrix-upload: %s\n", failure.c_str());
+    report.Error("torvandrix-upload: " + failure);
   }
-  return console::ExitStatusAfterStop(status);
+  return console::ExitStatusAfterStop(RfExitStatus(outcome));
 }
 
 }  // namespace tvx::app

@@ -39,7 +39,41 @@ std::string RfOutcomeName(const rf::Outcome& outcome) {
     case rf::Start::kBroadcast:
       break;
   }
-  return outcome.stopped ? "stopped" : "complete";
+  if (outcome.stopped) return "stopped";
+  return outcome.nothing_sent == rf::NothingSent::kNo ? "complete" : "nothing_sent";
+}
+
+// Why an RF job did not complete, as a short stable token; empty when it did.
+std::string RfReason(const rf::Outcome& outcome) {
+  switch (outcome.reason) {
+    case rf::StopReason::kOperator:
+      return "operator";
+    case rf::StopReason::kLineDead:
+      return "line_dead";
+    case rf::StopReason::kSignal:
+      return "signal";
+    case rf::StopReason::kRadioSilent:
+      return "radio_silent";
+    case rf::StopReason::kEchoesCorrupt:
+      return "echoes_corrupt";
+    case rf::StopReason::kPortNotOpened:
+      return "port_not_opened";
+    case rf::StopReason::kSettingsRefused:
+      return "settings_refused";
+    case rf::StopReason::kNone:
+      break;
+  }
+  switch (outcome.nothing_sent) {
+    case rf::NothingSent::kNoPass:
+      return "no_pass";
+    case rf::NothingSent::kNoCopies:
+      return "no_copies";
+    case rf::NothingSent::kStartPastEnd:
+      return "start_past_end";
+    case rf::NothingSent::kNo:
+      break;
+  }
+  return {};
 }
 
 std::string HexPair(const std::array<std::uint8_t, 2>& bytes) {
@@ -113,7 +147,12 @@ LogEntry RfLogEntry(const rf::Outcome& outcome) {
   entry.echo_mismatches = outcome.mismatches;
   entry.passes = outcome.passes;
   entry.frames = outcome.frames;
-  if (outcome.start == rf::Start::kBroadcast && outcome.stopped) entry.record = outcome.stop_record;
+  entry.reason = RfReason(outcome);
+  // A stop in the wait between passes was at no record: the passes say how far it got.
+  if (outcome.start == rf::Start::kBroadcast && outcome.stopped &&
+      outcome.stop_place != rf::StopPlace::kCountdown) {
+    entry.record = outcome.stop_record;
+  }
   return entry;
 }
 

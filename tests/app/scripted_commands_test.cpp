@@ -327,7 +327,8 @@ TEST_F(ScriptedCommandsTest, ShortTimeoutRetriesOnlyASilentWordAndTheResentWordI
 }
 
 // An RF broadcast sends each frame until its echo comes back: a silent local radio would keep
-// it sending for ever.
+// it sending for ever. The limit stops it after the first copy's window, and the user learns
+// where, why, and how to go on.
 TEST_F(ScriptedCommandsTest, SilentRfRadioStopsTheBroadcast) {
   sim::RadioConfig config;
   config.mode = sim::RadioMode::kRf;
@@ -336,10 +337,19 @@ TEST_F(ScriptedCommandsTest, SilentRfRadioStopsTheBroadcast) {
   const Ran ran = Run("rf --port '" + radio_->DevicePath() + "' --copies 2 --start 4130 " +
                       "--timeout 0.3 --log '" + log_.string() + "'");
   EXPECT_EQ(ran.status, 3) << ran.out << ran.err;
-  EXPECT_NE(
-      ran.out.find(" s at \"Pass 1 of 1\": pressing Enter.\nBroadcast stopped at record 4130"),
-      std::string::npos)
-      << ran.out;
+  EXPECT_EQ(ran.out, "Broadcast stopped at record 4130: the local radio was silent for 0.5 s.\n");
+  EXPECT_NE(ran.err.find("Opened " + radio_->DevicePath() + ".\nPass 1 of 1\n"), std::string::npos)
+      << ran.err;
+  EXPECT_NE(ran.err.find("The local radio sent nothing back for 0.5 s at record 4130: check that "
+                         "it is on, that the cable is in and that the port is its diagnostic port. "
+                         "To go on from there: torvandrix-upload rf --port " +
+                         radio_->DevicePath() + " --copies 2 --start 4130 --passes 1\n"),
+            std::string::npos)
+      << ran.err;
+  const nlohmann::json line = LogLines(log_).at(0);
+  EXPECT_EQ(line["outcome"], "stopped");
+  EXPECT_EQ(line["reason"], "radio_silent");
+  EXPECT_EQ(line["record"], 4130);
 }
 
 // With a standard descriptor closed the port must not be opened in its place: the program's
@@ -417,7 +427,8 @@ TEST_F(ScriptedCommandsTest, FileSizeLimitFailsTheWritesNotTheUpload) {
   std::ofstream(log_) << log_text;
   std::ofstream(Out()) << std::string(4096, '.');
   // At most 2048 bytes, whether the shell counts the limit in 512- or 1024-byte blocks.
-  const Ran ran = Run(ShortRf(), "ulimit -f 2;", ">>'" + Out() + "' 2>'" + Err() + "'");
+  // Quiet: standard error holds only the failure.
+  const Ran ran = Run(ShortRf("--quiet"), "ulimit -f 2;", ">>'" + Out() + "' 2>'" + Err() + "'");
   EXPECT_EQ(ran.status, 0) << ran.err;
   EXPECT_EQ(radio_->Counters().rf.data_frames_good, 28u);
   EXPECT_EQ(ran.err, "torvandrix-upload: the upload log " + log_.string() +

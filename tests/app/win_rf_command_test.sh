@@ -2,7 +2,8 @@
 # The Windows program's "rf" sub-command under wine against the simulated local radio (a native
 # program on a pseudo-terminal that wine maps to COM9; the serial tests have COM5, the upload in
 # tmux COM6): a short broadcast from near the end of the image, one copy, one pass. Checks the
-# exit status, the printed outcome and the upload log's line, literally.
+# exit status, the printed outcome, the notes on standard error and the upload log's line,
+# literally.
 #   usage: win_rf_command_test.sh <torvandrix-radio-sim> <wine> <torvandrix-upload.exe>
 # WINEPREFIX and a running wineserver come from the caller (tools/run-tests-windows.sh).
 set -uo pipefail
@@ -31,12 +32,19 @@ tr -d '\r' <"$tmp/out" >"$tmp/out.txt"
 [ "$status" -eq 0 ] || fail "exit status $status, expected 0"
 grep -qxF "Broadcast complete: 1 pass, 4 frames, 0 echo mismatches." "$tmp/out.txt" ||
   fail "no outcome line for a complete broadcast"
-[ -s "$tmp/err" ] && fail "it wrote to standard error"
+# Standard error holds the notes and nothing else: the device opened (printed with its
+# backslashes escaped) and the one pass.
+expected_err='Opened COM9 (\\\\.\\COM9).
+Pass 1 of 1'
+err_text=$(tr -d '\r' <"$tmp/err")
+[ "$err_text" = "$expected_err" ] || fail "standard error
+  got:      $err_text
+  expected: $expected_err"
 
-# The log's one line, its time and duration masked.
+# The log's one line, its time, version and duration masked.
 [ "$(wc -l <"$tmp/uploads.jsonl")" -eq 1 ] || fail "the log does not hold one line: $(cat "$tmp/uploads.jsonl")"
-line=$(sed -E 's/"time":"[^"]*"/"time":"T"/; s/"seconds":[0-9.e+-]+/"seconds":S/' "$tmp/uploads.jsonl" | tr -d '\r')
-expected='{"time":"T","job":"rf","port":"COM9","device":"\\\\.\\COM9","serial_number":null,"image":{"records":4144,"checksum":"9306"},"outcome":"complete","seconds":S,"echo_mismatches":0,"passes":1,"frames":4}'
+line=$(sed -E 's/"time":"[^"]*"/"time":"T"/; s/"version":"[^"]*"/"version":"V"/; s/"seconds":[0-9.e+-]+/"seconds":S/' "$tmp/uploads.jsonl" | tr -d '\r')
+expected='{"time":"T","version":"V","job":"rf","port":"COM9","device":"\\\\.\\COM9","serial_number":null,"image":{"records":4144,"checksum":"9306"},"outcome":"complete","seconds":S,"echo_mismatches":0,"passes":1,"frames":4}'
 [ "$line" = "$expected" ] || fail "log line
   got:      $line
   expected: $expected"

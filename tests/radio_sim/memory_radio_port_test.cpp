@@ -278,6 +278,13 @@ TEST_F(MemoryRadioPortTest, ALineCutAtATimeKeepsWhatArrivedBefore) {
   EXPECT_FALSE(port_->LineDead());
   EXPECT_EQ(port_->Open("mem:radio"), serial::kErrNoSuchPort);
   EXPECT_FALSE(port_->Starved());
+
+  // Pulled right now: the next write already finds the line dead.
+  MemoryRadioPort other(time_, RfRadio());
+  ASSERT_EQ(other.Open("mem:radio"), serial::kNoError);
+  other.HangUpAt(time_.Now());
+  EXPECT_EQ(other.Write(kFrame), 0u);
+  EXPECT_TRUE(other.LineDead());
 }
 
 // The radio's own hang-up fault: the line dies once the PC has read the last answer, or half a

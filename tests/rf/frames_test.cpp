@@ -9,6 +9,7 @@
 #include "job/clock.h"
 #include "rf/download_file.h"
 #include "rf/frames.h"
+#include "rf/screen_rows.h"
 
 namespace tvx::testing {
 namespace {
@@ -44,7 +45,7 @@ TEST(RfFramesTest, WorkedExamplesByteForByte) {
                                          0x4D, 0x1C, 0x82, 0x21, 0x1E, 0x54, 0x28, 0xBF, 0x12}));
 
   console::ScreenModel screen;
-  rf::ShowDataFrame(screen, frame, length, 1, 7);
+  rf::ShowDataFrame(screen, std::span<const std::uint8_t>(frame.data(), length), 1, 7);
   EXPECT_EQ(screen.RowText(24).substr(0, 18), " 1             7  ");
   EXPECT_EQ(Trimmed(screen.RowText(25)),
             "   13 36 0  1  5A F  80 10 20 B5 43 6B 86 D4 3  A5 3  4D 1C 82 21 1E 54 28");
@@ -52,7 +53,7 @@ TEST(RfFramesTest, WorkedExamplesByteForByte) {
 
   EXPECT_EQ(rf::RfHeaderFrame(frame, 0x1030, {0x12, 0x34}), 8u);
   EXPECT_EQ(Taken(frame, 8), (Bytes{0xE2, 0x12, 0x36, 0x10, 0x30, 0x34, 0xD1, 0xB8}));
-  rf::ShowHeaderFrame(screen, frame);
+  rf::ShowHeaderFrame(screen, std::span<const std::uint8_t>(frame.data(), 8));
   EXPECT_EQ(Trimmed(screen.RowText(19)), "12  36  10  30  34  D1  B8");
   EXPECT_EQ(screen.CursorRow(), 21);
   EXPECT_EQ(screen.CursorColumn(), 1);
@@ -117,8 +118,11 @@ TEST(RfDownloadFileTest, ReleaseImageGivesTheSameHeaderEveryPass) {
   std::int32_t progress = 0;
   for (int pass = 0; pass < 2; ++pass) {
     TwoReadingClock clock;
-    const rf::DownloadFile file =
-        rf::CreateDownloadFile(screen, clock, image::FirmwareImage(), buffer, progress, pass);
+    rf::ShowFileBegins(screen, pass);
+    const rf::DownloadFile file = rf::WalkDownloadFile(
+        clock, image::FirmwareImage(), buffer,
+        [&](std::int32_t index) { rf::CountWalkedRecord(screen, progress, index); });
+    rf::ShowDownloadFile(screen, file);
     EXPECT_EQ(file.record_count, 4144);
     // 33,097 words, an odd count: both XOR sums complemented.
     EXPECT_EQ(file.checksum, (std::array<std::uint8_t, 2>{0x93, 0x06}));

@@ -26,6 +26,16 @@ class MemoryRfTest : public ::testing::Test {
     console_.OnKeyWanted([](ScriptedConsole& console) {
       if (console.RowTrimmed(30) == "Hit any key to return to main menu") console.Feed("x");
     });
+    clock_.on_pause = [this](int ms) {
+      if (ms == 1000) countdown_.push_back(console_.RowTrimmed(35));
+    };
+  }
+
+  // Types `key` as the `nth` data-frame copy (counted from 1) goes out.
+  void KeyAtDataCopy(int nth, std::string key) {
+    port_->on_write = [this, nth, key, count = 0](std::span<const std::uint8_t> bytes) mutable {
+      if (!bytes.empty() && bytes[0] == 0xE3 && ++count == nth) console_.Feed(key);
+    };
   }
 
   void StartRadio(const sim::RadioConfig& config) {
@@ -51,6 +61,8 @@ class MemoryRfTest : public ::testing::Test {
   std::unique_ptr<MemoryRadioPort> port_;
   std::unique_ptr<job::RunContext> ctx_;
   rf::Outcome outcome_;
+  /// Row 35 at each one-second pause, in order.
+  std::vector<std::string> countdown_;
 };
 
 // Three copies of every frame in one pass; the second copy of record 0 loses its echo, so that
@@ -111,6 +123,43 @@ TEST_F(MemoryRfTest, OnePassThreeCopiesOfEveryFrameOneEchoLost) {
   EXPECT_EQ(console_.RowTrimmed(32), "Broadcast complete: 1 pass, 4144 frames, 0 echo mismatches.");
   EXPECT_EQ(console_.RowTrimmed(30), "Hit any key to return to main menu");
   EXPECT_EQ(ctx_->rf_mismatch_count, 0);
+}
+
+// A key typed as the 21st frame goes out stops the broadcast after that copy; with two passes
+// asked one countdown follows, then the end prompt waits for a key of its own.
+TEST_F(MemoryRfTest, KeyStopsTheBroadcastOneCountdownThenTheEndPrompt) {
+  sim::RadioConfig config;
+  config.mode = sim::RadioMode::kRf;
+  StartRadio(config);
+  KeyAtDataCopy(21, "s");
+  Run("y\r1\r-3\r2\r");  // a negative start counts as record 0
+
+  const auto snapshot = port_->SettledSnapshot();
+  EXPECT_EQ(snapshot->counters.rf.header_frames_good, 1u);
+  EXPECT_EQ(snapshot->counters.rf.data_frames_received, 21u);
+  EXPECT_EQ(snapshot->rf_records[20].good, 1u);
+  const std::vector<std::string> keys = console_.KeysTaken();
+  ASSERT_GE(keys.size(), 2u);
+  EXPECT_EQ(keys[keys.size() - 2], "s");
+  EXPECT_EQ(keys.back(), "x");
+  EXPECT_EQ(countdown_.size(), 6u);
+  EXPECT_EQ(console_.RowTrimmed(32), "Broadcast stopped at record 20");
+  // The key cut that record short: only the records before it count as sent.
+  EXPECT_EQ(outcome_.frames, 20);
+}
+
+// The largest repeat count still ends on a key: typed in the fourth pass, after the countdown
+// of every pass so far and of the stopped one.
+TEST_F(MemoryRfTest, LargestRepeatCountStillEndsOnAKey) {
+  sim::RadioConfig config;
+  config.mode = sim::RadioMode::kRf;
+  StartRadio(config);
+  KeyAtDataCopy(4, "s");
+  Run("y\r1\r4143\r99999999999\r");  // beyond 32 bits: taken as 2147483647
+  EXPECT_EQ(port_->SettledSnapshot()->rf_records[4143].good, 4u);
+  EXPECT_EQ(countdown_.size(), 6u * 4);
+  EXPECT_EQ(outcome_.passes, 3);
+  EXPECT_EQ(console_.RowTrimmed(32), "Broadcast stopped at record 4143");
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // network is waited for.
 #include <string>
 
+#include "app/upload_log.h"
 #include "rf_fixture.h"
 
 namespace tvx::testing {
@@ -32,7 +33,7 @@ TEST_F(RfUploadTest, NegativeCopiesBuildAndShowEveryFrameButSendNothing) {
   EXPECT_EQ(Settled()->counters.bytes_received, 0u);
   EXPECT_EQ(priority_.raises, 0);
   EXPECT_EQ(console_.RowTrimmed(24), " 4143          0");
-  EXPECT_EQ(console_.RowTrimmed(32), "Broadcast complete: 1 pass, 0 frames, 0 echo mismatches.");
+  EXPECT_EQ(console_.RowTrimmed(32), "Nothing sent: no copies of the frames were asked for.");
 }
 
 TEST_F(RfUploadTest, StartAtRecordHundredSendsNoHeaderInAnyPass) {
@@ -52,7 +53,10 @@ TEST_F(RfUploadTest, StartPastTheLastRecordEndsEachPassAtOnce) {
   Run("y\r1\r4144\r2\r");
   EXPECT_EQ(Settled()->counters.bytes_received, 0u);
   EXPECT_EQ(countdown_.size(), 6u);
-  EXPECT_EQ(console_.RowTrimmed(32), "Broadcast complete: 2 passes, 0 frames, 0 echo mismatches.");
+  EXPECT_EQ(console_.RowTrimmed(32), "Nothing sent: record 4144 is past the last record, 4143.");
+  const std::string line = app::FormatLogLine(app::RfLogEntry(outcome_), {});
+  EXPECT_NE(line.find("\"outcome\":\"nothing_sent\""), std::string::npos) << line;
+  EXPECT_NE(line.find("\"reason\":\"start_past_end\""), std::string::npos) << line;
 }
 
 TEST_F(RfUploadTest, RepeatCountsDecideTheCountdowns) {
@@ -60,7 +64,8 @@ TEST_F(RfUploadTest, RepeatCountsDecideTheCountdowns) {
   Run("y\r1\r0\r0\r");  // R = 0: opened, then the end prompt at once
   EXPECT_EQ(port_->Opens(), 1);
   EXPECT_EQ(Settled()->counters.bytes_received, 0u);
-  EXPECT_EQ(console_.RowTrimmed(32), "Broadcast complete: 0 passes, 0 frames, 0 echo mismatches.");
+  EXPECT_EQ(console_.RowTrimmed(32), "Nothing sent: no pass was asked for.");
+  EXPECT_EQ(app::RfLogEntry(outcome_).reason, "no_pass");
 
   Run("y\r1\r4143\r3\r");  // R = 3: after the first and the second pass only
   EXPECT_EQ(Settled()->rf_records[4143].good, 3u);
@@ -82,16 +87,6 @@ TEST_F(RfUploadTest, KeyWithOnePassEndsWithoutACountdown) {
   EXPECT_TRUE(countdown_.empty());
   EXPECT_EQ(console_.RowTrimmed(32), "Broadcast stopped at record 4132");
   EXPECT_EQ(outcome_.frames, 2);
-}
-
-TEST_F(RfUploadTest, LargestRepeatCountStillEndsOnAKey) {
-  StartRadio(FastRadio());
-  FeedWhen([](const sim::RadioCounters& c) { return c.rf.data_frames_good >= 3; }, "s");
-  Run("y\r1\r4143\r99999999999\r");  // beyond 32 bits: taken as 2147483647
-  const std::size_t passes = Settled()->rf_records[4143].good;
-  EXPECT_GE(passes, 3u);
-  EXPECT_EQ(countdown_.size(), 6 * passes);  // after every pass, the stopped one included
-  EXPECT_EQ(console_.RowTrimmed(32), "Broadcast stopped at record 4143");
 }
 
 }  // namespace

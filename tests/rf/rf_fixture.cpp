@@ -47,10 +47,6 @@ RfUploadTest::RfUploadTest() {
 }
 
 RfUploadTest::~RfUploadTest() {
-  job_done_ = true;
-  for (auto& t : watchers_) {
-    if (t.joinable()) t.join();
-  }
   if (radio_) radio_->Stop();
 }
 
@@ -69,18 +65,6 @@ void RfUploadTest::StartRadio(const sim::RadioConfig& config) {
   ctx_->link.devices[0] = radio_->DevicePath();
 }
 
-void RfUploadTest::FeedWhen(std::function<bool(const sim::RadioCounters&)> ready,
-                            std::string keys) {
-  watchers_.emplace_back([this, ready = std::move(ready), keys = std::move(keys)] {
-    while (!job_done_) {
-      if (radio_->WaitFor(ready, std::chrono::milliseconds(50))) {
-        console_.Feed(keys);
-        return;
-      }
-    }
-  });
-}
-
 void RfUploadTest::Run(const std::string& answers) {
   console_.Feed(answers);
   std::atomic<bool> guard_fired{false};
@@ -97,8 +81,6 @@ void RfUploadTest::Run(const std::string& answers) {
   outcome_ = rf::RunRfUpload(*ctx_);
   job_done_ = true;
   guard.join();
-  for (auto& t : watchers_) t.join();
-  watchers_.clear();
   job_done_ = false;
   EXPECT_FALSE(guard_fired) << "the job did not finish by itself";
   EXPECT_FALSE(console_.Starved()) << "the job waited for a key the test did not give";

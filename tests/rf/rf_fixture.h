@@ -110,8 +110,6 @@ class RfUploadTest : public ::testing::Test {
   static sim::RadioConfig FastRadio();
   /// Starts the radio and points Com1 at it.
   void StartRadio(const sim::RadioConfig& config);
-  /// Feeds `keys` once `ready` holds for the radio's counters (from another thread).
-  void FeedWhen(std::function<bool(const sim::RadioCounters&)> ready, std::string keys);
   /// Runs the job on this thread with `answers` queued; "Hit any key to return to main menu" is
   /// answered with "x". A job still running after a generous limit gets keys (the test fails).
   void Run(const std::string& answers);
@@ -134,7 +132,6 @@ class RfUploadTest : public ::testing::Test {
   int waits_while_raised_ = 0;
 
  private:
-  std::vector<std::thread> watchers_;
   std::atomic<bool> job_done_{false};
 };
 

@@ -51,6 +51,12 @@ TEST_F(RfUploadTest, StopRequestInTheCountdownEndsTheBroadcast) {
   EXPECT_EQ(outcome_.passes, 1);
   EXPECT_EQ(outcome_.frames, 4);
   EXPECT_EQ(countdown_.size(), 2u);
+  // No record was under way: the line and the log say how many passes ran.
+  EXPECT_EQ(console_.RowTrimmed(32), "Broadcast stopped between passes: 1 of 3 passes complete.");
+  const std::string line = app::FormatLogLine(app::RfLogEntry(outcome_), {});
+  EXPECT_EQ(line.find("\"record\""), std::string::npos) << line;
+  EXPECT_NE(line.find("\"passes\":1,"), std::string::npos) << line;
+  EXPECT_NE(line.find("\"reason\":\"signal\""), std::string::npos) << line;
 }
 
 }  // namespace

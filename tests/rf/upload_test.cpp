@@ -117,31 +117,6 @@ TEST_F(RfUploadTest, EchoFaultsRepeatTheFrameAndTheCountCarriesOver) {
   EXPECT_EQ(ctx_->rf_mismatch_count, 3);
 }
 
-TEST_F(RfUploadTest, KeyStopsTheBroadcastOneCountdownThenTheEndPrompt) {
-  StartRadio(FastRadio());
-  FeedWhen([](const sim::RadioCounters& c) { return c.rf.data_frames_good >= 20; }, "s");
-  Run("y\r1\r-3\r2\r");  // a negative start counts as record 0
-
-  const auto snapshot = Settled();
-  EXPECT_EQ(snapshot->counters.rf.header_frames_good, 1u);
-  EXPECT_EQ(snapshot->rf_records[0].good, 1u);
-  // The stop key was taken by the broadcast; the end prompt waited for a key of its own.
-  const std::vector<std::string> keys = console_.KeysTaken();
-  ASSERT_GE(keys.size(), 2u);
-  EXPECT_EQ(keys[keys.size() - 2], "s");
-  EXPECT_EQ(keys.back(), "x");
-  EXPECT_EQ(countdown_.size(), 6u);
-  // The last record the radio heard is the one the broadcast stopped at.
-  std::size_t last = 0;
-  for (std::size_t r = 0; r < snapshot->rf_records.size(); ++r) {
-    if (snapshot->rf_records[r].good > 0) last = r;
-  }
-  EXPECT_LT(last, kRecords - 1);
-  EXPECT_EQ(console_.RowTrimmed(32), "Broadcast stopped at record " + std::to_string(last));
-  // The key cut that record short: only the records before it count as sent.
-  EXPECT_EQ(outcome_.frames, static_cast<std::int64_t>(last));
-}
-
 TEST_F(RfUploadTest, DeadLineEndsTheBroadcastAtOnce) {
   StartRadio(FastRadio());
   port_->DieAtDataFrameWrite(5);

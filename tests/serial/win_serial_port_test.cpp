@@ -91,7 +91,7 @@ TEST(WinSerialPortTest, DirectUploadAtHighSpeedEndsWithTheChecksumAccepted) {
   testing::ScriptedConsole console;
   WinPriority priority;
   job::RunContext ctx(console, *port, priority, job::SystemClock());
-  ctx.link.port_name = kRadioPort;
+  ctx.link.devices[0] = kRadioPort;  // Com1 stands for the radio's port
   console.Feed("N\rY\ry\r");  // data port, radio in set-up, high speed
   console.OnKeyWanted([](testing::ScriptedConsole& c) {
     for (int row = 1; row <= 50; ++row) {

@@ -310,6 +310,7 @@ ErrorNumber MemoryRadioPort::SetControlState(const serial::ControlState& state) 
 
 serial::WaitingCount MemoryRadioPort::BytesWaiting() {
   if (!open_) return {0, kErrPortNotOpen};
+  RunUntil(time_.Now());  // a cut planned for now, say
   const double now = time_.Now();
   if (line_error_at_ && *line_error_at_ <= now) {
     line_error_at_.reset();
@@ -336,6 +337,7 @@ std::size_t MemoryRadioPort::Read(std::span<std::uint8_t> into) {
         (t.read_total_constant + static_cast<double>(t.read_total_per_byte) * into.size()) / 1000.0;
   }
   std::size_t got = 0;
+  RunUntil(time_.Now());
   for (;;) {
     const std::size_t take = std::min(Due(), into.size() - got);
     for (std::size_t i = 0; i < take; ++i) {
@@ -398,6 +400,7 @@ std::size_t MemoryRadioPort::Write(std::span<const std::uint8_t> bytes) {
   if (on_write) on_write(bytes);
   if (!open_) return 0;
   spins_ = 0;
+  RunUntil(time_.Now());
   if (cut_at_) {
     dead_seen_ = true;
     return 0;
@@ -430,6 +433,7 @@ void MemoryRadioPort::AwaitActivity(console::NativeWaitHandle also, int timeout_
     }
     return;
   }
+  RunUntil(now);
   auto ready = [this] {
     return Due() > 0 || cut_at_ || (line_error_at_ && *line_error_at_ <= time_.Now());
   };

@@ -56,15 +56,19 @@ struct Outcome {
 
   StopReason reason = StopReason::kNone;
   StopPlace stop_place = StopPlace::kNone;
-  std::int64_t stop_pass = 0;      ///< the pass (counted from 0) it stopped in or after
-  std::int64_t passes_asked = 0;   ///< R of the plan
-  std::int32_t first_record = 0;   ///< S of the plan, 0 for a negative one
-  std::int32_t record_count = 0;   ///< records in the image; the last is record_count - 1
+  /// The pass (counted from 0) it stopped in; in the countdown, the one that was to follow.
+  std::int64_t stop_pass = 0;
+  std::int64_t passes_asked = 0;  ///< R of the plan
+  std::int32_t first_record = 0;  ///< S of the plan, 0 for a negative one
+  std::int32_t record_count = 0;  ///< records in the image; the last is record_count - 1
   NothingSent nothing_sent = NothingSent::kNo;
   std::int64_t header_copies = 0;  ///< header-frame copies written
   std::int64_t data_copies = 0;    ///< data-frame copies written, intact or not
   /// kPortNotOpened: the open's code, or the last refused setting's.
   serial::ErrorNumber open_code = serial::kNoError;
+  /// kPortNotOpened: the system's own words for why the device did not open, taken when it
+  /// failed (empty when it gave none, or when a setting was refused).
+  std::string open_error;
 };
 
 /// Row 32 above the end prompt: "Broadcast complete: 2 passes, 8288 frames, 0 echo

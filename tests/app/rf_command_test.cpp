@@ -1,0 +1,259 @@
+// The rf sub-command in the process, against the simulated local radio behind a serial port in
+// memory on a virtual time: what it says on each stream for every way a broadcast ends, its
+// status and log line, and that it puts on the wire what the menu puts there.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "app/cli_platform.h"
+#include "app/commands.h"
+#include "job/run_context.h"
+#include "rf/rf_upload.h"
+#include "support/memory_radio_port.h"
+#include "support/scripted_console.h"
+#include "support/virtual_time.h"
+
+namespace tvx::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Text(std::FILE* file) {
+  std::fflush(file);
+  std::rewind(file);
+  std::string text;
+  for (int c; (c = std::fgetc(file)) != EOF;) text += static_cast<char>(c);
+  return text;
+}
+
+std::size_t Count(const std::string& text, const std::string& part) {
+  std::size_t n = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+    ++n;
+  }
+  return n;
+}
+
+class RfCommandTest : public ::testing::Test {
+ protected:
+  RfCommandTest() {
+    log_ = fs::path(::testing::TempDir()) / "tvx_rf_command_log.jsonl";
+    fs::remove(log_);
+    command_.action = app::CommandAction::kRf;
+    command_.port = "mem:radio";
+    command_.copies = 1;
+    command_.start = 4140;
+    command_.passes = 1;
+    command_.log = log_.string();
+  }
+  ~RfCommandTest() override {
+    std::fclose(out_);
+    std::fclose(err_);
+    fs::remove(log_);
+  }
+
+  void StartRadio(sim::RadioConfig config = {}) {
+    config.mode = sim::RadioMode::kRf;
+    port_ = std::make_unique<MemoryRadioPort>(time_, config);
+  }
+
+  int Run() {
+    if (!port_) StartRadio();
+    app::ScriptedOutput output;
+    output.out = out_;
+    output.err = err_;
+    const int status = app::RunScriptedJob(command_, *port_, priority_, clock_, output);
+    out_text_ = Text(out_);
+    err_text_ = Text(err_);
+    EXPECT_FALSE(port_->IsOpen());
+    EXPECT_FALSE(port_->Starved());
+    return status;
+  }
+
+  nlohmann::json LogLine() const {
+    std::ifstream in(log_);
+    std::string line;
+    std::getline(in, line);
+    return nlohmann::json::parse(line);
+  }
+
+  VirtualTime time_;
+  VirtualClock clock_{time_};
+  serial::NoPriority priority_;
+  std::unique_ptr<MemoryRadioPort> port_;
+  app::CommandLine command_;
+  fs::path log_;
+  std::FILE* out_ = std::tmpfile();
+  std::FILE* err_ = std::tmpfile();
+  std::string out_text_;
+  std::string err_text_;
+};
+
+// Standard output holds the outcome and nothing else; the notes go to standard error. With
+// --json the outcome is the log's record.
+TEST_F(RfCommandTest, CompleteBroadcastPrintsItsOutcomeAndItsNotesApart) {
+  EXPECT_EQ(Run(), app::kExitComplete);
+  EXPECT_EQ(out_text_, "Broadcast complete: 1 pass, 4 frames, 0 echo mismatches.\n");
+  EXPECT_EQ(err_text_, "Opened mem:radio.\nPass 1 of 1\n");
+  EXPECT_EQ(port_->SettledSnapshot()->counters.rf.data_frames_good, 4u);
+
+  StartRadio();
+  command_.json = true;
+  std::fclose(out_);
+  out_ = std::tmpfile();
+  EXPECT_EQ(Run(), app::kExitComplete);
+  ASSERT_EQ(out_text_.find('\n'), out_text_.size() - 1) << "more than the record: " << out_text_;
+  const nlohmann::json printed = nlohmann::json::parse(out_text_);
+  EXPECT_EQ(printed["outcome"], "complete");
+  EXPECT_EQ(printed["frames"], 4);
+  EXPECT_EQ(printed["port"], "mem:radio");
+  EXPECT_FALSE(printed.contains("reason"));
+}
+
+// A radio that answers every copy with a changed echo is not silent: the stop says how many
+// bytes came back and that none was an intact echo.
+TEST_F(RfCommandTest, EchoesThatNeverComeBackIntactAreNotSilence) {
+  sim::RadioConfig config;
+  config.rf_corrupt_rate = 1.0;
+  StartRadio(config);
+  command_.timeout_seconds = 2.0;
+  EXPECT_EQ(Run(), app::kExitStopped);
+
+  const sim::RadioCounters heard = port_->SettledSnapshot()->counters;
+  EXPECT_EQ(heard.rf.data_frames_received, 4u);  // one copy each half second until the limit
+  EXPECT_EQ(heard.rf.echoes_corrupted, 4u);
+  EXPECT_EQ(out_text_, "Broadcast stopped at record 4140: no intact echo came back for 2.0 s.\n");
+  EXPECT_NE(err_text_.find("No intact echo came back for 2.0 s at record 4140: the local radio "
+                           "sent " +
+                           std::to_string(heard.bytes_sent) +
+                           " bytes, none of them an intact echo of the frame (4 whole echoes "
+                           "differed). Check the line and that nothing else writes to the port. "
+                           "To go on from there: torvandrix-upload rf --port mem:radio --copies 1 "
+                           "--start 4140 --passes 1\n"),
+            std::string::npos)
+      << err_text_;
+  EXPECT_EQ(LogLine()["reason"], "echoes_corrupt");
+}
+
+// The seventh frame's echo is lost, in the second of three passes: the silence limit stops the
+// broadcast there. What goes on is the rest of that pass, then the pass still left.
+TEST_F(RfCommandTest, SilenceMidPassNamesTheRestOfThePassAndThePassesLeft) {
+  sim::RadioConfig config;
+  config.rf_drop_echo_frame = 7;
+  StartRadio(config);
+  command_.timeout_seconds = 0.3;
+  command_.passes = 3;
+  EXPECT_EQ(Run(), app::kExitStopped);
+
+  EXPECT_EQ(port_->SettledSnapshot()->counters.rf.data_frames_received, 7u);
+  EXPECT_EQ(out_text_,
+            "Broadcast stopped at record 4142 of pass 2 of 3: the local radio was silent for "
+            "0.5 s, 1 of 3 passes complete.\n");
+  EXPECT_NE(err_text_.find(
+                "The local radio sent nothing back for 0.5 s at record 4142 of pass 2 of 3 (1 of "
+                "3 passes complete): check that it is on, that the cable is in and that the port "
+                "is its diagnostic port. To go on from there: torvandrix-upload rf --port "
+                "mem:radio --copies 1 --start 4142 --passes 1, then torvandrix-upload rf --port "
+                "mem:radio --copies 1 --start 4140 --passes 1\n"),
+            std::string::npos)
+      << err_text_;
+  // The wait between passes still comes after a stop, as in the menu: once more, then the end.
+  EXPECT_EQ(Count(err_text_, "Waiting 6 s for the radio network"), 2u) << err_text_;
+  const nlohmann::json line = LogLine();
+  EXPECT_EQ(line["outcome"], "stopped");
+  EXPECT_EQ(line["reason"], "radio_silent");
+  EXPECT_EQ(line["record"], 4142);
+  EXPECT_EQ(line["passes"], 1);
+}
+
+// The limit counts while frames go out: the six seconds between passes are no silence, so the
+// lost echo of the second pass's first copy costs one resend, not the broadcast.
+TEST_F(RfCommandTest, TheWaitBetweenPassesIsNotSilence) {
+  sim::RadioConfig config;
+  config.rf_drop_echo_frame = 5;
+  StartRadio(config);
+  command_.timeout_seconds = 0.7;
+  command_.passes = 2;
+  EXPECT_EQ(Run(), app::kExitComplete) << err_text_;
+  EXPECT_EQ(port_->SettledSnapshot()->rf_records[4140].good, 3u);
+  EXPECT_EQ(out_text_, "Broadcast complete: 2 passes, 8 frames, 0 echo mismatches.\n");
+}
+
+TEST_F(RfCommandTest, DeadLineNamesTheRecordAndWhatToDo) {
+  sim::RadioConfig config;
+  config.rf_hangup_after_frame = 2;
+  StartRadio(config);
+  EXPECT_EQ(Run(), app::kExitStopped);
+  EXPECT_EQ(out_text_, "Broadcast stopped at record 4142: the line died.\n");
+  EXPECT_NE(err_text_.find("The line to the local radio died at record 4142 (code 59): the radios "
+                           "did not get the rest of the image and must be loaded again from there "
+                           "once the line is back. To go on from there: torvandrix-upload rf "
+                           "--port mem:radio --copies 1 --start 4142 --passes 1\n"),
+            std::string::npos)
+      << err_text_;
+  EXPECT_EQ(LogLine()["reason"], "line_dead");
+}
+
+// A port the system will not open: its code, what it means, what to do; the name as it can be
+// printed.
+TEST_F(RfCommandTest, PortThatWillNotOpenSaysWhyAndWhatToDo) {
+  StartRadio();
+  port_->FailOpen(75);
+  command_.port = "mem\x1b:radio";
+  EXPECT_EQ(Run(), app::kExitPortNotOpened);
+  EXPECT_EQ(out_text_, "The port mem\\x1B:radio could not be opened.\n");
+  EXPECT_EQ(err_text_, "Cannot open mem\\x1B:radio: code 75, the system refused access. " +
+                           std::string(app::PortPermissionHint()) + "\n");
+  EXPECT_TRUE(port_->Wire().empty());
+  const nlohmann::json line = LogLine();
+  EXPECT_EQ(line["outcome"], "port_not_opened");
+  EXPECT_EQ(line["reason"], "port_not_opened");
+}
+
+// The sub-command is the menu's broadcast with other hands on it: against the same radio with
+// the same plan, the same bytes go out at the same moments, a repeated copy included.
+TEST_F(RfCommandTest, MenuAndSubCommandPutTheSameBytesOnTheWireAtTheSameTimes) {
+  sim::RadioConfig config;
+  config.mode = sim::RadioMode::kRf;
+  config.rf_corrupt_echo_frame = 3;
+  VirtualTime menu_time;
+  VirtualClock menu_clock(menu_time);
+  MemoryRadioPort menu_port(menu_time, config);
+  ScriptedConsole console;
+  console.SetStarveLimitMs(2000);
+  console.OnKeyWanted([](ScriptedConsole& c) {
+    if (c.RowTrimmed(30) == "Hit any key to return to main menu") c.Feed("x");
+  });
+  job::RunContext menu(console, menu_port, priority_, menu_clock);
+  menu.link.devices[0] = "mem:radio";
+  console.Feed("y\r2\r4138\r2\r");
+  const rf::Outcome menu_outcome = rf::RunRfUpload(menu);
+  ASSERT_FALSE(menu_outcome.stopped);
+
+  StartRadio(config);
+  command_.copies = 2;
+  command_.start = 4138;
+  command_.passes = 2;
+  EXPECT_EQ(Run(), app::kExitComplete);
+
+  const auto& menu_wire = menu_port.Wire();
+  const auto& wire = port_->Wire();
+  ASSERT_EQ(wire.size(), menu_wire.size());
+  std::size_t differing = 0;
+  for (std::size_t i = 0; i < wire.size(); ++i) {
+    if (wire[i].value != menu_wire[i].value || wire[i].written_at != menu_wire[i].written_at) {
+      if (++differing < 4) ADD_FAILURE() << "byte " << i << " differs";
+    }
+  }
+  EXPECT_EQ(differing, 0u);
+  EXPECT_EQ(port_->SettledSnapshot()->counters.rf.data_frames_received, 2u * 2 * 6 + 1);
+}
+
+}  // namespace
+}  // namespace tvx::testing
