@@ -47,11 +47,6 @@ class Console {
   /// The handle that becomes ready when keyboard input arrives (for waits that also watch the
   /// serial port), or kNoWaitHandle.
   virtual NativeWaitHandle KeyWaitHandle() const = 0;
-  /// Milliseconds until this console will have a key of its own making, pressed by a timer
-  /// rather than typed (the scripted console's answer to a silent radio); 0 when it is due
-  /// now, -1 when none is coming. Waits on the port and the keyboard sleep no longer than
-  /// this, so they wake for such a key as they wake for a typed one. Never blocks.
-  virtual int KeyDueInMs() const { return -1; }
   /// Whether the program was asked from outside to end (see stop_request.h; the process's
   /// request unless a backend keeps its own): the jobs end at their next safe point, and
   /// AwaitKey returns within kStopCheckMs of the request. Any thread; never blocks.

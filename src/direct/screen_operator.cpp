@@ -107,9 +107,8 @@ bool ScreenOperator::InputPending() {
 }
 
 int ScreenOperator::NextLookInMs(const WaitState&) {
-  int wait = ctx_.console.KeyDueInMs();
-  if (!ctx_.console.Present(false) && (wait < 0 || wait > kFrameWaitMs)) wait = kFrameWaitMs;
-  return wait;
+  // While the console still holds changes back, look again within a frame so they appear.
+  return ctx_.console.Present(false) ? -1 : kFrameWaitMs;
 }
 
 void ScreenOperator::Doze(int ms) {

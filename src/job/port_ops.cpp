@@ -167,8 +167,6 @@ void Idle(RunContext& ctx, int timeout_ms) {
   // A stop signal that lands just before the sleep begins does not end it: sleep no longer
   // than the stop check allows.
   int wait = timeout_ms < 0 ? console::kStopCheckMs : std::min(timeout_ms, console::kStopCheckMs);
-  const int key_due = ctx.console.KeyDueInMs();
-  if (key_due >= 0 && (wait < 0 || key_due < wait)) wait = key_due;
   if (!ctx.console.Present(false) && (wait < 0 || wait > kFrameWaitMs)) wait = kFrameWaitMs;
   ctx.port.AwaitActivity(ctx.console.KeyWaitHandle(), wait);
 }

@@ -77,8 +77,7 @@ bool Pause(RunContext& ctx, int ms);
 
 /// What a polling loop does between two checks: shows the screen (rate-limited) and sleeps
 /// until the port or the keyboard may have something, or `timeout_ms` passed (-1: no limit),
-/// or the console's own key is due (Console::KeyDueInMs), but never longer than
-/// console::kStopCheckMs, and not at all once a stop is requested.
+/// but never longer than console::kStopCheckMs, and not at all once a stop is requested.
 /// While the console holds changes it has not shown yet, the sleep is cut short so they
 /// appear within a frame.
 void Idle(RunContext& ctx, int timeout_ms = -1);
