@@ -173,7 +173,7 @@ ErrorNumber PosixSerialPort::Open(std::string_view name) {
   // TIOCEXCL does not stop root, the lock does; a file system without locks leaves TIOCEXCL.
   if (flock(fd, LOCK_EX | LOCK_NB) != 0 && (errno == EWOULDBLOCK || errno == EAGAIN)) {
     ::close(fd);
-    open_failure_ = "another program holds the device (it is locked)";
+    open_failure_ = "the device is locked";
     return kErrAccessDenied;
   }
   ioctl(fd, TIOCEXCL);
