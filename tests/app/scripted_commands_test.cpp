@@ -156,12 +156,12 @@ TEST_F(ScriptedCommandsTest, ClosedStandardDescriptorsNeverReachTheRadio) {
 }
 
 // A reader of the notes that goes away after the first line: later writes fail, the upload goes
-// on to its end. The erase takes a second, so the notes of the transfer and of the line dying
+// on to its end. The erase takes half a second, so the notes of the transfer and of the line dying
 // under it come well after the reader has gone.
 TEST_F(ScriptedCommandsTest, ClosedPipeOnStandardErrorDoesNotStopTheUpload) {
   sim::RadioConfig config;
   config.hangup_after_word = 40;
-  StartRadio(config, 1.0);
+  StartRadio(config, 0.5);
   const std::string status = (dir_ / "status").string();
   const std::string command = "{ timeout -k 5 120 '" TVX_UPLOAD_PROGRAM "' " + Direct() +
                               " </dev/null 2>&1 >'" + Err() + "'; echo $? >'" + status +
