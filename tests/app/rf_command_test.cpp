@@ -24,6 +24,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// Each test its own log: ctest runs the tests of one file side by side.
+const char* CurrentTestName() {
+  return ::testing::UnitTest::GetInstance()->current_test_info()->name();
+}
+
 std::string Text(std::FILE* file) {
   std::fflush(file);
   std::rewind(file);
@@ -43,7 +48,8 @@ std::size_t Count(const std::string& text, const std::string& part) {
 class RfCommandTest : public ::testing::Test {
  protected:
   RfCommandTest() {
-    log_ = fs::path(::testing::TempDir()) / "tvx_rf_command_log.jsonl";
+    log_ = fs::path(::testing::TempDir()) /
+           ("tvx_rf_command_" + std::string(CurrentTestName()) + ".jsonl");
     fs::remove(log_);
     command_.action = app::CommandAction::kRf;
     command_.port = "mem:radio";
@@ -114,6 +120,50 @@ TEST_F(RfCommandTest, CompleteBroadcastPrintsItsOutcomeAndItsNotesApart) {
   EXPECT_EQ(printed["frames"], 4);
   EXPECT_EQ(printed["port"], "mem:radio");
   EXPECT_FALSE(printed.contains("reason"));
+}
+
+// A changed echo costs the frame one more copy, and the pass still completes: status 0, the
+// mismatch counted in the outcome and the log.
+TEST_F(RfCommandTest, PassWithEchoFaultsExitsZeroAndCountsThem) {
+  sim::RadioConfig config;
+  config.rf_corrupt_echo_frame = 2;
+  StartRadio(config);
+  command_.copies = 2;
+  command_.start = 4130;
+  EXPECT_EQ(Run(), app::kExitComplete) << err_text_;
+  EXPECT_NE(out_text_.find("Broadcast complete: 1 pass, 14 frames, 1 echo mismatch."),
+            std::string::npos)
+      << out_text_;
+  EXPECT_EQ(port_->SettledSnapshot()->counters.rf.echoes_corrupted, 1u);
+  const nlohmann::json line = LogLine();
+  EXPECT_EQ(line["job"], "rf");
+  EXPECT_EQ(line["outcome"], "complete");
+  EXPECT_EQ(line["echo_mismatches"], 1);
+}
+
+// A broadcast sends each frame until its echo comes back: a silent local radio would keep it
+// sending for ever. The limit stops it after the first copy's window, and the user learns
+// where, why, and how to go on.
+TEST_F(RfCommandTest, SilentRadioStopsTheBroadcast) {
+  sim::RadioConfig config;
+  config.silent = true;
+  StartRadio(config);
+  command_.copies = 2;
+  command_.start = 4130;
+  command_.timeout_seconds = 0.3;
+  EXPECT_EQ(Run(), app::kExitStopped);
+  EXPECT_EQ(out_text_, "Broadcast stopped at record 4130: the local radio was silent for 0.5 s.\n");
+  EXPECT_NE(err_text_.find("Opened mem:radio.\nPass 1 of 1\n"), std::string::npos) << err_text_;
+  EXPECT_NE(err_text_.find("The local radio sent nothing back for 0.5 s at record 4130: check "
+                           "that it is on, that the cable is in and that the port is its "
+                           "diagnostic port. To go on from there: torvandrix-upload rf --port "
+                           "mem:radio --copies 2 --start 4130 --passes 1\n"),
+            std::string::npos)
+      << err_text_;
+  const nlohmann::json line = LogLine();
+  EXPECT_EQ(line["outcome"], "stopped");
+  EXPECT_EQ(line["reason"], "radio_silent");
+  EXPECT_EQ(line["record"], 4130);
 }
 
 // A radio that answers every copy with a changed echo is not silent: the stop says how many

@@ -1,0 +1,295 @@
+// The direct sub-command in the process, from its command line to its exit status, against the
+// simulated radio behind a serial port in memory on a virtual time: the outcome line on standard
+// output, the notes on standard error, the log line, the retries and the silence limit, with the
+// built-in image and no real pause.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "app/cli_platform.h"
+#include "app/command_line.h"
+#include "app/commands.h"
+#include "serial/priority.h"
+#include "support/memory_radio_port.h"
+#include "support/virtual_time.h"
+
+namespace tvx::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Each test its own log: ctest runs the tests of one file side by side.
+const char* CurrentTestName() {
+  return ::testing::UnitTest::GetInstance()->current_test_info()->name();
+}
+
+std::string Text(std::FILE* file) {
+  std::fflush(file);
+  std::rewind(file);
+  std::string text;
+  for (int c; (c = std::fgetc(file)) != EOF;) text += static_cast<char>(c);
+  return text;
+}
+
+std::size_t Count(const std::string& text, const std::string& part) {
+  std::size_t n = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+    ++n;
+  }
+  return n;
+}
+
+struct Ran {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+class DirectCommandTest : public ::testing::Test {
+ protected:
+  DirectCommandTest() {
+    log_ = fs::path(::testing::TempDir()) /
+           ("tvx_direct_command_" + std::string(CurrentTestName()) + ".jsonl");
+    fs::remove(log_);
+  }
+  ~DirectCommandTest() override { fs::remove(log_); }
+
+  // A new radio on the same virtual time; the erase is instant unless `erase_seconds` says
+  // otherwise.
+  void StartRadio(sim::RadioConfig config = {}, double erase_seconds = 0.0) {
+    config.mode = sim::RadioMode::kDirect;
+    config.erase_seconds = erase_seconds;
+    port_ = std::make_unique<MemoryRadioPort>(time_, config);
+  }
+
+  // Runs "direct --port mem:radio --log LOG" and `more` as the program would: parsed as its
+  // command line, the job on the memory port, the streams in files.
+  Ran Run(const std::vector<std::string>& more = {}) {
+    std::vector<std::string> words = {"torvandrix-upload", "direct", "--port",
+                                      "mem:radio",         "--log",  log_.string()};
+    words.insert(words.end(), more.begin(), more.end());
+    std::vector<const char*> argv;
+    for (const std::string& word : words) argv.push_back(word.c_str());
+    const app::CommandLine command = app::ParseCommandLine(static_cast<int>(argv.size()),
+                                                           argv.data(), app::PlatformHelpWording());
+    EXPECT_EQ(command.action, app::CommandAction::kDirect) << command.text;
+
+    std::FILE* out = std::tmpfile();
+    std::FILE* err = std::tmpfile();
+    app::ScriptedOutput output;
+    output.out = out;
+    output.err = err;
+    Ran ran;
+    ran.status = app::RunScriptedJob(command, *port_, priority_, clock_, output);
+    ran.out = Text(out);
+    ran.err = Text(err);
+    std::fclose(out);
+    std::fclose(err);
+    EXPECT_FALSE(port_->IsOpen());
+    EXPECT_FALSE(port_->Starved());
+    return ran;
+  }
+
+  std::vector<nlohmann::json> LogLines() const {
+    std::vector<nlohmann::json> lines;
+    std::ifstream in(log_);
+    for (std::string line; std::getline(in, line);) lines.push_back(nlohmann::json::parse(line));
+    return lines;
+  }
+
+  sim::RadioCounters Heard() { return port_->SettledSnapshot()->counters; }
+
+  VirtualTime time_;
+  VirtualClock clock_{time_};
+  serial::NoPriority priority_;
+  std::unique_ptr<MemoryRadioPort> port_;
+  fs::path log_;
+};
+
+// Standard output holds the outcome line and nothing else; the notes go to standard error.
+TEST_F(DirectCommandTest, CompleteUploadExitsZeroWithOneLogLine) {
+  StartRadio();
+  const Ran ran = Run();
+  EXPECT_EQ(ran.status, 0) << ran.out << ran.err;
+  EXPECT_TRUE(
+      ran.out.starts_with("Upload complete: radio 9123456 accepted the checksum, 33097 words in "))
+      << ran.out;
+  EXPECT_EQ(Count(ran.out, "\n"), 1u) << ran.out;
+  EXPECT_TRUE(ran.err.starts_with("Opened mem:radio.\nHandshake\n")) << ran.err;
+  EXPECT_NE(ran.err.find("Radio Serial Number is 9123456\n"), std::string::npos) << ran.err;
+  EXPECT_EQ(ran.err.find('\x1b'), std::string::npos) << "escape sequence in plain output";
+  EXPECT_EQ(ran.err.find('\r'), std::string::npos) << "progress bar in plain output";
+  EXPECT_EQ(Heard().direct.verdicts_accepted, 1u);
+  const std::vector<nlohmann::json> lines = LogLines();
+  ASSERT_EQ(lines.size(), 1u);
+  const nlohmann::json& line = lines[0];
+  EXPECT_EQ(line["job"], "direct");
+  // Only the menu names a port "ComN"; a sub-command names the device it was given.
+  EXPECT_EQ(line["port"], "mem:radio");
+  EXPECT_EQ(line["device"], "mem:radio");
+  EXPECT_EQ(line["serial_number"], 9123456);
+  EXPECT_EQ(line["image"]["records"], 4144);
+  EXPECT_EQ(line["outcome"], "complete");
+  EXPECT_FALSE(line.contains("reason"));
+  EXPECT_EQ(line["resent_words"], 0);
+  EXPECT_GT(line["seconds"].get<double>(), 0.0);
+  EXPECT_TRUE(line["time"].get<std::string>().ends_with("Z"));
+}
+
+// --json: standard output is the log line's record and nothing else; --quiet: standard error
+// stays empty through a healthy upload.
+TEST_F(DirectCommandTest, JsonAndQuietLeaveTheRecordAlone) {
+  StartRadio();
+  const Ran ran = Run({"--json", "--quiet"});
+  EXPECT_EQ(ran.status, 0) << ran.out << ran.err;
+  EXPECT_EQ(ran.err, "");
+  nlohmann::json record = nlohmann::json::parse(ran.out);
+  nlohmann::json logged = LogLines().at(0);
+  EXPECT_EQ(record["outcome"], "complete");
+  EXPECT_EQ(record["serial_number"], 9123456);
+  record.erase("time");
+  logged.erase("time");
+  EXPECT_EQ(record, logged);
+}
+
+TEST_F(DirectCommandTest, ChecksumErrorExitsOneAfterTheWholeReadBack) {
+  sim::RadioConfig config;
+  config.corrupt_store_word = 3;
+  StartRadio(config);
+  const Ran ran = Run();
+  EXPECT_EQ(ran.status, 1) << ran.out << ran.err;
+  EXPECT_NE(ran.err.find("CHECK SUM ERROR!!! "), std::string::npos) << ran.err;
+  EXPECT_NE(ran.err.find("\nRead-back\n"), std::string::npos) << ran.err;
+  // Word 3 of the image (index 2), at 0x8004, came back with bit 0 of its second byte flipped.
+  EXPECT_NE(ran.err.find("Read-back word 2 (address 8004): sent "), std::string::npos) << ran.err;
+  EXPECT_EQ(ran.out,
+            "Upload failed: checksum error from radio 9123456. Upload again before using the "
+            "radio. The read-back found 1 of 33097 words stored wrongly.\n");
+  EXPECT_EQ(Heard().direct.readback_words, 33097u);
+  const std::vector<nlohmann::json> lines = LogLines();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0]["outcome"], "checksum_error");
+  EXPECT_EQ(lines[0]["reason"], "checksum_mismatch");
+}
+
+TEST_F(DirectCommandTest, DeadLineExitsThree) {
+  sim::RadioConfig config;
+  config.hangup_after_word = 40;
+  StartRadio(config);
+  const Ran ran = Run();
+  EXPECT_EQ(ran.status, 3) << ran.out << ran.err;
+  // The radio answered 40 words; the next one (index 40, at 0x8050) met the dead line.
+  EXPECT_EQ(ran.out,
+            "Upload stopped: the line died at word 40 (address 8050); the radio's firmware is "
+            "incomplete; load it again.\n");
+  const std::vector<nlohmann::json> lines = LogLines();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0]["outcome"], "stopped");
+  EXPECT_EQ(lines[0]["reason"], "line_dead");
+  EXPECT_EQ(lines[0]["word"], 40);
+}
+
+TEST_F(DirectCommandTest, RefusedRadioExitsFour) {
+  sim::RadioConfig config;
+  config.serial = 9109999;
+  StartRadio(config);
+  const Ran ran = Run();
+  EXPECT_EQ(ran.status, 4) << ran.out << ran.err;
+  EXPECT_EQ(ran.out,
+            "Radio refused: serial number 9109999 is outside 9110000 to 9280000: not a Torvandrix "
+            "radio; nothing was written to the radio.\n");
+  EXPECT_EQ(LogLines().at(0)["serial_number"], 9109999);
+  EXPECT_EQ(LogLines().at(0)["reason"], "serial_out_of_range");
+}
+
+// A radio that never answers: the identity wait ends at the limit, nothing having been written;
+// an erase that never ends ends the same way, the firmware gone.
+TEST_F(DirectCommandTest, SilentRadioEndsTheIdentityAndEraseWaitsWithStatusThree) {
+  sim::RadioConfig config;
+  config.silent = true;
+  StartRadio(config);
+  Ran ran = Run({"--timeout", "0.3"});
+  EXPECT_EQ(ran.status, 3) << ran.out << ran.err;
+  EXPECT_EQ(ran.out,
+            "Upload stopped: the radio did not answer the identity request in 0.3 s; nothing was "
+            "written to it. Check the cable, that the radio is in set-up mode, and that it takes "
+            "this program's access code.\n");
+  EXPECT_EQ(LogLines().at(0)["outcome"], "stopped");
+  EXPECT_EQ(LogLines().at(0)["reason"], "radio_silent");
+
+  StartRadio({}, 1.0e6);  // an erase that never ends
+  const double erase_started = time_.Now();
+  ran = Run({"--timeout", "2"});
+  EXPECT_EQ(ran.status, 3) << ran.out << ran.err;
+  EXPECT_NE(ran.err.find("Waiting for erase\n"), std::string::npos) << ran.err;
+  EXPECT_EQ(ran.out,
+            "Upload stopped: the radio did not report its erase done in 2.0 s; the radio's "
+            "firmware is incomplete; load it again.\n");
+  EXPECT_EQ(LogLines().at(1)["reason"], "radio_silent");
+  EXPECT_LT(time_.Now() - erase_started, 3.0) << "the limit, not the erase, ended the wait";
+}
+
+// A radio that stops answering mid-transfer, the line up: each silence sends the word again,
+// the retries are spent, the job stops and says where.
+TEST_F(DirectCommandTest, RadioMuteMidTransferStopsAfterTheRetries) {
+  sim::RadioConfig config;
+  config.mute_after_word = 40;
+  StartRadio(config);
+  const Ran ran = Run({"--timeout", "2", "--retries", "2"});
+  EXPECT_EQ(ran.status, 3) << ran.out << ran.err;
+  EXPECT_NE(ran.err.find("word 40 (address 8050): no echo in 2.0 s  -> retry 1 of 2\n"
+                         "word 40 (address 8050): no echo in 2.0 s  -> retry 2 of 2\n"
+                         "word 40 (address 8050): no echo in 2.0 s  -> no retries left: "
+                         "stopping\n"),
+            std::string::npos)
+      << ran.err;
+  EXPECT_EQ(ran.out,
+            "Upload stopped before the end (retries spent): word 40 (address 8050) went out 3 "
+            "times, the last stopped at \"no echo of the address\"; the radio's firmware is "
+            "incomplete; load it again.\n");
+  EXPECT_EQ(LogLines().at(0)["outcome"], "stopped");
+  EXPECT_EQ(LogLines().at(0)["reason"], "retries_spent");
+  EXPECT_EQ(LogLines().at(0)["word"], 40);
+}
+
+// The silence limit counts from each wait's start, not from the start of the upload: a whole
+// upload, several times longer than the limit, retries nothing; one dropped reply is retried
+// once and the upload completes, but the checksum cannot vouch for the resent word: status 6.
+TEST_F(DirectCommandTest, ShortTimeoutRetriesOnlyASilentWordAndTheResentWordIsNamed) {
+  StartRadio();
+  const double started = time_.Now();
+  Ran ran = Run({"--timeout", "2"});
+  EXPECT_EQ(ran.status, 0) << ran.out << ran.err;
+  EXPECT_GT(time_.Now() - started, 3 * 2.0) << "the upload is not longer than the limit";
+  EXPECT_EQ(ran.err.find("retry"), std::string::npos) << ran.err;
+  EXPECT_EQ(LogLines().at(0)["resent_words"], 0);
+
+  sim::RadioConfig config;
+  config.drop_reply_word = 100;
+  StartRadio(config);
+  ran = Run({"--timeout", "2"});
+  EXPECT_EQ(ran.status, 6) << ran.out << ran.err;
+  EXPECT_EQ(Count(ran.err, "-> retry"), 1u) << ran.err;
+  EXPECT_NE(ran.err.find("word 99 (address 80C6): no reply in 2.0 s  -> retry 1 of 3\n"),
+            std::string::npos)
+      << ran.err;
+  EXPECT_TRUE(
+      ran.out.starts_with("Upload complete: radio 9123456 accepted the checksum, 33098 "
+                          "words in "))
+      << ran.out;
+  EXPECT_TRUE(
+      ran.out.ends_with(", but 1 resent word is not covered by the checksum (address "
+                        "80C6): load it again to be sure.\n"))
+      << ran.out;
+  EXPECT_EQ(LogLines().at(1)["outcome"], "complete");
+  EXPECT_EQ(LogLines().at(1)["resent_words"], 1);
+}
+
+}  // namespace
+}  // namespace tvx::testing
