@@ -16,6 +16,7 @@
 #include "job/run_context.h"
 #include "serial/priority.h"
 #include "support/memory_radio_port.h"
+#include "support/program_time.h"
 #include "support/scripted_console.h"
 #include "support/virtual_time.h"
 
@@ -25,6 +26,8 @@ namespace {
 constexpr std::uint64_t kReleaseWords = 33097;
 // "4", the access code, the divisor, the challenge and the erase command.
 constexpr std::size_t kHandshakeBytes = 9;
+constexpr const char* kStopped =
+    "Upload stopped before the end: the radio's firmware is incomplete.";
 
 class MemoryUploadTest : public ::testing::Test {
  protected:
@@ -51,14 +54,15 @@ class MemoryUploadTest : public ::testing::Test {
   }
 
   void Run() {
-    console_.Feed("N\rY\r\r");  // data port, radio in set-up, normal speed
+    console_.Feed(answers_);
+    const int opens = port_->Opens();
     result_ = direct::RunDirectUpload(*ctx_);
     EXPECT_FALSE(stuck_) << "the job waited a minute for an answer that did not come";
     EXPECT_FALSE(port_->Starved()) << "the job waited for an answer that could never come";
     EXPECT_FALSE(console_.Starved()) << "the job waited for a key the test did not give";
     EXPECT_EQ(console_.KeysLeft(), 0u);
     EXPECT_FALSE(port_->IsOpen());
-    EXPECT_EQ(port_->Opens(), 1);
+    EXPECT_EQ(port_->Opens(), opens + 1);
   }
 
   // Words of the walk not found at their place in the radio's memory.
@@ -83,6 +87,8 @@ class MemoryUploadTest : public ::testing::Test {
   std::unique_ptr<MemoryRadioPort> port_;
   std::unique_ptr<job::RunContext> ctx_;
   direct::Result result_;
+  /// The answers to the three questions Run feeds first.
+  std::string answers_ = "N\rY\r\r";  // data port, radio in set-up, normal speed
   std::vector<std::string> prompts_;  ///< row 30 at each prompt answered by a rule
   /// Runs whenever the job waits on a quiet line (the radio will say nothing more unless the
   /// job writes): where an operator would press a key.
@@ -256,6 +262,82 @@ TEST_F(MemoryUploadTest, UploaderStoppedMidFrameEndsWithTheChecksumAccepted) {
   EXPECT_EQ(result_.outcome, direct::Outcome::kComplete);
   EXPECT_EQ(console_.RowTrimmed(21), "");
   EXPECT_EQ(console_.RowTrimmed(32), "Upload complete: the radio accepted the checksum.");
+}
+
+// Escape at each prompt ends the upload at once: the program time is shown, the radio hears
+// nothing more, in particular no verdict, and the operator reads that the upload is incomplete.
+TEST_F(MemoryUploadTest, EscapeAtEachPromptAbortsTheUpload) {
+  struct Case {
+    const char* name;
+    void (*configure)(sim::RadioConfig&);
+    int fail_data_frame;    // the data frame write to fail
+    std::size_t written;    // of its bytes, how many still went out
+    const char* first_key;  // fed once the fault fired; nullptr: none
+    const char* prompt;     // nullptr: no prompt is shown
+    std::uint64_t bytes;    // heard by the radio
+    int beeps;
+  };
+  // The fifth word is the one that fails: four complete exchanges before it.
+  constexpr std::uint64_t kBefore = kHandshakeBytes + 4 * 6;
+  const Case cases[] = {
+      {"key while the echo is awaited: Escape", [](sim::RadioConfig& c) { c.drop_echo_word = 5; },
+       0, 0, "\x1b", nullptr, kBefore + 3, 0},
+      {"key while the echo is awaited, then Escape",
+       [](sim::RadioConfig& c) { c.drop_echo_word = 5; }, 0, 0, "\r",
+       "Waiting for Address Response", kBefore + 3, 0},
+      {"wrong echo", [](sim::RadioConfig& c) { c.bad_echo_word = 5; }, 0, 0, nullptr,
+       " Continue?(<esc>", kBefore + 3, 1},
+      {"wrong low byte of the echo",
+       [](sim::RadioConfig& c) {
+         c.bad_echo_word = 5;
+         c.bad_echo_low_only = true;
+       },
+       0, 0, nullptr, "I Sent 8008   I Got 8009", kBefore + 3, 1},
+      {"data frame not written", [](sim::RadioConfig&) {}, 5, 0, nullptr, "Error on Data Transmit",
+       kBefore + 3, 1},
+      {"data frame cut short", [](sim::RadioConfig&) {}, 5, 2, nullptr, "Error on Data Transmit",
+       kBefore + 3 + 2, 1},
+      {"Escape while the reply is awaited only opens the prompt",
+       [](sim::RadioConfig& c) { c.drop_reply_word = 5; }, 0, 0, "\x1b",
+       "Waiting for Data  Response", kBefore + 6, 0},
+      {"wrong reply", [](sim::RadioConfig& c) { c.bad_reply_word = 5; }, 0, 0, nullptr, "Bad Data!",
+       kBefore + 6, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    sim::RadioConfig config = Radio();
+    c.configure(config);
+    StartRadio(config);
+    // Data frames go out as one three-byte write each; the address frame byte by byte.
+    port_->RefuseWrite(3, c.fail_data_frame, c.written);
+    prompts_.clear();
+    const int beeps = console_.Beeps();
+    bool fed = false;
+    on_quiet_ = [&] {
+      if (c.first_key == nullptr || fed) return;
+      if (port_->Radio().Counters().direct.faults_fired < 1) return;
+      fed = true;
+      console_.Feed(c.first_key);
+    };
+    if (c.prompt != nullptr) Answer(c.prompt, "\x1b");
+    Run();
+    EXPECT_EQ(fed, c.first_key != nullptr);
+    const sim::RadioCounters counters = port_->SettledSnapshot()->counters;
+    EXPECT_EQ(counters.bytes_received, c.bytes);
+    EXPECT_EQ(counters.direct.word_attempts, 5u);
+    EXPECT_EQ(counters.direct.checksums_sent, 0u);
+    ASSERT_EQ(prompts_.size(), c.prompt != nullptr ? 1u : 0u);
+    if (c.prompt != nullptr) {
+      EXPECT_NE(prompts_[0].find(c.prompt), std::string::npos);
+    }
+    EXPECT_EQ(result_.outcome, direct::Outcome::kStopped);
+    EXPECT_EQ(console_.Beeps() - beeps, c.beeps);
+    EXPECT_GE(ShownProgramTime(console_), 0.0) << console_.RowTrimmed(29);
+    EXPECT_EQ(console_.RowTrimmed(32), kStopped);
+    EXPECT_TRUE(console_.RowColours(32, 1, 66, console::kYellow, console::kRed));
+    EXPECT_EQ(console_.RowTrimmed(30), "Hit any key to return to main menu");
+    EXPECT_EQ(ctx_->errors.count, 0);
+  }
 }
 
 }  // namespace

@@ -24,6 +24,7 @@
 #include "serial/serial_port.h"
 #include "support/fake_clock.h"
 #include "support/forwarding_port.h"
+#include "support/program_time.h"
 #include "support/scripted_console.h"
 
 namespace tvx::testing {
@@ -144,10 +145,6 @@ std::vector<WalkWord> UploadWords(std::span<const std::uint8_t> image);
 ///   3..18  type 15 at 0xFF00..0xFFF0, record r holding 16 bytes from (r * 16) & 0xFF on
 std::span<const std::uint8_t> SmallImage();
 inline constexpr std::uint64_t kSmallImageWords = 139;
-
-/// The seconds on row 29 when it reads "Program Time is ##.## S" (two decimals, at least two
-/// integer positions, a blank in an unused leading one); -1 when it does not.
-double ShownProgramTime(const ScriptedConsole& console);
 
 /// The bytes the radio hears from the data port before the transfer: "4", the access code, the
 /// divisor, the challenge and the erase command.
