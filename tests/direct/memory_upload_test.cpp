@@ -340,5 +340,41 @@ TEST_F(MemoryUploadTest, EscapeAtEachPromptAbortsTheUpload) {
   }
 }
 
+TEST_F(MemoryUploadTest, HighSpeedAnswerChoosesDivisorAndLineRate) {
+  struct Case {
+    std::string answer;
+    std::uint8_t divisor;
+    std::uint32_t rate;
+  };
+  sim::RadioConfig config = Radio();
+  config.serial = 9280001;  // refused: the job ends right after the identity
+  StartRadio(config);
+  const Case cases[] = {{"y", 0x04, 115200},
+                        {"Y", 0x04, 115200},
+                        {"YES", 0x18, 19200},
+                        {"n", 0x18, 19200},
+                        {"", 0x18, 19200}};
+  std::uint32_t runs = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE("answer '" + c.answer + "'");
+    answers_ = "N\rY\r" + c.answer + "\r";
+    Run();
+    ++runs;
+    const sim::RadioCounters counters = port_->SettledSnapshot()->counters;
+    EXPECT_EQ(counters.direct.last_divisor, c.divisor);
+    EXPECT_EQ(port_->RadioLine().rate, c.rate);
+    EXPECT_TRUE(port_->RadioLine().IsPlain8N1());
+    EXPECT_EQ(counters.direct.identities_sent, runs);
+    EXPECT_EQ(counters.direct.refusals, runs);
+    EXPECT_EQ(counters.direct.access_code_faults, 0u);
+    EXPECT_EQ(counters.direct.divisor_faults, 0u);
+    EXPECT_EQ(counters.direct.line_rate_faults, 0u);
+    EXPECT_NE(counters.direct.last_challenge, 0);
+    const std::string asked =
+        "High Speed Download (use with caution and FIFO enabled) (N (default), or Y ) " + c.answer;
+    EXPECT_EQ(console_.RowText(6).substr(0, asked.size()), asked);
+  }
+}
+
 }  // namespace
 }  // namespace tvx::testing
