@@ -18,6 +18,7 @@
 #include "support/memory_radio_port.h"
 #include "support/program_time.h"
 #include "support/scripted_console.h"
+#include "support/small_image.h"
 #include "support/virtual_time.h"
 
 namespace tvx::testing {
@@ -28,6 +29,30 @@ constexpr std::uint64_t kReleaseWords = 33097;
 constexpr std::size_t kHandshakeBytes = 9;
 constexpr const char* kStopped =
     "Upload stopped before the end: the radio's firmware is incomplete.";
+
+/// Counts the raises to the real-time class; `on_normal` runs at every return to the normal
+/// class with that count (the line-rate switch is the first, then one each record).
+class HookPriority final : public serial::Priority {
+ public:
+  void RaiseRealtime() override { ++raises; }
+  void Normal() override {
+    if (on_normal) on_normal(raises);
+  }
+  int raises = 0;
+  std::function<void(int)> on_normal;
+};
+
+// The index of the first word of the walk whose data frame starts with 0 or 1 (which are also
+// the space bytes of an address frame), or with anything else.
+std::size_t WordWithFirstDataByte(bool small) {
+  const auto& words = UploadWords(SmallImage());
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    const image::Word& w = words[i].word;
+    const std::uint8_t d0 = direct::MakeDataFrame(w.address, w.b0, w.b1).d0;
+    if ((d0 <= 1) == small) return i;
+  }
+  return words.size();
+}
 
 class MemoryUploadTest : public ::testing::Test {
  protected:
@@ -83,7 +108,7 @@ class MemoryUploadTest : public ::testing::Test {
   VirtualTime time_;
   VirtualClock clock_{time_};
   ScriptedConsole console_;
-  serial::NoPriority priority_;
+  HookPriority priority_;
   std::unique_ptr<MemoryRadioPort> port_;
   std::unique_ptr<job::RunContext> ctx_;
   direct::Result result_;
@@ -373,6 +398,57 @@ TEST_F(MemoryUploadTest, HighSpeedAnswerChoosesDivisorAndLineRate) {
     const std::string asked =
         "High Speed Download (use with caution and FIFO enabled) (N (default), or Y ) " + c.answer;
     EXPECT_EQ(console_.RowText(6).substr(0, asked.size()), asked);
+  }
+}
+
+// A data frame whose write came back short (prompt C) is written again once the operator
+// answers, long after the echo, with the radio's own time-outs. The radio takes it, also when
+// its first byte is 0 or 1.
+TEST_F(MemoryUploadTest, DataFrameWrittenAgainAfterPromptCIsTaken) {
+  for (const bool small_d0 : {true, false}) {
+    const std::size_t word = WordWithFirstDataByte(small_d0);
+    SCOPED_TRACE("word " + std::to_string(word + 1) + (small_d0 ? ", d0 0 or 1" : ""));
+    ASSERT_LT(word, UploadWords(SmallImage()).size());
+    StartRadio(Radio());
+    ctx_->image = SmallImage();
+    const int failing = static_cast<int>(word) + 1;
+    port_->RefuseWrite(3, failing);
+    int data_frames = 0;
+    port_->on_write = [&](std::span<const std::uint8_t> bytes) {
+      if (bytes.size() == 3 && ++data_frames == failing + 1) time_.Advance(0.5);
+    };
+    prompts_.clear();
+    // Leave after the record that holds the word; a radio that dropped the frame never answers,
+    // and a key then opens prompt D, which Escape ends.
+    const std::uint64_t after = word + 1;
+    bool left = false;
+    priority_.on_normal = [&](int raises) {
+      if (!left && raises > 1 && port_->Radio().Counters().direct.words_checked_ok >= after) {
+        left = true;
+        console_.Feed("\x1b");
+      }
+    };
+    bool pressed = false;
+    on_quiet_ = [&] {
+      if (!pressed && port_->Radio().Counters().direct.stale_frames > 0) {
+        pressed = true;
+        console_.Feed("\r");
+      }
+    };
+    Answer("Error on Data Transmit", "\r");
+    Answer("Waiting for Data  Response", "\x1b");
+    Run();
+    priority_.on_normal = nullptr;
+
+    const auto snapshot = port_->SettledSnapshot();
+    const sim::DirectCounters& direct = snapshot->counters.direct;
+    ASSERT_EQ(prompts_.size(), 1u);
+    EXPECT_EQ(prompts_[0], "Error on Data Transmit Resend? (<esc> to quit)");
+    EXPECT_EQ(direct.stale_frames, 0u);
+    EXPECT_EQ(direct.stray_bytes, 0u);
+    EXPECT_EQ(direct.resyncs, 0u);
+    const WalkWord w = UploadWords(SmallImage())[word];
+    EXPECT_EQ(snapshot->memory.space[w.space][w.word.address], w.word.b0);
   }
 }
 
