@@ -27,6 +27,8 @@ namespace {
 constexpr std::uint64_t kReleaseWords = 33097;
 // "4", the access code, the divisor, the challenge and the erase command.
 constexpr std::size_t kHandshakeBytes = 9;
+// "4" 300 ms, four access-code bytes 10 ms each, divisor 10 ms, challenge 10 + 5 ms.
+constexpr long long kHandshakePauseMs = 365;
 constexpr const char* kStopped =
     "Upload stopped before the end: the radio's firmware is incomplete.";
 
@@ -450,6 +452,62 @@ TEST_F(MemoryUploadTest, DataFrameWrittenAgainAfterPromptCIsTaken) {
     const WalkWord w = UploadWords(SmallImage())[word];
     EXPECT_EQ(snapshot->memory.space[w.space][w.word.address], w.word.b0);
   }
+}
+
+TEST_F(MemoryUploadTest, SerialNumberRangeDecidesBetweenEraseAndRefusal) {
+  struct Case {
+    std::uint32_t serial;
+    bool accepted;
+  };
+  // What the terminal had been shown when "!" went out and when the 2 s pause began.
+  int presents_at_refusal = -1;
+  int presents_at_pause = -1;
+  clock_.on_pause = [&](int ms) {
+    if (ms == 2000) presents_at_pause = console_.Presents();
+  };
+  for (const Case c :
+       {Case{9109999, false}, Case{9110000, true}, Case{9280000, true}, Case{9280001, false}}) {
+    SCOPED_TRACE(c.serial);
+    sim::RadioConfig config = Radio();
+    config.serial = c.serial;
+    config.erase_seconds = 60;  // the operator leaves the erase wait with Escape
+    StartRadio(config);
+    const int beeps = console_.Beeps();
+    const long long slept = clock_.SleptMs();
+    port_->on_write = [&](std::span<const std::uint8_t> bytes) {
+      if (bytes.size() == 1 && bytes[0] == 0x21) presents_at_refusal = console_.Presents();
+      // The erase command, the last handshake byte: the radio erases from now on.
+      if (c.accepted && bytes.size() == 1 && port_->Wire().size() == kHandshakeBytes - 1) {
+        console_.Feed("\x1b");
+      }
+    };
+    Run();
+    const sim::RadioCounters counters = port_->SettledSnapshot()->counters;
+    EXPECT_EQ(console_.RowTrimmed(8), "Waiting for Radio ID");
+    // The number is printed with a sign position and a trailing blank.
+    const std::string shown = "Radio Serial Number is  " + std::to_string(c.serial) + " ";
+    EXPECT_EQ(console_.RowText(9).substr(0, shown.size() + 1), shown + " ");
+    if (c.accepted) {
+      EXPECT_EQ(port_->Wire().back().value, direct::kStartErase);
+      EXPECT_EQ(console_.RowTrimmed(10), "Waiting for erase");
+      EXPECT_EQ(console_.RowTrimmed(11), "");
+      EXPECT_EQ(counters.direct.erases, 1u);
+      EXPECT_EQ(counters.direct.refusals, 0u);
+      EXPECT_EQ(console_.Beeps() - beeps, 0);
+      EXPECT_EQ(clock_.SleptMs() - slept, kHandshakePauseMs + 10);
+      EXPECT_EQ(counters.bytes_received, kHandshakeBytes);
+    } else {
+      EXPECT_EQ(console_.RowTrimmed(10), "");
+      EXPECT_EQ(console_.RowTrimmed(11), "Not a Torvandrix Radio!!!");
+      EXPECT_EQ(counters.direct.erases, 0u);
+      EXPECT_EQ(counters.direct.refusals, 1u);
+      EXPECT_EQ(console_.Beeps() - beeps, 1);
+      EXPECT_EQ(clock_.SleptMs() - slept, kHandshakePauseMs + 2000);
+      // The refusal is on the terminal during the pause, not only in the screen model.
+      EXPECT_GT(presents_at_pause, presents_at_refusal);
+    }
+  }
+  clock_.on_pause = nullptr;
 }
 
 }  // namespace

@@ -9,8 +9,6 @@ namespace {
 
 constexpr const char* kPortQuestion = "Enter Y for Diag Port, N for data port, <Return> to Quit";
 constexpr const char* kSetupQuestion = "Radio in setup? (Y,N, or Return to Quit)";
-// "4" 300 ms, four access-code bytes 10 ms each, divisor 10 ms, challenge 10 + 5 ms.
-constexpr long long kHandshakePauseMs = 365;
 
 // Only "Y", "y", "N" and "n" choose a port; only the diagnostic port is woken with one "U";
 // anything but "Y" or "y" to the set-up question closes the port again.
@@ -35,61 +33,6 @@ TEST_F(DirectUploadTest, QuestionsTakeOnlyExactAnswers) {
   }
   EXPECT_EQ(port_->Opens(), 4);
   EXPECT_EQ(SettledCounters().bytes_received, 1u);  // the one "U"
-}
-
-TEST_F(DirectUploadTest, SerialNumberRangeDecidesBetweenEraseAndRefusal) {
-  struct Case {
-    std::uint32_t serial;
-    bool accepted;
-  };
-  // What the terminal had been shown when "!" went out and when the 2 s pause began.
-  int presents_at_refusal = -1;
-  int presents_at_pause = -1;
-  port_->on_write = [&](std::span<const std::uint8_t> bytes) {
-    if (bytes.size() == 1 && bytes[0] == 0x21) presents_at_refusal = console_.Presents();
-  };
-  clock_.on_pause = [&](int ms) {
-    if (ms == 2000) presents_at_pause = console_.Presents();
-  };
-  for (const Case c :
-       {Case{9109999, false}, Case{9110000, true}, Case{9280000, true}, Case{9280001, false}}) {
-    SCOPED_TRACE(c.serial);
-    sim::RadioConfig config = FastRadio();
-    config.serial = c.serial;
-    config.erase_seconds = 60;  // the operator leaves the erase wait with Escape
-    StartRadio(config);
-    const int beeps = console_.Beeps();
-    const long long slept = clock_.SleptMs();
-    console_.Feed("N\rY\r\r");
-    if (c.accepted)
-      FeedWhen([](const sim::RadioCounters& r) { return r.direct.erases > 0; }, "\x1b");
-    Run();
-    const sim::RadioCounters counters = SettledCounters();
-    EXPECT_EQ(console_.RowTrimmed(8), "Waiting for Radio ID");
-    // The number is printed with a sign position and a trailing blank.
-    const std::string shown = "Radio Serial Number is  " + std::to_string(c.serial) + " ";
-    EXPECT_EQ(console_.RowText(9).substr(0, shown.size() + 1), shown + " ");
-    if (c.accepted) {
-      EXPECT_EQ(console_.RowTrimmed(10), "Waiting for erase");
-      EXPECT_EQ(console_.RowTrimmed(11), "");
-      EXPECT_EQ(counters.direct.erases, 1u);
-      EXPECT_EQ(counters.direct.refusals, 0u);
-      EXPECT_EQ(console_.Beeps() - beeps, 0);
-      EXPECT_EQ(clock_.SleptMs() - slept, kHandshakePauseMs + 10);
-      EXPECT_EQ(counters.bytes_received, kHandshakeBytes);
-    } else {
-      EXPECT_EQ(console_.RowTrimmed(10), "");
-      EXPECT_EQ(console_.RowTrimmed(11), "Not a Torvandrix Radio!!!");
-      EXPECT_EQ(counters.direct.erases, 0u);
-      EXPECT_EQ(counters.direct.refusals, 1u);
-      EXPECT_EQ(console_.Beeps() - beeps, 1);
-      EXPECT_EQ(clock_.SleptMs() - slept, kHandshakePauseMs + 2000);
-      // The refusal is on the terminal during the pause, not only in the screen model.
-      EXPECT_GT(presents_at_pause, presents_at_refusal);
-    }
-  }
-  port_->on_write = nullptr;
-  clock_.on_pause = nullptr;
 }
 
 TEST_F(DirectUploadTest, IdentityWaitEndsOnAnyKeyOrAWrongMarker) {
