@@ -510,5 +510,31 @@ TEST_F(MemoryUploadTest, SerialNumberRangeDecidesBetweenEraseAndRefusal) {
   clock_.on_pause = nullptr;
 }
 
+TEST_F(MemoryUploadTest, EraseWaitDropsKeysAndBeepsAtNoise) {
+  sim::RadioConfig config = Radio();
+  config.garbage_bytes = 3;  // after "4" (discarded by the handshake) and before the erase-done
+  config.erase_seconds = 0.3;
+  StartRadio(config);
+  ctx_->image = SmallImage();
+  port_->on_write = [&](std::span<const std::uint8_t> bytes) {
+    // The erase command, the last handshake byte: the key comes while the radio erases.
+    if (bytes.size() == 1 && port_->Wire().size() == kHandshakeBytes - 1) console_.Feed("a");
+  };
+  bool escaped = false;
+  priority_.on_normal = [&](int raises) {
+    if (raises == 2 && !escaped) {  // the first record went out: leave between records
+      escaped = true;
+      console_.Feed("\x1b");
+    }
+  };
+  Run();
+  const sim::RadioCounters counters = port_->SettledSnapshot()->counters;
+  EXPECT_EQ(console_.Beeps(), 3);
+  EXPECT_EQ(console_.RowTrimmed(11), "Starting Download");
+  EXPECT_EQ(counters.direct.word_attempts, 8u);
+  ASSERT_GE(console_.KeysTaken().size(), 7u);
+  EXPECT_EQ(console_.KeysTaken()[5], "a");
+}
+
 }  // namespace
 }  // namespace tvx::testing

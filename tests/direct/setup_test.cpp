@@ -91,29 +91,5 @@ TEST_F(DirectUploadTest, DeadLineInTheIdentityWaitReturnsToTheMenu) {
   EXPECT_EQ(console_.RowTrimmed(32), "Upload complete: the radio accepted the checksum.");
 }
 
-TEST_F(DirectUploadTest, EraseWaitDropsKeysAndBeepsAtNoise) {
-  sim::RadioConfig config = FastRadio();
-  config.garbage_bytes = 3;  // after "4" (discarded by the handshake) and before the erase-done
-  config.erase_seconds = 0.3;
-  StartRadio(config);
-  clock_.SetRealPauses(true);  // the noise after "4" must arrive within the 300 ms pause
-  console_.Feed("N\rY\r\r");
-  FeedWhen([](const sim::RadioCounters& r) { return r.direct.erases > 0; }, "a");
-  bool escaped = false;
-  priority_.on_normal = [&](int raises) {
-    if (raises == 2 && !escaped) {  // the first record went out: leave between records
-      escaped = true;
-      console_.Feed("\x1b");
-    }
-  };
-  Run();
-  const sim::RadioCounters counters = SettledCounters();
-  EXPECT_EQ(console_.Beeps(), 3);
-  EXPECT_EQ(console_.RowTrimmed(11), "Starting Download");
-  EXPECT_EQ(counters.direct.word_attempts, 8u);
-  ASSERT_GE(console_.KeysTaken().size(), 7u);
-  EXPECT_EQ(console_.KeysTaken()[5], "a");
-}
-
 }  // namespace
 }  // namespace tvx::testing
