@@ -536,5 +536,37 @@ TEST_F(MemoryUploadTest, EraseWaitDropsKeysAndBeepsAtNoise) {
   EXPECT_EQ(console_.KeysTaken()[5], "a");
 }
 
+// The operator presses Enter while the first echo is on its way (a slow adapter), and answers
+// the prompt only after it has arrived. The resync throws the late echo away, so the word's
+// next attempt reads its own echo and reply and no other prompt follows.
+TEST_F(MemoryUploadTest, ResyncThrowsAwayAnAnswerThatCameLate) {
+  sim::RadioConfig config = Radio();
+  config.latency = 0.15;
+  StartRadio(config);
+  ctx_->image = SmallImage();
+  int single_writes = 0;
+  port_->on_write = [&](std::span<const std::uint8_t> bytes) {
+    if (bytes.size() == 4) time_.Advance(0.3);  // the resync, answered slowly
+    if (bytes.size() != 1) return;
+    ++single_writes;
+    // The last byte of word 1's address frame goes out: its echo is 150 ms away.
+    if (single_writes == kHandshakeBytes + 3) console_.Feed("\r");
+    // Word 2's address frame, after word 1 sent twice: its echo is awaited, Escape leaves at
+    // once.
+    if (single_writes == kHandshakeBytes + 3 * 3) console_.Feed("\x1b");
+  };
+  Answer("Waiting for Address Response", "Y");
+  Answer("Bad Data!", "\x1b");
+  Answer("Waiting for Data  Response", "\x1b");
+  Run();
+  const sim::RadioCounters counters = port_->SettledSnapshot()->counters;
+  ASSERT_EQ(prompts_.size(), 1u);
+  EXPECT_EQ(prompts_[0], "Waiting for Address Response, Retry? (Y or <esc> to quit)");
+  EXPECT_EQ(counters.direct.resyncs, 1u);
+  EXPECT_EQ(counters.direct.word_attempts, 3u);
+  EXPECT_EQ(counters.direct.words_checked_ok, 1u);
+  EXPECT_EQ(counters.direct.check_byte_failures, 0u);
+}
+
 }  // namespace
 }  // namespace tvx::testing

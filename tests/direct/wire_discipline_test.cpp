@@ -2,15 +2,12 @@
 // handshake's line rate and pauses, its own access code, answers that take their time, and the
 // checksum of an even number of attempts.
 #include <string>
-#include <thread>
 
 #include "direct/protocol.h"
 #include "upload_fixture.h"
 
 namespace tvx::testing {
 namespace {
-
-using namespace std::chrono_literals;
 
 bool Refused(const sim::RadioCounters& r) {
   return r.direct.handshakes_refused > 0;
@@ -68,34 +65,6 @@ TEST_F(DirectUploadTest, RadioWithAnotherAccessCodeLeavesTheJobWaitingForItsId) 
       EXPECT_EQ(console_.KeysTaken().back(), "x");  // the key that ended the wait
     }
   }
-}
-
-// The operator presses Enter while the first echo is on its way (a slow adapter), and answers
-// the prompt only after it has arrived. The resync throws the late echo away, so the word's
-// next attempt reads its own echo and reply and no other prompt follows.
-TEST_F(DirectUploadTest, ResyncThrowsAwayAnAnswerThatCameLate) {
-  sim::RadioConfig config = FastRadio();
-  config.latency = 0.15;
-  StartRadio(config);
-  port_->on_write = [](std::span<const std::uint8_t> bytes) {
-    if (bytes.size() == 4) std::this_thread::sleep_for(300ms);  // the resync, answered slowly
-  };
-  console_.Feed("N\rY\r\r");
-  FeedWhen([](const sim::RadioCounters& r) { return r.direct.word_attempts >= 1; }, "\r");
-  // Word 2's echo is awaited (150 ms away): Escape leaves at once.
-  FeedWhen([](const sim::RadioCounters& r) { return r.direct.word_attempts >= 3; }, "\x1b");
-  Answer("Waiting for Address Response", "Y");
-  Answer("Bad Data!", "\x1b");
-  Answer("Waiting for Data  Response", "\x1b");
-  Run();
-  port_->on_write = nullptr;
-  const sim::RadioCounters counters = SettledCounters();
-  ASSERT_EQ(prompts_.size(), 1u);
-  EXPECT_EQ(prompts_[0].text, "Waiting for Address Response, Retry? (Y or <esc> to quit)");
-  EXPECT_EQ(counters.direct.resyncs, 1u);
-  EXPECT_EQ(counters.direct.word_attempts, 3u);
-  EXPECT_EQ(counters.direct.words_checked_ok, 1u);
-  EXPECT_EQ(counters.direct.check_byte_failures, 0u);
 }
 
 // One word refused once and sent again: 140 attempts (139 words and one resend), an even count, so
