@@ -1,48 +1,15 @@
-// The direct upload as the menu runs it, against the simulated radio behind a serial port in
-// memory on a virtual time: one thread, no real pauses, the radio's own timing (erase time,
-// frame time-outs, handshake pauses) left as a real radio keeps it. Runs on every platform.
+// The whole direct upload on the memory radio: a complete upload, the word transfer's prompts
+// and resyncs, a stopped uploader.
 #include <gtest/gtest.h>
 
-#include <functional>
-#include <memory>
 #include <span>
 #include <string>
 #include <vector>
 
-#include "direct/direct_upload.h"
-#include "direct/protocol.h"
-#include "image/firmware_image.h"
-#include "image/stored_image_builder.h"
-#include "job/run_context.h"
-#include "serial/priority.h"
-#include "support/memory_radio_port.h"
-#include "support/program_time.h"
-#include "support/scripted_console.h"
-#include "support/small_image.h"
-#include "support/virtual_time.h"
+#include "memory_upload_fixture.h"
 
 namespace tvx::testing {
 namespace {
-
-constexpr std::uint64_t kReleaseWords = 33097;
-// "4", the access code, the divisor, the challenge and the erase command.
-constexpr std::size_t kHandshakeBytes = 9;
-// "4" 300 ms, four access-code bytes 10 ms each, divisor 10 ms, challenge 10 + 5 ms.
-constexpr long long kHandshakePauseMs = 365;
-constexpr const char* kStopped =
-    "Upload stopped before the end: the radio's firmware is incomplete.";
-
-/// Counts the raises to the real-time class; `on_normal` runs at every return to the normal
-/// class with that count (the line-rate switch is the first, then one each record).
-class HookPriority final : public serial::Priority {
- public:
-  void RaiseRealtime() override { ++raises; }
-  void Normal() override {
-    if (on_normal) on_normal(raises);
-  }
-  int raises = 0;
-  std::function<void(int)> on_normal;
-};
 
 // The index of the first word of the walk whose data frame starts with 0 or 1 (which are also
 // the space bytes of an address frame), or with anything else.
@@ -55,108 +22,6 @@ std::size_t WordWithFirstDataByte(bool small) {
   }
   return words.size();
 }
-
-class MemoryUploadTest : public ::testing::Test {
- protected:
-  MemoryUploadTest() {
-    console_.SetStarveLimitMs(2000);  // no key is ever waited for in real time here
-    console_.OnKeyWanted([this](ScriptedConsole& console) { OnKeyWanted(console); });
-  }
-
-  void StartRadio(const sim::RadioConfig& config) {
-    port_ = std::make_unique<MemoryRadioPort>(time_, config);
-    ctx_ = std::make_unique<job::RunContext>(console_, *port_, priority_, clock_);
-    ctx_->link.devices[0] = "mem:radio";  // what Com1 stands for in this run
-    port_->on_quiet = [this] { OnQuiet(); };
-  }
-  static sim::RadioConfig Radio() {
-    sim::RadioConfig config;
-    config.mode = sim::RadioMode::kDirect;
-    return config;
-  }
-
-  /// Answers the next prompt on row 30 containing `part` with `key`, once.
-  void Answer(std::string part, std::string key) {
-    rules_.push_back({std::move(part), std::move(key)});
-  }
-
-  void Run() {
-    console_.Feed(answers_);
-    const int opens = port_->Opens();
-    result_ = direct::RunDirectUpload(*ctx_);
-    EXPECT_FALSE(stuck_) << "the job waited a minute for an answer that did not come";
-    EXPECT_FALSE(port_->Starved()) << "the job waited for an answer that could never come";
-    EXPECT_FALSE(console_.Starved()) << "the job waited for a key the test did not give";
-    EXPECT_EQ(console_.KeysLeft(), 0u);
-    EXPECT_FALSE(port_->IsOpen());
-    EXPECT_EQ(port_->Opens(), opens + 1);
-  }
-
-  // Words of the walk not found at their place in the radio's memory.
-  static int MemoryMismatches(const sim::RadioMemory& memory, std::span<const std::uint8_t> image) {
-    int mismatches = 0;
-    image::RecordBuffer buffer{};
-    image::ImageWalk walk(image, buffer);
-    while (walk.NextRecord()) {
-      const auto& space = memory.space[walk.SpaceByte()];
-      for (image::Word w; walk.NextWord(w);) {
-        const auto next = static_cast<std::uint16_t>(w.address + 1);
-        if (space[w.address] != w.b0 || space[next] != w.b1) ++mismatches;
-      }
-    }
-    return mismatches;
-  }
-
-  VirtualTime time_;
-  VirtualClock clock_{time_};
-  ScriptedConsole console_;
-  HookPriority priority_;
-  std::unique_ptr<MemoryRadioPort> port_;
-  std::unique_ptr<job::RunContext> ctx_;
-  direct::Result result_;
-  /// The answers to the three questions Run feeds first.
-  std::string answers_ = "N\rY\r\r";  // data port, radio in set-up, normal speed
-  std::vector<std::string> prompts_;  ///< row 30 at each prompt answered by a rule
-  /// Runs whenever the job waits on a quiet line (the radio will say nothing more unless the
-  /// job writes): where an operator would press a key.
-  std::function<void()> on_quiet_;
-
- private:
-  // A job left waiting on a quiet line for a minute is stuck: it gets an Escape, and the test
-  // fails, instead of waiting for ever.
-  void OnQuiet() {
-    if (on_quiet_) on_quiet_();
-    const auto& wire = port_->Wire();
-    const double last_write = wire.empty() ? 0.0 : wire.back().written_at;
-    if (!stuck_ && time_.Now() - last_write > 60.0) {
-      stuck_ = true;
-      console_.Feed("\x1b");
-    }
-  }
-
-  void OnKeyWanted(ScriptedConsole& console) {
-    const std::string row = console.RowTrimmed(30);
-    if (row == "Hit any key to return to main menu") {
-      console.Feed("x");
-      return;
-    }
-    for (auto it = rules_.begin(); it != rules_.end(); ++it) {
-      if (row.find(it->part) == std::string::npos) continue;
-      prompts_.push_back(row);
-      const std::string key = it->key;
-      rules_.erase(it);
-      console.FeedKey(key);
-      return;
-    }
-  }
-
-  struct Rule {
-    std::string part;
-    std::string key;
-  };
-  std::vector<Rule> rules_;
-  bool stuck_ = false;
-};
 
 TEST_F(MemoryUploadTest, CompleteUploadOfTheBuiltInImage) {
   StartRadio(Radio());
@@ -367,42 +232,6 @@ TEST_F(MemoryUploadTest, EscapeAtEachPromptAbortsTheUpload) {
   }
 }
 
-TEST_F(MemoryUploadTest, HighSpeedAnswerChoosesDivisorAndLineRate) {
-  struct Case {
-    std::string answer;
-    std::uint8_t divisor;
-    std::uint32_t rate;
-  };
-  sim::RadioConfig config = Radio();
-  config.serial = 9280001;  // refused: the job ends right after the identity
-  StartRadio(config);
-  const Case cases[] = {{"y", 0x04, 115200},
-                        {"Y", 0x04, 115200},
-                        {"YES", 0x18, 19200},
-                        {"n", 0x18, 19200},
-                        {"", 0x18, 19200}};
-  std::uint32_t runs = 0;
-  for (const Case& c : cases) {
-    SCOPED_TRACE("answer '" + c.answer + "'");
-    answers_ = "N\rY\r" + c.answer + "\r";
-    Run();
-    ++runs;
-    const sim::RadioCounters counters = port_->SettledSnapshot()->counters;
-    EXPECT_EQ(counters.direct.last_divisor, c.divisor);
-    EXPECT_EQ(port_->RadioLine().rate, c.rate);
-    EXPECT_TRUE(port_->RadioLine().IsPlain8N1());
-    EXPECT_EQ(counters.direct.identities_sent, runs);
-    EXPECT_EQ(counters.direct.refusals, runs);
-    EXPECT_EQ(counters.direct.access_code_faults, 0u);
-    EXPECT_EQ(counters.direct.divisor_faults, 0u);
-    EXPECT_EQ(counters.direct.line_rate_faults, 0u);
-    EXPECT_NE(counters.direct.last_challenge, 0);
-    const std::string asked =
-        "High Speed Download (use with caution and FIFO enabled) (N (default), or Y ) " + c.answer;
-    EXPECT_EQ(console_.RowText(6).substr(0, asked.size()), asked);
-  }
-}
-
 // A data frame whose write came back short (prompt C) is written again once the operator
 // answers, long after the echo, with the radio's own time-outs. The radio takes it, also when
 // its first byte is 0 or 1.
@@ -452,88 +281,6 @@ TEST_F(MemoryUploadTest, DataFrameWrittenAgainAfterPromptCIsTaken) {
     const WalkWord w = UploadWords(SmallImage())[word];
     EXPECT_EQ(snapshot->memory.space[w.space][w.word.address], w.word.b0);
   }
-}
-
-TEST_F(MemoryUploadTest, SerialNumberRangeDecidesBetweenEraseAndRefusal) {
-  struct Case {
-    std::uint32_t serial;
-    bool accepted;
-  };
-  // What the terminal had been shown when "!" went out and when the 2 s pause began.
-  int presents_at_refusal = -1;
-  int presents_at_pause = -1;
-  clock_.on_pause = [&](int ms) {
-    if (ms == 2000) presents_at_pause = console_.Presents();
-  };
-  for (const Case c :
-       {Case{9109999, false}, Case{9110000, true}, Case{9280000, true}, Case{9280001, false}}) {
-    SCOPED_TRACE(c.serial);
-    sim::RadioConfig config = Radio();
-    config.serial = c.serial;
-    config.erase_seconds = 60;  // the operator leaves the erase wait with Escape
-    StartRadio(config);
-    const int beeps = console_.Beeps();
-    const long long slept = clock_.SleptMs();
-    port_->on_write = [&](std::span<const std::uint8_t> bytes) {
-      if (bytes.size() == 1 && bytes[0] == 0x21) presents_at_refusal = console_.Presents();
-      // The erase command, the last handshake byte: the radio erases from now on.
-      if (c.accepted && bytes.size() == 1 && port_->Wire().size() == kHandshakeBytes - 1) {
-        console_.Feed("\x1b");
-      }
-    };
-    Run();
-    const sim::RadioCounters counters = port_->SettledSnapshot()->counters;
-    EXPECT_EQ(console_.RowTrimmed(8), "Waiting for Radio ID");
-    // The number is printed with a sign position and a trailing blank.
-    const std::string shown = "Radio Serial Number is  " + std::to_string(c.serial) + " ";
-    EXPECT_EQ(console_.RowText(9).substr(0, shown.size() + 1), shown + " ");
-    if (c.accepted) {
-      EXPECT_EQ(port_->Wire().back().value, direct::kStartErase);
-      EXPECT_EQ(console_.RowTrimmed(10), "Waiting for erase");
-      EXPECT_EQ(console_.RowTrimmed(11), "");
-      EXPECT_EQ(counters.direct.erases, 1u);
-      EXPECT_EQ(counters.direct.refusals, 0u);
-      EXPECT_EQ(console_.Beeps() - beeps, 0);
-      EXPECT_EQ(clock_.SleptMs() - slept, kHandshakePauseMs + 10);
-      EXPECT_EQ(counters.bytes_received, kHandshakeBytes);
-    } else {
-      EXPECT_EQ(console_.RowTrimmed(10), "");
-      EXPECT_EQ(console_.RowTrimmed(11), "Not a Torvandrix Radio!!!");
-      EXPECT_EQ(counters.direct.erases, 0u);
-      EXPECT_EQ(counters.direct.refusals, 1u);
-      EXPECT_EQ(console_.Beeps() - beeps, 1);
-      EXPECT_EQ(clock_.SleptMs() - slept, kHandshakePauseMs + 2000);
-      // The refusal is on the terminal during the pause, not only in the screen model.
-      EXPECT_GT(presents_at_pause, presents_at_refusal);
-    }
-  }
-  clock_.on_pause = nullptr;
-}
-
-TEST_F(MemoryUploadTest, EraseWaitDropsKeysAndBeepsAtNoise) {
-  sim::RadioConfig config = Radio();
-  config.garbage_bytes = 3;  // after "4" (discarded by the handshake) and before the erase-done
-  config.erase_seconds = 0.3;
-  StartRadio(config);
-  ctx_->image = SmallImage();
-  port_->on_write = [&](std::span<const std::uint8_t> bytes) {
-    // The erase command, the last handshake byte: the key comes while the radio erases.
-    if (bytes.size() == 1 && port_->Wire().size() == kHandshakeBytes - 1) console_.Feed("a");
-  };
-  bool escaped = false;
-  priority_.on_normal = [&](int raises) {
-    if (raises == 2 && !escaped) {  // the first record went out: leave between records
-      escaped = true;
-      console_.Feed("\x1b");
-    }
-  };
-  Run();
-  const sim::RadioCounters counters = port_->SettledSnapshot()->counters;
-  EXPECT_EQ(console_.Beeps(), 3);
-  EXPECT_EQ(console_.RowTrimmed(11), "Starting Download");
-  EXPECT_EQ(counters.direct.word_attempts, 8u);
-  ASSERT_GE(console_.KeysTaken().size(), 7u);
-  EXPECT_EQ(console_.KeysTaken()[5], "a");
 }
 
 // The operator presses Enter while the first echo is on its way (a slow adapter), and answers
