@@ -9,8 +9,6 @@ namespace {
 
 constexpr const char* kPortQuestion = "Enter Y for Diag Port, N for data port, <Return> to Quit";
 constexpr const char* kSetupQuestion = "Radio in setup? (Y,N, or Return to Quit)";
-// "4" 300 ms, four access-code bytes 10 ms each, divisor 10 ms, challenge 10 + 5 ms.
-constexpr long long kHandshakePauseMs = 365;
 
 // Only "Y", "y", "N" and "n" choose a port; only the diagnostic port is woken with one "U";
 // anything but "Y" or "y" to the set-up question closes the port again.
@@ -35,97 +33,6 @@ TEST_F(DirectUploadTest, QuestionsTakeOnlyExactAnswers) {
   }
   EXPECT_EQ(port_->Opens(), 4);
   EXPECT_EQ(SettledCounters().bytes_received, 1u);  // the one "U"
-}
-
-TEST_F(DirectUploadTest, HighSpeedAnswerChoosesDivisorAndLineRate) {
-  struct Case {
-    std::string answer;
-    std::uint8_t divisor;
-    std::uint32_t rate;
-  };
-  sim::RadioConfig config = FastRadio();
-  config.serial = 9280001;  // refused: the job ends right after the identity
-  StartRadio(config);
-  const Case cases[] = {{"y", 0x04, 115200},
-                        {"Y", 0x04, 115200},
-                        {"YES", 0x18, 19200},
-                        {"n", 0x18, 19200},
-                        {"", 0x18, 19200}};
-  std::uint32_t runs = 0;
-  for (const Case& c : cases) {
-    SCOPED_TRACE("answer '" + c.answer + "'");
-    console_.Feed("N\rY\r" + c.answer + "\r");
-    Run();
-    ++runs;
-    const sim::RadioCounters counters = SettledCounters();
-    EXPECT_EQ(counters.direct.last_divisor, c.divisor);
-    EXPECT_EQ(radio_->Line().rate, c.rate);
-    EXPECT_TRUE(radio_->Line().IsPlain8N1());
-    EXPECT_EQ(counters.direct.identities_sent, runs);
-    EXPECT_EQ(counters.direct.refusals, runs);
-    EXPECT_EQ(counters.direct.access_code_faults, 0u);
-    EXPECT_EQ(counters.direct.divisor_faults, 0u);
-    EXPECT_EQ(counters.direct.line_rate_faults, 0u);
-    EXPECT_NE(counters.direct.last_challenge, 0);
-    const std::string asked =
-        "High Speed Download (use with caution and FIFO enabled) (N (default), or Y ) " + c.answer;
-    EXPECT_EQ(console_.RowText(6).substr(0, asked.size()), asked);
-  }
-}
-
-TEST_F(DirectUploadTest, SerialNumberRangeDecidesBetweenEraseAndRefusal) {
-  struct Case {
-    std::uint32_t serial;
-    bool accepted;
-  };
-  // What the terminal had been shown when "!" went out and when the 2 s pause began.
-  int presents_at_refusal = -1;
-  int presents_at_pause = -1;
-  port_->on_write = [&](std::span<const std::uint8_t> bytes) {
-    if (bytes.size() == 1 && bytes[0] == 0x21) presents_at_refusal = console_.Presents();
-  };
-  clock_.on_pause = [&](int ms) {
-    if (ms == 2000) presents_at_pause = console_.Presents();
-  };
-  for (const Case c :
-       {Case{9109999, false}, Case{9110000, true}, Case{9280000, true}, Case{9280001, false}}) {
-    SCOPED_TRACE(c.serial);
-    sim::RadioConfig config = FastRadio();
-    config.serial = c.serial;
-    config.erase_seconds = 60;  // the operator leaves the erase wait with Escape
-    StartRadio(config);
-    const int beeps = console_.Beeps();
-    const long long slept = clock_.SleptMs();
-    console_.Feed("N\rY\r\r");
-    if (c.accepted)
-      FeedWhen([](const sim::RadioCounters& r) { return r.direct.erases > 0; }, "\x1b");
-    Run();
-    const sim::RadioCounters counters = SettledCounters();
-    EXPECT_EQ(console_.RowTrimmed(8), "Waiting for Radio ID");
-    // The number is printed with a sign position and a trailing blank.
-    const std::string shown = "Radio Serial Number is  " + std::to_string(c.serial) + " ";
-    EXPECT_EQ(console_.RowText(9).substr(0, shown.size() + 1), shown + " ");
-    if (c.accepted) {
-      EXPECT_EQ(console_.RowTrimmed(10), "Waiting for erase");
-      EXPECT_EQ(console_.RowTrimmed(11), "");
-      EXPECT_EQ(counters.direct.erases, 1u);
-      EXPECT_EQ(counters.direct.refusals, 0u);
-      EXPECT_EQ(console_.Beeps() - beeps, 0);
-      EXPECT_EQ(clock_.SleptMs() - slept, kHandshakePauseMs + 10);
-      EXPECT_EQ(counters.bytes_received, kHandshakeBytes);
-    } else {
-      EXPECT_EQ(console_.RowTrimmed(10), "");
-      EXPECT_EQ(console_.RowTrimmed(11), "Not a Torvandrix Radio!!!");
-      EXPECT_EQ(counters.direct.erases, 0u);
-      EXPECT_EQ(counters.direct.refusals, 1u);
-      EXPECT_EQ(console_.Beeps() - beeps, 1);
-      EXPECT_EQ(clock_.SleptMs() - slept, kHandshakePauseMs + 2000);
-      // The refusal is on the terminal during the pause, not only in the screen model.
-      EXPECT_GT(presents_at_pause, presents_at_refusal);
-    }
-  }
-  port_->on_write = nullptr;
-  clock_.on_pause = nullptr;
 }
 
 TEST_F(DirectUploadTest, IdentityWaitEndsOnAnyKeyOrAWrongMarker) {
@@ -182,30 +89,6 @@ TEST_F(DirectUploadTest, DeadLineInTheIdentityWaitReturnsToTheMenu) {
   EXPECT_EQ(ctx_->errors.count, 1);
   EXPECT_EQ(console_.Beeps(), 1);
   EXPECT_EQ(console_.RowTrimmed(32), "Upload complete: the radio accepted the checksum.");
-}
-
-TEST_F(DirectUploadTest, EraseWaitDropsKeysAndBeepsAtNoise) {
-  sim::RadioConfig config = FastRadio();
-  config.garbage_bytes = 3;  // after "4" (discarded by the handshake) and before the erase-done
-  config.erase_seconds = 0.3;
-  StartRadio(config);
-  clock_.SetRealPauses(true);  // the noise after "4" must arrive within the 300 ms pause
-  console_.Feed("N\rY\r\r");
-  FeedWhen([](const sim::RadioCounters& r) { return r.direct.erases > 0; }, "a");
-  bool escaped = false;
-  priority_.on_normal = [&](int raises) {
-    if (raises == 2 && !escaped) {  // the first record went out: leave between records
-      escaped = true;
-      console_.Feed("\x1b");
-    }
-  };
-  Run();
-  const sim::RadioCounters counters = SettledCounters();
-  EXPECT_EQ(console_.Beeps(), 3);
-  EXPECT_EQ(console_.RowTrimmed(11), "Starting Download");
-  EXPECT_EQ(counters.direct.word_attempts, 8u);
-  ASSERT_GE(console_.KeysTaken().size(), 7u);
-  EXPECT_EQ(console_.KeysTaken()[5], "a");
 }
 
 }  // namespace

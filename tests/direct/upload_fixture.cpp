@@ -73,44 +73,6 @@ std::size_t FlakyWritePort::Write(std::span<const std::uint8_t> bytes) {
   return written;
 }
 
-double ShownProgramTime(const ScriptedConsole& console) {
-  const std::string row = console.RowTrimmed(29);
-  const std::string prefix = "Program Time is ";
-  const std::string suffix = " S";
-  if (!row.starts_with(prefix) || !row.ends_with(suffix)) return -1;
-  const std::string field = row.substr(prefix.size(), row.size() - prefix.size() - suffix.size());
-  if (field.size() < 5 || field[field.size() - 3] != '.') return -1;
-  for (std::size_t i = 0; i < field.size(); ++i) {
-    const bool digit = field[i] >= '0' && field[i] <= '9';
-    const bool blank_allowed = i == 0 && field.size() == 5;
-    if (i != field.size() - 3 && !digit && !(blank_allowed && field[i] == ' ')) return -1;
-  }
-  return std::stod(field);
-}
-
-std::vector<WalkWord> UploadWords(std::span<const std::uint8_t> image) {
-  std::vector<WalkWord> out;
-  image::RecordBuffer buffer{};
-  image::ImageWalk walk(image, buffer);
-  while (walk.NextRecord()) {
-    for (image::Word w; walk.NextWord(w);) out.push_back({walk.SpaceByte(), w});
-  }
-  return out;
-}
-
-std::span<const std::uint8_t> SmallImage() {
-  static const std::vector<std::uint8_t> image = [] {
-    StoredImageBuilder builder;
-    builder.Record(20, 15, 0x8000, 0x10).Record(9, 14, 0x1000, 0x20).Record(4, 15, 0x2000, 0x30);
-    for (int r = 3; r <= 18; ++r) {
-      builder.Record(20, 15, static_cast<std::uint16_t>(0xFF00 + (r - 3) * 16),
-                     static_cast<std::uint8_t>(r * 16));
-    }
-    return builder.Bytes();
-  }();
-  return image;
-}
-
 DirectUploadTest::DirectUploadTest() {
   auto port = std::make_unique<FlakyWritePort>(serial::MakePosixSerialPort());
   port_ = port.get();

@@ -24,7 +24,9 @@
 #include "serial/serial_port.h"
 #include "support/fake_clock.h"
 #include "support/forwarding_port.h"
+#include "support/program_time.h"
 #include "support/scripted_console.h"
+#include "support/small_image.h"
 
 namespace tvx::testing {
 
@@ -128,26 +130,6 @@ class WrappingClock final : public job::Clock {
   bool real_pauses_ = false;
   std::atomic<long long> asked_ms_{0};
 };
-
-/// One word of the upload walk with its space byte.
-struct WalkWord {
-  std::uint8_t space = 0;
-  image::Word word;
-};
-/// The words of a stored image in upload order.
-std::vector<WalkWord> UploadWords(std::span<const std::uint8_t> image);
-
-/// The image most tests upload: 19 records, 139 words, ending at 0xFFFF.
-///   0  type 15 at 0x8000, 16 bytes 10..1F      8 words
-///   1  type 14 at 0x1000, 5 bytes 20..24       3 words (the last one carries byte 25 too)
-///   2  type 15 at 0x2000, no data              skipped by the upload, visited by the read-back
-///   3..18  type 15 at 0xFF00..0xFFF0, record r holding 16 bytes from (r * 16) & 0xFF on
-std::span<const std::uint8_t> SmallImage();
-inline constexpr std::uint64_t kSmallImageWords = 139;
-
-/// The seconds on row 29 when it reads "Program Time is ##.## S" (two decimals, at least two
-/// integer positions, a blank in an unused leading one); -1 when it does not.
-double ShownProgramTime(const ScriptedConsole& console);
 
 /// The bytes the radio hears from the data port before the transfer: "4", the access code, the
 /// divisor, the challenge and the erase command.

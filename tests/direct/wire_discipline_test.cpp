@@ -1,8 +1,7 @@
 // The direct upload against a simulated radio that keeps a real radio's discipline: the
-// handshake's line rate and pauses, its own access code, answers that take their time, a data
-// frame written again long after its echo, and the checksum of an even number of attempts.
+// handshake's line rate and pauses, its own access code, answers that take their time, and the
+// checksum of an even number of attempts.
 #include <string>
-#include <thread>
 
 #include "direct/protocol.h"
 #include "upload_fixture.h"
@@ -10,22 +9,8 @@
 namespace tvx::testing {
 namespace {
 
-using namespace std::chrono_literals;
-
 bool Refused(const sim::RadioCounters& r) {
   return r.direct.handshakes_refused > 0;
-}
-
-// The index of the first word of the walk whose data frame starts with 0 or 1 (which are also
-// the space bytes of an address frame), or with anything else.
-std::size_t WordWithFirstDataByte(bool small) {
-  const auto& words = UploadWords(SmallImage());
-  for (std::size_t i = 0; i < words.size(); ++i) {
-    const image::Word& w = words[i].word;
-    const std::uint8_t d0 = direct::MakeDataFrame(w.address, w.b0, w.b1).d0;
-    if ((d0 <= 1) == small) return i;
-  }
-  return words.size();
 }
 
 // At 19200 and at 115200, with the radio answering at line time: the handshake goes out at
@@ -79,83 +64,6 @@ TEST_F(DirectUploadTest, RadioWithAnotherAccessCodeLeavesTheJobWaitingForItsId) 
       EXPECT_EQ(counters.bytes_sent, 0u);
       EXPECT_EQ(console_.KeysTaken().back(), "x");  // the key that ended the wait
     }
-  }
-}
-
-// The operator presses Enter while the first echo is on its way (a slow adapter), and answers
-// the prompt only after it has arrived. The resync throws the late echo away, so the word's
-// next attempt reads its own echo and reply and no other prompt follows.
-TEST_F(DirectUploadTest, ResyncThrowsAwayAnAnswerThatCameLate) {
-  sim::RadioConfig config = FastRadio();
-  config.latency = 0.15;
-  StartRadio(config);
-  port_->on_write = [](std::span<const std::uint8_t> bytes) {
-    if (bytes.size() == 4) std::this_thread::sleep_for(300ms);  // the resync, answered slowly
-  };
-  console_.Feed("N\rY\r\r");
-  FeedWhen([](const sim::RadioCounters& r) { return r.direct.word_attempts >= 1; }, "\r");
-  // Word 2's echo is awaited (150 ms away): Escape leaves at once.
-  FeedWhen([](const sim::RadioCounters& r) { return r.direct.word_attempts >= 3; }, "\x1b");
-  Answer("Waiting for Address Response", "Y");
-  Answer("Bad Data!", "\x1b");
-  Answer("Waiting for Data  Response", "\x1b");
-  Run();
-  port_->on_write = nullptr;
-  const sim::RadioCounters counters = SettledCounters();
-  ASSERT_EQ(prompts_.size(), 1u);
-  EXPECT_EQ(prompts_[0].text, "Waiting for Address Response, Retry? (Y or <esc> to quit)");
-  EXPECT_EQ(counters.direct.resyncs, 1u);
-  EXPECT_EQ(counters.direct.word_attempts, 3u);
-  EXPECT_EQ(counters.direct.words_checked_ok, 1u);
-  EXPECT_EQ(counters.direct.check_byte_failures, 0u);
-}
-
-// A data frame whose write came back short (prompt C) is written again once the operator
-// answers, long after the echo, with the radio's own time-outs. The radio takes it, also when
-// its first byte is 0 or 1.
-TEST_F(DirectUploadTest, DataFrameWrittenAgainAfterPromptCIsTaken) {
-  for (const bool small_d0 : {true, false}) {
-    const std::size_t word = WordWithFirstDataByte(small_d0);
-    SCOPED_TRACE("word " + std::to_string(word + 1) + (small_d0 ? ", d0 0 or 1" : ""));
-    ASSERT_LT(word, UploadWords(SmallImage()).size());
-    sim::RadioConfig config = FastRadio();
-    config.frame_timeout = sim::RadioConfig{}.frame_timeout;
-    config.line_time = true;
-    StartRadio(config);
-    const int failing = static_cast<int>(word) + 1;
-    port_->FailDataFrameWrite(failing);
-    int data_frames = 0;
-    port_->on_write = [&](std::span<const std::uint8_t> bytes) {
-      if (bytes.size() == 3 && ++data_frames == failing + 1) std::this_thread::sleep_for(500ms);
-    };
-    prompts_.clear();
-    console_.Feed("N\rY\r\r");
-    // Leave after the record that holds the word; a radio that dropped the frame never answers,
-    // and a key then opens prompt D, which Escape ends.
-    const std::uint64_t after = word + 1;
-    bool left = false;
-    priority_.on_normal = [&](int raises) {
-      if (!left && raises > 1 && radio_->Counters().direct.words_checked_ok >= after) {
-        left = true;
-        console_.Feed("\x1b");
-      }
-    };
-    FeedWhen([](const sim::RadioCounters& r) { return r.direct.stale_frames > 0; }, "\r");
-    Answer("Error on Data Transmit", "\r");
-    Answer("Waiting for Data  Response", "\x1b");
-    Run();
-    port_->on_write = nullptr;
-    priority_.on_normal = nullptr;
-
-    const auto snapshot = SettledSnapshot();
-    const sim::DirectCounters& direct = snapshot->counters.direct;
-    ASSERT_EQ(prompts_.size(), 1u);
-    EXPECT_EQ(prompts_[0].text, "Error on Data Transmit Resend? (<esc> to quit)");
-    EXPECT_EQ(direct.stale_frames, 0u);
-    EXPECT_EQ(direct.stray_bytes, 0u);
-    EXPECT_EQ(direct.resyncs, 0u);
-    const WalkWord w = UploadWords(SmallImage())[word];
-    EXPECT_EQ(snapshot->memory.space[w.space][w.word.address], w.word.b0);
   }
 }
 
