@@ -92,7 +92,7 @@ TEST(WinSerialPortTest, DirectUploadAtHighSpeedEndsWithTheChecksumAccepted) {
   WinPriority priority;
   job::RunContext ctx(console, *port, priority, job::SystemClock());
   ctx.link.devices[0] = kRadioPort;  // Com1 stands for the radio's port
-  console.Feed("N\rY\ry\r");  // data port, radio in set-up, high speed
+  console.Feed("N\rY\ry\r");         // data port, radio in set-up, high speed
   console.OnKeyWanted([](testing::ScriptedConsole& c) {
     for (int row = 1; row <= 50; ++row) {
       if (c.RowText(row).find("Hit any key to return to main menu") != std::string::npos) {
