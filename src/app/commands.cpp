@@ -24,6 +24,17 @@ void CompleteLogEntry(LogEntry& entry, const job::RunContext& ctx) {
   entry.image = IdentifyImage(ctx.image);
 }
 
+LineOptions LineOptionsFor(const CommandLine& command, const ScriptedOutput& output) {
+  LineOptions options;
+  options.out = output.out;
+  options.err = output.err;
+  options.bar = output.err_terminal;
+  options.quiet = command.quiet;
+  options.json = command.json;
+  if (output.err_terminal) options.columns = StderrColumns;
+  return options;
+}
+
 int RunScriptedJob(const CommandLine& command, serial::SerialPort& port, serial::Priority& priority,
                    job::Clock& clock, const ScriptedOutput& output, ScriptedImage image) {
   if (command.action == CommandAction::kDirect) {

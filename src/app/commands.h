@@ -8,6 +8,7 @@
 #include <string>
 
 #include "app/command_line.h"
+#include "app/line_report.h"
 #include "app/upload_log.h"
 #include "image/firmware_image.h"
 #include "job/clock.h"
@@ -46,6 +47,10 @@ int RunDirectCommand(const CommandLine& command, serial::SerialPort& port,
                      ScriptedImage image);
 int RunRfCommand(const CommandLine& command, serial::SerialPort& port, serial::Priority& priority,
                  job::Clock& clock, const ScriptedOutput& output, ScriptedImage image);
+
+/// Where and how much a sub-command tells: its streams, the bar on a terminal (fitted to its
+/// width), --quiet and --json.
+LineOptions LineOptionsFor(const CommandLine& command, const ScriptedOutput& output);
 
 /// "signal N" for the stop request that ended a job.
 std::string SignalText();

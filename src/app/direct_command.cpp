@@ -19,14 +19,7 @@ namespace tvx::app {
 int RunDirectCommand(const CommandLine& command, serial::SerialPort& port,
                      serial::Priority& priority, job::Clock& clock, const ScriptedOutput& output,
                      ScriptedImage image) {
-  LineOptions options;
-  options.out = output.out;
-  options.err = output.err;
-  options.bar = output.err_terminal;
-  options.quiet = command.quiet;
-  options.json = command.json;
-  if (output.err_terminal) options.columns = StderrColumns;
-  LineReport report(options, clock, "words");
+  LineReport report(LineOptionsFor(command, output), clock, "words");
 
   // "Com1" to "Com9" are the menu's ports; anything else is a device.
   job::LinkSettings link;

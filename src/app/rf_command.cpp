@@ -26,14 +26,7 @@ int RunRfCommand(const CommandLine& command, serial::SerialPort& port, serial::P
   plan.start_record = command.start;
   plan.passes = command.passes;
 
-  LineOptions options;
-  options.out = output.out;
-  options.err = output.err;
-  options.bar = output.err_terminal;
-  options.quiet = command.quiet;
-  options.json = command.json;
-  options.columns = StderrColumns;
-  LineReport report(options, clock, "frames");
+  LineReport report(LineOptionsFor(command, output), clock, "frames");
   UploadLog log(command.log);
 
   job::ErrorState errors;

@@ -7,6 +7,7 @@
 
 #include "app/cli_platform.h"
 #include "serial/port_name.h"
+#include "serial/win_errors.h"
 #include "serial/win_serial_port.h"
 
 namespace tvx::app {
@@ -29,20 +30,6 @@ std::wstring Widen(const std::string& text) {
   std::wstring wide(static_cast<std::size_t>(length), L'\0');
   MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
   return wide;
-}
-
-std::string WindowsErrorText(DWORD error) {
-  char* text = nullptr;
-  const DWORD length = FormatMessageA(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
-  std::string message = length > 0 ? std::string(text, length) : std::string();
-  if (text != nullptr) LocalFree(text);
-  while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
-                              message.back() == ' ' || message.back() == '.')) {
-    message.pop_back();
-  }
-  return message.empty() ? "Windows error " + std::to_string(error) : message;
 }
 
 // Whether a DOS device name (COM3, or \\.\COM3) is defined on this machine.
@@ -178,7 +165,7 @@ std::string AppendLine(const std::string& path, std::string_view line, bool make
   HANDLE file = CreateFileW(wide_path.c_str(), FILE_APPEND_DATA | FILE_READ_DATA,
                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return WindowsErrorText(GetLastError());
+  if (file == INVALID_HANDLE_VALUE) return serial::WindowsErrorMessage(GetLastError());
   if (GetFileType(file) != FILE_TYPE_DISK) {  // a pipe, a console, a serial port
     CloseHandle(file);
     return kNotRegularFile;
@@ -210,9 +197,9 @@ std::string AppendLine(const std::string& path, std::string_view line, bool make
   const DWORD write_error = GetLastError();
   if (locked) UnlockFileEx(file, 0, 1, 0, &lock_place);
   const BOOL closed = CloseHandle(file);
-  if (!wrote) return WindowsErrorText(write_error);
+  if (!wrote) return serial::WindowsErrorMessage(write_error);
   if (written != text.size()) return "short write";
-  if (!closed) return WindowsErrorText(GetLastError());
+  if (!closed) return serial::WindowsErrorMessage(GetLastError());
   return {};
 }
 
