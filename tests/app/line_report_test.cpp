@@ -7,18 +7,11 @@
 #include <cstdio>
 #include <string>
 
+#include "support/captured_text.h"
 #include "support/fake_clock.h"
 
 namespace tvx::testing {
 namespace {
-
-std::string Contents(std::FILE* file) {
-  std::fflush(file);
-  std::rewind(file);
-  std::string text;
-  for (int c; (c = std::fgetc(file)) != EOF;) text += static_cast<char>(c);
-  return text;
-}
 
 class LineReportTest : public ::testing::Test {
  protected:
@@ -49,8 +42,8 @@ TEST_F(LineReportTest, NotesGoToStandardErrorAndOnlyTheOutcomeToStandardOutput) 
     report.Error("The line is dead.");
     report.Outcome("Upload complete.", "{\"outcome\":\"complete\"}\n");
   }
-  EXPECT_EQ(Contents(out_), "Upload complete.\n");
-  EXPECT_EQ(Contents(err_),
+  EXPECT_EQ(Text(out_), "Upload complete.\n");
+  EXPECT_EQ(Text(err_),
             "Waiting for Radio ID\nRadio Serial Number is 9123456\nThe line is dead.\n");
 }
 
@@ -67,8 +60,8 @@ TEST_F(LineReportTest, QuietKeepsErrorsAndTheOutcomeAndJsonReplacesTheTextLine) 
     report.Error("Retries spent at word 12.");
     report.Outcome("Upload stopped.", "{\"outcome\":\"stopped\"}\n");
   }
-  EXPECT_EQ(Contents(out_), "{\"outcome\":\"stopped\"}\n");
-  EXPECT_EQ(Contents(err_), "Retries spent at word 12.\n");
+  EXPECT_EQ(Text(out_), "{\"outcome\":\"stopped\"}\n");
+  EXPECT_EQ(Text(err_), "Retries spent at word 12.\n");
 }
 
 TEST_F(LineReportTest, TheBarFitsTheTerminalAndFollowsAResize) {
@@ -85,7 +78,7 @@ TEST_F(LineReportTest, TheBarFitsTheTerminalAndFollowsAResize) {
     columns_ = 30;
     report.Progress(33097, 33097);
   }
-  const std::string err = Contents(err_);
+  const std::string err = Text(err_);
   // Three draws, each starting with a carriage return, the last ended by a line end.
   ASSERT_EQ(err.front(), '\r');
   const std::size_t second = err.find('\r', 1);

@@ -15,6 +15,7 @@
 #include "app/commands.h"
 #include "job/run_context.h"
 #include "rf/rf_upload.h"
+#include "support/captured_text.h"
 #include "support/memory_radio_port.h"
 #include "support/scripted_console.h"
 #include "support/virtual_time.h"
@@ -23,27 +24,6 @@ namespace tvx::testing {
 namespace {
 
 namespace fs = std::filesystem;
-
-// Each test its own log: ctest runs the tests of one file side by side.
-const char* CurrentTestName() {
-  return ::testing::UnitTest::GetInstance()->current_test_info()->name();
-}
-
-std::string Text(std::FILE* file) {
-  std::fflush(file);
-  std::rewind(file);
-  std::string text;
-  for (int c; (c = std::fgetc(file)) != EOF;) text += static_cast<char>(c);
-  return text;
-}
-
-std::size_t Count(const std::string& text, const std::string& part) {
-  std::size_t n = 0;
-  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
-    ++n;
-  }
-  return n;
-}
 
 class RfCommandTest : public ::testing::Test {
  protected:
