@@ -56,6 +56,11 @@ std::vector<SerialDevice> ListSerialDevices();
 /// can be found.
 std::string DefaultLogPath();
 
+/// The configuration file's place when --config names none: $XDG_CONFIG_HOME/torvandrix-upload/
+/// config (~/.config/... without it) on POSIX, %APPDATA%\torvandrix-upload\config on Windows;
+/// empty when none can be found. Whether a file is there is not asked.
+std::string DefaultConfigPath();
+
 /// What AppendLine answers for a path that is not a regular file.
 inline constexpr const char* kNotRegularFile = "it is not a regular file";
 

@@ -2,11 +2,14 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <string_view>
 #include <utility>
 
+#include "app/access_code_text.h"
+#include "app/config_file.h"
 #include "app/help_formatter.h"
 #include "app/printable_text.h"
 #include "image/firmware_image.h"
@@ -45,7 +48,14 @@ constexpr std::string_view kFooter =
     "program at once.\n"
     "\n"
     "Every upload's outcome is appended as one line of JSON to the upload log: the file that "
-    "--log names, else TORVANDRIX_LOG, else {log}.";
+    "--log names, else TORVANDRIX_LOG, else {log}.\n"
+    "\n"
+    "Settings: what the command line leaves unset comes from the configuration file, --config "
+    "FILE else {config} when it exists: one \"key = value\" a line, keys named as the long "
+    "options; the program's own at the top (log = \"/var/log/uploads.jsonl\", com = "
+    "[\"1={example}\"], access-code = \"0x12,0x34,0x56,0x78\"), a sub-command's under its "
+    "name ([direct] then retries = 5). The access code: --access-code, else "
+    "TORVANDRIX_ACCESS_CODE, else the file's, else the code built in; it is never shown.";
 
 constexpr std::string_view kDirectFooter =
     "The questions of the upload are answered by the options: the radio's diagnostic port "
@@ -61,10 +71,9 @@ constexpr std::string_view kRfFooter =
 
 std::string FillIn(std::string_view pattern, const HelpWording& wording) {
   const std::pair<std::string_view, std::string_view> words[] = {
-      {"{window}", wording.window},
-      {"{example}", wording.device_example},
-      {"{unbound}", wording.unbound_device},
-      {"{log}", wording.default_log},
+      {"{window}", wording.window},          {"{example}", wording.device_example},
+      {"{unbound}", wording.unbound_device}, {"{log}", wording.default_log},
+      {"{config}", wording.default_config},
   };
   std::string text(pattern);
   for (const auto& [mark, word] : words) {
@@ -89,7 +98,7 @@ std::string Enumerate(const std::vector<std::string>& items) {
 // The first value a check refused, kept so that the usage error can quote it: CLI11's errors
 // name the option and the value only inside their own English text.
 struct Refusal {
-  std::string option;
+  const CLI::Option* option = nullptr;
   std::string value;
 };
 
@@ -97,7 +106,7 @@ struct Refusal {
 // what it takes, and the explanation of a parse error in those words.
 class Parser {
  public:
-  Parser(CommandLine& command, const HelpWording& wording);
+  Parser(CommandLine& command, const HelpWording& wording, const ParseSettings& settings);
 
   CLI::App& App() { return app_; }
   CLI::App* Direct() { return direct_; }
@@ -105,6 +114,19 @@ class Parser {
   CLI::App* Ports() { return ports_; }
   const std::vector<std::string>& Bindings() const { return bindings_; }
   bool Version() const { return version_; }
+  /// Whether the command line (not the file) gave `option`.
+  bool OnCommandLine(const CLI::Option* option) const { return origins_.OnCommandLine(option); }
+  const CLI::Option* Com() const { return com_; }
+  const CLI::Option* Log() const { return log_; }
+  /// The configuration file that was read, or was to be; empty when none.
+  std::string ConfigFile() const;
+  /// Checks that the default configuration file, if there is one, was read; a reason if not.
+  std::string CheckDefaultFileRead() const;
+  /// Decides the access code (the option, the variable, the file, the built-in one); a reason
+  /// when the one that wins is not an access code.
+  std::string TakeAccessCode(CommandLine& command, const CLI::App*& help_scope) const;
+  /// Without the default file's place, which would otherwise show in the help.
+  void ForgetDefaultFile() { config_->default_str(""); }
 
   /// The sub-command the arguments chose (parsed or begun), else the program itself.
   const CLI::App* Scope() const;
@@ -120,17 +142,23 @@ class Parser {
   // says the option takes "`what` from `min` to `max``note`".
   CLI::Option* Number(CLI::Option* option, std::string_view what, std::int32_t min,
                       std::int32_t max, bool fraction = false, std::string_view note = "");
-  CLI::Validator Recorded(CLI::Validator check, const std::string& option);
+  CLI::Validator Recorded(CLI::Validator check, const CLI::Option* option);
   void AddPort(CLI::App* sub, CommandLine& command);
   void AddTimeout(CLI::App* sub, CommandLine& command, std::string_view description);
-  void AddLog(CLI::App* sub, CommandLine& command, std::string_view description);
+  CLI::Option* AddLog(CLI::App* sub, CommandLine& command, std::string_view description);
   void AddOutput(CLI::App* sub, CommandLine& command);
+  void AddAccessCode(CLI::App* app);
+  void AddConfigFile(const ParseSettings& settings);
+  void SiftFileItems(std::vector<CLI::ConfigItem>& items);
 
   std::string TakesText(const CLI::Option* option) const;
   const CLI::Option* OptionNamed(const CLI::App* app, std::string_view name) const;
   std::string ExplainMismatch(const CLI::App* scope, const std::string& what) const;
   std::string ExplainExtra(const CLI::App* scope, const CLI::App*& help_scope) const;
   std::string ExplainUnknownOption(const CLI::App* holder, std::string_view name) const;
+  std::string ExplainFileError(const CLI::ParseError& error, const CLI::App*& help_scope) const;
+  const CLI::App* OwnerOf(const CLI::Option* option) const;
+  std::string InFile() const;
 
   const HelpWording& wording_;
   CLI::App app_;
@@ -139,19 +167,28 @@ class Parser {
   CLI::App* ports_ = nullptr;
   std::vector<std::string> bindings_;
   bool version_ = false;
+  CLI::Option* com_ = nullptr;
+  CLI::Option* log_ = nullptr;
+  CLI::Option* config_ = nullptr;
+  std::string default_config_;
+  std::string access_code_text_;
+  std::vector<const CLI::Option*> access_code_options_;
+  std::string access_code_variable_;
+  std::shared_ptr<ConfigFileReader> reader_ = std::make_shared<ConfigFileReader>();
+  SettingOrigins origins_;
   std::map<const CLI::Option*, std::string> takes_;
   // Written by the checks, which hold a share of it, and read by Explain.
   std::shared_ptr<Refusal> refusal_ = std::make_shared<Refusal>();
 };
 
-Parser::Parser(CommandLine& command, const HelpWording& wording)
+Parser::Parser(CommandLine& command, const HelpWording& wording, const ParseSettings& settings)
     : wording_(wording), app_(FillIn(kOverview, wording), std::string(kProgram)) {
   auto formatter = std::make_shared<HelpFormatter>();
   formatter->label("Subcommands", std::string(kSubcommandsHeading));
   app_.formatter(formatter);
   app_.set_help_flag("-h,--help", "show this text and exit");
   app_.add_flag("--version", version_, "show the version and exit");
-  CLI::Option* com =
+  CLI::Option* com = com_ =
       app_.add_option("--com", bindings_,
                       "bind ComN to DEVICE for the menu, as TORVANDRIX_COM<N> does (repeatable)")
           ->type_name("N=DEVICE");
@@ -162,9 +199,11 @@ Parser::Parser(CommandLine& command, const HelpWording& wording)
                             return ok ? "" : "not N=DEVICE";
                           },
                           ""),
-                      com->get_name()));
+                      com));
   Takes(com, FillIn("N=DEVICE with N from 1 to 9, e.g. 1={example}", wording));
-  AddLog(&app_, command, "append the upload log to FILE instead of the place below");
+  log_ = AddLog(&app_, command, "append the upload log to FILE instead of the place below");
+  AddAccessCode(&app_);
+  AddConfigFile(settings);
   app_.require_subcommand(0, 1);
 
   direct_ = app_.add_subcommand("direct", "The direct upload into a radio wired to the port.");
@@ -185,6 +224,7 @@ Parser::Parser(CommandLine& command, const HelpWording& wording)
              "ever");
   AddLog(direct_, command, "append the outcome to FILE instead of the upload log");
   AddOutput(direct_, command);
+  AddAccessCode(direct_);
 
   rf_ = app_.add_subcommand(
       "rf", "The RF upload through the local radio on the port to the radios of its network.");
@@ -226,13 +266,13 @@ CLI::Option* Parser::Takes(CLI::Option* option, std::string takes) {
   return option;
 }
 
-CLI::Validator Parser::Recorded(CLI::Validator check, const std::string& option) {
+CLI::Validator Parser::Recorded(CLI::Validator check, const CLI::Option* option) {
   const std::string description = check.get_description();
   return CLI::Validator(
       [check = std::move(check), option, refusal = refusal_](std::string& value) {
         const std::string given = value;
         std::string error = check(value);
-        if (!error.empty() && refusal->option.empty()) *refusal = {option, given};
+        if (!error.empty() && refusal->option == nullptr) *refusal = {option, given};
         return error;
       },
       description);
@@ -241,7 +281,7 @@ CLI::Validator Parser::Recorded(CLI::Validator check, const std::string& option)
 CLI::Option* Parser::NotEmpty(CLI::Option* option) {
   return option->check(Recorded(
       CLI::Validator([](const std::string& text) { return text.empty() ? "empty" : ""; }, ""),
-      option->get_name()));
+      option));
 }
 
 CLI::Option* Parser::Number(CLI::Option* option, std::string_view what, std::int32_t min,
@@ -269,7 +309,7 @@ CLI::Option* Parser::Number(CLI::Option* option, std::string_view what, std::int
       },
       std::to_string(min) + " to " + std::to_string(max));
   // A transform may change the text (checks run on a copy).
-  return option->transform(Recorded(decimal, option->get_name()));
+  return option->transform(Recorded(decimal, option));
 }
 
 void Parser::AddPort(CLI::App* sub, CommandLine& command) {
@@ -289,8 +329,8 @@ void Parser::AddTimeout(CLI::App* sub, CommandLine& command, std::string_view de
          "seconds", 0, 86400, true, " (0: wait for ever)");
 }
 
-void Parser::AddLog(CLI::App* sub, CommandLine& command, std::string_view description) {
-  Takes(
+CLI::Option* Parser::AddLog(CLI::App* sub, CommandLine& command, std::string_view description) {
+  return Takes(
       NotEmpty(sub->add_option("--log", command.log, std::string(description))->type_name("FILE")),
       "a file name");
 }
@@ -301,6 +341,124 @@ void Parser::AddOutput(CLI::App* sub, CommandLine& command) {
   sub->add_flag("--json", command.json,
                 "print the outcome record, the JSON object of the upload log's line, instead "
                 "of the outcome line: standard output then holds that and nothing else");
+}
+
+// The program's own option, and direct's (after the sub-command); the value is checked once
+// the place that wins is known (TakeAccessCode), and never echoed.
+void Parser::AddAccessCode(CLI::App* app) {
+  access_code_options_.push_back(
+      app->add_option("--access-code", access_code_text_,
+                      "the radio's access code instead of the one built in: " +
+                          std::string(kAccessCodeForm) + "; it is never shown")
+          ->type_name("CODE"));
+}
+
+// CLI11 reads the file after the arguments, for the options they left unset, and refuses a
+// key that names no option.
+void Parser::AddConfigFile(const ParseSettings& settings) {
+  default_config_ = settings.config_file;
+  access_code_variable_ = settings.access_code_variable;
+  config_ = app_.set_config("--config", default_config_,
+                            "read the settings from FILE instead of the place below")
+                ->type_name("FILE");
+  Takes(NotEmpty(config_), "a file name");
+  reader_->before_items = [this](std::vector<CLI::ConfigItem>& items) { SiftFileItems(items); };
+  app_.config_formatter(reader_);
+  app_.allow_config_extras(CLI::config_extras_mode::error);
+}
+
+// Notes what the command line gave, then leaves out the sections of the sub-commands that do not
+// run (so that "[rf] timeout" never sets the timeout of direct, the two sharing one value),
+// once their keys are known to be options.
+void Parser::SiftFileItems(std::vector<CLI::ConfigItem>& items) {
+  origins_.TakeCommandLine(app_);
+  const CLI::App* running = Scope();
+  std::erase_if(items, [&](const CLI::ConfigItem& item) {
+    if (item.parents.empty() || item.parents.front() == running->get_name()) return false;
+    const CLI::App* section = nullptr;
+    for (const CLI::App* sub : app_.get_subcommands({})) {
+      if (sub->get_name() == item.parents.front()) section = sub;
+    }
+    if (section == nullptr) return false;  // CLI11 refuses it
+    const bool known =
+        item.name == "++" || item.name == "--" ||
+        (item.parents.size() == 1 && OptionNamed(section, "--" + item.name) != nullptr);
+    if (!known) throw CLI::ConfigError::Extras(item.fullname());
+    return true;
+  });
+}
+
+std::string Parser::ConfigFile() const {
+  const std::vector<std::string>& given = config_->results();
+  return given.empty() ? default_config_ : given.back();
+}
+
+// "in the configuration file FILE".
+std::string Parser::InFile() const {
+  return "the configuration file " + PrintableText(ConfigFile());
+}
+
+std::string Parser::CheckDefaultFileRead() const {
+  std::error_code error;
+  if (origins_.FileRead() || default_config_.empty() || config_->count() > 0 ||
+      !std::filesystem::exists(default_config_, error)) {
+    return {};
+  }
+  return InFile() + " cannot be read";
+}
+
+std::string Parser::TakeAccessCode(CommandLine& command, const CLI::App*& help_scope) const {
+  const CLI::Option* given = nullptr;
+  bool on_line = false;
+  for (const CLI::Option* option : access_code_options_) {
+    if (option->count() == 0) continue;
+    if (given == nullptr || OnCommandLine(option)) given = option;
+    on_line = on_line || OnCommandLine(option);
+  }
+  std::string text = access_code_text_;
+  std::string place;
+  help_scope = &app_;
+  if (on_line) {
+    place = "--access-code";
+    help_scope = Scope();
+  } else if (!access_code_variable_.empty()) {
+    text = access_code_variable_;
+    place = "TORVANDRIX_ACCESS_CODE";
+  } else if (given != nullptr) {
+    place = InFile() + ": " + ConfigKey(*OwnerOf(given), *given);
+  } else {
+    return {};  // the code built in
+  }
+  command.access_code = ReadAccessCode(text);
+  if (command.access_code) return {};
+  return place + " takes " + std::string(kAccessCodeForm);
+}
+
+const CLI::App* Parser::OwnerOf(const CLI::Option* option) const {
+  for (const CLI::App* sub : app_.get_subcommands({})) {
+    for (const CLI::Option* own : sub->get_options()) {
+      if (own == option) return sub;
+    }
+  }
+  return &app_;
+}
+
+// A file that cannot be read, or a key in it that is no option (or not one for a file).
+std::string Parser::ExplainFileError(const CLI::ParseError& error,
+                                     const CLI::App*& help_scope) const {
+  help_scope = &app_;
+  const auto* config = dynamic_cast<const CLI::ConfigError*>(&error);
+  if (config == nullptr) return InFile() + " cannot be read";
+  const ConfigKeyError bad = ReadConfigError(*config);
+  const std::string quoted = "\"" + PrintableText(bad.key) + "\"";
+  if (!bad.unknown) return InFile() + " cannot set " + quoted;
+  std::string text = InFile() + " holds an unknown key, " + quoted;
+  std::vector<std::string> owners;
+  for (const CLI::App* sub : app_.get_subcommands({})) {
+    if (OptionNamed(sub, "--" + bad.key) != nullptr) owners.push_back("[" + sub->get_name() + "]");
+  }
+  if (!owners.empty()) text += ": an option of a sub-command goes under " + Enumerate(owners);
+  return text;
 }
 
 const CLI::App* Parser::Scope() const {
@@ -323,11 +481,17 @@ const CLI::Option* Parser::OptionNamed(const CLI::App* app, std::string_view nam
 std::string Parser::Explain(const CLI::ParseError& error, const CLI::App*& help_scope) const {
   const CLI::App* scope = Scope();
   help_scope = scope;
-  if (!refusal_->option.empty()) {
-    const CLI::Option* option = OptionNamed(scope, refusal_->option);
-    if (option == nullptr) option = OptionNamed(&app_, refusal_->option);
-    return refusal_->option + " takes " + TakesText(option) + ", not \"" +
-           PrintableText(refusal_->value) + "\"";
+  if (const CLI::Option* option = refusal_->option; option != nullptr) {
+    // A value the command line did not give came from the file.
+    const std::string place = OnCommandLine(option)
+                                  ? option->get_name()
+                                  : InFile() + ": " + ConfigKey(*OwnerOf(option), *option);
+    return place + " takes " + TakesText(option) + ", not \"" + PrintableText(refusal_->value) +
+           "\"";
+  }
+  if (dynamic_cast<const CLI::ConfigError*>(&error) != nullptr ||
+      dynamic_cast<const CLI::FileError*>(&error) != nullptr) {
+    return ExplainFileError(error, help_scope);
   }
   if (dynamic_cast<const CLI::RequiredError*>(&error) != nullptr) {
     for (const CLI::Option* option : scope->get_options()) {
@@ -435,21 +599,30 @@ CommandLine UsageError(const std::string& reason, const CLI::App* scope, const C
 
 }  // namespace
 
-CommandLine ParseCommandLine(int argc, const char* const* argv, const HelpWording& wording) {
+CommandLine ParseCommandLine(int argc, const char* const* argv, const HelpWording& wording,
+                             const ParseSettings& settings) {
   CommandLine command;
-  Parser parser(command, wording);
+  Parser parser(command, wording, settings);
   CLI::App& app = parser.App();
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp&) {
+    parser.ForgetDefaultFile();
     return Print(CommandAction::kHelp, app.help());
   } catch (const CLI::ParseError& e) {
     const CLI::App* help_scope = &app;
     const std::string reason = parser.Explain(e, help_scope);
     return UsageError(reason, help_scope, &app);
   }
+  if (const std::string unread = parser.CheckDefaultFileRead(); !unread.empty()) {
+    return UsageError(unread, &app, &app);
+  }
   if (parser.Version())
     return Print(CommandAction::kVersion, "torvandrix-upload " TVX_VERSION "\n");
+  const CLI::App* code_scope = &app;
+  if (const std::string bad = parser.TakeAccessCode(command, code_scope); !bad.empty()) {
+    return UsageError(bad, code_scope, &app);
+  }
 
   if (parser.Direct()->parsed()) {
     command.action = CommandAction::kDirect;
@@ -458,11 +631,12 @@ CommandLine ParseCommandLine(int argc, const char* const* argv, const HelpWordin
   } else if (parser.Ports()->parsed()) {
     command.action = CommandAction::kPorts;
   }
-  if (command.action != CommandAction::kMenu && !parser.Bindings().empty()) {
+  // The file's bindings serve every form: a sub-command's "--port ComN" too.
+  if (command.action != CommandAction::kMenu && parser.OnCommandLine(parser.Com())) {
     return UsageError("--com is for the menu; a sub-command takes --port DEVICE", parser.Scope(),
                       &app);
   }
-  if (command.action == CommandAction::kPorts && !command.log.empty()) {
+  if (command.action == CommandAction::kPorts && parser.OnCommandLine(parser.Log())) {
     return UsageError("ports writes no log", parser.Scope(), &app);
   }
   for (const std::string& binding : parser.Bindings()) {

@@ -3,7 +3,9 @@
 // job ("direct", "rf"), the list of serial devices ("ports"), or a text to print.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -38,6 +40,9 @@ struct CommandLine {
 
   /// Menu form: "--com N=DEVICE", in the order given.
   std::vector<std::pair<int, std::string>> com_bindings;
+  /// The radio's access code when one was supplied: --access-code, else TORVANDRIX_ACCESS_CODE,
+  /// else access-code in the configuration file. Empty: the code built in. Never shown.
+  std::optional<std::array<std::uint8_t, 4>> access_code;
   /// Sub-commands: "--port DEVICE"; empty: the port "Com1" as the environment binds it.
   /// Kept as given (never empty once given): "Com1" to "Com9" in any case name the menu's
   /// ports, their bindings else their default devices, which the runner resolves.
@@ -71,10 +76,24 @@ struct HelpWording {
   std::string_view device_example;  ///< a serial adapter's device, e.g. /dev/ttyUSB0
   std::string_view unbound_device;  ///< what "ComN" opens without a binding, e.g. /dev/ttyS(N-1)
   std::string_view default_log;     ///< the upload log's place without --log or TORVANDRIX_LOG
+  std::string_view default_config;  ///< the configuration file's place without --config
 };
 
-/// Reads the arguments (`argv[0]` is the program name); the help and the usage errors name
-/// devices in `wording`. Never prints, never exits.
-CommandLine ParseCommandLine(int argc, const char* const* argv, const HelpWording& wording);
+/// What the command line is read with besides its arguments.
+struct ParseSettings {
+  /// The configuration file read when --config names none; read only if something is there.
+  /// Empty: none.
+  std::string config_file;
+  /// The value of TORVANDRIX_ACCESS_CODE; empty: not set.
+  std::string access_code_variable;
+};
+
+/// Reads the arguments (`argv[0]` is the program name), then the configuration file (--config,
+/// else `settings.config_file`) for what the arguments left unset; the help and the usage
+/// errors name devices in `wording`. Reads that one file; never prints, never exits. A file
+/// that cannot be read, holds an unknown key or a wrong value is a kUsageError naming the file
+/// and the key.
+CommandLine ParseCommandLine(int argc, const char* const* argv, const HelpWording& wording,
+                             const ParseSettings& settings = {});
 
 }  // namespace tvx::app

@@ -23,12 +23,13 @@ int RunDirectCommand(const CommandLine& command, serial::SerialPort& port,
 
   // "Com1" to "Com9" are the menu's ports; anything else is a device.
   job::LinkSettings link;
-  link.devices = PortBindings({});
+  link.devices = PortBindings(command.com_bindings);
   direct::Plan plan;
   plan.device = link.DeviceOf(command.port.empty() ? "Com1" : command.port);
   plan.port_name = plan.device;  // only the menu names a port "ComN"
   plan.diag_port = !command.data_port;
   plan.high_speed = command.high_speed;
+  if (command.access_code) plan.access_code = *command.access_code;
 
   DirectPolicy policy(report, clock, PrintableText(plan.device), command.retries,
                       command.timeout_seconds);
@@ -42,6 +43,7 @@ int RunDirectCommand(const CommandLine& command, serial::SerialPort& port,
   entry.port = plan.port_name;
   entry.device = plan.device;
   entry.image = IdentifyImage(image.bytes);
+  entry.access_code = AccessCodeToken(command.access_code.has_value());
   report.Outcome(DirectOutcomeLine(result, policy.Facts()),
                  FormatLogLine(entry, std::chrono::system_clock::now()));
   if (const std::string failure = log.Append(entry); !failure.empty()) {

@@ -2,7 +2,10 @@
 // settings screen and the status line.
 #pragma once
 
+#include <array>
+#include <cstdint>
 #include <functional>
+#include <optional>
 #include <string_view>
 
 #include "job/run_context.h"
@@ -21,8 +24,10 @@ struct MenuJobs {
 
 class UploadLog;
 
-/// The jobs of this build; the uploads append their outcome to `log` (none when null).
-MenuJobs DefaultJobs(UploadLog* log);
+/// The jobs of this build; the uploads append their outcome to `log` (none when null). The direct
+/// upload sends `access_code`, else the code built in.
+MenuJobs DefaultJobs(UploadLog* log,
+                     const std::optional<std::array<std::uint8_t, 4>>& access_code = {});
 
 /// Start-up and the main loop: returns when Esc is pressed at the menu, or once a stop request
 /// ended the job under way (or came at the menu). Draws nothing on exit.

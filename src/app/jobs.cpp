@@ -9,15 +9,18 @@
 
 namespace tvx::app {
 
-MenuJobs DefaultJobs(UploadLog* log) {
+MenuJobs DefaultJobs(UploadLog* log,
+                     const std::optional<std::array<std::uint8_t, 4>>& access_code) {
   MenuJobs jobs;
   // The log line is written when the upload ends, before its closing key.
-  jobs.direct_upload = [log](job::RunContext& ctx) {
-    direct::RunDirectUpload(ctx, [&ctx, log](const direct::Result& result) {
+  jobs.direct_upload = [log, access_code](job::RunContext& ctx) {
+    const auto on_end = [&ctx, log, &access_code](const direct::Result& result) {
       LogEntry entry = DirectLogEntry(result);
       CompleteLogEntry(entry, ctx);
+      entry.access_code = AccessCodeToken(access_code.has_value());
       if (log != nullptr) log->Append(entry);
-    });
+    };
+    direct::RunDirectUpload(ctx, on_end, access_code.value_or(direct::kAccessCode));
   };
   // The log line is written as the job ends, before its end prompt waits for a key.
   jobs.rf_upload = [log](job::RunContext& ctx) {

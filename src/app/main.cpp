@@ -3,6 +3,7 @@
 // "ports" lists the serial devices; "--help" and "--version" print and exit.
 // "Com1".."Com9" are bound to devices through TORVANDRIX_COM<N> or --com N=DEVICE.
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <string>
 
@@ -35,7 +36,7 @@ int RunMenu(const app::CommandLine& command) {
       job::RunContext ctx(*platform.console, *platform.port, *platform.priority,
                           job::SystemClock());
       ctx.link.devices = app::PortBindings(command.com_bindings);
-      app::RunProgram(ctx, app::DefaultJobs(&log));
+      app::RunProgram(ctx, app::DefaultJobs(&log, command.access_code));
       ctx.port.Close();
     }
   }
@@ -65,8 +66,15 @@ int main(int argc, char** argv) {
   // Before any port or file is opened: a signal from now on ends the job at a safe point, with
   // the port closed, the log written and the terminal given back.
   console::InstallStopHandlers();
-  // Decided before the terminal is taken over.
-  const app::CommandLine command = app::ParseCommandLine(argc, argv, app::PlatformHelpWording());
+  // Decided before the terminal is taken over, the configuration file and the access code
+  // variable included.
+  app::ParseSettings settings;
+  settings.config_file = app::DefaultConfigPath();
+  if (const char* code = std::getenv("TORVANDRIX_ACCESS_CODE"); code != nullptr) {
+    settings.access_code_variable = code;
+  }
+  const app::CommandLine command =
+      app::ParseCommandLine(argc, argv, app::PlatformHelpWording(), settings);
   try {
     switch (command.action) {
       case app::CommandAction::kHelp:

@@ -105,7 +105,9 @@ void PrepareProcess() {
 HelpWording PlatformHelpWording() {
   return {"terminal window", "/dev/ttyUSB0", "/dev/ttyS(N-1)",
           "$XDG_STATE_HOME/torvandrix-upload/uploads.jsonl\n"
-          "(~/.local/state/torvandrix-upload/uploads.jsonl without XDG_STATE_HOME)"};
+          "(~/.local/state/torvandrix-upload/uploads.jsonl without XDG_STATE_HOME)",
+          "$XDG_CONFIG_HOME/torvandrix-upload/config (~/.config/torvandrix-upload/config "
+          "without XDG_CONFIG_HOME)"};
 }
 
 bool StdoutIsTerminal() {
@@ -196,6 +198,19 @@ std::string DefaultLogPath() {
     return {};
   }
   return (base / "torvandrix-upload" / "uploads.jsonl").string();
+}
+
+std::string DefaultConfigPath() {
+  const char* config = std::getenv("XDG_CONFIG_HOME");
+  fs::path base;
+  if (config != nullptr && config[0] == '/') {
+    base = config;
+  } else if (const char* home = std::getenv("HOME"); home != nullptr && home[0] != '\0') {
+    base = fs::path(home) / ".config";
+  } else {
+    return {};
+  }
+  return (base / "torvandrix-upload" / "config").string();
 }
 
 std::string AppendLine(const std::string& path, std::string_view line, bool make_directories) {

@@ -18,7 +18,7 @@ int RunRfCommand(const CommandLine& command, serial::SerialPort& port, serial::P
                  job::Clock& clock, const ScriptedOutput& output, ScriptedImage image) {
   // "--port Com3" is the menu's Com3: its binding, else its default device.
   job::LinkSettings link;
-  link.devices = PortBindings({});
+  link.devices = PortBindings(command.com_bindings);
   rf::Plan plan;
   plan.port_name = command.port.empty() ? link.port_name : command.port;
   plan.device = link.DeviceOf(plan.port_name);

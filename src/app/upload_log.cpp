@@ -122,6 +122,10 @@ ImageIdentity IdentifyImage(std::span<const std::uint8_t> image) {
   return identity;
 }
 
+std::string AccessCodeToken(bool supplied) {
+  return supplied ? "supplied" : "built_in";
+}
+
 LogEntry DirectLogEntry(const direct::Result& result) {
   LogEntry entry;
   entry.job = "direct";
@@ -175,6 +179,7 @@ std::string FormatLogLine(const LogEntry& entry, std::chrono::system_clock::time
   if (entry.frames) line["frames"] = *entry.frames;
   if (entry.word) line["word"] = *entry.word;
   if (entry.record) line["record"] = *entry.record;
+  if (!entry.access_code.empty()) line["access_code"] = entry.access_code;
   // Bytes that are not UTF-8 (a device name can hold any) are replaced, never a failure.
   return line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
 }

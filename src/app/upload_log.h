@@ -46,7 +46,13 @@ struct LogEntry {
   /// at which it stopped
   std::optional<std::int64_t> word;
   std::optional<std::int64_t> record;  ///< rf, when stopped: the record it stopped at
+  /// direct: which access code opened the radio's programming mode, "built_in" or "supplied"
+  /// (never the code itself); empty: not written.
+  std::string access_code;
 };
+
+/// The log's word for the access code a direct upload sent: "supplied" or "built_in".
+std::string AccessCodeToken(bool supplied);
 
 LogEntry DirectLogEntry(const direct::Result& result);
 LogEntry RfLogEntry(const rf::Outcome& outcome);

@@ -94,7 +94,8 @@ void PrepareProcess() {}
 HelpWording PlatformHelpWording() {
   // COM1 to COM9 open by their plain names; from COM10 on only with the \\.\ prefix.
   return {"console window", "COM3", "COMN (write COM10 and up as \\\\.\\COM10)",
-          "%LOCALAPPDATA%\\torvandrix-upload\\uploads.jsonl"};
+          "%LOCALAPPDATA%\\torvandrix-upload\\uploads.jsonl",
+          "%APPDATA%\\torvandrix-upload\\config"};
 }
 
 bool StdoutIsTerminal() {
@@ -150,6 +151,12 @@ std::string DefaultLogPath() {
   const std::string local = Environment("LOCALAPPDATA");
   if (local.empty()) return {};
   return local + "\\torvandrix-upload\\uploads.jsonl";
+}
+
+std::string DefaultConfigPath() {
+  const std::string roaming = Environment("APPDATA");
+  if (roaming.empty()) return {};
+  return roaming + "\\torvandrix-upload\\config";
 }
 
 std::string AppendLine(const std::string& path, std::string_view line, bool make_directories) {

@@ -8,9 +8,11 @@
 
 namespace tvx::direct {
 
-Result RunDirectUpload(job::RunContext& ctx, const std::function<void(const Result&)>& on_end) {
+Result RunDirectUpload(job::RunContext& ctx, const std::function<void(const Result&)>& on_end,
+                       const std::array<std::uint8_t, 4>& access_code) {
   ScreenOperator screen_operator(ctx, on_end);
   Plan plan;
+  plan.access_code = access_code;
   plan.port_name = ctx.link.port_name;
   plan.device = ctx.link.DeviceOf(ctx.link.port_name);
   if (!screen_operator.AskPort(plan)) {

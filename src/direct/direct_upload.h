@@ -5,8 +5,11 @@
 // menu again.
 #pragma once
 
+#include <array>
+#include <cstdint>
 #include <functional>
 
+#include "direct/protocol.h"
 #include "direct/result.h"
 #include "job/run_context.h"
 
@@ -14,7 +17,8 @@ namespace tvx::direct {
 
 /// The questions on screen give the plan, the engine runs it with the screen operator. `on_end`
 /// (may be empty) is called once with the result as soon as the outcome is known: before the
-/// closing key is waited for.
-Result RunDirectUpload(job::RunContext& ctx, const std::function<void(const Result&)>& on_end = {});
+/// closing key is waited for. The radio's programming mode is opened with `access_code`.
+Result RunDirectUpload(job::RunContext& ctx, const std::function<void(const Result&)>& on_end = {},
+                       const std::array<std::uint8_t, 4>& access_code = kAccessCode);
 
 }  // namespace tvx::direct

@@ -15,7 +15,7 @@ namespace tvx::testing {
 namespace {
 
 const app::HelpWording kWording{"terminal window", "/dev/ttyUSB0", "/dev/ttyS(N-1)",
-                                "~/uploads.jsonl"};
+                                "~/uploads.jsonl", "~/.config/torvandrix-upload/config"};
 
 app::CommandLine Parse(std::vector<std::string> args) {
   args.insert(args.begin(), "torvandrix-upload");

@@ -1,0 +1,47 @@
+#include "app/access_code_text.h"
+
+#include <cstddef>
+
+namespace tvx::app {
+namespace {
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+std::string_view Trimmed(std::string_view text) {
+  const std::size_t first = text.find_first_not_of(" \t");
+  if (first == std::string_view::npos) return {};
+  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+}  // namespace
+
+std::optional<std::array<std::uint8_t, 4>> ReadAccessCode(std::string_view text) {
+  std::array<std::uint8_t, 4> code{};
+  std::size_t count = 0;
+  for (;;) {
+    const std::size_t comma = text.find(',');
+    std::string_view byte = Trimmed(text.substr(0, comma));
+    if (byte.size() > 2 && byte[0] == '0' && (byte[1] == 'x' || byte[1] == 'X')) {
+      byte.remove_prefix(2);
+    }
+    if (count == code.size() || byte.empty() || byte.size() > 2) return std::nullopt;
+    int value = 0;
+    for (const char c : byte) {
+      const int digit = HexDigit(c);
+      if (digit < 0) return std::nullopt;
+      value = value * 16 + digit;
+    }
+    code[count++] = static_cast<std::uint8_t>(value);
+    if (comma == std::string_view::npos) break;
+    text.remove_prefix(comma + 1);
+  }
+  if (count != code.size()) return std::nullopt;
+  return code;
+}
+
+}  // namespace tvx::app

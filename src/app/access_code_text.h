@@ -1,0 +1,22 @@
+// The radio's access code as a person writes it: on the command line (--access-code), in the
+// variable TORVANDRIX_ACCESS_CODE and in the configuration file.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+namespace tvx::app {
+
+/// What the usage errors say an access code is.
+inline constexpr std::string_view kAccessCodeForm =
+    "four bytes in hexadecimal separated by commas, e.g. 0x12,0x34,0x56,0x78";
+
+/// The four bytes of `text`: exactly four comma-separated bytes, each one or two hexadecimal
+/// digits (either case) with or without "0x"/"0X", blanks around each allowed
+/// ("0x12, 34,0XaB,f"). Anything else (a fifth byte, "0x123", an empty byte, a sign) gives
+/// nothing.
+std::optional<std::array<std::uint8_t, 4>> ReadAccessCode(std::string_view text);
+
+}  // namespace tvx::app

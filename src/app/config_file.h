@@ -1,0 +1,55 @@
+// The configuration file as CLI11 reads it (TOML-like "name = value" lines, a [direct] or [rf]
+// section for a sub-command's options), and what the usage errors need to know about it: which
+// values came from the command line and which from the file, and the key a setting has there.
+#pragma once
+
+#include <functional>  // before CLI11's headers, which use std::function without it
+
+#include <CLI/App.hpp>
+#include <CLI/Config.hpp>
+#include <CLI/Error.hpp>
+#include <istream>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace tvx::app {
+
+/// CLI11's own reader of the file, which hands what it read to `before_items` (when set), to
+/// look at or leave out, before CLI11 applies it: at that moment every option given on the
+/// command line holds its value and none holds the file's.
+class ConfigFileReader : public CLI::ConfigBase {
+ public:
+  std::function<void(std::vector<CLI::ConfigItem>&)> before_items;
+  std::vector<CLI::ConfigItem> from_config(std::istream& input) const override;
+};
+
+/// Where the values of one parse came from: the command line, else the file.
+class SettingOrigins {
+ public:
+  /// Notes every option of `app` and of its sub-commands that holds a value now, and that the
+  /// file is being read.
+  void TakeCommandLine(const CLI::App& app);
+  /// Whether a file was read (or began to be).
+  bool FileRead() const { return file_read_; }
+  /// Whether `option` was given on the command line (asked after the parse).
+  bool OnCommandLine(const CLI::Option* option) const;
+
+ private:
+  bool file_read_ = false;
+  std::set<const CLI::Option*> on_line_;
+};
+
+/// The key that sets `option` (an option of `app`) in the file: "log", or "direct.retries" for
+/// "retries" in the [direct] section.
+std::string ConfigKey(const CLI::App& app, const CLI::Option& option);
+
+/// What a CLI::ConfigError is about: a key the file holds that is no option (`unknown`), or one
+/// that cannot be set in a file.
+struct ConfigKeyError {
+  std::string key;
+  bool unknown = true;
+};
+ConfigKeyError ReadConfigError(const CLI::ConfigError& error);
+
+}  // namespace tvx::app
