@@ -379,10 +379,10 @@ void Parser::SiftFileItems(std::vector<CLI::ConfigItem>& items) {
     for (const CLI::App* sub : app_.get_subcommands({})) {
       if (sub->get_name() == item.parents.front()) section = sub;
     }
-    if (section == nullptr) return false;  // CLI11 refuses it
+    const bool marker = item.name == "++" || item.name == "--";  // a section's start and end
+    if (section == nullptr) return marker;                       // CLI11 refuses the keys under it
     const bool known =
-        item.name == "++" || item.name == "--" ||
-        (item.parents.size() == 1 && OptionNamed(section, "--" + item.name) != nullptr);
+        marker || (item.parents.size() == 1 && OptionNamed(section, "--" + item.name) != nullptr);
     if (!known) throw CLI::ConfigError::Extras(item.fullname());
     return true;
   });
