@@ -4,6 +4,7 @@
 // built-in image and no real pause.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -15,6 +16,9 @@
 #include "app/cli_platform.h"
 #include "app/command_line.h"
 #include "app/commands.h"
+#include "app/front_end.h"
+#include "app/upload_log.h"
+#include "direct/memory_upload_fixture.h"
 #include "serial/priority.h"
 #include "support/captured_text.h"
 #include "support/memory_radio_port.h"
@@ -50,14 +54,14 @@ class DirectCommandTest : public ::testing::Test {
 
   // Runs "direct --port mem:radio --log LOG" and `more` as the program would: parsed as its
   // command line, the job on the memory port, the streams in files.
-  Ran Run(const std::vector<std::string>& more = {}) {
+  Ran Run(const std::vector<std::string>& more = {}, const app::ParseSettings& settings = {}) {
     std::vector<std::string> words = {"torvandrix-upload", "direct", "--port",
                                       "mem:radio",         "--log",  log_.string()};
     words.insert(words.end(), more.begin(), more.end());
     std::vector<const char*> argv;
     for (const std::string& word : words) argv.push_back(word.c_str());
-    const app::CommandLine command = app::ParseCommandLine(static_cast<int>(argv.size()),
-                                                           argv.data(), app::PlatformHelpWording());
+    const app::CommandLine command = app::ParseCommandLine(
+        static_cast<int>(argv.size()), argv.data(), app::PlatformHelpWording(), settings);
     EXPECT_EQ(command.action, app::CommandAction::kDirect) << command.text;
 
     std::FILE* out = std::tmpfile();
@@ -269,6 +273,92 @@ TEST_F(DirectCommandTest, ShortTimeoutRetriesOnlyASilentWordAndTheResentWordIsNa
       << ran.out;
   EXPECT_EQ(LogLines().at(1)["outcome"], "complete");
   EXPECT_EQ(LogLines().at(1)["resent_words"], 1);
+}
+
+// A radio whose access code is not the one built in: the built-in code is refused (the radio
+// keeps silent and nothing is written), the code supplied on the command line, by the variable
+// or by the file opens it, in that order; the code shows in no output and no log line, which
+// says only that a code was supplied.
+TEST_F(DirectCommandTest, SuppliedAccessCodeOpensARadioWithAnotherCode) {
+  sim::RadioConfig config;
+  config.access_code = {0xC3, 0x5A, 0x9E, 0x71};
+  const auto code_shows = [](std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (const char* form : {"c3,5a", "c3, 5a", "0xc3", "c35a9e71", "195,90"}) {
+      if (text.find(form) != std::string::npos) return true;
+    }
+    return false;
+  };
+
+  StartRadio(config);
+  Ran ran = Run({"--timeout", "0.3"});
+  EXPECT_EQ(ran.status, 3) << ran.out << ran.err;
+  EXPECT_EQ(Heard().direct.access_code_faults, 1u);
+  EXPECT_EQ(Heard().direct.word_attempts, 0u);
+  EXPECT_EQ(LogLines().at(0)["reason"], "radio_silent");
+  EXPECT_EQ(LogLines().at(0)["access_code"], "built_in");
+
+  StartRadio(config);
+  ran = Run({"--access-code", "0xC3,0x5A,0x9E,0x71"});
+  EXPECT_EQ(ran.status, 0) << ran.out << ran.err;
+  EXPECT_EQ(Heard().direct.access_code_faults, 0u);
+  EXPECT_EQ(Heard().direct.verdicts_accepted, 1u);
+  EXPECT_EQ(LogLines().at(1)["outcome"], "complete");
+  EXPECT_EQ(LogLines().at(1)["access_code"], "supplied");
+  EXPECT_FALSE(code_shows(ran.out + ran.err)) << ran.out << ran.err;
+
+  // The variable over the file, the option over both; a wrong code in the place that wins is
+  // sent and refused.
+  const fs::path file = log_.string() + ".config";
+  std::ofstream(file) << "access-code = \"c3,5a,9e,70\"\n";
+  app::ParseSettings settings;
+  settings.config_file = file.string();
+  StartRadio(config);
+  ran = Run({"--timeout", "0.3"}, settings);
+  EXPECT_EQ(ran.status, 3) << ran.out << ran.err;
+  EXPECT_EQ(Heard().direct.access_code_faults, 1u) << "the file's code was not sent";
+  settings.access_code_variable = "c3,5a,9e,71";
+  StartRadio(config);
+  ran = Run({"--quiet"}, settings);
+  EXPECT_EQ(ran.status, 0) << ran.out << ran.err;
+  EXPECT_FALSE(code_shows(ran.out + ran.err)) << ran.out << ran.err;
+  settings.access_code_variable = "c3,5a,9e,72";
+  StartRadio(config);
+  ran = Run({"--json", "--access-code", "c3,5a,9e,71"}, settings);
+  EXPECT_EQ(ran.status, 0) << ran.out << ran.err;
+  EXPECT_EQ(nlohmann::json::parse(ran.out)["access_code"], "supplied");
+  EXPECT_FALSE(code_shows(ran.out + ran.err)) << ran.out << ran.err;
+
+  std::ifstream in(log_);
+  const std::string log_text(std::istreambuf_iterator<char>(in), {});
+  EXPECT_EQ(LogLines().size(), 5u);
+  EXPECT_FALSE(code_shows(log_text)) << log_text;
+  fs::remove(file);
+}
+
+// The menu's direct upload sends the code the front end was given, and logs only that it did.
+class MenuAccessCodeTest : public MemoryUploadTest {};
+
+TEST_F(MenuAccessCodeTest, MenuUploadSendsTheSuppliedCode) {
+  const fs::path log = fs::path(::testing::TempDir()) / "tvx_menu_access_code.jsonl";
+  fs::remove(log);
+  app::UploadLog upload_log(log.string());
+  sim::RadioConfig config = Radio();
+  config.access_code = {0xC3, 0x5A, 0x9E, 0x71};
+  StartRadio(config);
+  console_.Feed(answers_);
+  app::DefaultJobs(&upload_log, config.access_code).direct_upload(*ctx_);
+  const auto snapshot = port_->SettledSnapshot();
+  EXPECT_EQ(snapshot->counters.direct.access_code_faults, 0u);
+  EXPECT_EQ(snapshot->counters.direct.verdicts_accepted, 1u);
+  EXPECT_EQ(console_.RowTrimmed(32), "Upload complete: the radio accepted the checksum.");
+  std::ifstream in(log);
+  std::string line;
+  ASSERT_TRUE(std::getline(in, line));
+  EXPECT_EQ(nlohmann::json::parse(line)["access_code"], "supplied");
+  EXPECT_EQ(line.find("c3"), std::string::npos) << line;
+  EXPECT_EQ(line.find("C3"), std::string::npos) << line;
+  fs::remove(log);
 }
 
 }  // namespace

@@ -225,6 +225,69 @@ TEST_F(ScriptedCommandsTest, PortsListsALinkToAPseudoTerminal) {
       << ran.out;
 }
 
+// The access code as the program takes it from its surroundings: the option, the variable and
+// the default configuration file (under XDG_CONFIG_HOME), in that order, each time against a
+// radio whose code is not the one built in. A radio whose serial number is refused answers the
+// identity request only after a right code (status 4) and keeps silent after a wrong one
+// (status 3), so the runs stay short. A bad code is refused before any port is opened, naming
+// its place.
+TEST_F(ScriptedCommandsTest, AccessCodeFromTheOptionTheVariableAndTheFile) {
+  const fs::path config_home = dir_ / "config";
+  fs::create_directories(config_home / "torvandrix-upload");
+  const fs::path file = config_home / "torvandrix-upload" / "config";
+  const std::string home = "XDG_CONFIG_HOME='" + config_home.string() + "' ";
+  sim::RadioConfig config;
+  config.serial = 9109999;
+  config.access_code = {0x4E, 0x61, 0x07, 0xD2};
+  const std::string right = "0x4E,0x61,0x07,0xD2";
+  const std::string wrong = "0x4E,0x61,0x07,0xD3";
+  struct Case {
+    std::string option, variable, file;
+    int status;
+  };
+  const std::vector<Case> cases = {
+      {"", "", "", 3},       {right, "", "", 4},    {"", right, "", 4},       {"", "", right, 4},
+      {right, wrong, "", 4}, {"", right, wrong, 4}, {wrong, right, right, 3}, {"", wrong, right, 3},
+  };
+  for (const Case& c : cases) {
+    const std::string what = "option " + c.option + ", variable " + c.variable + ", file " + c.file;
+    std::ofstream(file) << (c.file.empty() ? "" : "access-code = \"" + c.file + "\"\n");
+    StartRadio(config);
+    const std::string env =
+        home + (c.variable.empty() ? "" : "TORVANDRIX_ACCESS_CODE=" + c.variable + " ");
+    const Ran ran =
+        Run(Direct("--timeout 0.3" + (c.option.empty() ? "" : " --access-code " + c.option)), env);
+    EXPECT_EQ(ran.status, c.status) << what << "\n" << ran.out << ran.err;
+    EXPECT_EQ(radio_->Counters().direct.access_code_faults, c.status == 4 ? 0u : 1u) << what;
+    EXPECT_EQ(LogLines(log_).back()["access_code"],
+              c.option + c.variable + c.file == "" ? "built_in" : "supplied")
+        << what;
+    EXPECT_EQ((ran.out + ran.err + Slurp(log_)).find("4E,0x61"), std::string::npos) << what;
+  }
+
+  const std::string form =
+      " takes four bytes in hexadecimal separated by commas, e.g. 0x12,0x34,0x56,0x78\n";
+  StartRadio(config);
+  std::ofstream(file) << "access-code = \"0x4E,0x61,0x07\"\n";
+  Ran ran = Run(Direct(), home);
+  EXPECT_EQ(ran.status, 2);
+  EXPECT_EQ(ran.err, "torvandrix-upload: the configuration file " + file.string() +
+                         ": access-code" + form + "see 'torvandrix-upload --help'\n");
+  ran = Run(Direct(), home + "TORVANDRIX_ACCESS_CODE=0x4E,0x61,0x07,0x1D2");
+  EXPECT_EQ(ran.err, "torvandrix-upload: TORVANDRIX_ACCESS_CODE" + form +
+                         "see 'torvandrix-upload --help'\n");
+  ran = Run(Direct("--access-code 4E:61:07:D2"), home);
+  EXPECT_EQ(ran.status, 2);
+  EXPECT_EQ(ran.err,
+            "torvandrix-upload: --access-code" + form + "see 'torvandrix-upload direct --help'\n");
+  // The menu form says so before it needs a terminal.
+  ran = Run("--access-code 1,2", home);
+  EXPECT_EQ(ran.status, 2);
+  EXPECT_EQ(ran.err,
+            "torvandrix-upload: --access-code" + form + "see 'torvandrix-upload --help'\n");
+  EXPECT_EQ(radio_->Counters().bytes_received, 0u) << "a refused code reached the radio";
+}
+
 // Two programs logging at once: whole lines, each written once, never mixed.
 TEST(UploadLogTest, TwoProcessesAppendingAtOnceWriteWholeLines) {
   const std::string path = ::testing::TempDir() + "tvx_two_writers.jsonl";
