@@ -14,6 +14,7 @@
 
 #include "app/access_code_text.h"
 #include "app/command_line.h"
+#include "app/printable_text.h"
 
 namespace tvx::testing {
 namespace {
@@ -99,10 +100,9 @@ TEST_F(SettingsParseTest, AccessCodeComesFromTheFirstPlaceSetAndNamesItWhenWrong
 
   // Wrong, each where it wins; the value is never quoted back.
   settings_.config_file = File("bad", "access-code = \"0x21,0x22,0x23\"\n");
-  EXPECT_EQ(Refusal({"direct"}),
-            "the configuration file " + settings_.config_file + ": access-code " + kForm);
-  EXPECT_EQ(Refusal({}),
-            "the configuration file " + settings_.config_file + ": access-code " + kForm);
+  const std::string in_file = "the configuration file " + app::PrintableText(settings_.config_file);
+  EXPECT_EQ(Refusal({"direct"}), in_file + ": access-code " + kForm);
+  EXPECT_EQ(Refusal({}), in_file + ": access-code " + kForm);
   EXPECT_EQ(Parse({"direct", "--access-code", "1,2,3,4"}).access_code, option);
   settings_.access_code_variable = "11,12,13";
   EXPECT_EQ(Refusal({"direct"}), "TORVANDRIX_ACCESS_CODE " + kForm);
@@ -167,7 +167,9 @@ TEST_F(SettingsParseTest, FileKeysFillWhatTheCommandLineLeavesUnset) {
 }
 
 TEST_F(SettingsParseTest, FileErrorsNameTheFileAndTheKey) {
-  const auto in = [](const std::string& file) { return "the configuration file " + file; };
+  const auto in = [](const std::string& file) {
+    return "the configuration file " + app::PrintableText(file);
+  };
   settings_.config_file = File("config", "log = \"x\"\nbogus = 1\n");
   EXPECT_EQ(Refusal({"direct"}), in(settings_.config_file) + " holds an unknown key, \"bogus\"");
   const app::CommandLine menu = Parse({});
