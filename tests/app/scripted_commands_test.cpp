@@ -273,13 +273,6 @@ TEST_F(ScriptedCommandsTest, AccessCodeFromTheOptionTheVariableAndTheFile) {
   EXPECT_EQ(ran.status, 2);
   EXPECT_EQ(ran.err, "torvandrix-upload: the configuration file " + file.string() +
                          ": access-code" + form + "see 'torvandrix-upload --help'\n");
-  ran = Run(Direct(), home + "TORVANDRIX_ACCESS_CODE=0x4E,0x61,0x07,0x1D2");
-  EXPECT_EQ(ran.err, "torvandrix-upload: TORVANDRIX_ACCESS_CODE" + form +
-                         "see 'torvandrix-upload --help'\n");
-  ran = Run(Direct("--access-code 4E:61:07:D2"), home);
-  EXPECT_EQ(ran.status, 2);
-  EXPECT_EQ(ran.err,
-            "torvandrix-upload: --access-code" + form + "see 'torvandrix-upload direct --help'\n");
   // The menu form says so before it needs a terminal.
   ran = Run("--access-code 1,2", home);
   EXPECT_EQ(ran.status, 2);
