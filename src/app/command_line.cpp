@@ -167,13 +167,13 @@ class Parser {
   CLI::App* ports_ = nullptr;
   std::vector<std::string> bindings_;
   bool version_ = false;
+  std::string access_code_variable_;
   CLI::Option* com_ = nullptr;
   CLI::Option* log_ = nullptr;
   CLI::Option* config_ = nullptr;
   std::string default_config_;
   std::string access_code_text_;
   std::vector<const CLI::Option*> access_code_options_;
-  std::string access_code_variable_;
   std::shared_ptr<ConfigFileReader> reader_ = std::make_shared<ConfigFileReader>();
   SettingOrigins origins_;
   std::map<const CLI::Option*, std::string> takes_;
@@ -182,7 +182,9 @@ class Parser {
 };
 
 Parser::Parser(CommandLine& command, const HelpWording& wording, const ParseSettings& settings)
-    : wording_(wording), app_(FillIn(kOverview, wording), std::string(kProgram)) {
+    : wording_(wording),
+      app_(FillIn(kOverview, wording), std::string(kProgram)),
+      access_code_variable_(settings.access_code_variable) {
   auto formatter = std::make_shared<HelpFormatter>();
   formatter->label("Subcommands", std::string(kSubcommandsHeading));
   app_.formatter(formatter);
@@ -357,7 +359,6 @@ void Parser::AddAccessCode(CLI::App* app) {
 // key that names no option.
 void Parser::AddConfigFile(const ParseSettings& settings) {
   default_config_ = settings.config_file;
-  access_code_variable_ = settings.access_code_variable;
   config_ = app_.set_config("--config", default_config_,
                             "read the settings from FILE instead of the place below")
                 ->type_name("FILE");
@@ -619,10 +620,6 @@ CommandLine ParseCommandLine(int argc, const char* const* argv, const HelpWordin
   }
   if (parser.Version())
     return Print(CommandAction::kVersion, "torvandrix-upload " TVX_VERSION "\n");
-  const CLI::App* code_scope = &app;
-  if (const std::string bad = parser.TakeAccessCode(command, code_scope); !bad.empty()) {
-    return UsageError(bad, code_scope, &app);
-  }
 
   if (parser.Direct()->parsed()) {
     command.action = CommandAction::kDirect;
@@ -630,6 +627,13 @@ CommandLine ParseCommandLine(int argc, const char* const* argv, const HelpWordin
     command.action = CommandAction::kRf;
   } else if (parser.Ports()->parsed()) {
     command.action = CommandAction::kPorts;
+  }
+  // Only the forms that send the access code read it (and refuse a wrong one).
+  const CLI::App* code_scope = &app;
+  if (command.action == CommandAction::kMenu || command.action == CommandAction::kDirect) {
+    if (const std::string bad = parser.TakeAccessCode(command, code_scope); !bad.empty()) {
+      return UsageError(bad, code_scope, &app);
+    }
   }
   // The file's bindings serve every form: a sub-command's "--port ComN" too.
   if (command.action != CommandAction::kMenu && parser.OnCommandLine(parser.Com())) {

@@ -41,7 +41,8 @@ struct CommandLine {
   /// Menu form: "--com N=DEVICE", in the order given.
   std::vector<std::pair<int, std::string>> com_bindings;
   /// The radio's access code when one was supplied: --access-code, else TORVANDRIX_ACCESS_CODE,
-  /// else access-code in the configuration file. Empty: the code built in. Never shown.
+  /// else access-code in the configuration file. Empty: the code built in. Never shown. Read
+  /// (and a wrong one refused) only for the forms that send it: the menu and direct.
   std::optional<std::array<std::uint8_t, 4>> access_code;
   /// Sub-commands: "--port DEVICE"; empty: the port "Com1" as the environment binds it.
   /// Kept as given (never empty once given): "Com1" to "Com9" in any case name the menu's

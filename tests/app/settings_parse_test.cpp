@@ -88,6 +88,7 @@ TEST_F(SettingsParseTest, AccessCodeComesFromTheFirstPlaceSet) {
   EXPECT_EQ(Parse({"direct"}).access_code, variable);
   settings_.access_code_variable = "11,12,13";
   EXPECT_EQ(Refusal({}), "TORVANDRIX_ACCESS_CODE " + kForm);
+  EXPECT_EQ(Parse({"rf", "--copies", "1"}).action, app::CommandAction::kRf) << "rf sends none";
   EXPECT_EQ(Parse({"--access-code", "1,2,3,4", "direct"}).access_code, option);
   settings_.access_code_variable.clear();
   EXPECT_EQ(Refusal({"direct"}), "the configuration file " +
