@@ -328,9 +328,8 @@ TEST_F(MenuAccessCodeTest, MenuUploadSendsTheSuppliedCode) {
   EXPECT_EQ(snapshot->counters.direct.access_code_faults, 0u);
   EXPECT_EQ(snapshot->counters.direct.verdicts_accepted, 1u);
   EXPECT_EQ(console_.RowTrimmed(32), "Upload complete: the radio accepted the checksum.");
-  std::ifstream in(log);
   std::string line;
-  ASSERT_TRUE(std::getline(in, line));
+  std::getline(std::ifstream(log), line);
   EXPECT_EQ(nlohmann::json::parse(line)["access_code"], "supplied");
   EXPECT_EQ(line.find("c3"), std::string::npos) << line;
   EXPECT_EQ(line.find("C3"), std::string::npos) << line;
