@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -50,6 +51,9 @@ class ScriptedCommandsTest : public ::testing::Test {
     fs::remove_all(dir_);
     fs::create_directories(dir_);
     log_ = dir_ / "uploads.jsonl";
+    // The settings of whoever runs the tests stay out of the program's runs.
+    setenv("XDG_CONFIG_HOME", (dir_ / "no-config").c_str(), 1);
+    unsetenv("TORVANDRIX_ACCESS_CODE");
   }
   ~ScriptedCommandsTest() override {
     if (radio_) radio_->Stop();

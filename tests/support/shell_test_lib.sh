@@ -7,7 +7,8 @@
 #   source "$(dirname "$0")/../support/shell_test_lib.sh"
 #
 # On sourcing:
-#   tmp          a new temporary folder, removed on exit
+#   tmp          a new temporary folder, removed on exit; XDG_CONFIG_HOME points into it (no
+#                configuration file) and TORVANDRIX_ACCESS_CODE is unset
 #   sock         the tmux socket name, tvx-<script name>-<pid>, unless the test set one before
 #   an EXIT trap that runs `cleanup`: the test's own `test_cleanup` first (if it defines one),
 #   then the tmux server (and its socket), the radio, the COM ports mapped with map_com, and
@@ -45,6 +46,10 @@
 #   unmap_com N         wine's COMN opens nothing
 
 tmp=$(mktemp -d)
+# The settings of whoever runs the tests stay out of them: no configuration file of theirs, no
+# access code from their environment.
+export XDG_CONFIG_HOME="$tmp/config"
+unset TORVANDRIX_ACCESS_CODE
 sock=${sock:-"tvx-$(basename "$0" .sh)-$$"}
 tmux_started=
 radio_pid=
