@@ -1,4 +1,5 @@
-// The access code of the radio's programming mode, fixed when the program is built:
+// The access code of the radio's programming mode built into the program, sent when none is
+// supplied at run time (the front ends put a supplied one into the plan):
 // cmake -DTVX_ACCESS_CODE=0x12,0x34,0x56,0x78 (the radio's own four bytes).
 #include "direct/protocol.h"
 
