@@ -524,6 +524,11 @@ std::string Parser::ExplainMismatch(const CLI::App* app, const std::string& what
         (after < what.size() && what[after] != ':' && what[after] != ' ')) {
       continue;
     }
+    if (origins_.FileRead() && !OnCommandLine(option)) {  // the file's key
+      const std::string key = InFile() + ": " + ConfigKey(*app, *option);
+      if (option->get_expected_max() == 0) return key + " takes true or false";
+      return key + " takes " + TakesText(option) + (option->count() > 1 ? ", one only" : "");
+    }
     if (option->get_expected_max() == 0) return name + " takes no value";
     if (option->count() > 1) return name + " is given more than once";
     return name + " takes " + TakesText(option) + ", and none was given";

@@ -154,6 +154,10 @@ TEST_F(SettingsParseTest, FileErrorsNameTheFileAndTheKey) {
       {"[direct]\nretries = many\n",
        {"direct"},
        ": direct.retries takes a number from 0 to 1000000, not \"many\""},
+      {"[direct]\nretries = [1, 2]\n",
+       {"direct"},
+       ": direct.retries takes a number from 0 to 1000000, one only"},
+      {"[direct]\nquiet = maybe\n", {"direct"}, ": direct.quiet takes true or false"},
   };
   for (const Case& c : cases) {
     const std::string file = File("config", c.text);
