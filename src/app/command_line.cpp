@@ -349,10 +349,11 @@ void Parser::AddOutput(CLI::App* sub, CommandLine& command) {
 // the place that wins is known (TakeAccessCode), and never echoed.
 void Parser::AddAccessCode(CLI::App* app) {
   access_code_options_.push_back(
-      app->add_option("--access-code", access_code_text_,
-                      "the radio's access code instead of the one built in: " +
-                          std::string(kAccessCodeForm) + "; it is never shown")
-          ->type_name("CODE"));
+      Takes(app->add_option("--access-code", access_code_text_,
+                            "the radio's access code instead of the one built in: " +
+                                std::string(kAccessCodeForm) + "; it is never shown")
+                ->type_name("CODE"),
+            std::string(kAccessCodeForm)));
 }
 
 // CLI11 reads the file after the arguments, for the options they left unset, and refuses a

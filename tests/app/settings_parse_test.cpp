@@ -94,6 +94,8 @@ TEST_F(SettingsParseTest, AccessCodeComesFromTheFirstPlaceSet) {
   EXPECT_EQ(Refusal({"direct"}), "the configuration file " +
                                      app::PrintableText(settings_.config_file) + ": access-code " +
                                      kForm);
+  EXPECT_EQ(Refusal({"direct", "--access-code"}),
+            "--access-code " + kForm + ", and none was given");
   EXPECT_EQ(
       Parse({"direct", "--access-code", "0x01,0x02,0x03"}).text,
       "torvandrix-upload: --access-code " + kForm + "\nsee 'torvandrix-upload direct --help'\n");
