@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <utility>
+#include <vector>
 
 namespace tvx::app {
 namespace {
@@ -10,6 +11,7 @@ namespace {
 constexpr int kDefaultColumns = 80;
 constexpr std::size_t kStateWidth = 9;  // "handshake", "read-back"
 constexpr int kMinBarCells = 4;
+constexpr int kTailRoom = 36;  // "  100%  33097/33097  1250/s  0:13 left"
 constexpr int kMaxBarCells = 24;
 constexpr double kRedrawSeconds = 0.1;
 // How often one upload hands its progress to the board, in its own clock's seconds.
@@ -38,22 +40,33 @@ std::string LiveLineText(const LiveLine& line, std::size_t device_width, int wid
           ? std::clamp(static_cast<double>(line.done) / static_cast<double>(line.total), 0.0, 1.0)
           : 0.0;
   const std::string percent = std::to_string(static_cast<int>(fraction * 100.0));
-  std::string tail =
-      "  " + std::string(3 - std::min<std::size_t>(3, percent.size()), ' ') + percent + "%";
-  if (line.total > 0) tail += "  " + std::to_string(line.done) + "/" + std::to_string(line.total);
+  std::vector<std::string> tail = {
+      "  " + std::string(3 - std::min<std::size_t>(3, percent.size()), ' ') + percent + "%"};
+  if (line.total > 0) {
+    tail.push_back("  " + std::to_string(line.done) + "/" + std::to_string(line.total));
+  }
   if (line.seconds > 0.0 && line.done > 0) {
     const double rate = static_cast<double>(line.done) / line.seconds;
-    tail += "  " + std::to_string(std::llround(rate)) + "/s";
-    tail += "  " + MinutesSeconds(static_cast<double>(line.total - line.done) / rate) + " left";
+    tail.push_back("  " + std::to_string(std::llround(rate)) + "/s");
+    if (line.done < line.total) {
+      tail.push_back("  " + MinutesSeconds(static_cast<double>(line.total - line.done) / rate) +
+                     " left");
+    }
   }
-  // The bar takes what the width leaves; the last column stays free (a terminal that wraps at
-  // the edge would start a new line and the redraw would lose its place).
-  const int room = width - 1 - static_cast<int>(head.size() + tail.size()) - 2;
+  // The bar takes what the width leaves beside the longest tail, so that it keeps its size as
+  // the tail grows and the bars of all lines line up; the last column stays free (a terminal
+  // that wraps at the edge would start a new line and the redraw would lose its place).
+  const int room = width - 1 - static_cast<int>(head.size()) - 2 - kTailRoom;
   const int cells = std::clamp(room, kMinBarCells, kMaxBarCells);
   const int filled = static_cast<int>(fraction * cells);
-  std::string text =
-      head + "[" + std::string(filled, '#') + std::string(cells - filled, '-') + "]" + tail;
+  std::string text = head + "[" + std::string(filled, '#') + std::string(cells - filled, '-') + "]";
+  // Whole fields that do not fit are left out, the last ones first.
   const auto fit = static_cast<std::size_t>(std::max(1, width - 1));
+  std::size_t length = text.size();
+  std::size_t fields = 0;
+  while (fields < tail.size() && length + tail[fields].size() <= fit)
+    length += tail[fields++].size();
+  for (std::size_t i = 0; i < fields; ++i) text += tail[i];
   if (text.size() > fit) text.resize(fit);
   return text;
 }
@@ -160,8 +173,9 @@ PortSink::PortSink(LiveBoard& board, std::size_t row, job::Clock& clock)
   phase_start_ = clock_.Seconds();
 }
 
+// On a terminal the live line's state tells the phase; without one it is a note.
 void PortSink::Phase(std::string_view name) {
-  board_.Note(row_, name);
+  if (!board_.Live()) board_.Note(row_, name);
   phase_start_ = clock_.Seconds();
   last_sent_ = -1.0;
 }
