@@ -52,7 +52,14 @@ constexpr std::string_view kDirectFooter =
     "unless --data-port, \"Radio in setup?\" yes, high speed only with --high-speed. A prompt "
     "that offers a retry (a missing or wrong answer from the radio) is answered with a retry "
     "up to --retries times per word; then the upload stops. After a checksum error the "
-    "read-back runs to its end and prints every word that differs.";
+    "read-back runs to its end and prints every word that differs.\n"
+    "\n"
+    "Several radios at once: give --port once per radio (the same device twice is a usage "
+    "error). Each upload runs on its own, and a port that fails ends its upload alone; every "
+    "note starts with the device, and on a terminal each port has a live line. At the end "
+    "come one outcome line per port, starting with its device (with --json, one record a "
+    "line), and one log line per upload. The exit status is 0 when every upload completed, "
+    "else the most serious among them in the order 5, 4, 3, 1, 6.";
 
 constexpr std::string_view kRfFooter =
     "Each frame is sent again until its echo from the local radio comes back intact, so a "
