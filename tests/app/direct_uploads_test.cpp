@@ -90,7 +90,7 @@ class DirectUploadsTest : public ::testing::Test {
   }
 
   // "direct --log LOG --port NAME..." and `more`, every radio on its own thread.
-  Ran Run(const std::vector<std::string>& more = {}) {
+  Ran Run(const std::vector<std::string>& more = {}, bool terminal = false) {
     const app::CommandLine command = Command(more);
     EXPECT_EQ(command.action, app::CommandAction::kDirect) << command.text;
     std::vector<app::UploadSlot> slots;
@@ -100,6 +100,7 @@ class DirectUploadsTest : public ::testing::Test {
     app::ScriptedOutput output;
     output.out = out;
     output.err = err;
+    output.err_terminal = terminal;
     Ran ran;
     ran.status = app::RunDirectUploads(command, slots, output, board_clock_, {SmallImage()});
     ran.out = Text(out);
@@ -206,6 +207,29 @@ TEST_F(DirectUploadsTest, ThreeRadiosAtOnceAreEachLoadedAsAlone) {
     EXPECT_EQ(line["seconds"], alone.seconds) << bench->name;
     ++serial;
   }
+}
+
+// On a terminal: the live lines, redrawn from every upload's thread, end showing each radio
+// complete; the phases are in the lines' state, not in notes.
+TEST_F(DirectUploadsTest, OnATerminalTheLiveLinesEndShowingEveryRadio) {
+  Add("mem:a", Serial(9120001));
+  Add("mem:b", Serial(9120002));
+  Add("mem:c", Serial(9120003));
+  const Ran ran = Run({}, true);
+  EXPECT_EQ(ran.status, 0) << ran.out << ran.err;
+  EXPECT_EQ(ran.err.find("mem:a: Handshake"), std::string::npos) << ran.err;
+  EXPECT_NE(ran.err.find("\x1b[3A\r\x1b[Jmem:b: Opened mem:b.\n"), std::string::npos) << ran.err;
+  const std::size_t last = ran.err.rfind("\x1b[3A\r");
+  ASSERT_NE(last, std::string::npos) << ran.err;
+  std::size_t at = last + 5;
+  for (const std::string device : {"mem:a  9120001", "mem:b  9120002", "mem:c  9120003"}) {
+    const std::string line = ran.err.substr(at, ran.err.find('\n', at) + 1 - at);
+    EXPECT_TRUE(line.starts_with(device + "  complete   [##############]  100%  139/139  "))
+        << line;
+    EXPECT_TRUE(line.ends_with("/s\x1b[K\n")) << line;
+    at += line.size();
+  }
+  EXPECT_EQ(at, ran.err.size());
 }
 
 // One radio pulled mid-transfer: its upload stops there and says so; the two others finish as
