@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -322,8 +323,8 @@ TEST_F(DirectUploadsTest, AStopRequestEndsEveryUploadInterrupted) {
   EXPECT_EQ(a.Heard().direct.verdicts_accepted, 0u);
 }
 
-// The same device twice is a usage error before anything is opened: the same name, or a
-// symbolic link and its target.
+// The same device twice is a usage error before anything is opened: the same name, a port
+// name and the device bound to it, or a symbolic link and its target.
 TEST_F(DirectUploadsTest, TheSameDeviceTwiceIsAUsageError) {
   Bench& first = Add("mem:a");
   Add("mem:a");
@@ -334,6 +335,18 @@ TEST_F(DirectUploadsTest, TheSameDeviceTwiceIsAUsageError) {
             "see 'torvandrix-upload direct --help'\n");
   EXPECT_EQ(ran.out, "");
   EXPECT_EQ(first.port->Opens(), 0);
+
+  // Com1 and the device it is bound to.
+  ::setenv("TORVANDRIX_COM1", "mem:a", 1);
+  benches_.clear();
+  Add("cOm1");
+  Add("mem:a");
+  ran = Run();
+  ::unsetenv("TORVANDRIX_COM1");
+  EXPECT_EQ(ran.status, 2);
+  EXPECT_EQ(ran.err,
+            "torvandrix-upload: --port cOm1 and --port mem:a are the same device\n"
+            "see 'torvandrix-upload direct --help'\n");
 
   const fs::path folder = fs::path(::testing::TempDir()) / "tvx_same_device";
   fs::remove_all(folder);
