@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <mutex>
 #include <thread>
 
@@ -64,7 +65,9 @@ int CombinedExitStatus(std::span<const int> statuses) {
 
 int RunDirectUploads(const CommandLine& command, std::span<const UploadSlot> slots,
                      const ScriptedOutput& output, job::Clock& board_clock, ScriptedImage image) {
-  const std::vector<std::string>& given = command.ports;
+  // One upload per port that has its slot.
+  const std::vector<std::string> given(
+      command.ports.begin(), command.ports.begin() + std::min(command.ports.size(), slots.size()));
   std::vector<std::string> devices;
   std::vector<std::string> shown;
   for (const std::string& port : given) {
@@ -84,7 +87,7 @@ int RunDirectUploads(const CommandLine& command, std::span<const UploadSlot> slo
   std::vector<DirectUploadRun> runs(devices.size());
   {
     std::vector<std::jthread> threads;
-    for (std::size_t i = 0; i < devices.size() && i < slots.size(); ++i) {
+    for (std::size_t i = 0; i < devices.size(); ++i) {
       threads.emplace_back([&, i] {
         PortSink sink(board, i, *slots[i].clock);
         runs[i] = RunOneDirectUpload(command, devices[i], slots[i], sink, image);

@@ -51,7 +51,8 @@ DirectUploadRun RunOneDirectUpload(const CommandLine& command, const std::string
 int CombinedExitStatus(std::span<const int> statuses);
 
 /// Runs one upload per port of `command.ports` (more than one) on `slots` (one each, in the
-/// same order) at the same time, and returns the program's status: CombinedExitStatus, or 128
+/// same order; a port without a slot is left out) at the same time, and returns the program's
+/// status: CombinedExitStatus, or 128
 /// + N after a stop request (every upload then ends at its next safe point, logged
 /// "interrupted"). Two ports that are the same device are a usage error (status 2, nothing
 /// opened). `board_clock` paces the live lines' redraw (read from every upload's thread).
