@@ -4,6 +4,7 @@
 // Then the live lines' text and their redraw on a terminal, literally.
 #include <gtest/gtest.h>
 
+#include <barrier>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -304,15 +305,17 @@ TEST(CombinedExitStatusTest, TheMostSeriousStatusWins) {
   }
 }
 
-// Ctrl-C ends every upload at its next safe point, each logged "interrupted".
+// Ctrl-C, once all three are under way, ends every upload at its next safe point, each logged
+// "interrupted" and none of the radios told its checksum was good.
 TEST_F(DirectUploadsTest, AStopRequestEndsEveryUploadInterrupted) {
-  Bench& a = Add("mem:a", Serial(9120001));
-  Add("mem:b", Serial(9120002));
-  Add("mem:c", Serial(9120003));
-  int writes = 0;
-  a.port->on_write = [&writes](std::span<const std::uint8_t>) {
-    if (++writes == 60) console::ProcessStopRequest().Request(2);
-  };
+  std::barrier under_way(3, []() noexcept { console::ProcessStopRequest().Request(2); });
+  std::vector<int> writes(3, 0);
+  for (int i = 0; i < 3; ++i) {
+    Bench& bench = Add("mem:" + std::to_string(i), Serial(9120001 + i));
+    bench.port->on_write = [&under_way, &count = writes[i]](std::span<const std::uint8_t>) {
+      if (++count == 60) under_way.arrive_and_wait();
+    };
+  }
   const Ran ran = Run();
   EXPECT_EQ(ran.status, 130) << ran.out << ran.err;
   const std::vector<nlohmann::json> lines = LogLines();
@@ -320,7 +323,7 @@ TEST_F(DirectUploadsTest, AStopRequestEndsEveryUploadInterrupted) {
   for (const nlohmann::json& line : lines) {
     EXPECT_EQ(line["outcome"], "interrupted") << line.dump();
   }
-  EXPECT_EQ(a.Heard().direct.verdicts_accepted, 0u);
+  for (const auto& bench : benches_) EXPECT_EQ(bench->Heard().direct.verdicts_accepted, 0u);
 }
 
 // The same device twice is a usage error before anything is opened: the same name, a port
