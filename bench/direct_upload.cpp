@@ -239,5 +239,7 @@ int main(int argc, char** argv) {
               time_ratio);
   std::printf("  each upload's cpu / bare exchange's  %5.2f x  (target: at most 1.3 x)\n",
               cpu_ratio);
+  std::printf("  each upload's cpu / one alone's      %5.2f x\n",
+              Median(four_cpu) / Median(one_cpu));
   return ratio >= 0.7 ? 0 : 2;
 }
