@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <exception>
 #include <mutex>
 #include <thread>
 
@@ -90,7 +91,15 @@ int RunDirectUploads(const CommandLine& command, std::span<const UploadSlot> slo
     for (std::size_t i = 0; i < devices.size(); ++i) {
       threads.emplace_back([&, i] {
         PortSink sink(board, i, *slots[i].clock);
-        runs[i] = RunOneDirectUpload(command, devices[i], slots[i], sink, image);
+        try {
+          runs[i] = RunOneDirectUpload(command, devices[i], slots[i], sink, image);
+        } catch (const std::exception& e) {
+          // A failure of the program ends this upload alone (status 1), as main would say it.
+          runs[i].status = kExitChecksumError;
+          runs[i].outcome_line = std::string("internal error: ") + e.what();
+          board.Error(i, runs[i].outcome_line);
+          return;
+        }
         board.SetState(i, EndState(runs[i].entry));
         std::string failure;
         {
