@@ -6,7 +6,8 @@
 // Then the transfer time a user can expect at 115200 bit/s, with the radio answering at line
 // time and behind 0, 1 and 16 ms of adapter latency (16 ms: a common USB adapter's latency timer;
 // 1 ms: the same adapter in low-latency mode), measured over the first 1,000 words and scaled to
-// the image.
+// the image. Last, four uploads at once through the sub-command's runner against four radios
+// behind 1 ms each, next to one alone: their time and each one's CPU a word.
 //
 // Usage: bench-direct-upload [--uploader-only]   (the option is for profiling the job alone)
 #include <sys/resource.h>
@@ -25,6 +26,7 @@
 #include "direct/direct_upload.h"
 #include "direct_bench_doubles.h"
 #include "direct_upload_posix_baseline.h"
+#include "direct_uploads_at_once.h"
 #include "job/clock.h"
 #include "job/run_context.h"
 #include "radio_sim/posix_pty_radio.h"
@@ -199,5 +201,45 @@ int main(int argc, char** argv) {
     std::printf("  %2d ms latency  %7.1f s  (%4.1f min, %5.2f ms a word)\n", latency_ms, total,
                 total / 60.0, per_word * 1000.0);
   }
+
+  // Four radios at once behind a low-latency adapter each, next to one such radio alone, the
+  // rounds alternating; per word of the first kAtOnceWords, the slowest and costliest upload.
+  constexpr std::uint64_t kAtOnceWords = 1000;
+  constexpr int kAtOnce = 4;
+  std::printf(
+      "\n%d uploads at once, each against its own radio at 115200 bit/s behind 1 ms of latency,\n"
+      "next to one alone (first %llu words; the slowest and costliest of the %d):\n",
+      kAtOnce, static_cast<unsigned long long>(kAtOnceWords), kAtOnce);
+  std::vector<double> one_time, one_cpu, four_time, four_cpu;
+  for (int round = 0; round < kRounds; ++round) {
+    const tvx::bench::AtOnceResult one = tvx::bench::RunUploadsAtOnce(1, 0.001, kAtOnceWords);
+    const tvx::bench::AtOnceResult four =
+        tvx::bench::RunUploadsAtOnce(kAtOnce, 0.001, kAtOnceWords);
+    if (!one.ok || !four.ok) {
+      std::printf("  the uploads at once did not reach %llu words\n",
+                  static_cast<unsigned long long>(kAtOnceWords));
+      return 1;
+    }
+    one_time.push_back(one.slowest_seconds_per_word);
+    one_cpu.push_back(one.worst_cpu_per_word);
+    four_time.push_back(four.slowest_seconds_per_word);
+    four_cpu.push_back(four.worst_cpu_per_word);
+  }
+  const double bare_cpu_per_word = Median(base_cpu) / static_cast<double>(kReleaseWords);
+  const double time_ratio = Median(four_time) / Median(one_time);
+  const double cpu_ratio = Median(four_cpu) / bare_cpu_per_word;
+  std::printf("  one alone        %5.2f ms a word  (%5.1f s for the image)  cpu %5.1f us a word\n",
+              Median(one_time) * 1000.0, Median(one_time) * kReleaseWords, Median(one_cpu) * 1e6);
+  std::printf("  %d at once        %5.2f ms a word  (%5.1f s for the image)  cpu %5.1f us a word\n",
+              kAtOnce, Median(four_time) * 1000.0, Median(four_time) * kReleaseWords,
+              Median(four_cpu) * 1e6);
+  std::printf("  bare poll() exchange                                      cpu %5.1f us a word\n",
+              bare_cpu_per_word * 1e6);
+  std::printf("  %d at once / one alone, time        %5.2f x  (target: at most 1.15 x)\n", kAtOnce,
+              time_ratio);
+  std::printf("  each upload's cpu / bare exchange's  %5.2f x  (target: at most 1.3 x)\n",
+              cpu_ratio);
+  std::printf("  each upload's cpu / one alone's      %5.2f x\n",
+              Median(four_cpu) / Median(one_cpu));
   return ratio >= 0.7 ? 0 : 2;
 }

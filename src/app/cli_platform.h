@@ -52,6 +52,12 @@ struct SerialDevice {
 /// the devices with a stable name, and the other serial devices the system knows of.
 std::vector<SerialDevice> ListSerialDevices();
 
+/// Whether the device names `a` and `b` open the same device: the same name, or on POSIX the
+/// same file (a symbolic link and its target, st_dev and st_ino) or the same device node
+/// (st_rdev); on Windows the same name in any case, with or without the device prefix. Names
+/// that do not exist are compared as given.
+bool SameDevice(const std::string& a, const std::string& b);
+
 /// The upload log's place when neither --log nor TORVANDRIX_LOG names one; empty when none
 /// can be found.
 std::string DefaultLogPath();

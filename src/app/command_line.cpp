@@ -62,7 +62,14 @@ constexpr std::string_view kDirectFooter =
     "unless --data-port, \"Radio in setup?\" yes, high speed only with --high-speed. A prompt "
     "that offers a retry (a missing or wrong answer from the radio) is answered with a retry "
     "up to --retries times per word; then the upload stops. After a checksum error the "
-    "read-back runs to its end and prints every word that differs.";
+    "read-back runs to its end and prints every word that differs.\n"
+    "\n"
+    "Several radios at once: give --port once per radio (the same device twice is a usage "
+    "error). Each upload runs on its own, and a port that fails ends its upload alone; every "
+    "note starts with the device, and on a terminal each port has a live line. At the end "
+    "come one outcome line per port, starting with its device (with --json, one record a "
+    "line), and one log line per upload. The exit status is 0 when every upload completed, "
+    "else the most serious among them in the order 5, 4, 3, 1, 6.";
 
 constexpr std::string_view kRfFooter =
     "Each frame is sent again until its echo from the local radio comes back intact, so a "
@@ -143,7 +150,8 @@ class Parser {
   CLI::Option* Number(CLI::Option* option, std::string_view what, std::int32_t min,
                       std::int32_t max, bool fraction = false, std::string_view note = "");
   CLI::Validator Recorded(CLI::Validator check, const CLI::Option* option);
-  void AddPort(CLI::App* sub, CommandLine& command);
+  /// --port; `repeatable` (direct): every occurrence adds one more port.
+  void AddPort(CLI::App* sub, CommandLine& command, bool repeatable = false);
   void AddTimeout(CLI::App* sub, CommandLine& command, std::string_view description);
   CLI::Option* AddLog(CLI::App* sub, CommandLine& command, std::string_view description);
   void AddOutput(CLI::App* sub, CommandLine& command);
@@ -210,7 +218,7 @@ Parser::Parser(CommandLine& command, const HelpWording& wording, const ParseSett
 
   direct_ = app_.add_subcommand("direct", "The direct upload into a radio wired to the port.");
   direct_->footer(std::string(kDirectFooter));
-  AddPort(direct_, command);
+  AddPort(direct_, command, true);
   direct_->add_flag("--data-port", command.data_port,
                     "the radio is wired by its data port, not its diagnostic port");
   direct_->add_flag("--high-speed", command.high_speed, "load at high speed, 115200 bit/s");
@@ -314,13 +322,20 @@ CLI::Option* Parser::Number(CLI::Option* option, std::string_view what, std::int
   return option->transform(Recorded(decimal, option));
 }
 
-void Parser::AddPort(CLI::App* sub, CommandLine& command) {
-  Takes(NotEmpty(sub->add_option("--port", command.port,
-                                 FillIn("the serial device, e.g. {example}, or Com1 to Com9 "
-                                        "(any case) as the menu binds them",
-                                        wording_))
-                     ->type_name("DEVICE")
-                     ->default_str("Com1")),
+void Parser::AddPort(CLI::App* sub, CommandLine& command, bool repeatable) {
+  const std::string description =
+      FillIn("the serial device, e.g. {example}, or Com1 to Com9 (any case) as the menu binds them",
+             wording_);
+  CLI::Option* port = repeatable
+                          ? sub->add_option("--port", command.ports,
+                                            description +
+                                                "; given more than once, one upload per port, all "
+                                                "at the same time")
+                                ->expected(1)
+                                ->allow_extra_args(false)
+                                ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+                          : sub->add_option("--port", command.port, description);
+  Takes(NotEmpty(port->type_name("DEVICE")->default_str("Com1")),
         FillIn("a device, e.g. {example}, or Com1 to Com9", wording_));
 }
 
@@ -629,6 +644,7 @@ CommandLine ParseCommandLine(int argc, const char* const* argv, const HelpWordin
 
   if (parser.Direct()->parsed()) {
     command.action = CommandAction::kDirect;
+    if (!command.ports.empty()) command.port = command.ports.front();
   } else if (parser.Rf()->parsed()) {
     command.action = CommandAction::kRf;
   } else if (parser.Ports()->parsed()) {

@@ -48,6 +48,9 @@ struct CommandLine {
   /// Kept as given (never empty once given): "Com1" to "Com9" in any case name the menu's
   /// ports, their bindings else their default devices, which the runner resolves.
   std::string port;
+  /// direct: every "--port DEVICE", in the order given (`port` is the first); more than one
+  /// runs one upload per port at the same time.
+  std::vector<std::string> ports;
   /// "--log FILE"; empty: TORVANDRIX_LOG, else the default place.
   /// (An empty FILE is a usage error, so empty always means not given.)
   std::string log;

@@ -6,6 +6,7 @@
 #include "app/commands.h"
 #include "app/direct_policy.h"
 #include "app/direct_sentences.h"
+#include "app/direct_uploads.h"
 #include "app/line_report.h"
 #include "app/printable_text.h"
 #include "console/stop_request.h"
@@ -16,40 +17,54 @@
 
 namespace tvx::app {
 
-int RunDirectCommand(const CommandLine& command, serial::SerialPort& port,
-                     serial::Priority& priority, job::Clock& clock, const ScriptedOutput& output,
-                     ScriptedImage image) {
-  LineReport report(LineOptionsFor(command, output), clock, "words");
-
+std::string ResolveDevice(const std::string& port,
+                          const std::vector<std::pair<int, std::string>>& com_bindings) {
   // "Com1" to "Com9" are the menu's ports; anything else is a device.
   job::LinkSettings link;
-  link.devices = PortBindings(command.com_bindings);
+  link.devices = PortBindings(com_bindings);
+  return link.DeviceOf(port.empty() ? "Com1" : port);
+}
+
+DirectUploadRun RunOneDirectUpload(const CommandLine& command, const std::string& device,
+                                   const UploadSlot& slot, LineSink& report, ScriptedImage image) {
   direct::Plan plan;
-  plan.device = link.DeviceOf(command.port.empty() ? "Com1" : command.port);
+  plan.device = device;
   plan.port_name = plan.device;  // only the menu names a port "ComN"
   plan.diag_port = !command.data_port;
   plan.high_speed = command.high_speed;
   if (command.access_code) plan.access_code = *command.access_code;
 
-  DirectPolicy policy(report, clock, PrintableText(plan.device), command.retries,
+  DirectPolicy policy(report, *slot.clock, PrintableText(plan.device), command.retries,
                       command.timeout_seconds);
   job::ErrorState errors;
   job::Random random;
-  const direct::Parts parts{port, errors, priority, clock, random, image.bytes};
-  UploadLog log(command.log);
-  const direct::Result result = direct::RunEngine(plan, parts, policy);
+  const direct::Parts parts{*slot.port, errors, *slot.priority, *slot.clock, random, image.bytes};
+  DirectUploadRun run;
+  run.result = direct::RunEngine(plan, parts, policy);
 
-  LogEntry entry = DirectLogEntry(result);
-  entry.port = plan.port_name;
-  entry.device = plan.device;
-  entry.image = IdentifyImage(image.bytes);
-  entry.access_code = AccessCodeToken(command.access_code.has_value());
-  report.Outcome(DirectOutcomeLine(result, policy.Facts()),
-                 FormatLogLine(entry, std::chrono::system_clock::now()));
-  if (const std::string failure = log.Append(entry); !failure.empty()) {
+  run.entry = DirectLogEntry(run.result);
+  run.entry.port = plan.port_name;
+  run.entry.device = plan.device;
+  run.entry.image = IdentifyImage(image.bytes);
+  run.entry.access_code = AccessCodeToken(command.access_code.has_value());
+  run.outcome_line = DirectOutcomeLine(run.result, policy.Facts());
+  run.status = DirectExitStatus(run.result);
+  return run;
+}
+
+int RunDirectCommand(const CommandLine& command, serial::SerialPort& port,
+                     serial::Priority& priority, job::Clock& clock, const ScriptedOutput& output,
+                     ScriptedImage image) {
+  LineReport report(LineOptionsFor(command, output), clock, "words");
+  UploadLog log(command.log);
+  const DirectUploadRun run =
+      RunOneDirectUpload(command, ResolveDevice(command.port, command.com_bindings),
+                         {&port, &priority, &clock}, report, image);
+  report.Outcome(run.outcome_line, FormatLogLine(run.entry, std::chrono::system_clock::now()));
+  if (const std::string failure = log.Append(run.entry); !failure.empty()) {
     report.Error("torvandrix-upload: " + failure);
   }
-  return console::ExitStatusAfterStop(DirectExitStatus(result));
+  return console::ExitStatusAfterStop(run.status);
 }
 
 }  // namespace tvx::app

@@ -49,7 +49,7 @@ std::string Missing(const direct::WaitState& wait) {
 
 }  // namespace
 
-DirectPolicy::DirectPolicy(LineReport& report, job::Clock& clock, std::string device,
+DirectPolicy::DirectPolicy(LineSink& report, job::Clock& clock, std::string device,
                            std::int32_t retries, double timeout_seconds,
                            const console::StopRequest& stop)
     : report_(report),
@@ -134,21 +134,27 @@ void DirectPolicy::Begin(direct::Phase phase) {
   phase_ = phase;
   switch (phase) {
     case direct::Phase::kHandshake:
+      report_.State("handshake");
       report_.Phase("Handshake");
       break;
     case direct::Phase::kIdentity:
+      report_.State("identity");
       report_.Phase("Waiting for Radio ID");
       break;
     case direct::Phase::kErase:
+      report_.State("erasing");
       report_.Phase("Waiting for erase");
       break;
     case direct::Phase::kTransfer:
+      report_.State("loading");
       report_.Phase("Starting Download");
       break;
     case direct::Phase::kChecksum:
+      report_.State("checksum");
       report_.Phase("Waiting for the radio's checksum");
       break;
     case direct::Phase::kReadBack:
+      report_.State("read-back");
       report_.Phase("Read-back");
       break;
   }
@@ -174,6 +180,7 @@ void DirectPolicy::NotARadio(const std::array<std::uint8_t, 4>& reply) {
 }
 
 void DirectPolicy::SerialNumber(std::uint32_t serial) {
+  report_.Serial(serial);
   report_.Note("Radio Serial Number is " + std::to_string(serial));
 }
 

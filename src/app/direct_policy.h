@@ -5,7 +5,7 @@
 // the upload (0: wait for ever). Bytes that come but are not the answer are no silence: the
 // end names them. Read-back differences are noted and the read-back goes on.
 //
-// Everything it tells goes through the LineReport: the phases, the progress, one note per
+// Everything it tells goes through the LineSink: the phases, the progress, one note per
 // retry, the open's failure as an error. What it learns on the way (the identity reply, the
 // read-back's differences, where a wait gave up and how long it had waited) is kept for the
 // outcome line (Facts, direct_sentences.h).
@@ -27,7 +27,7 @@ class DirectPolicy final : public direct::Operator {
  public:
   /// `device` is the device opened, as the notes print it (printable). `stop` is the request
   /// that ends the upload at its next safe point (the process's).
-  DirectPolicy(LineReport& report, job::Clock& clock, std::string device, std::int32_t retries,
+  DirectPolicy(LineSink& report, job::Clock& clock, std::string device, std::int32_t retries,
                double timeout_seconds,
                const console::StopRequest& stop = console::ProcessStopRequest());
 
@@ -61,7 +61,7 @@ class DirectPolicy final : public direct::Operator {
   /// Sends the word again when retries are left (noting `what` and the retry), else gives up.
   direct::Decision RetryOrStop(const std::string& what);
 
-  LineReport& report_;
+  LineSink& report_;
   job::Clock& clock_;
   std::int32_t retries_;
   double timeout_seconds_;

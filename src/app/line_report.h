@@ -30,7 +30,24 @@ struct LineOptions {
   std::function<int()> columns;
 };
 
-class LineReport {
+/// Where a job's operator tells what happens, in line mode: the one job's LineReport, or one
+/// port's share of the live lines of several uploads at once (multi_report.h). Calls come from
+/// the job's own thread.
+class LineSink {
+ public:
+  virtual ~LineSink() = default;
+  /// A new phase, by its name for a person ("Waiting for Radio ID").
+  virtual void Phase(std::string_view name) = 0;
+  /// The same phase as a short state word ("identity"), for a line that shows the state.
+  virtual void State(std::string_view word) { (void)word; }
+  /// The radio's serial number, once known.
+  virtual void Serial(std::uint32_t serial) { (void)serial; }
+  virtual void Progress(std::int64_t done, std::int64_t total) = 0;
+  virtual void Note(std::string_view text) = 0;
+  virtual void Error(std::string_view text) = 0;
+};
+
+class LineReport final : public LineSink {
  public:
   /// `unit` names what the progress counts ("words", "frames").
   LineReport(LineOptions options, job::Clock& clock, std::string unit);
@@ -39,14 +56,14 @@ class LineReport {
   LineReport& operator=(const LineReport&) = delete;
 
   /// A new phase: one note line; the bar's rate and time left start again from here.
-  void Phase(std::string_view name);
+  void Phase(std::string_view name) override;
   /// `done` of `total` units through; redraws the bar at most ten times a second (and always
   /// at the end). Nothing without a terminal, nothing with --quiet.
-  void Progress(std::int64_t done, std::int64_t total);
+  void Progress(std::int64_t done, std::int64_t total) override;
   /// A sentence for the user (dropped with --quiet).
-  void Note(std::string_view text);
+  void Note(std::string_view text) override;
   /// A sentence on what went wrong (always written).
-  void Error(std::string_view text);
+  void Error(std::string_view text) override;
   /// The outcome: `text` as one line on standard output, or `json_line` (a whole line with its
   /// end) with --json. Always written, once, at the end.
   void Outcome(std::string_view text, std::string_view json_line);

@@ -6,10 +6,12 @@
 #include <cstdlib>
 #include <exception>
 #include <string>
+#include <vector>
 
 #include "app/cli_platform.h"
 #include "app/command_line.h"
 #include "app/commands.h"
+#include "app/direct_uploads.h"
 #include "app/front_end.h"
 #include "app/platform.h"
 #include "app/upload_log.h"
@@ -46,11 +48,26 @@ int RunMenu(const app::CommandLine& command) {
   return status;
 }
 
+// One upload per --port, all at once: each its own port and priority.
+int RunDirectUploads(const app::CommandLine& command, const app::ScriptedOutput& output) {
+  std::vector<app::Platform> platforms;
+  std::vector<app::UploadSlot> slots;
+  for (std::size_t i = 0; i < command.ports.size(); ++i) {
+    platforms.push_back(app::MakePortPlatform());
+    slots.push_back(
+        {platforms.back().port.get(), platforms.back().priority.get(), &job::SystemClock()});
+  }
+  return app::RunDirectUploads(command, slots, output, job::SystemClock());
+}
+
 int RunScripted(const app::CommandLine& command) {
-  app::Platform platform = app::MakePortPlatform();
   app::ScriptedOutput output;
   output.terminal = app::StdoutIsTerminal();
   output.err_terminal = app::StderrIsTerminal();
+  if (command.action == app::CommandAction::kDirect && command.ports.size() > 1) {
+    return RunDirectUploads(command, output);
+  }
+  app::Platform platform = app::MakePortPlatform();
   const int status =
       app::RunScriptedJob(command, *platform.port, *platform.priority, job::SystemClock(), output);
   platform.port->Close();

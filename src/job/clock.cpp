@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <ctime>
+#include <mutex>
 #include <thread>
 
 namespace tvx::job {
@@ -19,8 +20,12 @@ class SteadyClock final : public Clock {
     const auto now = std::chrono::system_clock::now();
     const std::time_t t = std::chrono::system_clock::to_time_t(now);
     std::tm local{};
-    // std::localtime is not reentrant; the clock is only read from the job thread.
-    if (const std::tm* p = std::localtime(&t)) local = *p;
+    {
+      // std::localtime is not reentrant, and several uploads' threads seed at once.
+      static std::mutex mutex;
+      const std::lock_guard lock(mutex);
+      if (const std::tm* p = std::localtime(&t)) local = *p;
+    }
     const auto ms =
         std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()) % 1000;
     return local.tm_hour * 3600.0 + local.tm_min * 60.0 + local.tm_sec + ms.count() / 1000.0;

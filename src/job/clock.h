@@ -25,7 +25,7 @@ class Clock {
   }
 };
 
-/// The real clock (std::chrono steady clock and local time).
+/// The real clock (std::chrono steady clock and local time); safe to use from any thread.
 Clock& SystemClock();
 
 }  // namespace tvx::job

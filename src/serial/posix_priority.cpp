@@ -13,7 +13,11 @@ namespace {
 // Below the kernel's threaded interrupt handlers (which run at 50), so the serial driver's own
 // work still preempts us; above every ordinary thread. A raised stretch always ends in a
 // blocking poll, and the kernel's real-time throttling keeps a share of the CPU for the rest of
-// the machine even if it did not.
+// the machine even if it did not. Round-robin, so that uploads raised at once (one thread each)
+// take turns on a busy core instead of one holding it until it blocks.
+//
+// Every call names the calling thread (gettid), never the process: each upload's thread raises
+// and lowers only itself.
 constexpr int kRealtimePriority = 10;
 // How far the nice fallback goes at most.
 constexpr int kLowestNice = -10;
@@ -26,7 +30,7 @@ constexpr int kResetOnFork = 0;
 
 // The highest real-time priority the process may take, 0 when none.
 int AllowedRealtimePriority() {
-  const int top = std::min(kRealtimePriority, sched_get_priority_max(SCHED_FIFO));
+  const int top = std::min(kRealtimePriority, sched_get_priority_max(SCHED_RR));
   if (geteuid() == 0) return top;  // root may; the scheduler still refuses without CAP_SYS_NICE
   rlimit limit{};
   if (getrlimit(RLIMIT_RTPRIO, &limit) != 0) return 0;
@@ -45,7 +49,7 @@ int LowestPermittedNice() {
 
 bool ReadNice(int& nice_value) {
   errno = 0;
-  const int value = getpriority(PRIO_PROCESS, 0);
+  const int value = getpriority(PRIO_PROCESS, gettid());
   if (value == -1 && errno != 0) return false;
   nice_value = value;
   return true;
@@ -60,18 +64,18 @@ void PosixPriority::RaiseRealtime() {
     if (way_ == Raised::kRealtime) {
       sched_param raised{};
       raised.sched_priority = raised_value_;
-      if (sched_setscheduler(0, SCHED_FIFO | kResetOnFork, &raised) == 0) {
+      if (sched_setscheduler(gettid(), SCHED_RR | kResetOnFork, &raised) == 0) {
         raised_ = Raised::kRealtime;
       }
-    } else if (way_ == Raised::kNice && setpriority(PRIO_PROCESS, 0, raised_value_) == 0) {
+    } else if (way_ == Raised::kNice && setpriority(PRIO_PROCESS, gettid(), raised_value_) == 0) {
       raised_ = Raised::kNice;
     }
     return;
   }
 
-  const int policy = sched_getscheduler(0);
+  const int policy = sched_getscheduler(gettid());
   sched_param param{};
-  if (policy < 0 || sched_getparam(0, &param) != 0) return;
+  if (policy < 0 || sched_getparam(gettid(), &param) != 0) return;
   int nice_value = 0;
   if (!ReadNice(nice_value)) return;
   saved_policy_ = policy;
@@ -84,17 +88,17 @@ void PosixPriority::RaiseRealtime() {
   if (base_policy == SCHED_FIFO || base_policy == SCHED_RR) return;  // started real-time already
 
   const int rt = AllowedRealtimePriority();
-  if (rt > 0 && rt >= sched_get_priority_min(SCHED_FIFO)) {
+  if (rt > 0 && rt >= sched_get_priority_min(SCHED_RR)) {
     sched_param raised{};
     raised.sched_priority = rt;
-    if (sched_setscheduler(0, SCHED_FIFO | kResetOnFork, &raised) == 0) {
+    if (sched_setscheduler(gettid(), SCHED_RR | kResetOnFork, &raised) == 0) {
       raised_ = way_ = Raised::kRealtime;
       raised_value_ = rt;
       return;
     }
   }
   const int target = std::max(LowestPermittedNice(), kLowestNice);
-  if (target < nice_value && setpriority(PRIO_PROCESS, 0, target) == 0) {
+  if (target < nice_value && setpriority(PRIO_PROCESS, gettid(), target) == 0) {
     raised_ = way_ = Raised::kNice;
     raised_value_ = target;
   }
@@ -107,11 +111,11 @@ void PosixPriority::Normal() {
     case Raised::kRealtime: {
       sched_param param{};
       param.sched_priority = saved_rt_priority_;
-      sched_setscheduler(0, saved_policy_, &param);
+      sched_setscheduler(gettid(), saved_policy_, &param);
       break;
     }
     case Raised::kNice:
-      setpriority(PRIO_PROCESS, 0, saved_nice_);
+      setpriority(PRIO_PROCESS, gettid(), saved_nice_);
       break;
   }
   raised_ = Raised::kNone;

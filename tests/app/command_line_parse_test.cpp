@@ -52,8 +52,14 @@ TEST(CommandLineParseTest, SubCommandsCarryTheirValues) {
   EXPECT_TRUE(direct.quiet);
   EXPECT_TRUE(direct.json);
 
+  // direct takes --port once per radio, one value each; rf takes one port.
+  direct = Parse({"direct", "--port", "/dev/a", "--port", "com2", "--port=/dev/c"});
+  EXPECT_EQ(direct.ports, (std::vector<std::string>{"/dev/a", "com2", "/dev/c"}));
+  EXPECT_EQ(direct.port, "/dev/a");
+
   direct = Parse({"direct"});
   EXPECT_EQ(direct.port, "");
+  EXPECT_TRUE(direct.ports.empty());
   EXPECT_EQ(direct.retries, 3);
   EXPECT_EQ(direct.timeout_seconds, 10.0);
   EXPECT_FALSE(direct.quiet || direct.json || direct.data_port || direct.high_speed);
@@ -108,6 +114,13 @@ TEST(CommandLineParseTest, UsageErrorsNameTheOptionAndTheHelp) {
        "--passes takes a number from 1 to 32767, not \"0\"",
        "rf"},
       {{"direct", "--port", ""}, port + ", not \"\"", "direct"},
+      {{"direct", "--port", "/dev/a", "--port", ""}, port + ", not \"\"", "direct"},
+      {{"direct", "--port", "/dev/a", "/dev/b"},
+       "direct takes options only, not \"/dev/b\"",
+       "direct"},
+      {{"rf", "--copies", "1", "--port", "/dev/a", "--port", "/dev/b"},
+       "--port is given more than once",
+       "rf"},
       {{"direct", "--log", ""}, "--log takes a file name, not \"\"", "direct"},
       {{"direct", "--quiet=maybe"}, "--quiet takes no value", "direct"},
       {{"--bogus"}, "--bogus is not an option", ""},

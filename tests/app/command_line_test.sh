@@ -66,6 +66,12 @@ usage_error direct '--com is for the menu; a sub-command takes --port DEVICE' di
 usage_error direct 'direct takes options only, not "now"' direct now
 usage_error direct '--port takes a device, e.g. /dev/ttyUSB0, or Com1 to Com9, not ""' direct --port ''
 usage_error direct '--retries takes a number from 0 to 1000000, not "many"' direct --retries many
+# Several radios at once: one device given twice, or under a name that leads to it, opens none.
+usage_error direct '--port /dev/null is given twice' direct --port /dev/null --port /dev/null
+ln -s /dev/null "$tmp/null-link"
+TORVANDRIX_COM2=/dev/zero usage_error direct \
+  "--port /dev/null and --port $tmp/null-link are the same device" \
+  direct --port /dev/null --port com2 --port "$tmp/null-link"
 usage_error rf 'rf needs --copies: a number from 1 to 9' rf
 usage_error rf '--copies takes a number from 1 to 9, not "0"' rf --copies 0
 usage_error rf '--start takes a record from 0 to 4143, not "4144"' rf --copies 1 --start 4144

@@ -300,5 +300,40 @@ TEST(PosixPriorityTest, NormalPutsBackWhatWasThere) {
   }
 }
 
+// Each upload raises the thread it runs on: while one is raised, the program's other threads
+// keep their scheduling; its Normal puts its own thread back.
+TEST(PosixPriorityTest, RaisesOnlyTheCallingThread) {
+  const auto policy_now = [] { return sched_getscheduler(gettid()); };
+  const auto nice_now = [] { return getpriority(PRIO_PROCESS, gettid()); };
+  const int policy = policy_now();
+  const int nice_value = nice_now();
+  std::promise<void> raised;
+  std::promise<void> looked;
+  int raised_policy = 0, raised_nice = 0, after_policy = 0, after_nice = 0;
+  std::thread upload([&] {
+    serial::PosixPriority priority;
+    priority.RaiseRealtime();
+    raised_policy = policy_now();
+    raised_nice = nice_now();
+    raised.set_value();
+    looked.get_future().wait();
+    priority.Normal();
+    after_policy = policy_now();
+    after_nice = nice_now();
+  });
+  raised.get_future().wait();
+  EXPECT_EQ(policy_now(), policy);
+  EXPECT_EQ(nice_now(), nice_value);
+  looked.set_value();
+  upload.join();
+  EXPECT_EQ(after_policy, policy);
+  EXPECT_EQ(after_nice, nice_value);
+  if (raised_policy == policy && raised_nice == nice_value) {
+    GTEST_SKIP() << "this machine lets the process raise nothing";
+  }
+  EXPECT_TRUE(raised_policy == (SCHED_RR | SCHED_RESET_ON_FORK) || raised_nice < nice_value)
+      << raised_policy << " " << raised_nice;
+}
+
 }  // namespace
 }  // namespace tvx::testing

@@ -1,0 +1,102 @@
+// What several uploads at once tell, in line mode, on one standard error. On a terminal: one
+// live line per port (the device, the radio's serial number once known, the state, a bar with
+// the percentage, words done, rate and time left), redrawn in place under the notes, which go
+// above them. Without a terminal: every note a plain line starting with the device, no escape
+// sequence, no carriage return, no progress. --quiet drops the notes and the live lines; errors
+// stay.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/line_report.h"
+#include "job/clock.h"
+
+namespace tvx::app {
+
+/// One port's live line.
+struct LiveLine {
+  std::string device;  ///< printable
+  std::optional<std::uint32_t> serial;
+  std::string state = "opening";  ///< a phase ("loading") or an end ("complete")
+  std::int64_t done = 0;
+  std::int64_t total = 0;  ///< 0 until the transfer or read-back counts
+  double seconds = 0.0;    ///< since the counting phase began, for the rate and time left
+};
+
+/// The live line's text, at most `width` - 1 characters (80 when 0), the device padded to
+/// `device_width`, e.g. "/dev/ttyUSB0  9123456  loading    [####----]  50%  16548/33097
+/// 1250/s  0:13 left"; before the serial number is known it shows "-".
+std::string LiveLineText(const LiveLine& line, std::size_t device_width, int width = 80);
+
+/// The live lines of every port and the notes above them. Every call is safe from any thread:
+/// one mutex guards the lines and every write.
+class LiveBoard {
+ public:
+  /// One row per device (printable), in order. `options.bar`: standard error is a terminal.
+  /// `clock` paces the redraws (at most ten a second, but for a change of state).
+  LiveBoard(LineOptions options, job::Clock& clock, std::vector<std::string> devices);
+  ~LiveBoard();
+  LiveBoard(const LiveBoard&) = delete;
+  LiveBoard& operator=(const LiveBoard&) = delete;
+
+  /// Whether live lines are drawn (a terminal, not --quiet).
+  bool Live() const { return live_; }
+  /// A note of `row`'s upload (dropped with --quiet): "DEVICE: text".
+  void Note(std::size_t row, std::string_view text);
+  /// An error of `row`'s upload, always written: "DEVICE: text".
+  void Error(std::size_t row, std::string_view text);
+  /// Changes `row`'s line: its state and serial number redraw at once, progress at most ten
+  /// times a second (and at its end).
+  void SetState(std::size_t row, std::string_view state);
+  void SetSerial(std::size_t row, std::uint32_t serial);
+  void SetProgress(std::size_t row, std::int64_t done, std::int64_t total, double seconds);
+  /// The last redraw; the cursor is left under the lines. Nothing is drawn after it.
+  void End();
+
+ private:
+  void Write(std::string_view text);
+  void Put(std::size_t row, std::string_view text);
+  /// The lines' text, each cleared to its end; with `over`, first back up over the old ones.
+  std::string Lines(bool over) const;
+  void Redraw(bool force);
+  int Columns() const;
+
+  LineOptions options_;
+  job::Clock& clock_;
+  bool live_ = false;
+  std::mutex mutex_;
+  std::vector<LiveLine> lines_;
+  std::size_t device_width_ = 0;
+  bool drawn_ = false;
+  bool ended_ = false;
+  double last_draw_ = -1.0;
+};
+
+/// One upload's share of the board, as its policy operator's sink. Used from that upload's
+/// thread only; `clock` is the upload's own.
+class PortSink final : public LineSink {
+ public:
+  PortSink(LiveBoard& board, std::size_t row, job::Clock& clock);
+
+  void Phase(std::string_view name) override;
+  void State(std::string_view word) override;
+  void Serial(std::uint32_t serial) override;
+  void Progress(std::int64_t done, std::int64_t total) override;
+  void Note(std::string_view text) override;
+  void Error(std::string_view text) override;
+
+ private:
+  LiveBoard& board_;
+  std::size_t row_;
+  job::Clock& clock_;
+  double phase_start_ = 0.0;
+  double last_sent_ = -1.0;
+};
+
+}  // namespace tvx::app
