@@ -11,6 +11,7 @@
 #include "app/commands.h"
 #include "app/front_end.h"
 #include "app/platform.h"
+#include "app/serial_devices.h"
 #include "app/upload_log.h"
 #include "console/stop_request.h"
 #include "job/clock.h"
@@ -45,7 +46,12 @@ int RunMenu(const app::CommandLine& command) {
   return status;
 }
 
-int RunScripted(const app::CommandLine& command) {
+int RunScripted(app::CommandLine command) {
+  // Neither --port nor TORVANDRIX_COM1: the one USB serial adapter, else the list and status 2.
+  if (const auto status =
+          app::ChooseDefaultPort(command, app::PortBound(1), app::ListSerialDevices, stderr)) {
+    return *status;
+  }
   app::Platform platform = app::MakePortPlatform();
   app::ScriptedOutput output;
   output.terminal = app::StdoutIsTerminal();
@@ -77,7 +83,8 @@ int main(int argc, char** argv) {
         std::fputs(command.text.c_str(), stderr);
         return app::kExitUsage;
       case app::CommandAction::kPorts:
-        return console::ExitStatusAfterStop(app::ListPorts(stdout));
+        return console::ExitStatusAfterStop(
+            app::ListPorts(command, stdout, app::ListSerialDevices));
       case app::CommandAction::kDirect:
       case app::CommandAction::kRf:
         return RunScripted(command);  // 128 + the signal after a stop, as it says

@@ -121,7 +121,7 @@ TEST(CommandLineParseTest, UsageErrorsNameTheOptionAndTheHelp) {
        "rf"},
       {{"frob"}, "unknown sub-command \"frob\": the sub-commands are direct, rf and ports", ""},
       {{"direct", "foo"}, "direct takes options only, not \"foo\"", "direct"},
-      {{"ports", "foo"}, "ports takes no arguments, not \"foo\"", "ports"},
+      {{"ports", "foo"}, "ports takes options only, not \"foo\"", "ports"},
       {{"direct", "rf"}, "one sub-command at a time, not \"rf\" after direct", "direct"},
       {{"direct", "--com", "1=/dev/x"},
        "--com is for the menu; a sub-command takes --port DEVICE",
