@@ -13,8 +13,16 @@ namespace {
 constexpr std::size_t kColumns = 7;
 using Row = std::array<std::string, kColumns>;
 
+// A text from the system made safe to print; backslashes are kept as they are when nothing
+// else needed escaping, so that a Windows device reads \\.\COM3.
+std::string Shown(const std::string& text) {
+  std::string escaped = PrintableText(text);
+  const auto backslashes = static_cast<std::size_t>(std::count(text.begin(), text.end(), '\\'));
+  return escaped.size() == text.size() + backslashes ? text : escaped;
+}
+
 std::string OrDash(const std::string& text) {
-  return text.empty() ? "-" : PrintableText(text);
+  return text.empty() ? "-" : Shown(text);
 }
 
 std::string ComText(const std::vector<int>& com) {
@@ -101,8 +109,8 @@ std::optional<int> ChooseDefaultPort(CommandLine& command, bool com1_bound,
     std::string about = chosen.stable_name;
     const std::string product = ProductText(chosen);
     if (!product.empty()) about += (about.empty() ? "" : ", ") + product;
-    std::string line = "torvandrix-upload: no --port given: using " + PrintableText(chosen.device);
-    if (!about.empty()) line += " (" + PrintableText(about) + ")";
+    std::string line = "torvandrix-upload: no --port given: using " + Shown(chosen.device);
+    if (!about.empty()) line += " (" + Shown(about) + ")";
     line += ", the one USB serial adapter\n";
     std::fputs(line.c_str(), err);
     return std::nullopt;

@@ -59,6 +59,14 @@ TEST(SerialDevicesTest, TheTableAlignsItsColumnsAndMarksWhatIsNotKnown) {
             "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K3ZQ2-if00-port0  0403:6001  A10K3ZQ2  "
             "no      FT232R USB UART (FTDI)\n");
   EXPECT_EQ(app::PortsTable({}), "DEVICE  PORT  STABLE NAME  USB ID  SERIAL  IN USE  PRODUCT\n");
+
+  // A Windows device as it is written; a control byte from the system escaped.
+  app::SerialDevice com;
+  com.device = "\\\\.\\COM3";
+  com.product = "USB\x1b[2JSerial";
+  EXPECT_EQ(app::PortsTable({com}),
+            "DEVICE    PORT  STABLE NAME  USB ID  SERIAL  IN USE  PRODUCT\n"
+            "\\\\.\\COM3  -     -            -       -       no      USB\\x1B[2JSerial\n");
 }
 
 TEST(SerialDevicesTest, TheJsonArrayHoldsEveryFieldAndNullForWhatIsNotKnown) {
