@@ -280,7 +280,8 @@ void Parser::AddPort(CLI::App* sub, CommandLine& command) {
                                         "(any case) as the menu binds them",
                                         wording_))
                      ->type_name("DEVICE")
-                     ->default_str("Com1")),
+                     ->default_str("Com1 when TORVANDRIX_COM1 binds it, else the one USB "
+                                   "serial adapter")),
         FillIn("a device, e.g. {example}, or Com1 to Com9", wording_));
 }
 
