@@ -6,11 +6,13 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <tuple>

@@ -31,7 +31,8 @@ struct SerialDevice {
 /// the devices with a stable name, and the other serial devices the system has hardware for.
 /// "In use" on Linux: a process holds a lock (flock or a record lock) on the device, as this
 /// program does while it has a port open; the device itself is not opened. On Windows: the
-/// port cannot be opened for want of access, as when another program has it open. Blocks for
+/// port cannot be opened for want of access, as when another program has it open (a free port
+/// is opened and closed at once; a Bluetooth port, whose open dials, is not tried). Blocks for
 /// as long as the system takes to answer (milliseconds); never fails (a source the system
 /// cannot read gives no devices).
 std::vector<SerialDevice> ListSerialDevices();

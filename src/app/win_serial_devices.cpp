@@ -184,7 +184,9 @@ std::vector<SerialDevice> ListSerialDevices() {
   AddBindings(devices);
   std::vector<SerialDevice> list;
   for (auto& [device, entry] : devices) {
-    entry.in_use = InUse(device);
+    // Opening a Bluetooth serial port dials the remote device, which can take many seconds:
+    // such a port is not probed.
+    if (!entry.stable_name.starts_with("BTHENUM\\")) entry.in_use = InUse(device);
     list.push_back(std::move(entry));
   }
   return list;
