@@ -1,6 +1,7 @@
 # bash completion for torvandrix-upload: the sub-commands, the options of each (read from the
 # program's own help, so that they are always the installed program's), and the serial devices
 # for --port and --com (read from `torvandrix-upload ports`, with the menu's Com1 to Com9).
+# shellcheck disable=SC2207  # COMPREPLY=($(compgen ...)): the usual form; the words split as meant
 
 # The options a help text lists: its lines of the form "  --name ..." or "  -h, --name ...".
 _torvandrix_upload_options() {
