@@ -47,9 +47,12 @@ int RunMenu(const app::CommandLine& command) {
 }
 
 int RunScripted(app::CommandLine command) {
-  // Neither --port nor TORVANDRIX_COM1: the one USB serial adapter, else the list and status 2.
+  // Neither --port nor a binding of Com1 (TORVANDRIX_COM1, --com 1=...): the one USB serial
+  // adapter, else the list and status 2.
+  bool com1_bound = app::PortBound(1);
+  for (const auto& [number, device] : command.com_bindings) com1_bound |= number == 1;
   if (const auto status =
-          app::ChooseDefaultPort(command, app::PortBound(1), app::ListSerialDevices, stderr)) {
+          app::ChooseDefaultPort(command, com1_bound, app::ListSerialDevices, stderr)) {
     return *status;
   }
   app::Platform platform = app::MakePortPlatform();

@@ -60,9 +60,9 @@ std::string PortsJson(const std::vector<SerialDevice>& devices);
 int ListPorts(const CommandLine& command, std::FILE* out, const DeviceSource& source);
 
 /// The port of a sub-command given neither --port nor a binding of Com1 (`com1_bound`: by
-/// TORVANDRIX_COM1): the one USB serial adapter `source` gives, said on `err`, is put into
-/// command.port, and nothing is returned. With none or several, it says so and lists the
-/// devices on `err`, and returns the exit status (kExitUsage). With --port or a bound Com1 it
+/// TORVANDRIX_COM1 or a --com binding): the one USB serial adapter `source` gives, said on `err`,
+/// is put into command.port, and nothing is returned. With none or several, it says so and lists
+/// the devices on `err`, and returns the exit status (kExitUsage). With --port or a bound Com1 it
 /// leaves the command as it is, and `source` is not asked.
 std::optional<int> ChooseDefaultPort(CommandLine& command, bool com1_bound,
                                      const DeviceSource& source, std::FILE* err);
