@@ -1,7 +1,8 @@
 // What the command-line forms need from the operating system beyond the console and the port:
 // the help's words for devices, the terminal test for the line-mode output, binding a port name
-// to a device, the serial devices of the machine, and appending to the upload log. One
-// implementation per platform (posix_cli_platform.cpp, win_cli_platform.cpp).
+// to a device, and appending to the upload log. One
+// implementation per platform (posix_cli_platform.cpp, win_cli_platform.cpp). The serial
+// devices of the machine are in serial_devices.h.
 #pragma once
 
 #include <array>
@@ -41,16 +42,8 @@ std::array<std::string, 9> PortBindings(const std::vector<std::pair<int, std::st
 /// 75), as a sentence: on Linux, join the group that owns the serial devices.
 std::string_view PortPermissionHint();
 
-/// One serial device of the machine.
-struct SerialDevice {
-  std::string device;       ///< the device path, e.g. /dev/ttyUSB0
-  std::string stable_name;  ///< a name that survives re-plugging (by-id), or a ComN binding
-  std::string description;  ///< what the device says it is; empty when it says nothing
-};
-
-/// The serial devices of this machine, sorted by device: the ports bound by TORVANDRIX_COM<n>,
-/// the devices with a stable name, and the other serial devices the system knows of.
-std::vector<SerialDevice> ListSerialDevices();
+/// Whether the environment binds ComN (1 to 9): TORVANDRIX_COM<N> is set and not empty.
+bool PortBound(int n);
 
 /// Whether the device names `a` and `b` open the same device: the same name, or on POSIX the
 /// same file (a symbolic link and its target, st_dev and st_ino) or the same device node

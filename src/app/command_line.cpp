@@ -262,11 +262,13 @@ Parser::Parser(CommandLine& command, const HelpWording& wording, const ParseSett
   AddLog(rf_, command, "append the outcome to FILE instead of the upload log");
   AddOutput(rf_, command);
 
-  // Room for options of its own (a JSON form).
   ports_ = app_.add_subcommand(
       "ports",
-      "The serial devices of this machine, one a line: the device, its stable name or \"-\", "
-      "and what it says it is.");
+      "The serial devices of this machine, one a line under a header: the device, the ComN "
+      "that binds it, its stable name, the USB vendor:product, serial number, whether another "
+      "program holds it now, and what it says it is; \"-\" where that is not known.");
+  ports_->add_flag("--json", command.json,
+                   "print the same as one JSON array of objects, one a device, instead");
   // Last: a sub-command takes its parent's footer when it is made.
   app_.footer(FillIn(kFooter, wording));
 }
@@ -335,7 +337,8 @@ void Parser::AddPort(CLI::App* sub, CommandLine& command, bool repeatable) {
                                 ->allow_extra_args(false)
                                 ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
                           : sub->add_option("--port", command.port, description);
-  Takes(NotEmpty(port->type_name("DEVICE")->default_str("Com1")),
+  Takes(NotEmpty(port->type_name("DEVICE")->default_str(
+            "Com1 when TORVANDRIX_COM1 binds it, else the one USB serial adapter")),
         FillIn("a device, e.g. {example}, or Com1 to Com9", wording_));
 }
 

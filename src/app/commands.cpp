@@ -43,14 +43,4 @@ int RunScriptedJob(const CommandLine& command, serial::SerialPort& port, serial:
   return RunRfCommand(command, port, priority, clock, output, image);
 }
 
-int ListPorts(std::FILE* out) {
-  for (const SerialDevice& device : ListSerialDevices()) {
-    std::string line =
-        device.device + "  " + (device.stable_name.empty() ? std::string("-") : device.stable_name);
-    if (!device.description.empty()) line += "  " + device.description;
-    std::fprintf(out, "%s\n", line.c_str());
-  }
-  return std::fflush(out) == 0 ? 0 : 1;
-}
-
 }  // namespace tvx::app

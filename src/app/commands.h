@@ -1,5 +1,5 @@
-// The sub-commands: one scripted job in line mode ("direct", "rf") and the list of serial
-// devices ("ports"). Each returns the program's exit status.
+// The sub-commands that run one scripted job in line mode ("direct", "rf"); the list of serial
+// devices ("ports") is in serial_devices.h. Each returns the program's exit status.
 #pragma once
 
 #include <cstdint>
@@ -59,9 +59,5 @@ std::string Seconds(double seconds);
 
 /// Fills in what every log entry takes from the run: port, device and image.
 void CompleteLogEntry(LogEntry& entry, const job::RunContext& ctx);
-
-/// Writes the serial devices, one a line: the device, the stable name or "-", and what the
-/// device says it is. Returns 0.
-int ListPorts(std::FILE* out);
 
 }  // namespace tvx::app

@@ -14,6 +14,7 @@
 #include "app/direct_uploads.h"
 #include "app/front_end.h"
 #include "app/platform.h"
+#include "app/serial_devices.h"
 #include "app/upload_log.h"
 #include "console/stop_request.h"
 #include "job/clock.h"
@@ -60,7 +61,15 @@ int RunDirectUploads(const app::CommandLine& command, const app::ScriptedOutput&
   return app::RunDirectUploads(command, slots, output, job::SystemClock());
 }
 
-int RunScripted(const app::CommandLine& command) {
+int RunScripted(app::CommandLine command) {
+  // Neither --port nor a binding of Com1 (TORVANDRIX_COM1, --com 1=...): the one USB serial
+  // adapter, else the list and status 2.
+  bool com1_bound = app::PortBound(1);
+  for (const auto& [number, device] : command.com_bindings) com1_bound |= number == 1;
+  if (const auto status =
+          app::ChooseDefaultPort(command, com1_bound, app::ListSerialDevices, stderr)) {
+    return *status;
+  }
   app::ScriptedOutput output;
   output.terminal = app::StdoutIsTerminal();
   output.err_terminal = app::StderrIsTerminal();
@@ -102,7 +111,8 @@ int main(int argc, char** argv) {
         std::fputs(command.text.c_str(), stderr);
         return app::kExitUsage;
       case app::CommandAction::kPorts:
-        return console::ExitStatusAfterStop(app::ListPorts(stdout));
+        return console::ExitStatusAfterStop(
+            app::ListPorts(command, stdout, app::ListSerialDevices));
       case app::CommandAction::kDirect:
       case app::CommandAction::kRf:
         return RunScripted(command);  // 128 + the signal after a stop, as it says

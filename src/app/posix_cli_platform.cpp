@@ -13,7 +13,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <map>
 
 #include "app/cli_platform.h"
 #include "serial/port_name.h"
@@ -23,20 +22,6 @@ namespace tvx::app {
 namespace fs = std::filesystem;
 
 namespace {
-
-constexpr const char* kByIdFolder = "/dev/serial/by-id";
-constexpr const char* kTtyClassFolder = "/sys/class/tty";
-
-// The first line of a small file (sysfs attributes), opened close-on-exec.
-std::string ReadFirstLine(const fs::path& path) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) return {};
-  char text[256];
-  const ssize_t got = read(fd, text, sizeof text);
-  close(fd);
-  const std::string_view content(text, got > 0 ? static_cast<std::size_t>(got) : 0);
-  return std::string(content.substr(0, content.find('\n')));
-}
 
 // Takes the log's lock, so that the look at its last byte and the append are one step among
 // uploaders. Waits at most about a second: a lock held for ever must not hang an upload, and
@@ -54,35 +39,6 @@ bool PastSizeLimit(off_t size) {
   rlimit limit{};
   return getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
          static_cast<rlim_t>(size) > limit.rlim_cur;
-}
-
-std::string Canonical(const std::string& path) {
-  std::error_code error;
-  const fs::path resolved = fs::canonical(path, error);
-  return error ? path : resolved.string();
-}
-
-// What the kernel knows of a tty: the USB product and maker, else the driver's name. Empty for
-// a device the kernel has no hardware behind (a serial8250 slot without a UART).
-std::string DescribeTty(const std::string& name) {
-  const fs::path device = fs::path(kTtyClassFolder) / name / "device";
-  std::error_code error;
-  if (!fs::exists(device, error)) return {};
-  // A USB serial adapter: the interface's parent holds the product strings.
-  for (fs::path up = fs::canonical(device, error);
-       !error && up.has_parent_path() && up != up.root_path(); up = up.parent_path()) {
-    const std::string product = ReadFirstLine(up / "product");
-    if (!product.empty()) {
-      const std::string maker = ReadFirstLine(up / "manufacturer");
-      return maker.empty() ? product : product + " (" + maker + ")";
-    }
-  }
-  const std::string driver = fs::canonical(device / "driver", error).filename().string();
-  if (error) return {};
-  if (driver == "serial8250" && ReadFirstLine(fs::path(kTtyClassFolder) / name / "type") == "0") {
-    return {};  // a legacy port slot with no UART behind it
-  }
-  return driver;
 }
 
 }  // namespace
@@ -146,45 +102,9 @@ std::array<std::string, 9> PortBindings(const std::vector<std::pair<int, std::st
   return devices;
 }
 
-std::vector<SerialDevice> ListSerialDevices() {
-  std::map<std::string, SerialDevice> devices;  // by resolved device path
-  std::error_code error;
-  for (int n = 1; n <= 9; ++n) {
-    const std::string variable = "TORVANDRIX_COM" + std::to_string(n);
-    const char* bound = std::getenv(variable.c_str());
-    if (bound == nullptr || bound[0] == '\0' || !fs::exists(bound, error)) continue;
-    const std::string device = Canonical(bound);
-    SerialDevice& entry = devices[device];
-    entry.device = device;
-    const std::string binding = "Com" + std::to_string(n) + "=" + bound;
-    entry.stable_name += entry.stable_name.empty() ? binding : " " + binding;
-  }
-  for (fs::directory_iterator it(kByIdFolder, error), end; !error && it != end;
-       it.increment(error)) {
-    const std::string device = Canonical(it->path().string());
-    SerialDevice& entry = devices[device];
-    entry.device = device;
-    const std::string name = it->path().string();
-    entry.stable_name += entry.stable_name.empty() ? name : " " + name;
-  }
-  for (fs::directory_iterator it(kTtyClassFolder, error), end; !error && it != end;
-       it.increment(error)) {
-    const std::string name = it->path().filename().string();
-    const std::string description = DescribeTty(name);
-    const std::string device = "/dev/" + name;
-    if (description.empty() && !devices.contains(device)) continue;
-    SerialDevice& entry = devices[device];
-    entry.device = device;
-    entry.description = description;
-  }
-  for (auto& [device, entry] : devices) {
-    if (entry.description.empty() && device.starts_with("/dev/pts/")) {
-      entry.description = "pseudo-terminal";
-    }
-  }
-  std::vector<SerialDevice> list;
-  for (auto& [device, entry] : devices) list.push_back(std::move(entry));
-  return list;
+bool PortBound(int n) {
+  const char* bound = std::getenv(("TORVANDRIX_COM" + std::to_string(n)).c_str());
+  return bound != nullptr && bound[0] != '\0';
 }
 
 std::string DefaultLogPath() {

@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include <filesystem>
-#include <map>
 
 #include "app/cli_platform.h"
 #include "serial/port_name.h"
@@ -14,8 +13,6 @@ namespace tvx::app {
 namespace fs = std::filesystem;
 
 namespace {
-
-constexpr const char* kDevicePrefix = "\\\\.\\";
 
 std::string Environment(const std::string& variable) {
   char value[MAX_PATH];
@@ -30,59 +27,6 @@ std::wstring Widen(const std::string& text) {
   std::wstring wide(static_cast<std::size_t>(length), L'\0');
   MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
   return wide;
-}
-
-// Whether a DOS device name (COM3, or \\.\COM3) is defined on this machine.
-bool DeviceExists(const std::string& device) {
-  std::string name = device;
-  if (name.starts_with(kDevicePrefix)) name.erase(0, std::string(kDevicePrefix).size());
-  char target[1024];
-  return !name.empty() && QueryDosDeviceA(name.c_str(), target, sizeof target) != 0;
-}
-
-// Devices in natural order: \\.\COM2 before \\.\COM10.
-struct NaturalOrder {
-  static std::pair<std::string, unsigned long> Split(const std::string& name) {
-    std::size_t digits = name.size();
-    while (digits > 0 && name[digits - 1] >= '0' && name[digits - 1] <= '9') --digits;
-    const std::string number = name.substr(digits, 9);
-    return {name.substr(0, digits), number.empty() ? 0UL : std::stoul(number)};
-  }
-  bool operator()(const std::string& a, const std::string& b) const {
-    const auto split_a = Split(a);
-    const auto split_b = Split(b);
-    return split_a != split_b ? split_a < split_b : a < b;
-  }
-};
-
-// The serial ports the drivers have announced: each value of HARDWARE\DEVICEMAP\SERIALCOMM names
-// the kernel device (e.g. \Device\Serial0) and holds the port's DOS name (e.g. COM1).
-void AddAnnouncedPorts(std::map<std::string, SerialDevice, NaturalOrder>& devices) {
-  HKEY key;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_QUERY_VALUE,
-                    &key) != ERROR_SUCCESS) {
-    return;
-  }
-  for (DWORD index = 0;; ++index) {
-    char name[256];
-    DWORD name_length = sizeof name;
-    BYTE data[256];
-    DWORD data_length = sizeof data - 1;
-    DWORD type = 0;
-    const LONG result =
-        RegEnumValueA(key, index, name, &name_length, nullptr, &type, data, &data_length);
-    if (result == ERROR_MORE_DATA) continue;
-    if (result != ERROR_SUCCESS) break;
-    if (type != REG_SZ || data_length == 0) continue;
-    data[data_length] = '\0';
-    const std::string port(reinterpret_cast<const char*>(data));
-    if (port.empty()) continue;
-    const std::string device = kDevicePrefix + port;
-    SerialDevice& entry = devices[device];
-    entry.device = device;
-    entry.description = std::string(name, name_length);
-  }
-  RegCloseKey(key);
 }
 
 }  // namespace
@@ -130,21 +74,8 @@ std::array<std::string, 9> PortBindings(const std::vector<std::pair<int, std::st
   return devices;
 }
 
-std::vector<SerialDevice> ListSerialDevices() {
-  std::map<std::string, SerialDevice, NaturalOrder> devices;
-  AddAnnouncedPorts(devices);
-  for (int n = 1; n <= 9; ++n) {
-    const std::string bound = Environment("TORVANDRIX_COM" + std::to_string(n));
-    if (bound.empty() || !DeviceExists(bound)) continue;
-    const std::string device = bound.starts_with(kDevicePrefix) ? bound : kDevicePrefix + bound;
-    SerialDevice& entry = devices[device];
-    entry.device = device;
-    const std::string binding = "Com" + std::to_string(n) + "=" + bound;
-    entry.stable_name += entry.stable_name.empty() ? binding : " " + binding;
-  }
-  std::vector<SerialDevice> list;
-  for (auto& [device, entry] : devices) list.push_back(std::move(entry));
-  return list;
+bool PortBound(int n) {
+  return !Environment("TORVANDRIX_COM" + std::to_string(n)).empty();
 }
 
 std::string DefaultLogPath() {

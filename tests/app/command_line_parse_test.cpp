@@ -134,7 +134,7 @@ TEST(CommandLineParseTest, UsageErrorsNameTheOptionAndTheHelp) {
        "rf"},
       {{"frob"}, "unknown sub-command \"frob\": the sub-commands are direct, rf and ports", ""},
       {{"direct", "foo"}, "direct takes options only, not \"foo\"", "direct"},
-      {{"ports", "foo"}, "ports takes no arguments, not \"foo\"", "ports"},
+      {{"ports", "foo"}, "ports takes options only, not \"foo\"", "ports"},
       {{"direct", "rf"}, "one sub-command at a time, not \"rf\" after direct", "direct"},
       {{"direct", "--com", "1=/dev/x"},
        "--com is for the menu; a sub-command takes --port DEVICE",
@@ -218,17 +218,21 @@ TEST(CommandLineParseTest, EachHelpListsItsOwnOptionsWithRangeAndDefault) {
   EXPECT_EQ(rf.find("--data-port"), std::string::npos);
 
   EXPECT_EQ(HelpOf({"ports"}),
-            "usage: torvandrix-upload ports\n\nThe serial devices of this machine, one a line: "
-            "the device, its stable name or\n\"-\", and what it says it is.\n\nOptions:\n"
-            "  -h, --help          show this text and exit\n");
+            "usage: torvandrix-upload ports [options]\n\nThe serial devices of this machine, one "
+            "a line under a header: the device, the\nComN that binds it, its stable name, the "
+            "USB vendor:product, serial number,\nwhether another program holds it now, and what "
+            "it says it is; \"-\" where that is\nnot known.\n\nOptions:\n"
+            "  -h, --help          show this text and exit\n"
+            "  --json              print the same as one JSON array of objects, one a\n"
+            "                      device, instead\n");
 
   const std::string top = HelpOf({});
   const std::vector<std::string> top_lines = Lines(top);
-  EXPECT_EQ(
-      std::vector<std::string>(top_lines.begin(), top_lines.begin() + 4),
-      (std::vector<std::string>{
-          "usage: torvandrix-upload [options]", "       torvandrix-upload direct [options]",
-          "       torvandrix-upload rf --copies N [options]", "       torvandrix-upload ports"}));
+  EXPECT_EQ(std::vector<std::string>(top_lines.begin(), top_lines.begin() + 4),
+            (std::vector<std::string>{"usage: torvandrix-upload [options]",
+                                      "       torvandrix-upload direct [options]",
+                                      "       torvandrix-upload rf --copies N [options]",
+                                      "       torvandrix-upload ports [options]"}));
   EXPECT_TRUE(HasLine(top,
                       "  --com N=DEVICE      bind ComN to DEVICE for the menu, as "
                       "TORVANDRIX_COM<N>"));

@@ -3,6 +3,7 @@
 // the exit statuses and the log's appends from two processes. What the jobs decide and say is
 // tested in the process (direct_command_test, rf_command_test); these runs are kept short.
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -14,10 +15,12 @@
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "app/cli_platform.h"
+#include "app/serial_devices.h"
 #include "app/upload_log.h"
 #include "radio_sim/posix_pty_radio.h"
 
@@ -218,15 +221,84 @@ TEST_F(ScriptedCommandsTest, FileSizeLimitFailsTheWritesNotTheUpload) {
   EXPECT_EQ(Slurp(log_), log_text);
 }
 
-TEST_F(ScriptedCommandsTest, PortsListsALinkToAPseudoTerminal) {
+// The words of the table's line for `device` ("-" for what is not known), empty when absent.
+std::vector<std::string> PortsLine(const std::string& table, const std::string& device) {
+  std::istringstream lines(table);
+  for (std::string line; std::getline(lines, line);) {
+    std::istringstream words(line);
+    std::vector<std::string> fields;
+    for (std::string word; words >> word;) fields.push_back(word);
+    if (!fields.empty() && fields[0] == device) return fields;
+  }
+  return {};
+}
+
+nlohmann::json PortsEntry(const std::string& json, const std::string& device) {
+  for (const nlohmann::json& entry : nlohmann::json::parse(json)) {
+    if (entry["device"] == device) return entry;
+  }
+  return nullptr;
+}
+
+// A pseudo-terminal bound through a link: its line names the binding and the link, and the
+// in-use mark follows a lock on the device that another process (the test) takes and gives up.
+TEST_F(ScriptedCommandsTest, PortsListsALinkedPseudoTerminalAndWhetherItIsLocked) {
   StartRadio({});
   const fs::path link = dir_ / "radio";
   fs::create_symlink(radio_->DevicePath(), link);
-  const Ran ran = Run("ports", "TORVANDRIX_COM4='" + link.string() + "'");
-  EXPECT_EQ(ran.status, 0) << ran.err;
-  EXPECT_NE(ran.out.find(radio_->DevicePath() + "  Com4=" + link.string() + "  pseudo-terminal\n"),
-            std::string::npos)
-      << ran.out;
+  const std::string env = "TORVANDRIX_COM4='" + link.string() + "'";
+  const std::string device = radio_->DevicePath();
+  const std::vector<std::string> free_line{device, "Com4", link.string(),    "-",
+                                           "-",    "no",   "pseudo-terminal"};
+
+  Ran ran = Run("ports", env);
+  ASSERT_EQ(ran.status, 0) << ran.err;
+  EXPECT_TRUE(ran.out.starts_with("DEVICE ")) << ran.out;
+  EXPECT_EQ(PortsLine(ran.out, device), free_line) << ran.out;
+  ran = Run("ports --json", env);
+  ASSERT_EQ(ran.status, 0) << ran.err;
+  nlohmann::json entry = PortsEntry(ran.out, device);
+  ASSERT_TRUE(entry.is_object()) << ran.out;
+  EXPECT_EQ(entry["stable_name"], link.string());
+  EXPECT_EQ(entry["com"], nlohmann::json::array({4}));
+  EXPECT_EQ(entry["driver"], "pseudo-terminal");
+  EXPECT_TRUE(entry["usb_id"].is_null());
+  EXPECT_EQ(entry["in_use"], false);
+
+  const int held = open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(held, 0);
+  ASSERT_EQ(flock(held, LOCK_EX | LOCK_NB), 0);
+  ran = Run("ports", env);
+  std::vector<std::string> held_line = free_line;
+  held_line[5] = "yes";
+  EXPECT_EQ(PortsLine(ran.out, device), held_line) << ran.out;
+  ran = Run("ports --json", env);
+  EXPECT_EQ(PortsEntry(ran.out, device)["in_use"], true) << ran.out;
+
+  flock(held, LOCK_UN);
+  ran = Run("ports", env);
+  EXPECT_EQ(PortsLine(ran.out, device), free_line) << ran.out;
+  close(held);
+}
+
+// Neither --port nor TORVANDRIX_COM1, on a machine without a USB serial adapter: status 2, the
+// reason and the list, and no upload (nothing logged).
+TEST_F(ScriptedCommandsTest, ASubCommandWithoutAPortOrAnAdapterStopsWithTheList) {
+  for (const app::SerialDevice& device : app::ListSerialDevices()) {
+    if (app::IsUsbAdapter(device)) GTEST_SKIP() << "a USB serial adapter is plugged in";
+  }
+  StartRadio({});
+  const std::string env = "env -u TORVANDRIX_COM1 TORVANDRIX_COM5='" + radio_->DevicePath() + "'";
+  const Ran ran = Run("direct --log '" + log_.string() + "'", env);
+  EXPECT_EQ(ran.status, 2);
+  EXPECT_EQ(ran.out, "");
+  const std::string reason =
+      "torvandrix-upload: no --port given, and no USB serial adapter is present: name the "
+      "device with --port, or bind Com1 with TORVANDRIX_COM1\n";
+  ASSERT_TRUE(ran.err.starts_with(reason + "DEVICE ")) << ran.err;
+  EXPECT_EQ(PortsLine(ran.err, radio_->DevicePath()).at(1), "Com5") << ran.err;
+  EXPECT_FALSE(fs::exists(log_));
+  EXPECT_EQ(radio_->Counters().direct.program_commands, 0u);
 }
 
 // The access code as the program takes it from its surroundings: the option, the variable and
