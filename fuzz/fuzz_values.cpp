@@ -132,7 +132,9 @@ void CheckCommandLine(const std::vector<std::string>& args) {
                  command.timeout_seconds <= 86400);
 }
 
-void CheckComBinding(const std::string& text) {
+// `given` up to its first NUL byte, as an argument can hold nothing after it.
+void CheckComBinding(const std::string& given) {
+  const std::string text = given.substr(0, given.find('\0'));
   const CommandLine command = Parse({"--com", text});
   const bool binding = text.size() >= 3 && text[0] >= '1' && text[0] <= '9' && text[1] == '=';
   if (!binding) {
