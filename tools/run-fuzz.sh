@@ -23,12 +23,14 @@ cmake --build "$build" --target "${targets[@]}"
 
 out="$build/fuzz-out"
 mkdir -p "$out"
-# One target: new inputs go to its working corpus in the build folder, the seeds stay as they are.
+# One target, from a working copy of its seeds in the build folder (libFuzzer adds the inputs it
+# finds to the folder and may rewrite the ones it shortens).
 run() {
   local target=$1
   mkdir -p "$out/$target.corpus"
+  cp "fuzz/corpus/$target"/* "$out/$target.corpus/"
   if "$build/fuzz/$target" -max_total_time="$seconds" -timeout=10 -print_final_stats=1 \
-    -artifact_prefix="$out/$target-" "$out/$target.corpus" "fuzz/corpus/$target" \
+    -artifact_prefix="$out/$target-" "$out/$target.corpus" \
     >"$out/$target.log" 2>&1; then
     echo "$target: $(grep -o 'number_of_executed_units: *[0-9]*' "$out/$target.log" |
       grep -o '[0-9]*$') inputs in ${seconds} s, no failure"

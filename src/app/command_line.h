@@ -73,6 +73,10 @@ struct HelpWording {
   std::string_view default_log;     ///< the upload log's place without --log or TORVANDRIX_LOG
 };
 
+/// Reads one "--com" value, "N=DEVICE": N a digit from 1 to 9, then "=" and a device name that is
+/// not empty (taken as it is). False, and `binding` unchanged, for anything else.
+bool ParseComBinding(std::string_view text, std::pair<int, std::string>& binding);
+
 /// Reads the arguments (`argv[0]` is the program name); the help and the usage errors name
 /// devices in `wording`. Never prints, never exits.
 CommandLine ParseCommandLine(int argc, const char* const* argv, const HelpWording& wording);
