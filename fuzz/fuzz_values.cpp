@@ -150,6 +150,8 @@ void CheckComBinding(std::string_view text) {
   TVX_FUZZ_CHECK(std::to_string(binding.first) + "=" + binding.second == text);
 }
 
+// The simulated radio's reader of "--access-code"; a reader of the program's own takes the same
+// checks here.
 void CheckAccessCode(std::string_view text) {
   std::array<std::uint8_t, 4> code{1, 2, 3, 4};
   const std::array<std::uint8_t, 4> before = code;
