@@ -204,9 +204,8 @@ Parser::Parser(CommandLine& command, const HelpWording& wording, const ParseSett
           ->type_name("N=DEVICE");
   com->check(Recorded(CLI::Validator(
                           [](const std::string& text) -> std::string {
-                            const bool ok = text.size() >= 3 && text[0] >= '1' && text[0] <= '9' &&
-                                            text[1] == '=';
-                            return ok ? "" : "not N=DEVICE";
+                            std::pair<int, std::string> binding;
+                            return ParseComBinding(text, binding) ? "" : "not N=DEVICE";
                           },
                           ""),
                       com));
@@ -624,6 +623,12 @@ CommandLine UsageError(const std::string& reason, const CLI::App* scope, const C
 
 }  // namespace
 
+bool ParseComBinding(std::string_view text, std::pair<int, std::string>& binding) {
+  if (text.size() < 3 || text[0] < '1' || text[0] > '9' || text[1] != '=') return false;
+  binding = {text[0] - '0', std::string(text.substr(2))};
+  return true;
+}
+
 CommandLine ParseCommandLine(int argc, const char* const* argv, const HelpWording& wording,
                              const ParseSettings& settings) {
   CommandLine command;
@@ -668,8 +673,8 @@ CommandLine ParseCommandLine(int argc, const char* const* argv, const HelpWordin
   if (command.action == CommandAction::kPorts && parser.OnCommandLine(parser.Log())) {
     return UsageError("ports writes no log", parser.Scope(), &app);
   }
-  for (const std::string& binding : parser.Bindings()) {
-    command.com_bindings.emplace_back(binding[0] - '0', binding.substr(2));
+  for (const std::string& text : parser.Bindings()) {
+    ParseComBinding(text, command.com_bindings.emplace_back());  // checked while parsing
   }
   return command;
 }

@@ -83,6 +83,10 @@ struct HelpWording {
   std::string_view default_config;  ///< the configuration file's place without --config
 };
 
+/// Reads one "--com" value, "N=DEVICE": N a digit from 1 to 9, then "=" and a device name that is
+/// not empty (taken as it is). False, and `binding` unchanged, for anything else.
+bool ParseComBinding(std::string_view text, std::pair<int, std::string>& binding);
+
 /// What the command line is read with besides its arguments.
 struct ParseSettings {
   /// The configuration file read when --config names none; read only if something is there.

@@ -1,6 +1,7 @@
 // The whole radio: telling who talks, the set-up menu, and the program's options.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 
 #include "radio_sim/options.h"
@@ -92,6 +93,57 @@ TEST(RadioTest, FixedModeCountsForeignBytesAsStray) {
   EXPECT_TRUE(wire.Send(Typed("4U?")).empty());
   EXPECT_EQ(wire.radio.Counters().stray_bytes, 3u);
   EXPECT_EQ(wire.radio.ActiveMode(), RadioMode::kRf);
+}
+
+// A runner sleeps until the radio's next deadline and then advances it to that moment: the radio
+// must then be done with what it waited for, or the runner wakes again at once and spins. Runs
+// the radio's timers out that way; false when a deadline does not lie ahead.
+bool RunOutDeadlines(Wire& wire) {
+  for (int i = 0; i < 10000; ++i) {
+    const std::optional<double> deadline = wire.radio.NextDeadline(wire.now);
+    if (!deadline) return true;
+    if (*deadline <= wire.now) return false;
+    wire.now = *deadline;
+    wire.Wait(0.0);
+  }
+  return false;
+}
+
+// Times far from 0 hold no exact sum of a moment and a time-out: the radio's deadline and its
+// own check of it must round alike.
+TEST(RadioTest, WhatWaitsOnTimeIsOverAtTheDeadlineTheRadioNames) {
+  sim::RadioConfig config;
+  config.refusal_quiet = 0.3;
+  config.handshake_timeout = 0.3;
+  const Bytes cut_frame{0xE3, 0x13, 0x36, 0x00};
+  const Bytes unframeable{0xE3, 0x14, 0x36, 0x00};  // m even: no end to be found
+  Bytes frame(27, 0x00);                            // m = 19: 27 bytes
+  frame[0] = 0xE3;
+  frame[1] = 19;
+  for (const double start : {2.0, 100.3, 1234.567}) {
+    SCOPED_TRACE(start);
+    for (const Bytes& rf : {cut_frame, unframeable}) {
+      Wire wire(config);
+      wire.now = start;
+      wire.Send(rf);
+      ASSERT_TRUE(RunOutDeadlines(wire));
+      EXPECT_EQ(wire.Send(frame), frame);  // heard as a frame of its own, and echoed
+    }
+    Wire given_up(config);  // "4" and nothing more
+    given_up.now = start;
+    given_up.Send({direct::kProgramCommand});
+    ASSERT_TRUE(RunOutDeadlines(given_up));
+    EXPECT_EQ(given_up.radio.Direct().Phase(), sim::DirectPhase::kIdle);
+
+    Wire refused(config);  // the first byte of the access code before its pause
+    refused.now = start;
+    refused.Send({direct::kProgramCommand});
+    refused.now += 0.01;
+    refused.Send({direct::kAccessCode[0]});
+    ASSERT_TRUE(RunOutDeadlines(refused));
+    EXPECT_EQ(refused.radio.Direct().Phase(), sim::DirectPhase::kIdle);
+    EXPECT_EQ(refused.radio.Direct().Counters().handshakes_refused, 1u);
+  }
 }
 
 TEST(SimOptionsTest, ParsesFlagsAndFaults) {

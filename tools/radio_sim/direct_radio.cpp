@@ -146,11 +146,13 @@ std::size_t DirectRadio::Feed(std::span<const std::uint8_t> in, const LineState&
 void DirectRadio::Advance(const LineState& line, double now, RadioOutput& out) {
   line_ = line;
   now_ = now;
-  if (phase_ == DirectPhase::kRefused && now - last_byte_at_ >= config_.refusal_quiet) {
+  // The moments NextDeadline names, computed the same way, so that a runner which sleeps until
+  // one of them finds it passed.
+  if (phase_ == DirectPhase::kRefused && now >= last_byte_at_ + config_.refusal_quiet) {
     phase_ = DirectPhase::kIdle;
     session_done_ = true;
   }
-  if (InHandshake() && now - last_byte_at_ >= config_.handshake_timeout) {
+  if (InHandshake() && now >= last_byte_at_ + config_.handshake_timeout) {
     phase_ = DirectPhase::kIdle;  // the PC went away mid-handshake
     session_done_ = true;
   }

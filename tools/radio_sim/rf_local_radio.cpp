@@ -167,7 +167,9 @@ std::size_t RfLocalRadio::Feed(std::span<const std::uint8_t> in, const LineState
 }
 
 void RfLocalRadio::Advance(const LineState& /*line*/, double now, RadioOutput& out) {
-  if (state_ == State::kInFrame && now - last_byte_at_ > config_.frame_timeout) {
+  // The moments NextDeadline names, computed the same way: at its deadline a cut-off frame is
+  // over, so that a runner which sleeps until then finds nothing left to wait for.
+  if (state_ == State::kInFrame && now >= last_byte_at_ + config_.frame_timeout) {
     const bool header = frame_[0] == kHeaderType;
     ++(header ? counters_.header_frames_bad : counters_.data_frames_bad);
     counters_.last_bad_check = RfFrameCheck::kIncomplete;
@@ -178,7 +180,7 @@ void RfLocalRadio::Advance(const LineState& /*line*/, double now, RadioOutput& o
     }
     out.Note(EventKind::kRfFrameBad, static_cast<std::uint32_t>(RfFrameCheck::kIncomplete), index);
     state_ = State::kBetweenFrames;
-  } else if (state_ == State::kDiscarding && now - last_byte_at_ >= config_.rf_quiet_gap) {
+  } else if (state_ == State::kDiscarding && now >= last_byte_at_ + config_.rf_quiet_gap) {
     state_ = State::kBetweenFrames;
   }
 }
