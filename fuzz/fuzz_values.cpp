@@ -44,7 +44,8 @@ using tvx::app::CommandLine;
 constexpr std::string_view kProgram = "torvandrix-upload";
 
 const tvx::app::HelpWording kWording{"terminal window", "/dev/ttyUSB0", "/dev/ttyS(N-1)",
-                                     "~/.local/state/torvandrix-upload/uploads.log"};
+                                     "~/.local/state/torvandrix-upload/uploads.log",
+                                     "~/.config/torvandrix-upload/config"};
 
 char Lower(char c) {
   return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
