@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "direct/protocol.h"
+#include "job/line.h"
 #include "job/port_ops.h"
 #include "job/run_context.h"
 #include "radio_sim/posix_pty_radio.h"
@@ -225,9 +226,10 @@ TEST(PtyRadioTest, EveryProfileReachesTheRadioAsEightNoneOneAtItsRate) {
     ASSERT_TRUE(job::OpenPortForJob(ctx, c.profile));
     EXPECT_EQ(ctx.errors.code, serial::kNoError);
     if (c.divisor != 0) {
+      job::Line line(*port, ctx.errors);  // the direct job's own switch
       serial::ControlState snapshot;
-      ASSERT_EQ(port->GetControlState(snapshot), serial::kNoError);
-      job::SwitchLineRate(ctx, snapshot, c.divisor);
+      ASSERT_TRUE(line.ReadControlState(snapshot).ok());
+      ASSERT_TRUE(line.SwitchRate(snapshot, c.divisor).ok());
     }
     // The radio looks at the line whenever it wakes: once more after the rate is seen, so the
     // look is surely one made after every setting.
