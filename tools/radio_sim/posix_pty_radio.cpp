@@ -404,7 +404,6 @@ void PtyRadio::Flush(double now, const LineState& line, bool paced) {
   }
   const ssize_t n = ::write(master_fd_, pending_.data() + pending_from_, left);
   if (n <= 0) return;  // the pty is full (the uploader is not reading): poll for room
-
   pending_from_ += static_cast<std::size_t>(n);
   while (!releases_.empty() && releases_.front().end <= pending_from_) releases_.pop_front();
   if (paced) pace_ready_at_ = std::max(now, pace_ready_at_) + static_cast<double>(n) / bytes_per_s;
