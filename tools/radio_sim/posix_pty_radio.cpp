@@ -315,8 +315,11 @@ void PtyRadio::Run() {
     double heard_at = now;
     if (heard > 0 && line_time && line.rate != 0) {
       // The bytes went on the line when the PC wrote them, at least the pseudo-terminal's own
-      // hand-over time before the radio could read them; they arrive one after the other.
-      const double written_at = woke_at - to_radio_transit_;
+      // hand-over time before the radio could read them, and not before the PC had the radio's
+      // last answer (a PC answers what it has heard); they arrive one after the other.
+      const double answered_at = to_pc_free_at_ + radio_.Config().latency;
+      const double written_at =
+          std::min(woke_at, std::max(woke_at - to_radio_transit_, answered_at));
       from_pc_free_at_ = std::max(from_pc_free_at_, written_at) + heard * 10.0 / line.rate;
       heard_at = from_pc_free_at_;
     }
