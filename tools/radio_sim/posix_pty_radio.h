@@ -24,12 +24,12 @@
 // thread happened to run, so lateness does not add up: the thread's timers have no slack, the
 // last 100 us before an answer is due are waited out on the clock, and the pseudo-terminal's own
 // hand-over time (measured at Start, the least of a few tries, each way) is taken off: the PC's
-// bytes are taken as written that long before the radio read them, and an answer is written
-// that long before it is due. `latency` adds a delay before each answer reaches the PC, as a USB
-// adapter's timer does. The set-up menu's output is always
-// paced to the line rate. On the hang-up fault the radio waits until the PC has
-// read its last answer (at most 0.5 s), then closes both sides: the device disappears and the
-// PC's port reports a hang-up. All methods are thread-safe.
+// bytes are taken as written that long before the radio read them (but not before the PC had
+// the radio's last answer), and an answer is written that long before it is due. `latency` adds a
+// delay before each answer reaches the PC, as a USB adapter's timer does. The set-up menu's output
+// is always paced to the line rate. On the hang-up fault the radio waits until the PC has read its
+// last answer (at most 0.5 s), then closes both sides: the device disappears and the PC's port
+// reports a hang-up. All methods are thread-safe.
 #pragma once
 
 #include <chrono>
