@@ -6,8 +6,16 @@ tools/ensure-deps.sh
 build=${TVX_BUILD_DIR:-build-release}
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build"
+# Every benchmark runs even when one misses its target; the script fails at the end if any did.
+missed=0
 for b in "$build"/bench/bench-*; do
   [ -x "$b" ] || continue
   echo "== $(basename "$b")"
-  "$b"
+  status=0
+  "$b" || status=$?
+  if [ "$status" -ne 0 ]; then
+    echo "($(basename "$b") ended with status $status: a target missed, or a run failed)"
+    missed=1
+  fi
 done
+exit "$missed"

@@ -35,11 +35,12 @@ CopyResult SendCopy(const Tools& tools, Operator& op, std::span<const std::uint8
   report.written = sent.ok();
   // A write that failed otherwise shows as a missing echo: the copy is written again.
   if (sent.dead()) result = CopyResult::kLineDead;
-  const double t0 = tools.clock.Seconds();
+  // The window ends at a fixed time, so that however the waits round it closes right there.
+  const double window_end = tools.clock.Seconds() + kEchoWindowSeconds;
   // The echo cannot be back yet: sleep until the first of it arrives before asking.
   if (!sent.dead()) line.AwaitActivity(console::kNoWaitHandle, WaitMs(kEchoWindowSeconds));
   while (result == CopyResult::kNotIntact) {
-    const double left = kEchoWindowSeconds - (tools.clock.Seconds() - t0);
+    const double left = window_end - tools.clock.Seconds();
     if (left <= 0.0 || op.StopRequested()) break;
     const job::LineResult waiting = line.Waiting();
     if (waiting.dead()) {

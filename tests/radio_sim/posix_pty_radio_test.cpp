@@ -15,7 +15,13 @@
 #include <thread>
 
 #include "direct/protocol.h"
+#include "job/line.h"
+#include "job/port_ops.h"
+#include "job/run_context.h"
 #include "radio_sim/posix_pty_radio.h"
+#include "serial/posix_serial_port.h"
+#include "support/fake_clock.h"
+#include "support/scripted_console.h"
 
 namespace tvx::testing {
 namespace {
@@ -188,6 +194,60 @@ TEST(PtyRadioTest, SetupTextComesAtTheLineRate) {
   ASSERT_EQ(menu.size(), 190u);
   // 190 characters of 10 bits at 4800 bit/s take about 0.4 s.
   EXPECT_GT(std::chrono::steady_clock::now() - start, 300ms);
+}
+
+// Each job's line as the radio reads it from the pty after the job's profile went through the
+// real serial backend (and, for the direct upload, its rate switch): 8 data bits, no parity,
+// one stop bit, no flow control, raw, at the profile's rate.
+TEST(PtyRadioTest, EveryProfileReachesTheRadioAsEightNoneOneAtItsRate) {
+  struct Case {
+    job::Profile profile;
+    std::int32_t link_rate;
+    std::uint8_t divisor;  ///< 0: no rate switch
+    std::uint32_t rate;
+  };
+  const Case cases[] = {{job::Profile::kRfUpload, 9600, 0, 115200},
+                        {job::Profile::kDirectUpload, 9600, 0, 19200},
+                        {job::Profile::kDirectUpload, 9600, direct::kHighSpeedDivisor, 115200},
+                        {job::Profile::kDirectUpload, 9600, direct::kNormalDivisor, 19200},
+                        {job::Profile::kTerminal, 38400, 0, 38400},
+                        {job::Profile::kTerminal, 2400, 0, 2400}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(static_cast<int>(c.profile)) + " at " + std::to_string(c.rate));
+    sim::PtyRadio radio(Quick());
+    ASSERT_EQ(radio.Start(), "");
+    ScriptedConsole console;
+    auto port = serial::MakePosixSerialPort();
+    serial::NoPriority priority;
+    FakeClock clock;
+    job::RunContext ctx(console, *port, priority, clock);
+    ctx.link.devices[0] = radio.DevicePath();
+    ctx.link.baud_rate = c.link_rate;
+    ASSERT_TRUE(job::OpenPortForJob(ctx, c.profile));
+    EXPECT_EQ(ctx.errors.code, serial::kNoError);
+    if (c.divisor != 0) {
+      job::Line line(*port, ctx.errors);  // the direct job's own switch
+      serial::ControlState snapshot;
+      ASSERT_TRUE(line.ReadControlState(snapshot).ok());
+      ASSERT_TRUE(line.SwitchRate(snapshot, c.divisor).ok());
+    }
+    // The radio looks at the line whenever it wakes: once more after the rate is seen, so the
+    // look is surely one made after every setting.
+    for (int i = 0; i < 200 && radio.Line().rate != c.rate; ++i) {
+      radio.Say({});
+      std::this_thread::sleep_for(5ms);
+    }
+    radio.Say({});
+    std::this_thread::sleep_for(20ms);
+    const sim::LineState line = radio.Line();
+    EXPECT_EQ(line.rate, c.rate);
+    EXPECT_EQ(line.data_bits, 8);
+    EXPECT_FALSE(line.parity);
+    EXPECT_EQ(line.stop_bits, 1);
+    EXPECT_FALSE(line.rts_cts);
+    EXPECT_TRUE(line.raw);
+    port->Close();
+  }
 }
 
 TEST(RadioSimProgramTest, PrintsItsDeviceKeepsALinkAndEndsWithItsInput) {

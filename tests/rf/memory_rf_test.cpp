@@ -3,7 +3,9 @@
 // and the network's countdown cost nothing). Runs on every platform.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -18,6 +20,11 @@ namespace tvx::testing {
 namespace {
 
 constexpr std::uint32_t kRecords = 4144;
+
+// The virtual time is exact; whole microseconds make a wrong pause plain in the message.
+long long Us(double seconds) {
+  return std::llround(seconds * 1e6);
+}
 
 class MemoryRfTest : public ::testing::Test {
  protected:
@@ -160,6 +167,91 @@ TEST_F(MemoryRfTest, LargestRepeatCountStillEndsOnAKey) {
   EXPECT_EQ(countdown_.size(), 6u * 4);
   EXPECT_EQ(outcome_.passes, 3);
   EXPECT_EQ(console_.RowTrimmed(32), "Broadcast stopped at record 4143");
+}
+
+// The echo window, to the microsecond: an echo readable 10 us before the half second is over
+// counts, one readable 10 us after it does not, and the copy goes out again right at 0.5 s.
+TEST_F(MemoryRfTest, EchoWindowIsHalfASecondToTheMicrosecond) {
+  for (const double past_window : {-10e-6, 10e-6}) {
+    SCOPED_TRACE(past_window);
+    sim::RadioConfig config;
+    config.mode = sim::RadioMode::kRf;
+    StartRadio(config);
+    int copies = 0;
+    port_->on_write = [&](std::span<const std::uint8_t> bytes) {
+      if (bytes.empty() || bytes[0] != 0xE3) return;
+      // The first copy's echo is held back by the latency: out and back take 20 bits a byte.
+      const double there_and_back = 2.0 * static_cast<double>(bytes.size()) * 10.0 / 115200;
+      port_->SetLatency(++copies == 1 ? 0.5 - there_and_back + past_window : 0.0);
+    };
+    Run("y\r1\r4143\r1\r");  // one copy of the last record only, no header
+    const auto snapshot = port_->SettledSnapshot();
+    const bool late = past_window > 0;
+    EXPECT_EQ(snapshot->counters.rf.data_frames_received, late ? 2u : 1u);
+    EXPECT_EQ(copies, late ? 2 : 1);
+    if (late) {
+      const auto& wire = port_->Wire();
+      const double first = wire.front().written_at;
+      EXPECT_EQ(Us(wire.back().written_at - first), 500000);
+    }
+  }
+}
+
+// Two passes of two copies: the header copies 100 ms apart and 100 ms before the first data
+// frame, every data copy written the moment the echo before it is in, and the next pass's
+// header six seconds after the last echo of the first; every byte at 115200 bit/s, 8N1, no flow
+// control.
+TEST_F(MemoryRfTest, HeaderPausesTurnaroundsAndCountdownAreExactOnAPlainLine) {
+  sim::RadioConfig config;
+  config.mode = sim::RadioMode::kRf;
+  StartRadio(config);
+  Run("y\r2\r0\r2\r");
+  EXPECT_EQ(port_->SettledSnapshot()->counters.rf.data_frames_received, 2 * 2 * kRecords);
+
+  // The writes: runs of bytes written at one time.
+  struct Write {
+    double at;
+    std::uint8_t type;
+  };
+  std::vector<Write> writes;
+  const auto& wire = port_->Wire();
+  int wrong_line = 0;
+  for (std::size_t i = 0; i < wire.size(); ++i) {
+    if (i == 0 || wire[i].written_at != wire[i - 1].written_at) {
+      writes.push_back({wire[i].written_at, wire[i].value});
+    }
+    const sim::LineState& line = wire[i].line;
+    const bool right = line.rate == 115200 && line.data_bits == 8 && !line.parity &&
+                       line.stop_bits == 1 && !line.rts_cts;
+    if (!right && ++wrong_line <= 3) ADD_FAILURE() << "byte " << i << " not at 115200 8N1";
+  }
+  EXPECT_EQ(wrong_line, 0);
+  ASSERT_EQ(writes.size(), 2 * (2 + 2 * kRecords));
+  std::set<long long> readable;
+  for (const auto& answer : port_->Answers()) readable.insert(Us(answer.ready_at));
+  for (int pass = 0; pass < 2; ++pass) {
+    SCOPED_TRACE(pass);
+    const std::size_t first = pass * (2 + 2 * kRecords);
+    ASSERT_EQ(writes[first].type, 0xE2);
+    ASSERT_EQ(writes[first + 1].type, 0xE2);
+    ASSERT_EQ(writes[first + 2].type, 0xE3);
+    EXPECT_EQ(Us(writes[first + 1].at - writes[first].at), 100000);
+    EXPECT_EQ(Us(writes[first + 2].at - writes[first + 1].at), 100000);
+    if (pass == 1) {
+      double last_echo = 0;  // of the first pass
+      for (const auto& answer : port_->Answers()) {
+        if (answer.ready_at < writes[first].at) last_echo = answer.ready_at;
+      }
+      EXPECT_EQ(Us(writes[first].at - last_echo), 6000000);
+    }
+    int late = 0;
+    for (std::size_t w = first + 3; w < first + 2 + 2 * kRecords; ++w) {
+      if (readable.count(Us(writes[w].at)) == 0 && ++late <= 3) {
+        ADD_FAILURE() << "write " << w << " not at the time an echo came in";
+      }
+    }
+    EXPECT_EQ(late, 0);
+  }
 }
 
 }  // namespace

@@ -185,11 +185,15 @@ void MemoryRadioPort::TakeOutput(double at, const sim::LineState& line) {
       for (std::uint8_t b : bytes) {
         on_line += per_byte;
         to_pc_.push_back({b, std::max(on_line + latency_, last_ready)});
+        answers_.push_back({b, at, to_pc_.back().ready_at});
       }
     } else {
       // Anything else: the whole answer at once, as an adapter hands over a packet.
       on_line += per_byte * static_cast<double>(bytes.size());
-      for (std::uint8_t b : bytes) to_pc_.push_back({b, std::max(on_line + latency_, last_ready)});
+      for (std::uint8_t b : bytes) {
+        to_pc_.push_back({b, std::max(on_line + latency_, last_ready)});
+        answers_.push_back({b, at, to_pc_.back().ready_at});
+      }
     }
     to_pc_free_at_ = on_line;
   }
@@ -244,6 +248,12 @@ ErrorNumber MemoryRadioPort::Close() {
 
 ErrorNumber MemoryRadioPort::Apply(LineSetting setting, std::uint32_t value) {
   if (!open_) return kErrPortNotOpen;
+  const ErrorNumber result = ApplyOne(setting, value);
+  if (result == kNoError) line_sets_.push_back({time_.Now(), CurrentLine()});
+  return result;
+}
+
+ErrorNumber MemoryRadioPort::ApplyOne(LineSetting setting, std::uint32_t value) {
   switch (setting) {
     case LineSetting::kLineRate:
       if (!KnownRate(value)) return kErrDeviceControl;
@@ -305,6 +315,7 @@ ErrorNumber MemoryRadioPort::SetControlState(const serial::ControlState& state) 
     return kErrDeviceControl;
   }
   control_ = state;
+  line_sets_.push_back({time_.Now(), CurrentLine()});
   return kNoError;
 }
 
@@ -413,7 +424,7 @@ std::size_t MemoryRadioPort::Write(std::span<const std::uint8_t> bytes) {
   double on_line = std::max(now, to_radio_free_at_);
   for (std::uint8_t b : bytes) {
     on_line += per_byte;
-    wire_.push_back({b, now, on_line, line.rate});
+    wire_.push_back({b, now, on_line, line.rate, line});
   }
   to_radio_free_at_ = on_line;
   to_radio_.push_back({on_line, std::vector<std::uint8_t>(bytes.begin(), bytes.end()), line});

@@ -99,17 +99,34 @@ class MemoryRadioPort final : public serial::SerialPort, private VirtualTime::Fo
   // --- What happened -----------------------------------------------------------------------
 
   /// One byte the PC wrote: when the write was made, when its last bit reached the radio, and
-  /// the rate it went at.
+  /// the line it went on (rate, character format, flow control) as the PC had set it.
   struct WireByte {
     std::uint8_t value = 0;
     double written_at = 0.0;
     double arrived_at = 0.0;
     std::uint32_t rate = 0;
+    sim::LineState line;
   };
   /// Every byte written that went out, over all opens, in order.
   const std::vector<WireByte>& Wire() const { return wire_; }
   /// Just their values.
   std::vector<std::uint8_t> WireBytes() const;
+  /// One byte the radio said: when it said it (its first bit goes on the line then, or when the
+  /// line back is free) and when the PC could read it.
+  struct AnswerByte {
+    std::uint8_t value = 0;
+    double said_at = 0.0;
+    double ready_at = 0.0;
+  };
+  /// Every byte the radio said, in order, including what the PC never read.
+  const std::vector<AnswerByte>& Answers() const { return answers_; }
+  /// A write of the PC's line settings that was taken (one Apply or SetControlState): when,
+  /// and the line after it.
+  struct LineSet {
+    double at = 0.0;
+    sim::LineState line;
+  };
+  const std::vector<LineSet>& LineSets() const { return line_sets_; }
   int Opens() const { return opens_; }
   int Closes() const { return closes_; }
   /// True once a wait found nothing that could ever come.
@@ -156,6 +173,7 @@ class MemoryRadioPort final : public serial::SerialPort, private VirtualTime::Fo
   std::size_t Due() const;
   bool Refused(std::size_t size);
   sim::LineState CurrentLine() const;
+  serial::ErrorNumber ApplyOne(serial::LineSetting setting, std::uint32_t value);
   /// Moves the time to `t`, or runs what is due now when `t` is not later.
   void MoveTo(double t);
   /// Notes an answer given without waiting; moves the time a little after many at one time.
@@ -183,6 +201,8 @@ class MemoryRadioPort final : public serial::SerialPort, private VirtualTime::Fo
   std::deque<ToPc> to_pc_;
   double to_pc_free_at_ = 0.0;  ///< when the radio's answers so far have all left it
   std::vector<WireByte> wire_;
+  std::vector<AnswerByte> answers_;
+  std::vector<LineSet> line_sets_;
   std::vector<sim::RadioEvent> events_;
 
   sim::LineState look_;  ///< the radio's previous look at the line

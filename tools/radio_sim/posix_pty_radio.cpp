@@ -3,6 +3,9 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
 #include <termios.h>
 #include <unistd.h>
 
@@ -113,6 +116,32 @@ void CloseFd(int& fd) {
   fd = -1;
 }
 
+// The last stretch before a release is waited out on the clock: a timer wakes too late by tens
+// of microseconds, several times a word at high line rates.
+constexpr double kSpinBeforeRelease = 100e-6;
+
+double SteadySeconds() {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+// The least time a byte written on `from` takes until a reader blocked in poll() on `to` has it
+// (seconds, the least of a few tries; 0 when it cannot be measured).
+double LeastTransit(int from, int to) {
+  double least = 0;
+  for (int i = 0; i < 24; ++i) {
+    const std::uint8_t b = 0;
+    const double start = SteadySeconds();
+    if (::write(from, &b, 1) != 1) return 0;
+    pollfd p{to, POLLIN, 0};
+    if (::poll(&p, 1, 100) != 1) return 0;
+    std::uint8_t got = 0;
+    if (::read(to, &got, 1) != 1) return 0;
+    const double took = SteadySeconds() - start;
+    least = i == 0 ? took : std::min(least, took);
+  }
+  return least;
+}
+
 }  // namespace
 
 PtyRadio::PtyRadio(const RadioConfig& config) : radio_(config) {
@@ -149,6 +178,11 @@ std::string PtyRadio::Start() {
   cfsetispeed(&t, B9600);
   cfsetospeed(&t, B9600);
   if (tcsetattr(slave_fd_, TCSANOW, &t) != 0) return fail("tcsetattr");
+  if (radio_.Config().line_time) {
+    // What the pseudo-terminal itself takes to hand a byte over is not the line's time.
+    to_radio_transit_ = LeastTransit(slave_fd_, master_fd_);
+    to_pc_transit_ = LeastTransit(master_fd_, slave_fd_);
+  }
   const int flags = fcntl(master_fd_, F_GETFL);
   if (flags < 0 || fcntl(master_fd_, F_SETFL, flags | O_NONBLOCK) != 0) return fail("fcntl");
   int wake[2];
@@ -203,6 +237,10 @@ void PtyRadio::Run() {
   bool seen_queued = false;
   double hang_up_from = 0;
   const bool line_time = radio_.Config().line_time;
+#ifdef __linux__
+  // Timers of this thread end when asked, not up to 50 us later.
+  if (line_time) ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+#endif
   LineState look = ReadLineState(slave_fd_);  // the previous look at the line
   double look_at = Now();
   for (;;) {
@@ -218,7 +256,10 @@ void PtyRadio::Run() {
     }
     const bool have_output = pending_from_ < pending_.size();
     const bool released = !releases_.empty() && releases_.front().at <= now;
-    if (have_output && !released && !releases_.empty()) wait_at_most(releases_.front().at);
+    const bool spin = line_time && !paced;
+    if (have_output && !released && !releases_.empty()) {
+      wait_at_most(releases_.front().at - (spin ? kSpinBeforeRelease : 0.0));
+    }
     if (have_output && paced) wait_at_most(pace_ready_at_);
     if (hanging_up) wait_at_most(now + 0.001);
     pollfd fds[2] = {
@@ -229,7 +270,15 @@ void PtyRadio::Run() {
       limit.tv_sec = static_cast<time_t>(wait);
       limit.tv_nsec = static_cast<long>((wait - static_cast<double>(limit.tv_sec)) * 1e9);
     }
-    if (::ppoll(fds, 2, wait >= 0 ? &limit : nullptr, nullptr) < 0 && errno != EINTR) break;
+    const int ready = ::ppoll(fds, 2, wait >= 0 ? &limit : nullptr, nullptr);
+    if (ready < 0 && errno != EINTR) break;
+    const double woke_at = Now();
+    if (ready == 0 && spin && have_output && !released &&
+        releases_.front().at - woke_at <= kSpinBeforeRelease) {
+      // Woken just before an answer is due: wait for the very moment.
+      while (Now() < releases_.front().at) {
+      }
+    }
     if (fds[1].revents != 0) {
       // Woken: to stop, or to send what Say queued.
       char drain[64];
@@ -265,7 +314,13 @@ void PtyRadio::Run() {
     out_.Clear();
     double heard_at = now;
     if (heard > 0 && line_time && line.rate != 0) {
-      from_pc_free_at_ = std::max(from_pc_free_at_, now) + heard * 10.0 / line.rate;
+      // The bytes went on the line when the PC wrote them, at least the pseudo-terminal's own
+      // hand-over time before the radio could read them, and not before the PC had the radio's
+      // last answer (a PC answers what it has heard); they arrive one after the other.
+      const double answered_at = to_pc_free_at_ + radio_.Config().latency;
+      const double written_at =
+          std::min(woke_at, std::max(woke_at - to_radio_transit_, answered_at));
+      from_pc_free_at_ = std::max(from_pc_free_at_, written_at) + heard * 10.0 / line.rate;
       heard_at = from_pc_free_at_;
     }
     if (!hanging_up) {
@@ -324,12 +379,16 @@ void PtyRadio::Queue(std::span<const std::uint8_t> bytes, double now, double hea
   pending_.insert(pending_.end(), bytes.begin(), bytes.end());
   const RadioConfig& config = radio_.Config();
   double done = std::max(now, heard_at);
+  double hand_over = 0;
   if (config.line_time && !paced && line.rate != 0) {
-    // The answer follows what went before it on the line back to the PC.
-    done = std::max(done, to_pc_free_at_) + bytes.size() * 10.0 / line.rate;
+    // The answer starts when the radio has heard the PC's last bit and follows what went before
+    // it on the line back to the PC: each byte due at a fixed time, however late the radio ran.
+    done = std::max(heard_at, to_pc_free_at_) + bytes.size() * 10.0 / line.rate;
     to_pc_free_at_ = done;
+    // Written the pseudo-terminal's hand-over time early, the PC has it when the line would.
+    hand_over = to_pc_transit_;
   }
-  releases_.push_back(Release{done + config.latency, pending_.size()});
+  releases_.push_back(Release{done + config.latency - hand_over, pending_.size()});
 }
 
 void PtyRadio::Flush(double now, const LineState& line, bool paced) {

@@ -17,13 +17,19 @@
 // the slave has when the radio reads it. With it the radio gets the rate at its previous look
 // and how long ago that was, so it can tell a late read from a PC that switched too early.
 //
-// Delivery: with `line_time` an answer leaves no earlier than a real line at the PC's rate would
-// have it at the PC: the PC's bytes take ten bits each to arrive, the answer ten bits a byte to
-// go back, one after the other on each direction of the line; `latency` adds a delay before each
-// answer reaches the PC, as a USB adapter's timer does. The set-up menu's output is always
-// paced to the line rate. On the hang-up fault the radio waits until the PC has
-// read its last answer (at most 0.5 s), then closes both sides: the device disappears and the
-// PC's port reports a hang-up. All methods are thread-safe.
+// Delivery: with `line_time` an answer reaches the PC when a real line at the PC's rate would
+// have it there, no earlier: the PC's bytes take ten bits each to arrive, the answer ten bits a
+// byte to go back, one after the other on each direction of the line. Every byte is due at a
+// time fixed by the line alone (when the PC wrote, when the line was free), not by when this
+// thread happened to run, so lateness does not add up: the thread's timers have no slack, the
+// last 100 us before an answer is due are waited out on the clock, and the pseudo-terminal's own
+// hand-over time (measured at Start, the least of a few tries, each way) is taken off: the PC's
+// bytes are taken as written that long before the radio read them (but not before the PC had
+// the radio's last answer), and an answer is written that long before it is due. `latency` adds a
+// delay before each answer reaches the PC, as a USB adapter's timer does. The set-up menu's output
+// is always paced to the line rate. On the hang-up fault the radio waits until the PC has read its
+// last answer (at most 0.5 s), then closes both sides: the device disappears and the PC's port
+// reports a hang-up. All methods are thread-safe.
 #pragma once
 
 #include <chrono>
@@ -114,6 +120,10 @@ class PtyRadio {
   std::deque<Release> releases_;
   double from_pc_free_at_ = 0;  ///< line time: when the PC's bytes so far have all arrived
   double to_pc_free_at_ = 0;    ///< line time: when the radio's answers so far have all left
+  /// Line time: the least the pseudo-terminal takes to hand a byte to a waiting reader, from
+  /// the PC to the radio and back (seconds), measured at Start.
+  double to_radio_transit_ = 0;
+  double to_pc_transit_ = 0;
 };
 
 }  // namespace tvx::sim
