@@ -292,7 +292,7 @@ TEST_F(MemoryRadioPortTest, ALineCutAtATimeKeepsWhatArrivedBefore) {
 TEST_F(MemoryRadioPortTest, TheRadioHangsUpOnceItsLastAnswerIsRead) {
   sim::RadioConfig config;
   config.mode = sim::RadioMode::kDirect;
-  config.hangup_after_word = 2;
+  config.Add(sim::Fault::kHangUp, 2);
   Make(config);
   ASSERT_EQ(Handshake().size(), 4u);
   Send({direct::kStartErase});
@@ -305,7 +305,7 @@ TEST_F(MemoryRadioPortTest, TheRadioHangsUpOnceItsLastAnswerIsRead) {
   EXPECT_EQ(port_->Write(Bytes{0, 0x80, 0x04}), 0u);
 
   // Another radio, whose PC leaves the reply unread.
-  config.hangup_after_word = 1;
+  config.faults = {{sim::Fault::kHangUp, 1}};
   time_.Advance(1.0);
   port_ = std::make_unique<MemoryRadioPort>(time_, config);
   ASSERT_EQ(port_->Open("mem:radio"), serial::kNoError);

@@ -159,7 +159,7 @@ TEST(PtyRadioTest, PcThatKeepsItsRateGetsGarbageAndALineRateFault) {
 
 TEST(PtyRadioTest, HangUpClosesTheLineAfterTheWordIsAnswered) {
   sim::RadioConfig c = Patient();
-  c.hangup_after_word = 1;
+  c.Add(sim::Fault::kHangUp, 1);
   sim::PtyRadio radio(c);
   ASSERT_EQ(radio.Start(), "");
   PortEnd pc(radio.DevicePath());

@@ -161,14 +161,13 @@ TEST_F(SmallImage, UnframeableBytesAreDroppedUntilTheLineIsQuiet) {
 TEST(RfLocalRadioTest, EchoFaultsDropOrChangeOneByte) {
   RadioConfig c;
   c.mode = sim::RadioMode::kRf;
-  c.rf_drop_rate = 1.0;
+  c.Add(sim::Fault::kRfDrop, 0, 1.0);
   Wire dropping(c);
   const Bytes frame = DataFrame(image::FirmwareImage(), 0, 0x11);
   EXPECT_TRUE(dropping.Send(frame).empty());
   EXPECT_EQ(dropping.radio.Rf().Counters().data_frames_good, 1u);
 
-  c.rf_drop_rate = 0.0;
-  c.rf_corrupt_rate = 0.5;
+  c.faults = {{sim::Fault::kRfCorrupt, 0, 0.5}};
   Wire corrupting(c);
   int corrupted = 0;
   for (int i = 0; i < 200; ++i) {
@@ -187,9 +186,8 @@ TEST(RfLocalRadioTest, EchoFaultsDropOrChangeOneByte) {
 TEST(RfLocalRadioTest, EchoFaultsOnChosenFramesCountEveryCopy) {
   RadioConfig c;
   c.mode = sim::RadioMode::kRf;
-  c.rf_drop_echo_frame = 2;
-  c.rf_corrupt_echo_frame = 3;
-  c.rf_corrupt_echo_byte = 7;
+  c.Add(sim::Fault::kRfDropEcho, 2);
+  c.Add(sim::Fault::kRfCorruptEcho, 3, 7);
   Wire wire(c);
   const Bytes frame = DataFrame(image::FirmwareImage(), 0, 0x11);
   EXPECT_EQ(wire.Send(frame), frame);

@@ -70,7 +70,7 @@ class MemoryRfTest : public ::testing::Test {
 TEST_F(MemoryRfTest, OnePassThreeCopiesOfEveryFrameOneEchoLost) {
   sim::RadioConfig config;
   config.mode = sim::RadioMode::kRf;
-  config.rf_drop_echo_frame = 2;
+  config.Add(sim::Fault::kRfDropEcho, 2);
   StartRadio(config);
   Run("y\r3\r0\r1\r");  // diagnostic port, 3 copies, from record 0, one pass
 

@@ -46,6 +46,7 @@
 #include <memory>
 #include <optional>
 #include <span>
+#include <vector>
 
 #include "radio_sim/radio_config.h"
 #include "radio_sim/radio_output.h"
@@ -152,8 +153,10 @@ class DirectRadio {
   void ResolveHeldFrame(RadioOutput& out);
   void SendChecksum(RadioOutput& out);
   void Emit(std::uint8_t b, RadioOutput& out);
-  bool FaultAt(std::uint32_t word) const;
-  void FireFault(FaultKind kind, RadioOutput& out);
+  /// The fault of this kind asked for at the current word attempt, if it has not fired yet in
+  /// this upload: it fires now.
+  const FaultSpec* Strike(Fault fault, RadioOutput& out);
+  void FireFault(Fault fault, RadioOutput& out);
   std::uint32_t ExpectedRate() const;
   void Stray(std::uint8_t b, RadioOutput& out);
   void RestartSession();
@@ -195,12 +198,7 @@ class DirectRadio {
   std::uint32_t attempt_ = 0;  ///< number of the current word attempt in this session
   bool hang_up_pending_ = false;
 
-  // Each word fault fires once.
-  bool fired_drop_echo_ = false;
-  bool fired_bad_echo_ = false;
-  bool fired_drop_reply_ = false;
-  bool fired_bad_reply_ = false;
-  bool fired_corrupt_ = false;
+  std::vector<bool> fired_;  ///< per entry of config_.faults: fired in this upload
   bool fired_hangup_ = false;
   int sniff_pos_ = 0;  ///< how much of "4" + access code was heard last, in a row
   std::array<std::uint8_t, 5> signature_{};  ///< "4" and the access code

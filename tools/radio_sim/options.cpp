@@ -3,11 +3,8 @@
 #include <CLI/CLI.hpp>
 #include <charconv>
 #include <cstdint>
-#include <limits>
 #include <sstream>
 #include <vector>
-
-#include "direct/protocol.h"
 
 namespace tvx::sim {
 
@@ -48,10 +45,6 @@ std::string ParseOptions(std::span<const std::string_view> args, SimOptions& opt
   auto flag = [&app](const std::string& name, bool& target) {
     app.add_flag(name, target)->disable_flag_override();
   };
-  // Word and frame numbers count from 1.
-  const CLI::Range from_one(1u, std::numeric_limits<std::uint32_t>::max(), "FROM 1");
-  const CLI::Range fraction(0.0, 1.0, "0 TO 1");
-
   flag("-h,--help", options.help);
   std::string mode;
   app.add_option("--mode", mode)
@@ -80,24 +73,17 @@ std::string ParseOptions(std::span<const std::string_view> args, SimOptions& opt
   flag("--fast", fast);
   std::uint32_t latency_ms = 0;
   CLI::Option* latency = app.add_option("--latency-ms", latency_ms)->check(CLI::Range(0u, 1000u));
-  flag("--bad-identity", c.bad_identity);
-  flag("--silent", c.silent);
-  flag("--bad-checksum", c.bad_checksum);
-  app.add_option("--drop-echo", c.drop_echo_word)->check(from_one);
-  app.add_option("--bad-echo", c.bad_echo_word)->check(from_one);
-  app.add_option("--drop-reply", c.drop_reply_word)->check(from_one);
-  app.add_option("--bad-reply", c.bad_reply_word)->check(from_one);
-  app.add_option("--corrupt-store", c.corrupt_store_word)->check(from_one);
-  app.add_option("--hangup-after", c.hangup_after_word)->check(from_one);
-  app.add_option("--hangup-in-readback", c.hangup_after_readback_word)->check(from_one);
-  app.add_option("--mute-after", c.mute_after_word)->check(from_one);
-  app.add_option("--garbage", c.garbage_bytes);
-  app.add_option("--rf-corrupt", c.rf_corrupt_rate)->check(fraction);
-  app.add_option("--rf-drop", c.rf_drop_rate)->check(fraction);
-  app.add_option("--rf-corrupt-echo", c.rf_corrupt_echo_frame)->check(from_one);
-  app.add_option("--rf-corrupt-byte", c.rf_corrupt_echo_byte);
-  app.add_option("--rf-drop-echo", c.rf_drop_echo_frame)->check(from_one);
-  app.add_option("--rf-hangup-after", c.rf_hangup_after_frame)->check(from_one);
+  std::vector<std::string> faults;
+  app.add_option("--fault", faults)
+      ->expected(1)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+      ->check(CLI::Validator(
+          [](const std::string& text) {
+            FaultSpec spec;
+            return ParseFault(text, spec);
+          },
+          "NAME[@N][=X]"));
+  flag("--faults", options.list_faults);
   app.add_option("--seed", c.seed);
   app.add_option("--link", options.link)
       ->check(CLI::Validator(
@@ -123,11 +109,12 @@ std::string ParseOptions(std::span<const std::string_view> args, SimOptions& opt
     c.fast_setup = true;
   }
   if (*latency) c.latency = latency_ms / 1000.0;
+  for (const std::string& text : faults) ParseFault(text, c.faults.emplace_back());
   return {};
 }
 
 std::string UsageText() {
-  const std::array<std::uint8_t, 4>& code = direct::kAccessCode;
+  const std::array<std::uint8_t, 4>& code = kRadioAccessCode;
   const std::string built_code =
       HexByte(code[0]) + "," + HexByte(code[1]) + "," + HexByte(code[2]) + "," + HexByte(code[3]);
   std::string text = R"(Usage: torvandrix-radio-sim [options]
@@ -164,35 +151,12 @@ Options:
                        serial adapter adds (its latency timer: 16 ms by default on
                        common adapters, 1 ms in low-latency mode); default 0
   -v, --verbose        print what the radio hears and does on standard error
+  --fault NAME[@N][=X] show a fault (repeatable; the list follows)
+  --faults             list the faults and end
+  --seed N             seed for the RF fault draws and the noise bytes (default 1)
   -h, --help           this text
 
-Faults, to see how the uploader copes (word numbers count every word attempt of a
-direct upload from 1, a resent word included; each word fault happens once per upload,
-so a retry succeeds):
-  --silent             hear everything, answer nothing
-  --bad-identity       first byte of the identity reply is not 0xFF
-  --garbage N          N noise bytes after the programming command and again while erasing
-  --drop-echo W        no address echo for word W
-  --bad-echo W         address echo of word W sent with its bytes swapped
-  --drop-reply W       no data reply for word W
-  --bad-reply W        wrong data reply for word W
-  --corrupt-store W    word W is stored with one bit wrong (the checksum then fails and
-                       the read-back shows it)
-  --bad-checksum       the checksum the radio reports is wrong by one bit
-  --hangup-after W     the line goes dead right after word W has been answered
-  --hangup-in-readback W
-                       the line goes dead right after read-back word W has been answered
-  --mute-after W       the radio answers nothing more after word W, and the line stays up
-                       (this fault lasts: no retry is answered)
-  --rf-corrupt RATE    fraction (0 to 1) of RF echoes sent back with one byte changed
-  --rf-drop RATE       fraction (0 to 1) of RF echoes not sent back at all
-  --rf-corrupt-echo F  the echo of RF data frame F (counted from 1, every copy) comes back
-                       with one byte complemented: byte 7 (the address high byte), or the
-                       one given by --rf-corrupt-byte B (from 0, the type byte)
-  --rf-drop-echo F     no echo for RF data frame F
-  --rf-hangup-after F  the line goes dead right after the echo of RF data frame F is read
-  --seed N             seed for the RF fault draws and the noise bytes (default 1)
-
+@FAULTS@
 Set-up menu commands for trying the uploader's terminal (not in the radio's menu):
   CHARS                every byte value 0 to 255 in rows of 32, then a row of the escape
                        sequences a terminal would act on (title, screen switch, colours,
@@ -201,6 +165,7 @@ Set-up menu commands for trying the uploader's terminal (not in the radio's menu
                        100000, default 100)
 )";
   text.replace(text.find("@CODE@"), 6, built_code);
+  text.replace(text.find("@FAULTS@"), 8, FaultListText());
   return text;
 }
 

@@ -3,40 +3,13 @@
 #include <cstdio>
 
 #include "radio_sim/direct_radio.h"
+#include "radio_sim/faults.h"
 #include "radio_sim/radio_config.h"
 #include "radio_sim/rf_local_radio.h"
 
 namespace tvx::sim {
 
 namespace {
-
-std::string_view FaultName(std::uint32_t kind) {
-  switch (static_cast<FaultKind>(kind)) {
-    case FaultKind::kDropEcho:
-      return "address echo dropped";
-    case FaultKind::kBadEcho:
-      return "address echo swapped";
-    case FaultKind::kDropReply:
-      return "data reply dropped";
-    case FaultKind::kBadReply:
-      return "data reply wrong";
-    case FaultKind::kCorruptStore:
-      return "word stored wrongly";
-    case FaultKind::kBadChecksum:
-      return "checksum wrong";
-    case FaultKind::kHangUp:
-      return "hang-up";
-    case FaultKind::kRfCorrupt:
-      return "RF echo corrupted";
-    case FaultKind::kRfDrop:
-      return "RF echo dropped";
-    case FaultKind::kBadIdentity:
-      return "identity marker wrong";
-    case FaultKind::kGarbage:
-      return "garbage bytes";
-  }
-  return "?";
-}
 
 std::string_view HandshakeFaultName(std::uint32_t why) {
   switch (static_cast<HandshakeFault>(why)) {
@@ -108,10 +81,12 @@ std::string Describe(const RadioEvent& e) {
     case EventKind::kResync:
       return "resync";
     case EventKind::kFaultFired: {
-      const auto kind = static_cast<FaultKind>(e.value);
-      std::string text = "fault: " + std::string(FaultName(e.value));
-      if (kind == FaultKind::kRfCorrupt) return text + " (byte " + std::to_string(e.extra) + ")";
-      if (kind == FaultKind::kRfDrop || e.extra == 0) return text;
+      const FaultInfo& info = InfoOf(static_cast<Fault>(e.value));
+      std::string text = "fault: " + std::string(info.name);
+      if (info.value == "B" && info.strikes == Strikes::kFrame) {
+        return text + " (byte " + std::to_string(e.extra) + ")";
+      }
+      if (info.strikes != Strikes::kWord || e.extra == 0) return text;
       return text + " (word " + std::to_string(e.extra) + ")";
     }
     case EventKind::kChecksumSent:
