@@ -305,7 +305,8 @@ TEST_F(MemoryRadioPortTest, TheRadioHangsUpOnceItsLastAnswerIsRead) {
   EXPECT_EQ(port_->Write(Bytes{0, 0x80, 0x04}), 0u);
 
   // Another radio, whose PC leaves the reply unread.
-  config.faults = {{sim::Fault::kHangUp, 1}};
+  config.faults.clear();
+  config.Add(sim::Fault::kHangUp, 1);
   time_.Advance(1.0);
   port_ = std::make_unique<MemoryRadioPort>(time_, config);
   ASSERT_EQ(port_->Open("mem:radio"), serial::kNoError);
