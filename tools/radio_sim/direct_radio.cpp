@@ -23,10 +23,6 @@ constexpr double PauseAllowance(double pause) {
 /// shorter window around a byte means the byte itself may have come at the new rate.
 constexpr double kRateChangeAllowance = 0.004;
 
-bool StartsSession(std::uint8_t b) {
-  return b == kWakeByte || b == kProgramByte;
-}
-
 }  // namespace
 
 DirectRadio::DirectRadio(const RadioConfig& config)
@@ -333,7 +329,6 @@ void DirectRadio::StartErase(double now, RadioOutput& out) {
   for (auto& space : memory_->space) space.fill(0xFF);
   attempt_parity_->reset();
   attempt_ = 0;
-  counters_.session_attempts = 0;
   fired_.assign(config_.faults.size(), false);
   fired_hangup_ = false;
   phase_ = DirectPhase::kErasing;

@@ -4,14 +4,6 @@
 
 namespace tvx::sim {
 
-namespace {
-
-bool StartsSession(std::uint8_t b) {
-  return b == kWakeByte || b == kProgramByte;
-}
-
-}  // namespace
-
 void DirectRadio::HandleTransfer(std::uint8_t b, double now, RadioOutput& out) {
   if (b == kFillByte) {
     if (++ff_run_ == 4) {
@@ -120,7 +112,6 @@ void DirectRadio::MaybeHangUp(RadioOutput& out) {
 
 void DirectRadio::OnAddressFrame(RadioOutput& out) {
   ++attempt_;
-  ++counters_.session_attempts;
   ++counters_.word_attempts;
   const std::uint16_t address = static_cast<std::uint16_t>(addr_hi_ << 8 | addr_lo_);
   attempt_parity_->flip(std::size_t{space_} * 65536 + address);

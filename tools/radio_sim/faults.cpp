@@ -62,23 +62,8 @@ constexpr bool InEnumOrder() {
 static_assert(InEnumOrder(), "the fault table lists the faults in the order of enum Fault");
 
 std::string_view StrikesText(Strikes s) {
-  switch (s) {
-    case Strikes::kAlways:
-      return "";
-    case Strikes::kWord:
-      return "@W";
-    case Strikes::kReadBackWord:
-      return "@R";
-    case Strikes::kFrame:
-      return "@F";
-    case Strikes::kHeader:
-      return "@H";
-    case Strikes::kPass:
-      return "@P";
-    case Strikes::kKey:
-      return "@K";
-  }
-  return "";
+  constexpr std::string_view kText[] = {"", "@W", "@R", "@F", "@H", "@P", "@K"};
+  return kText[static_cast<std::size_t>(s)];
 }
 
 bool ParseNumber(std::string_view text, double& value) {

@@ -119,22 +119,15 @@ std::string UsageText() {
       HexByte(code[0]) + "," + HexByte(code[1]) + "," + HexByte(code[2]) + "," + HexByte(code[3]);
   std::string text = R"(Usage: torvandrix-radio-sim [options]
 
-Try the uploader without a radio. The simulator pretends to be a Torvandrix 900 MHz
-radio on a pseudo-terminal: it prints the device to use as the serial port on the
-first line of its output, answers the uploader as a radio would, and prints a short
-summary of what it heard when it ends (Ctrl-C, SIGTERM, or end of input with
---until-eof).
-
-It speaks all three ways the uploader talks to a radio and tells them apart by the
-first bytes it hears: the direct firmware upload (programming mode), the RF upload
-through a local radio, and the radio set-up screen. Uploads are checked byte for byte:
-the direct upload's words are stored in the radio's memory and its checksum is
-computed from what was stored; every RF frame is checked against the firmware image
-and echoed back. Like a real radio it answers at the speed of the line (ten bits a
-byte at the rate the uploader set), and it refuses a programming handshake sent at
-another rate than 19200 bit/s, with a pause cut short (300 ms after "4", 10 ms after
-each access-code byte) or with another access code: it then stays silent, and the
-uploader waits at "Waiting for Radio ID". -v shows why.
+Try the uploader without a radio. The simulator plays a Torvandrix 900 MHz radio on a
+pseudo-terminal: it prints the device to use as the serial port on the first line,
+answers as a radio would (the direct upload, the RF upload through a local radio and
+the set-up screen, told apart by the first bytes heard), and prints what it heard when
+it ends (Ctrl-C, SIGTERM, or end of input with --until-eof). Uploads are checked byte
+for byte against the firmware image, and answers take the line's time at the rate the
+uploader set. A programming handshake at another rate than 19200 bit/s, with a pause
+cut short (300 ms after "4", 10 ms after each access-code byte) or another access code
+is refused: the radio stays silent. -v shows why.
 
 Options:
   --mode MODE          auto (default), direct, rf or setup
@@ -171,44 +164,28 @@ Set-up menu commands for trying the uploader's terminal (not in the radio's menu
 
 std::string SummaryText(const RadioCounters& c) {
   std::ostringstream s;
-  s << "radio: heard " << c.bytes_received << " bytes, sent " << c.bytes_sent << " bytes";
-  if (c.stray_bytes != 0) s << ", " << c.stray_bytes << " stray";
-  s << "\n";
+  s << "radio: heard " << c.bytes_received << " bytes, sent " << c.bytes_sent << " bytes, "
+    << c.stray_bytes << " stray\n";
   const DirectCounters& d = c.direct;
-  if (d.program_commands != 0 || d.diag_wakes != 0 || d.handshakes_refused != 0) {
-    s << "direct: " << d.program_commands << " programming commands, " << d.identities_sent
-      << " identities, " << d.refusals << " refused, " << d.erases << " erases\n";
-    s << "direct: " << d.word_attempts << " word attempts, " << d.words_checked_ok
-      << " words stored, " << d.check_byte_failures << " check byte failures, " << d.resyncs
-      << " resyncs\n";
-    s << "direct: " << d.checksums_sent << " checksums sent, " << d.verdicts_accepted
+  if (d.program_commands != 0 || d.diag_wakes != 0) {
+    s << "direct: " << d.program_commands << " programming commands (" << d.handshakes_refused
+      << " refused: " << d.pause_faults << " pauses too short, " << d.access_code_faults
+      << " wrong access codes, " << d.divisor_faults << " bad divisors), " << d.identities_sent
+      << " identities, " << d.erases << " erases; " << d.word_attempts << " word attempts, "
+      << d.words_checked_ok << " stored, " << d.check_byte_failures << " bad check bytes, "
+      << d.resyncs << " resyncs; " << d.checksums_sent << " checksums, " << d.verdicts_accepted
       << " accepted, " << d.verdicts_rejected << " rejected, " << d.readback_words
-      << " words read back\n";
-    if (d.handshakes_refused != 0) {
-      s << "direct: " << d.handshakes_refused
-        << " handshakes refused (the radio stayed silent): " << d.pause_faults
-        << " pauses too short, " << d.access_code_faults << " wrong access codes, "
-        << d.divisor_faults << " bad divisors\n";
-    }
-    if (d.line_rate_faults != 0 || d.line_setting_faults != 0 || d.access_code_faults != 0 ||
-        d.divisor_faults != 0) {
-      s << "direct: " << d.line_rate_faults << " line rate faults, " << d.line_setting_faults
-        << " line settings faults, " << d.access_code_faults << " access code faults, "
-        << d.divisor_faults << " divisor faults\n";
-    }
+      << " words read back; " << d.line_rate_faults << " line rate and " << d.line_setting_faults
+      << " line settings faults\n";
   }
   const RfCounters& r = c.rf;
-  if (r.header_frames_good + r.header_frames_bad + r.data_frames_good + r.data_frames_bad != 0) {
+  if (r.header_frames_received + r.data_frames_received + r.malformed_frames != 0) {
     s << "rf: " << r.header_frames_good << " good and " << r.header_frames_bad
       << " bad header frames, " << r.data_frames_good << " good and " << r.data_frames_bad
-      << " bad data frames, " << r.records_complete << " records received\n";
-    s << "rf: " << r.echoes_sent << " echoes, " << r.echoes_corrupted << " corrupted, "
-      << r.echoes_dropped << " dropped";
-    if (r.line_rate_faults != 0 || r.line_setting_faults != 0) {
-      s << ", " << r.line_rate_faults << " line rate faults, " << r.line_setting_faults
-        << " line settings faults";
-    }
-    s << "\n";
+      << " bad data frames, " << r.records_complete << " records; " << r.echoes_sent << " echoes, "
+      << r.echoes_corrupted << " corrupted, " << r.echoes_dropped << " dropped; "
+      << r.line_rate_faults << " line rate and " << r.line_setting_faults
+      << " line settings faults\n";
   }
   if (c.setup.bytes_received != 0) {
     s << "setup: " << c.setup.bytes_received << " keys, " << c.setup.lines << " lines\n";

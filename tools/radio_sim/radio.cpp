@@ -2,28 +2,20 @@
 
 namespace tvx::sim {
 
+namespace {
+constexpr std::string_view kModeNames[] = {"auto", "direct", "rf", "setup"};
+}  // namespace
+
 bool ParseRadioMode(std::string_view text, RadioMode& mode) {
-  for (RadioMode m : {RadioMode::kAuto, RadioMode::kDirect, RadioMode::kRf, RadioMode::kSetup}) {
-    if (text == RadioModeName(m)) {
-      mode = m;
-      return true;
-    }
+  for (std::size_t i = 0; i < std::size(kModeNames); ++i) {
+    if (text == kModeNames[i]) mode = static_cast<RadioMode>(i);
+    if (text == kModeNames[i]) return true;
   }
   return false;
 }
 
 std::string_view RadioModeName(RadioMode mode) {
-  switch (mode) {
-    case RadioMode::kAuto:
-      return "auto";
-    case RadioMode::kDirect:
-      return "direct";
-    case RadioMode::kRf:
-      return "rf";
-    case RadioMode::kSetup:
-      return "setup";
-  }
-  return "?";
+  return kModeNames[static_cast<std::size_t>(mode)];
 }
 
 RadioMode DetectMode(std::uint8_t b) {

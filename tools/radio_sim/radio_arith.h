@@ -1,8 +1,6 @@
-// The radio's own arithmetic, written plainly and apart from the uploader's so that a slip on
-// either side shows up as a disagreement on the line: the CRC-16 of the RF frames (bit by bit),
-// the bit-mix shift register, the check byte of a direct data frame, the masking of the serial
-// number, and the image as the radio reads it from the stored table (record by record, with its
-// own walk). Also the byte values of the programming mode. Pure.
+// The radio's own arithmetic, apart from the uploader's so that a slip on either side shows up
+// on the line: the CRC of the RF frames (bit by bit), the shift register, the check byte, the
+// serial-number mask, and the image read from the stored table with a walk of its own. Pure.
 #pragma once
 
 #include <array>
@@ -41,8 +39,7 @@ std::uint8_t DataCheckByte(std::uint8_t d0, std::uint8_t d1);
 /// challenge, serial high under the second.
 std::array<std::uint8_t, 3> MaskSerial(std::uint16_t challenge, std::uint32_t serial);
 
-/// One record as the radio reads it from the stored table (every 4-byte group is stored
-/// backwards).
+/// One record as read from the stored table (each 4-byte group is stored backwards).
 struct ImageRecord {
   std::uint8_t length = 0;
   std::uint8_t type = 0;
@@ -59,11 +56,10 @@ class ExpectedImage {
 
   std::size_t Records() const { return stored_.size() / 20; }
   ImageRecord Record(std::size_t index) const;
-  /// Records up to the one whose last word ends at 0xFFFF (records with no data are passed
-  /// over and decide nothing); all of them when none does.
+  /// Records up to the one whose last word ends at 0xFFFF (all when none does); records
+  /// without data are passed over.
   std::uint32_t WalkedRecords() const { return walked_; }
-  /// Over every word of those records: the XOR of first bytes and of second bytes, both
-  /// complemented when the word count is odd.
+  /// XOR of the first and of the second bytes of their words, complemented for an odd count.
   std::array<std::uint8_t, 2> WalkChecksum() const { return checksum_; }
 
  private:

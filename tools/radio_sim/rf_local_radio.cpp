@@ -23,29 +23,17 @@ int FrameM(std::uint8_t length) {
 }  // namespace
 
 std::string_view RfFrameCheckName(RfFrameCheck check) {
-  switch (check) {
-    case RfFrameCheck::kGood:
-      return "good";
-    case RfFrameCheck::kBadCrc:
-      return "bad CRC";
-    case RfFrameCheck::kBadMarker:
-      return "bad marker";
-    case RfFrameCheck::kBadLength:
-      return "bad length";
-    case RfFrameCheck::kBadIndex:
-      return "record index out of range";
-    case RfFrameCheck::kBadTypeOrAddress:
-      return "type or address differ";
-    case RfFrameCheck::kBadData:
-      return "data differ";
-    case RfFrameCheck::kBadRecordCount:
-      return "bad record count";
-    case RfFrameCheck::kBadChecksum:
-      return "bad checksum";
-    case RfFrameCheck::kIncomplete:
-      return "incomplete";
-  }
-  return "?";
+  constexpr std::string_view kNames[] = {"good",
+                                         "bad CRC",
+                                         "bad marker",
+                                         "bad length",
+                                         "record index out of range",
+                                         "type or address differ",
+                                         "data differ",
+                                         "bad record count",
+                                         "bad checksum",
+                                         "incomplete"};
+  return kNames[static_cast<std::size_t>(check)];
 }
 
 RfLocalRadio::RfLocalRadio(const RadioConfig& config)
