@@ -59,6 +59,7 @@ Bytes DataFrame(std::span<const std::uint8_t> image, int index, std::uint8_t s) 
     f.push_back(static_cast<std::uint8_t>(r[static_cast<std::size_t>(i)] ^ (mix >> 8)));
     f.push_back(static_cast<std::uint8_t>(r[static_cast<std::size_t>(i + 1)] ^ (mix & 0xFF)));
   }
+  f.resize(static_cast<std::size_t>(m) + 6);  // m = 1: the frame ends with the type byte
   AppendCrc(f);
   return f;
 }
@@ -156,6 +157,28 @@ TEST_F(SmallImage, UnframeableBytesAreDroppedUntilTheLineIsQuiet) {
   wire_.Wait(1.0);
   EXPECT_EQ(Counters().last_bad_check, RfFrameCheck::kIncomplete);
   EXPECT_EQ(wire_.Send(good), good);
+}
+
+// Records of one or two bytes have m = 1: a 9-byte frame whose last field is the type.
+TEST(RfLocalRadioTest, RecordsOfOneOrTwoBytesHaveMOne) {
+  RadioConfig c;
+  c.mode = sim::RadioMode::kRf;
+  const std::vector<std::uint8_t> stored =
+      StoredImage({Record(2, 15, 0x1234), Record(1, 14, 0x4000), Record(6, 15, 0xFFFE)});
+  c.image = stored;
+  Wire wire(c);
+  for (int r = 0; r < 2; ++r) {
+    const Bytes frame = DataFrame(stored, r, 0x33);
+    ASSERT_EQ(frame.size(), 9u);
+    EXPECT_EQ(frame[1], 1);
+    EXPECT_EQ(wire.Send(frame), frame);
+    EXPECT_EQ(wire.radio.Rf().RecordStats()[static_cast<std::size_t>(r)].good, 1u);
+  }
+  Bytes wrong_type = DataFrame(stored, 0, 0x33);
+  wrong_type.resize(6);
+  wrong_type.push_back(14);
+  AppendCrc(wrong_type);
+  EXPECT_EQ(wire.radio.Rf().Check(wrong_type, nullptr), RfFrameCheck::kBadTypeOrAddress);
 }
 
 TEST(RfLocalRadioTest, EchoFaultsDropOrChangeOneByte) {
