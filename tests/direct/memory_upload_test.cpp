@@ -36,6 +36,7 @@ TEST_F(MemoryUploadTest, CompleteUploadOfTheBuiltInImage) {
   EXPECT_EQ(direct.words_checked_ok, kReleaseWords);
   EXPECT_EQ(direct.resyncs, 0u);
   EXPECT_EQ(direct.stale_frames, 0u);
+  EXPECT_EQ(direct.stray_bytes + snapshot->counters.stray_bytes, 0u);
   EXPECT_EQ(direct.verdicts_accepted, 1u);
   EXPECT_EQ(snapshot->counters.bytes_received, kHandshakeBytes + kReleaseWords * 6 + 1);
   EXPECT_EQ(MemoryMismatches(snapshot->memory, image::FirmwareImage()), 0);
