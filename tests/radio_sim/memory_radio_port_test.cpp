@@ -346,6 +346,22 @@ TEST_F(MemoryRadioPortTest, RefusedWritesAndALineErrorOnce) {
   EXPECT_FALSE(port_->LineDead());
 }
 
+// The set-up menu's line-error fault: the query after the second key reports 57 once, and the
+// menu's echo of that key still reads.
+TEST_F(MemoryRadioPortTest, TheRadiosLineErrorFaultReachesTheQuery) {
+  sim::RadioConfig config;
+  config.mode = sim::RadioMode::kSetup;
+  config.fast_setup = true;
+  Make(config.Add(sim::Fault::kSetupLineError, 2));
+  Send({'A'});
+  EXPECT_EQ(Take(1), Bytes{'A'});
+  EXPECT_EQ(port_->BytesWaiting().error, serial::kNoError);
+  Send({'B'});
+  EXPECT_EQ(Take(1), Bytes{'B'});
+  EXPECT_EQ(port_->BytesWaiting().error, serial::kErrLineError);
+  EXPECT_EQ(port_->BytesWaiting().error, serial::kNoError);
+}
+
 TEST_F(MemoryRadioPortTest, OpensOnlyItsOwnNameAndKeepsTheBackendsRules) {
   port_ = std::make_unique<MemoryRadioPort>(time_, RfRadio());
   EXPECT_EQ(port_->Apply(serial::LineSetting::kLineRate, 19200), serial::kErrPortNotOpen);

@@ -225,7 +225,9 @@ TEST_F(MemoryRfTest, StrayBytesAfterAPassAreDiscardedBeforeTheNext) {
     return e.kind == sim::EventKind::kFaultFired &&
            e.value == static_cast<std::uint32_t>(sim::Fault::kRfStrayAfterPass);
   });
-  EXPECT_EQ(fired, 1);  // the bytes were sent, in the countdown
+  EXPECT_EQ(fired, 1);
+  // Every frame came back as it was heard, and three bytes more.
+  EXPECT_EQ(snapshot->counters.bytes_sent, snapshot->counters.bytes_received + 3);
   EXPECT_EQ(console_.RowTrimmed(21), "E2  93  36  10  30  6  42  38");
   EXPECT_EQ(console_.RowTrimmed(22), "");
   EXPECT_EQ(snapshot->counters.rf.data_frames_received, 2 * kRecords);
