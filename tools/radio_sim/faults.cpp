@@ -73,10 +73,6 @@ bool ParseNumber(std::string_view text, double& value) {
 
 }  // namespace
 
-std::span<const FaultInfo> FaultTable() {
-  return kTable;
-}
-
 const FaultInfo& InfoOf(Fault fault) {
   return kTable[static_cast<std::size_t>(fault)];
 }

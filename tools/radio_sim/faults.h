@@ -5,7 +5,6 @@
 
 #include <cstdint>
 #include <optional>
-#include <span>
 #include <string>
 #include <string_view>
 
@@ -56,7 +55,6 @@ struct FaultSpec {
   std::optional<double> value;
 };
 
-std::span<const FaultInfo> FaultTable();
 const FaultInfo& InfoOf(Fault fault);
 /// X of `spec`, its default when not given.
 double ValueOf(const FaultSpec& spec);
