@@ -218,8 +218,9 @@ TEST_F(RadioSetupTest, ALineErrorIsReportedAndTheRadiosAnswerStillShown) {
   Then([&] {
     EXPECT_EQ(console_.RowText(2), Padded("3"));
     EXPECT_EQ(console_.RowText(3), Padded("Firmware Rev 2.54"));
-    EXPECT_EQ(console_.RowText(51),
-              Padded("  Com1        Baudrate =  19200   Q or q to quit                  1  57   0 "));
+    EXPECT_EQ(
+        console_.RowText(51),
+        Padded("  Com1        Baudrate =  19200   Q or q to quit                  1  57   0 "));
   });
   Run();
   EXPECT_EQ(reported, 1u);
