@@ -90,9 +90,11 @@ std::string ParseFault(std::string_view text, FaultSpec& spec) {
   const std::string_view name = text.substr(0, at);
   for (const FaultInfo& info : kTable) {
     if (info.name != name) continue;
-    const std::string usage = "--fault " + std::string(name) +
-                              std::string(StrikesText(info.strikes)) +
-                              (info.value.empty() ? "" : "=" + std::string(info.value));
+    const std::string usage =
+        "--fault " + std::string(name) + std::string(StrikesText(info.strikes)) +
+        (info.value.empty()               ? ""
+         : std::isnan(info.default_value) ? "=" + std::string(info.value)
+                                          : "[=" + std::string(info.value) + "]");
     FaultSpec parsed{info.fault, 0, std::nullopt};
     if ((info.strikes == Strikes::kAlways) != (at == std::string_view::npos)) return "use " + usage;
     if (at != std::string_view::npos) {

@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 #include <charconv>
 #include <cstdint>
+#include <functional>
 #include <sstream>
 #include <vector>
 
@@ -45,52 +46,45 @@ std::string ParseOptions(std::span<const std::string_view> args, SimOptions& opt
   auto flag = [&app](const std::string& name, bool& target) {
     app.add_flag(name, target)->disable_flag_override();
   };
+  // An option checked by one of the parsers here: the text is an error for the user, or empty.
+  auto checked = [&app](const std::string& name, auto& target,
+                        std::function<std::string(const std::string&)> check) {
+    return app.add_option(name, target)->check(CLI::Validator(std::move(check), "VALUE"));
+  };
   flag("-h,--help", options.help);
   std::string mode;
-  app.add_option("--mode", mode)
-      ->check(CLI::Validator(
-          [](const std::string& text) {
-            RadioMode parsed{};
-            return ParseRadioMode(text, parsed) ? std::string()
-                                                : "--mode needs one of auto, direct, rf, setup";
-          },
-          "MODE"));
+  checked("--mode", mode, [](const std::string& text) {
+    RadioMode parsed{};
+    return ParseRadioMode(text, parsed) ? ""
+                                        : std::string("--mode needs auto, direct, rf or setup");
+  });
   app.add_option("--serial", c.serial)
       ->check(CLI::Range(0u, 0xFFFFFFu, "a serial number has at most 8 digits"));
   std::uint32_t erase_ms = 0;
   CLI::Option* erase = app.add_option("--erase-ms", erase_ms);
   std::string access_code;
-  app.add_option("--access-code", access_code)
-      ->check(CLI::Validator(
-          [](const std::string& text) {
-            std::array<std::uint8_t, 4> code{};
-            return ParseAccessCode(text, code)
-                       ? std::string()
-                       : "--access-code needs four bytes like 0x12,0x34,0x56,0x78";
-          },
-          "CODE"));
+  checked("--access-code", access_code, [](const std::string& text) {
+    std::array<std::uint8_t, 4> code{};
+    return ParseAccessCode(text, code) ? ""
+                                       : std::string("--access-code needs 0x12,0x34,0x56,0x78");
+  });
   bool fast = false;
   flag("--fast", fast);
   std::uint32_t latency_ms = 0;
   CLI::Option* latency = app.add_option("--latency-ms", latency_ms)->check(CLI::Range(0u, 1000u));
   std::vector<std::string> faults;
-  app.add_option("--fault", faults)
-      ->expected(1)
-      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
-      ->check(CLI::Validator(
+  checked("--fault", faults,
           [](const std::string& text) {
             FaultSpec spec;
             return ParseFault(text, spec);
-          },
-          "NAME[@N][=X]"));
+          })
+      ->expected(1)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
   flag("--faults", options.list_faults);
   app.add_option("--seed", c.seed);
-  app.add_option("--link", options.link)
-      ->check(CLI::Validator(
-          [](const std::string& text) {
-            return text.empty() ? std::string("--link needs a path") : std::string();
-          },
-          "PATH"));
+  checked("--link", options.link, [](const std::string& text) {
+    return text.empty() ? std::string("--link needs a path") : std::string();
+  });
   flag("--until-eof", options.until_eof);
   flag("-v,--verbose", options.verbose);
 
