@@ -169,7 +169,6 @@ class DirectRadio {
   std::uint16_t challenge_ = 0;
   double rate_deadline_ = 0;
   double erase_done_at_ = 0;
-  bool line_rate_ok_ = true;  ///< the PC's rate matches the radio's, for this batch
 
   // The frame being received (transfer and read-back).
   int frame_pos_ = 0;  ///< bytes of the current frame received
@@ -185,7 +184,6 @@ class DirectRadio {
   double held_until_ = 0;
   int ff_run_ = 0;             ///< 0xFF bytes in a row heard since the radio last sent
   std::uint32_t attempt_ = 0;  ///< number of the current word attempt in this session
-  bool hang_up_pending_ = false;
 
   std::vector<bool> fired_;  ///< per entry of config_.faults: fired in this upload
   bool fired_hangup_ = false;
