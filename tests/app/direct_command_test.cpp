@@ -144,7 +144,7 @@ TEST_F(DirectCommandTest, JsonAndQuietLeaveTheRecordAlone) {
 
 TEST_F(DirectCommandTest, ChecksumErrorExitsOneAfterTheWholeReadBack) {
   sim::RadioConfig config;
-  config.corrupt_store_word = 3;
+  config.Add(sim::Fault::kCorruptStore, 3);
   StartRadio(config);
   const Ran ran = Run();
   EXPECT_EQ(ran.status, 1) << ran.out << ran.err;
@@ -164,7 +164,7 @@ TEST_F(DirectCommandTest, ChecksumErrorExitsOneAfterTheWholeReadBack) {
 
 TEST_F(DirectCommandTest, DeadLineExitsThree) {
   sim::RadioConfig config;
-  config.hangup_after_word = 40;
+  config.Add(sim::Fault::kHangUp, 40);
   StartRadio(config);
   const Ran ran = Run();
   EXPECT_EQ(ran.status, 3) << ran.out << ran.err;
@@ -196,7 +196,7 @@ TEST_F(DirectCommandTest, RefusedRadioExitsFour) {
 // an erase that never ends ends the same way, the firmware gone.
 TEST_F(DirectCommandTest, SilentRadioEndsTheIdentityAndEraseWaitsWithStatusThree) {
   sim::RadioConfig config;
-  config.silent = true;
+  config.Add(sim::Fault::kSilent);
   StartRadio(config);
   Ran ran = Run({"--timeout", "0.3"});
   EXPECT_EQ(ran.status, 3) << ran.out << ran.err;
@@ -223,7 +223,7 @@ TEST_F(DirectCommandTest, SilentRadioEndsTheIdentityAndEraseWaitsWithStatusThree
 // the retries are spent, the job stops and says where.
 TEST_F(DirectCommandTest, RadioMuteMidTransferStopsAfterTheRetries) {
   sim::RadioConfig config;
-  config.mute_after_word = 40;
+  config.Add(sim::Fault::kMute, 40);
   StartRadio(config);
   const Ran ran = Run({"--timeout", "2", "--retries", "2"});
   EXPECT_EQ(ran.status, 3) << ran.out << ran.err;
@@ -255,7 +255,7 @@ TEST_F(DirectCommandTest, ShortTimeoutRetriesOnlyASilentWordAndTheResentWordIsNa
   EXPECT_EQ(LogLines().at(0)["resent_words"], 0);
 
   sim::RadioConfig config;
-  config.drop_reply_word = 100;
+  config.Add(sim::Fault::kDropReply, 100);
   StartRadio(config);
   ran = Run({"--timeout", "2"});
   EXPECT_EQ(ran.status, 6) << ran.out << ran.err;

@@ -92,7 +92,7 @@ class DirectPolicyTest : public ::testing::Test {
 // nothing more reaches the radio, no verdict either.
 TEST_F(DirectPolicyTest, SilenceSendsTheWordAgainAtTheLimitUntilTheRetriesAreSpent) {
   sim::RadioConfig config;
-  config.mute_after_word = 40;
+  config.Add(sim::Fault::kMute, 40);
   const direct::Result result = Run(config, 2, 2.0);
 
   const std::vector<double> frames = TimesOf({1, 0xFF, 0x40});
@@ -125,8 +125,8 @@ TEST_F(DirectPolicyTest, SilenceSendsTheWordAgainAtTheLimitUntilTheRetriesAreSpe
 // The retries count per word: two words that each need one retry both get it.
 TEST_F(DirectPolicyTest, RetriesCountPerWordAndTheResentWordsAreNamed) {
   sim::RadioConfig config;
-  config.drop_echo_word = 5;
-  config.bad_reply_word = 20;  // the attempt that is word 18 (word 4 went out twice)
+  config.Add(sim::Fault::kDropEcho, 5);
+  config.Add(sim::Fault::kBadReply, 20);  // the attempt that is word 18 (word 4 went out twice)
   const direct::Result result = Run(config, 1, 1.0);
 
   EXPECT_EQ(port_->SettledSnapshot()->counters.direct.verdicts_accepted, 1u);
@@ -149,7 +149,7 @@ TEST_F(DirectPolicyTest, RetriesCountPerWordAndTheResentWordsAreNamed) {
 // heard the handshake and no erase command.
 TEST_F(DirectPolicyTest, ASilentRadioIsLeftAtTheLimitWithNothingWritten) {
   sim::RadioConfig config;
-  config.silent = true;
+  config.Add(sim::Fault::kSilent);
   const direct::Result result = Run(config, 3, 10.0);
 
   ASSERT_EQ(port_->WireBytes().size(), kChallengeBytes);
@@ -165,7 +165,7 @@ TEST_F(DirectPolicyTest, ASilentRadioIsLeftAtTheLimitWithNothingWritten) {
 // Noise while the radio erases is not silence: the end says what came instead.
 TEST_F(DirectPolicyTest, NoiseInAnEndlessEraseIsNamedNotCalledSilence) {
   sim::RadioConfig config;
-  config.garbage_bytes = 3;
+  config.Add(sim::Fault::kGarbage, 0, 3);
   config.erase_seconds = 1.0e6;
   const direct::Result result = Run(config, 3, 2.0);
 

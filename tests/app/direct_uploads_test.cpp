@@ -238,7 +238,7 @@ TEST_F(DirectUploadsTest, OnATerminalTheLiveLinesEndShowingEveryRadio) {
 // fast as alone, and the status is the stop's.
 TEST_F(DirectUploadsTest, OneOfThreePulledMidTransferStopsAloneWithStatusThree) {
   sim::RadioConfig pulled = Serial(9120002);
-  pulled.hangup_after_word = 40;
+  pulled.Add(sim::Fault::kHangUp, 40);
   Bench& a = Add("mem:a", Serial(9120001));
   Bench& b = Add("mem:b", pulled);
   Bench& c = Add("mem:c", Serial(9120003));

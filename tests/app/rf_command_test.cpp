@@ -106,7 +106,7 @@ TEST_F(RfCommandTest, CompleteBroadcastPrintsItsOutcomeAndItsNotesApart) {
 // mismatch counted in the outcome and the log.
 TEST_F(RfCommandTest, PassWithEchoFaultsExitsZeroAndCountsThem) {
   sim::RadioConfig config;
-  config.rf_corrupt_echo_frame = 2;
+  config.Add(sim::Fault::kRfCorruptEcho, 2);
   StartRadio(config);
   command_.copies = 2;
   command_.start = 4130;
@@ -126,7 +126,7 @@ TEST_F(RfCommandTest, PassWithEchoFaultsExitsZeroAndCountsThem) {
 // where, why, and how to go on.
 TEST_F(RfCommandTest, SilentRadioStopsTheBroadcast) {
   sim::RadioConfig config;
-  config.silent = true;
+  config.Add(sim::Fault::kSilent);
   StartRadio(config);
   command_.copies = 2;
   command_.start = 4130;
@@ -150,7 +150,7 @@ TEST_F(RfCommandTest, SilentRadioStopsTheBroadcast) {
 // bytes came back and that none was an intact echo.
 TEST_F(RfCommandTest, EchoesThatNeverComeBackIntactAreNotSilence) {
   sim::RadioConfig config;
-  config.rf_corrupt_rate = 1.0;
+  config.Add(sim::Fault::kRfCorrupt, 0, 1.0);
   StartRadio(config);
   command_.timeout_seconds = 2.0;
   EXPECT_EQ(Run(), app::kExitStopped);
@@ -175,7 +175,7 @@ TEST_F(RfCommandTest, EchoesThatNeverComeBackIntactAreNotSilence) {
 // broadcast there. What goes on is the rest of that pass, then the pass still left.
 TEST_F(RfCommandTest, SilenceMidPassNamesTheRestOfThePassAndThePassesLeft) {
   sim::RadioConfig config;
-  config.rf_drop_echo_frame = 7;
+  config.Add(sim::Fault::kRfDropEcho, 7);
   StartRadio(config);
   command_.timeout_seconds = 0.3;
   command_.passes = 3;
@@ -206,7 +206,7 @@ TEST_F(RfCommandTest, SilenceMidPassNamesTheRestOfThePassAndThePassesLeft) {
 // lost echo of the second pass's first copy costs one resend, not the broadcast.
 TEST_F(RfCommandTest, TheWaitBetweenPassesIsNotSilence) {
   sim::RadioConfig config;
-  config.rf_drop_echo_frame = 5;
+  config.Add(sim::Fault::kRfDropEcho, 5);
   StartRadio(config);
   command_.timeout_seconds = 0.7;
   command_.passes = 2;
@@ -217,7 +217,7 @@ TEST_F(RfCommandTest, TheWaitBetweenPassesIsNotSilence) {
 
 TEST_F(RfCommandTest, DeadLineNamesTheRecordAndWhatToDo) {
   sim::RadioConfig config;
-  config.rf_hangup_after_frame = 2;
+  config.Add(sim::Fault::kRfHangUp, 2);
   StartRadio(config);
   EXPECT_EQ(Run(), app::kExitStopped);
   EXPECT_EQ(out_text_, "Broadcast stopped at record 4142: the line died.\n");
@@ -251,7 +251,7 @@ TEST_F(RfCommandTest, PortThatWillNotOpenSaysWhyAndWhatToDo) {
 TEST_F(RfCommandTest, MenuAndSubCommandPutTheSameBytesOnTheWireAtTheSameTimes) {
   sim::RadioConfig config;
   config.mode = sim::RadioMode::kRf;
-  config.rf_corrupt_echo_frame = 3;
+  config.Add(sim::Fault::kRfCorruptEcho, 3);
   VirtualTime menu_time;
   VirtualClock menu_clock(menu_time);
   MemoryRadioPort menu_port(menu_time, config);

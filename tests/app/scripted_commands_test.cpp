@@ -167,7 +167,7 @@ TEST_F(ScriptedCommandsTest, ClosedStandardDescriptorsNeverReachTheRadio) {
 // under it come well after the reader has gone.
 TEST_F(ScriptedCommandsTest, ClosedPipeOnStandardErrorDoesNotStopTheUpload) {
   sim::RadioConfig config;
-  config.hangup_after_word = 40;
+  config.Add(sim::Fault::kHangUp, 40);
   StartRadio(config, 0.5);
   const std::string status = (dir_ / "status").string();
   const std::string command = "{ timeout -k 5 120 '" TVX_UPLOAD_PROGRAM "' " + Direct() +

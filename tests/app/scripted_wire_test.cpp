@@ -32,9 +32,8 @@ class ScriptedWireTest : public DirectUploadTest {
   // checksum error and a read-back with one difference.
   static sim::RadioConfig FaultyRadio() {
     sim::RadioConfig config = FastRadio();
-    config.drop_reply_word = 0;
-    config.bad_reply_word = 5;
-    config.corrupt_store_word = 9;
+    config.Add(sim::Fault::kBadReply, 5);
+    config.Add(sim::Fault::kCorruptStore, 9);
     return config;
   }
 

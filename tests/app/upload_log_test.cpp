@@ -96,9 +96,8 @@ TEST(UploadLogFileTest, UnwritableHomeIsReportedWithTheFoldersOwnError) {
 TEST_F(RfUploadTest, MismatchCountPastThirtyTwoBitsCountsOnExactly) {
   ctx_->rf_mismatch_count = std::int64_t{INT32_MAX} - 1;
   sim::RadioConfig config = FastRadio();
-  config.rf_corrupt_echo_frame = 1;  // record 4142's first copy: its CRC, two bytes, changed
-  config.rf_corrupt_echo_byte = 11;
-  config.rf_corrupt_echo_count = 2;
+  // Record 4142's first copy: its CRC, two bytes, changed.
+  config.Add(sim::Fault::kRfCorruptEcho, 1, 11).Add(sim::Fault::kRfCorruptEcho, 1, 12);
   StartRadio(config);
   Run("y\r1\r4142\r1\r");
   EXPECT_EQ(ctx_->rf_mismatch_count, std::int64_t{INT32_MAX} + 1);

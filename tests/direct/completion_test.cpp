@@ -24,7 +24,7 @@ void ExpectOutcome(const ScriptedConsole& console, const char* text) {
 
 TEST_F(DirectUploadTest, WrongChecksumIsRejectedAndTheReadBackShowsTheBadWord) {
   sim::RadioConfig config = FastRadio();
-  config.corrupt_store_word = kWordAt1002;  // second byte stored with bit 0 flipped
+  config.Add(sim::Fault::kCorruptStore, kWordAt1002);  // second byte stored with bit 0 flipped
   StartRadio(config);
   console_.Feed("N\rY\r\r");
   Answer("I Sent ", "x");
@@ -58,8 +58,7 @@ TEST_F(DirectUploadTest, WrongChecksumIsRejectedAndTheReadBackShowsTheBadWord) {
 // first byte of the word is the one stored wrong.
 TEST_F(DirectUploadTest, EscapeAtAReadBackMismatchEndsTheReadBack) {
   sim::RadioConfig config = FastRadio();
-  config.corrupt_store_word = kWordAt1002;
-  config.corrupt_store_byte = 0;
+  config.Add(sim::Fault::kCorruptStore, kWordAt1002, 0);
   StartRadio(config);
   console_.Feed("N\rY\r\r");
   Answer("I Sent ", "\x1b");
@@ -77,8 +76,8 @@ TEST_F(DirectUploadTest, EscapeAtAReadBackMismatchEndsTheReadBack) {
 // resend, it leaves a matching checksum. The verdict stays 0xAA, but the operator is told.
 TEST_F(DirectUploadTest, ResentWordStoredWronglyIsNamedInTheOutcome) {
   sim::RadioConfig config = FastRadio();
-  config.bad_reply_word = kWordAt1002;
-  config.corrupt_store_word = kWordAt1002 + 1;  // its resend
+  config.Add(sim::Fault::kBadReply, kWordAt1002);
+  config.Add(sim::Fault::kCorruptStore, kWordAt1002 + 1);  // its resend
   StartRadio(config);
   console_.Feed("N\rY\r\r");
   Answer("Bad Data!", "y");
@@ -98,7 +97,7 @@ TEST_F(DirectUploadTest, VerdictNotWrittenIsNoSuccess) {
   for (const bool checksum_right : {true, false}) {
     SCOPED_TRACE(checksum_right ? "0xAA" : "0x55");
     sim::RadioConfig config = FastRadio();
-    config.bad_checksum = !checksum_right;
+    if (!checksum_right) config.Add(sim::Fault::kBadChecksum);
     StartRadio(config);
     std::uint64_t data_frames = 0;
     port_->on_write = [&](std::span<const std::uint8_t> bytes) {
@@ -145,7 +144,7 @@ TEST_F(DirectUploadTest, OnlyEscapeLeavesTheChecksumAndReadBackWaits) {
   {
     SCOPED_TRACE("read-back wait");
     sim::RadioConfig config = FastRadio();
-    config.bad_checksum = true;  // every word is stored right; only the checksum is off
+    config.Add(sim::Fault::kBadChecksum);  // every word is stored right; only the checksum is off
     StartRadio(config);
     int read_back_bytes = -1;  // counted from the verdict on
     port_->on_write = [&](std::span<const std::uint8_t> bytes) {
@@ -191,8 +190,8 @@ TEST_F(DirectUploadTest, DeadLineInTheChecksumAndReadBackWaits) {
   {
     SCOPED_TRACE("read-back wait");
     sim::RadioConfig config = FastRadio();
-    config.bad_checksum = true;
-    config.hangup_after_readback_word = 20;
+    config.Add(sim::Fault::kBadChecksum);
+    config.Add(sim::Fault::kHangUpReadBack, 20);
     StartRadio(config);
     const std::size_t keys_before = console_.KeysTaken().size();
     console_.Feed("N\rY\r\r");

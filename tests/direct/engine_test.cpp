@@ -236,7 +236,7 @@ TEST_F(EngineTest, TheAccessCodeIsThePlans) {
 // hears the resync and the same frame, and the result names the word that went out twice.
 TEST_F(EngineTest, ARetryResendsTheWordAfterAResyncAndIsNamedAsResent) {
   sim::RadioConfig config = Radio();
-  config.drop_echo_word = 5;
+  config.Add(sim::Fault::kDropEcho, 5);
   StartRadio(config);
   op_.at_wait = GiveUpAfter(clock_, Wait::kEcho, 1.0, Decision::Retry());
   const direct::Result result = Run();
@@ -261,7 +261,7 @@ TEST_F(EngineTest, ARetryResendsTheWordAfterAResyncAndIsNamedAsResent) {
 // says where and why, with the operator's reason.
 TEST_F(EngineTest, GivingUpAtAFaultSendsNothingMore) {
   sim::RadioConfig config = Radio();
-  config.bad_reply_word = 5;
+  config.Add(sim::Fault::kBadReply, 5);
   StartRadio(config);
   op_.at_fault = [](const direct::Fault&) {
     return Decision::GiveUp(direct::Reason::kRetriesSpent);
@@ -289,7 +289,7 @@ TEST_F(EngineTest, GivingUpAtAFaultSendsNothingMore) {
 // and the result says the line died at word 20.
 TEST_F(EngineTest, ADeadLineIsToldOnceAndEndsTheUploadThere) {
   sim::RadioConfig config = Radio();
-  config.hangup_after_word = 20;
+  config.Add(sim::Fault::kHangUp, 20);
   StartRadio(config);
   const direct::Result result = Run();
 
@@ -308,7 +308,7 @@ TEST_F(EngineTest, ADeadLineIsToldOnceAndEndsTheUploadThere) {
 // byte by byte, and the upload goes on.
 TEST_F(EngineTest, NoiseInTheEraseWaitIsToldAndTheWaitGoesOn) {
   sim::RadioConfig config = Radio();
-  config.garbage_bytes = 3;
+  config.Add(sim::Fault::kGarbage, 0, 3);
   StartRadio(config);
   EXPECT_EQ(Run().outcome, direct::Outcome::kComplete);
   EXPECT_EQ(op_.unexpected.size(), 3u);
@@ -319,7 +319,7 @@ TEST_F(EngineTest, NoiseInTheEraseWaitIsToldAndTheWaitGoesOn) {
 // the radio hears no erase command.
 TEST_F(EngineTest, AStopEndsASilentIdentityWait) {
   sim::RadioConfig config = Radio();
-  config.silent = true;
+  config.Add(sim::Fault::kSilent);
   StartRadio(config);
   op_.at_wait = [this](const direct::WaitState& w) {
     if (clock_.Seconds() - w.since >= 0.5) op_.stop = true;
@@ -363,7 +363,7 @@ TEST_F(EngineTest, ARefusedLineSettingClosesThePortAgain) {
 // that differs is put to the operator, and the program time is not shown after the whole pass.
 TEST_F(EngineTest, ARejectedChecksumReadsEveryWordBack) {
   sim::RadioConfig config = Radio();
-  config.corrupt_store_word = 10;
+  config.Add(sim::Fault::kCorruptStore, 10);
   StartRadio(config);
   const direct::Result result = Run();
 

@@ -104,7 +104,8 @@ TEST_F(MemoryUploadTest, SerialNumberRangeDecidesBetweenEraseAndRefusal) {
 
 TEST_F(MemoryUploadTest, EraseWaitDropsKeysAndBeepsAtNoise) {
   sim::RadioConfig config = Radio();
-  config.garbage_bytes = 3;  // after "4" (discarded by the handshake) and before the erase-done
+  config.Add(sim::Fault::kGarbage, 0,
+             3);  // after "4" (discarded by the handshake) and before the erase-done
   config.erase_seconds = 0.3;
   StartRadio(config);
   ctx_->image = SmallImage();

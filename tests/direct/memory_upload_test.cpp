@@ -36,6 +36,7 @@ TEST_F(MemoryUploadTest, CompleteUploadOfTheBuiltInImage) {
   EXPECT_EQ(direct.words_checked_ok, kReleaseWords);
   EXPECT_EQ(direct.resyncs, 0u);
   EXPECT_EQ(direct.stale_frames, 0u);
+  EXPECT_EQ(direct.stray_bytes + snapshot->counters.stray_bytes, 0u);
   EXPECT_EQ(direct.verdicts_accepted, 1u);
   EXPECT_EQ(snapshot->counters.bytes_received, kHandshakeBytes + kReleaseWords * 6 + 1);
   EXPECT_EQ(MemoryMismatches(snapshot->memory, image::FirmwareImage()), 0);
@@ -79,7 +80,7 @@ TEST_F(MemoryUploadTest, ADroppedEchoIsRetriedAfterAResync) {
   const std::vector<std::uint8_t> image = builder.Bytes();
   constexpr std::uint64_t kWords = 8 + 16 * 8;
   sim::RadioConfig config = Radio();
-  config.drop_echo_word = 5;
+  config.Add(sim::Fault::kDropEcho, 5);
   StartRadio(config);
   ctx_->image = image;
   int presses = 0;
@@ -172,28 +173,25 @@ TEST_F(MemoryUploadTest, EscapeAtEachPromptAbortsTheUpload) {
   // The fifth word is the one that fails: four complete exchanges before it.
   constexpr std::uint64_t kBefore = kHandshakeBytes + 4 * 6;
   const Case cases[] = {
-      {"key while the echo is awaited: Escape", [](sim::RadioConfig& c) { c.drop_echo_word = 5; },
-       0, 0, "\x1b", nullptr, kBefore + 3, 0},
+      {"key while the echo is awaited: Escape",
+       [](sim::RadioConfig& c) { c.Add(sim::Fault::kDropEcho, 5); }, 0, 0, "\x1b", nullptr,
+       kBefore + 3, 0},
       {"key while the echo is awaited, then Escape",
-       [](sim::RadioConfig& c) { c.drop_echo_word = 5; }, 0, 0, "\r",
+       [](sim::RadioConfig& c) { c.Add(sim::Fault::kDropEcho, 5); }, 0, 0, "\r",
        "Waiting for Address Response", kBefore + 3, 0},
-      {"wrong echo", [](sim::RadioConfig& c) { c.bad_echo_word = 5; }, 0, 0, nullptr,
+      {"wrong echo", [](sim::RadioConfig& c) { c.Add(sim::Fault::kBadEcho, 5); }, 0, 0, nullptr,
        " Continue?(<esc>", kBefore + 3, 1},
-      {"wrong low byte of the echo",
-       [](sim::RadioConfig& c) {
-         c.bad_echo_word = 5;
-         c.bad_echo_low_only = true;
-       },
+      {"wrong low byte of the echo", [](sim::RadioConfig& c) { c.Add(sim::Fault::kBadEchoLow, 5); },
        0, 0, nullptr, "I Sent 8008   I Got 8009", kBefore + 3, 1},
       {"data frame not written", [](sim::RadioConfig&) {}, 5, 0, nullptr, "Error on Data Transmit",
        kBefore + 3, 1},
       {"data frame cut short", [](sim::RadioConfig&) {}, 5, 2, nullptr, "Error on Data Transmit",
        kBefore + 3 + 2, 1},
       {"Escape while the reply is awaited only opens the prompt",
-       [](sim::RadioConfig& c) { c.drop_reply_word = 5; }, 0, 0, "\x1b",
+       [](sim::RadioConfig& c) { c.Add(sim::Fault::kDropReply, 5); }, 0, 0, "\x1b",
        "Waiting for Data  Response", kBefore + 6, 0},
-      {"wrong reply", [](sim::RadioConfig& c) { c.bad_reply_word = 5; }, 0, 0, nullptr, "Bad Data!",
-       kBefore + 6, 1},
+      {"wrong reply", [](sim::RadioConfig& c) { c.Add(sim::Fault::kBadReply, 5); }, 0, 0, nullptr,
+       "Bad Data!", kBefore + 6, 1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

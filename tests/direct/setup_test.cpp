@@ -37,7 +37,7 @@ TEST_F(DirectUploadTest, QuestionsTakeOnlyExactAnswers) {
 
 TEST_F(DirectUploadTest, IdentityWaitEndsOnAnyKeyOrAWrongMarker) {
   sim::RadioConfig config = FastRadio();
-  config.silent = true;
+  config.Add(sim::Fault::kSilent);
   StartRadio(config);
   console_.FeedKeys({"N", "\r", "Y", "\r", "\r", std::string("\0;", 2)});  // then F1
   Run();
@@ -47,8 +47,8 @@ TEST_F(DirectUploadTest, IdentityWaitEndsOnAnyKeyOrAWrongMarker) {
   EXPECT_EQ(SettledCounters().bytes_received, kHandshakeBytes - 1);  // no erase command
   EXPECT_EQ(result_.outcome, direct::Outcome::kStopped);
 
-  config.silent = false;
-  config.bad_identity = true;
+  config.faults.clear();
+  config.Add(sim::Fault::kBadIdentity);
   StartRadio(config);
   const int beeps = console_.Beeps();
   console_.Feed("N\rY\r\r");
@@ -66,7 +66,7 @@ TEST_F(DirectUploadTest, IdentityWaitEndsOnAnyKeyOrAWrongMarker) {
 // menu returns. The next upload on a healthy line starts clean.
 TEST_F(DirectUploadTest, DeadLineInTheIdentityWaitReturnsToTheMenu) {
   sim::RadioConfig config = FastRadio();
-  config.silent = true;
+  config.Add(sim::Fault::kSilent);
   StartRadio(config);
   int reports_at_pause = -1;
   clock_.on_pause = [&](int ms) {

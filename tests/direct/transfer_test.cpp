@@ -90,10 +90,11 @@ TEST_F(DirectUploadTest, ProgressLineEveryEighthRecordAcrossUploads) {
 // vouch for, each once however often it went out.
 TEST_F(DirectUploadTest, PromptsResendTheWordAndTheOutcomeCountsTheResentWords) {
   sim::RadioConfig config = FastRadio();
-  config.drop_echo_word = 5;    // a key is pressed while the echo is awaited
-  config.bad_echo_word = 20;    // wrong echo
-  config.drop_reply_word = 60;  // a key is pressed while the reply is awaited
-  config.bad_reply_word = 61;   // wrong reply to that word's resend: it goes out three times
+  config.Add(sim::Fault::kDropEcho, 5);    // a key is pressed while the echo is awaited
+  config.Add(sim::Fault::kBadEcho, 20);    // wrong echo
+  config.Add(sim::Fault::kDropReply, 60);  // a key is pressed while the reply is awaited
+  config.Add(sim::Fault::kBadReply,
+             61);  // wrong reply to that word's resend: it goes out three times
   StartRadio(config);
   port_->FailDataFrameWrite(40);  // a data frame not written
   bool row30_blank_at_verdict = false;
@@ -183,7 +184,7 @@ TEST_F(DirectUploadTest, EscapeBetweenRecordsAbortsAfterTheRecord) {
 // The next upload on a healthy line starts clean: nothing is carried into its first check.
 TEST_F(DirectUploadTest, DeadLineInTheTransferEndsTheUploadAndIsNotCarriedOn) {
   sim::RadioConfig config = FastRadio();
-  config.hangup_after_word = 5;
+  config.Add(sim::Fault::kHangUp, 5);
   StartRadio(config);
   console_.Feed("N\rY\r\r");
   Run();

@@ -72,7 +72,7 @@ TEST_F(DirectUploadTest, RadioWithAnotherAccessCodeLeavesTheJobWaitingForItsId) 
 // job accepts it.
 TEST_F(DirectUploadTest, EvenAttemptCountIsAcceptedUncomplemented) {
   sim::RadioConfig config = FastRadio();
-  config.bad_reply_word = 100;
+  config.Add(sim::Fault::kBadReply, 100);
   StartRadio(config);
   console_.Feed("N\rY\r\r");
   Answer("Bad Data!", "y");

@@ -6,7 +6,6 @@
 namespace tvx::testing {
 namespace {
 
-using sim::FaultKind;
 using sim::RadioConfig;
 using Outcome = DirectPc::Outcome;
 
@@ -36,7 +35,7 @@ TEST(DirectRadioTest, IdentityMasksTheSerialNumberWithTheChallenge) {
 
   RadioConfig bad = Direct();
   bad.serial = 9109999;
-  bad.bad_identity = true;
+  bad.Add(sim::Fault::kBadIdentity);
   Wire wire2(bad);
   const Bytes id = DirectPc(wire2).Handshake(direct::kNormalDivisor, 0xBEEF);
   ASSERT_EQ(id.size(), 4u);
@@ -193,7 +192,7 @@ TEST(DirectRadioTest, RadioWithAnotherAccessCodeAnswersOnlyItsOwn) {
 TEST(DirectRadioTest, EraseTakesItsTimeAndGarbageNeverLooksLikeItsEnd) {
   RadioConfig c = Direct();
   c.erase_seconds = 2.0;
-  c.garbage_bytes = 50;
+  c.Add(sim::Fault::kGarbage, 0, 50);
   Wire wire(c);
   DirectPc pc(wire);
   wire.Send({direct::kProgramCommand});  // noise after "4", thrown away by the PC
@@ -347,7 +346,7 @@ TEST(DirectRadioTest, ReleaseImageUploadAgreesWithThePcChecksum) {
 // upload still completes with agreeing checksums after the retry.
 struct WordFaultCase {
   const char* name;
-  std::uint32_t RadioConfig::*field;
+  sim::Fault fault;
   Outcome seen;
   bool checksum_agrees;
 };
@@ -356,7 +355,7 @@ class WordFaultTest : public ::testing::TestWithParam<WordFaultCase> {};
 
 TEST_P(WordFaultTest, FiresOnceAtItsWord) {
   RadioConfig c = Direct();
-  c.*(GetParam().field) = 3;
+  c.Add(GetParam().fault, 3);
   ReadyRadio r(c);
   EXPECT_EQ(r.pc.Attempt(1, 0xFFF8, 1, 2), Outcome::kOk);
   EXPECT_EQ(r.pc.Attempt(1, 0xFFFA, 3, 4), Outcome::kOk);
@@ -373,25 +372,24 @@ TEST_P(WordFaultTest, FiresOnceAtItsWord) {
 
 INSTANTIATE_TEST_SUITE_P(
     Faults, WordFaultTest,
-    ::testing::Values(
-        WordFaultCase{"DropEcho", &RadioConfig::drop_echo_word, Outcome::kNoEcho, true},
-        WordFaultCase{"BadEcho", &RadioConfig::bad_echo_word, Outcome::kBadEcho, true},
-        WordFaultCase{"DropReply", &RadioConfig::drop_reply_word, Outcome::kNoReply, true},
-        WordFaultCase{"BadReply", &RadioConfig::bad_reply_word, Outcome::kBadReply, true},
-        // Stored with a flipped bit, then stored again right by the resent word.
-        WordFaultCase{"CorruptStore", &RadioConfig::corrupt_store_word, Outcome::kOk, true}),
+    ::testing::Values(WordFaultCase{"DropEcho", sim::Fault::kDropEcho, Outcome::kNoEcho, true},
+                      WordFaultCase{"BadEcho", sim::Fault::kBadEcho, Outcome::kBadEcho, true},
+                      WordFaultCase{"DropReply", sim::Fault::kDropReply, Outcome::kNoReply, true},
+                      WordFaultCase{"BadReply", sim::Fault::kBadReply, Outcome::kBadReply, true},
+                      // Stored with a flipped bit, then stored again right by the resent word.
+                      WordFaultCase{"CorruptStore", sim::Fault::kCorruptStore, Outcome::kOk, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(DirectRadioTest, BadEchoSwapsTheAddressBytes) {
   RadioConfig c = Direct();
-  c.bad_echo_word = 1;
+  c.Add(sim::Fault::kBadEcho, 1);
   ReadyRadio r(c);
   EXPECT_EQ(r.wire.Send({0x01, 0x80, 0x10}), (Bytes{0x10, 0x80}));
 }
 
 TEST(DirectRadioTest, CorruptStoreFailsTheChecksumAndShowsInTheReadBack) {
   RadioConfig c = Direct();
-  c.corrupt_store_word = 2;
+  c.Add(sim::Fault::kCorruptStore, 2);
   ReadyRadio r(c);
   r.pc.Attempt(0, 0xFFFA, 0x11, 0x22);
   r.pc.Attempt(0, 0xFFFC, 0x33, 0x44);
@@ -411,7 +409,7 @@ TEST(DirectRadioTest, CorruptStoreFailsTheChecksumAndShowsInTheReadBack) {
 
 TEST(DirectRadioTest, BadChecksumIsOffByOneBit) {
   RadioConfig c = Direct();
-  c.bad_checksum = true;
+  c.Add(sim::Fault::kBadChecksum);
   ReadyRadio r(c);
   Bytes checksum;
   r.pc.Attempt(1, 0xFFFE, 0x12, 0x34, &checksum);
@@ -422,7 +420,7 @@ TEST(DirectRadioTest, BadChecksumIsOffByOneBit) {
 
 TEST(DirectRadioTest, ResentLastWordReopensTheTransfer) {
   RadioConfig c = Direct();
-  c.bad_reply_word = 1;
+  c.Add(sim::Fault::kBadReply, 1);
   ReadyRadio r(c);
   Bytes checksum;
   EXPECT_EQ(r.pc.Attempt(1, 0xFFFE, 0x12, 0x34, &checksum), Outcome::kBadReply);
@@ -437,7 +435,7 @@ TEST(DirectRadioTest, ResentLastWordReopensTheTransfer) {
 
 TEST(DirectRadioTest, HangUpFollowsTheAnswerOfItsWord) {
   RadioConfig c = Direct();
-  c.hangup_after_word = 2;
+  c.Add(sim::Fault::kHangUp, 2);
   ReadyRadio r(c);
   r.pc.Attempt(1, 0x8000, 1, 2);
   EXPECT_FALSE(r.wire.out.HangUpRequested());
@@ -447,7 +445,7 @@ TEST(DirectRadioTest, HangUpFollowsTheAnswerOfItsWord) {
 
 TEST(DirectRadioTest, SilentRadioHearsButSaysNothing) {
   RadioConfig c = Direct();
-  c.silent = true;
+  c.Add(sim::Fault::kSilent);
   Wire wire(c);
   EXPECT_TRUE(DirectPc(wire).Handshake().empty());
   EXPECT_EQ(wire.radio.Direct().Counters().identities_sent, 1u);

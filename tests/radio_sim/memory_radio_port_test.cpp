@@ -292,7 +292,7 @@ TEST_F(MemoryRadioPortTest, ALineCutAtATimeKeepsWhatArrivedBefore) {
 TEST_F(MemoryRadioPortTest, TheRadioHangsUpOnceItsLastAnswerIsRead) {
   sim::RadioConfig config;
   config.mode = sim::RadioMode::kDirect;
-  config.hangup_after_word = 2;
+  config.Add(sim::Fault::kHangUp, 2);
   Make(config);
   ASSERT_EQ(Handshake().size(), 4u);
   Send({direct::kStartErase});
@@ -305,7 +305,8 @@ TEST_F(MemoryRadioPortTest, TheRadioHangsUpOnceItsLastAnswerIsRead) {
   EXPECT_EQ(port_->Write(Bytes{0, 0x80, 0x04}), 0u);
 
   // Another radio, whose PC leaves the reply unread.
-  config.hangup_after_word = 1;
+  config.faults.clear();
+  config.Add(sim::Fault::kHangUp, 1);
   time_.Advance(1.0);
   port_ = std::make_unique<MemoryRadioPort>(time_, config);
   ASSERT_EQ(port_->Open("mem:radio"), serial::kNoError);
@@ -343,6 +344,22 @@ TEST_F(MemoryRadioPortTest, RefusedWritesAndALineErrorOnce) {
   EXPECT_EQ(first.count, 0u);
   EXPECT_EQ(port_->BytesWaiting().error, serial::kNoError);
   EXPECT_FALSE(port_->LineDead());
+}
+
+// The set-up menu's line-error fault: the query after the second key reports 57 once, and the
+// menu's echo of that key still reads.
+TEST_F(MemoryRadioPortTest, TheRadiosLineErrorFaultReachesTheQuery) {
+  sim::RadioConfig config;
+  config.mode = sim::RadioMode::kSetup;
+  config.fast_setup = true;
+  Make(config.Add(sim::Fault::kSetupLineError, 2));
+  Send({'A'});
+  EXPECT_EQ(Take(1), Bytes{'A'});
+  EXPECT_EQ(port_->BytesWaiting().error, serial::kNoError);
+  Send({'B'});
+  EXPECT_EQ(Take(1), Bytes{'B'});
+  EXPECT_EQ(port_->BytesWaiting().error, serial::kErrLineError);
+  EXPECT_EQ(port_->BytesWaiting().error, serial::kNoError);
 }
 
 TEST_F(MemoryRadioPortTest, OpensOnlyItsOwnNameAndKeepsTheBackendsRules) {

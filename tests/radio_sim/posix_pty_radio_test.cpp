@@ -165,7 +165,7 @@ TEST(PtyRadioTest, PcThatKeepsItsRateGetsGarbageAndALineRateFault) {
 
 TEST(PtyRadioTest, HangUpClosesTheLineAfterTheWordIsAnswered) {
   sim::RadioConfig c = Patient();
-  c.hangup_after_word = 1;
+  c.Add(sim::Fault::kHangUp, 1);
   sim::PtyRadio radio(c);
   ASSERT_EQ(radio.Start(), "");
   PortEnd pc(radio.DevicePath());
@@ -289,6 +289,32 @@ TEST(RadioSimProgramTest, PrintsItsDeviceKeepsALinkAndEndsWithItsInput) {
   EXPECT_NE(rest.find("radio: heard 0 bytes"), std::string::npos) << rest;
   struct stat st {};
   EXPECT_NE(lstat(link.c_str(), &st), 0);  // the link is gone
+}
+
+// --faults lists every fault with what its N counts and its X; a fault it does not know ends the
+// program with the pointer to that list.
+TEST(RadioSimProgramTest, ListsItsFaultsAndRefusesAnUnknownOne) {
+  auto run = [](const std::string& args, int& status) {
+    FILE* out = popen((std::string(TVX_RADIO_SIM) + " " + args + " 2>&1").c_str(), "r");
+    std::string text;
+    char line[256];
+    while (out != nullptr && fgets(line, sizeof line, out) != nullptr) text += line;
+    status = out != nullptr ? pclose(out) : -1;
+    return text;
+  };
+  int status = -1;
+  const std::string list = run("--faults", status);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  for (const char* entry :
+       {"\n  silent ", "\n  drop-echo@W ", "\n  hang-up-readback@R ", "\n  rf-corrupt-echo@F[=B] ",
+        "\n  rf-short-header@H ", "\n  rf-stray-after-pass@P[=N]\n", "\n  setup-line-error@K "}) {
+    EXPECT_NE(list.find(entry), std::string::npos) << entry;
+  }
+  const std::string refused = run("--fault drop-everything", status);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2);
+  EXPECT_NE(refused.find("no fault named \"drop-everything\" (--faults lists them)"),
+            std::string::npos)
+      << refused;
 }
 
 }  // namespace

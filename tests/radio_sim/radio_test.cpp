@@ -149,21 +149,24 @@ TEST(RadioTest, WhatWaitsOnTimeIsOverAtTheDeadlineTheRadioNames) {
 TEST(SimOptionsTest, ParsesFlagsAndFaults) {
   sim::SimOptions o;
   const std::vector<std::string_view> args = {
-      "--mode=direct", "--serial", "9110000",       "--erase-ms", "40",
-      "--drop-echo",   "5",        "--bad-reply=7", "--rf-drop",  "0.25",
-      "--silent",      "--link",   "/tmp/x",        "--until-eof"};
+      "--mode=direct", "--serial",        "9110000",        "--erase-ms", "40",
+      "--fault",       "drop-echo@5",     "--fault=silent", "--fault",    "rf-drop=0.25",
+      "--fault",       "corrupt-store@3", "--link",         "/tmp/x",     "--until-eof"};
   ASSERT_EQ(sim::ParseOptions(args, o), "");
   EXPECT_EQ(o.config.mode, RadioMode::kDirect);
   EXPECT_EQ(o.config.serial, 9110000u);
   EXPECT_DOUBLE_EQ(o.config.erase_seconds, 0.04);
-  EXPECT_EQ(o.config.drop_echo_word, 5u);
-  EXPECT_EQ(o.config.bad_reply_word, 7u);
-  EXPECT_DOUBLE_EQ(o.config.rf_drop_rate, 0.25);
-  EXPECT_TRUE(o.config.silent);
+  // In the order given, with the defaults of the table where no X is given.
+  ASSERT_EQ(o.config.faults.size(), 4u);
+  EXPECT_EQ(o.config.faults[0].fault, sim::Fault::kDropEcho);
+  EXPECT_EQ(o.config.faults[0].at, 5u);
+  EXPECT_EQ(o.config.faults[1].fault, sim::Fault::kSilent);
+  EXPECT_DOUBLE_EQ(sim::ValueOf(o.config.faults[2]), 0.25);
+  EXPECT_DOUBLE_EQ(sim::ValueOf(o.config.faults[3]), 1.0);
   EXPECT_EQ(o.link, "/tmp/x");
   EXPECT_TRUE(o.until_eof);
   EXPECT_TRUE(o.config.line_time);  // the program answers at line time by default
-  EXPECT_EQ(o.config.access_code, direct::kAccessCode);
+  EXPECT_EQ(o.config.access_code, direct::kAccessCode);  // the uploader's, as built
 
   sim::SimOptions timing;
   const std::vector<std::string_view> more = {"--fast", "--latency-ms", "16", "--access-code",
@@ -177,11 +180,17 @@ TEST(SimOptionsTest, ParsesFlagsAndFaults) {
 TEST(SimOptionsTest, RejectsWhatItCannotUse) {
   const std::vector<std::vector<std::string_view>> cases = {
       {"--mode", "modem"},
-      {"--drop-echo", "0"},
+      {"--fault", "drop-echo@0"},
+      {"--fault", "drop-echo"},
+      {"--fault", "silent@2"},
+      {"--fault", "silent=1"},
+      {"--fault", "rf-corrupt=1.5"},
+      {"--fault", "rf-corrupt"},
+      {"--fault", "garbage=-3"},
+      {"--fault", "corrupt-store@2=2"},
+      {"--fault", "hold-everything"},
+      {"--drop-echo", "5"},
       {"--serial"},
-      {"--rf-corrupt", "1.5"},
-      {"--garbage", "-3"},
-      {"--silent=yes"},
       {"--frobnicate"},
       {"--access-code", "0x12,0x34,0x56"},
       {"--access-code", "0x12,0x34,0x56,0x78,0x9A"},

@@ -59,6 +59,7 @@ Bytes DataFrame(std::span<const std::uint8_t> image, int index, std::uint8_t s) 
     f.push_back(static_cast<std::uint8_t>(r[static_cast<std::size_t>(i)] ^ (mix >> 8)));
     f.push_back(static_cast<std::uint8_t>(r[static_cast<std::size_t>(i + 1)] ^ (mix & 0xFF)));
   }
+  f.resize(static_cast<std::size_t>(m) + 6);  // m = 1: the frame ends with the type byte
   AppendCrc(f);
   return f;
 }
@@ -158,17 +159,38 @@ TEST_F(SmallImage, UnframeableBytesAreDroppedUntilTheLineIsQuiet) {
   EXPECT_EQ(wire_.Send(good), good);
 }
 
+// Records of one or two bytes have m = 1: a 9-byte frame whose last field is the type.
+TEST(RfLocalRadioTest, RecordsOfOneOrTwoBytesHaveMOne) {
+  RadioConfig c;
+  c.mode = sim::RadioMode::kRf;
+  const std::vector<std::uint8_t> stored =
+      StoredImage({Record(2, 15, 0x1234), Record(1, 14, 0x4000), Record(6, 15, 0xFFFE)});
+  c.image = stored;
+  Wire wire(c);
+  for (int r = 0; r < 2; ++r) {
+    const Bytes frame = DataFrame(stored, r, 0x33);
+    ASSERT_EQ(frame.size(), 9u);
+    EXPECT_EQ(frame[1], 1);
+    EXPECT_EQ(wire.Send(frame), frame);
+    EXPECT_EQ(wire.radio.Rf().RecordStats()[static_cast<std::size_t>(r)].good, 1u);
+  }
+  Bytes wrong_type = DataFrame(stored, 0, 0x33);
+  wrong_type.resize(6);
+  wrong_type.push_back(14);
+  AppendCrc(wrong_type);
+  EXPECT_EQ(wire.radio.Rf().Check(wrong_type, nullptr), RfFrameCheck::kBadTypeOrAddress);
+}
+
 TEST(RfLocalRadioTest, EchoFaultsDropOrChangeOneByte) {
   RadioConfig c;
   c.mode = sim::RadioMode::kRf;
-  c.rf_drop_rate = 1.0;
+  c.Add(sim::Fault::kRfDrop, 0, 1.0);
   Wire dropping(c);
   const Bytes frame = DataFrame(image::FirmwareImage(), 0, 0x11);
   EXPECT_TRUE(dropping.Send(frame).empty());
   EXPECT_EQ(dropping.radio.Rf().Counters().data_frames_good, 1u);
 
-  c.rf_drop_rate = 0.0;
-  c.rf_corrupt_rate = 0.5;
+  c.faults = {{sim::Fault::kRfCorrupt, 0, 0.5}};
   Wire corrupting(c);
   int corrupted = 0;
   for (int i = 0; i < 200; ++i) {
@@ -187,9 +209,8 @@ TEST(RfLocalRadioTest, EchoFaultsDropOrChangeOneByte) {
 TEST(RfLocalRadioTest, EchoFaultsOnChosenFramesCountEveryCopy) {
   RadioConfig c;
   c.mode = sim::RadioMode::kRf;
-  c.rf_drop_echo_frame = 2;
-  c.rf_corrupt_echo_frame = 3;
-  c.rf_corrupt_echo_byte = 7;
+  c.Add(sim::Fault::kRfDropEcho, 2);
+  c.Add(sim::Fault::kRfCorruptEcho, 3, 7);
   Wire wire(c);
   const Bytes frame = DataFrame(image::FirmwareImage(), 0, 0x11);
   EXPECT_EQ(wire.Send(frame), frame);

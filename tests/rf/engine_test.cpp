@@ -240,8 +240,8 @@ TEST_F(RfEngineTest, HeaderCopiesPausedThenAnOperatorsEndAfterOneCountdown) {
 // intact. The operator hears both.
 TEST_F(RfEngineTest, EchoFaultsRepeatTheCopyAndAreTold) {
   sim::RadioConfig config;
-  config.rf_corrupt_echo_frame = 1;  // record 4140: byte 7 changed
-  config.rf_drop_echo_frame = 3;     // record 4141's first copy: no echo
+  config.Add(sim::Fault::kRfCorruptEcho, 1);  // record 4140: byte 7 changed
+  config.Add(sim::Fault::kRfDropEcho, 3);     // record 4141's first copy: no echo
   StartRadio(config);
   const rf::Outcome outcome = Run(1, kLast - 3, 1);
 
@@ -273,7 +273,7 @@ TEST_F(RfEngineTest, EchoFaultsRepeatTheCopyAndAreTold) {
 // resend or a countdown, and the operator hears of the dead line once.
 TEST_F(RfEngineTest, DeadLineEndsAtOnceAndIsReportedOnce) {
   sim::RadioConfig config;
-  config.rf_hangup_after_frame = 2;
+  config.Add(sim::Fault::kRfHangUp, 2);
   StartRadio(config);
   const rf::Outcome outcome = Run(1, kLast - 3, 3);
 

@@ -3,6 +3,8 @@
 // and the network's countdown cost nothing). Runs on every platform.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <memory>
 #include <set>
@@ -77,7 +79,7 @@ class MemoryRfTest : public ::testing::Test {
 TEST_F(MemoryRfTest, OnePassThreeCopiesOfEveryFrameOneEchoLost) {
   sim::RadioConfig config;
   config.mode = sim::RadioMode::kRf;
-  config.rf_drop_echo_frame = 2;
+  config.Add(sim::Fault::kRfDropEcho, 2);
   StartRadio(config);
   Run("y\r3\r0\r1\r");  // diagnostic port, 3 copies, from record 0, one pass
 
@@ -96,6 +98,7 @@ TEST_F(MemoryRfTest, OnePassThreeCopiesOfEveryFrameOneEchoLost) {
   EXPECT_EQ(snapshot->counters.rf.data_frames_received, 3 * kRecords + 1);
   EXPECT_EQ(snapshot->counters.rf.echoes_dropped, 1u);
   EXPECT_EQ(snapshot->counters.rf.malformed_frames, 0u);
+  EXPECT_EQ(snapshot->counters.stray_bytes, 0u);  // nothing between the frames
 
   // The lost echo's window, the longest quiet on the wire: the second copy of record 0 goes
   // out, then the third only once half a second has passed.
@@ -252,6 +255,75 @@ TEST_F(MemoryRfTest, HeaderPausesTurnaroundsAndCountdownAreExactOnAPlainLine) {
     }
     EXPECT_EQ(late, 0);
   }
+}
+
+sim::RadioConfig RfRadio() {
+  sim::RadioConfig config;
+  config.mode = sim::RadioMode::kRf;
+  return config;
+}
+
+// The random byte s as the radio heard it: the same in the copies of one frame, new in every
+// frame and in every pass.
+TEST_F(MemoryRfTest, EveryFrameAndPassBringsItsOwnRandomByte) {
+  StartRadio(RfRadio());
+  Run("y\r2\r0\r2\r");
+  const auto snapshot = port_->SettledSnapshot();
+  EXPECT_EQ(snapshot->counters.stray_bytes, 0u);
+  std::array<bool, 256> seen{};
+  int same_in_both_passes = 0;
+  for (const sim::RecordFrameStats& r : snapshot->rf_records) {
+    ASSERT_EQ(r.s.size(), 4u);
+    EXPECT_EQ(r.s[0], r.s[1]);
+    EXPECT_EQ(r.s[2], r.s[3]);
+    seen[r.s[0]] = true;
+    same_in_both_passes += r.s[0] == r.s[2];
+  }
+  EXPECT_GT(std::count(seen.begin(), seen.end(), true), 200);
+  EXPECT_LT(same_in_both_passes, 60);  // 16 expected by chance in 4144
+}
+
+// An echo on its way for 490 ms still counts; one held 510 ms is past the window, and the frame
+// goes out again.
+TEST_F(MemoryRfTest, AnEchoPastTheWindowDoesNotCount) {
+  for (const double hold_ms : {490.0, 510.0}) {
+    SCOPED_TRACE(hold_ms);
+    StartRadio(RfRadio().Add(sim::Fault::kRfHoldEcho, 1, hold_ms));
+    Run("y\r1\r4143\r1\r");
+    EXPECT_EQ(port_->SettledSnapshot()->counters.rf.data_frames_received, hold_ms < 500 ? 1u : 2u);
+    EXPECT_EQ(outcome_.data_copies, hold_ms < 500 ? 1 : 2);
+  }
+}
+
+// A header answered with one byte: the byte is neither shown nor read, so it is still waiting
+// when the first data frame's echo comes; that copy fails and is sent again.
+TEST_F(MemoryRfTest, AOneByteHeaderReplyStaysForTheFirstEcho) {
+  StartRadio(RfRadio().Add(sim::Fault::kRfShortHeaderReply, 1));
+  Run("y\r1\r0\r1\r");
+  const auto snapshot = port_->SettledSnapshot();
+  EXPECT_EQ(console_.RowTrimmed(21), "");
+  EXPECT_EQ(snapshot->rf_records[0].good, 2u);
+  EXPECT_EQ(snapshot->rf_records[1].good, 1u);
+  EXPECT_EQ(snapshot->counters.rf.data_frames_received, kRecords + 1);
+}
+
+// Stray bytes after the first pass are thrown away when the second begins: its header's echo
+// is shown as it came and nothing differs.
+TEST_F(MemoryRfTest, StrayBytesAfterAPassAreDiscardedBeforeTheNext) {
+  StartRadio(RfRadio().Add(sim::Fault::kRfStrayAfterPass, 1, 3));
+  Run("y\r1\r0\r2\r");
+  const auto snapshot = port_->SettledSnapshot();
+  const auto fired = std::count_if(port_->Events().begin(), port_->Events().end(), [](auto& e) {
+    return e.kind == sim::EventKind::kFaultFired &&
+           e.value == static_cast<std::uint32_t>(sim::Fault::kRfStrayAfterPass);
+  });
+  EXPECT_EQ(fired, 1);
+  // Every frame came back as it was heard, and three bytes more.
+  EXPECT_EQ(snapshot->counters.bytes_sent, snapshot->counters.bytes_received + 3);
+  EXPECT_EQ(console_.RowTrimmed(21), "E2  93  36  10  30  6  42  38");
+  EXPECT_EQ(console_.RowTrimmed(22), "");
+  EXPECT_EQ(snapshot->counters.rf.data_frames_received, 2 * kRecords);
+  EXPECT_EQ(ctx_->rf_mismatch_count, 0);
 }
 
 }  // namespace

@@ -82,9 +82,8 @@ TEST_F(RfUploadTest, TwoPassesThreeCopiesSameHeaderOneCountdown) {
 
 TEST_F(RfUploadTest, EchoFaultsRepeatTheFrameAndTheCountCarriesOver) {
   sim::RadioConfig config = FastRadio();
-  config.rf_corrupt_echo_frame = 1;  // record 0: byte 7, the address high byte 0x80
-  config.rf_corrupt_echo_byte = 7;
-  config.rf_drop_echo_frame = 3;  // record 1, first copy
+  config.Add(sim::Fault::kRfCorruptEcho, 1, 7);  // record 0: byte 7, the address high byte 0x80
+  config.Add(sim::Fault::kRfDropEcho, 3);        // record 1, first copy
   StartRadio(config);
   Run("y\r1\r0\r1\r");
 
@@ -106,9 +105,7 @@ TEST_F(RfUploadTest, EchoFaultsRepeatTheFrameAndTheCountCarriesOver) {
   // one frame (13 bytes) first comes back with its last two bytes, the CRC, changed: two
   // mismatches.
   config = FastRadio();
-  config.rf_corrupt_echo_frame = 1;
-  config.rf_corrupt_echo_byte = 11;
-  config.rf_corrupt_echo_count = 2;
+  config.Add(sim::Fault::kRfCorruptEcho, 1, 11).Add(sim::Fault::kRfCorruptEcho, 1, 12);
   StartRadio(config);
   Run("y\r1\r4143\r1\r");
   EXPECT_EQ(console_.RowText(24).substr(0, 18), " 4143          1  ");
@@ -134,7 +131,7 @@ TEST_F(RfUploadTest, DeadLineEndsTheBroadcastAtOnce) {
 // next frame's echo wait and the broadcast ends there, without resending.
 TEST_F(RfUploadTest, RadioGoneMidPassEndsTheBroadcast) {
   sim::RadioConfig config = FastRadio();
-  config.rf_hangup_after_frame = 50;
+  config.Add(sim::Fault::kRfHangUp, 50);
   StartRadio(config);
   Run("y\r1\r0\r1\r");
 

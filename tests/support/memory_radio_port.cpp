@@ -197,6 +197,7 @@ void MemoryRadioPort::TakeOutput(double at, const sim::LineState& line) {
     }
     to_pc_free_at_ = on_line;
   }
+  if (out_.LineErrorRequested()) line_error_at_ = at;  // the next look at the queue reports it
   if (out_.HangUpRequested() && !radio_hung_up_at_) {
     radio_hung_up_at_ = at;
     if (to_pc_.empty()) CutLine(at);

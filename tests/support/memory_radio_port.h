@@ -11,8 +11,9 @@
 // that it never happened.
 //
 // The line dies, as when the radio hangs up or an adapter is pulled: at a chosen time, or on the
-// radio's own hang-up faults (RadioConfig::hangup_after_word, rf_hangup_after_frame, ...), which
-// cut the line once the PC has read the radio's last answer (at most 0.5 s later). Bytes that
+// radio's own hang-up faults (sim::Fault::kHangUp, kRfHangUp, ...), which cut the line once the
+// PC has read the radio's last answer (at most 0.5 s later). The radio's line-error fault makes
+// the next bytes-waiting query report 57. Bytes that
 // arrived before are still handed out; then BytesWaiting reports 59, writes take nothing and
 // LineDead() holds. The device is gone: it does not open again.
 //

@@ -50,6 +50,9 @@ class WatchedPort final : public ForwardingPort {
   using ForwardingPort::ForwardingPort;
 
   std::function<void()> on_query;  ///< runs on the job's thread before every bytes-waiting query
+  /// Asked at every query: true makes it report a receive error (57, nothing waiting), as a
+  /// framing error on a real line would; a pseudo-terminal cannot carry one.
+  std::function<bool()> line_error;
   std::uint64_t BytesRead() const { return read_.load(); }
   /// Writes that took nothing (the line was full for the whole write time-out).
   int EmptyWrites() const { return empty_writes_.load(); }
@@ -60,6 +63,7 @@ class WatchedPort final : public ForwardingPort {
 
   serial::WaitingCount BytesWaiting() override {
     if (on_query) on_query();
+    if (line_error && line_error()) return {0, serial::kErrLineError};
     return Inner().BytesWaiting();
   }
   std::size_t Read(std::span<std::uint8_t> into) override {
@@ -109,8 +113,8 @@ class RadioSetupTest : public TerminalOnRealPort {
     if (radio_) radio_->Stop();
   }
 
-  void StartRadio() {
-    radio_ = std::make_unique<sim::PtyRadio>(sim::RadioConfig{});
+  void StartRadio(const sim::RadioConfig& config = {}) {
+    radio_ = std::make_unique<sim::PtyRadio>(config);
     ASSERT_EQ(radio_->Start(), "");
     ctx_.link.devices[0] = radio_->DevicePath();
   }
@@ -199,6 +203,28 @@ TEST_F(RadioSetupTest, KeysGoToTheRadioAndItsAnswerIsShown) {
   EXPECT_EQ(radio_->Counters().setup.menus_shown, 1u);
   EXPECT_EQ(ctx_.errors.count, 0);
   EXPECT_FALSE(port_->IsOpen());
+}
+
+// The radio's line reports a receive error after the first key: that query reads nothing, the
+// next byte read brings the report (57 on row 51), and the byte is still shown.
+TEST_F(RadioSetupTest, ALineErrorIsReportedAndTheRadiosAnswerStillShown) {
+  StartRadio(sim::RadioConfig().Add(sim::Fault::kSetupLineError, 1));
+  std::uint32_t reported = 0;
+  port_->line_error = [&] {
+    if (radio_->Counters().setup.line_errors == reported) return false;
+    return ++reported != 0;
+  };
+  Then([&] { Type({"3", "\r"}, 2); });
+  Then([&] {
+    EXPECT_EQ(console_.RowText(2), Padded("3"));
+    EXPECT_EQ(console_.RowText(3), Padded("Firmware Rev 2.54"));
+    EXPECT_EQ(
+        console_.RowText(51),
+        Padded("  Com1        Baudrate =  19200   Q or q to quit                  1  57   0 "));
+  });
+  Run();
+  EXPECT_EQ(reported, 1u);
+  EXPECT_EQ(ctx_.errors.count, 1);
 }
 
 TEST_F(RadioSetupTest, TheRadiosBytesOnTheScreen) {

@@ -2,20 +2,14 @@
 
 #include <algorithm>
 
-#include "direct/protocol.h"
-#include "image/checks.h"
-
 namespace tvx::sim {
 
 namespace {
 
-using direct::HighByte;
-using direct::LowByte;
-
 /// What the PC reads of a byte sent while its line runs at another rate.
 constexpr std::uint8_t kGarbledByte = 0x00;
 /// The line rate of the handshake, until the PC switches to 460800 / divisor.
-constexpr std::uint32_t kHandshakeRate = direct::kDivisorBase / direct::kNormalDivisor;
+constexpr std::uint32_t kHandshakeRate = kDivisorBase / kSlowDivisor;
 /// The pauses the radio needs in the handshake: after "4", and after each access-code byte.
 constexpr double kPauseAfterCommand = 0.300;
 constexpr double kPauseAfterCodeByte = 0.010;
@@ -29,10 +23,6 @@ constexpr double PauseAllowance(double pause) {
 /// shorter window around a byte means the byte itself may have come at the new rate.
 constexpr double kRateChangeAllowance = 0.004;
 
-bool StartsSession(std::uint8_t b) {
-  return b == direct::kDiagPortWake || b == direct::kProgramCommand;
-}
-
 }  // namespace
 
 DirectRadio::DirectRadio(const RadioConfig& config)
@@ -40,10 +30,11 @@ DirectRadio::DirectRadio(const RadioConfig& config)
       memory_(std::make_unique<RadioMemory>()),
       attempt_parity_(std::make_unique<std::bitset<2 * 65536>>()),
       garbage_state_(config.seed * 2654435761u + 0x9E3779B9u) {
-  signature_[0] = direct::kProgramCommand;
+  signature_[0] = kProgramByte;
   for (std::size_t i = 0; i < 4; ++i) signature_[i + 1] = config.access_code[i];
   for (auto& space : memory_->space) space.fill(0xFF);
   if (garbage_state_ == 0) garbage_state_ = 1;
+  fired_.assign(config_.faults.size(), false);
 }
 
 bool DirectRadio::AtRest() const {
@@ -54,7 +45,7 @@ bool DirectRadio::AtRest() const {
 std::uint32_t DirectRadio::ExpectedRate() const {
   // The handshake's own rate is judged in Feed, with the benefit of the doubt.
   if (phase_ > DirectPhase::kAwaitRateSwitch && phase_ != DirectPhase::kRefused) {
-    return direct::kDivisorBase / divisor_;
+    return kDivisorBase / divisor_;
   }
   return 0;
 }
@@ -205,7 +196,7 @@ void DirectRadio::HandleByte(std::uint8_t b, double now, RadioOutput& out) {
     }
     case DirectPhase::kDivisor:
       if (!PauseKept(now, kPauseAfterCodeByte, 5, out)) return;
-      if (b == direct::kHighSpeedDivisor || b == direct::kNormalDivisor) {
+      if (b == kFastDivisor || b == kSlowDivisor) {
         divisor_ = b;
         counters_.last_divisor = b;
         phase_ = DirectPhase::kChallengeHigh;
@@ -230,9 +221,9 @@ void DirectRadio::HandleByte(std::uint8_t b, double now, RadioOutput& out) {
       Stray(b, out);
       return;
     case DirectPhase::kAwaitEraseCommand:
-      if (b == direct::kStartErase) {
+      if (b == kEraseByte) {
         StartErase(now, out);
-      } else if (b == direct::kRefuseRadio) {
+      } else if (b == kRefuseByte) {
         ++counters_.refusals;
         out.Note(EventKind::kRefused);
         phase_ = DirectPhase::kIdle;
@@ -259,7 +250,7 @@ void DirectRadio::HandleByte(std::uint8_t b, double now, RadioOutput& out) {
 }
 
 void DirectRadio::HandleIdle(std::uint8_t b, double now, RadioOutput& out) {
-  if (b == direct::kDiagPortWake) {
+  if (b == kWakeByte) {
     ++counters_.diag_wakes;
     out.Note(EventKind::kDiagWake);
     return;
@@ -310,7 +301,7 @@ void DirectRadio::Sniff(std::uint8_t b, RadioOutput& out) {
 }
 
 void DirectRadio::CheckRateSwitch(double now, RadioOutput& out) {
-  const std::uint32_t target = direct::kDivisorBase / divisor_;
+  const std::uint32_t target = kDivisorBase / divisor_;
   if (!line_.known || line_.rate == target) {
     SendIdentity(out);
   } else if (now >= rate_deadline_) {
@@ -321,12 +312,12 @@ void DirectRadio::CheckRateSwitch(double now, RadioOutput& out) {
 }
 
 void DirectRadio::SendIdentity(RadioOutput& out) {
-  std::uint8_t marker = direct::kIdentityMarker;
-  if (config_.bad_identity) {
+  std::uint8_t marker = kFillByte;
+  if (config_.Has(Fault::kBadIdentity)) {
     marker = 0xFE;
-    FireFault(FaultKind::kBadIdentity, out);
+    FireFault(Fault::kBadIdentity, out);
   }
-  const auto masked = direct::EncodeSerial(challenge_, config_.serial);
+  const auto masked = MaskSerial(challenge_, config_.serial);
   phase_ = DirectPhase::kAwaitEraseCommand;
   Emit(marker, out);
   for (std::uint8_t b : masked) Emit(b, out);
@@ -340,9 +331,8 @@ void DirectRadio::StartErase(double now, RadioOutput& out) {
   for (auto& space : memory_->space) space.fill(0xFF);
   attempt_parity_->reset();
   attempt_ = 0;
-  counters_.session_attempts = 0;
-  fired_drop_echo_ = fired_bad_echo_ = fired_drop_reply_ = fired_bad_reply_ = false;
-  fired_corrupt_ = fired_hangup_ = false;
+  fired_.assign(config_.faults.size(), false);
+  fired_hangup_ = false;
   phase_ = DirectPhase::kErasing;
   erase_done_at_ = now + config_.erase_seconds;
   SendGarbage(out);
@@ -353,20 +343,21 @@ void DirectRadio::FinishErase(RadioOutput& out) {
   phase_ = DirectPhase::kTransfer;
   frame_pos_ = 0;
   held_ = Frame::kNone;
-  Emit(direct::kEraseDone, out);
+  Emit(kEraseByte, out);
   out.Note(EventKind::kEraseDone);
 }
 
 void DirectRadio::SendGarbage(RadioOutput& out) {
-  if (config_.garbage_bytes == 0) return;
-  FireFault(FaultKind::kGarbage, out);
-  for (std::uint32_t i = 0; i < config_.garbage_bytes; ++i) {
+  const FaultSpec* garbage = config_.Find(Fault::kGarbage);
+  if (garbage == nullptr) return;
+  FireFault(Fault::kGarbage, out);
+  for (auto i = static_cast<long>(ValueOf(*garbage)); i > 0; --i) {
     // xorshift32; the erase-done byte itself never appears as noise.
     garbage_state_ ^= garbage_state_ << 13;
     garbage_state_ ^= garbage_state_ >> 17;
     garbage_state_ ^= garbage_state_ << 5;
     auto b = static_cast<std::uint8_t>(garbage_state_ >> 24);
-    if (b == direct::kEraseDone) b = 0xAB;
+    if (b == kEraseByte) b = 0xAB;
     Emit(b, out);
   }
 }
@@ -386,10 +377,11 @@ void DirectRadio::RestartOrStray(std::uint8_t b, RadioOutput& out) {
 }
 
 void DirectRadio::Emit(std::uint8_t b, RadioOutput& out) {
-  if (config_.mute_after_word != 0 && attempt_ > config_.mute_after_word) return;
+  const std::uint32_t mute = config_.At(Fault::kMute);
+  if (mute != 0 && attempt_ > mute) return;
   // Once the transfer rate is agreed, a PC listening at another rate reads garbage.
   if (line_.known && phase_ >= DirectPhase::kAwaitRateSwitch &&
-      line_.rate != direct::kDivisorBase / divisor_) {
+      line_.rate != kDivisorBase / divisor_) {
     b = kGarbledByte;
   }
   out.Send(b);

@@ -1,42 +1,26 @@
-// The radio's programming mode as heard on a directly wired serial port: the handshake with the
-// access code, line-rate divisor and challenge, the masked identity reply, the erase, the word
-// transfer with echo and reply, the checksum and verdict, and the read-back.
+// The radio's programming mode on a directly wired serial port: the handshake (access code,
+// divisor, challenge), the masked identity reply, the erase, the word transfer with echo and
+// reply, the checksum and verdict, and the read-back.
 //
-// Resync: the PC sends four 0xFF bytes in one write when it gives up on a word. 0xFF is never a
-// space byte, and within one turn of the PC (the bytes between two transmissions of the radio)
-// at most three bytes are legitimate, so four 0xFF in a row received without the radio sending
-// anything in between are always a resync, wherever the radio stood. A frame that completes
-// with two or more 0xFF at its end (only the all-0xFF data frame, or an address frame for
-// 0xFFFF) could be the start of a resync, so it is held until the next byte or until
-// `resync_window` has passed.
+// Resync: four 0xFF in a row with nothing sent by the radio in between (at most three bytes of
+// one turn of the PC are legitimate, and 0xFF is never a space byte). A frame that completes
+// with two or more 0xFF at its end could start one, so it is held until the next byte or
+// `resync_window`. A data frame (one write of the PC) not complete within `frame_timeout` of
+// its first byte is dropped; an address frame (sent byte by byte) is completed however late, so
+// that it counts as a word attempt exactly when it counts on the PC. During the transfer "4"
+// and the access code start a new session wherever the radio stood.
 //
-// Starting over: the PC writes a data frame in one go, so a data frame not complete within
-// `frame_timeout` of its first byte is dropped. An address frame, sent byte by byte, is completed
-// however late its bytes come (a PC stopped and continued mid-frame), so that it counts as a word
-// attempt here exactly when it counts on the PC. The wait between the echo and the data frame is
-// the PC's turn and may be long (an operator answering a prompt before the frame is written
-// again). During the transfer, "4" followed by the access code starts a new session, wherever
-// the radio stood (a PC that gave up mid-word and came straight back).
+// Handshake: heard at 19200 bit/s, with pauses of 300 ms after "4" and 10 ms after each
+// access-code byte (a tenth, at least 2 ms, may be missing). A byte at another rate, too early,
+// a wrong access-code byte or divisor: the radio refuses as a real one does, answering nothing
+// until the line has been quiet for `refusal_quiet`. A byte's arrival is when the radio read it
+// (the runner looks every millisecond); a radio held up longer gives the PC the benefit of the
+// doubt. Once the divisor is agreed, the identity goes out when the PC's line is at 460800 /
+// divisor, or after `rate_switch_timeout` anyway (the PC then reads zero bytes).
 //
-// Handshake discipline: the radio listens at 19200 bit/s until the switch and needs its pauses:
-// 300 ms after "4" and 10 ms after each access-code byte. A handshake byte heard at another
-// rate, a byte that comes too early, a wrong access-code byte or divisor make the radio refuse
-// the handshake as a real one does: it answers nothing and ignores the line until it has been
-// quiet for `refusal_quiet`. A byte's arrival is the moment the radio read it (the runner looks
-// every millisecond during a handshake), and a pause may fall short by a tenth (at least 2 ms);
-// when its previous look was longer ago than a millisecond, the radio was held up and gives the
-// PC the benefit of the doubt, for the pauses and for a rate change in that window.
-//
-// Line rate: once the divisor is agreed, the radio sends its identity only when it sees the PC's
-// line at 460800 / divisor. If the PC does not switch within `rate_switch_timeout`, the radio
-// counts a line-rate fault and answers anyway, and the PC reads garbage (zero bytes); bytes the
-// PC sends at a wrong rate after that are not heard.
-//
-// Checksum: the radio folds every word attempt it heard (every address frame of the transfer),
-// as the PC does. It does so from memory at the end: a location attempted an even number of
-// times drops out of the XOR, and the count of attempts decides the complement. A word resent
-// after a resync therefore cancels out on both sides, even when its first attempt never got as
-// far as the data frame, and a word stored wrongly shows up in the checksum.
+// Checksum: from memory, over every word attempt heard: a location attempted an even number of
+// times drops out of the XOR and the count of attempts decides the complement, as on the PC; a
+// word stored wrongly shows up in it.
 #pragma once
 
 #include <array>
@@ -46,11 +30,18 @@
 #include <memory>
 #include <optional>
 #include <span>
+#include <vector>
 
+#include "radio_sim/radio_arith.h"
 #include "radio_sim/radio_config.h"
 #include "radio_sim/radio_output.h"
 
 namespace tvx::sim {
+
+/// "U" or "4": the bytes that start a session.
+inline bool StartsSession(std::uint8_t b) {
+  return b == kWakeByte || b == kProgramByte;
+}
 
 /// The radio's memory: two 64 KiB spaces, indexed by the space byte (type 14 -> 0, 15 -> 1).
 struct RadioMemory {
@@ -84,8 +75,7 @@ struct DirectCounters {
   std::uint32_t faults_fired = 0;
   std::uint16_t last_challenge = 0;
   std::uint8_t last_divisor = 0;
-  std::uint32_t session_attempts = 0;  ///< word attempts since the last erase
-  std::uint32_t stale_frames = 0;      ///< frames dropped because their next byte came too late
+  std::uint32_t stale_frames = 0;  ///< frames dropped because their next byte came too late
 };
 
 enum class DirectPhase : std::uint8_t {
@@ -152,8 +142,10 @@ class DirectRadio {
   void ResolveHeldFrame(RadioOutput& out);
   void SendChecksum(RadioOutput& out);
   void Emit(std::uint8_t b, RadioOutput& out);
-  bool FaultAt(std::uint32_t word) const;
-  void FireFault(FaultKind kind, RadioOutput& out);
+  /// The fault of this kind asked for at the current word attempt, if it has not fired yet in
+  /// this upload: it fires now.
+  const FaultSpec* Strike(Fault fault, RadioOutput& out);
+  void FireFault(Fault fault, RadioOutput& out);
   std::uint32_t ExpectedRate() const;
   void Stray(std::uint8_t b, RadioOutput& out);
   void RestartSession();
@@ -177,7 +169,6 @@ class DirectRadio {
   std::uint16_t challenge_ = 0;
   double rate_deadline_ = 0;
   double erase_done_at_ = 0;
-  bool line_rate_ok_ = true;  ///< the PC's rate matches the radio's, for this batch
 
   // The frame being received (transfer and read-back).
   int frame_pos_ = 0;  ///< bytes of the current frame received
@@ -193,14 +184,8 @@ class DirectRadio {
   double held_until_ = 0;
   int ff_run_ = 0;             ///< 0xFF bytes in a row heard since the radio last sent
   std::uint32_t attempt_ = 0;  ///< number of the current word attempt in this session
-  bool hang_up_pending_ = false;
 
-  // Each word fault fires once.
-  bool fired_drop_echo_ = false;
-  bool fired_bad_echo_ = false;
-  bool fired_drop_reply_ = false;
-  bool fired_bad_reply_ = false;
-  bool fired_corrupt_ = false;
+  std::vector<bool> fired_;  ///< per entry of config_.faults: fired in this upload
   bool fired_hangup_ = false;
   int sniff_pos_ = 0;  ///< how much of "4" + access code was heard last, in a row
   std::array<std::uint8_t, 5> signature_{};  ///< "4" and the access code

@@ -2,24 +2,10 @@
 // verdict and read-back (the handshake and erase are in direct_radio.cpp).
 #include "radio_sim/direct_radio.h"
 
-#include "direct/protocol.h"
-#include "image/checks.h"
-
 namespace tvx::sim {
 
-namespace {
-
-using direct::HighByte;
-using direct::LowByte;
-
-bool StartsSession(std::uint8_t b) {
-  return b == direct::kDiagPortWake || b == direct::kProgramCommand;
-}
-
-}  // namespace
-
 void DirectRadio::HandleTransfer(std::uint8_t b, double now, RadioOutput& out) {
-  if (b == direct::kResyncByte) {
+  if (b == kFillByte) {
     if (++ff_run_ == 4) {
       OnResync(out);
       return;
@@ -28,7 +14,7 @@ void DirectRadio::HandleTransfer(std::uint8_t b, double now, RadioOutput& out) {
     ff_run_ = 0;
   }
   if (held_ != Frame::kNone) {
-    if (b == direct::kResyncByte) return;  // may still become a resync
+    if (b == kFillByte) return;  // may still become a resync
     ResolveHeldFrame(out);
   }
   switch (frame_pos_) {
@@ -37,7 +23,7 @@ void DirectRadio::HandleTransfer(std::uint8_t b, double now, RadioOutput& out) {
         space_ = b;
         frame_pos_ = 1;
         frame_start_ = now;
-      } else if (b == direct::kResyncByte) {
+      } else if (b == kFillByte) {
         // the rest of a resync, or its start
       } else {
         RestartOrStray(b, out);
@@ -99,44 +85,44 @@ void DirectRadio::OnResync(RadioOutput& out) {
   out.Note(EventKind::kResync);
 }
 
-bool DirectRadio::FaultAt(std::uint32_t word) const {
-  return word != 0 && word == attempt_;
+const FaultSpec* DirectRadio::Strike(Fault fault, RadioOutput& out) {
+  for (std::size_t i = 0; i < config_.faults.size(); ++i) {
+    const FaultSpec& f = config_.faults[i];
+    if (f.fault != fault || f.at != attempt_ || fired_[i]) continue;
+    fired_[i] = true;
+    FireFault(fault, out);
+    return &f;
+  }
+  return nullptr;
 }
 
-void DirectRadio::FireFault(FaultKind kind, RadioOutput& out) {
+void DirectRadio::FireFault(Fault fault, RadioOutput& out) {
   ++counters_.faults_fired;
-  out.Note(EventKind::kFaultFired, static_cast<std::uint32_t>(kind), attempt_);
+  out.Note(EventKind::kFaultFired, static_cast<std::uint32_t>(fault), attempt_);
 }
 
 void DirectRadio::MaybeHangUp(RadioOutput& out) {
-  if (config_.hangup_after_word == 0 || fired_hangup_ || attempt_ < config_.hangup_after_word) {
-    return;
-  }
+  const std::uint32_t word = config_.At(Fault::kHangUp);
+  if (word == 0 || fired_hangup_ || attempt_ < word) return;
   fired_hangup_ = true;
-  FireFault(FaultKind::kHangUp, out);
+  FireFault(Fault::kHangUp, out);
   out.Note(EventKind::kHangUp);
   out.RequestHangUp();
 }
 
 void DirectRadio::OnAddressFrame(RadioOutput& out) {
   ++attempt_;
-  ++counters_.session_attempts;
   ++counters_.word_attempts;
   const std::uint16_t address = static_cast<std::uint16_t>(addr_hi_ << 8 | addr_lo_);
   attempt_parity_->flip(std::size_t{space_} * 65536 + address);
-  if (attempt_ > config_.hangup_after_word) {
+  if (attempt_ > config_.At(Fault::kHangUp)) {
     MaybeHangUp(out);  // the word it was meant to follow never got its data frame
     if (fired_hangup_ && out.HangUpRequested()) return;
   }
-  if (FaultAt(config_.drop_echo_word) && !fired_drop_echo_) {
-    fired_drop_echo_ = true;
-    FireFault(FaultKind::kDropEcho, out);
-    return;
-  }
-  if (FaultAt(config_.bad_echo_word) && !fired_bad_echo_) {
-    fired_bad_echo_ = true;
-    FireFault(FaultKind::kBadEcho, out);
-    if (addr_hi_ != addr_lo_ && !config_.bad_echo_low_only) {
+  if (Strike(Fault::kDropEcho, out) != nullptr) return;
+  const bool swap = Strike(Fault::kBadEcho, out) != nullptr;
+  if (swap || Strike(Fault::kBadEchoLow, out) != nullptr) {
+    if (swap && addr_hi_ != addr_lo_) {
       Emit(addr_lo_, out);
       Emit(addr_hi_, out);
     } else {
@@ -154,7 +140,7 @@ void DirectRadio::OnDataFrame(RadioOutput& out) {
   ++counters_.words_received;
   const std::uint16_t address = static_cast<std::uint16_t>(addr_hi_ << 8 | addr_lo_);
   const auto reply = static_cast<std::uint8_t>(addr_hi_ ^ d1_);
-  if (check_ != direct::CheckByte(d0_, d1_)) {
+  if (check_ != DataCheckByte(d0_, d1_)) {
     // Nothing is stored; a reply the PC cannot take for the right one makes it resend.
     ++counters_.check_byte_failures;
     out.Note(EventKind::kCheckByteFailure, attempt_, address);
@@ -163,26 +149,20 @@ void DirectRadio::OnDataFrame(RadioOutput& out) {
     return;
   }
   ++counters_.words_checked_ok;
-  std::uint16_t mix = address;
-  image::BitMix(mix);
-  auto b0 = static_cast<std::uint8_t>(d0_ ^ HighByte(mix));
-  auto b1 = static_cast<std::uint8_t>(d1_ ^ LowByte(mix));
-  if (FaultAt(config_.corrupt_store_word) && !fired_corrupt_) {
-    fired_corrupt_ = true;
-    FireFault(FaultKind::kCorruptStore, out);
-    std::uint8_t& hit = config_.corrupt_store_byte == 0 ? b0 : b1;
+  const std::uint16_t mix = NextMix(address);
+  auto b0 = static_cast<std::uint8_t>(d0_ ^ (mix >> 8));
+  auto b1 = static_cast<std::uint8_t>(d1_ ^ mix);
+  if (const FaultSpec* corrupt = Strike(Fault::kCorruptStore, out)) {
+    std::uint8_t& hit = ValueOf(*corrupt) == 0 ? b0 : b1;
     hit = static_cast<std::uint8_t>(hit ^ 0x01);
   }
   auto& space = memory_->space[space_];
   space[address] = b0;
   space[static_cast<std::uint16_t>(address + 1)] = b1;
 
-  if (FaultAt(config_.drop_reply_word) && !fired_drop_reply_) {
-    fired_drop_reply_ = true;
-    FireFault(FaultKind::kDropReply, out);
-  } else if (FaultAt(config_.bad_reply_word) && !fired_bad_reply_) {
-    fired_bad_reply_ = true;
-    FireFault(FaultKind::kBadReply, out);
+  if (Strike(Fault::kDropReply, out) != nullptr) {
+    // no reply
+  } else if (Strike(Fault::kBadReply, out) != nullptr) {
     Emit(static_cast<std::uint8_t>(reply ^ 0xFF), out);
   } else {
     Emit(reply, out);
@@ -212,8 +192,8 @@ std::array<std::uint8_t, 2> DirectRadio::CurrentChecksum() const {
 
 void DirectRadio::SendChecksum(RadioOutput& out) {
   auto sum = CurrentChecksum();
-  if (config_.bad_checksum) {
-    FireFault(FaultKind::kBadChecksum, out);
+  if (config_.Has(Fault::kBadChecksum)) {
+    FireFault(Fault::kBadChecksum, out);
     sum[0] = static_cast<std::uint8_t>(sum[0] ^ 0x01);
   }
   phase_ = DirectPhase::kAwaitVerdict;
@@ -225,24 +205,24 @@ void DirectRadio::SendChecksum(RadioOutput& out) {
 }
 
 void DirectRadio::HandleVerdict(std::uint8_t b, RadioOutput& out) {
-  if (b == direct::kResyncByte) {
+  if (b == kFillByte) {
     // The PC did not take the last word's reply and resends the word: the transfer reopens.
     phase_ = DirectPhase::kTransfer;
     frame_pos_ = 0;
     ff_run_ = 1;
     return;
   }
-  if (b == direct::kChecksumAccepted) {
+  if (b == kAcceptByte) {
     ++counters_.verdicts_accepted;
     out.Note(EventKind::kVerdictAccepted);
     phase_ = DirectPhase::kIdle;
     session_done_ = true;
-  } else if (b == direct::kChecksumRejected) {
+  } else if (b == kRejectByte) {
     ++counters_.verdicts_rejected;
     out.Note(EventKind::kVerdictRejected);
     phase_ = DirectPhase::kReadBack;
     frame_pos_ = 0;
-  } else if (b == direct::kProgramCommand) {
+  } else if (b == kProgramByte) {
     RestartSession();
     HandleIdle(b, now_, out);
   } else {
@@ -274,8 +254,8 @@ void DirectRadio::HandleReadBack(std::uint8_t b, RadioOutput& out) {
       Emit(space[address], out);
       Emit(space[static_cast<std::uint16_t>(address + 1)], out);
       ++counters_.readback_words;
-      if (counters_.readback_words == config_.hangup_after_readback_word) {
-        FireFault(FaultKind::kHangUp, out);
+      if (counters_.readback_words == config_.At(Fault::kHangUpReadBack)) {
+        FireFault(Fault::kHangUpReadBack, out);
         out.Note(EventKind::kHangUp);
         out.RequestHangUp();
       }

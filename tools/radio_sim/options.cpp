@@ -3,11 +3,9 @@
 #include <CLI/CLI.hpp>
 #include <charconv>
 #include <cstdint>
-#include <limits>
+#include <functional>
 #include <sstream>
 #include <vector>
-
-#include "direct/protocol.h"
 
 namespace tvx::sim {
 
@@ -48,63 +46,45 @@ std::string ParseOptions(std::span<const std::string_view> args, SimOptions& opt
   auto flag = [&app](const std::string& name, bool& target) {
     app.add_flag(name, target)->disable_flag_override();
   };
-  // Word and frame numbers count from 1.
-  const CLI::Range from_one(1u, std::numeric_limits<std::uint32_t>::max(), "FROM 1");
-  const CLI::Range fraction(0.0, 1.0, "0 TO 1");
-
+  // An option checked by one of the parsers here: the text is an error for the user, or empty.
+  auto checked = [&app](const std::string& name, auto& target,
+                        std::function<std::string(const std::string&)> check) {
+    return app.add_option(name, target)->check(CLI::Validator(std::move(check), "VALUE"));
+  };
   flag("-h,--help", options.help);
   std::string mode;
-  app.add_option("--mode", mode)
-      ->check(CLI::Validator(
-          [](const std::string& text) {
-            RadioMode parsed{};
-            return ParseRadioMode(text, parsed) ? std::string()
-                                                : "--mode needs one of auto, direct, rf, setup";
-          },
-          "MODE"));
+  checked("--mode", mode, [](const std::string& text) {
+    RadioMode parsed{};
+    return ParseRadioMode(text, parsed) ? ""
+                                        : std::string("--mode needs auto, direct, rf or setup");
+  });
   app.add_option("--serial", c.serial)
       ->check(CLI::Range(0u, 0xFFFFFFu, "a serial number has at most 8 digits"));
   std::uint32_t erase_ms = 0;
   CLI::Option* erase = app.add_option("--erase-ms", erase_ms);
   std::string access_code;
-  app.add_option("--access-code", access_code)
-      ->check(CLI::Validator(
-          [](const std::string& text) {
-            std::array<std::uint8_t, 4> code{};
-            return ParseAccessCode(text, code)
-                       ? std::string()
-                       : "--access-code needs four bytes like 0x12,0x34,0x56,0x78";
-          },
-          "CODE"));
+  checked("--access-code", access_code, [](const std::string& text) {
+    std::array<std::uint8_t, 4> code{};
+    return ParseAccessCode(text, code) ? ""
+                                       : std::string("--access-code needs 0x12,0x34,0x56,0x78");
+  });
   bool fast = false;
   flag("--fast", fast);
   std::uint32_t latency_ms = 0;
   CLI::Option* latency = app.add_option("--latency-ms", latency_ms)->check(CLI::Range(0u, 1000u));
-  flag("--bad-identity", c.bad_identity);
-  flag("--silent", c.silent);
-  flag("--bad-checksum", c.bad_checksum);
-  app.add_option("--drop-echo", c.drop_echo_word)->check(from_one);
-  app.add_option("--bad-echo", c.bad_echo_word)->check(from_one);
-  app.add_option("--drop-reply", c.drop_reply_word)->check(from_one);
-  app.add_option("--bad-reply", c.bad_reply_word)->check(from_one);
-  app.add_option("--corrupt-store", c.corrupt_store_word)->check(from_one);
-  app.add_option("--hangup-after", c.hangup_after_word)->check(from_one);
-  app.add_option("--hangup-in-readback", c.hangup_after_readback_word)->check(from_one);
-  app.add_option("--mute-after", c.mute_after_word)->check(from_one);
-  app.add_option("--garbage", c.garbage_bytes);
-  app.add_option("--rf-corrupt", c.rf_corrupt_rate)->check(fraction);
-  app.add_option("--rf-drop", c.rf_drop_rate)->check(fraction);
-  app.add_option("--rf-corrupt-echo", c.rf_corrupt_echo_frame)->check(from_one);
-  app.add_option("--rf-corrupt-byte", c.rf_corrupt_echo_byte);
-  app.add_option("--rf-drop-echo", c.rf_drop_echo_frame)->check(from_one);
-  app.add_option("--rf-hangup-after", c.rf_hangup_after_frame)->check(from_one);
-  app.add_option("--seed", c.seed);
-  app.add_option("--link", options.link)
-      ->check(CLI::Validator(
+  std::vector<std::string> faults;
+  checked("--fault", faults,
           [](const std::string& text) {
-            return text.empty() ? std::string("--link needs a path") : std::string();
-          },
-          "PATH"));
+            FaultSpec spec;
+            return ParseFault(text, spec);
+          })
+      ->expected(1)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  flag("--faults", options.list_faults);
+  app.add_option("--seed", c.seed);
+  checked("--link", options.link, [](const std::string& text) {
+    return text.empty() ? std::string("--link needs a path") : std::string();
+  });
   flag("--until-eof", options.until_eof);
   flag("-v,--verbose", options.verbose);
 
@@ -123,31 +103,25 @@ std::string ParseOptions(std::span<const std::string_view> args, SimOptions& opt
     c.fast_setup = true;
   }
   if (*latency) c.latency = latency_ms / 1000.0;
+  for (const std::string& text : faults) ParseFault(text, c.faults.emplace_back());
   return {};
 }
 
 std::string UsageText() {
-  const std::array<std::uint8_t, 4>& code = direct::kAccessCode;
+  const std::array<std::uint8_t, 4>& code = kRadioAccessCode;
   const std::string built_code =
       HexByte(code[0]) + "," + HexByte(code[1]) + "," + HexByte(code[2]) + "," + HexByte(code[3]);
   std::string text = R"(Usage: torvandrix-radio-sim [options]
 
-Try the uploader without a radio. The simulator pretends to be a Torvandrix 900 MHz
-radio on a pseudo-terminal: it prints the device to use as the serial port on the
-first line of its output, answers the uploader as a radio would, and prints a short
-summary of what it heard when it ends (Ctrl-C, SIGTERM, or end of input with
---until-eof).
-
-It speaks all three ways the uploader talks to a radio and tells them apart by the
-first bytes it hears: the direct firmware upload (programming mode), the RF upload
-through a local radio, and the radio set-up screen. Uploads are checked byte for byte:
-the direct upload's words are stored in the radio's memory and its checksum is
-computed from what was stored; every RF frame is checked against the firmware image
-and echoed back. Like a real radio it answers at the speed of the line (ten bits a
-byte at the rate the uploader set), and it refuses a programming handshake sent at
-another rate than 19200 bit/s, with a pause cut short (300 ms after "4", 10 ms after
-each access-code byte) or with another access code: it then stays silent, and the
-uploader waits at "Waiting for Radio ID". -v shows why.
+Try the uploader without a radio. The simulator plays a Torvandrix 900 MHz radio on a
+pseudo-terminal: it prints the device to use as the serial port on the first line,
+answers as a radio would (the direct upload, the RF upload through a local radio and
+the set-up screen, told apart by the first bytes heard), and prints what it heard when
+it ends (Ctrl-C, SIGTERM, or end of input with --until-eof). Uploads are checked byte
+for byte against the firmware image, and answers take the line's time at the rate the
+uploader set. A programming handshake at another rate than 19200 bit/s, with a pause
+cut short (300 ms after "4", 10 ms after each access-code byte) or another access code
+is refused: the radio stays silent. -v shows why.
 
 Options:
   --mode MODE          auto (default), direct, rf or setup
@@ -164,35 +138,12 @@ Options:
                        serial adapter adds (its latency timer: 16 ms by default on
                        common adapters, 1 ms in low-latency mode); default 0
   -v, --verbose        print what the radio hears and does on standard error
+  --fault NAME[@N][=X] show a fault (repeatable; the list follows)
+  --faults             list the faults and end
+  --seed N             seed for the RF fault draws and the noise bytes (default 1)
   -h, --help           this text
 
-Faults, to see how the uploader copes (word numbers count every word attempt of a
-direct upload from 1, a resent word included; each word fault happens once per upload,
-so a retry succeeds):
-  --silent             hear everything, answer nothing
-  --bad-identity       first byte of the identity reply is not 0xFF
-  --garbage N          N noise bytes after the programming command and again while erasing
-  --drop-echo W        no address echo for word W
-  --bad-echo W         address echo of word W sent with its bytes swapped
-  --drop-reply W       no data reply for word W
-  --bad-reply W        wrong data reply for word W
-  --corrupt-store W    word W is stored with one bit wrong (the checksum then fails and
-                       the read-back shows it)
-  --bad-checksum       the checksum the radio reports is wrong by one bit
-  --hangup-after W     the line goes dead right after word W has been answered
-  --hangup-in-readback W
-                       the line goes dead right after read-back word W has been answered
-  --mute-after W       the radio answers nothing more after word W, and the line stays up
-                       (this fault lasts: no retry is answered)
-  --rf-corrupt RATE    fraction (0 to 1) of RF echoes sent back with one byte changed
-  --rf-drop RATE       fraction (0 to 1) of RF echoes not sent back at all
-  --rf-corrupt-echo F  the echo of RF data frame F (counted from 1, every copy) comes back
-                       with one byte complemented: byte 7 (the address high byte), or the
-                       one given by --rf-corrupt-byte B (from 0, the type byte)
-  --rf-drop-echo F     no echo for RF data frame F
-  --rf-hangup-after F  the line goes dead right after the echo of RF data frame F is read
-  --seed N             seed for the RF fault draws and the noise bytes (default 1)
-
+@FAULTS@
 Set-up menu commands for trying the uploader's terminal (not in the radio's menu):
   CHARS                every byte value 0 to 255 in rows of 32, then a row of the escape
                        sequences a terminal would act on (title, screen switch, colours,
@@ -201,49 +152,34 @@ Set-up menu commands for trying the uploader's terminal (not in the radio's menu
                        100000, default 100)
 )";
   text.replace(text.find("@CODE@"), 6, built_code);
+  text.replace(text.find("@FAULTS@"), 8, FaultListText());
   return text;
 }
 
 std::string SummaryText(const RadioCounters& c) {
   std::ostringstream s;
-  s << "radio: heard " << c.bytes_received << " bytes, sent " << c.bytes_sent << " bytes";
-  if (c.stray_bytes != 0) s << ", " << c.stray_bytes << " stray";
-  s << "\n";
+  s << "radio: heard " << c.bytes_received << " bytes, sent " << c.bytes_sent << " bytes, "
+    << c.stray_bytes << " stray\n";
   const DirectCounters& d = c.direct;
-  if (d.program_commands != 0 || d.diag_wakes != 0 || d.handshakes_refused != 0) {
-    s << "direct: " << d.program_commands << " programming commands, " << d.identities_sent
-      << " identities, " << d.refusals << " refused, " << d.erases << " erases\n";
-    s << "direct: " << d.word_attempts << " word attempts, " << d.words_checked_ok
-      << " words stored, " << d.check_byte_failures << " check byte failures, " << d.resyncs
-      << " resyncs\n";
-    s << "direct: " << d.checksums_sent << " checksums sent, " << d.verdicts_accepted
+  if (d.program_commands != 0 || d.diag_wakes != 0) {
+    s << "direct: " << d.program_commands << " programming commands (" << d.handshakes_refused
+      << " refused: " << d.pause_faults << " pauses too short, " << d.access_code_faults
+      << " wrong access codes, " << d.divisor_faults << " bad divisors), " << d.identities_sent
+      << " identities, " << d.erases << " erases; " << d.word_attempts << " word attempts, "
+      << d.words_checked_ok << " stored, " << d.check_byte_failures << " bad check bytes, "
+      << d.resyncs << " resyncs; " << d.checksums_sent << " checksums, " << d.verdicts_accepted
       << " accepted, " << d.verdicts_rejected << " rejected, " << d.readback_words
-      << " words read back\n";
-    if (d.handshakes_refused != 0) {
-      s << "direct: " << d.handshakes_refused
-        << " handshakes refused (the radio stayed silent): " << d.pause_faults
-        << " pauses too short, " << d.access_code_faults << " wrong access codes, "
-        << d.divisor_faults << " bad divisors\n";
-    }
-    if (d.line_rate_faults != 0 || d.line_setting_faults != 0 || d.access_code_faults != 0 ||
-        d.divisor_faults != 0) {
-      s << "direct: " << d.line_rate_faults << " line rate faults, " << d.line_setting_faults
-        << " line settings faults, " << d.access_code_faults << " access code faults, "
-        << d.divisor_faults << " divisor faults\n";
-    }
+      << " words read back; " << d.line_rate_faults << " line rate and " << d.line_setting_faults
+      << " line settings faults\n";
   }
   const RfCounters& r = c.rf;
-  if (r.header_frames_good + r.header_frames_bad + r.data_frames_good + r.data_frames_bad != 0) {
+  if (r.header_frames_received + r.data_frames_received + r.malformed_frames != 0) {
     s << "rf: " << r.header_frames_good << " good and " << r.header_frames_bad
       << " bad header frames, " << r.data_frames_good << " good and " << r.data_frames_bad
-      << " bad data frames, " << r.records_complete << " records received\n";
-    s << "rf: " << r.echoes_sent << " echoes, " << r.echoes_corrupted << " corrupted, "
-      << r.echoes_dropped << " dropped";
-    if (r.line_rate_faults != 0 || r.line_setting_faults != 0) {
-      s << ", " << r.line_rate_faults << " line rate faults, " << r.line_setting_faults
-        << " line settings faults";
-    }
-    s << "\n";
+      << " bad data frames, " << r.records_complete << " records; " << r.echoes_sent << " echoes, "
+      << r.echoes_corrupted << " corrupted, " << r.echoes_dropped << " dropped; "
+      << r.line_rate_faults << " line rate and " << r.line_setting_faults
+      << " line settings faults\n";
   }
   if (c.setup.bytes_received != 0) {
     s << "setup: " << c.setup.bytes_received << " keys, " << c.setup.lines << " lines\n";

@@ -20,6 +20,7 @@ struct SimOptions {
   bool until_eof = false;  ///< also end when standard input reaches end of file
   bool verbose = false;    ///< print the radio's events on standard error
   bool help = false;
+  bool list_faults = false;  ///< --faults
 };
 
 /// Parses the arguments after the program name into `options`. Returns an error text for the

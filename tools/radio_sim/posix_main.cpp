@@ -45,8 +45,9 @@ int main(int argc, char** argv) {
                  error.c_str());
     return 2;
   }
-  if (options.help) {
-    std::fputs(tvx::sim::UsageText().c_str(), stdout);
+  if (options.help || options.list_faults) {
+    const std::string text = options.help ? tvx::sim::UsageText() : tvx::sim::FaultListText();
+    std::fputs(text.c_str(), stdout);
     return 0;
   }
 

@@ -1,35 +1,25 @@
 #include "radio_sim/radio.h"
 
-#include "direct/protocol.h"
-
 namespace tvx::sim {
 
+namespace {
+constexpr std::string_view kModeNames[] = {"auto", "direct", "rf", "setup"};
+}  // namespace
+
 bool ParseRadioMode(std::string_view text, RadioMode& mode) {
-  for (RadioMode m : {RadioMode::kAuto, RadioMode::kDirect, RadioMode::kRf, RadioMode::kSetup}) {
-    if (text == RadioModeName(m)) {
-      mode = m;
-      return true;
-    }
+  for (std::size_t i = 0; i < std::size(kModeNames); ++i) {
+    if (text == kModeNames[i]) mode = static_cast<RadioMode>(i);
+    if (text == kModeNames[i]) return true;
   }
   return false;
 }
 
 std::string_view RadioModeName(RadioMode mode) {
-  switch (mode) {
-    case RadioMode::kAuto:
-      return "auto";
-    case RadioMode::kDirect:
-      return "direct";
-    case RadioMode::kRf:
-      return "rf";
-    case RadioMode::kSetup:
-      return "setup";
-  }
-  return "?";
+  return kModeNames[static_cast<std::size_t>(mode)];
 }
 
 RadioMode DetectMode(std::uint8_t b) {
-  if (b == direct::kDiagPortWake || b == direct::kProgramCommand) return RadioMode::kDirect;
+  if (b == kWakeByte || b == kProgramByte) return RadioMode::kDirect;
   if (b == RfLocalRadio::kHeaderType || b == RfLocalRadio::kDataType) return RadioMode::kRf;
   if ((b >= 0x20 && b < 0x7F) || b == 13 || b == 8 || b == 27 || b == 127 || b == 255) {
     return RadioMode::kSetup;
@@ -83,7 +73,7 @@ void Radio::Feed(std::span<const std::uint8_t> in, const LineState& line, double
       in = in.subspan(1);
     }
   }
-  if (config_.silent) out.TruncateBytes(start);
+  if (config_.Has(Fault::kSilent)) out.TruncateBytes(start);
   bytes_sent_ += out.Bytes().size() - start;
 }
 
@@ -91,7 +81,7 @@ void Radio::Advance(const LineState& line, double now, RadioOutput& out) {
   const std::size_t start = out.Bytes().size();
   direct_.Advance(line, now, out);
   rf_.Advance(line, now, out);
-  if (config_.silent) out.TruncateBytes(start);
+  if (config_.Has(Fault::kSilent)) out.TruncateBytes(start);
   bytes_sent_ += out.Bytes().size() - start;
 }
 

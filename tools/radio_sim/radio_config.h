@@ -7,8 +7,10 @@
 #include <cstdint>
 #include <span>
 #include <string_view>
+#include <vector>
 
-#include "direct/protocol.h"
+#include "radio_sim/faults.h"
+#include "radio_sim/radio_arith.h"
 
 namespace tvx::sim {
 
@@ -40,48 +42,36 @@ struct LineState {
   double since_previous_look = 0.0;
 };
 
-/// Everything a test or the program can set. Word numbers count word attempts of a direct
-/// upload from 1 (every address frame received during the transfer is one attempt, a word
-/// resent after a resync included); 0 switches the fault off. Each word fault fires once.
+/// Everything a test or the program can set.
 struct RadioConfig {
+  /// The first fault of this kind asked for, or null.
+  const FaultSpec* Find(Fault fault) const {
+    for (const FaultSpec& f : faults) {
+      if (f.fault == fault) return &f;
+    }
+    return nullptr;
+  }
+  bool Has(Fault fault) const { return Find(fault) != nullptr; }
+  /// N of the first fault of this kind, 0 when none is asked for.
+  std::uint32_t At(Fault fault) const { return Has(fault) ? Find(fault)->at : 0; }
+  /// Adds a fault: config.Add(Fault::kDropEcho, 5).
+  RadioConfig& Add(Fault fault, std::uint32_t at = 0, std::optional<double> value = {}) {
+    faults.push_back(FaultSpec{fault, at, value});
+    return *this;
+  }
+
   RadioMode mode = RadioMode::kAuto;
   std::uint32_t serial = 9123456;  ///< answered in the identity reply, masked with the challenge
   /// The four bytes the radio's programming mode requires after "4" (default: the uploader's).
-  std::array<std::uint8_t, 4> access_code = direct::kAccessCode;
+  std::array<std::uint8_t, 4> access_code = kRadioAccessCode;
   double erase_seconds = 0.25;  ///< from the erase command to the erase-done byte
 
-  // Faults.
-  bool silent = false;  ///< hears everything, answers nothing
   /// The set-up menu answers as fast as the line takes bytes instead of at the line rate (for
   /// measuring how much text the PC's terminal can show).
   bool fast_setup = false;
-  bool bad_identity = false;  ///< first identity byte 0xFE instead of 0xFF
-  std::uint32_t drop_echo_word = 0;
-  std::uint32_t bad_echo_word = 0;  ///< address echo sent swapped (low byte first)
-  bool bad_echo_low_only = false;   ///< that echo keeps its high byte, bit 0 of the low one flips
-  std::uint32_t drop_reply_word = 0;
-  std::uint32_t bad_reply_word = 0;      ///< data reply complemented
-  std::uint32_t corrupt_store_word = 0;  ///< a byte of the word stored with bit 0 flipped
-  std::uint32_t corrupt_store_byte = 1;  ///< that byte: 0 the first, 1 the second
-  std::uint32_t hangup_after_word = 0;   ///< the line goes dead once this word is answered
-  /// The line goes dead once this read-back word (counted from 1) is answered.
-  std::uint32_t hangup_after_readback_word = 0;
-  /// The radio answers nothing more once this word is answered; the line stays up. Unlike the
-  /// other word faults it lasts: no retry gets an answer.
-  std::uint32_t mute_after_word = 0;
-  bool bad_checksum = false;        ///< first checksum byte sent with bit 0 flipped
-  std::uint32_t garbage_bytes = 0;  ///< noise after "4" and again before the erase-done byte
-  double rf_corrupt_rate = 0.0;     ///< fraction of RF echoes sent with one byte changed
-  double rf_drop_rate = 0.0;        ///< fraction of RF echoes not sent at all
-  /// Data frames counted from 1 as they arrive (every copy, good or bad): the echo of this one
-  /// comes back with byte rf_corrupt_echo_byte (from 0, the type byte) complemented.
-  std::uint32_t rf_corrupt_echo_frame = 0;
-  std::uint32_t rf_corrupt_echo_byte = 7;
-  std::uint32_t rf_corrupt_echo_count = 1;  ///< bytes changed from rf_corrupt_echo_byte on
-  std::uint32_t rf_drop_echo_frame = 0;     ///< the echo of this data frame is not sent
-  /// The line goes dead once the echo of this data frame is read (an adapter pulled mid-pass).
-  std::uint32_t rf_hangup_after_frame = 0;
-  std::uint32_t seed = 1;  ///< for the RF fault draws and the garbage bytes
+  /// The faults to show (faults.h), in any order; a fault may be listed more than once.
+  std::vector<FaultSpec> faults;
+  std::uint32_t seed = 1;  ///< for the RF fault draws and the noise bytes
 
   // Timing of the radio's own checks, in seconds.
   double rate_switch_timeout = 0.5;  ///< how long the PC may take to switch its line rate

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "radio_sim/direct_radio.h"
+#include "radio_sim/faults.h"
 #include "radio_sim/radio_config.h"
 #include "radio_sim/rf_local_radio.h"
 
@@ -10,46 +11,10 @@ namespace tvx::sim {
 
 namespace {
 
-std::string_view FaultName(std::uint32_t kind) {
-  switch (static_cast<FaultKind>(kind)) {
-    case FaultKind::kDropEcho:
-      return "address echo dropped";
-    case FaultKind::kBadEcho:
-      return "address echo swapped";
-    case FaultKind::kDropReply:
-      return "data reply dropped";
-    case FaultKind::kBadReply:
-      return "data reply wrong";
-    case FaultKind::kCorruptStore:
-      return "word stored wrongly";
-    case FaultKind::kBadChecksum:
-      return "checksum wrong";
-    case FaultKind::kHangUp:
-      return "hang-up";
-    case FaultKind::kRfCorrupt:
-      return "RF echo corrupted";
-    case FaultKind::kRfDrop:
-      return "RF echo dropped";
-    case FaultKind::kBadIdentity:
-      return "identity marker wrong";
-    case FaultKind::kGarbage:
-      return "garbage bytes";
-  }
-  return "?";
-}
-
 std::string_view HandshakeFaultName(std::uint32_t why) {
-  switch (static_cast<HandshakeFault>(why)) {
-    case HandshakeFault::kLineRate:
-      return "a byte at the wrong line rate";
-    case HandshakeFault::kPause:
-      return "a pause too short";
-    case HandshakeFault::kAccessCode:
-      return "a wrong access code";
-    case HandshakeFault::kDivisor:
-      return "a bad rate divisor";
-  }
-  return "?";
+  constexpr std::string_view kNames[] = {"a byte at the wrong line rate", "a pause too short",
+                                         "a wrong access code", "a bad rate divisor"};
+  return why < std::size(kNames) ? kNames[why] : "?";
 }
 
 // The byte after a handshake pause, by its position: 1..4 the access code, 5 the divisor.
@@ -73,14 +38,37 @@ std::string Hex(std::uint32_t value) {
 }  // namespace
 
 std::string Describe(const RadioEvent& e) {
+  // The events without a value, in the order of EventKind.
+  constexpr const char* kFixed[] = {"",
+                                    "diagnostic port woken (\"U\")",
+                                    "programming command (\"4\")",
+                                    "",
+                                    "",
+                                    "",
+                                    "",
+                                    "line settings fault: not raw 8N1 without flow control",
+                                    "",
+                                    "",
+                                    "radio refused by the PC (\"!\")",
+                                    "erase started",
+                                    "erase done",
+                                    "",
+                                    "resync",
+                                    "",
+                                    "",
+                                    "checksum accepted by the PC",
+                                    "checksum rejected by the PC: read-back",
+                                    "read-back done",
+                                    "",
+                                    "RF header frame good",
+                                    "",
+                                    "",
+                                    "hanging up"};
+  static_assert(std::size(kFixed) == static_cast<std::size_t>(EventKind::kHangUp) + 1);
   const std::string v = std::to_string(e.value);
   switch (e.kind) {
     case EventKind::kModeDetected:
       return "talking " + std::string(RadioModeName(static_cast<RadioMode>(e.value)));
-    case EventKind::kDiagWake:
-      return "diagnostic port woken (\"U\")";
-    case EventKind::kProgramCommand:
-      return "programming command (\"4\")";
     case EventKind::kAccessCodeFault:
       return "wrong access code byte " + v + ": " + Hex(e.extra);
     case EventKind::kDivisorFault:
@@ -90,51 +78,35 @@ std::string Describe(const RadioEvent& e) {
              std::to_string(e.extra != 0 ? 460800 / e.extra : 0) + " bit/s)";
     case EventKind::kLineRateFault:
       return "line rate fault: PC at " + v + " bit/s, radio at " + std::to_string(e.extra);
-    case EventKind::kLineSettingsFault:
-      return "line settings fault: not raw 8N1 without flow control";
     case EventKind::kPauseFault:
       return PauseText(e);
     case EventKind::kHandshakeRefused:
       return "handshake refused (" + std::string(HandshakeFaultName(e.value)) +
              "): silent until the line is quiet";
-    case EventKind::kRefused:
-      return "radio refused by the PC (\"!\")";
-    case EventKind::kEraseStarted:
-      return "erase started";
-    case EventKind::kEraseDone:
-      return "erase done";
     case EventKind::kCheckByteFailure:
       return "check byte failure at word " + v + " (address " + Hex(e.extra) + ")";
-    case EventKind::kResync:
-      return "resync";
     case EventKind::kFaultFired: {
-      const auto kind = static_cast<FaultKind>(e.value);
-      std::string text = "fault: " + std::string(FaultName(e.value));
-      if (kind == FaultKind::kRfCorrupt) return text + " (byte " + std::to_string(e.extra) + ")";
-      if (kind == FaultKind::kRfDrop || e.extra == 0) return text;
+      const FaultInfo& info = InfoOf(static_cast<Fault>(e.value));
+      std::string text = "fault: " + std::string(info.name);
+      if (info.value == "B" && info.strikes == Strikes::kFrame) {
+        return text + " (byte " + std::to_string(e.extra) + ")";
+      }
+      if (info.strikes != Strikes::kWord || e.extra == 0) return text;
       return text + " (word " + std::to_string(e.extra) + ")";
     }
     case EventKind::kChecksumSent:
       return "checksum sent " + Hex(e.value);
-    case EventKind::kVerdictAccepted:
-      return "checksum accepted by the PC";
-    case EventKind::kVerdictRejected:
-      return "checksum rejected by the PC: read-back";
-    case EventKind::kReadBackDone:
-      return "read-back done";
     case EventKind::kRfFrameBad:
       return "bad RF frame (" + std::string(RfFrameCheckName(static_cast<RfFrameCheck>(e.value))) +
              (e.extra != 0xFFFFFFFF ? ", record " + std::to_string(e.extra) : std::string()) + ")";
-    case EventKind::kRfHeaderGood:
-      return "RF header frame good";
     case EventKind::kSetupLine:
       return "set-up line of " + v + " characters";
     case EventKind::kStrayByte:
       return "stray byte " + Hex(e.value);
-    case EventKind::kHangUp:
-      return "hanging up";
+    default:
+      break;
   }
-  return "?";
+  return kFixed[static_cast<std::size_t>(e.kind)];
 }
 
 }  // namespace tvx::sim

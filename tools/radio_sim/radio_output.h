@@ -28,7 +28,7 @@ enum class EventKind : std::uint8_t {
   kEraseDone,
   kCheckByteFailure,  ///< value: word attempt, extra: address
   kResync,            ///< four 0xFF heard
-  kFaultFired,        ///< value: FaultKind, extra: word attempt
+  kFaultFired,        ///< value: Fault, extra: word attempt (or frame, byte...)
   kChecksumSent,      ///< value: first byte << 8 | second byte
   kVerdictAccepted,
   kVerdictRejected,
@@ -38,21 +38,6 @@ enum class EventKind : std::uint8_t {
   kSetupLine,  ///< value: length of the typed line
   kStrayByte,  ///< value: the byte, heard where no protocol expects it
   kHangUp,
-};
-
-/// Which fault of RadioConfig fired (the value of a kFaultFired event).
-enum class FaultKind : std::uint8_t {
-  kDropEcho,
-  kBadEcho,
-  kDropReply,
-  kBadReply,
-  kCorruptStore,
-  kBadChecksum,
-  kHangUp,
-  kRfCorrupt,
-  kRfDrop,
-  kBadIdentity,
-  kGarbage,
 };
 
 struct RadioEvent {
@@ -79,10 +64,13 @@ class RadioOutput {
     events_.push_back(RadioEvent{kind, value, extra});
   }
   void RequestHangUp() { hang_up_ = true; }
+  /// The PC's line should report a receive error (as a framing error would) from now on.
+  void RequestLineError() { line_error_ = true; }
 
   std::span<const std::uint8_t> Bytes() const { return bytes_; }
   std::span<const RadioEvent> Events() const { return events_; }
   bool HangUpRequested() const { return hang_up_; }
+  bool LineErrorRequested() const { return line_error_; }
 
   /// Forgets the bytes sent after the first `size` (a silent radio sends nothing).
   void TruncateBytes(std::size_t size) {
@@ -93,12 +81,14 @@ class RadioOutput {
     bytes_.clear();
     events_.clear();
     hang_up_ = false;
+    line_error_ = false;
   }
 
  private:
   std::vector<std::uint8_t> bytes_;
   std::vector<RadioEvent> events_;
   bool hang_up_ = false;
+  bool line_error_ = false;
 };
 
 }  // namespace tvx::sim

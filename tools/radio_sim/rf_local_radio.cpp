@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include "image/checks.h"
-
 namespace tvx::sim {
 
 namespace {
@@ -11,11 +9,9 @@ namespace {
 constexpr std::uint8_t kFrameMarker = 0x36;
 constexpr std::uint32_t kNoRecord = 0xFFFFFFFF;
 
-std::array<std::uint8_t, 2> Crc(std::span<const std::uint8_t> bytes) {
-  image::Crc16Register reg;
-  for (std::uint8_t b : bytes) image::Crc16Update(reg, b);
-  return {reg.high, reg.low};
-}
+/// After the last record's frame, this much quiet ends a pass.
+constexpr double kPassEndQuiet = 0.1;
+constexpr std::uint8_t kStrayByte = 0x00;
 
 /// m of a record: the bytes after the length byte, rounded up to odd so the data form pairs.
 int FrameM(std::uint8_t length) {
@@ -27,44 +23,31 @@ int FrameM(std::uint8_t length) {
 }  // namespace
 
 std::string_view RfFrameCheckName(RfFrameCheck check) {
-  switch (check) {
-    case RfFrameCheck::kGood:
-      return "good";
-    case RfFrameCheck::kBadCrc:
-      return "bad CRC";
-    case RfFrameCheck::kBadMarker:
-      return "bad marker";
-    case RfFrameCheck::kBadLength:
-      return "bad length";
-    case RfFrameCheck::kBadIndex:
-      return "record index out of range";
-    case RfFrameCheck::kBadTypeOrAddress:
-      return "type or address differ";
-    case RfFrameCheck::kBadData:
-      return "data differ";
-    case RfFrameCheck::kBadRecordCount:
-      return "bad record count";
-    case RfFrameCheck::kBadChecksum:
-      return "bad checksum";
-    case RfFrameCheck::kIncomplete:
-      return "incomplete";
-  }
-  return "?";
+  constexpr std::string_view kNames[] = {"good",
+                                         "bad CRC",
+                                         "bad marker",
+                                         "bad length",
+                                         "record index out of range",
+                                         "type or address differ",
+                                         "data differ",
+                                         "bad record count",
+                                         "bad checksum",
+                                         "incomplete"};
+  return kNames[static_cast<std::size_t>(check)];
 }
 
 RfLocalRadio::RfLocalRadio(const RadioConfig& config)
-    : config_(config),
-      image_(config.image.empty() ? image::FirmwareImage() : config.image),
-      rng_(config.seed) {
-  record_count_ = image::WalkRecordCount(image_);
-  image::RecordBuffer buffer{};
-  image::ImageWalk walk(image_, buffer);
-  image::PairChecksum sum;
-  while (walk.NextRecord()) {
-    for (image::Word w; walk.NextWord(w);) sum.Add(w.b0, w.b1);
+    : config_(config), image_(config.image), rng_(config.seed) {
+  if (const FaultSpec* f = config.Find(Fault::kRfCorrupt)) corrupt_rate_ = ValueOf(*f);
+  if (const FaultSpec* f = config.Find(Fault::kRfDrop)) drop_rate_ = ValueOf(*f);
+  records_.resize(image_.Records());
+}
+
+bool RfLocalRadio::StrikesFrame(Fault fault, std::uint64_t frame) const {
+  for (const FaultSpec& f : config_.faults) {
+    if (f.fault == fault && f.at == frame) return true;
   }
-  checksum_ = sum.Value();
-  records_.resize(static_cast<std::size_t>(image::StoredRecordCount(image_)));
+  return false;
 }
 
 RfFrameCheck RfLocalRadio::Check(std::span<const std::uint8_t> frame,
@@ -77,38 +60,36 @@ RfFrameCheck RfLocalRadio::Check(std::span<const std::uint8_t> frame,
     const std::uint32_t named = std::uint32_t{frame[3]} << 8 | frame[4];
     if (named < records_.size()) *record_index = named;
   }
-  const auto crc = Crc(frame.subspan(1, n - 3));
+  const auto crc = FrameCrc(frame.subspan(1, n - 3));
   if (frame[n - 2] != crc[0] || frame[n - 1] != crc[1]) return RfFrameCheck::kBadCrc;
   if (frame[2] != kFrameMarker) return RfFrameCheck::kBadMarker;
 
   if (frame[0] == kHeaderType) {
     if (n != 8) return RfFrameCheck::kBadLength;
     const unsigned count = unsigned{frame[3]} << 8 | frame[4];
-    if (count != (static_cast<unsigned>(record_count_) & 0xFFFF)) {
-      return RfFrameCheck::kBadRecordCount;
-    }
-    if (frame[1] != checksum_[0] || frame[5] != checksum_[1]) return RfFrameCheck::kBadChecksum;
+    if (count != (image_.WalkedRecords() & 0xFFFF)) return RfFrameCheck::kBadRecordCount;
+    const auto sum = image_.WalkChecksum();
+    if (frame[1] != sum[0] || frame[5] != sum[1]) return RfFrameCheck::kBadChecksum;
     return RfFrameCheck::kGood;
   }
 
   const int m = frame[1];
-  if (m < 3 || m % 2 == 0 || static_cast<std::size_t>(m) + 8 != n) return RfFrameCheck::kBadLength;
+  if (m % 2 == 0 || static_cast<std::size_t>(m) + 8 != n) return RfFrameCheck::kBadLength;
   const std::uint32_t index = std::uint32_t{frame[3]} << 8 | frame[4];
   if (index >= records_.size()) return RfFrameCheck::kBadIndex;
-  image::RecordBuffer record{};
-  image::FetchRecord(image_, static_cast<std::int32_t>(index), record);
-  if (m != FrameM(record[0])) return RfFrameCheck::kBadLength;
-  if (frame[6] != record[1] || frame[7] != record[2] || frame[8] != record[3]) {
-    return RfFrameCheck::kBadTypeOrAddress;
+  const ImageRecord record = image_.Record(index);
+  if (m != FrameM(record.length)) return RfFrameCheck::kBadLength;
+  // Bytes 1 .. m of the record follow s: type, address high, address low, then the data.
+  const std::array<std::uint8_t, 3> head = {record.type, record.address_high, record.address_low};
+  for (std::size_t i = 0; i < 3 && i < static_cast<std::size_t>(m); ++i) {
+    if (frame[6 + i] != head[i]) return RfFrameCheck::kBadTypeOrAddress;
   }
   // Descramble: the mix word starts at address low byte * 256 + s and takes one step per pair.
-  auto mix = static_cast<std::uint16_t>(record[3] << 8 | frame[5]);
-  for (int i = 4; i <= m; i += 2) {
-    image::BitMix(mix);
-    const auto hi = static_cast<std::uint8_t>(mix >> 8);
-    const auto lo = static_cast<std::uint8_t>(mix & 0xFF);
-    const auto i_sz = static_cast<std::size_t>(i);
-    if ((frame[i_sz + 5] ^ hi) != record[i_sz] || (frame[i_sz + 6] ^ lo) != record[i_sz + 1]) {
+  auto mix = static_cast<std::uint16_t>(record.address_low << 8 | frame[5]);
+  for (std::size_t k = 0; k + 4 <= static_cast<std::size_t>(m); k += 2) {
+    mix = NextMix(mix);
+    if ((frame[9 + k] ^ (mix >> 8)) != record.data[k] ||
+        (frame[10 + k] ^ (mix & 0xFF)) != record.data[k + 1]) {
       return RfFrameCheck::kBadData;
     }
   }
@@ -135,6 +116,7 @@ std::size_t RfLocalRadio::Feed(std::span<const std::uint8_t> in, const LineState
       }
     }
     last_byte_at_ = now;
+    pass_end_at_.reset();
     switch (state_) {
       case State::kDiscarding:
         continue;
@@ -148,7 +130,7 @@ std::size_t RfLocalRadio::Feed(std::span<const std::uint8_t> in, const LineState
         frame_[frame_len_++] = b;
         if (frame_need_ == 0 && frame_len_ == 2) {
           const int m = b;
-          if (m < 3 || m % 2 == 0 || static_cast<std::size_t>(m) + 8 > kMaxFrame) {
+          if (m % 2 == 0 || static_cast<std::size_t>(m) + 8 > kMaxFrame) {
             ++counters_.malformed_frames;
             ++counters_.data_frames_bad;
             counters_.last_bad_check = RfFrameCheck::kBadLength;
@@ -159,7 +141,7 @@ std::size_t RfLocalRadio::Feed(std::span<const std::uint8_t> in, const LineState
           }
           frame_need_ = static_cast<std::size_t>(m) + 8;
         }
-        if (frame_len_ == frame_need_) CompleteFrame(out);
+        if (frame_len_ == frame_need_) CompleteFrame(now, out);
         continue;
     }
   }
@@ -183,15 +165,34 @@ void RfLocalRadio::Advance(const LineState& /*line*/, double now, RadioOutput& o
   } else if (state_ == State::kDiscarding && now >= last_byte_at_ + config_.rf_quiet_gap) {
     state_ = State::kBetweenFrames;
   }
+  if (!held_echo_.empty() && now >= held_until_) {
+    out.Send(held_echo_);
+    held_echo_.clear();
+  }
+  if (pass_end_at_ && now >= *pass_end_at_) {
+    pass_end_at_.reset();
+    ++counters_.passes_ended;
+    for (const FaultSpec& f : config_.faults) {
+      if (f.fault != Fault::kRfStrayAfterPass || f.at != counters_.passes_ended) continue;
+      out.Note(EventKind::kFaultFired, static_cast<std::uint32_t>(f.fault), f.at);
+      for (auto n = static_cast<long>(ValueOf(f)); n > 0; --n) out.Send(kStrayByte);
+    }
+  }
 }
 
 std::optional<double> RfLocalRadio::NextDeadline(double /*now*/) const {
-  if (state_ == State::kInFrame) return last_byte_at_ + config_.frame_timeout;
-  if (state_ == State::kDiscarding) return last_byte_at_ + config_.rf_quiet_gap;
-  return std::nullopt;
+  std::optional<double> next;
+  auto take = [&next](double t) {
+    if (!next || t < *next) next = t;
+  };
+  if (state_ == State::kInFrame) take(last_byte_at_ + config_.frame_timeout);
+  if (state_ == State::kDiscarding) take(last_byte_at_ + config_.rf_quiet_gap);
+  if (!held_echo_.empty()) take(held_until_);
+  if (pass_end_at_) take(*pass_end_at_);
+  return next;
 }
 
-void RfLocalRadio::CompleteFrame(RadioOutput& out) {
+void RfLocalRadio::CompleteFrame(double now, RadioOutput& out) {
   state_ = State::kBetweenFrames;
   const std::span<const std::uint8_t> frame(frame_.data(), frame_len_);
   std::uint32_t index = kNoRecord;
@@ -204,6 +205,8 @@ void RfLocalRadio::CompleteFrame(RadioOutput& out) {
     } else {
       ++counters_.data_frames_good;
       if (records_[index].good++ == 0) ++counters_.records_complete;
+      records_[index].s.push_back(frame_[5]);
+      if (index + 1 == image_.WalkedRecords()) pass_end_at_ = now + kPassEndQuiet;
     }
   } else {
     ++(header ? counters_.header_frames_bad : counters_.data_frames_bad);
@@ -212,49 +215,60 @@ void RfLocalRadio::CompleteFrame(RadioOutput& out) {
     out.Note(EventKind::kRfFrameBad, static_cast<std::uint32_t>(check), index);
   }
   if (header) {
-    out.Send(frame);
+    ++counters_.header_frames_received;
+    const bool short_reply =
+        StrikesFrame(Fault::kRfShortHeaderReply, counters_.header_frames_received);
+    if (short_reply)
+      out.Note(EventKind::kFaultFired, static_cast<std::uint32_t>(Fault::kRfShortHeaderReply));
+    out.Send(short_reply ? frame.first(1) : frame);
     ++counters_.echoes_sent;
   } else {
     ++counters_.data_frames_received;
-    Echo(out);
-    if (counters_.data_frames_received == config_.rf_hangup_after_frame) {
-      out.Note(EventKind::kFaultFired, static_cast<std::uint32_t>(FaultKind::kHangUp));
+    Echo(now, out);
+    if (StrikesFrame(Fault::kRfHangUp, counters_.data_frames_received)) {
+      out.Note(EventKind::kFaultFired, static_cast<std::uint32_t>(Fault::kRfHangUp));
       out.Note(EventKind::kHangUp);
       out.RequestHangUp();
     }
   }
 }
 
-void RfLocalRadio::Echo(RadioOutput& out) {
+void RfLocalRadio::Echo(double now, RadioOutput& out) {
   // Draws are made only when a fault is asked for, so a clean radio is fully predictable.
   auto draw = [this] { return static_cast<double>(rng_()) / 4294967296.0; };
   const std::uint64_t number = counters_.data_frames_received;
-  if (number == config_.rf_drop_echo_frame ||
-      (config_.rf_drop_rate > 0 && draw() < config_.rf_drop_rate)) {
+  if (StrikesFrame(Fault::kRfDropEcho, number) || (drop_rate_ > 0 && draw() < drop_rate_)) {
     ++counters_.echoes_dropped;
-    out.Note(EventKind::kFaultFired, static_cast<std::uint32_t>(FaultKind::kRfDrop));
+    out.Note(EventKind::kFaultFired, static_cast<std::uint32_t>(Fault::kRfDropEcho));
     return;
   }
   std::array<std::uint8_t, kMaxFrame> echo = frame_;
-  if (number == config_.rf_corrupt_echo_frame && config_.rf_corrupt_echo_byte < frame_len_) {
-    const std::size_t first = config_.rf_corrupt_echo_byte;
-    const std::size_t end =
-        std::min<std::size_t>(first + config_.rf_corrupt_echo_count, frame_len_);
-    for (std::size_t pos = first; pos < end; ++pos)
-      echo[pos] = static_cast<std::uint8_t>(~echo[pos]);
-    ++counters_.echoes_corrupted;
-    out.Note(EventKind::kFaultFired, static_cast<std::uint32_t>(FaultKind::kRfCorrupt),
-             static_cast<std::uint32_t>(first));
-  }
-  if (config_.rf_corrupt_rate > 0 && draw() < config_.rf_corrupt_rate) {
-    const std::size_t pos = rng_() % frame_len_;
-    echo[pos] = static_cast<std::uint8_t>(echo[pos] ^ (1 + rng_() % 255));
-    ++counters_.echoes_corrupted;
-    out.Note(EventKind::kFaultFired, static_cast<std::uint32_t>(FaultKind::kRfCorrupt),
+  bool corrupted = false;
+  for (const FaultSpec& f : config_.faults) {
+    const auto pos = static_cast<std::size_t>(ValueOf(f));
+    if (f.fault != Fault::kRfCorruptEcho || f.at != number || pos >= frame_len_) continue;
+    echo[pos] = static_cast<std::uint8_t>(~echo[pos]);
+    corrupted = true;
+    out.Note(EventKind::kFaultFired, static_cast<std::uint32_t>(f.fault),
              static_cast<std::uint32_t>(pos));
   }
-  out.Send(std::span<const std::uint8_t>(echo.data(), frame_len_));
+  if (corrupt_rate_ > 0 && draw() < corrupt_rate_) {
+    const std::size_t pos = rng_() % frame_len_;
+    echo[pos] = static_cast<std::uint8_t>(echo[pos] ^ (1 + rng_() % 255));
+    corrupted = true;
+    out.Note(EventKind::kFaultFired, static_cast<std::uint32_t>(Fault::kRfCorrupt),
+             static_cast<std::uint32_t>(pos));
+  }
+  if (corrupted) ++counters_.echoes_corrupted;
   ++counters_.echoes_sent;
+  for (const FaultSpec& f : config_.faults) {
+    if (f.fault != Fault::kRfHoldEcho || f.at != number) continue;
+    out.Note(EventKind::kFaultFired, static_cast<std::uint32_t>(f.fault), f.at);
+    held_echo_.assign(echo.begin(), echo.begin() + static_cast<long>(frame_len_));
+    held_until_ = now + ValueOf(f) / 1000.0;
+    return;
+  }
+  out.Send(std::span<const std::uint8_t>(echo.data(), frame_len_));
 }
 
 }  // namespace tvx::sim

@@ -9,7 +9,13 @@
 // a data frame whose second byte m gives its length m + 8. A data frame whose m cannot be
 // right (even, or too long for a frame) leaves the radio unable to find the frame's end; it
 // then drops everything until the line has been quiet for `rf_quiet_gap`, which the PC's
-// wait for the echo guarantees.
+// wait for the echo guarantees. m is the record's length less one made odd: 1 for a record of
+// one or two bytes, whose frame ends with its type byte.
+//
+// Each data frame carries a random byte s that seeds its scrambling; the radio keeps the s of
+// every good frame per record, so a test can tell whether s changes from frame to frame and from
+// pass to pass. Bytes that arrive between frames and start none are stray: the radio counts
+// them (Radio::Counters().stray_bytes).
 #pragma once
 
 #include <array>
@@ -20,7 +26,7 @@
 #include <span>
 #include <vector>
 
-#include "image/firmware_image.h"
+#include "radio_sim/radio_arith.h"
 #include "radio_sim/radio_config.h"
 #include "radio_sim/radio_output.h"
 
@@ -46,6 +52,7 @@ std::string_view RfFrameCheckName(RfFrameCheck check);
 struct RecordFrameStats {
   std::uint32_t good = 0;
   std::uint32_t bad = 0;
+  std::vector<std::uint8_t> s;  ///< the random byte of every good frame, in order
 };
 
 struct RfCounters {
@@ -62,6 +69,8 @@ struct RfCounters {
   std::uint32_t line_setting_faults = 0;
   std::uint32_t records_complete = 0;      ///< records with at least one good frame
   std::uint64_t data_frames_received = 0;  ///< complete data frames, good or bad
+  std::uint64_t header_frames_received = 0;
+  std::uint32_t passes_ended = 0;  ///< quiet gaps of 0.1 s after the last record's frame
   RfFrameCheck last_bad_check = RfFrameCheck::kGood;
 };
 
@@ -79,7 +88,7 @@ class RfLocalRadio {
   /// byte that starts no frame, so another face of the radio can take it.
   std::size_t Feed(std::span<const std::uint8_t> in, const LineState& line, double now,
                    RadioOutput& out);
-  /// Drops a frame whose rest has not come within the frame time-out.
+  /// Drops a frame whose rest has not come within the frame time-out; sends a held echo.
   void Advance(const LineState& line, double now, RadioOutput& out);
   std::optional<double> NextDeadline(double now) const;
   bool AtRest() const { return state_ == State::kBetweenFrames; }
@@ -91,19 +100,22 @@ class RfLocalRadio {
   /// Per record of the image, indexed by record number.
   const std::vector<RecordFrameStats>& RecordStats() const { return records_; }
   /// What the header frame must carry: the walk's record count and checksum.
-  std::int32_t ExpectedRecordCount() const { return record_count_; }
-  std::array<std::uint8_t, 2> ExpectedChecksum() const { return checksum_; }
+  std::int32_t ExpectedRecordCount() const {
+    return static_cast<std::int32_t>(image_.WalkedRecords());
+  }
+  std::array<std::uint8_t, 2> ExpectedChecksum() const { return image_.WalkChecksum(); }
 
  private:
   enum class State : std::uint8_t { kBetweenFrames, kInFrame, kDiscarding };
 
-  void CompleteFrame(RadioOutput& out);
-  void Echo(RadioOutput& out);
+  void CompleteFrame(double now, RadioOutput& out);
+  void Echo(double now, RadioOutput& out);
+  bool StrikesFrame(Fault fault, std::uint64_t frame) const;
 
   RadioConfig config_;
-  std::span<const std::uint8_t> image_;
-  std::int32_t record_count_ = 0;
-  std::array<std::uint8_t, 2> checksum_{};
+  ExpectedImage image_;
+  double corrupt_rate_ = 0;
+  double drop_rate_ = 0;
   RfCounters counters_;
   std::vector<RecordFrameStats> records_;
   std::mt19937 rng_;
@@ -113,6 +125,9 @@ class RfLocalRadio {
   std::size_t frame_len_ = 0;   ///< bytes received of the current frame
   std::size_t frame_need_ = 0;  ///< its full length, once known (0 before byte 1 of data)
   double last_byte_at_ = 0;
+  std::vector<std::uint8_t> held_echo_;  ///< an echo waiting for held_until_
+  double held_until_ = 0;
+  std::optional<double> pass_end_at_;  ///< when the quiet after the last record ends a pass
 };
 
 }  // namespace tvx::sim

@@ -4,7 +4,7 @@
 #include <cctype>
 #include <string>
 
-#include "direct/protocol.h"
+#include "radio_sim/radio_arith.h"
 
 namespace tvx::sim {
 
@@ -18,7 +18,7 @@ constexpr std::uint8_t kF1 = 255;
 constexpr std::uint8_t kExtendedKey = 0;
 
 bool BelongsElsewhere(std::uint8_t b) {
-  return b == direct::kDiagPortWake || b == direct::kProgramCommand || b == 0xE2 || b == 0xE3;
+  return b == kWakeByte || b == kProgramByte || b == 0xE2 || b == 0xE3;
 }
 
 std::string Upper(std::string_view text) {
@@ -42,7 +42,11 @@ std::size_t SetupInterface::Feed(std::span<const std::uint8_t> in, const LineSta
   for (std::size_t i = 0; i < in.size(); ++i) {
     const std::uint8_t b = in[i];
     if (yields_ && AtRest() && BelongsElsewhere(b)) return i;
-    ++counters_.bytes_received;
+    if (++counters_.bytes_received == config_.At(Fault::kSetupLineError)) {
+      ++counters_.line_errors;
+      out.Note(EventKind::kFaultFired, static_cast<std::uint32_t>(Fault::kSetupLineError));
+      out.RequestLineError();
+    }
     if (skip_scan_code_) {
       skip_scan_code_ = false;
       continue;
