@@ -115,6 +115,14 @@ TEST(KeyDecoderTest, AltWithACharacterKeyGivesTheKeysCode) {
                    "0\x1b!\x1b-\x1b/\x1b "),
             (Keys{Ext(2), Ext(11), Ext(2), Ext(12), Ext(53), Ext(57)}));
   EXPECT_EQ(Decode("\x1b\r\x1b\x7f\x1b\t\x1b\x01"), (Keys{Ext(28), Ext(14), Ext(15), Ext(30)}));
+  // Every letter, in either case and with Ctrl, is the key of its lower-case letter.
+  for (char letter = 'a'; letter <= 'z'; ++letter) {
+    const Keys key = Decode(std::string{'\x1b', letter});
+    ASSERT_EQ(key.size(), 1u) << letter;
+    EXPECT_EQ(Decode(std::string{'\x1b', static_cast<char>(letter - 'a' + 'A')}), key) << letter;
+    if (letter == 'h' || letter == 'i' || letter == 'm') continue;  // Backspace, Tab, Enter
+    EXPECT_EQ(Decode(std::string{'\x1b', static_cast<char>(letter - 'a' + 1)}), key) << letter;
+  }
   EXPECT_EQ(Decode("\x1b\x82"), (Keys{"\x82"}));  // Alt has no code of its own here
   EXPECT_EQ(Decode("\x1b\x1bx"), (Keys{"\x1b", Ext(45)}));
 

@@ -392,6 +392,38 @@ TEST(RadioSetupFailureTest, AFailedOpenIsReportedAndQStillReturns) {
   EXPECT_FALSE(link.writer.joinable());
 }
 
+// The writer's time-out is its own, whatever time-outs the port had: every write waits at most
+// kWriteTimeoutMs for the line, however many keys it carries; the reads keep theirs.
+TEST(RadioSetupPortTest, EachWriteWaitsTheWritersOwnTimeOutWhateverThePortHad) {
+  class PortWithTimeouts final : public ForwardingPort {
+   public:
+    using ForwardingPort::ForwardingPort;
+    serial::ErrorNumber GetTimeouts(serial::Timeouts& out) override {
+      out = {.read_interval = 1,
+             .read_total_per_byte = 2,
+             .read_total_constant = 3,
+             .write_total_per_byte = 40,
+             .write_total_constant = 5000};
+      return 0;
+    }
+  };
+  ScriptedConsole console;
+  FakeSerialPort fake;
+  PortWithTimeouts port(fake);
+  serial::NoPriority priority;
+  FakeClock clock;
+  job::RunContext ctx(console, port, priority, clock);
+  terminal::TerminalLink link;
+  console.Feed("q");
+  terminal::RunRadioSetup(ctx, link);
+  const serial::Timeouts set = fake.Timeouts();
+  EXPECT_EQ(set.write_total_per_byte, 0u);
+  EXPECT_EQ(set.write_total_constant, terminal::kWriteTimeoutMs);
+  EXPECT_EQ(set.read_interval, 1u);
+  EXPECT_EQ(set.read_total_per_byte, 2u);
+  EXPECT_EQ(set.read_total_constant, 3u);
+}
+
 TEST(RadioSetupFailureTest, ADeadLineIsReportedOnceAndQStillReturns) {
   ScriptedConsole console;
   FakeSerialPort port;
