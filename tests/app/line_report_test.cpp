@@ -117,6 +117,8 @@ TEST_F(LineReportTest, TheLastDrawOfAPhaseIsNeverSkipped) {
 TEST(ProgressBarTextTest, EightyColumnsShowRateAndTimeLeft) {
   EXPECT_EQ(app::ProgressBarText(16548, 33097, 13.2, "words"),
             "[###########-------------]  16548/33097 words  1254 words/s  0:13 left");
+  EXPECT_EQ(app::ProgressBarText(5, 330, 1.0, "frames"),
+            "[------------------------]  5/330 frames  5 frames/s  1:05 left");
   EXPECT_EQ(app::ProgressBarText(0, 100, 0.0, "frames"),
             "[------------------------]  0/100 frames");
 }

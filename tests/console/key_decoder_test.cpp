@@ -47,6 +47,8 @@ TEST(KeyDecoderTest, FunctionAndCursorSequences) {
             (Keys{Ext(71), Ext(82), Ext(83), Ext(79), Ext(73), Ext(81), Ext(71), Ext(79)}));
   EXPECT_EQ(Decode("\x1b[[A\x1b[[E"), (Keys{Ext(59), Ext(63)}));     // Linux console
   EXPECT_EQ(Decode("\x1bOM\x1bOq\x1b[Z"), (Keys{"\r", "1", "\t"}));  // keypad, Shift+Tab
+  EXPECT_EQ(Decode("\x1bOj\x1bOk\x1bOl\x1bOm\x1bOn\x1bOo\x1bOp\x1bOX\x1bOy"),
+            (Keys{"*", "+", ",", "-", ".", "/", "0", "=", "9"}));  // the rest of the keypad
 }
 
 // Every modifier an xterm-like terminal reports (2 Shift .. 8 Ctrl+Alt+Shift) leaves the key's

@@ -59,6 +59,10 @@ TEST_F(MemoryUploadTest, CompleteUploadOfTheBuiltInImage) {
     }
   }
   EXPECT_EQ(direct.last_challenge, (challenge_high << 8) | challenge_low);
+  // The erase command reaches the radio, its erase (0.25 s) ends, the erase-done byte comes
+  // back, then the radio gets a whole second before the first address frame.
+  EXPECT_NEAR(wire[kHandshakeBytes].written_at - wire[kHandshakeBytes - 1].written_at,
+              10.0 / 19200 + 0.25 + 10.0 / 19200 + 1.0, 1e-9);
   // The last word's data frame, then the verdict.
   EXPECT_EQ(wire.back().value, direct::kChecksumAccepted);
 

@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "image/firmware_image.h"
@@ -350,10 +351,10 @@ TEST_F(RfEngineTest, NothingSentForNoPassNoCopiesOrAStartPastTheEnd) {
   }
 }
 
-// Bytes that are no echo, in the three places they are thrown away: arriving just as an echo
-// window closes (counted as bytes back, not left for the next copy), one left from pass 1
-// behind a line error (the error is told when pass 2 throws the byte away), and one more behind
-// the header's echo (taken with the replies, not left for the first data frame's echo).
+// Bytes that are no echo: arriving just as an echo window closes (counted as bytes back, not
+// left for the next copy), one left from pass 1 behind a line error (the error is told when
+// pass 2 throws the byte away), one more behind the header's echo (taken with the replies, not
+// left for the first data frame's echo), and a lone one after a header copy (no reply).
 TEST_F(RfEngineTest, StrayBytesAreThrownAwayCountedAndTold) {
   {
     sim::RadioConfig config;
@@ -396,6 +397,42 @@ TEST_F(RfEngineTest, StrayBytesAreThrownAwayCountedAndTold) {
     EXPECT_EQ(op_.Told("copy"), (std::vector<std::string>{"copy intact"}));
     EXPECT_EQ(outcome.mismatches, 0);
   }
+  {
+    // A lone byte after a header copy (the radio silent) is no reply: it is left, and the first
+    // data copy's window takes it as a byte back.
+    sim::RadioConfig config;
+    config.silent = true;
+    StartRadio(config);
+    op_ = NotingOperator{};
+    errors_ = job::ErrorState{};
+    op_.leave = [this] { return op_.copies.size() == 1; };
+    op_.end = [] { return rf::StopReason::kOperator; };
+    bool added = false;
+    Noisy([&](NoisyPort& line) {
+      if (!op_.Told("header").empty() && !std::exchange(added, true)) line.Add({0x55});
+    });
+    Run(1, 0, 1);
+    EXPECT_TRUE(op_.Told("reply").empty());
+    ASSERT_EQ(op_.copies.size(), 1u);
+    EXPECT_EQ(op_.copies[0].bytes_back, 1u);
+  }
+}
+
+// A lost echo's window is slept through in waits as long as the stop check allows, the last one
+// to the window's end and not a moment short of it: the line is asked once at the pass's start,
+// once after each of the first four 100 ms waits, and once to throw away what is left.
+TEST_F(RfEngineTest, ALostEchosWindowIsSleptThroughNotPolled) {
+  sim::RadioConfig config;
+  config.rf_drop_echo_frame = 1;
+  StartRadio(config);
+  int queries = 0;
+  Noisy([&](NoisyPort&) {
+    if (op_.copies.empty()) ++queries;
+  });
+  Run(1, kLast, 1);
+  ASSERT_EQ(op_.copies.size(), 2u);
+  EXPECT_FALSE(op_.copies[0].intact);
+  EXPECT_EQ(queries, 6);
 }
 
 // A device that will not open: the operator is told with its code, nothing else happens.

@@ -424,6 +424,36 @@ TEST(RadioSetupPortTest, EachWriteWaitsTheWritersOwnTimeOutWhateverThePortHad) {
   EXPECT_EQ(set.read_total_constant, 3u);
 }
 
+// A line that takes nothing fills the ring to one byte short of full: the next key, an
+// extended one of two bytes, waits whole in the user's terminal until the line takes bytes
+// again, then goes out whole after the others.
+TEST(RadioSetupPortTest, AnExtendedKeyWaitsForRoomForBothItsBytes) {
+  ScriptedConsole console;
+  FakeSerialPort port;
+  port.takes_per_write = 0;
+  serial::NoPriority priority;
+  FakeClock clock;
+  job::RunContext ctx(console, port, priority, clock);
+  terminal::TerminalLink link;
+  std::vector<std::string> keys(terminal::TxRing::kSize - 1, "a");
+  keys.push_back(kF2);
+  console.FeedKeys(keys);
+  std::thread radio([&] {
+    for (int i = 0; i < 5000 && console.KeysLeft() > 1; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    port.takes_per_write = SIZE_MAX;
+    port.WaitForTaken(keys.size() + 1, 3000);
+    console.Feed("q");
+  });
+  terminal::RunRadioSetup(ctx, link);
+  radio.join();
+  const std::vector<std::uint8_t> taken = port.Taken();
+  EXPECT_EQ(std::string(taken.begin(), taken.end()),
+            std::string(terminal::TxRing::kSize - 1, 'a') + kF2);
+}
+
 TEST(RadioSetupFailureTest, ADeadLineIsReportedOnceAndQStillReturns) {
   ScriptedConsole console;
   FakeSerialPort port;
