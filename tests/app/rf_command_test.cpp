@@ -263,6 +263,17 @@ TEST_F(RfCommandTest, DeadLineNamesTheRecordAndWhatToDo) {
   EXPECT_EQ(LogLine()["reason"], "line_dead");
 }
 
+// A start past the last record sends nothing, and says which record is the last.
+TEST_F(RfCommandTest, StartPastTheLastRecordSaysWhichIsTheLast) {
+  command_.start = 4144;
+  EXPECT_EQ(Run(), app::kExitStopped);
+  EXPECT_EQ(out_text_, "Nothing sent: record 4144 is past the last record, 4143.\n");
+  EXPECT_EQ(err_text_,
+            "Opened mem:radio.\nPass 1 of 1\nNothing was sent: the start record 4144 is past the "
+            "last record of the image, 4143.\n");
+  EXPECT_EQ(LogLine()["reason"], "start_past_end");
+}
+
 // A port the system will not open: its code, what it means, what to do; the name as it can be
 // printed.
 TEST_F(RfCommandTest, PortThatWillNotOpenSaysWhyAndWhatToDo) {

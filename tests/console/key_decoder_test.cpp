@@ -127,6 +127,7 @@ TEST(KeyDecoderTest, AltWithACharacterKeyGivesTheKeysCode) {
   }
   EXPECT_EQ(Decode("\x1b\x82"), (Keys{"\x82"}));  // Alt has no code of its own here
   EXPECT_EQ(Decode("\x1b\x1bx"), (Keys{"\x1b", Ext(45)}));
+  EXPECT_EQ(Decode("\x1b\x1b\x1bx"), (Keys{"\x1b", "\x1b", Ext(45)}));
 
   // The letter handed over separately, but within the delay, still pairs with the Esc.
   KeyDecoder decoder(25);

@@ -7,6 +7,7 @@
 // read everything the radio said, then looks at the screen, makes the radio talk or types.
 #include "terminal/radio_setup.h"
 #include "support/forwarding_port.h"
+#include "support/noisy_port.h"
 
 #include <gtest/gtest.h>
 
@@ -452,6 +453,36 @@ TEST(RadioSetupPortTest, AnExtendedKeyWaitsForRoomForBothItsBytes) {
   const std::vector<std::uint8_t> taken = port.Taken();
   EXPECT_EQ(std::string(taken.begin(), taken.end()),
             std::string(terminal::TxRing::kSize - 1, 'a') + kF2);
+}
+
+// A line error (57) found while the screen is up shows on the status line as soon as the radio
+// says more, before its bytes, not only when the screen closes.
+TEST(RadioSetupFailureTest, ALineErrorShowsWithTheRadiosNextBytes) {
+  ScriptedConsole console;
+  FakeSerialPort fake;
+  const std::uint8_t ok[] = {'O', 'K', '\r'};
+  fake.Receive(ok);
+  fake.waiting_error = serial::kErrLineError;
+  NoisyPort port(fake);
+  serial::NoPriority priority;
+  FakeClock clock;
+  job::RunContext ctx(console, port, priority, clock);
+  terminal::TerminalLink link;
+  std::string status;
+  port.on_query = [&](NoisyPort&) {
+    const int query = fake.BytesWaitingCalls();
+    if (query == 4) {  // the error is in by now
+      const std::uint8_t x[] = {'X'};
+      fake.Receive(x);
+    } else if (status.empty() && (console.RowText(3) == Padded("X") || query > 1000)) {
+      status = console.RowText(51);
+      console.Feed("q");
+    }
+  };
+  terminal::RunRadioSetup(ctx, link);
+  EXPECT_EQ(console.RowText(3), Padded("X"));
+  EXPECT_EQ(status,
+            Padded("  Com1        Baudrate =  19200   Q or q to quit                  1  57   0 "));
 }
 
 TEST(RadioSetupFailureTest, ADeadLineIsReportedOnceAndQStillReturns) {
