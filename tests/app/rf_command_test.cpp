@@ -261,6 +261,7 @@ TEST_F(RfCommandTest, DeadLineNamesTheRecordAndWhatToDo) {
             std::string::npos)
       << err_text_;
   EXPECT_EQ(LogLine()["reason"], "line_dead");
+  EXPECT_EQ(Count(err_text_, "The line"), 1u) << "the dead line told more than once: " << err_text_;
 }
 
 // A start past the last record sends nothing, and says which record is the last.

@@ -122,6 +122,28 @@ TEST_F(MemoryUploadTest, ADroppedEchoIsRetriedAfterAResync) {
             "sure.");
 }
 
+// The first byte of the fifth word's address frame is refused by the port: the radio never got
+// that frame whole, so it is no attempt of the word; the word sent again after the prompt is its
+// first, and the radio's checksum still vouches for every word.
+TEST_F(MemoryUploadTest, AnAddressFrameCutShortIsNoAttempt) {
+  StoredImageBuilder builder;
+  builder.Record(20, 15, 0x8000, 0x10).RunToTop(0xFF00);
+  const std::vector<std::uint8_t> image = builder.Bytes();
+  StartRadio(Radio());
+  ctx_->image = image;
+  port_->RefuseWrite(1, static_cast<int>(kHandshakeBytes + 4 * 3 + 1));
+  int presses = 0;
+  on_quiet_ = [&] {
+    if (presses++ == 0) console_.Feed("\r");
+  };
+  Answer("Waiting for Address Response", "Y");
+  Run();
+  EXPECT_EQ(presses, 1);
+  EXPECT_EQ(result_.outcome, direct::Outcome::kComplete);
+  EXPECT_EQ(result_.resent_words, 0);
+  EXPECT_EQ(port_->SettledSnapshot()->counters.direct.verdicts_accepted, 1u);
+}
+
 // The uploader stopped and continued (Ctrl-Z, fg) between the bytes of an address frame, for
 // longer than the radio gives a frame: the radio completes the frame when its last byte comes,
 // both sides count one attempt, and the checksum is accepted without a prompt.

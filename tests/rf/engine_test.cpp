@@ -349,6 +349,16 @@ TEST_F(RfEngineTest, NothingSentForNoPassNoCopiesOrAStartPastTheEnd) {
     EXPECT_FALSE(outcome.stopped);
     EXPECT_EQ(op_.built.size(), c.frames_built);
   }
+  // With no copies the frames are only shown, and the operator still ends the showing.
+  StartRadio();
+  op_ = NotingOperator{};
+  op_.end = [this] {
+    return op_.built.size() == 2 ? rf::StopReason::kOperator : rf::StopReason::kNone;
+  };
+  const rf::Outcome ended = Run(0, kLast - 3, 1);
+  EXPECT_EQ(op_.built.size(), 2u);
+  EXPECT_EQ(ended.reason, rf::StopReason::kOperator);
+  EXPECT_EQ(ended.stop_record, kLast - 2);
 }
 
 // Bytes that are no echo: arriving just as an echo window closes (counted as bytes back, not
