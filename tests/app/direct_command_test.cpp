@@ -160,6 +160,8 @@ TEST_F(DirectCommandTest, ChecksumErrorExitsOneAfterTheWholeReadBack) {
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_EQ(lines[0]["outcome"], "checksum_error");
   EXPECT_EQ(lines[0]["reason"], "checksum_mismatch");
+  EXPECT_EQ(lines[0]["word"], 33097);  // every word went out before the verdict
+  EXPECT_EQ(lines[0]["resent_words"], 0);
 }
 
 TEST_F(DirectCommandTest, DeadLineExitsThree) {

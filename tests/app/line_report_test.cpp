@@ -97,9 +97,28 @@ TEST_F(LineReportTest, TheBarFitsTheTerminalAndFollowsAResize) {
   EXPECT_EQ(last.back(), '\n');
 }
 
+// Redraws come at most ten a second, but the last one always: a phase that ends within the
+// tenth still leaves its bar at the end.
+TEST_F(LineReportTest, TheLastDrawOfAPhaseIsNeverSkipped) {
+  app::LineOptions options = Options();
+  options.bar = true;
+  {
+    app::LineReport report(options, clock_, "frames");
+    report.Progress(1, 4);
+    report.Progress(2, 4);  // within the tenth: skipped
+    report.Progress(4, 4);
+  }
+  const std::string err = Text(err_);
+  EXPECT_TRUE(err.starts_with("\r[######------------------]  1/4 frames  ")) << err;
+  EXPECT_NE(err.find("\r[########################]  4/4 frames  "), std::string::npos) << err;
+  EXPECT_EQ(err.back(), '\n');
+}
+
 TEST(ProgressBarTextTest, EightyColumnsShowRateAndTimeLeft) {
   EXPECT_EQ(app::ProgressBarText(16548, 33097, 13.2, "words"),
             "[###########-------------]  16548/33097 words  1254 words/s  0:13 left");
+  EXPECT_EQ(app::ProgressBarText(5, 330, 1.0, "frames"),
+            "[------------------------]  5/330 frames  5 frames/s  1:05 left");
   EXPECT_EQ(app::ProgressBarText(0, 100, 0.0, "frames"),
             "[------------------------]  0/100 frames");
 }

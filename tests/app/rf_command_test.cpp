@@ -9,6 +9,7 @@
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/cli_platform.h"
@@ -17,6 +18,7 @@
 #include "rf/rf_upload.h"
 #include "support/captured_text.h"
 #include "support/memory_radio_port.h"
+#include "support/noisy_port.h"
 #include "support/scripted_console.h"
 #include "support/virtual_time.h"
 
@@ -54,7 +56,9 @@ class RfCommandTest : public ::testing::Test {
     app::ScriptedOutput output;
     output.out = out_;
     output.err = err_;
-    const int status = app::RunScriptedJob(command_, *port_, priority_, clock_, output);
+    output.err_terminal = err_terminal_;
+    serial::SerialPort& line = noisy_ ? static_cast<serial::SerialPort&>(*noisy_) : *port_;
+    const int status = app::RunScriptedJob(command_, line, priority_, clock_, output);
     out_text_ = Text(out_);
     err_text_ = Text(err_);
     EXPECT_FALSE(port_->IsOpen());
@@ -73,6 +77,8 @@ class RfCommandTest : public ::testing::Test {
   VirtualClock clock_{time_};
   serial::NoPriority priority_;
   std::unique_ptr<MemoryRadioPort> port_;
+  std::unique_ptr<NoisyPort> noisy_;  ///< set: the job's line, with bytes the radio did not send
+  bool err_terminal_ = false;         ///< standard error is a terminal: the bar is drawn
   app::CommandLine command_;
   fs::path log_;
   std::FILE* out_ = std::tmpfile();
@@ -169,6 +175,24 @@ TEST_F(RfCommandTest, EchoesThatNeverComeBackIntactAreNotSilence) {
             std::string::npos)
       << err_text_;
   EXPECT_EQ(LogLine()["reason"], "echoes_corrupt");
+
+  // One byte of noise from an otherwise silent radio is no silence either.
+  sim::RadioConfig silent;
+  silent.silent = true;
+  StartRadio(silent);
+  noisy_ = std::make_unique<NoisyPort>(*port_);
+  bool added = false;
+  noisy_->on_query = [&](NoisyPort& line) {
+    if (!port_->Wire().empty() && !std::exchange(added, true)) line.Add({0x7E});
+  };
+  fs::remove(log_);
+  command_.timeout_seconds = 0.3;
+  EXPECT_EQ(Run(), app::kExitStopped);
+  EXPECT_NE(err_text_.find("the local radio sent 1 byte, none of them an intact echo of the frame "
+                           "(0 whole echoes differed)"),
+            std::string::npos)
+      << err_text_;
+  EXPECT_EQ(LogLine()["reason"], "echoes_corrupt");
 }
 
 // The seventh frame's echo is lost, in the second of three passes: the silence limit stops the
@@ -215,6 +239,15 @@ TEST_F(RfCommandTest, TheWaitBetweenPassesIsNotSilence) {
   EXPECT_EQ(out_text_, "Broadcast complete: 2 passes, 8 frames, 0 echo mismatches.\n");
 }
 
+// On a terminal the bar counts the frames of the pass under way, from 0 again in each pass.
+TEST_F(RfCommandTest, TheBarCountsTheFramesOfEachPassOnItsOwn) {
+  err_terminal_ = true;
+  command_.passes = 2;
+  EXPECT_EQ(Run(), app::kExitComplete);
+  EXPECT_EQ(Count(err_text_, "]  1/4 frames"), 2u) << err_text_;
+  EXPECT_EQ(Count(err_text_, "]  4/4 frames"), 2u) << err_text_;
+}
+
 TEST_F(RfCommandTest, DeadLineNamesTheRecordAndWhatToDo) {
   sim::RadioConfig config;
   config.Add(sim::Fault::kRfHangUp, 2);
@@ -228,6 +261,18 @@ TEST_F(RfCommandTest, DeadLineNamesTheRecordAndWhatToDo) {
             std::string::npos)
       << err_text_;
   EXPECT_EQ(LogLine()["reason"], "line_dead");
+  EXPECT_EQ(Count(err_text_, "The line"), 1u) << "the dead line told more than once: " << err_text_;
+}
+
+// A start past the last record sends nothing, and says which record is the last.
+TEST_F(RfCommandTest, StartPastTheLastRecordSaysWhichIsTheLast) {
+  command_.start = 4144;
+  EXPECT_EQ(Run(), app::kExitStopped);
+  EXPECT_EQ(out_text_, "Nothing sent: record 4144 is past the last record, 4143.\n");
+  EXPECT_EQ(err_text_,
+            "Opened mem:radio.\nPass 1 of 1\nNothing was sent: the start record 4144 is past the "
+            "last record of the image, 4143.\n");
+  EXPECT_EQ(LogLine()["reason"], "start_past_end");
 }
 
 // A port the system will not open: its code, what it means, what to do; the name as it can be

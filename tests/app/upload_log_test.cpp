@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -49,6 +50,33 @@ app::LogEntry SomeEntry() {
   entry.job = "direct";
   entry.outcome = "complete";
   return entry;
+}
+
+// Every field of a line, in its order and form: the time in UTC to the second, the checksum as
+// four hex digits, the seconds to the millisecond, the counts exactly.
+TEST(UploadLogLineTest, EveryFieldIsWrittenInItsPlaceAndForm) {
+  app::LogEntry entry;
+  entry.job = "rf";
+  entry.port = "Com2";
+  entry.device = "/dev/ttyUSB0";
+  entry.image = {4144, {0x0A, 0xF3}};
+  entry.outcome = "stopped";
+  entry.reason = "radio_silent";
+  entry.seconds = 12.34567;
+  entry.echo_mismatches = 3;
+  entry.passes = 1;
+  entry.frames = 7;
+  entry.record = 4142;
+  using namespace std::chrono;
+  const system_clock::time_point when =
+      sys_days{year{2026} / 5 / 1} + hours{9} + minutes{4} + seconds{5} + milliseconds{999};
+  EXPECT_EQ(app::FormatLogLine(entry, when),
+            R"({"time":"2026-05-01T09:04:05Z","version":")" + std::string(app::ProgramVersion()) +
+                R"(","job":"rf","port":"Com2","device":"/dev/ttyUSB0","serial_number":null,)"
+                R"("image":{"records":4144,"checksum":"0AF3"},"outcome":"stopped",)"
+                R"("reason":"radio_silent","seconds":12.346,"echo_mismatches":3,"passes":1,)"
+                R"("frames":7,"record":4142})"
+                "\n");
 }
 
 // A log whose last line lost its end (a crash, an editor) gets the next record on a line of

@@ -47,6 +47,8 @@ TEST(KeyDecoderTest, FunctionAndCursorSequences) {
             (Keys{Ext(71), Ext(82), Ext(83), Ext(79), Ext(73), Ext(81), Ext(71), Ext(79)}));
   EXPECT_EQ(Decode("\x1b[[A\x1b[[E"), (Keys{Ext(59), Ext(63)}));     // Linux console
   EXPECT_EQ(Decode("\x1bOM\x1bOq\x1b[Z"), (Keys{"\r", "1", "\t"}));  // keypad, Shift+Tab
+  EXPECT_EQ(Decode("\x1bOj\x1bOk\x1bOl\x1bOm\x1bOn\x1bOo\x1bOp\x1bOX\x1bOy"),
+            (Keys{"*", "+", ",", "-", ".", "/", "0", "=", "9"}));  // the rest of the keypad
 }
 
 // Every modifier an xterm-like terminal reports (2 Shift .. 8 Ctrl+Alt+Shift) leaves the key's
@@ -115,8 +117,17 @@ TEST(KeyDecoderTest, AltWithACharacterKeyGivesTheKeysCode) {
                    "0\x1b!\x1b-\x1b/\x1b "),
             (Keys{Ext(2), Ext(11), Ext(2), Ext(12), Ext(53), Ext(57)}));
   EXPECT_EQ(Decode("\x1b\r\x1b\x7f\x1b\t\x1b\x01"), (Keys{Ext(28), Ext(14), Ext(15), Ext(30)}));
+  // Every letter, in either case and with Ctrl, is the key of its lower-case letter.
+  for (char letter = 'a'; letter <= 'z'; ++letter) {
+    const Keys key = Decode(std::string{'\x1b', letter});
+    ASSERT_EQ(key.size(), 1u) << letter;
+    EXPECT_EQ(Decode(std::string{'\x1b', static_cast<char>(letter - 'a' + 'A')}), key) << letter;
+    if (letter == 'h' || letter == 'i' || letter == 'm') continue;  // Backspace, Tab, Enter
+    EXPECT_EQ(Decode(std::string{'\x1b', static_cast<char>(letter - 'a' + 1)}), key) << letter;
+  }
   EXPECT_EQ(Decode("\x1b\x82"), (Keys{"\x82"}));  // Alt has no code of its own here
   EXPECT_EQ(Decode("\x1b\x1bx"), (Keys{"\x1b", Ext(45)}));
+  EXPECT_EQ(Decode("\x1b\x1b\x1bx"), (Keys{"\x1b", "\x1b", Ext(45)}));
 
   // The letter handed over separately, but within the delay, still pairs with the Esc.
   KeyDecoder decoder(25);

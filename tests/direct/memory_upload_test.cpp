@@ -60,6 +60,10 @@ TEST_F(MemoryUploadTest, CompleteUploadOfTheBuiltInImage) {
     }
   }
   EXPECT_EQ(direct.last_challenge, (challenge_high << 8) | challenge_low);
+  // The erase command reaches the radio, its erase (0.25 s) ends, the erase-done byte comes
+  // back, then the radio gets a whole second before the first address frame.
+  EXPECT_NEAR(wire[kHandshakeBytes].written_at - wire[kHandshakeBytes - 1].written_at,
+              10.0 / 19200 + 0.25 + 10.0 / 19200 + 1.0, 1e-9);
   // The last word's data frame, then the verdict.
   EXPECT_EQ(wire.back().value, direct::kChecksumAccepted);
 
@@ -117,6 +121,28 @@ TEST_F(MemoryUploadTest, ADroppedEchoIsRetriedAfterAResync) {
   EXPECT_EQ(console_.RowText(32) + console_.RowTrimmed(33),
             "Checksum accepted, but 1 resent words are not covered by it: upload again to be "
             "sure.");
+}
+
+// The first byte of the fifth word's address frame is refused by the port: the radio never got
+// that frame whole, so it is no attempt of the word; the word sent again after the prompt is its
+// first, and the radio's checksum still vouches for every word.
+TEST_F(MemoryUploadTest, AnAddressFrameCutShortIsNoAttempt) {
+  StoredImageBuilder builder;
+  builder.Record(20, 15, 0x8000, 0x10).RunToTop(0xFF00);
+  const std::vector<std::uint8_t> image = builder.Bytes();
+  StartRadio(Radio());
+  ctx_->image = image;
+  port_->RefuseWrite(1, static_cast<int>(kHandshakeBytes + 4 * 3 + 1));
+  int presses = 0;
+  on_quiet_ = [&] {
+    if (presses++ == 0) console_.Feed("\r");
+  };
+  Answer("Waiting for Address Response", "Y");
+  Run();
+  EXPECT_EQ(presses, 1);
+  EXPECT_EQ(result_.outcome, direct::Outcome::kComplete);
+  EXPECT_EQ(result_.resent_words, 0);
+  EXPECT_EQ(port_->SettledSnapshot()->counters.direct.verdicts_accepted, 1u);
 }
 
 // The uploader stopped and continued (Ctrl-Z, fg) between the bytes of an address frame, for

@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "image/firmware_image.h"
@@ -15,6 +16,7 @@
 #include "rf/engine.h"
 #include "rf/frames.h"
 #include "support/memory_radio_port.h"
+#include "support/noisy_port.h"
 #include "support/virtual_time.h"
 
 namespace tvx::testing {
@@ -117,7 +119,8 @@ class RfEngineTest : public ::testing::Test {
 
   rf::Outcome Run(std::int32_t copies, std::int32_t start, std::int64_t passes) {
     if (!port_) StartRadio();
-    job::Line line(*port_, errors_);
+    if (noisy_) noisy_->on_query = on_query_;
+    job::Line line(noisy_ ? static_cast<serial::SerialPort&>(*noisy_) : *port_, errors_);
     const rf::Plan plan{"Com1", "mem:radio", copies, start, passes};
     const rf::Outcome outcome = rf::RunBroadcast(
         plan, {line, priority_, clock_, random_, image::FirmwareImage(), buffer_}, op_);
@@ -154,6 +157,15 @@ class RfEngineTest : public ::testing::Test {
   job::Random random_;
   image::RecordBuffer buffer_{};
   NotingOperator op_;
+  // Set before Run: the engine talks to the radio through a NoisyPort that calls this.
+  std::function<void(NoisyPort&)> on_query_;
+  std::unique_ptr<NoisyPort> noisy_;
+
+  void Noisy(std::function<void(NoisyPort&)> on_query) {
+    if (!port_) StartRadio();
+    noisy_ = std::make_unique<NoisyPort>(*port_);
+    on_query_ = std::move(on_query);
+  }
 };
 
 std::int32_t RecordOf(const Bytes& frame) {
@@ -329,6 +341,7 @@ TEST_F(RfEngineTest, NothingSentForNoPassNoCopiesOrAStartPastTheEnd) {
                        Case{1, kLast + 1, 2, rf::NothingSent::kStartPastEnd, 0}}) {
     StartRadio();
     op_ = NotingOperator{};
+    errors_ = job::ErrorState{};
     const rf::Outcome outcome = Run(c.copies, c.start, c.passes);
     EXPECT_TRUE(port_->Wire().empty()) << c.start;
     EXPECT_EQ(port_->Opens(), 1);
@@ -336,6 +349,100 @@ TEST_F(RfEngineTest, NothingSentForNoPassNoCopiesOrAStartPastTheEnd) {
     EXPECT_FALSE(outcome.stopped);
     EXPECT_EQ(op_.built.size(), c.frames_built);
   }
+  // With no copies the frames are only shown, and the operator still ends the showing.
+  StartRadio();
+  op_ = NotingOperator{};
+  op_.end = [this] {
+    return op_.built.size() == 2 ? rf::StopReason::kOperator : rf::StopReason::kNone;
+  };
+  const rf::Outcome ended = Run(0, kLast - 3, 1);
+  EXPECT_EQ(op_.built.size(), 2u);
+  EXPECT_EQ(ended.reason, rf::StopReason::kOperator);
+  EXPECT_EQ(ended.stop_record, kLast - 2);
+}
+
+// Bytes that are no echo: arriving just as an echo window closes (counted as bytes back, not
+// left for the next copy), one left from pass 1 behind a line error (the error is told when
+// pass 2 throws the byte away), one more behind the header's echo (taken with the replies, not
+// left for the first data frame's echo), and a lone one after a header copy (no reply).
+TEST_F(RfEngineTest, StrayBytesAreThrownAwayCountedAndTold) {
+  {
+    sim::RadioConfig config;
+    config.rf_drop_echo_frame = 1;  // the first copy's window ends with nothing from the radio
+    StartRadio(config);
+    port_->LineErrorAt(0.0);  // latched by the first query, with nothing to throw away
+    int passes_seen = 0;
+    Noisy([&](NoisyPort& line) {
+      const auto& wire = port_->Wire();
+      if (op_.copies.empty() && !wire.empty() &&
+          time_.Now() - wire[0].written_at >= rf::kEchoWindowSeconds) {
+        line.Add({0x55, 0xAA, 0x55});
+      }
+      const int passes = static_cast<int>(op_.Told("countdown over").size());
+      if (passes != passes_seen) line.Add({0x00});
+      passes_seen = passes;
+    });
+    const rf::Outcome outcome = Run(1, kLast, 2);
+    ASSERT_EQ(op_.copies.size(), 3u);
+    EXPECT_FALSE(op_.copies[0].intact);
+    EXPECT_EQ(op_.copies[0].bytes_back, 3u);
+    EXPECT_TRUE(op_.copies[1].intact);
+    EXPECT_TRUE(op_.copies[2].intact);
+    EXPECT_EQ(op_.Told("error"), (std::vector<std::string>{"error 57"}));
+    EXPECT_EQ(outcome.passes, 2);
+    EXPECT_EQ(outcome.mismatches, 0);
+  }
+  {
+    StartRadio();
+    op_ = NotingOperator{};
+    errors_ = job::ErrorState{};
+    op_.leave = [this] { return op_.copies.size() == 1; };
+    op_.end = [] { return rf::StopReason::kOperator; };
+    int queries_after_header = 0;
+    Noisy([&](NoisyPort& line) {
+      if (!op_.Told("header").empty() && ++queries_after_header == 2) line.Add({0x55});
+    });
+    const rf::Outcome outcome = Run(1, 0, 1);
+    EXPECT_EQ(op_.Told("reply"), (std::vector<std::string>{"reply 9"}));
+    EXPECT_EQ(op_.Told("copy"), (std::vector<std::string>{"copy intact"}));
+    EXPECT_EQ(outcome.mismatches, 0);
+  }
+  {
+    // A lone byte after a header copy (the radio silent) is no reply: it is left, and the first
+    // data copy's window takes it as a byte back.
+    sim::RadioConfig config;
+    config.silent = true;
+    StartRadio(config);
+    op_ = NotingOperator{};
+    errors_ = job::ErrorState{};
+    op_.leave = [this] { return op_.copies.size() == 1; };
+    op_.end = [] { return rf::StopReason::kOperator; };
+    bool added = false;
+    Noisy([&](NoisyPort& line) {
+      if (!op_.Told("header").empty() && !std::exchange(added, true)) line.Add({0x55});
+    });
+    Run(1, 0, 1);
+    EXPECT_TRUE(op_.Told("reply").empty());
+    ASSERT_EQ(op_.copies.size(), 1u);
+    EXPECT_EQ(op_.copies[0].bytes_back, 1u);
+  }
+}
+
+// A lost echo's window is slept through in waits as long as the stop check allows, the last one
+// to the window's end and not a moment short of it: the line is asked once at the pass's start,
+// once after each of the first four 100 ms waits, and once to throw away what is left.
+TEST_F(RfEngineTest, ALostEchosWindowIsSleptThroughNotPolled) {
+  sim::RadioConfig config;
+  config.rf_drop_echo_frame = 1;
+  StartRadio(config);
+  int queries = 0;
+  Noisy([&](NoisyPort&) {
+    if (op_.copies.empty()) ++queries;
+  });
+  Run(1, kLast, 1);
+  ASSERT_EQ(op_.copies.size(), 2u);
+  EXPECT_FALSE(op_.copies[0].intact);
+  EXPECT_EQ(queries, 6);
 }
 
 // A device that will not open: the operator is told with its code, nothing else happens.

@@ -11,7 +11,10 @@ namespace tvx::testing {
 
 class ForwardingPort : public serial::SerialPort {
  public:
-  explicit ForwardingPort(std::unique_ptr<serial::SerialPort> inner) : inner_(std::move(inner)) {}
+  explicit ForwardingPort(std::unique_ptr<serial::SerialPort> inner)
+      : owned_(std::move(inner)), inner_(owned_.get()) {}
+  /// Hands the calls to `inner`, which is not owned and must outlive this port.
+  explicit ForwardingPort(serial::SerialPort& inner) : inner_(&inner) {}
 
   serial::ErrorNumber Open(std::string_view name) override { return inner_->Open(name); }
   std::string OpenFailureText() const override { return inner_->OpenFailureText(); }
@@ -43,7 +46,8 @@ class ForwardingPort : public serial::SerialPort {
   const serial::SerialPort& Inner() const { return *inner_; }
 
  private:
-  std::unique_ptr<serial::SerialPort> inner_;
+  std::unique_ptr<serial::SerialPort> owned_;
+  serial::SerialPort* inner_;
 };
 
 }  // namespace tvx::testing

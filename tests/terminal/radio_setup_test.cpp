@@ -7,6 +7,7 @@
 // read everything the radio said, then looks at the screen, makes the radio talk or types.
 #include "terminal/radio_setup.h"
 #include "support/forwarding_port.h"
+#include "support/noisy_port.h"
 
 #include <gtest/gtest.h>
 
@@ -416,6 +417,98 @@ TEST(RadioSetupFailureTest, AFailedOpenIsReportedAndQStillReturns) {
   EXPECT_EQ(console.Beeps(), 2);
   EXPECT_TRUE(port.Taken().empty());
   EXPECT_FALSE(link.writer.joinable());
+}
+
+// The writer's time-out is its own, whatever time-outs the port had: every write waits at most
+// kWriteTimeoutMs for the line, however many keys it carries; the reads keep theirs.
+TEST(RadioSetupPortTest, EachWriteWaitsTheWritersOwnTimeOutWhateverThePortHad) {
+  class PortWithTimeouts final : public ForwardingPort {
+   public:
+    using ForwardingPort::ForwardingPort;
+    serial::ErrorNumber GetTimeouts(serial::Timeouts& out) override {
+      out = {.read_interval = 1,
+             .read_total_per_byte = 2,
+             .read_total_constant = 3,
+             .write_total_per_byte = 40,
+             .write_total_constant = 5000};
+      return 0;
+    }
+  };
+  ScriptedConsole console;
+  FakeSerialPort fake;
+  PortWithTimeouts port(fake);
+  serial::NoPriority priority;
+  FakeClock clock;
+  job::RunContext ctx(console, port, priority, clock);
+  terminal::TerminalLink link;
+  console.Feed("q");
+  terminal::RunRadioSetup(ctx, link);
+  const serial::Timeouts set = fake.Timeouts();
+  EXPECT_EQ(set.write_total_per_byte, 0u);
+  EXPECT_EQ(set.write_total_constant, terminal::kWriteTimeoutMs);
+  EXPECT_EQ(set.read_interval, 1u);
+  EXPECT_EQ(set.read_total_per_byte, 2u);
+  EXPECT_EQ(set.read_total_constant, 3u);
+}
+
+// A line that takes nothing fills the ring to one byte short of full: the next key, an
+// extended one of two bytes, waits whole in the user's terminal until the line takes bytes
+// again, then goes out whole after the others.
+TEST(RadioSetupPortTest, AnExtendedKeyWaitsForRoomForBothItsBytes) {
+  ScriptedConsole console;
+  FakeSerialPort port;
+  port.takes_per_write = 0;
+  serial::NoPriority priority;
+  FakeClock clock;
+  job::RunContext ctx(console, port, priority, clock);
+  terminal::TerminalLink link;
+  std::vector<std::string> keys(terminal::TxRing::kSize - 1, "a");
+  keys.push_back(kF2);
+  console.FeedKeys(keys);
+  std::thread radio([&] {
+    for (int i = 0; i < 5000 && console.KeysLeft() > 1; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    port.takes_per_write = SIZE_MAX;
+    port.WaitForTaken(keys.size() + 1, 3000);
+    console.Feed("q");
+  });
+  terminal::RunRadioSetup(ctx, link);
+  radio.join();
+  const std::vector<std::uint8_t> taken = port.Taken();
+  EXPECT_EQ(std::string(taken.begin(), taken.end()),
+            std::string(terminal::TxRing::kSize - 1, 'a') + kF2);
+}
+
+// A line error (57) found while the screen is up shows on the status line as soon as the radio
+// says more, before its bytes, not only when the screen closes.
+TEST(RadioSetupFailureTest, ALineErrorShowsWithTheRadiosNextBytes) {
+  ScriptedConsole console;
+  FakeSerialPort fake;
+  const std::uint8_t ok[] = {'O', 'K', '\r'};
+  fake.Receive(ok);
+  fake.waiting_error = serial::kErrLineError;
+  NoisyPort port(fake);
+  serial::NoPriority priority;
+  FakeClock clock;
+  job::RunContext ctx(console, port, priority, clock);
+  terminal::TerminalLink link;
+  std::string status;
+  port.on_query = [&](NoisyPort&) {
+    const int query = fake.BytesWaitingCalls();
+    if (query == 4) {  // the error is in by now
+      const std::uint8_t x[] = {'X'};
+      fake.Receive(x);
+    } else if (status.empty() && (console.RowText(3) == Padded("X") || query > 1000)) {
+      status = console.RowText(51);
+      console.Feed("q");
+    }
+  };
+  terminal::RunRadioSetup(ctx, link);
+  EXPECT_EQ(console.RowText(3), Padded("X"));
+  EXPECT_EQ(status,
+            Padded("  Com1        Baudrate =  19200   Q or q to quit                  1  57   0 "));
 }
 
 TEST(RadioSetupFailureTest, ADeadLineIsReportedOnceAndQStillReturns) {
