@@ -178,7 +178,7 @@ TEST_F(RfCommandTest, EchoesThatNeverComeBackIntactAreNotSilence) {
 
   // One byte of noise from an otherwise silent radio is no silence either.
   sim::RadioConfig silent;
-  silent.silent = true;
+  silent.Add(sim::Fault::kSilent);
   StartRadio(silent);
   noisy_ = std::make_unique<NoisyPort>(*port_);
   bool added = false;

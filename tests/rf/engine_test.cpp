@@ -368,7 +368,8 @@ TEST_F(RfEngineTest, NothingSentForNoPassNoCopiesOrAStartPastTheEnd) {
 TEST_F(RfEngineTest, StrayBytesAreThrownAwayCountedAndTold) {
   {
     sim::RadioConfig config;
-    config.rf_drop_echo_frame = 1;  // the first copy's window ends with nothing from the radio
+    config.Add(sim::Fault::kRfDropEcho,
+               1);  // the first copy's window ends with nothing from the radio
     StartRadio(config);
     port_->LineErrorAt(0.0);  // latched by the first query, with nothing to throw away
     int passes_seen = 0;
@@ -411,7 +412,7 @@ TEST_F(RfEngineTest, StrayBytesAreThrownAwayCountedAndTold) {
     // A lone byte after a header copy (the radio silent) is no reply: it is left, and the first
     // data copy's window takes it as a byte back.
     sim::RadioConfig config;
-    config.silent = true;
+    config.Add(sim::Fault::kSilent);
     StartRadio(config);
     op_ = NotingOperator{};
     errors_ = job::ErrorState{};
@@ -433,7 +434,7 @@ TEST_F(RfEngineTest, StrayBytesAreThrownAwayCountedAndTold) {
 // once after each of the first four 100 ms waits, and once to throw away what is left.
 TEST_F(RfEngineTest, ALostEchosWindowIsSleptThroughNotPolled) {
   sim::RadioConfig config;
-  config.rf_drop_echo_frame = 1;
+  config.Add(sim::Fault::kRfDropEcho, 1);
   StartRadio(config);
   int queries = 0;
   Noisy([&](NoisyPort&) {
