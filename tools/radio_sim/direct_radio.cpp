@@ -76,7 +76,6 @@ void DirectRadio::RefuseHandshake(HandshakeFault why, RadioOutput& out) {
   out.Note(EventKind::kHandshakeRefused, static_cast<std::uint32_t>(why));
   RestartSession();
   phase_ = DirectPhase::kRefused;
-  session_done_ = false;
 }
 
 std::size_t DirectRadio::Feed(std::span<const std::uint8_t> in, const LineState& line, double now,
@@ -98,7 +97,6 @@ std::size_t DirectRadio::Feed(std::span<const std::uint8_t> in, const LineState&
     }
     if (phase_ == DirectPhase::kReadBack && AtRest() && b > 1 && b != 0xFF && !StartsSession(b)) {
       phase_ = DirectPhase::kIdle;
-      session_done_ = true;
     }
     if (phase_ == DirectPhase::kIdle && !StartsSession(b)) return i;
     last_byte_at_ = now;
@@ -141,34 +139,27 @@ void DirectRadio::Advance(const LineState& line, double now, RadioOutput& out) {
   // one of them finds it passed.
   if (phase_ == DirectPhase::kRefused && now >= last_byte_at_ + config_.refusal_quiet) {
     phase_ = DirectPhase::kIdle;
-    session_done_ = true;
   }
   if (InHandshake() && now >= last_byte_at_ + config_.handshake_timeout) {
     phase_ = DirectPhase::kIdle;  // the PC went away mid-handshake
-    session_done_ = true;
   }
   if (phase_ == DirectPhase::kAwaitRateSwitch) CheckRateSwitch(now, out);
   if (phase_ == DirectPhase::kErasing && now >= erase_done_at_) FinishErase(out);
   if (held_ != Frame::kNone && now >= held_until_) ResolveHeldFrame(out);
 }
 
-std::optional<double> DirectRadio::NextDeadline(double now) const {
-  std::optional<double> next;
-  auto take = [&next](double t) {
-    if (!next || t < *next) next = t;
-  };
+void DirectRadio::NextDeadline(double now, Earliest& next) const {
   if (phase_ == DirectPhase::kAwaitRateSwitch) {
     // The PC's rate change raises no event on the line: look again every millisecond.
-    take(std::min(rate_deadline_, now + 0.001));
+    next.Take(std::min(rate_deadline_, now + 0.001));
   }
   if (InHandshake()) {
     // Looking every millisecond dates each byte and its line rate closely.
-    take(std::min(last_byte_at_ + config_.handshake_timeout, now + 0.001));
+    next.Take(std::min(last_byte_at_ + config_.handshake_timeout, now + 0.001));
   }
-  if (phase_ == DirectPhase::kRefused) take(last_byte_at_ + config_.refusal_quiet);
-  if (phase_ == DirectPhase::kErasing) take(erase_done_at_);
-  if (held_ != Frame::kNone) take(held_until_);
-  return next;
+  if (phase_ == DirectPhase::kRefused) next.Take(last_byte_at_ + config_.refusal_quiet);
+  if (phase_ == DirectPhase::kErasing) next.Take(erase_done_at_);
+  if (held_ != Frame::kNone) next.Take(held_until_);
 }
 
 void DirectRadio::HandleByte(std::uint8_t b, double now, RadioOutput& out) {
@@ -227,7 +218,6 @@ void DirectRadio::HandleByte(std::uint8_t b, double now, RadioOutput& out) {
         ++counters_.refusals;
         out.Note(EventKind::kRefused);
         phase_ = DirectPhase::kIdle;
-        session_done_ = true;
       } else {
         RestartOrStray(b, out);
       }
@@ -261,7 +251,6 @@ void DirectRadio::HandleIdle(std::uint8_t b, double now, RadioOutput& out) {
   out.Note(EventKind::kProgramCommand);
   phase_ = DirectPhase::kAccessCode;
   access_pos_ = 0;
-  session_done_ = false;
   // Read from idle, where the radio waits without looking: the read woke with the byte.
   handshake_byte_at_ = now;
   handshake_byte_doubt_ = 0;
@@ -270,7 +259,6 @@ void DirectRadio::HandleIdle(std::uint8_t b, double now, RadioOutput& out) {
 
 void DirectRadio::RestartSession() {
   phase_ = DirectPhase::kIdle;
-  session_done_ = true;
   frame_pos_ = 0;
   held_ = Frame::kNone;
   ff_run_ = 0;
@@ -297,7 +285,6 @@ void DirectRadio::Sniff(std::uint8_t b, RadioOutput& out) {
   ++counters_.program_commands;
   out.Note(EventKind::kProgramCommand);
   phase_ = DirectPhase::kDivisor;
-  session_done_ = false;
 }
 
 void DirectRadio::CheckRateSwitch(double now, RadioOutput& out) {

@@ -107,8 +107,8 @@ class DirectRadio {
                    RadioOutput& out);
   /// Lets time pass: the end of the erase, the rate-switch check, held frames, frame time-outs.
   void Advance(const LineState& line, double now, RadioOutput& out);
-  /// When Advance next has something to do (absolute seconds), if anything is pending.
-  std::optional<double> NextDeadline(double now) const;
+  /// Adds to `next` when Advance next has something to do.
+  void NextDeadline(double now, Earliest& next) const;
   /// True when a byte that is not "U" or "4" cannot belong to a session of this radio.
   bool AtRest() const;
 
@@ -163,7 +163,6 @@ class DirectRadio {
   std::unique_ptr<std::bitset<2 * 65536>> attempt_parity_;
 
   DirectPhase phase_ = DirectPhase::kIdle;
-  bool session_done_ = true;  ///< at rest: no session, or the last one has ended
   int access_pos_ = 0;
   std::uint8_t divisor_ = 0;
   std::uint16_t challenge_ = 0;

@@ -216,7 +216,6 @@ void DirectRadio::HandleVerdict(std::uint8_t b, RadioOutput& out) {
     ++counters_.verdicts_accepted;
     out.Note(EventKind::kVerdictAccepted);
     phase_ = DirectPhase::kIdle;
-    session_done_ = true;
   } else if (b == kRejectByte) {
     ++counters_.verdicts_rejected;
     out.Note(EventKind::kVerdictRejected);
@@ -263,7 +262,6 @@ void DirectRadio::HandleReadBack(std::uint8_t b, RadioOutput& out) {
         ++counters_.readbacks_completed;
         out.Note(EventKind::kReadBackDone);
         phase_ = DirectPhase::kIdle;
-        session_done_ = true;
       }
       return;
     }

@@ -48,18 +48,18 @@ std::size_t Radio::FeedActive(std::span<const std::uint8_t> in, const LineState&
 void Radio::Feed(std::span<const std::uint8_t> in, const LineState& line, double now,
                  RadioOutput& out) {
   const std::size_t start = out.Bytes().size();
-  bytes_received_ += in.size();
+  counters_.bytes_received += in.size();
   while (!in.empty()) {
     if (active_ == RadioMode::kAuto) {
       const RadioMode detected = DetectMode(in[0]);
       if (detected == RadioMode::kAuto) {
-        ++stray_bytes_;
+        ++counters_.stray_bytes;
         out.Note(EventKind::kStrayByte, in[0]);
         in = in.subspan(1);
         continue;
       }
       active_ = detected;
-      ++mode_changes_;
+      ++counters_.mode_changes;
       out.Note(EventKind::kModeDetected, static_cast<std::uint32_t>(detected));
     }
     in = in.subspan(FeedActive(in, line, now, out));
@@ -68,13 +68,13 @@ void Radio::Feed(std::span<const std::uint8_t> in, const LineState& line, double
     if (config_.mode == RadioMode::kAuto) {
       active_ = RadioMode::kAuto;
     } else {
-      ++stray_bytes_;
+      ++counters_.stray_bytes;
       out.Note(EventKind::kStrayByte, in[0]);
       in = in.subspan(1);
     }
   }
   if (config_.Has(Fault::kSilent)) out.TruncateBytes(start);
-  bytes_sent_ += out.Bytes().size() - start;
+  counters_.bytes_sent += out.Bytes().size() - start;
 }
 
 void Radio::Advance(const LineState& line, double now, RadioOutput& out) {
@@ -82,24 +82,18 @@ void Radio::Advance(const LineState& line, double now, RadioOutput& out) {
   direct_.Advance(line, now, out);
   rf_.Advance(line, now, out);
   if (config_.Has(Fault::kSilent)) out.TruncateBytes(start);
-  bytes_sent_ += out.Bytes().size() - start;
+  counters_.bytes_sent += out.Bytes().size() - start;
 }
 
 std::optional<double> Radio::NextDeadline(double now) const {
-  std::optional<double> a = direct_.NextDeadline(now);
-  std::optional<double> b = rf_.NextDeadline(now);
-  if (!a) return b;
-  if (!b) return a;
-  return std::min(*a, *b);
+  Earliest next;
+  direct_.NextDeadline(now, next);
+  rf_.NextDeadline(next);
+  return next.at;
 }
 
 RadioCounters Radio::Counters() const {
-  RadioCounters c;
-  c.bytes_received = bytes_received_;
-  c.bytes_sent = bytes_sent_;
-  c.stray_bytes = stray_bytes_;
-  c.mode_changes = mode_changes_;
-  c.active_mode = active_;
+  RadioCounters c = counters_;
   c.direct = direct_.Counters();
   c.rf = rf_.Counters();
   c.setup = setup_.Counters();
@@ -110,7 +104,6 @@ void Radio::Fill(RadioSnapshot& snapshot) const {
   snapshot.counters = Counters();
   snapshot.memory = direct_.Memory();
   snapshot.rf_records = rf_.RecordStats();
-  snapshot.direct_phase = direct_.Phase();
 }
 
 }  // namespace tvx::sim

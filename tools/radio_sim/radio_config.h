@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -40,6 +41,14 @@ struct LineState {
   /// that window the radio cannot tell which rate they came at.
   std::uint32_t previous_rate = 0;
   double since_previous_look = 0.0;
+};
+
+/// The earliest of the moments the radio's faces wait for (absolute seconds), if any.
+struct Earliest {
+  void Take(double t) {
+    if (!at || t < *at) at = t;
+  }
+  std::optional<double> at;
 };
 
 /// Everything a test or the program can set.

@@ -180,16 +180,11 @@ void RfLocalRadio::Advance(const LineState& /*line*/, double now, RadioOutput& o
   }
 }
 
-std::optional<double> RfLocalRadio::NextDeadline(double /*now*/) const {
-  std::optional<double> next;
-  auto take = [&next](double t) {
-    if (!next || t < *next) next = t;
-  };
-  if (state_ == State::kInFrame) take(last_byte_at_ + config_.frame_timeout);
-  if (state_ == State::kDiscarding) take(last_byte_at_ + config_.rf_quiet_gap);
-  if (!held_echo_.empty()) take(held_until_);
-  if (pass_end_at_) take(*pass_end_at_);
-  return next;
+void RfLocalRadio::NextDeadline(Earliest& next) const {
+  if (state_ == State::kInFrame) next.Take(last_byte_at_ + config_.frame_timeout);
+  if (state_ == State::kDiscarding) next.Take(last_byte_at_ + config_.rf_quiet_gap);
+  if (!held_echo_.empty()) next.Take(held_until_);
+  if (pass_end_at_) next.Take(*pass_end_at_);
 }
 
 void RfLocalRadio::CompleteFrame(double now, RadioOutput& out) {

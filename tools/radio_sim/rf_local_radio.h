@@ -90,7 +90,8 @@ class RfLocalRadio {
                    RadioOutput& out);
   /// Drops a frame whose rest has not come within the frame time-out; sends a held echo.
   void Advance(const LineState& line, double now, RadioOutput& out);
-  std::optional<double> NextDeadline(double now) const;
+  /// Adds to `next` when Advance next has something to do.
+  void NextDeadline(Earliest& next) const;
   bool AtRest() const { return state_ == State::kBetweenFrames; }
 
   /// Checks one complete frame (type byte first) against the image. Pure.
