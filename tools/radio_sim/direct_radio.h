@@ -2,25 +2,17 @@
 // divisor, challenge), the masked identity reply, the erase, the word transfer with echo and
 // reply, the checksum and verdict, and the read-back.
 //
-// Resync: four 0xFF in a row with nothing sent by the radio in between (at most three bytes of
-// one turn of the PC are legitimate, and 0xFF is never a space byte). A frame that completes
-// with two or more 0xFF at its end could start one, so it is held until the next byte or
-// `resync_window`. A data frame (one write of the PC) not complete within `frame_timeout` of
-// its first byte is dropped; an address frame (sent byte by byte) is completed however late, so
-// that it counts as a word attempt exactly when it counts on the PC. During the transfer "4"
-// and the access code start a new session wherever the radio stood.
+// Handshake: at 19200 bit/s, with pauses of 300 ms after "4" and 10 ms after each access-code
+// byte (a tenth, at least 2 ms, may be missing). A byte at another rate or too early, a wrong
+// access-code byte or divisor: the radio refuses, silent until the line has been quiet for
+// `refusal_quiet`. The identity goes out once the PC's line is at 460800 / divisor, or after
+// `rate_switch_timeout` anyway.
 //
-// Handshake: heard at 19200 bit/s, with pauses of 300 ms after "4" and 10 ms after each
-// access-code byte (a tenth, at least 2 ms, may be missing). A byte at another rate, too early,
-// a wrong access-code byte or divisor: the radio refuses as a real one does, answering nothing
-// until the line has been quiet for `refusal_quiet`. A byte's arrival is when the radio read it
-// (the runner looks every millisecond); a radio held up longer gives the PC the benefit of the
-// doubt. Once the divisor is agreed, the identity goes out when the PC's line is at 460800 /
-// divisor, or after `rate_switch_timeout` anyway (the PC then reads zero bytes).
-//
-// Checksum: from memory, over every word attempt heard: a location attempted an even number of
-// times drops out of the XOR and the count of attempts decides the complement, as on the PC; a
-// word stored wrongly shows up in it.
+// Transfer: four 0xFF in a row with nothing sent in between resync; a frame ending in two or
+// more 0xFF is held until the next byte or `resync_window`. A data frame not complete within
+// `frame_timeout` of its first byte is dropped; an address frame is completed however late.
+// "4" and the access code start a new session wherever the radio stood. The checksum covers
+// every word attempt heard, as on the PC: a word stored wrongly shows up in it.
 #pragma once
 
 #include <array>
@@ -132,6 +124,8 @@ class DirectRadio {
   void HandleTransfer(std::uint8_t b, double now, RadioOutput& out);
   void HandleVerdict(std::uint8_t b, RadioOutput& out);
   void HandleReadBack(std::uint8_t b, RadioOutput& out);
+  /// Takes the space and address-high bytes of a frame (or a resync's 0xFF); false for later ones.
+  bool FrameHead(std::uint8_t b, RadioOutput& out);
   void CheckRateSwitch(double now, RadioOutput& out);
   void SendIdentity(RadioOutput& out);
   void StartErase(double now, RadioOutput& out);

@@ -17,22 +17,8 @@ void DirectRadio::HandleTransfer(std::uint8_t b, double now, RadioOutput& out) {
     if (b == kFillByte) return;  // may still become a resync
     ResolveHeldFrame(out);
   }
+  if (FrameHead(b, out)) return;
   switch (frame_pos_) {
-    case 0:
-      if (b <= 1) {
-        space_ = b;
-        frame_pos_ = 1;
-        frame_start_ = now;
-      } else if (b == kFillByte) {
-        // the rest of a resync, or its start
-      } else {
-        RestartOrStray(b, out);
-      }
-      return;
-    case 1:
-      addr_hi_ = b;
-      frame_pos_ = 2;
-      return;
     case 2:
       addr_lo_ = b;
       frame_pos_ = 3;
@@ -221,50 +207,46 @@ void DirectRadio::HandleVerdict(std::uint8_t b, RadioOutput& out) {
     out.Note(EventKind::kVerdictRejected);
     phase_ = DirectPhase::kReadBack;
     frame_pos_ = 0;
-  } else if (b == kProgramByte) {
-    RestartSession();
-    HandleIdle(b, now_, out);
   } else {
-    Stray(b, out);
+    RestartOrStray(b, out);  // "4" starts over ("U" is the reject byte)
   }
 }
 
-void DirectRadio::HandleReadBack(std::uint8_t b, RadioOutput& out) {
-  switch (frame_pos_) {
-    case 0:
-      if (b <= 1) {
-        space_ = b;
-        frame_pos_ = 1;
-        frame_start_ = now_;
-      } else if (StartsSession(b)) {
-        RestartSession();
-        HandleIdle(b, now_, out);
-      }  // 0xFF: ignored
-      return;
-    case 1:
-      addr_hi_ = b;
-      frame_pos_ = 2;
-      return;
-    default: {
-      addr_lo_ = b;
-      frame_pos_ = 0;
-      const std::uint16_t address = static_cast<std::uint16_t>(addr_hi_ << 8 | addr_lo_);
-      const auto& space = memory_->space[space_];
-      Emit(space[address], out);
-      Emit(space[static_cast<std::uint16_t>(address + 1)], out);
-      ++counters_.readback_words;
-      if (counters_.readback_words == config_.At(Fault::kHangUpReadBack)) {
-        FireFault(Fault::kHangUpReadBack, out);
-        out.Note(EventKind::kHangUp);
-        out.RequestHangUp();
-      }
-      if (address == 0xFFFE) {
-        ++counters_.readbacks_completed;
-        out.Note(EventKind::kReadBackDone);
-        phase_ = DirectPhase::kIdle;
-      }
-      return;
+bool DirectRadio::FrameHead(std::uint8_t b, RadioOutput& out) {
+  if (frame_pos_ == 0) {
+    if (b <= 1) {
+      space_ = b;
+      frame_pos_ = 1;
+      frame_start_ = now_;
+    } else if (b != kFillByte) {  // 0xFF: the rest of a resync, or its start
+      RestartOrStray(b, out);
     }
+    return true;
+  }
+  if (frame_pos_ != 1) return false;
+  addr_hi_ = b;
+  frame_pos_ = 2;
+  return true;
+}
+
+void DirectRadio::HandleReadBack(std::uint8_t b, RadioOutput& out) {
+  if (FrameHead(b, out)) return;
+  addr_lo_ = b;
+  frame_pos_ = 0;
+  const std::uint16_t address = static_cast<std::uint16_t>(addr_hi_ << 8 | addr_lo_);
+  const auto& space = memory_->space[space_];
+  Emit(space[address], out);
+  Emit(space[static_cast<std::uint16_t>(address + 1)], out);
+  ++counters_.readback_words;
+  if (counters_.readback_words == config_.At(Fault::kHangUpReadBack)) {
+    FireFault(Fault::kHangUpReadBack, out);
+    out.Note(EventKind::kHangUp);
+    out.RequestHangUp();
+  }
+  if (address == 0xFFFE) {
+    ++counters_.readbacks_completed;
+    out.Note(EventKind::kReadBackDone);
+    phase_ = DirectPhase::kIdle;
   }
 }
 

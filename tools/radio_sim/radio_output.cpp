@@ -1,6 +1,7 @@
 #include "radio_sim/radio_output.h"
 
 #include <cstdio>
+#include <utility>
 
 #include "radio_sim/direct_radio.h"
 #include "radio_sim/faults.h"
@@ -38,33 +39,6 @@ std::string Hex(std::uint32_t value) {
 }  // namespace
 
 std::string Describe(const RadioEvent& e) {
-  // The events without a value, in the order of EventKind.
-  constexpr const char* kFixed[] = {"",
-                                    "diagnostic port woken (\"U\")",
-                                    "programming command (\"4\")",
-                                    "",
-                                    "",
-                                    "",
-                                    "",
-                                    "line settings fault: not raw 8N1 without flow control",
-                                    "",
-                                    "",
-                                    "radio refused by the PC (\"!\")",
-                                    "erase started",
-                                    "erase done",
-                                    "",
-                                    "resync",
-                                    "",
-                                    "",
-                                    "checksum accepted by the PC",
-                                    "checksum rejected by the PC: read-back",
-                                    "read-back done",
-                                    "",
-                                    "RF header frame good",
-                                    "",
-                                    "",
-                                    "hanging up"};
-  static_assert(std::size(kFixed) == static_cast<std::size_t>(EventKind::kHangUp) + 1);
   const std::string v = std::to_string(e.value);
   switch (e.kind) {
     case EventKind::kModeDetected:
@@ -106,7 +80,24 @@ std::string Describe(const RadioEvent& e) {
     default:
       break;
   }
-  return kFixed[static_cast<std::size_t>(e.kind)];
+  // The events without a value.
+  constexpr std::pair<EventKind, const char*> kFixed[] = {
+      {EventKind::kDiagWake, "diagnostic port woken (\"U\")"},
+      {EventKind::kProgramCommand, "programming command (\"4\")"},
+      {EventKind::kLineSettingsFault, "line settings fault: not raw 8N1 without flow control"},
+      {EventKind::kRefused, "radio refused by the PC (\"!\")"},
+      {EventKind::kEraseStarted, "erase started"},
+      {EventKind::kEraseDone, "erase done"},
+      {EventKind::kResync, "resync"},
+      {EventKind::kVerdictAccepted, "checksum accepted by the PC"},
+      {EventKind::kVerdictRejected, "checksum rejected by the PC: read-back"},
+      {EventKind::kReadBackDone, "read-back done"},
+      {EventKind::kRfHeaderGood, "RF header frame good"},
+      {EventKind::kHangUp, "hanging up"}};
+  for (const auto& [kind, text] : kFixed) {
+    if (kind == e.kind) return text;
+  }
+  return {};
 }
 
 }  // namespace tvx::sim

@@ -132,10 +132,7 @@ std::size_t RfLocalRadio::Feed(std::span<const std::uint8_t> in, const LineState
           const int m = b;
           if (m % 2 == 0 || static_cast<std::size_t>(m) + 8 > kMaxFrame) {
             ++counters_.malformed_frames;
-            ++counters_.data_frames_bad;
-            counters_.last_bad_check = RfFrameCheck::kBadLength;
-            out.Note(EventKind::kRfFrameBad, static_cast<std::uint32_t>(RfFrameCheck::kBadLength),
-                     kNoRecord);
+            CountBad(false, RfFrameCheck::kBadLength, kNoRecord, out);
             state_ = State::kDiscarding;
             continue;
           }
@@ -153,14 +150,9 @@ void RfLocalRadio::Advance(const LineState& /*line*/, double now, RadioOutput& o
   // over, so that a runner which sleeps until then finds nothing left to wait for.
   if (state_ == State::kInFrame && now >= last_byte_at_ + config_.frame_timeout) {
     const bool header = frame_[0] == kHeaderType;
-    ++(header ? counters_.header_frames_bad : counters_.data_frames_bad);
-    counters_.last_bad_check = RfFrameCheck::kIncomplete;
-    std::uint32_t index = kNoRecord;
-    if (!header && frame_len_ >= 5) {
-      index = std::uint32_t{frame_[3]} << 8 | frame_[4];
-      if (index < records_.size()) ++records_[index].bad;
-    }
-    out.Note(EventKind::kRfFrameBad, static_cast<std::uint32_t>(RfFrameCheck::kIncomplete), index);
+    const std::uint32_t index =
+        !header && frame_len_ >= 5 ? std::uint32_t{frame_[3]} << 8 | frame_[4] : kNoRecord;
+    CountBad(header, RfFrameCheck::kIncomplete, index, out);
     state_ = State::kBetweenFrames;
   } else if (state_ == State::kDiscarding && now >= last_byte_at_ + config_.rf_quiet_gap) {
     state_ = State::kBetweenFrames;
@@ -187,6 +179,14 @@ void RfLocalRadio::NextDeadline(Earliest& next) const {
   if (pass_end_at_) next.Take(*pass_end_at_);
 }
 
+void RfLocalRadio::CountBad(bool header, RfFrameCheck check, std::uint32_t index,
+                            RadioOutput& out) {
+  ++(header ? counters_.header_frames_bad : counters_.data_frames_bad);
+  if (index < records_.size()) ++records_[index].bad;
+  counters_.last_bad_check = check;
+  out.Note(EventKind::kRfFrameBad, static_cast<std::uint32_t>(check), index);
+}
+
 void RfLocalRadio::CompleteFrame(double now, RadioOutput& out) {
   state_ = State::kBetweenFrames;
   const std::span<const std::uint8_t> frame(frame_.data(), frame_len_);
@@ -204,10 +204,7 @@ void RfLocalRadio::CompleteFrame(double now, RadioOutput& out) {
       if (index + 1 == image_.WalkedRecords()) pass_end_at_ = now + kPassEndQuiet;
     }
   } else {
-    ++(header ? counters_.header_frames_bad : counters_.data_frames_bad);
-    if (index != kNoRecord) ++records_[index].bad;
-    counters_.last_bad_check = check;
-    out.Note(EventKind::kRfFrameBad, static_cast<std::uint32_t>(check), index);
+    CountBad(header, check, index, out);
   }
   if (header) {
     ++counters_.header_frames_received;

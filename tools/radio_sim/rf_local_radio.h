@@ -1,21 +1,11 @@
 // The local radio of an RF network, as the PC sees it on the diagnostic port during an RF
-// upload: it takes the download file frame by frame, checks each frame against the image it
-// expects, and echoes every complete frame byte for byte (the header frame too) so the PC can
-// compare what came back with what it sent. Frames it finds wrong are still echoed (the echo
-// only proves the serial line) but are counted as bad: a radio out in the network would drop
-// them.
+// upload: it checks each frame of the download file against the image it expects and echoes
+// every complete frame byte for byte, good or bad (a bad one is counted; the network drops it).
 //
-// Frames follow one another with nothing in between: 0xE2 starts an 8-byte header frame, 0xE3
-// a data frame whose second byte m gives its length m + 8. A data frame whose m cannot be
-// right (even, or too long for a frame) leaves the radio unable to find the frame's end; it
-// then drops everything until the line has been quiet for `rf_quiet_gap`, which the PC's
-// wait for the echo guarantees. m is the record's length less one made odd: 1 for a record of
-// one or two bytes, whose frame ends with its type byte.
-//
-// Each data frame carries a random byte s that seeds its scrambling; the radio keeps the s of
-// every good frame per record, so a test can tell whether s changes from frame to frame and from
-// pass to pass. Bytes that arrive between frames and start none are stray: the radio counts
-// them (Radio::Counters().stray_bytes).
+// 0xE2 starts an 8-byte header frame, 0xE3 a data frame whose second byte m (the record's
+// length less one, made odd) gives its length m + 8. When m cannot be right the frame's end is
+// lost: everything is dropped until the line has been quiet for `rf_quiet_gap`. The random
+// byte s of every good data frame is kept per record (RecordStats).
 #pragma once
 
 #include <array>
@@ -110,6 +100,8 @@ class RfLocalRadio {
   enum class State : std::uint8_t { kBetweenFrames, kInFrame, kDiscarding };
 
   void CompleteFrame(double now, RadioOutput& out);
+  /// Counts a bad frame, under the record it names when `index` is one.
+  void CountBad(bool header, RfFrameCheck check, std::uint32_t index, RadioOutput& out);
   void Echo(double now, RadioOutput& out);
   bool StrikesFrame(Fault fault, std::uint64_t frame) const;
 
