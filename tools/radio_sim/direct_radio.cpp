@@ -13,9 +13,7 @@ constexpr std::uint32_t kHandshakeRate = kDivisorBase / kSlowDivisor;
 /// The pauses the radio needs in the handshake: after "4", and after each access-code byte.
 constexpr double kPauseAfterCommand = 0.300;
 constexpr double kPauseAfterCodeByte = 0.010;
-/// What the radio's own reading may take from a pause it measures: a tenth of the pause, at
-/// least 2 ms. (It waits for "4" without looking at the clock, and on a busy machine its read can
-/// come some milliseconds after the byte.)
+/// How much of a pause may be missing (the radio's own read can come late): a tenth, at least 2 ms.
 constexpr double PauseAllowance(double pause) {
   return std::max(0.002, pause / 10);
 }
@@ -35,19 +33,6 @@ DirectRadio::DirectRadio(const RadioConfig& config)
   for (auto& space : memory_->space) space.fill(0xFF);
   if (garbage_state_ == 0) garbage_state_ = 1;
   fired_.assign(config_.faults.size(), false);
-}
-
-bool DirectRadio::AtRest() const {
-  return phase_ == DirectPhase::kIdle ||
-         (phase_ == DirectPhase::kReadBack && frame_pos_ == 0 && held_ == Frame::kNone);
-}
-
-std::uint32_t DirectRadio::ExpectedRate() const {
-  // The handshake's own rate is judged in Feed, with the benefit of the doubt.
-  if (phase_ > DirectPhase::kAwaitRateSwitch && phase_ != DirectPhase::kRefused) {
-    return kDivisorBase / divisor_;
-  }
-  return 0;
 }
 
 bool DirectRadio::InHandshake() const {
@@ -85,17 +70,17 @@ std::size_t DirectRadio::Feed(std::span<const std::uint8_t> in, const LineState&
   bool rate_fault_noted = false;
   for (std::size_t i = 0; i < in.size(); ++i) {
     const std::uint8_t b = in[i];
-    // The PC writes a data frame in one go, so a gap in it means its bytes belong to something
-    // else: it is dropped when not complete within the time-out of its first byte. An address
-    // frame goes out byte by byte and is completed however late its last byte comes (a PC
-    // stopped and continued mid-frame): the word attempt counts once it is whole, on both sides.
+    // The PC writes a data frame in one go: one with a gap belongs to something else. An address
+    // frame goes out byte by byte and counts as a word attempt once whole, however late.
     const bool in_frames = phase_ == DirectPhase::kTransfer || phase_ == DirectPhase::kReadBack;
     if (in_frames && frame_pos_ > 3 && held_ == Frame::kNone &&
         now - frame_start_ > config_.frame_timeout) {
       frame_pos_ = 0;
       ++counters_.stale_frames;
     }
-    if (phase_ == DirectPhase::kReadBack && AtRest() && b > 1 && b != 0xFF && !StartsSession(b)) {
+    // A finished read-back: a byte that is no frame's ends the session.
+    if (phase_ == DirectPhase::kReadBack && frame_pos_ == 0 && b > 1 && b != 0xFF &&
+        !StartsSession(b)) {
       phase_ = DirectPhase::kIdle;
     }
     if (phase_ == DirectPhase::kIdle && !StartsSession(b)) return i;
@@ -116,7 +101,9 @@ std::size_t DirectRadio::Feed(std::span<const std::uint8_t> in, const LineState&
       RefuseHandshake(HandshakeFault::kLineRate, out);
       continue;
     }
-    const std::uint32_t expected = ExpectedRate();
+    // After the rate switch (the handshake's rate is judged above, with the benefit of the doubt).
+    const std::uint32_t expected =
+        phase_ > DirectPhase::kAwaitRateSwitch ? kDivisorBase / divisor_ : 0;
     if (line.known && expected != 0 && line.rate != expected) {
       // Heard at the wrong rate, a byte is a framing error and never reaches the protocol.
       if (!rate_fault_noted) {
@@ -136,13 +123,10 @@ void DirectRadio::Advance(const LineState& line, double now, RadioOutput& out) {
   line_ = line;
   now_ = now;
   // The moments NextDeadline names, computed the same way, so that a runner which sleeps until
-  // one of them finds it passed.
-  if (phase_ == DirectPhase::kRefused && now >= last_byte_at_ + config_.refusal_quiet) {
+  // one of them finds it passed. A handshake with a long gap: the PC went away.
+  if ((phase_ == DirectPhase::kRefused && now >= last_byte_at_ + config_.refusal_quiet) ||
+      (InHandshake() && now >= last_byte_at_ + config_.handshake_timeout))
     phase_ = DirectPhase::kIdle;
-  }
-  if (InHandshake() && now >= last_byte_at_ + config_.handshake_timeout) {
-    phase_ = DirectPhase::kIdle;  // the PC went away mid-handshake
-  }
   if (phase_ == DirectPhase::kAwaitRateSwitch) CheckRateSwitch(now, out);
   if (phase_ == DirectPhase::kErasing && now >= erase_done_at_) FinishErase(out);
   if (held_ != Frame::kNone && now >= held_until_) ResolveHeldFrame(out);

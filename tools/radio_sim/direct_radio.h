@@ -101,8 +101,6 @@ class DirectRadio {
   void Advance(const LineState& line, double now, RadioOutput& out);
   /// Adds to `next` when Advance next has something to do.
   void NextDeadline(double now, Earliest& next) const;
-  /// True when a byte that is not "U" or "4" cannot belong to a session of this radio.
-  bool AtRest() const;
 
   DirectPhase Phase() const { return phase_; }
   const DirectCounters& Counters() const { return counters_; }
@@ -140,7 +138,6 @@ class DirectRadio {
   /// this upload: it fires now.
   const FaultSpec* Strike(Fault fault, RadioOutput& out);
   void FireFault(Fault fault, RadioOutput& out);
-  std::uint32_t ExpectedRate() const;
   void Stray(std::uint8_t b, RadioOutput& out);
   void RestartSession();
   /// A byte that starts a new session ("U" or "4") restarts the radio's dialogue; any other

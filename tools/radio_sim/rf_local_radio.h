@@ -82,7 +82,6 @@ class RfLocalRadio {
   void Advance(const LineState& line, double now, RadioOutput& out);
   /// Adds to `next` when Advance next has something to do.
   void NextDeadline(Earliest& next) const;
-  bool AtRest() const { return state_ == State::kBetweenFrames; }
 
   /// Checks one complete frame (type byte first) against the image. Pure.
   RfFrameCheck Check(std::span<const std::uint8_t> frame, std::uint32_t* record_index) const;
