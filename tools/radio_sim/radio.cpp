@@ -32,17 +32,9 @@ Radio::Radio(const RadioConfig& config)
 
 std::size_t Radio::FeedActive(std::span<const std::uint8_t> in, const LineState& line, double now,
                               RadioOutput& out) {
-  switch (active_) {
-    case RadioMode::kDirect:
-      return direct_.Feed(in, line, now, out);
-    case RadioMode::kRf:
-      return rf_.Feed(in, line, now, out);
-    case RadioMode::kSetup:
-      return setup_.Feed(in, line, now, out);
-    case RadioMode::kAuto:
-      break;
-  }
-  return 0;
+  if (active_ == RadioMode::kDirect) return direct_.Feed(in, line, now, out);
+  if (active_ == RadioMode::kRf) return rf_.Feed(in, line, now, out);
+  return active_ == RadioMode::kSetup ? setup_.Feed(in, line, now, out) : 0;
 }
 
 void Radio::Feed(std::span<const std::uint8_t> in, const LineState& line, double now,

@@ -51,27 +51,22 @@ std::size_t SetupInterface::Feed(std::span<const std::uint8_t> in, const LineSta
       skip_scan_code_ = false;
       continue;
     }
-    if (b == kCr) {
+    if (b == kCr || b == kEscape || b == kF1) {
+      // The line ends: answered (CR), dropped (escape) or dropped for the menu (F1).
       Text("\r\n", out);
-      ++counters_.lines;
-      out.Note(EventKind::kSetupLine, static_cast<std::uint32_t>(typed_.size()));
-      Answer(out);
+      if (b == kCr) {
+        ++counters_.lines;
+        out.Note(EventKind::kSetupLine, static_cast<std::uint32_t>(typed_.size()));
+        Answer(out);
+      }
+      if (b == kF1) Menu(out);
       typed_.clear();
-      Prompt(out);
+      Text("Choice> ", out);
     } else if (b == kBackspace || b == kDelete) {
       if (!typed_.empty()) {
         typed_.pop_back();
         Text("\b \b", out);
       }
-    } else if (b == kEscape) {
-      typed_.clear();
-      Text("\r\n", out);
-      Prompt(out);
-    } else if (b == kF1) {
-      typed_.clear();
-      Text("\r\n", out);
-      Menu(out);
-      Prompt(out);
     } else if (b == kExtendedKey) {
       skip_scan_code_ = true;
     } else if (b >= 0x20 && b < 0x7F && typed_.size() < kMaxLine) {
@@ -86,10 +81,6 @@ std::size_t SetupInterface::Feed(std::span<const std::uint8_t> in, const LineSta
 void SetupInterface::Text(std::string_view text, RadioOutput& out) {
   out.Send(std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(text.data()),
                                          text.size()));
-}
-
-void SetupInterface::Prompt(RadioOutput& out) {
-  Text("Choice> ", out);
 }
 
 void SetupInterface::Menu(RadioOutput& out) {

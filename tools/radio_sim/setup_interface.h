@@ -45,7 +45,6 @@ class SetupInterface {
   void Answer(RadioOutput& out);
   void Text(std::string_view text, RadioOutput& out);
   void Menu(RadioOutput& out);
-  void Prompt(RadioOutput& out);
   void CharacterTable(RadioOutput& out);
   void LongText(std::uint32_t lines, RadioOutput& out);
 
