@@ -28,8 +28,6 @@ DirectRadio::DirectRadio(const RadioConfig& config)
       memory_(std::make_unique<RadioMemory>()),
       attempt_parity_(std::make_unique<std::bitset<2 * 65536>>()),
       garbage_state_(config.seed * 2654435761u + 0x9E3779B9u) {
-  signature_[0] = kProgramByte;
-  for (std::size_t i = 0; i < 4; ++i) signature_[i + 1] = config.access_code[i];
   for (auto& space : memory_->space) space.fill(0xFF);
   if (garbage_state_ == 0) garbage_state_ = 1;
   fired_.assign(config_.faults.size(), false);
@@ -251,11 +249,9 @@ void DirectRadio::RestartSession() {
 void DirectRadio::Sniff(std::uint8_t b, RadioOutput& out) {
   // "4" and the access code in a row can only be a PC starting over, wherever this radio
   // thought it stood (a PC that gave up mid-word and came back at once, say).
-  if (b == signature_[static_cast<std::size_t>(sniff_pos_)]) {
-    ++sniff_pos_;
-  } else {
-    sniff_pos_ = (b == signature_[0]) ? 1 : 0;
-  }
+  const auto pos = static_cast<std::size_t>(sniff_pos_);
+  const bool next = b == (pos == 0 ? kProgramByte : config_.access_code[pos - 1]);
+  sniff_pos_ = next ? sniff_pos_ + 1 : b == kProgramByte ? 1 : 0;
   if (sniff_pos_ < 5) return;
   sniff_pos_ = 0;
   // Only a radio that took the bytes for transfer data needs this; a handshake keeps its rules.

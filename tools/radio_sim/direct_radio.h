@@ -20,7 +20,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <optional>
 #include <span>
 #include <vector>
 
@@ -177,11 +176,10 @@ class DirectRadio {
 
   std::vector<bool> fired_;  ///< per entry of config_.faults: fired in this upload
   bool fired_hangup_ = false;
-  int sniff_pos_ = 0;  ///< how much of "4" + access code was heard last, in a row
-  std::array<std::uint8_t, 5> signature_{};  ///< "4" and the access code
-  double last_byte_at_ = 0;                  ///< any byte heard (handshake time-out, quiet)
-  double handshake_byte_at_ = 0;             ///< the last handshake byte heard
-  double handshake_byte_doubt_ = 0;          ///< how much earlier it may have come
+  int sniff_pos_ = 0;                ///< how much of "4" + access code was heard last, in a row
+  double last_byte_at_ = 0;          ///< any byte heard (handshake time-out, quiet)
+  double handshake_byte_at_ = 0;     ///< the last handshake byte heard
+  double handshake_byte_doubt_ = 0;  ///< how much earlier it may have come
   std::uint32_t garbage_state_;
   LineState line_;
 };

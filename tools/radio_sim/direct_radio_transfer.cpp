@@ -22,13 +22,8 @@ void DirectRadio::HandleTransfer(std::uint8_t b, double now, RadioOutput& out) {
     case 2:
       addr_lo_ = b;
       frame_pos_ = 3;
-      if (ff_run_ >= 2) {
-        held_ = Frame::kAddress;
-        held_until_ = now + config_.resync_window;
-      } else {
-        OnAddressFrame(out);
-      }
-      return;
+      held_ = Frame::kAddress;
+      break;
     case 3:
       // However long the PC took (an operator answering a prompt before the frame is written
       // again), the byte after an echo starts the data frame.
@@ -43,24 +38,22 @@ void DirectRadio::HandleTransfer(std::uint8_t b, double now, RadioOutput& out) {
     default:
       check_ = b;
       frame_pos_ = 6;
-      if (ff_run_ >= 2) {
-        held_ = Frame::kData;
-        held_until_ = now + config_.resync_window;
-      } else {
-        OnDataFrame(out);
-      }
-      return;
+      held_ = Frame::kData;
+      break;
+  }
+  // A frame that ends in two 0xFF may be the start of a resync: it waits for the next byte.
+  if (ff_run_ >= 2) {
+    held_until_ = now + config_.resync_window;
+  } else {
+    ResolveHeldFrame(out);
   }
 }
 
 void DirectRadio::ResolveHeldFrame(RadioOutput& out) {
   const Frame frame = held_;
   held_ = Frame::kNone;
-  if (frame == Frame::kAddress) {
-    OnAddressFrame(out);
-  } else if (frame == Frame::kData) {
-    OnDataFrame(out);
-  }
+  if (frame == Frame::kAddress) OnAddressFrame(out);
+  if (frame == Frame::kData) OnDataFrame(out);
 }
 
 void DirectRadio::OnResync(RadioOutput& out) {

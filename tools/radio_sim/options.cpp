@@ -3,20 +3,12 @@
 #include <CLI/CLI.hpp>
 #include <charconv>
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <sstream>
 #include <vector>
 
 namespace tvx::sim {
-
-namespace {
-
-std::string HexByte(std::uint8_t b) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
-  return std::string("0x") + kDigits[b >> 4] + kDigits[b & 0xF];
-}
-
-}  // namespace
 
 bool ParseAccessCode(std::string_view text, std::array<std::uint8_t, 4>& code) {
   std::array<std::uint8_t, 4> parsed{};
@@ -109,8 +101,9 @@ std::string ParseOptions(std::span<const std::string_view> args, SimOptions& opt
 
 std::string UsageText() {
   const std::array<std::uint8_t, 4>& code = kRadioAccessCode;
-  const std::string built_code =
-      HexByte(code[0]) + "," + HexByte(code[1]) + "," + HexByte(code[2]) + "," + HexByte(code[3]);
+  char built_code[24];
+  std::snprintf(built_code, sizeof built_code, "0x%02X,0x%02X,0x%02X,0x%02X", code[0], code[1],
+                code[2], code[3]);
   std::string text = R"(Usage: torvandrix-radio-sim [options]
 
 Try the uploader without a radio. The simulator plays a Torvandrix 900 MHz radio on a

@@ -15,9 +15,7 @@ constexpr std::uint8_t kStrayByte = 0x00;
 
 /// m of a record: the bytes after the length byte, rounded up to odd so the data form pairs.
 int FrameM(std::uint8_t length) {
-  int m = int{length} - 1;
-  if (m % 2 == 0) ++m;
-  return m;
+  return (int{length} - 1) | 1;
 }
 
 }  // namespace
