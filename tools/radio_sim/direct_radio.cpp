@@ -44,7 +44,8 @@ bool DirectRadio::HeardAtHandshakeRate(const LineState& line) const {
   return line.previous_rate == kHandshakeRate && line.since_previous_look >= kRateChangeAllowance;
 }
 
-bool DirectRadio::PauseKept(double now, double minimum, std::uint32_t position, RadioOutput& out) {
+bool DirectRadio::PauseKept(double now, std::uint32_t position, RadioOutput& out) {
+  const double minimum = position == 1 ? kPauseAfterCommand : kPauseAfterCodeByte;
   const double pause = now - handshake_byte_at_ + handshake_byte_doubt_;
   if (pause >= minimum - PauseAllowance(minimum)) return true;
   ++counters_.pause_faults;
@@ -151,11 +152,7 @@ void DirectRadio::HandleByte(std::uint8_t b, double now, RadioOutput& out) {
       HandleIdle(b, now, out);
       return;
     case DirectPhase::kAccessCode: {
-      const auto position = static_cast<std::uint32_t>(access_pos_ + 1);
-      if (!PauseKept(now, access_pos_ == 0 ? kPauseAfterCommand : kPauseAfterCodeByte, position,
-                     out)) {
-        return;
-      }
+      if (!PauseKept(now, static_cast<std::uint32_t>(access_pos_ + 1), out)) return;
       if (b != config_.access_code[static_cast<std::size_t>(access_pos_)]) {
         ++counters_.access_code_faults;
         out.Note(EventKind::kAccessCodeFault, static_cast<std::uint32_t>(access_pos_), b);
@@ -168,7 +165,7 @@ void DirectRadio::HandleByte(std::uint8_t b, double now, RadioOutput& out) {
       return;
     }
     case DirectPhase::kDivisor:
-      if (!PauseKept(now, kPauseAfterCodeByte, 5, out)) return;
+      if (!PauseKept(now, 5, out)) return;
       if (b == kFastDivisor || b == kSlowDivisor) {
         divisor_ = b;
         counters_.last_divisor = b;

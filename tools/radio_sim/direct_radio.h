@@ -115,8 +115,9 @@ class DirectRadio {
   void HandleIdle(std::uint8_t b, double now, RadioOutput& out);
   bool InHandshake() const;
   bool HeardAtHandshakeRate(const LineState& line) const;
-  /// False (and the handshake refused) when the byte came before the pause after the last one.
-  bool PauseKept(double now, double minimum, std::uint32_t position, RadioOutput& out);
+  /// False (and the handshake refused) when handshake byte `position` (1 the first access-code
+  /// byte, 5 the divisor) came before the pause after the one before it.
+  bool PauseKept(double now, std::uint32_t position, RadioOutput& out);
   void RefuseHandshake(HandshakeFault why, RadioOutput& out);
   void HandleTransfer(std::uint8_t b, double now, RadioOutput& out);
   void HandleVerdict(std::uint8_t b, RadioOutput& out);

@@ -144,12 +144,10 @@ std::string FaultListText() {
     for (std::size_t start = 0; start < help.size();) {
       const std::size_t end = std::min(help.find(' ', start), help.size());
       const std::size_t length = end - start;
-      if (column > 26 && column + 1 + length > 90) {
-        line += indent;
-        column = 26;
-      } else if (column > 26) {
-        line += ' ';
-        ++column;
+      if (column > 26) {
+        const bool wrap = column + 1 + length > 90;
+        line += wrap ? indent : " ";
+        column = wrap ? 26 : column + 1;
       }
       line += help.substr(start, length);
       column += length;

@@ -41,11 +41,11 @@ RfLocalRadio::RfLocalRadio(const RadioConfig& config)
   records_.resize(image_.Records());
 }
 
-bool RfLocalRadio::StrikesFrame(Fault fault, std::uint64_t frame) const {
+const FaultSpec* RfLocalRadio::FrameFault(Fault fault, std::uint64_t frame) const {
   for (const FaultSpec& f : config_.faults) {
-    if (f.fault == fault && f.at == frame) return true;
+    if (f.fault == fault && f.at == frame) return &f;
   }
-  return false;
+  return nullptr;
 }
 
 RfFrameCheck RfLocalRadio::Check(std::span<const std::uint8_t> frame,
@@ -207,7 +207,7 @@ void RfLocalRadio::CompleteFrame(double now, RadioOutput& out) {
   if (header) {
     ++counters_.header_frames_received;
     const bool short_reply =
-        StrikesFrame(Fault::kRfShortHeaderReply, counters_.header_frames_received);
+        FrameFault(Fault::kRfShortHeaderReply, counters_.header_frames_received);
     if (short_reply)
       out.Note(EventKind::kFaultFired, static_cast<std::uint32_t>(Fault::kRfShortHeaderReply));
     out.Send(short_reply ? frame.first(1) : frame);
@@ -215,7 +215,7 @@ void RfLocalRadio::CompleteFrame(double now, RadioOutput& out) {
   } else {
     ++counters_.data_frames_received;
     Echo(now, out);
-    if (StrikesFrame(Fault::kRfHangUp, counters_.data_frames_received)) {
+    if (FrameFault(Fault::kRfHangUp, counters_.data_frames_received)) {
       out.Note(EventKind::kFaultFired, static_cast<std::uint32_t>(Fault::kRfHangUp));
       out.Note(EventKind::kHangUp);
       out.RequestHangUp();
@@ -227,7 +227,7 @@ void RfLocalRadio::Echo(double now, RadioOutput& out) {
   // Draws are made only when a fault is asked for, so a clean radio is fully predictable.
   auto draw = [this] { return static_cast<double>(rng_()) / 4294967296.0; };
   const std::uint64_t number = counters_.data_frames_received;
-  if (StrikesFrame(Fault::kRfDropEcho, number) || (drop_rate_ > 0 && draw() < drop_rate_)) {
+  if (FrameFault(Fault::kRfDropEcho, number) || (drop_rate_ > 0 && draw() < drop_rate_)) {
     ++counters_.echoes_dropped;
     out.Note(EventKind::kFaultFired, static_cast<std::uint32_t>(Fault::kRfDropEcho));
     return;
@@ -251,11 +251,10 @@ void RfLocalRadio::Echo(double now, RadioOutput& out) {
   }
   if (corrupted) ++counters_.echoes_corrupted;
   ++counters_.echoes_sent;
-  for (const FaultSpec& f : config_.faults) {
-    if (f.fault != Fault::kRfHoldEcho || f.at != number) continue;
-    out.Note(EventKind::kFaultFired, static_cast<std::uint32_t>(f.fault), f.at);
+  if (const FaultSpec* hold = FrameFault(Fault::kRfHoldEcho, number)) {
+    out.Note(EventKind::kFaultFired, static_cast<std::uint32_t>(hold->fault), hold->at);
     held_echo_.assign(echo.begin(), echo.begin() + static_cast<long>(frame_len_));
-    held_until_ = now + ValueOf(f) / 1000.0;
+    held_until_ = now + ValueOf(*hold) / 1000.0;
     return;
   }
   out.Send(std::span<const std::uint8_t>(echo.data(), frame_len_));

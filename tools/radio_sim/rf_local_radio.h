@@ -102,7 +102,8 @@ class RfLocalRadio {
   /// Counts a bad frame, under the record it names when `index` is one.
   void CountBad(bool header, RfFrameCheck check, std::uint32_t index, RadioOutput& out);
   void Echo(double now, RadioOutput& out);
-  bool StrikesFrame(Fault fault, std::uint64_t frame) const;
+  /// The first fault of this kind asked for at `frame`, or null.
+  const FaultSpec* FrameFault(Fault fault, std::uint64_t frame) const;
 
   RadioConfig config_;
   ExpectedImage image_;

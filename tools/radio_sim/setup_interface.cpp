@@ -24,8 +24,7 @@ bool BelongsElsewhere(std::uint8_t b) {
 std::string Upper(std::string_view text) {
   std::string s;
   for (char c : text) {
-    if (c == ' ') continue;
-    s.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(c))));
+    if (c != ' ') s.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(c))));
   }
   return s;
 }
