@@ -276,15 +276,11 @@ void DirectRadio::CheckRateSwitch(double now, RadioOutput& out) {
 }
 
 void DirectRadio::SendIdentity(RadioOutput& out) {
-  std::uint8_t marker = kFillByte;
-  if (config_.Has(Fault::kBadIdentity)) {
-    marker = 0xFE;
-    FireFault(Fault::kBadIdentity, out);
-  }
-  const auto masked = MaskSerial(challenge_, config_.serial);
+  const bool bad = config_.Has(Fault::kBadIdentity);
+  if (bad) FireFault(Fault::kBadIdentity, out);
   phase_ = DirectPhase::kAwaitEraseCommand;
-  Emit(marker, out);
-  for (std::uint8_t b : masked) Emit(b, out);
+  Emit(bad ? 0xFE : kFillByte, out);
+  for (std::uint8_t b : MaskSerial(challenge_, config_.serial)) Emit(b, out);
   ++counters_.identities_sent;
   out.Note(EventKind::kIdentitySent, challenge_, divisor_);
 }

@@ -1,18 +1,11 @@
-// The radio's programming mode on a directly wired serial port: the handshake (access code,
-// divisor, challenge), the masked identity reply, the erase, the word transfer with echo and
-// reply, the checksum and verdict, and the read-back.
+// The radio's programming mode on a directly wired serial port: handshake, masked identity,
+// erase, word transfer with echo and reply, checksum and verdict, read-back.
 //
-// Handshake: at 19200 bit/s, with pauses of 300 ms after "4" and 10 ms after each access-code
-// byte (a tenth, at least 2 ms, may be missing). A byte at another rate or too early, a wrong
-// access-code byte or divisor: the radio refuses, silent until the line has been quiet for
-// `refusal_quiet`. The identity goes out once the PC's line is at 460800 / divisor, or after
-// `rate_switch_timeout` anyway.
-//
-// Transfer: four 0xFF in a row with nothing sent in between resync; a frame ending in two or
-// more 0xFF is held until the next byte or `resync_window`. A data frame not complete within
-// `frame_timeout` of its first byte is dropped; an address frame is completed however late.
-// "4" and the access code start a new session wherever the radio stood. The checksum covers
-// every word attempt heard, as on the PC: a word stored wrongly shows up in it.
+// The handshake is heard at 19200 bit/s with pauses of 300 ms after "4" and 10 ms after each
+// access-code byte; a byte at another rate or too early, or a wrong code or divisor, is refused
+// as a real radio does: silence until the line has been quiet for `refusal_quiet`. In the
+// transfer, four 0xFF in a row resync, a data frame with a gap of `frame_timeout` is dropped,
+// and "4" with the access code starts a new session wherever the radio stood.
 #pragma once
 
 #include <array>

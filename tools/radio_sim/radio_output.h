@@ -1,7 +1,5 @@
-// What the radio produces while it handles received bytes: the bytes it sends back, notable
-// events for logs and tests, and a request to hang up the line. The engines append to one
-// RadioOutput that the caller empties after each batch; its storage is reused, so a busy
-// transfer allocates nothing per byte.
+// What the radio produces while it handles received bytes: its answer, events for logs and tests,
+// requests for the line. The caller empties it after each batch; its storage is reused.
 #pragma once
 
 #include <cstddef>

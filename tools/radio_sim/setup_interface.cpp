@@ -124,7 +124,6 @@ void SetupInterface::Answer(RadioOutput& out) {
         command.size() == 4 ? 100u : static_cast<std::uint32_t>(std::stoul(command.substr(4)));
     LongText(std::min<std::uint32_t>(lines, 100000), out);
   } else {
-    ++counters_.unknown_commands;
     Text("Unknown command " + typed_ + "\r\n", out);
   }
 }

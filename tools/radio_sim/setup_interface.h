@@ -19,7 +19,6 @@ namespace tvx::sim {
 struct SetupCounters {
   std::uint64_t bytes_received = 0;
   std::uint32_t lines = 0;  ///< lines ended with a carriage return
-  std::uint32_t unknown_commands = 0;
   std::uint32_t menus_shown = 0;
   std::uint32_t line_errors = 0;  ///< receive errors the PC's line was asked to report
 };
