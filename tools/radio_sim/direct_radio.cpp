@@ -21,6 +21,13 @@ constexpr double PauseAllowance(double pause) {
 /// shorter window around a byte means the byte itself may have come at the new rate.
 constexpr double kRateChangeAllowance = 0.004;
 
+bool HeardAtHandshakeRate(const LineState& line) {
+  if (!line.known || line.rate == kHandshakeRate) return true;
+  // Right at the previous look and wrong now: the byte may have come before the change. When
+  // the looks were far apart the radio cannot tell, and takes the byte.
+  return line.previous_rate == kHandshakeRate && line.since_previous_look >= kRateChangeAllowance;
+}
+
 }  // namespace
 
 DirectRadio::DirectRadio(const RadioConfig& config)
@@ -35,13 +42,6 @@ DirectRadio::DirectRadio(const RadioConfig& config)
 
 bool DirectRadio::InHandshake() const {
   return phase_ >= DirectPhase::kAccessCode && phase_ <= DirectPhase::kChallengeLow;
-}
-
-bool DirectRadio::HeardAtHandshakeRate(const LineState& line) const {
-  if (!line.known || line.rate == kHandshakeRate) return true;
-  // Right at the previous look and wrong now: the byte may have come before the change. When
-  // the looks were far apart the radio cannot tell, and takes the byte.
-  return line.previous_rate == kHandshakeRate && line.since_previous_look >= kRateChangeAllowance;
 }
 
 bool DirectRadio::PauseKept(double now, std::uint32_t position, RadioOutput& out) {

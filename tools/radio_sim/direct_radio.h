@@ -107,7 +107,6 @@ class DirectRadio {
   void HandleByte(std::uint8_t b, double now, RadioOutput& out);
   void HandleIdle(std::uint8_t b, double now, RadioOutput& out);
   bool InHandshake() const;
-  bool HeardAtHandshakeRate(const LineState& line) const;
   /// False (and the handshake refused) when handshake byte `position` (1 the first access-code
   /// byte, 5 the divisor) came before the pause after the one before it.
   bool PauseKept(double now, std::uint32_t position, RadioOutput& out);
@@ -123,7 +122,6 @@ class DirectRadio {
   void FinishErase(RadioOutput& out);
   void OnAddressFrame(RadioOutput& out);
   void OnDataFrame(RadioOutput& out);
-  void OnResync(RadioOutput& out);
   void ResolveHeldFrame(RadioOutput& out);
   void SendChecksum(RadioOutput& out);
   void Emit(std::uint8_t b, RadioOutput& out);

@@ -7,7 +7,10 @@ namespace tvx::sim {
 void DirectRadio::HandleTransfer(std::uint8_t b, double now, RadioOutput& out) {
   if (b == kFillByte) {
     if (++ff_run_ == 4) {
-      OnResync(out);
+      held_ = Frame::kNone;
+      frame_pos_ = 0;
+      ++counters_.resyncs;
+      out.Note(EventKind::kResync);
       return;
     }
   } else {
@@ -54,14 +57,6 @@ void DirectRadio::ResolveHeldFrame(RadioOutput& out) {
   held_ = Frame::kNone;
   if (frame == Frame::kAddress) OnAddressFrame(out);
   if (frame == Frame::kData) OnDataFrame(out);
-}
-
-void DirectRadio::OnResync(RadioOutput& out) {
-  held_ = Frame::kNone;
-  frame_pos_ = 0;
-  if (phase_ == DirectPhase::kAwaitVerdict) phase_ = DirectPhase::kTransfer;
-  ++counters_.resyncs;
-  out.Note(EventKind::kResync);
 }
 
 const FaultSpec* DirectRadio::Strike(Fault fault, RadioOutput& out) {

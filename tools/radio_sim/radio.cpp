@@ -17,14 +17,12 @@ std::string_view HandshakeFaultName(std::uint32_t why) {
 
 // The byte after a handshake pause, by its position: 1..4 the access code, 5 the divisor.
 std::string PauseText(const RadioEvent& e) {
-  const double heard_ms = e.value / 1000.0;
   const std::string after =
       e.extra == 1 ? "\"4\"" : "access code byte " + std::to_string(e.extra - 1);
-  const std::string needed = e.extra == 1 ? "300" : "10";
-  char heard[32];
-  std::snprintf(heard, sizeof heard, "%.1f", heard_ms);
-  return "pause too short: " + std::string(heard) + " ms after " + after + ", the radio needs " +
-         needed + " ms";
+  char text[128];
+  std::snprintf(text, sizeof text, "pause too short: %.1f ms after %s, the radio needs %s ms",
+                e.value / 1000.0, after.c_str(), e.extra == 1 ? "300" : "10");
+  return text;
 }
 
 std::string Hex(std::uint32_t value) {

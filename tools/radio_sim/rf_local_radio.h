@@ -1,11 +1,8 @@
-// The local radio of an RF network, as the PC sees it on the diagnostic port during an RF
-// upload: it checks each frame of the download file against the image it expects and echoes
-// every complete frame byte for byte, good or bad (a bad one is counted; the network drops it).
-//
-// 0xE2 starts an 8-byte header frame, 0xE3 a data frame whose second byte m (the record's
-// length less one, made odd) gives its length m + 8. When m cannot be right the frame's end is
-// lost: everything is dropped until the line has been quiet for `rf_quiet_gap`. The random
-// byte s of every good data frame is kept per record (RecordStats).
+// The local radio of an RF network on the diagnostic port during an RF upload: it checks each
+// frame of the download file against the image it expects and echoes every complete frame byte
+// for byte, good or bad (a bad one is counted: the network would drop it). 0xE2 starts an 8-byte
+// header frame, 0xE3 a data frame of m + 8 bytes (m its second byte); after an impossible m the
+// radio drops everything until the line has been quiet for `rf_quiet_gap`.
 #pragma once
 
 #include <array>
