@@ -71,16 +71,12 @@ int main(int argc, char** argv) {
     if (verbose) std::fprintf(stderr, "radio: %s\n", tvx::sim::Describe(e).c_str());
     if (e.kind == tvx::sim::EventKind::kHangUp) OnSignal(0);
   });
-  if (std::string error = radio.Start(); !error.empty()) {
+  std::string error = radio.Start();
+  if (error.empty() && !options.link.empty()) error = PlaceLink(options.link, radio.DevicePath());
+  if (!error.empty()) {
     std::fprintf(stderr, "torvandrix-radio-sim: %s\n", error.c_str());
+    radio.Stop();
     return 1;
-  }
-  if (!options.link.empty()) {
-    if (std::string error = PlaceLink(options.link, radio.DevicePath()); !error.empty()) {
-      std::fprintf(stderr, "torvandrix-radio-sim: %s\n", error.c_str());
-      radio.Stop();
-      return 1;
-    }
   }
   // Once the path is out, the radio and the link are ready.
   std::printf("%s\n", radio.DevicePath().c_str());
