@@ -86,13 +86,11 @@ std::size_t DirectRadio::Feed(std::span<const std::uint8_t> in, const LineState&
     last_byte_at_ = now;
     if (phase_ == DirectPhase::kRefused) continue;  // not listening until the line is quiet
 
-    if (!settings_checked) {
-      settings_checked = true;
-      if (line.known && !line.IsPlain8N1()) {
-        ++counters_.line_setting_faults;
-        out.Note(EventKind::kLineSettingsFault);
-      }
+    if (!settings_checked && line.known && !line.IsPlain8N1()) {
+      ++counters_.line_setting_faults;
+      out.Note(EventKind::kLineSettingsFault);
     }
+    settings_checked = true;
     if ((phase_ == DirectPhase::kIdle || InHandshake()) && !HeardAtHandshakeRate(line)) {
       // A real radio hears a byte at another rate as a framing error: the handshake is lost.
       ++counters_.line_rate_faults;

@@ -2,6 +2,8 @@
 // verdict and read-back (the handshake and erase are in direct_radio.cpp).
 #include "radio_sim/direct_radio.h"
 
+#include <utility>
+
 namespace tvx::sim {
 
 void DirectRadio::HandleTransfer(std::uint8_t b, double now, RadioOutput& out) {
@@ -95,18 +97,15 @@ void DirectRadio::OnAddressFrame(RadioOutput& out) {
   }
   if (Strike(Fault::kDropEcho, out) != nullptr) return;
   const bool swap = Strike(Fault::kBadEcho, out) != nullptr;
-  if (swap || Strike(Fault::kBadEchoLow, out) != nullptr) {
-    if (swap && addr_hi_ != addr_lo_) {
-      Emit(addr_lo_, out);
-      Emit(addr_hi_, out);
-    } else {
-      Emit(addr_hi_, out);
-      Emit(static_cast<std::uint8_t>(addr_lo_ ^ 0x01), out);
-    }
-    return;
+  std::uint8_t first = addr_hi_;
+  std::uint8_t second = addr_lo_;
+  if (swap && addr_hi_ != addr_lo_) {
+    std::swap(first, second);
+  } else if (swap || Strike(Fault::kBadEchoLow, out) != nullptr) {
+    second = static_cast<std::uint8_t>(second ^ 0x01);
   }
-  Emit(addr_hi_, out);
-  Emit(addr_lo_, out);
+  Emit(first, out);
+  Emit(second, out);
 }
 
 void DirectRadio::OnDataFrame(RadioOutput& out) {
@@ -134,12 +133,9 @@ void DirectRadio::OnDataFrame(RadioOutput& out) {
   space[address] = b0;
   space[static_cast<std::uint16_t>(address + 1)] = b1;
 
-  if (Strike(Fault::kDropReply, out) != nullptr) {
-    // no reply
-  } else if (Strike(Fault::kBadReply, out) != nullptr) {
-    Emit(static_cast<std::uint8_t>(reply ^ 0xFF), out);
-  } else {
-    Emit(reply, out);
+  if (Strike(Fault::kDropReply, out) == nullptr) {
+    const bool bad = Strike(Fault::kBadReply, out) != nullptr;
+    Emit(static_cast<std::uint8_t>(bad ? reply ^ 0xFF : reply), out);
   }
   // The word that ends at 0xFFFF is the image's last: the radio reports its checksum at once.
   if (address == 0xFFFE) SendChecksum(out);
@@ -157,11 +153,8 @@ std::array<std::uint8_t, 2> DirectRadio::CurrentChecksum() const {
     even ^= space[address];
     odd ^= space[static_cast<std::uint16_t>(address + 1)];
   }
-  if (attempt_ % 2 != 0) {
-    even ^= 0xFF;
-    odd ^= 0xFF;
-  }
-  return {even, odd};
+  const std::uint8_t flip = attempt_ % 2 != 0 ? 0xFF : 0x00;
+  return {static_cast<std::uint8_t>(even ^ flip), static_cast<std::uint8_t>(odd ^ flip)};
 }
 
 void DirectRadio::SendChecksum(RadioOutput& out) {
