@@ -84,9 +84,8 @@ class DirectRadio {
  public:
   explicit DirectRadio(const RadioConfig& config);
 
-  /// Handles received bytes. Returns how many were taken: all of them, except when the radio
-  /// is at rest (idle, or a session finished) and meets a byte that does not start its own
-  /// protocol; it stops before that byte so another face of the radio can take it.
+  /// Handles received bytes; returns how many were taken. At rest (idle, or a session finished)
+  /// it stops before a byte that starts none of its own, for another face of the radio.
   std::size_t Feed(std::span<const std::uint8_t> in, const LineState& line, double now,
                    RadioOutput& out);
   /// Lets time pass: the end of the erase, the rate-switch check, held frames, frame time-outs.
@@ -125,14 +124,12 @@ class DirectRadio {
   void ResolveHeldFrame(RadioOutput& out);
   void SendChecksum(RadioOutput& out);
   void Emit(std::uint8_t b, RadioOutput& out);
-  /// The fault of this kind asked for at the current word attempt, if it has not fired yet in
-  /// this upload: it fires now.
+  /// The fault of this kind asked for at this word attempt and not fired in this upload: fires.
   const FaultSpec* Strike(Fault fault, RadioOutput& out);
   void FireFault(Fault fault, RadioOutput& out);
   void Stray(std::uint8_t b, RadioOutput& out);
   void RestartSession();
-  /// A byte that starts a new session ("U" or "4") restarts the radio's dialogue; any other
-  /// is counted as stray.
+  /// "U" or "4" restarts the radio's dialogue; any other byte is stray.
   void RestartOrStray(std::uint8_t b, RadioOutput& out);
   void Sniff(std::uint8_t b, RadioOutput& out);
   void SendGarbage(RadioOutput& out);

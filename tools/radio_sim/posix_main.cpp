@@ -82,19 +82,14 @@ int main(int argc, char** argv) {
   std::printf("%s\n", radio.DevicePath().c_str());
   std::fflush(stdout);
 
-  bool stdin_open = options.until_eof;
+  // Until a signal or a hang-up, or with --until-eof the end of standard input.
   for (;;) {
-    pollfd fds[2] = {{wake[0], POLLIN, 0}, {stdin_open ? 0 : -1, POLLIN, 0}};
-    if (::poll(fds, 2, -1) < 0) {
-      if (errno == EINTR) continue;
-      break;
-    }
-    if (fds[0].revents != 0) break;
-    if (fds[1].revents != 0) {
-      char buffer[256];
-      const ssize_t n = ::read(0, buffer, sizeof buffer);
-      if (n <= 0) break;
-    }
+    pollfd fds[2] = {{wake[0], POLLIN, 0}, {options.until_eof ? 0 : -1, POLLIN, 0}};
+    const int ready = ::poll(fds, 2, -1);
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready < 0 || fds[0].revents != 0) break;
+    char buffer[256];
+    if (fds[1].revents != 0 && ::read(0, buffer, sizeof buffer) <= 0) break;
   }
 
   const bool hung_up = radio.HungUp();
