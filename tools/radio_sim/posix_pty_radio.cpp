@@ -95,14 +95,6 @@ double LeastTransit(int from, int to) {
 
 }  // namespace
 
-PtyRadio::PtyRadio(const RadioConfig& config) : radio_(config) {
-  pending_.reserve(65536);
-}
-
-PtyRadio::~PtyRadio() {
-  Stop();
-}
-
 void PtyRadio::OnEvent(std::function<void(const RadioEvent&)> listener) {
   listener_ = std::move(listener);
 }

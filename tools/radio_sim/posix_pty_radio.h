@@ -29,8 +29,8 @@ namespace tvx::sim {
 
 class PtyRadio {
  public:
-  explicit PtyRadio(const RadioConfig& config);
-  ~PtyRadio();
+  explicit PtyRadio(const RadioConfig& config) : radio_(config) { pending_.reserve(65536); }
+  ~PtyRadio() { Stop(); }
   PtyRadio(const PtyRadio&) = delete;
   PtyRadio& operator=(const PtyRadio&) = delete;
 

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tvx::sim {
@@ -58,6 +59,7 @@ class RadioOutput {
   void Send(std::span<const std::uint8_t> bytes) {
     bytes_.insert(bytes_.end(), bytes.begin(), bytes.end());
   }
+  void Send(std::string_view text) { bytes_.insert(bytes_.end(), text.begin(), text.end()); }
   void Note(EventKind kind, std::uint32_t value = 0, std::uint32_t extra = 0) {
     events_.push_back(RadioEvent{kind, value, extra});
   }

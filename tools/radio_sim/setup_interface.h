@@ -42,7 +42,6 @@ class SetupInterface {
 
  private:
   void Answer(RadioOutput& out);
-  void Text(std::string_view text, RadioOutput& out);
   void Menu(RadioOutput& out);
   void CharacterTable(RadioOutput& out);
   void LongText(std::uint32_t lines, RadioOutput& out);
