@@ -81,6 +81,27 @@ bool ParseNumber(std::string_view text, double& value) {
   return ec == std::errc() && end == text.data() + text.size() && std::isfinite(value);
 }
 
+/// Parses four bytes written as 0x12,0x34,0x56,0x78 (one or two hexadecimal digits each).
+bool ParseAccessCode(std::string_view text, std::array<std::uint8_t, 4>& code) {
+  std::array<std::uint8_t, 4> parsed{};
+  for (std::size_t i = 0; i < 4; ++i) {
+    const std::size_t comma = text.find(',');
+    if ((comma == std::string_view::npos) != (i == 3)) return false;
+    const std::string_view part = text.substr(0, comma);
+    if (part.size() < 3 || part.size() > 4 || part[0] != '0' ||
+        (part[1] != 'x' && part[1] != 'X')) {
+      return false;
+    }
+    unsigned value = 0;
+    const auto [end, ec] = std::from_chars(part.data() + 2, part.data() + part.size(), value, 16);
+    if (ec != std::errc() || end != part.data() + part.size()) return false;
+    parsed[i] = static_cast<std::uint8_t>(value);
+    if (i < 3) text = text.substr(comma + 1);
+  }
+  code = parsed;
+  return true;
+}
+
 }  // namespace
 
 const FaultInfo& InfoOf(Fault fault) {
@@ -166,26 +187,6 @@ std::string FaultListText() {
     text += line + "\n";
   }
   return text;
-}
-
-bool ParseAccessCode(std::string_view text, std::array<std::uint8_t, 4>& code) {
-  std::array<std::uint8_t, 4> parsed{};
-  for (std::size_t i = 0; i < 4; ++i) {
-    const std::size_t comma = text.find(',');
-    if ((comma == std::string_view::npos) != (i == 3)) return false;
-    const std::string_view part = text.substr(0, comma);
-    if (part.size() < 3 || part.size() > 4 || part[0] != '0' ||
-        (part[1] != 'x' && part[1] != 'X')) {
-      return false;
-    }
-    unsigned value = 0;
-    const auto [end, ec] = std::from_chars(part.data() + 2, part.data() + part.size(), value, 16);
-    if (ec != std::errc() || end != part.data() + part.size()) return false;
-    parsed[i] = static_cast<std::uint8_t>(value);
-    if (i < 3) text = text.substr(comma + 1);
-  }
-  code = parsed;
-  return true;
 }
 
 std::string ParseOptions(std::span<const std::string_view> args, SimOptions& options) {

@@ -27,9 +27,6 @@ struct SimOptions {
 /// user, empty on success. "--name value" and "--name=value" are both accepted (CLI11).
 std::string ParseOptions(std::span<const std::string_view> args, SimOptions& options);
 
-/// Parses four bytes written as 0x12,0x34,0x56,0x78 (one or two hexadecimal digits each).
-bool ParseAccessCode(std::string_view text, std::array<std::uint8_t, 4>& code);
-
 /// The text of --help.
 std::string UsageText();
 

@@ -71,23 +71,20 @@ void CloseFd(int& fd) {
 // of microseconds, several times a word at high line rates.
 constexpr double kSpinBeforeRelease = 100e-6;
 
-double SteadySeconds() {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-
 // The least time a byte written on `from` takes until a reader blocked in poll() on `to` has it
 // (seconds, the least of a few tries; 0 when it cannot be measured).
 double LeastTransit(int from, int to) {
   double least = 0;
   for (int i = 0; i < 24; ++i) {
     const std::uint8_t b = 0;
-    const double start = SteadySeconds();
+    const auto start = std::chrono::steady_clock::now();
     if (::write(from, &b, 1) != 1) return 0;
     pollfd p{to, POLLIN, 0};
     if (::poll(&p, 1, 100) != 1) return 0;
     std::uint8_t got = 0;
     if (::read(to, &got, 1) != 1) return 0;
-    const double took = SteadySeconds() - start;
+    const double took =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     least = i == 0 ? took : std::min(least, took);
   }
   return least;

@@ -1,15 +1,13 @@
 // The simulated radio on a pseudo-terminal: the uploader opens the slave side (DevicePath) as
 // its serial port, and a thread of this object answers on the master side. A slave descriptor
-// stays open for the object's life (no hang-up while the uploader has the port closed), and the
-// line settings are read from it right after every read: a byte came at the rate the slave has
-// when the radio reads it.
+// stays open for the object's life, and the line settings are read from it right after every
+// read: a byte came at the rate the slave has when the radio reads it.
 //
 // With `line_time` every byte reaches the PC no earlier than a real line at the PC's rate would
-// deliver it (ten bits a byte each way), at times fixed by the line alone, so this thread's
-// lateness does not add up; the pty's own hand-over time, measured at Start, is taken off.
-// `latency` delays each answer further; the set-up menu's output is always paced. On the
-// hang-up fault the radio waits until the PC has read its last answer (at most 0.5 s), then
-// closes both sides. All methods are thread-safe.
+// deliver it (ten bits a byte each way), at times fixed by the line alone; the pty's own
+// hand-over time, measured at Start, is taken off. `latency` delays each answer further; the
+// set-up menu's output is always paced. On the hang-up fault the radio waits until the PC has
+// read its last answer (at most 0.5 s), then closes both sides. All methods are thread-safe.
 #pragma once
 
 #include <chrono>

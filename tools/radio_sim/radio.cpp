@@ -90,6 +90,16 @@ namespace {
 
 constexpr std::string_view kModeNames[] = {"auto", "direct", "rf", "setup"};
 
+/// Which face a first byte calls up (a typed key: printable, CR, backspace, escape, F1).
+RadioMode DetectMode(std::uint8_t b) {
+  if (b == kWakeByte || b == kProgramByte) return RadioMode::kDirect;
+  if (b == RfLocalRadio::kHeaderType || b == RfLocalRadio::kDataType) return RadioMode::kRf;
+  if ((b >= 0x20 && b < 0x7F) || b == 13 || b == 8 || b == 27 || b == 127 || b == 255) {
+    return RadioMode::kSetup;
+  }
+  return RadioMode::kAuto;
+}
+
 std::string_view HandshakeFaultName(std::uint32_t why) {
   constexpr std::string_view kNames[] = {"a byte at the wrong line rate", "a pause too short",
                                          "a wrong access code", "a bad rate divisor"};
@@ -186,15 +196,6 @@ bool ParseRadioMode(std::string_view text, RadioMode& mode) {
 
 std::string_view RadioModeName(RadioMode mode) {
   return kModeNames[static_cast<std::size_t>(mode)];
-}
-
-RadioMode DetectMode(std::uint8_t b) {
-  if (b == kWakeByte || b == kProgramByte) return RadioMode::kDirect;
-  if (b == RfLocalRadio::kHeaderType || b == RfLocalRadio::kDataType) return RadioMode::kRf;
-  if ((b >= 0x20 && b < 0x7F) || b == 13 || b == 8 || b == 27 || b == 127 || b == 255) {
-    return RadioMode::kSetup;
-  }
-  return RadioMode::kAuto;
 }
 
 Radio::Radio(const RadioConfig& config)

@@ -1,7 +1,7 @@
 // The whole simulated radio: programming mode, RF local radio and set-up menu behind one byte
-// stream. In RadioMode::kAuto the first byte picks the face (DetectMode); a face keeps the line
-// until it is at rest and meets a byte that starts none of its own. Pure engine: no I/O, no
-// clock; the caller passes the time and the PC's line settings with every call.
+// stream. In RadioMode::kAuto the first byte picks the face ("U"/"4" direct, 0xE2/0xE3 RF, a
+// typed key set-up), which keeps the line until it is at rest and meets a byte that starts none
+// of its own. Pure engine: no I/O, no clock; the caller passes the time and the line settings.
 #pragma once
 
 #include <cstdint>
@@ -70,9 +70,5 @@ class Radio {
   RadioMode active_;
   RadioCounters counters_;  ///< the radio's own; the faces' are filled in by Counters()
 };
-
-/// Which face a first byte calls up: "U"/"4" direct, 0xE2/0xE3 RF, a typed key (printable,
-/// CR, backspace, escape, F1) set-up; kAuto when none.
-RadioMode DetectMode(std::uint8_t first_byte);
 
 }  // namespace tvx::sim

@@ -9,7 +9,6 @@
 #include <cstdint>
 #include <span>
 #include <string>
-#include <string_view>
 
 #include "radio_sim/radio_config.h"
 #include "radio_sim/radio_output.h"
@@ -37,8 +36,6 @@ class SetupInterface {
   bool AtRest() const { return typed_.empty() && !skip_scan_code_; }
 
   const SetupCounters& Counters() const { return counters_; }
-  /// The text typed so far on the current line.
-  std::string_view TypedLine() const { return typed_; }
 
  private:
   void Answer(RadioOutput& out);
