@@ -119,8 +119,7 @@ std::size_t DirectRadio::Feed(std::span<const std::uint8_t> in, const LineState&
 void DirectRadio::Advance(const LineState& line, double now, RadioOutput& out) {
   line_ = line;
   now_ = now;
-  // The moments NextDeadline names, computed the same way, so that a runner which sleeps until
-  // one of them finds it passed. A handshake with a long gap: the PC went away.
+  // The moments NextDeadline names, computed the same way. A long gap in a handshake: PC gone.
   if ((phase_ == DirectPhase::kRefused && now >= last_byte_at_ + config_.refusal_quiet) ||
       (InHandshake() && now >= last_byte_at_ + config_.handshake_timeout))
     phase_ = DirectPhase::kIdle;
@@ -222,8 +221,7 @@ void DirectRadio::HandleIdle(std::uint8_t b, double now, RadioOutput& out) {
     out.Note(EventKind::kDiagWake);
     return;
   }
-  // "4": programming mode. The radio answers with some noise of its own when asked to; the PC
-  // throws away whatever arrives in the pause after "4".
+  // "4": programming mode (with the noise of the garbage fault, which the PC throws away).
   ++counters_.program_commands;
   out.Note(EventKind::kProgramCommand);
   phase_ = DirectPhase::kAccessCode;

@@ -1,11 +1,10 @@
 // The radio's programming mode on a directly wired serial port: handshake, masked identity,
-// erase, word transfer with echo and reply, checksum and verdict, read-back.
-//
-// The handshake is heard at 19200 bit/s with pauses of 300 ms after "4" and 10 ms after each
-// access-code byte; a byte at another rate or too early, or a wrong code or divisor, is refused
-// as a real radio does: silence until the line has been quiet for `refusal_quiet`. In the
-// transfer, four 0xFF in a row resync, a data frame with a gap of `frame_timeout` is dropped,
-// and "4" with the access code starts a new session wherever the radio stood.
+// erase, word transfer with echo and reply, checksum and verdict, read-back. The handshake is heard
+// at 19200 bit/s with pauses of 300 ms after "4" and 10 ms after each access-code byte; a byte at
+// another rate or too early, or a wrong code or divisor, is refused as a real radio does: silence
+// until the line has been quiet for `refusal_quiet`. In the transfer, four 0xFF in a row resync, a
+// data frame with a gap of `frame_timeout` is dropped, and "4" with the access code starts a new
+// session wherever the radio stood.
 #pragma once
 
 #include <array>

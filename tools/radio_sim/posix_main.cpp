@@ -52,12 +52,11 @@ int main(int argc, char** argv) {
   }
 
   int wake[2];
-  if (::pipe2(wake, O_CLOEXEC) != 0) {
+  if (::pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0) {
     std::perror("torvandrix-radio-sim: pipe");
     return 1;
   }
   g_wake_fd = wake[1];
-  ::fcntl(wake[1], F_SETFL, O_NONBLOCK);
   struct sigaction sa {};
   sa.sa_handler = OnSignal;
   sigemptyset(&sa.sa_mask);

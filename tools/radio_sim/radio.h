@@ -48,8 +48,7 @@ class Radio {
   const RadioConfig& Config() const { return config_; }
   /// kAuto while no face has the line.
   RadioMode ActiveMode() const { return active_; }
-  /// The set-up menu talks at a person's pace: its output should go out at the line rate
-  /// (unless RadioConfig::fast_setup).
+  /// The set-up menu's output should go out at the line rate (unless RadioConfig::fast_setup).
   bool PacedOutput() const { return active_ == RadioMode::kSetup && !config_.fast_setup; }
 
   RadioCounters Counters() const;

@@ -144,8 +144,7 @@ std::size_t RfLocalRadio::Feed(std::span<const std::uint8_t> in, const LineState
 }
 
 void RfLocalRadio::Advance(const LineState& /*line*/, double now, RadioOutput& out) {
-  // The moments NextDeadline names, computed the same way: at its deadline a cut-off frame is
-  // over, so that a runner which sleeps until then finds nothing left to wait for.
+  // The moments NextDeadline names, computed the same way: at its deadline a frame is over.
   if (state_ == State::kInFrame && now >= last_byte_at_ + config_.frame_timeout) {
     const bool header = frame_[0] == kHeaderType;
     const std::uint32_t index =

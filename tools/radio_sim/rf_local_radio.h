@@ -1,8 +1,7 @@
-// The local radio of an RF network on the diagnostic port during an RF upload: it checks each
-// frame of the download file against the image it expects and echoes every complete frame byte
-// for byte, good or bad (a bad one is counted: the network would drop it). 0xE2 starts an 8-byte
-// header frame, 0xE3 a data frame of m + 8 bytes (m its second byte); after an impossible m the
-// radio drops everything until the line has been quiet for `rf_quiet_gap`.
+// The local radio of an RF network during an RF upload: it checks each frame against the image
+// it expects and echoes every complete frame, good or bad (a bad one is counted). 0xE2 starts
+// an 8-byte header frame, 0xE3 a data frame of m + 8 bytes (m its second byte); after an
+// impossible m it drops everything until the line has been quiet for `rf_quiet_gap`.
 #pragma once
 
 #include <array>
@@ -63,8 +62,7 @@ struct RfCounters {
 
 class RfLocalRadio {
  public:
-  /// The line rate of the radio's diagnostic port during an RF upload.
-  static constexpr std::uint32_t kLineRate = 115200;
+  static constexpr std::uint32_t kLineRate = 115200;  ///< of the diagnostic port, RF upload
   static constexpr std::uint8_t kHeaderType = 0xE2;
   static constexpr std::uint8_t kDataType = 0xE3;
   static constexpr std::size_t kMaxFrame = 33;

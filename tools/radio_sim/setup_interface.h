@@ -1,7 +1,6 @@
-// The radio's own set-up menu on its serial port. Typed characters are echoed, CR ends the
-// line, answers end their lines with CR LF; backspace takes back a character, F1 (255) shows
-// the menu, two-byte function-key codes are ignored. Two extra commands help to try a terminal:
-// "CHARS" (every byte value, then terminal control sequences) and "TEXT n" (n long lines).
+// The radio's own set-up menu: typed characters are echoed, CR ends the line, answers end their
+// lines with CR LF; backspace takes back a character, F1 (255) shows the menu. Extra commands to
+// try a terminal: "CHARS" (every byte value, then control sequences), "TEXT n" (n long lines).
 // In RadioMode::kAuto, "U", "4", 0xE2 and 0xE3 at the start of a line are left to other faces.
 #pragma once
 
