@@ -1,5 +1,4 @@
-// The fault table (faults.h) and the command line (options.h): --fault, --faults and --help
-// all read the one table.
+// The fault table (faults.h) and the command line (options.h), which reads it.
 #include "radio_sim/options.h"
 
 #include <CLI/CLI.hpp>

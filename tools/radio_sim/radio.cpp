@@ -213,28 +213,23 @@ void Radio::Feed(std::span<const std::uint8_t> in, const LineState& line, double
   const std::size_t start = out.Bytes().size();
   counters_.bytes_received += in.size();
   while (!in.empty()) {
-    if (active_ == RadioMode::kAuto) {
-      const RadioMode detected = DetectMode(in[0]);
-      if (detected == RadioMode::kAuto) {
-        ++counters_.stray_bytes;
-        out.Note(EventKind::kStrayByte, in[0]);
-        in = in.subspan(1);
+    if (active_ == RadioMode::kAuto && DetectMode(in[0]) != RadioMode::kAuto) {
+      active_ = DetectMode(in[0]);
+      ++counters_.mode_changes;
+      out.Note(EventKind::kModeDetected, static_cast<std::uint32_t>(active_));
+    }
+    if (active_ != RadioMode::kAuto) {
+      in = in.subspan(FeedActive(in, line, now, out));
+      if (in.empty()) break;
+      // The face at rest left in[0] alone: another one may take it, or nobody.
+      if (config_.mode == RadioMode::kAuto) {
+        active_ = RadioMode::kAuto;
         continue;
       }
-      active_ = detected;
-      ++counters_.mode_changes;
-      out.Note(EventKind::kModeDetected, static_cast<std::uint32_t>(detected));
     }
-    in = in.subspan(FeedActive(in, line, now, out));
-    if (in.empty()) break;
-    // The face at rest left in[0] alone: another one may take it, or nobody.
-    if (config_.mode == RadioMode::kAuto) {
-      active_ = RadioMode::kAuto;
-    } else {
-      ++counters_.stray_bytes;
-      out.Note(EventKind::kStrayByte, in[0]);
-      in = in.subspan(1);
-    }
+    ++counters_.stray_bytes;
+    out.Note(EventKind::kStrayByte, in[0]);
+    in = in.subspan(1);
   }
   if (config_.Has(Fault::kSilent)) out.TruncateBytes(start);
   counters_.bytes_sent += out.Bytes().size() - start;

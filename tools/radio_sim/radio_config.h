@@ -1,5 +1,4 @@
-// What the simulated radio is told before it starts, and the PC's line settings as the radio
-// sees them with every batch of received bytes.
+// What the simulated radio is told before it starts, and the PC's line settings as it sees them.
 #pragma once
 
 #include <array>
@@ -21,8 +20,7 @@ enum class RadioMode { kAuto, kDirect, kRf, kSetup };
 bool ParseRadioMode(std::string_view text, RadioMode& mode);
 std::string_view RadioModeName(RadioMode mode);
 
-/// The serial line as the PC set it up. `known` false means the caller cannot tell (an
-/// in-process test feeding bytes directly): then no line check is made.
+/// The serial line as the PC set it up; `known` false (the caller cannot tell): no line checks.
 struct LineState {
   bool known = false;
   std::uint32_t rate = 0;  ///< bit/s; 0 when the rate has no standard value

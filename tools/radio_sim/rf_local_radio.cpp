@@ -205,10 +205,10 @@ void RfLocalRadio::CompleteFrame(double now, RadioOutput& out) {
   }
   if (header) {
     ++counters_.header_frames_received;
-    const bool short_reply =
+    const FaultSpec* short_reply =
         FrameFault(Fault::kRfShortHeaderReply, counters_.header_frames_received);
     if (short_reply)
-      out.Note(EventKind::kFaultFired, static_cast<std::uint32_t>(Fault::kRfShortHeaderReply));
+      out.Note(EventKind::kFaultFired, static_cast<std::uint32_t>(short_reply->fault));
     out.Send(short_reply ? frame.first(1) : frame);
     ++counters_.echoes_sent;
   } else {
