@@ -6,10 +6,8 @@ namespace tvx::sim {
 
 namespace {
 
-/// What the PC reads of a byte sent while its line runs at another rate.
-constexpr std::uint8_t kGarbledByte = 0x00;
-/// The line rate of the handshake, until the PC switches to 460800 / divisor.
-constexpr std::uint32_t kHandshakeRate = kDivisorBase / kSlowDivisor;
+constexpr std::uint8_t kGarbledByte = 0x00;  ///< what the PC reads at another rate than ours
+constexpr std::uint32_t kHandshakeRate = kDivisorBase / kSlowDivisor;  ///< until the switch
 /// The pauses the radio needs in the handshake: after "4", and after each access-code byte.
 constexpr double kPauseAfterCommand = 0.300;
 constexpr double kPauseAfterCodeByte = 0.010;

@@ -12,8 +12,7 @@
 namespace tvx::sim {
 
 struct SimOptions {
-  /// The program answers at line time unless --fast is given.
-  SimOptions() { config.line_time = true; }
+  SimOptions() { config.line_time = true; }  ///< the program answers at line time unless --fast
 
   RadioConfig config;
   std::string link;        ///< where to put a symbolic link to the device; empty: none

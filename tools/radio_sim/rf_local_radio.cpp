@@ -9,8 +9,7 @@ namespace {
 constexpr std::uint8_t kFrameMarker = 0x36;
 constexpr std::uint32_t kNoRecord = 0xFFFFFFFF;
 
-/// After the last record's frame, this much quiet ends a pass.
-constexpr double kPassEndQuiet = 0.1;
+constexpr double kPassEndQuiet = 0.1;  ///< quiet after the last record's frame: a pass ends
 constexpr std::uint8_t kStrayByte = 0x00;
 
 /// m of a record: the bytes after the length byte, rounded up to odd so the data form pairs.
