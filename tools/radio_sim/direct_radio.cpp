@@ -6,22 +6,25 @@ namespace tvx::sim {
 
 namespace {
 
-/// What the PC reads of a byte sent while its line runs at another rate.
-constexpr std::uint8_t kGarbledByte = 0x00;
-/// The line rate of the handshake, until the PC switches to 460800 / divisor.
-constexpr std::uint32_t kHandshakeRate = kDivisorBase / kSlowDivisor;
+constexpr std::uint8_t kGarbledByte = 0x00;  ///< what the PC reads at another rate than ours
+constexpr std::uint32_t kHandshakeRate = kDivisorBase / kSlowDivisor;  ///< until the switch
 /// The pauses the radio needs in the handshake: after "4", and after each access-code byte.
 constexpr double kPauseAfterCommand = 0.300;
 constexpr double kPauseAfterCodeByte = 0.010;
-/// What the radio's own reading may take from a pause it measures: a tenth of the pause, at
-/// least 2 ms. (It waits for "4" without looking at the clock, and on a busy machine its read can
-/// come some milliseconds after the byte.)
+/// How much of a pause may be missing (the radio's own read can come late): a tenth, at least 2 ms.
 constexpr double PauseAllowance(double pause) {
   return std::max(0.002, pause / 10);
 }
 /// A correct PC switches its rate 5 ms after its last handshake byte: a rate change within a
 /// shorter window around a byte means the byte itself may have come at the new rate.
 constexpr double kRateChangeAllowance = 0.004;
+
+bool HeardAtHandshakeRate(const LineState& line) {
+  if (!line.known || line.rate == kHandshakeRate) return true;
+  // Right at the previous look and wrong now: the byte may have come before the change. When
+  // the looks were far apart the radio cannot tell, and takes the byte.
+  return line.previous_rate == kHandshakeRate && line.since_previous_look >= kRateChangeAllowance;
+}
 
 }  // namespace
 
@@ -30,38 +33,17 @@ DirectRadio::DirectRadio(const RadioConfig& config)
       memory_(std::make_unique<RadioMemory>()),
       attempt_parity_(std::make_unique<std::bitset<2 * 65536>>()),
       garbage_state_(config.seed * 2654435761u + 0x9E3779B9u) {
-  signature_[0] = kProgramByte;
-  for (std::size_t i = 0; i < 4; ++i) signature_[i + 1] = config.access_code[i];
   for (auto& space : memory_->space) space.fill(0xFF);
   if (garbage_state_ == 0) garbage_state_ = 1;
   fired_.assign(config_.faults.size(), false);
-}
-
-bool DirectRadio::AtRest() const {
-  return phase_ == DirectPhase::kIdle ||
-         (phase_ == DirectPhase::kReadBack && frame_pos_ == 0 && held_ == Frame::kNone);
-}
-
-std::uint32_t DirectRadio::ExpectedRate() const {
-  // The handshake's own rate is judged in Feed, with the benefit of the doubt.
-  if (phase_ > DirectPhase::kAwaitRateSwitch && phase_ != DirectPhase::kRefused) {
-    return kDivisorBase / divisor_;
-  }
-  return 0;
 }
 
 bool DirectRadio::InHandshake() const {
   return phase_ >= DirectPhase::kAccessCode && phase_ <= DirectPhase::kChallengeLow;
 }
 
-bool DirectRadio::HeardAtHandshakeRate(const LineState& line) const {
-  if (!line.known || line.rate == kHandshakeRate) return true;
-  // Right at the previous look and wrong now: the byte may have come before the change. When
-  // the looks were far apart the radio cannot tell, and takes the byte.
-  return line.previous_rate == kHandshakeRate && line.since_previous_look >= kRateChangeAllowance;
-}
-
-bool DirectRadio::PauseKept(double now, double minimum, std::uint32_t position, RadioOutput& out) {
+bool DirectRadio::PauseKept(double now, std::uint32_t position, RadioOutput& out) {
+  const double minimum = position == 1 ? kPauseAfterCommand : kPauseAfterCodeByte;
   const double pause = now - handshake_byte_at_ + handshake_byte_doubt_;
   if (pause >= minimum - PauseAllowance(minimum)) return true;
   ++counters_.pause_faults;
@@ -76,7 +58,6 @@ void DirectRadio::RefuseHandshake(HandshakeFault why, RadioOutput& out) {
   out.Note(EventKind::kHandshakeRefused, static_cast<std::uint32_t>(why));
   RestartSession();
   phase_ = DirectPhase::kRefused;
-  session_done_ = false;
 }
 
 std::size_t DirectRadio::Feed(std::span<const std::uint8_t> in, const LineState& line, double now,
@@ -86,31 +67,28 @@ std::size_t DirectRadio::Feed(std::span<const std::uint8_t> in, const LineState&
   bool rate_fault_noted = false;
   for (std::size_t i = 0; i < in.size(); ++i) {
     const std::uint8_t b = in[i];
-    // The PC writes a data frame in one go, so a gap in it means its bytes belong to something
-    // else: it is dropped when not complete within the time-out of its first byte. An address
-    // frame goes out byte by byte and is completed however late its last byte comes (a PC
-    // stopped and continued mid-frame): the word attempt counts once it is whole, on both sides.
+    // The PC writes a data frame in one go: one with a gap belongs to something else. An address
+    // frame goes out byte by byte and counts as a word attempt once whole, however late.
     const bool in_frames = phase_ == DirectPhase::kTransfer || phase_ == DirectPhase::kReadBack;
     if (in_frames && frame_pos_ > 3 && held_ == Frame::kNone &&
         now - frame_start_ > config_.frame_timeout) {
       frame_pos_ = 0;
       ++counters_.stale_frames;
     }
-    if (phase_ == DirectPhase::kReadBack && AtRest() && b > 1 && b != 0xFF && !StartsSession(b)) {
+    // A finished read-back: a byte that is no frame's ends the session.
+    if (phase_ == DirectPhase::kReadBack && frame_pos_ == 0 && b > 1 && b != 0xFF &&
+        !StartsSession(b)) {
       phase_ = DirectPhase::kIdle;
-      session_done_ = true;
     }
     if (phase_ == DirectPhase::kIdle && !StartsSession(b)) return i;
     last_byte_at_ = now;
     if (phase_ == DirectPhase::kRefused) continue;  // not listening until the line is quiet
 
-    if (!settings_checked) {
-      settings_checked = true;
-      if (line.known && !line.IsPlain8N1()) {
-        ++counters_.line_setting_faults;
-        out.Note(EventKind::kLineSettingsFault);
-      }
+    if (!settings_checked && line.known && !line.IsPlain8N1()) {
+      ++counters_.line_setting_faults;
+      out.Note(EventKind::kLineSettingsFault);
     }
+    settings_checked = true;
     if ((phase_ == DirectPhase::kIdle || InHandshake()) && !HeardAtHandshakeRate(line)) {
       // A real radio hears a byte at another rate as a framing error: the handshake is lost.
       ++counters_.line_rate_faults;
@@ -118,7 +96,9 @@ std::size_t DirectRadio::Feed(std::span<const std::uint8_t> in, const LineState&
       RefuseHandshake(HandshakeFault::kLineRate, out);
       continue;
     }
-    const std::uint32_t expected = ExpectedRate();
+    // After the rate switch (the handshake's rate is judged above, with the benefit of the doubt).
+    const std::uint32_t expected =
+        phase_ > DirectPhase::kAwaitRateSwitch ? kDivisorBase / divisor_ : 0;
     if (line.known && expected != 0 && line.rate != expected) {
       // Heard at the wrong rate, a byte is a framing error and never reaches the protocol.
       if (!rate_fault_noted) {
@@ -137,38 +117,27 @@ std::size_t DirectRadio::Feed(std::span<const std::uint8_t> in, const LineState&
 void DirectRadio::Advance(const LineState& line, double now, RadioOutput& out) {
   line_ = line;
   now_ = now;
-  // The moments NextDeadline names, computed the same way, so that a runner which sleeps until
-  // one of them finds it passed.
-  if (phase_ == DirectPhase::kRefused && now >= last_byte_at_ + config_.refusal_quiet) {
+  // The moments NextDeadline names, computed the same way. A long gap in a handshake: PC gone.
+  if ((phase_ == DirectPhase::kRefused && now >= last_byte_at_ + config_.refusal_quiet) ||
+      (InHandshake() && now >= last_byte_at_ + config_.handshake_timeout))
     phase_ = DirectPhase::kIdle;
-    session_done_ = true;
-  }
-  if (InHandshake() && now >= last_byte_at_ + config_.handshake_timeout) {
-    phase_ = DirectPhase::kIdle;  // the PC went away mid-handshake
-    session_done_ = true;
-  }
   if (phase_ == DirectPhase::kAwaitRateSwitch) CheckRateSwitch(now, out);
   if (phase_ == DirectPhase::kErasing && now >= erase_done_at_) FinishErase(out);
   if (held_ != Frame::kNone && now >= held_until_) ResolveHeldFrame(out);
 }
 
-std::optional<double> DirectRadio::NextDeadline(double now) const {
-  std::optional<double> next;
-  auto take = [&next](double t) {
-    if (!next || t < *next) next = t;
-  };
+void DirectRadio::NextDeadline(double now, Earliest& next) const {
   if (phase_ == DirectPhase::kAwaitRateSwitch) {
     // The PC's rate change raises no event on the line: look again every millisecond.
-    take(std::min(rate_deadline_, now + 0.001));
+    next.Take(std::min(rate_deadline_, now + 0.001));
   }
   if (InHandshake()) {
     // Looking every millisecond dates each byte and its line rate closely.
-    take(std::min(last_byte_at_ + config_.handshake_timeout, now + 0.001));
+    next.Take(std::min(last_byte_at_ + config_.handshake_timeout, now + 0.001));
   }
-  if (phase_ == DirectPhase::kRefused) take(last_byte_at_ + config_.refusal_quiet);
-  if (phase_ == DirectPhase::kErasing) take(erase_done_at_);
-  if (held_ != Frame::kNone) take(held_until_);
-  return next;
+  if (phase_ == DirectPhase::kRefused) next.Take(last_byte_at_ + config_.refusal_quiet);
+  if (phase_ == DirectPhase::kErasing) next.Take(erase_done_at_);
+  if (held_ != Frame::kNone) next.Take(held_until_);
 }
 
 void DirectRadio::HandleByte(std::uint8_t b, double now, RadioOutput& out) {
@@ -178,11 +147,7 @@ void DirectRadio::HandleByte(std::uint8_t b, double now, RadioOutput& out) {
       HandleIdle(b, now, out);
       return;
     case DirectPhase::kAccessCode: {
-      const auto position = static_cast<std::uint32_t>(access_pos_ + 1);
-      if (!PauseKept(now, access_pos_ == 0 ? kPauseAfterCommand : kPauseAfterCodeByte, position,
-                     out)) {
-        return;
-      }
+      if (!PauseKept(now, static_cast<std::uint32_t>(access_pos_ + 1), out)) return;
       if (b != config_.access_code[static_cast<std::size_t>(access_pos_)]) {
         ++counters_.access_code_faults;
         out.Note(EventKind::kAccessCodeFault, static_cast<std::uint32_t>(access_pos_), b);
@@ -195,7 +160,7 @@ void DirectRadio::HandleByte(std::uint8_t b, double now, RadioOutput& out) {
       return;
     }
     case DirectPhase::kDivisor:
-      if (!PauseKept(now, kPauseAfterCodeByte, 5, out)) return;
+      if (!PauseKept(now, 5, out)) return;
       if (b == kFastDivisor || b == kSlowDivisor) {
         divisor_ = b;
         counters_.last_divisor = b;
@@ -227,7 +192,6 @@ void DirectRadio::HandleByte(std::uint8_t b, double now, RadioOutput& out) {
         ++counters_.refusals;
         out.Note(EventKind::kRefused);
         phase_ = DirectPhase::kIdle;
-        session_done_ = true;
       } else {
         RestartOrStray(b, out);
       }
@@ -255,13 +219,11 @@ void DirectRadio::HandleIdle(std::uint8_t b, double now, RadioOutput& out) {
     out.Note(EventKind::kDiagWake);
     return;
   }
-  // "4": programming mode. The radio answers with some noise of its own when asked to; the PC
-  // throws away whatever arrives in the pause after "4".
+  // "4": programming mode (with the noise of the garbage fault, which the PC throws away).
   ++counters_.program_commands;
   out.Note(EventKind::kProgramCommand);
   phase_ = DirectPhase::kAccessCode;
   access_pos_ = 0;
-  session_done_ = false;
   // Read from idle, where the radio waits without looking: the read woke with the byte.
   handshake_byte_at_ = now;
   handshake_byte_doubt_ = 0;
@@ -270,7 +232,6 @@ void DirectRadio::HandleIdle(std::uint8_t b, double now, RadioOutput& out) {
 
 void DirectRadio::RestartSession() {
   phase_ = DirectPhase::kIdle;
-  session_done_ = true;
   frame_pos_ = 0;
   held_ = Frame::kNone;
   ff_run_ = 0;
@@ -279,11 +240,9 @@ void DirectRadio::RestartSession() {
 void DirectRadio::Sniff(std::uint8_t b, RadioOutput& out) {
   // "4" and the access code in a row can only be a PC starting over, wherever this radio
   // thought it stood (a PC that gave up mid-word and came back at once, say).
-  if (b == signature_[static_cast<std::size_t>(sniff_pos_)]) {
-    ++sniff_pos_;
-  } else {
-    sniff_pos_ = (b == signature_[0]) ? 1 : 0;
-  }
+  const auto pos = static_cast<std::size_t>(sniff_pos_);
+  const bool next = b == (pos == 0 ? kProgramByte : config_.access_code[pos - 1]);
+  sniff_pos_ = next ? sniff_pos_ + 1 : b == kProgramByte ? 1 : 0;
   if (sniff_pos_ < 5) return;
   sniff_pos_ = 0;
   // Only a radio that took the bytes for transfer data needs this; a handshake keeps its rules.
@@ -297,7 +256,6 @@ void DirectRadio::Sniff(std::uint8_t b, RadioOutput& out) {
   ++counters_.program_commands;
   out.Note(EventKind::kProgramCommand);
   phase_ = DirectPhase::kDivisor;
-  session_done_ = false;
 }
 
 void DirectRadio::CheckRateSwitch(double now, RadioOutput& out) {
@@ -312,15 +270,11 @@ void DirectRadio::CheckRateSwitch(double now, RadioOutput& out) {
 }
 
 void DirectRadio::SendIdentity(RadioOutput& out) {
-  std::uint8_t marker = kFillByte;
-  if (config_.Has(Fault::kBadIdentity)) {
-    marker = 0xFE;
-    FireFault(Fault::kBadIdentity, out);
-  }
-  const auto masked = MaskSerial(challenge_, config_.serial);
+  const bool bad = config_.Has(Fault::kBadIdentity);
+  if (bad) FireFault(Fault::kBadIdentity, out);
   phase_ = DirectPhase::kAwaitEraseCommand;
-  Emit(marker, out);
-  for (std::uint8_t b : masked) Emit(b, out);
+  Emit(bad ? 0xFE : kFillByte, out);
+  for (std::uint8_t b : MaskSerial(challenge_, config_.serial)) Emit(b, out);
   ++counters_.identities_sent;
   out.Note(EventKind::kIdentitySent, challenge_, divisor_);
 }

@@ -1,26 +1,10 @@
-// The radio's programming mode on a directly wired serial port: the handshake (access code,
-// divisor, challenge), the masked identity reply, the erase, the word transfer with echo and
-// reply, the checksum and verdict, and the read-back.
-//
-// Resync: four 0xFF in a row with nothing sent by the radio in between (at most three bytes of
-// one turn of the PC are legitimate, and 0xFF is never a space byte). A frame that completes
-// with two or more 0xFF at its end could start one, so it is held until the next byte or
-// `resync_window`. A data frame (one write of the PC) not complete within `frame_timeout` of
-// its first byte is dropped; an address frame (sent byte by byte) is completed however late, so
-// that it counts as a word attempt exactly when it counts on the PC. During the transfer "4"
-// and the access code start a new session wherever the radio stood.
-//
-// Handshake: heard at 19200 bit/s, with pauses of 300 ms after "4" and 10 ms after each
-// access-code byte (a tenth, at least 2 ms, may be missing). A byte at another rate, too early,
-// a wrong access-code byte or divisor: the radio refuses as a real one does, answering nothing
-// until the line has been quiet for `refusal_quiet`. A byte's arrival is when the radio read it
-// (the runner looks every millisecond); a radio held up longer gives the PC the benefit of the
-// doubt. Once the divisor is agreed, the identity goes out when the PC's line is at 460800 /
-// divisor, or after `rate_switch_timeout` anyway (the PC then reads zero bytes).
-//
-// Checksum: from memory, over every word attempt heard: a location attempted an even number of
-// times drops out of the XOR and the count of attempts decides the complement, as on the PC; a
-// word stored wrongly shows up in it.
+// The radio's programming mode on a directly wired serial port: handshake, masked identity,
+// erase, word transfer with echo and reply, checksum and verdict, read-back. The handshake is heard
+// at 19200 bit/s with pauses of 300 ms after "4" and 10 ms after each access-code byte; a byte at
+// another rate or too early, or a wrong code or divisor, is refused as a real radio does: silence
+// until the line has been quiet for `refusal_quiet`. In the transfer, four 0xFF in a row resync, a
+// data frame with a gap of `frame_timeout` is dropped, and "4" with the access code starts a new
+// session wherever the radio stood.
 #pragma once
 
 #include <array>
@@ -28,7 +12,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <optional>
 #include <span>
 #include <vector>
 
@@ -100,17 +83,14 @@ class DirectRadio {
  public:
   explicit DirectRadio(const RadioConfig& config);
 
-  /// Handles received bytes. Returns how many were taken: all of them, except when the radio
-  /// is at rest (idle, or a session finished) and meets a byte that does not start its own
-  /// protocol; it stops before that byte so another face of the radio can take it.
+  /// Handles received bytes; returns how many were taken. At rest (idle, or a session finished)
+  /// it stops before a byte that starts none of its own, for another face of the radio.
   std::size_t Feed(std::span<const std::uint8_t> in, const LineState& line, double now,
                    RadioOutput& out);
   /// Lets time pass: the end of the erase, the rate-switch check, held frames, frame time-outs.
   void Advance(const LineState& line, double now, RadioOutput& out);
-  /// When Advance next has something to do (absolute seconds), if anything is pending.
-  std::optional<double> NextDeadline(double now) const;
-  /// True when a byte that is not "U" or "4" cannot belong to a session of this radio.
-  bool AtRest() const;
+  /// Adds to `next` when Advance next has something to do.
+  void NextDeadline(double now, Earliest& next) const;
 
   DirectPhase Phase() const { return phase_; }
   const DirectCounters& Counters() const { return counters_; }
@@ -125,32 +105,30 @@ class DirectRadio {
   void HandleByte(std::uint8_t b, double now, RadioOutput& out);
   void HandleIdle(std::uint8_t b, double now, RadioOutput& out);
   bool InHandshake() const;
-  bool HeardAtHandshakeRate(const LineState& line) const;
-  /// False (and the handshake refused) when the byte came before the pause after the last one.
-  bool PauseKept(double now, double minimum, std::uint32_t position, RadioOutput& out);
+  /// False (and the handshake refused) when handshake byte `position` (1 the first access-code
+  /// byte, 5 the divisor) came before the pause after the one before it.
+  bool PauseKept(double now, std::uint32_t position, RadioOutput& out);
   void RefuseHandshake(HandshakeFault why, RadioOutput& out);
   void HandleTransfer(std::uint8_t b, double now, RadioOutput& out);
   void HandleVerdict(std::uint8_t b, RadioOutput& out);
   void HandleReadBack(std::uint8_t b, RadioOutput& out);
+  /// Takes the space and address-high bytes of a frame (or a resync's 0xFF); false for later ones.
+  bool FrameHead(std::uint8_t b, RadioOutput& out);
   void CheckRateSwitch(double now, RadioOutput& out);
   void SendIdentity(RadioOutput& out);
   void StartErase(double now, RadioOutput& out);
   void FinishErase(RadioOutput& out);
   void OnAddressFrame(RadioOutput& out);
   void OnDataFrame(RadioOutput& out);
-  void OnResync(RadioOutput& out);
   void ResolveHeldFrame(RadioOutput& out);
   void SendChecksum(RadioOutput& out);
   void Emit(std::uint8_t b, RadioOutput& out);
-  /// The fault of this kind asked for at the current word attempt, if it has not fired yet in
-  /// this upload: it fires now.
+  /// The fault of this kind asked for at this word attempt and not fired in this upload: fires.
   const FaultSpec* Strike(Fault fault, RadioOutput& out);
   void FireFault(Fault fault, RadioOutput& out);
-  std::uint32_t ExpectedRate() const;
   void Stray(std::uint8_t b, RadioOutput& out);
   void RestartSession();
-  /// A byte that starts a new session ("U" or "4") restarts the radio's dialogue; any other
-  /// is counted as stray.
+  /// "U" or "4" restarts the radio's dialogue; any other byte is stray.
   void RestartOrStray(std::uint8_t b, RadioOutput& out);
   void Sniff(std::uint8_t b, RadioOutput& out);
   void SendGarbage(RadioOutput& out);
@@ -163,7 +141,6 @@ class DirectRadio {
   std::unique_ptr<std::bitset<2 * 65536>> attempt_parity_;
 
   DirectPhase phase_ = DirectPhase::kIdle;
-  bool session_done_ = true;  ///< at rest: no session, or the last one has ended
   int access_pos_ = 0;
   std::uint8_t divisor_ = 0;
   std::uint16_t challenge_ = 0;
@@ -187,11 +164,10 @@ class DirectRadio {
 
   std::vector<bool> fired_;  ///< per entry of config_.faults: fired in this upload
   bool fired_hangup_ = false;
-  int sniff_pos_ = 0;  ///< how much of "4" + access code was heard last, in a row
-  std::array<std::uint8_t, 5> signature_{};  ///< "4" and the access code
-  double last_byte_at_ = 0;                  ///< any byte heard (handshake time-out, quiet)
-  double handshake_byte_at_ = 0;             ///< the last handshake byte heard
-  double handshake_byte_doubt_ = 0;          ///< how much earlier it may have come
+  int sniff_pos_ = 0;                ///< how much of "4" + access code was heard last, in a row
+  double last_byte_at_ = 0;          ///< any byte heard (handshake time-out, quiet)
+  double handshake_byte_at_ = 0;     ///< the last handshake byte heard
+  double handshake_byte_doubt_ = 0;  ///< how much earlier it may have come
   std::uint32_t garbage_state_;
   LineState line_;
 };

@@ -2,12 +2,17 @@
 // verdict and read-back (the handshake and erase are in direct_radio.cpp).
 #include "radio_sim/direct_radio.h"
 
+#include <utility>
+
 namespace tvx::sim {
 
 void DirectRadio::HandleTransfer(std::uint8_t b, double now, RadioOutput& out) {
   if (b == kFillByte) {
     if (++ff_run_ == 4) {
-      OnResync(out);
+      held_ = Frame::kNone;
+      frame_pos_ = 0;
+      ++counters_.resyncs;
+      out.Note(EventKind::kResync);
       return;
     }
   } else {
@@ -17,32 +22,13 @@ void DirectRadio::HandleTransfer(std::uint8_t b, double now, RadioOutput& out) {
     if (b == kFillByte) return;  // may still become a resync
     ResolveHeldFrame(out);
   }
+  if (FrameHead(b, out)) return;
   switch (frame_pos_) {
-    case 0:
-      if (b <= 1) {
-        space_ = b;
-        frame_pos_ = 1;
-        frame_start_ = now;
-      } else if (b == kFillByte) {
-        // the rest of a resync, or its start
-      } else {
-        RestartOrStray(b, out);
-      }
-      return;
-    case 1:
-      addr_hi_ = b;
-      frame_pos_ = 2;
-      return;
     case 2:
       addr_lo_ = b;
       frame_pos_ = 3;
-      if (ff_run_ >= 2) {
-        held_ = Frame::kAddress;
-        held_until_ = now + config_.resync_window;
-      } else {
-        OnAddressFrame(out);
-      }
-      return;
+      held_ = Frame::kAddress;
+      break;
     case 3:
       // However long the PC took (an operator answering a prompt before the frame is written
       // again), the byte after an echo starts the data frame.
@@ -57,32 +43,22 @@ void DirectRadio::HandleTransfer(std::uint8_t b, double now, RadioOutput& out) {
     default:
       check_ = b;
       frame_pos_ = 6;
-      if (ff_run_ >= 2) {
-        held_ = Frame::kData;
-        held_until_ = now + config_.resync_window;
-      } else {
-        OnDataFrame(out);
-      }
-      return;
+      held_ = Frame::kData;
+      break;
+  }
+  // A frame that ends in two 0xFF may be the start of a resync: it waits for the next byte.
+  if (ff_run_ >= 2) {
+    held_until_ = now + config_.resync_window;
+  } else {
+    ResolveHeldFrame(out);
   }
 }
 
 void DirectRadio::ResolveHeldFrame(RadioOutput& out) {
   const Frame frame = held_;
   held_ = Frame::kNone;
-  if (frame == Frame::kAddress) {
-    OnAddressFrame(out);
-  } else if (frame == Frame::kData) {
-    OnDataFrame(out);
-  }
-}
-
-void DirectRadio::OnResync(RadioOutput& out) {
-  held_ = Frame::kNone;
-  frame_pos_ = 0;
-  if (phase_ == DirectPhase::kAwaitVerdict) phase_ = DirectPhase::kTransfer;
-  ++counters_.resyncs;
-  out.Note(EventKind::kResync);
+  if (frame == Frame::kAddress) OnAddressFrame(out);
+  if (frame == Frame::kData) OnDataFrame(out);
 }
 
 const FaultSpec* DirectRadio::Strike(Fault fault, RadioOutput& out) {
@@ -121,18 +97,15 @@ void DirectRadio::OnAddressFrame(RadioOutput& out) {
   }
   if (Strike(Fault::kDropEcho, out) != nullptr) return;
   const bool swap = Strike(Fault::kBadEcho, out) != nullptr;
-  if (swap || Strike(Fault::kBadEchoLow, out) != nullptr) {
-    if (swap && addr_hi_ != addr_lo_) {
-      Emit(addr_lo_, out);
-      Emit(addr_hi_, out);
-    } else {
-      Emit(addr_hi_, out);
-      Emit(static_cast<std::uint8_t>(addr_lo_ ^ 0x01), out);
-    }
-    return;
+  std::uint8_t first = addr_hi_;
+  std::uint8_t second = addr_lo_;
+  if (swap && addr_hi_ != addr_lo_) {
+    std::swap(first, second);
+  } else if (swap || Strike(Fault::kBadEchoLow, out) != nullptr) {
+    second = static_cast<std::uint8_t>(second ^ 0x01);
   }
-  Emit(addr_hi_, out);
-  Emit(addr_lo_, out);
+  Emit(first, out);
+  Emit(second, out);
 }
 
 void DirectRadio::OnDataFrame(RadioOutput& out) {
@@ -160,12 +133,9 @@ void DirectRadio::OnDataFrame(RadioOutput& out) {
   space[address] = b0;
   space[static_cast<std::uint16_t>(address + 1)] = b1;
 
-  if (Strike(Fault::kDropReply, out) != nullptr) {
-    // no reply
-  } else if (Strike(Fault::kBadReply, out) != nullptr) {
-    Emit(static_cast<std::uint8_t>(reply ^ 0xFF), out);
-  } else {
-    Emit(reply, out);
+  if (Strike(Fault::kDropReply, out) == nullptr) {
+    const bool bad = Strike(Fault::kBadReply, out) != nullptr;
+    Emit(static_cast<std::uint8_t>(bad ? reply ^ 0xFF : reply), out);
   }
   // The word that ends at 0xFFFF is the image's last: the radio reports its checksum at once.
   if (address == 0xFFFE) SendChecksum(out);
@@ -183,11 +153,8 @@ std::array<std::uint8_t, 2> DirectRadio::CurrentChecksum() const {
     even ^= space[address];
     odd ^= space[static_cast<std::uint16_t>(address + 1)];
   }
-  if (attempt_ % 2 != 0) {
-    even ^= 0xFF;
-    odd ^= 0xFF;
-  }
-  return {even, odd};
+  const std::uint8_t flip = attempt_ % 2 != 0 ? 0xFF : 0x00;
+  return {static_cast<std::uint8_t>(even ^ flip), static_cast<std::uint8_t>(odd ^ flip)};
 }
 
 void DirectRadio::SendChecksum(RadioOutput& out) {
@@ -216,57 +183,51 @@ void DirectRadio::HandleVerdict(std::uint8_t b, RadioOutput& out) {
     ++counters_.verdicts_accepted;
     out.Note(EventKind::kVerdictAccepted);
     phase_ = DirectPhase::kIdle;
-    session_done_ = true;
   } else if (b == kRejectByte) {
     ++counters_.verdicts_rejected;
     out.Note(EventKind::kVerdictRejected);
     phase_ = DirectPhase::kReadBack;
     frame_pos_ = 0;
-  } else if (b == kProgramByte) {
-    RestartSession();
-    HandleIdle(b, now_, out);
   } else {
-    Stray(b, out);
+    RestartOrStray(b, out);  // "4" starts over ("U" is the reject byte)
   }
 }
 
-void DirectRadio::HandleReadBack(std::uint8_t b, RadioOutput& out) {
-  switch (frame_pos_) {
-    case 0:
-      if (b <= 1) {
-        space_ = b;
-        frame_pos_ = 1;
-        frame_start_ = now_;
-      } else if (StartsSession(b)) {
-        RestartSession();
-        HandleIdle(b, now_, out);
-      }  // 0xFF: ignored
-      return;
-    case 1:
-      addr_hi_ = b;
-      frame_pos_ = 2;
-      return;
-    default: {
-      addr_lo_ = b;
-      frame_pos_ = 0;
-      const std::uint16_t address = static_cast<std::uint16_t>(addr_hi_ << 8 | addr_lo_);
-      const auto& space = memory_->space[space_];
-      Emit(space[address], out);
-      Emit(space[static_cast<std::uint16_t>(address + 1)], out);
-      ++counters_.readback_words;
-      if (counters_.readback_words == config_.At(Fault::kHangUpReadBack)) {
-        FireFault(Fault::kHangUpReadBack, out);
-        out.Note(EventKind::kHangUp);
-        out.RequestHangUp();
-      }
-      if (address == 0xFFFE) {
-        ++counters_.readbacks_completed;
-        out.Note(EventKind::kReadBackDone);
-        phase_ = DirectPhase::kIdle;
-        session_done_ = true;
-      }
-      return;
+bool DirectRadio::FrameHead(std::uint8_t b, RadioOutput& out) {
+  if (frame_pos_ == 0) {
+    if (b <= 1) {
+      space_ = b;
+      frame_pos_ = 1;
+      frame_start_ = now_;
+    } else if (b != kFillByte) {  // 0xFF: the rest of a resync, or its start
+      RestartOrStray(b, out);
     }
+    return true;
+  }
+  if (frame_pos_ != 1) return false;
+  addr_hi_ = b;
+  frame_pos_ = 2;
+  return true;
+}
+
+void DirectRadio::HandleReadBack(std::uint8_t b, RadioOutput& out) {
+  if (FrameHead(b, out)) return;
+  addr_lo_ = b;
+  frame_pos_ = 0;
+  const std::uint16_t address = static_cast<std::uint16_t>(addr_hi_ << 8 | addr_lo_);
+  const auto& space = memory_->space[space_];
+  Emit(space[address], out);
+  Emit(space[static_cast<std::uint16_t>(address + 1)], out);
+  ++counters_.readback_words;
+  if (counters_.readback_words == config_.At(Fault::kHangUpReadBack)) {
+    FireFault(Fault::kHangUpReadBack, out);
+    out.Note(EventKind::kHangUp);
+    out.RequestHangUp();
+  }
+  if (address == 0xFFFE) {
+    ++counters_.readbacks_completed;
+    out.Note(EventKind::kReadBackDone);
+    phase_ = DirectPhase::kIdle;
   }
 }
 

@@ -1,6 +1,5 @@
-// The faults the simulated radio can show, in one table: each with its name on the command line
-// (--fault NAME[@N][=X]), where it strikes (which word, frame, pass... N counts), what X means and
-// a line of help. A RadioConfig carries the faults asked for as a list.
+// The faults the simulated radio can show, in one table: name (--fault NAME[@N][=X]), what N
+// counts, what X means, a line of help. A RadioConfig carries the faults asked for as a list.
 #pragma once
 
 #include <cstdint>

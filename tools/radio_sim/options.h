@@ -12,8 +12,7 @@
 namespace tvx::sim {
 
 struct SimOptions {
-  /// The program answers at line time unless --fast is given.
-  SimOptions() { config.line_time = true; }
+  SimOptions() { config.line_time = true; }  ///< the program answers at line time unless --fast
 
   RadioConfig config;
   std::string link;        ///< where to put a symbolic link to the device; empty: none
@@ -26,9 +25,6 @@ struct SimOptions {
 /// Parses the arguments after the program name into `options`. Returns an error text for the
 /// user, empty on success. "--name value" and "--name=value" are both accepted (CLI11).
 std::string ParseOptions(std::span<const std::string_view> args, SimOptions& options);
-
-/// Parses four bytes written as 0x12,0x34,0x56,0x78 (one or two hexadecimal digits each).
-bool ParseAccessCode(std::string_view text, std::array<std::uint8_t, 4>& code);
 
 /// The text of --help.
 std::string UsageText();

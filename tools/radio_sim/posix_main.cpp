@@ -52,12 +52,11 @@ int main(int argc, char** argv) {
   }
 
   int wake[2];
-  if (::pipe2(wake, O_CLOEXEC) != 0) {
+  if (::pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0) {
     std::perror("torvandrix-radio-sim: pipe");
     return 1;
   }
   g_wake_fd = wake[1];
-  ::fcntl(wake[1], F_SETFL, O_NONBLOCK);
   struct sigaction sa {};
   sa.sa_handler = OnSignal;
   sigemptyset(&sa.sa_mask);
@@ -71,34 +70,25 @@ int main(int argc, char** argv) {
     if (verbose) std::fprintf(stderr, "radio: %s\n", tvx::sim::Describe(e).c_str());
     if (e.kind == tvx::sim::EventKind::kHangUp) OnSignal(0);
   });
-  if (std::string error = radio.Start(); !error.empty()) {
+  std::string error = radio.Start();
+  if (error.empty() && !options.link.empty()) error = PlaceLink(options.link, radio.DevicePath());
+  if (!error.empty()) {
     std::fprintf(stderr, "torvandrix-radio-sim: %s\n", error.c_str());
+    radio.Stop();
     return 1;
-  }
-  if (!options.link.empty()) {
-    if (std::string error = PlaceLink(options.link, radio.DevicePath()); !error.empty()) {
-      std::fprintf(stderr, "torvandrix-radio-sim: %s\n", error.c_str());
-      radio.Stop();
-      return 1;
-    }
   }
   // Once the path is out, the radio and the link are ready.
   std::printf("%s\n", radio.DevicePath().c_str());
   std::fflush(stdout);
 
-  bool stdin_open = options.until_eof;
+  // Until a signal or a hang-up, or with --until-eof the end of standard input.
   for (;;) {
-    pollfd fds[2] = {{wake[0], POLLIN, 0}, {stdin_open ? 0 : -1, POLLIN, 0}};
-    if (::poll(fds, 2, -1) < 0) {
-      if (errno == EINTR) continue;
-      break;
-    }
-    if (fds[0].revents != 0) break;
-    if (fds[1].revents != 0) {
-      char buffer[256];
-      const ssize_t n = ::read(0, buffer, sizeof buffer);
-      if (n <= 0) break;
-    }
+    pollfd fds[2] = {{wake[0], POLLIN, 0}, {options.until_eof ? 0 : -1, POLLIN, 0}};
+    const int ready = ::poll(fds, 2, -1);
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready < 0 || fds[0].revents != 0) break;
+    char buffer[256];
+    if (fds[1].revents != 0 && ::read(0, buffer, sizeof buffer) <= 0) break;
   }
 
   const bool hung_up = radio.HungUp();

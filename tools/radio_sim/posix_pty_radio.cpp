@@ -11,7 +11,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cmath>
 #include <cstdlib>
 #include <cstring>
 
@@ -20,62 +19,26 @@ namespace tvx::sim {
 namespace {
 
 std::uint32_t RateOf(speed_t speed) {
-  switch (speed) {
-    case B0:
-      return 0;
-    case B50:
-      return 50;
-    case B75:
-      return 75;
-    case B110:
-      return 110;
-    case B134:
-      return 134;
-    case B150:
-      return 150;
-    case B200:
-      return 200;
-    case B300:
-      return 300;
-    case B600:
-      return 600;
-    case B1200:
-      return 1200;
-    case B1800:
-      return 1800;
-    case B2400:
-      return 2400;
-    case B4800:
-      return 4800;
-    case B9600:
-      return 9600;
-    case B19200:
-      return 19200;
-    case B38400:
-      return 38400;
-#ifdef B57600
-    case B57600:
-      return 57600;
-#endif
-#ifdef B115200
-    case B115200:
-      return 115200;
-#endif
-#ifdef B230400
-    case B230400:
-      return 230400;
-#endif
+  struct Rate {
+    speed_t speed;
+    std::uint32_t bits;
+  };
+  static constexpr Rate kRates[] = {
+      {B50, 50},         {B75, 75},         {B110, 110},       {B134, 134},     {B150, 150},
+      {B200, 200},       {B300, 300},       {B600, 600},       {B1200, 1200},   {B1800, 1800},
+      {B2400, 2400},     {B4800, 4800},     {B9600, 9600},     {B19200, 19200}, {B38400, 38400},
+      {B57600, 57600},   {B115200, 115200}, {B230400, 230400},
 #ifdef B460800
-    case B460800:
-      return 460800;
+      {B460800, 460800},
 #endif
 #ifdef B921600
-    case B921600:
-      return 921600;
+      {B921600, 921600},
 #endif
-    default:
-      return 0;
+  };
+  for (const Rate& r : kRates) {
+    if (r.speed == speed) return r.bits;
   }
+  return 0;
 }
 
 LineState ReadLineState(int fd) {
@@ -84,20 +47,8 @@ LineState ReadLineState(int fd) {
   if (fd < 0 || tcgetattr(fd, &t) != 0) return line;
   line.known = true;
   line.rate = RateOf(cfgetospeed(&t));
-  switch (t.c_cflag & CSIZE) {
-    case CS5:
-      line.data_bits = 5;
-      break;
-    case CS6:
-      line.data_bits = 6;
-      break;
-    case CS7:
-      line.data_bits = 7;
-      break;
-    default:
-      line.data_bits = 8;
-      break;
-  }
+  const tcflag_t size = t.c_cflag & CSIZE;
+  line.data_bits = size == CS5 ? 5 : size == CS6 ? 6 : size == CS7 ? 7 : 8;
   line.parity = (t.c_cflag & PARENB) != 0;
   line.stop_bits = (t.c_cflag & CSTOPB) != 0 ? 2 : 1;
 #ifdef CRTSCTS
@@ -120,37 +71,26 @@ void CloseFd(int& fd) {
 // of microseconds, several times a word at high line rates.
 constexpr double kSpinBeforeRelease = 100e-6;
 
-double SteadySeconds() {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-
 // The least time a byte written on `from` takes until a reader blocked in poll() on `to` has it
 // (seconds, the least of a few tries; 0 when it cannot be measured).
 double LeastTransit(int from, int to) {
   double least = 0;
   for (int i = 0; i < 24; ++i) {
     const std::uint8_t b = 0;
-    const double start = SteadySeconds();
+    const auto start = std::chrono::steady_clock::now();
     if (::write(from, &b, 1) != 1) return 0;
     pollfd p{to, POLLIN, 0};
     if (::poll(&p, 1, 100) != 1) return 0;
     std::uint8_t got = 0;
     if (::read(to, &got, 1) != 1) return 0;
-    const double took = SteadySeconds() - start;
+    const double took =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     least = i == 0 ? took : std::min(least, took);
   }
   return least;
 }
 
 }  // namespace
-
-PtyRadio::PtyRadio(const RadioConfig& config) : radio_(config) {
-  pending_.reserve(65536);
-}
-
-PtyRadio::~PtyRadio() {
-  Stop();
-}
 
 void PtyRadio::OnEvent(std::function<void(const RadioEvent&)> listener) {
   listener_ = std::move(listener);

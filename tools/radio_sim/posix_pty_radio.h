@@ -1,35 +1,13 @@
-// The simulated radio on a pseudo-terminal: the uploader opens the slave side as its serial
-// port, and a thread of this object answers on the master side.
+// The simulated radio on a pseudo-terminal: the uploader opens the slave side (DevicePath) as
+// its serial port, and a thread of this object answers on the master side. A slave descriptor
+// stays open for the object's life, and the line settings are read from it right after every
+// read: a byte came at the rate the slave has when the radio reads it.
 //
-//   tvx::sim::RadioConfig config;
-//   config.erase_seconds = 0;
-//   tvx::sim::PtyRadio radio(config);
-//   if (std::string error = radio.Start(); !error.empty()) { ... }
-//   OpenMyPort(radio.DevicePath());                      // e.g. "/dev/pts/7"
-//   ...
-//   radio.WaitFor([](const RadioCounters& c) { return c.direct.verdicts_accepted > 0; }, 5s);
-//   auto snap = radio.Snapshot();                         // counters, memory, RF record stats
-//
-// The object keeps a descriptor of the slave open for its whole life, so the master never sees
-// a hang-up while the uploader has the port closed, and it reads the line settings the uploader
-// applied (rate, character format, flow control, raw mode) from that descriptor right after
-// every read of received bytes: a pty carries no rate, so the rate a byte came at is the rate
-// the slave has when the radio reads it. With it the radio gets the rate at its previous look
-// and how long ago that was, so it can tell a late read from a PC that switched too early.
-//
-// Delivery: with `line_time` an answer reaches the PC when a real line at the PC's rate would
-// have it there, no earlier: the PC's bytes take ten bits each to arrive, the answer ten bits a
-// byte to go back, one after the other on each direction of the line. Every byte is due at a
-// time fixed by the line alone (when the PC wrote, when the line was free), not by when this
-// thread happened to run, so lateness does not add up: the thread's timers have no slack, the
-// last 100 us before an answer is due are waited out on the clock, and the pseudo-terminal's own
-// hand-over time (measured at Start, the least of a few tries, each way) is taken off: the PC's
-// bytes are taken as written that long before the radio read them (but not before the PC had
-// the radio's last answer), and an answer is written that long before it is due. `latency` adds a
-// delay before each answer reaches the PC, as a USB adapter's timer does. The set-up menu's output
-// is always paced to the line rate. On the hang-up fault the radio waits until the PC has read its
-// last answer (at most 0.5 s), then closes both sides: the device disappears and the PC's port
-// reports a hang-up. All methods are thread-safe.
+// With `line_time` every byte reaches the PC no earlier than a real line at the PC's rate would
+// deliver it (ten bits a byte each way), at times fixed by the line alone; the pty's own
+// hand-over time, measured at Start, is taken off. `latency` delays each answer further; the
+// set-up menu's output is always paced. On the hang-up fault the radio waits until the PC has
+// read its last answer (at most 0.5 s), then closes both sides. All methods are thread-safe.
 #pragma once
 
 #include <chrono>
@@ -49,8 +27,8 @@ namespace tvx::sim {
 
 class PtyRadio {
  public:
-  explicit PtyRadio(const RadioConfig& config);
-  ~PtyRadio();
+  explicit PtyRadio(const RadioConfig& config) : radio_(config) { pending_.reserve(65536); }
+  ~PtyRadio() { Stop(); }
   PtyRadio(const PtyRadio&) = delete;
   PtyRadio& operator=(const PtyRadio&) = delete;
 

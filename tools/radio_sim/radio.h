@@ -1,16 +1,7 @@
-// The whole simulated radio: its three faces (programming mode, RF local radio, set-up menu)
-// behind one byte stream. In RadioMode::kAuto it tells from the first byte who is talking:
-// "U" or "4" start the programming handshake, 0xE2 / 0xE3 an RF download frame, and typed
-// characters (printable, CR, backspace, escape, F1) the set-up menu. A face keeps the line until
-// it is at rest (no session or frame in progress) and meets a byte that starts none of its own.
-//
-// Pure engine: no I/O, no clock of its own. The caller passes the time and the PC's line
-// settings with every call and sends what the radio produced.
-//
-//   Radio radio(config);
-//   RadioOutput out;
-//   radio.Feed(bytes_from_pc, line, now, out);   // out.Bytes(): bytes for the PC
-//   radio.Advance(line, later, out);             // timers: erase, rate switch, time-outs
+// The whole simulated radio: programming mode, RF local radio and set-up menu behind one byte
+// stream. In RadioMode::kAuto the first byte picks the face ("U"/"4" direct, 0xE2/0xE3 RF, a
+// typed key set-up), which keeps the line until it is at rest and meets a byte that starts none
+// of its own. Pure engine: no I/O, no clock; the caller passes the time and the line settings.
 #pragma once
 
 #include <cstdint>
@@ -31,7 +22,6 @@ struct RadioCounters {
   std::uint64_t bytes_sent = 0;
   std::uint64_t stray_bytes = 0;  ///< bytes no face of the radio could take
   std::uint32_t mode_changes = 0;
-  RadioMode active_mode = RadioMode::kAuto;  ///< kAuto: nobody has talked yet
   DirectCounters direct;
   RfCounters rf;
   SetupCounters setup;
@@ -42,7 +32,6 @@ struct RadioSnapshot {
   RadioCounters counters;
   RadioMemory memory;
   std::vector<RecordFrameStats> rf_records;
-  DirectPhase direct_phase = DirectPhase::kIdle;
 };
 
 class Radio {
@@ -59,8 +48,7 @@ class Radio {
   const RadioConfig& Config() const { return config_; }
   /// kAuto while no face has the line.
   RadioMode ActiveMode() const { return active_; }
-  /// The set-up menu talks at a person's pace: its output should go out at the line rate
-  /// (unless RadioConfig::fast_setup).
+  /// The set-up menu's output should go out at the line rate (unless RadioConfig::fast_setup).
   bool PacedOutput() const { return active_ == RadioMode::kSetup && !config_.fast_setup; }
 
   RadioCounters Counters() const;
@@ -79,13 +67,7 @@ class Radio {
   RfLocalRadio rf_;
   SetupInterface setup_;
   RadioMode active_;
-  std::uint64_t bytes_received_ = 0;
-  std::uint64_t bytes_sent_ = 0;
-  std::uint64_t stray_bytes_ = 0;
-  std::uint32_t mode_changes_ = 0;
+  RadioCounters counters_;  ///< the radio's own; the faces' are filled in by Counters()
 };
-
-/// Which face a first byte calls up; kAuto when none.
-RadioMode DetectMode(std::uint8_t first_byte);
 
 }  // namespace tvx::sim

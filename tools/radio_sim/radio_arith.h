@@ -1,6 +1,5 @@
-// The radio's own arithmetic, apart from the uploader's so that a slip on either side shows up
-// on the line: the CRC of the RF frames (bit by bit), the shift register, the check byte, the
-// serial-number mask, and the image read from the stored table with a walk of its own. Pure.
+// The radio's own arithmetic, apart from the uploader's so that a slip on either side shows on
+// the line: frame CRC, shift register, check byte, serial mask, the image and its walk. Pure.
 #pragma once
 
 #include <array>

@@ -1,10 +1,9 @@
-// What the simulated radio is told before it starts: which protocol it speaks, its serial number,
-// its timing, and the faults it should show. Also the line settings the PC applied, as the radio
-// sees them with every batch of received bytes.
+// What the simulated radio is told before it starts, and the PC's line settings as it sees them.
 #pragma once
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -21,8 +20,7 @@ enum class RadioMode { kAuto, kDirect, kRf, kSetup };
 bool ParseRadioMode(std::string_view text, RadioMode& mode);
 std::string_view RadioModeName(RadioMode mode);
 
-/// The serial line as the PC set it up. `known` false means the caller cannot tell (an
-/// in-process test feeding bytes directly): then no line check is made.
+/// The serial line as the PC set it up; `known` false (the caller cannot tell): no line checks.
 struct LineState {
   bool known = false;
   std::uint32_t rate = 0;  ///< bit/s; 0 when the rate has no standard value
@@ -35,11 +33,18 @@ struct LineState {
   /// 8 data bits, no parity, one stop bit, no hardware flow control, raw bytes.
   bool IsPlain8N1() const { return data_bits == 8 && !parity && stop_bits == 1 && !rts_cts && raw; }
 
-  /// The rate at the radio's previous look at the line, and how long before this look that was
-  /// (seconds). The bytes read now arrived somewhere in between, so when the rate changed in
-  /// that window the radio cannot tell which rate they came at.
+  /// The rate at the radio's previous look at the line, and how long before this look (seconds):
+  /// the bytes read now arrived in between, at either rate.
   std::uint32_t previous_rate = 0;
   double since_previous_look = 0.0;
+};
+
+/// The earliest of the moments the radio's faces wait for (absolute seconds), if any.
+struct Earliest {
+  void Take(double t) {
+    if (!at || t < *at) at = t;
+  }
+  std::optional<double> at;
 };
 
 /// Everything a test or the program can set.
@@ -66,8 +71,7 @@ struct RadioConfig {
   std::array<std::uint8_t, 4> access_code = kRadioAccessCode;
   double erase_seconds = 0.25;  ///< from the erase command to the erase-done byte
 
-  /// The set-up menu answers as fast as the line takes bytes instead of at the line rate (for
-  /// measuring how much text the PC's terminal can show).
+  /// The set-up menu answers as fast as the line takes bytes, not at the line rate.
   bool fast_setup = false;
   /// The faults to show (faults.h), in any order; a fault may be listed more than once.
   std::vector<FaultSpec> faults;
@@ -75,18 +79,15 @@ struct RadioConfig {
 
   // Timing of the radio's own checks, in seconds.
   double rate_switch_timeout = 0.5;  ///< how long the PC may take to switch its line rate
-  double frame_timeout =
-      0.25;  ///< a direct frame not complete this long after its first byte is dropped
-  double resync_window = 0.05;     ///< how long an all-0xFF frame waits for a 4th 0xFF
-  double rf_quiet_gap = 0.02;      ///< after a malformed RF frame, silence that ends it
-  double handshake_timeout = 1.0;  ///< a handshake with a longer gap is given up
-  double refusal_quiet = 1.0;      ///< after a refused handshake, silence before it listens
+  double frame_timeout = 0.25;       ///< a frame not complete this long after it began is dropped
+  double resync_window = 0.05;       ///< how long an all-0xFF frame waits for a 4th 0xFF
+  double rf_quiet_gap = 0.02;        ///< after a malformed RF frame, silence that ends it
+  double handshake_timeout = 1.0;    ///< a handshake with a longer gap is given up
+  double refusal_quiet = 1.0;        ///< after a refused handshake, silence before it listens
 
   // Delivery of the answers (the pseudo-terminal runner; the engines ignore these).
-  /// Answers leave no earlier than a real line at the PC's rate would deliver them: ten bits a
-  /// byte for what the radio heard and for what it answers.
-  bool line_time = false;
-  double latency = 0.0;  ///< extra delay before each answer reaches the PC, as an adapter adds
+  bool line_time = false;  ///< answers no earlier than a real line at the PC's rate has them
+  double latency = 0.0;    ///< extra delay before each answer reaches the PC, as an adapter adds
 
   /// The image the RF frames are checked against (stored form); empty: the built-in image.
   std::span<const std::uint8_t> image;

@@ -1,13 +1,12 @@
-// What the radio produces while it handles received bytes: the bytes it sends back, notable
-// events for logs and tests, and a request to hang up the line. The engines append to one
-// RadioOutput that the caller empties after each batch; its storage is reused, so a busy
-// transfer allocates nothing per byte.
+// What the radio produces while it handles received bytes: its answer, events for logs and tests,
+// requests for the line. The caller empties it after each batch; its storage is reused.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tvx::sim {
@@ -60,6 +59,7 @@ class RadioOutput {
   void Send(std::span<const std::uint8_t> bytes) {
     bytes_.insert(bytes_.end(), bytes.begin(), bytes.end());
   }
+  void Send(std::string_view text) { bytes_.insert(bytes_.end(), text.begin(), text.end()); }
   void Note(EventKind kind, std::uint32_t value = 0, std::uint32_t extra = 0) {
     events_.push_back(RadioEvent{kind, value, extra});
   }

@@ -9,15 +9,12 @@ namespace {
 constexpr std::uint8_t kFrameMarker = 0x36;
 constexpr std::uint32_t kNoRecord = 0xFFFFFFFF;
 
-/// After the last record's frame, this much quiet ends a pass.
-constexpr double kPassEndQuiet = 0.1;
+constexpr double kPassEndQuiet = 0.1;  ///< quiet after the last record's frame: a pass ends
 constexpr std::uint8_t kStrayByte = 0x00;
 
 /// m of a record: the bytes after the length byte, rounded up to odd so the data form pairs.
 int FrameM(std::uint8_t length) {
-  int m = int{length} - 1;
-  if (m % 2 == 0) ++m;
-  return m;
+  return (int{length} - 1) | 1;
 }
 
 }  // namespace
@@ -43,11 +40,11 @@ RfLocalRadio::RfLocalRadio(const RadioConfig& config)
   records_.resize(image_.Records());
 }
 
-bool RfLocalRadio::StrikesFrame(Fault fault, std::uint64_t frame) const {
+const FaultSpec* RfLocalRadio::FrameFault(Fault fault, std::uint64_t frame) const {
   for (const FaultSpec& f : config_.faults) {
-    if (f.fault == fault && f.at == frame) return true;
+    if (f.fault == fault && f.at == frame) return &f;
   }
-  return false;
+  return nullptr;
 }
 
 RfFrameCheck RfLocalRadio::Check(std::span<const std::uint8_t> frame,
@@ -132,10 +129,7 @@ std::size_t RfLocalRadio::Feed(std::span<const std::uint8_t> in, const LineState
           const int m = b;
           if (m % 2 == 0 || static_cast<std::size_t>(m) + 8 > kMaxFrame) {
             ++counters_.malformed_frames;
-            ++counters_.data_frames_bad;
-            counters_.last_bad_check = RfFrameCheck::kBadLength;
-            out.Note(EventKind::kRfFrameBad, static_cast<std::uint32_t>(RfFrameCheck::kBadLength),
-                     kNoRecord);
+            CountBad(false, RfFrameCheck::kBadLength, kNoRecord, out);
             state_ = State::kDiscarding;
             continue;
           }
@@ -149,18 +143,12 @@ std::size_t RfLocalRadio::Feed(std::span<const std::uint8_t> in, const LineState
 }
 
 void RfLocalRadio::Advance(const LineState& /*line*/, double now, RadioOutput& out) {
-  // The moments NextDeadline names, computed the same way: at its deadline a cut-off frame is
-  // over, so that a runner which sleeps until then finds nothing left to wait for.
+  // The moments NextDeadline names, computed the same way: at its deadline a frame is over.
   if (state_ == State::kInFrame && now >= last_byte_at_ + config_.frame_timeout) {
     const bool header = frame_[0] == kHeaderType;
-    ++(header ? counters_.header_frames_bad : counters_.data_frames_bad);
-    counters_.last_bad_check = RfFrameCheck::kIncomplete;
-    std::uint32_t index = kNoRecord;
-    if (!header && frame_len_ >= 5) {
-      index = std::uint32_t{frame_[3]} << 8 | frame_[4];
-      if (index < records_.size()) ++records_[index].bad;
-    }
-    out.Note(EventKind::kRfFrameBad, static_cast<std::uint32_t>(RfFrameCheck::kIncomplete), index);
+    const std::uint32_t index =
+        !header && frame_len_ >= 5 ? std::uint32_t{frame_[3]} << 8 | frame_[4] : kNoRecord;
+    CountBad(header, RfFrameCheck::kIncomplete, index, out);
     state_ = State::kBetweenFrames;
   } else if (state_ == State::kDiscarding && now >= last_byte_at_ + config_.rf_quiet_gap) {
     state_ = State::kBetweenFrames;
@@ -180,16 +168,19 @@ void RfLocalRadio::Advance(const LineState& /*line*/, double now, RadioOutput& o
   }
 }
 
-std::optional<double> RfLocalRadio::NextDeadline(double /*now*/) const {
-  std::optional<double> next;
-  auto take = [&next](double t) {
-    if (!next || t < *next) next = t;
-  };
-  if (state_ == State::kInFrame) take(last_byte_at_ + config_.frame_timeout);
-  if (state_ == State::kDiscarding) take(last_byte_at_ + config_.rf_quiet_gap);
-  if (!held_echo_.empty()) take(held_until_);
-  if (pass_end_at_) take(*pass_end_at_);
-  return next;
+void RfLocalRadio::NextDeadline(Earliest& next) const {
+  if (state_ == State::kInFrame) next.Take(last_byte_at_ + config_.frame_timeout);
+  if (state_ == State::kDiscarding) next.Take(last_byte_at_ + config_.rf_quiet_gap);
+  if (!held_echo_.empty()) next.Take(held_until_);
+  if (pass_end_at_) next.Take(*pass_end_at_);
+}
+
+void RfLocalRadio::CountBad(bool header, RfFrameCheck check, std::uint32_t index,
+                            RadioOutput& out) {
+  ++(header ? counters_.header_frames_bad : counters_.data_frames_bad);
+  if (index < records_.size()) ++records_[index].bad;
+  counters_.last_bad_check = check;
+  out.Note(EventKind::kRfFrameBad, static_cast<std::uint32_t>(check), index);
 }
 
 void RfLocalRadio::CompleteFrame(double now, RadioOutput& out) {
@@ -209,23 +200,20 @@ void RfLocalRadio::CompleteFrame(double now, RadioOutput& out) {
       if (index + 1 == image_.WalkedRecords()) pass_end_at_ = now + kPassEndQuiet;
     }
   } else {
-    ++(header ? counters_.header_frames_bad : counters_.data_frames_bad);
-    if (index != kNoRecord) ++records_[index].bad;
-    counters_.last_bad_check = check;
-    out.Note(EventKind::kRfFrameBad, static_cast<std::uint32_t>(check), index);
+    CountBad(header, check, index, out);
   }
   if (header) {
     ++counters_.header_frames_received;
-    const bool short_reply =
-        StrikesFrame(Fault::kRfShortHeaderReply, counters_.header_frames_received);
+    const FaultSpec* short_reply =
+        FrameFault(Fault::kRfShortHeaderReply, counters_.header_frames_received);
     if (short_reply)
-      out.Note(EventKind::kFaultFired, static_cast<std::uint32_t>(Fault::kRfShortHeaderReply));
+      out.Note(EventKind::kFaultFired, static_cast<std::uint32_t>(short_reply->fault));
     out.Send(short_reply ? frame.first(1) : frame);
     ++counters_.echoes_sent;
   } else {
     ++counters_.data_frames_received;
     Echo(now, out);
-    if (StrikesFrame(Fault::kRfHangUp, counters_.data_frames_received)) {
+    if (FrameFault(Fault::kRfHangUp, counters_.data_frames_received)) {
       out.Note(EventKind::kFaultFired, static_cast<std::uint32_t>(Fault::kRfHangUp));
       out.Note(EventKind::kHangUp);
       out.RequestHangUp();
@@ -237,7 +225,7 @@ void RfLocalRadio::Echo(double now, RadioOutput& out) {
   // Draws are made only when a fault is asked for, so a clean radio is fully predictable.
   auto draw = [this] { return static_cast<double>(rng_()) / 4294967296.0; };
   const std::uint64_t number = counters_.data_frames_received;
-  if (StrikesFrame(Fault::kRfDropEcho, number) || (drop_rate_ > 0 && draw() < drop_rate_)) {
+  if (FrameFault(Fault::kRfDropEcho, number) || (drop_rate_ > 0 && draw() < drop_rate_)) {
     ++counters_.echoes_dropped;
     out.Note(EventKind::kFaultFired, static_cast<std::uint32_t>(Fault::kRfDropEcho));
     return;
@@ -261,11 +249,10 @@ void RfLocalRadio::Echo(double now, RadioOutput& out) {
   }
   if (corrupted) ++counters_.echoes_corrupted;
   ++counters_.echoes_sent;
-  for (const FaultSpec& f : config_.faults) {
-    if (f.fault != Fault::kRfHoldEcho || f.at != number) continue;
-    out.Note(EventKind::kFaultFired, static_cast<std::uint32_t>(f.fault), f.at);
+  if (const FaultSpec* hold = FrameFault(Fault::kRfHoldEcho, number)) {
+    out.Note(EventKind::kFaultFired, static_cast<std::uint32_t>(hold->fault), hold->at);
     held_echo_.assign(echo.begin(), echo.begin() + static_cast<long>(frame_len_));
-    held_until_ = now + ValueOf(f) / 1000.0;
+    held_until_ = now + ValueOf(*hold) / 1000.0;
     return;
   }
   out.Send(std::span<const std::uint8_t>(echo.data(), frame_len_));

@@ -1,21 +1,7 @@
-// The local radio of an RF network, as the PC sees it on the diagnostic port during an RF
-// upload: it takes the download file frame by frame, checks each frame against the image it
-// expects, and echoes every complete frame byte for byte (the header frame too) so the PC can
-// compare what came back with what it sent. Frames it finds wrong are still echoed (the echo
-// only proves the serial line) but are counted as bad: a radio out in the network would drop
-// them.
-//
-// Frames follow one another with nothing in between: 0xE2 starts an 8-byte header frame, 0xE3
-// a data frame whose second byte m gives its length m + 8. A data frame whose m cannot be
-// right (even, or too long for a frame) leaves the radio unable to find the frame's end; it
-// then drops everything until the line has been quiet for `rf_quiet_gap`, which the PC's
-// wait for the echo guarantees. m is the record's length less one made odd: 1 for a record of
-// one or two bytes, whose frame ends with its type byte.
-//
-// Each data frame carries a random byte s that seeds its scrambling; the radio keeps the s of
-// every good frame per record, so a test can tell whether s changes from frame to frame and from
-// pass to pass. Bytes that arrive between frames and start none are stray: the radio counts
-// them (Radio::Counters().stray_bytes).
+// The local radio of an RF network during an RF upload: it checks each frame against the image
+// it expects and echoes every complete frame, good or bad (a bad one is counted). 0xE2 starts
+// an 8-byte header frame, 0xE3 a data frame of m + 8 bytes (m its second byte); after an
+// impossible m it drops everything until the line has been quiet for `rf_quiet_gap`.
 #pragma once
 
 #include <array>
@@ -76,8 +62,7 @@ struct RfCounters {
 
 class RfLocalRadio {
  public:
-  /// The line rate of the radio's diagnostic port during an RF upload.
-  static constexpr std::uint32_t kLineRate = 115200;
+  static constexpr std::uint32_t kLineRate = 115200;  ///< of the diagnostic port, RF upload
   static constexpr std::uint8_t kHeaderType = 0xE2;
   static constexpr std::uint8_t kDataType = 0xE3;
   static constexpr std::size_t kMaxFrame = 33;
@@ -90,8 +75,8 @@ class RfLocalRadio {
                    RadioOutput& out);
   /// Drops a frame whose rest has not come within the frame time-out; sends a held echo.
   void Advance(const LineState& line, double now, RadioOutput& out);
-  std::optional<double> NextDeadline(double now) const;
-  bool AtRest() const { return state_ == State::kBetweenFrames; }
+  /// Adds to `next` when Advance next has something to do.
+  void NextDeadline(Earliest& next) const;
 
   /// Checks one complete frame (type byte first) against the image. Pure.
   RfFrameCheck Check(std::span<const std::uint8_t> frame, std::uint32_t* record_index) const;
@@ -109,8 +94,11 @@ class RfLocalRadio {
   enum class State : std::uint8_t { kBetweenFrames, kInFrame, kDiscarding };
 
   void CompleteFrame(double now, RadioOutput& out);
+  /// Counts a bad frame, under the record it names when `index` is one.
+  void CountBad(bool header, RfFrameCheck check, std::uint32_t index, RadioOutput& out);
   void Echo(double now, RadioOutput& out);
-  bool StrikesFrame(Fault fault, std::uint64_t frame) const;
+  /// The first fault of this kind asked for at `frame`, or null.
+  const FaultSpec* FrameFault(Fault fault, std::uint64_t frame) const;
 
   RadioConfig config_;
   ExpectedImage image_;

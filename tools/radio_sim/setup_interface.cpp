@@ -24,8 +24,7 @@ bool BelongsElsewhere(std::uint8_t b) {
 std::string Upper(std::string_view text) {
   std::string s;
   for (char c : text) {
-    if (c == ' ') continue;
-    s.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(c))));
+    if (c != ' ') s.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(c))));
   }
   return s;
 }
@@ -51,27 +50,22 @@ std::size_t SetupInterface::Feed(std::span<const std::uint8_t> in, const LineSta
       skip_scan_code_ = false;
       continue;
     }
-    if (b == kCr) {
-      Text("\r\n", out);
-      ++counters_.lines;
-      out.Note(EventKind::kSetupLine, static_cast<std::uint32_t>(typed_.size()));
-      Answer(out);
+    if (b == kCr || b == kEscape || b == kF1) {
+      // The line ends: answered (CR), dropped (escape) or dropped for the menu (F1).
+      out.Send("\r\n");
+      if (b == kCr) {
+        ++counters_.lines;
+        out.Note(EventKind::kSetupLine, static_cast<std::uint32_t>(typed_.size()));
+        Answer(out);
+      }
+      if (b == kF1) Menu(out);
       typed_.clear();
-      Prompt(out);
+      out.Send("Choice> ");
     } else if (b == kBackspace || b == kDelete) {
       if (!typed_.empty()) {
         typed_.pop_back();
-        Text("\b \b", out);
+        out.Send("\b \b");
       }
-    } else if (b == kEscape) {
-      typed_.clear();
-      Text("\r\n", out);
-      Prompt(out);
-    } else if (b == kF1) {
-      typed_.clear();
-      Text("\r\n", out);
-      Menu(out);
-      Prompt(out);
     } else if (b == kExtendedKey) {
       skip_scan_code_ = true;
     } else if (b >= 0x20 && b < 0x7F && typed_.size() < kMaxLine) {
@@ -83,26 +77,15 @@ std::size_t SetupInterface::Feed(std::span<const std::uint8_t> in, const LineSta
   return in.size();
 }
 
-void SetupInterface::Text(std::string_view text, RadioOutput& out) {
-  out.Send(std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(text.data()),
-                                         text.size()));
-}
-
-void SetupInterface::Prompt(RadioOutput& out) {
-  Text("Choice> ", out);
-}
-
 void SetupInterface::Menu(RadioOutput& out) {
   ++counters_.menus_shown;
-  Text("Torvandrix 900 MHz Radio - Setup\r\n", out);
-  Text("Serial Number " + std::to_string(config_.serial) + "\r\n", out);
-  Text("\r\n", out);
-  Text(" 1  Radio settings\r\n", out);
-  Text(" 2  Network status\r\n", out);
-  Text(" 3  Firmware revision\r\n", out);
-  Text(" 4  Programming mode (firmware upload)\r\n", out);
-  Text(" ?  This menu\r\n", out);
-  Text("\r\n", out);
+  out.Send("Torvandrix 900 MHz Radio - Setup\r\n");
+  out.Send("Serial Number " + std::to_string(config_.serial) + "\r\n\r\n");
+  out.Send(" 1  Radio settings\r\n");
+  out.Send(" 2  Network status\r\n");
+  out.Send(" 3  Firmware revision\r\n");
+  out.Send(" 4  Programming mode (firmware upload)\r\n");
+  out.Send(" ?  This menu\r\n\r\n");
 }
 
 void SetupInterface::Answer(RadioOutput& out) {
@@ -112,19 +95,19 @@ void SetupInterface::Answer(RadioOutput& out) {
       command == "MENU") {
     Menu(out);
   } else if (command == "1") {
-    Text("Radio ID            1\r\n", out);
-    Text("Network ID          7\r\n", out);
-    Text("Band                902-928 MHz\r\n", out);
-    Text("Hop pattern         12\r\n", out);
-    Text("Transmit power      30 dBm\r\n", out);
-    Text("Data port           19200 8N1\r\n", out);
+    out.Send("Radio ID            1\r\n");
+    out.Send("Network ID          7\r\n");
+    out.Send("Band                902-928 MHz\r\n");
+    out.Send("Hop pattern         12\r\n");
+    out.Send("Transmit power      30 dBm\r\n");
+    out.Send("Data port           19200 8N1\r\n");
   } else if (command == "2") {
-    Text("Local radio, master of its network\r\n", out);
-    Text("Remote radios heard 0\r\n", out);
+    out.Send("Local radio, master of its network\r\n");
+    out.Send("Remote radios heard 0\r\n");
   } else if (command == "3") {
-    Text("Firmware Rev 2.54\r\n", out);
+    out.Send("Firmware Rev 2.54\r\n");
   } else if (command == "4") {
-    Text("Programming mode is entered by the upload program\r\n", out);
+    out.Send("Programming mode is entered by the upload program\r\n");
   } else if (command == "CHARS") {
     CharacterTable(out);
   } else if (command.starts_with("TEXT") &&
@@ -134,26 +117,24 @@ void SetupInterface::Answer(RadioOutput& out) {
         command.size() == 4 ? 100u : static_cast<std::uint32_t>(std::stoul(command.substr(4)));
     LongText(std::min<std::uint32_t>(lines, 100000), out);
   } else {
-    ++counters_.unknown_commands;
-    Text("Unknown command " + typed_ + "\r\n", out);
+    out.Send("Unknown command " + typed_ + "\r\n");
   }
 }
 
 void SetupInterface::CharacterTable(RadioOutput& out) {
-  Text("Character table\r\n", out);
+  out.Send("Character table\r\n");
   for (int row = 0; row < 8; ++row) {
     for (int column = 0; column < 32; ++column)
       out.Send(static_cast<std::uint8_t>(row * 32 + column));
-    Text("\r\n", out);
+    out.Send("\r\n");
   }
   // What a terminal that acted on the radio's bytes would do: set its title, leave the
   // alternate screen, change colours, reset itself (7-bit and 8-bit introducers).
-  Text(
+  out.Send(
       "Controls \x1b]2;Radio title\x1b\\ \x1b[?1049l \x1b[31;44m \x1b"
       "c \x9b"
-      "2J \x1b[8;10;40t\r\n",
-      out);
-  Text("End of table\r\n", out);
+      "2J \x1b[8;10;40t\r\n");
+  out.Send("End of table\r\n");
 }
 
 void SetupInterface::LongText(std::uint32_t lines, RadioOutput& out) {
@@ -164,9 +145,9 @@ void SetupInterface::LongText(std::uint32_t lines, RadioOutput& out) {
   for (std::uint32_t i = 1; i <= lines; ++i) {
     const std::string number = std::to_string(i);
     line.replace(5 + 6 - number.size(), number.size(), number);
-    Text(line, out);
+    out.Send(line);
   }
-  Text("End of text\r\n", out);
+  out.Send("End of text\r\n");
 }
 
 }  // namespace tvx::sim
