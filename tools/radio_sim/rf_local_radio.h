@@ -50,7 +50,6 @@ struct RfCounters {
   std::uint64_t echoes_sent = 0;
   std::uint64_t echoes_corrupted = 0;
   std::uint64_t echoes_dropped = 0;
-  std::uint64_t stray_bytes = 0;
   std::uint32_t line_rate_faults = 0;
   std::uint32_t line_setting_faults = 0;
   std::uint32_t records_complete = 0;      ///< records with at least one good frame
