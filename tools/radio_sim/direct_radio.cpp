@@ -302,7 +302,7 @@ void DirectRadio::FinishErase(RadioOutput& out) {
 }
 
 void DirectRadio::SendGarbage(RadioOutput& out) {
-  const FaultSpec* garbage = config_.Find(Fault::kGarbage);
+  const FaultRequest* garbage = config_.Find(Fault::kGarbage);
   if (garbage == nullptr) return;
   FireFault(Fault::kGarbage, out);
   for (auto i = static_cast<long>(ValueOf(*garbage)); i > 0; --i) {

@@ -124,7 +124,7 @@ class DirectRadio {
   void SendChecksum(RadioOutput& out);
   void Emit(std::uint8_t b, RadioOutput& out);
   /// The fault of this kind asked for at this word attempt and not fired in this upload: fires.
-  const FaultSpec* Strike(Fault fault, RadioOutput& out);
+  const FaultRequest* Strike(Fault fault, RadioOutput& out);
   void FireFault(Fault fault, RadioOutput& out);
   void Stray(std::uint8_t b, RadioOutput& out);
   void RestartSession();

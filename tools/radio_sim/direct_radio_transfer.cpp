@@ -61,9 +61,9 @@ void DirectRadio::ResolveHeldFrame(RadioOutput& out) {
   if (frame == Frame::kData) OnDataFrame(out);
 }
 
-const FaultSpec* DirectRadio::Strike(Fault fault, RadioOutput& out) {
+const FaultRequest* DirectRadio::Strike(Fault fault, RadioOutput& out) {
   for (std::size_t i = 0; i < config_.faults.size(); ++i) {
-    const FaultSpec& f = config_.faults[i];
+    const FaultRequest& f = config_.faults[i];
     if (f.fault != fault || f.at != attempt_ || fired_[i]) continue;
     fired_[i] = true;
     FireFault(fault, out);
@@ -125,7 +125,7 @@ void DirectRadio::OnDataFrame(RadioOutput& out) {
   const std::uint16_t mix = NextMix(address);
   auto b0 = static_cast<std::uint8_t>(d0_ ^ (mix >> 8));
   auto b1 = static_cast<std::uint8_t>(d1_ ^ mix);
-  if (const FaultSpec* corrupt = Strike(Fault::kCorruptStore, out)) {
+  if (const FaultRequest* corrupt = Strike(Fault::kCorruptStore, out)) {
     std::uint8_t& hit = ValueOf(*corrupt) == 0 ? b0 : b1;
     hit = static_cast<std::uint8_t>(hit ^ 0x01);
   }

@@ -48,18 +48,18 @@ struct FaultInfo {
 };
 
 /// One fault asked for. `at` counts from 1 (0 for kAlways faults); `value` unset: the default.
-struct FaultSpec {
+struct FaultRequest {
   Fault fault = Fault::kSilent;
   std::uint32_t at = 0;
   std::optional<double> value;
 };
 
 const FaultInfo& InfoOf(Fault fault);
-/// X of `spec`, its default when not given.
-double ValueOf(const FaultSpec& spec);
+/// X of `request`, its default when not given.
+double ValueOf(const FaultRequest& request);
 
 /// Parses NAME[@N][=X]. Returns an error text for the user, empty on success.
-std::string ParseFault(std::string_view text, FaultSpec& spec);
+std::string ParseFault(std::string_view text, FaultRequest& request);
 
 /// The text of --faults, from the table (also the fault part of --help).
 std::string FaultListText();

@@ -107,11 +107,11 @@ const FaultInfo& InfoOf(Fault fault) {
   return kTable[static_cast<std::size_t>(fault)];
 }
 
-double ValueOf(const FaultSpec& spec) {
-  return spec.value.value_or(InfoOf(spec.fault).default_value);
+double ValueOf(const FaultRequest& request) {
+  return request.value.value_or(InfoOf(request.fault).default_value);
 }
 
-std::string ParseFault(std::string_view text, FaultSpec& spec) {
+std::string ParseFault(std::string_view text, FaultRequest& request) {
   const std::size_t eq = text.find('=');
   const std::string_view x = eq == std::string_view::npos ? "" : text.substr(eq + 1);
   text = text.substr(0, eq);
@@ -125,7 +125,7 @@ std::string ParseFault(std::string_view text, FaultSpec& spec) {
         (info.value.empty()               ? ""
          : std::isnan(info.default_value) ? "=" + std::string(info.value)
                                           : "[=" + std::string(info.value) + "]");
-    FaultSpec parsed{info.fault, 0, std::nullopt};
+    FaultRequest parsed{info.fault, 0, std::nullopt};
     if ((info.strikes == Strikes::kAlways) != (at == std::string_view::npos)) return "use " + usage;
     if (at != std::string_view::npos) {
       const auto [end, ec] = std::from_chars(n.data(), n.data() + n.size(), parsed.at);
@@ -145,7 +145,7 @@ std::string ParseFault(std::string_view text, FaultSpec& spec) {
     } else if (std::isnan(info.default_value)) {
       return "use " + usage;
     }
-    spec = parsed;
+    request = parsed;
     return {};
   }
   return "no fault named \"" + std::string(name) + "\" (--faults lists them)";
@@ -224,8 +224,8 @@ std::string ParseOptions(std::span<const std::string_view> args, SimOptions& opt
   std::vector<std::string> faults;
   checked("--fault", faults,
           [](const std::string& text) {
-            FaultSpec spec;
-            return ParseFault(text, spec);
+            FaultRequest request;
+            return ParseFault(text, request);
           })
       ->expected(1)
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);

@@ -50,8 +50,8 @@ struct Earliest {
 /// Everything a test or the program can set.
 struct RadioConfig {
   /// The first fault of this kind asked for, or null.
-  const FaultSpec* Find(Fault fault) const {
-    for (const FaultSpec& f : faults) {
+  const FaultRequest* Find(Fault fault) const {
+    for (const FaultRequest& f : faults) {
       if (f.fault == fault) return &f;
     }
     return nullptr;
@@ -61,7 +61,7 @@ struct RadioConfig {
   std::uint32_t At(Fault fault) const { return Has(fault) ? Find(fault)->at : 0; }
   /// Adds a fault: config.Add(Fault::kDropEcho, 5).
   RadioConfig& Add(Fault fault, std::uint32_t at = 0, std::optional<double> value = {}) {
-    faults.push_back(FaultSpec{fault, at, value});
+    faults.push_back(FaultRequest{fault, at, value});
     return *this;
   }
 
@@ -74,7 +74,7 @@ struct RadioConfig {
   /// The set-up menu answers as fast as the line takes bytes, not at the line rate.
   bool fast_setup = false;
   /// The faults to show (faults.h), in any order; a fault may be listed more than once.
-  std::vector<FaultSpec> faults;
+  std::vector<FaultRequest> faults;
   std::uint32_t seed = 1;  ///< for the RF fault draws and the noise bytes
 
   // Timing of the radio's own checks, in seconds.

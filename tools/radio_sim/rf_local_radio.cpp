@@ -35,13 +35,13 @@ std::string_view RfFrameCheckName(RfFrameCheck check) {
 
 RfLocalRadio::RfLocalRadio(const RadioConfig& config)
     : config_(config), image_(config.image), rng_(config.seed) {
-  if (const FaultSpec* f = config.Find(Fault::kRfCorrupt)) corrupt_rate_ = ValueOf(*f);
-  if (const FaultSpec* f = config.Find(Fault::kRfDrop)) drop_rate_ = ValueOf(*f);
+  if (const FaultRequest* f = config.Find(Fault::kRfCorrupt)) corrupt_rate_ = ValueOf(*f);
+  if (const FaultRequest* f = config.Find(Fault::kRfDrop)) drop_rate_ = ValueOf(*f);
   records_.resize(image_.Records());
 }
 
-const FaultSpec* RfLocalRadio::FrameFault(Fault fault, std::uint64_t frame) const {
-  for (const FaultSpec& f : config_.faults) {
+const FaultRequest* RfLocalRadio::FrameFault(Fault fault, std::uint64_t frame) const {
+  for (const FaultRequest& f : config_.faults) {
     if (f.fault == fault && f.at == frame) return &f;
   }
   return nullptr;
@@ -160,7 +160,7 @@ void RfLocalRadio::Advance(const LineState& /*line*/, double now, RadioOutput& o
   if (pass_end_at_ && now >= *pass_end_at_) {
     pass_end_at_.reset();
     ++counters_.passes_ended;
-    for (const FaultSpec& f : config_.faults) {
+    for (const FaultRequest& f : config_.faults) {
       if (f.fault != Fault::kRfStrayAfterPass || f.at != counters_.passes_ended) continue;
       out.Note(EventKind::kFaultFired, static_cast<std::uint32_t>(f.fault), f.at);
       for (auto n = static_cast<long>(ValueOf(f)); n > 0; --n) out.Send(kStrayByte);
@@ -204,7 +204,7 @@ void RfLocalRadio::CompleteFrame(double now, RadioOutput& out) {
   }
   if (header) {
     ++counters_.header_frames_received;
-    const FaultSpec* short_reply =
+    const FaultRequest* short_reply =
         FrameFault(Fault::kRfShortHeaderReply, counters_.header_frames_received);
     if (short_reply)
       out.Note(EventKind::kFaultFired, static_cast<std::uint32_t>(short_reply->fault));
@@ -232,7 +232,7 @@ void RfLocalRadio::Echo(double now, RadioOutput& out) {
   }
   std::array<std::uint8_t, kMaxFrame> echo = frame_;
   bool corrupted = false;
-  for (const FaultSpec& f : config_.faults) {
+  for (const FaultRequest& f : config_.faults) {
     const auto pos = static_cast<std::size_t>(ValueOf(f));
     if (f.fault != Fault::kRfCorruptEcho || f.at != number || pos >= frame_len_) continue;
     echo[pos] = static_cast<std::uint8_t>(~echo[pos]);
@@ -249,7 +249,7 @@ void RfLocalRadio::Echo(double now, RadioOutput& out) {
   }
   if (corrupted) ++counters_.echoes_corrupted;
   ++counters_.echoes_sent;
-  if (const FaultSpec* hold = FrameFault(Fault::kRfHoldEcho, number)) {
+  if (const FaultRequest* hold = FrameFault(Fault::kRfHoldEcho, number)) {
     out.Note(EventKind::kFaultFired, static_cast<std::uint32_t>(hold->fault), hold->at);
     held_echo_.assign(echo.begin(), echo.begin() + static_cast<long>(frame_len_));
     held_until_ = now + ValueOf(*hold) / 1000.0;

@@ -97,7 +97,7 @@ class RfLocalRadio {
   void CountBad(bool header, RfFrameCheck check, std::uint32_t index, RadioOutput& out);
   void Echo(double now, RadioOutput& out);
   /// The first fault of this kind asked for at `frame`, or null.
-  const FaultSpec* FrameFault(Fault fault, std::uint64_t frame) const;
+  const FaultRequest* FrameFault(Fault fault, std::uint64_t frame) const;
 
   RadioConfig config_;
   ExpectedImage image_;
