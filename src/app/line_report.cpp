@@ -13,13 +13,13 @@ constexpr int kMinBarCells = 8;
 constexpr int kMaxBarCells = 50;
 constexpr double kRedrawSeconds = 0.1;
 
+}  // namespace
+
 std::string MinutesSeconds(double seconds) {
   const auto total = static_cast<long long>(std::llround(std::max(0.0, seconds)));
   const long long s = total % 60;
   return std::to_string(total / 60) + (s < 10 ? ":0" : ":") + std::to_string(s);
 }
-
-}  // namespace
 
 std::string ProgressBarText(std::int64_t done, std::int64_t total, double seconds,
                             std::string_view unit, int width) {

@@ -84,6 +84,10 @@ class LineReport final : public LineSink {
   std::size_t bar_width_ = 0;  // what the drawn bar covers, for the next one to blank
 };
 
+/// A time left as the progress lines show it: whole minutes and seconds, "0:07", "12:30";
+/// negative times show as "0:00".
+std::string MinutesSeconds(double seconds);
+
 /// The progress bar's text, at most `width` - 1 characters: a bar, done/total and the unit, the
 /// rate per second and the time left (m:ss), e.g.
 /// "[############------------]  16548/33097 words  1250 words/s  0:13 left". The bar takes what

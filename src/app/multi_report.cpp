@@ -17,12 +17,6 @@ constexpr double kRedrawSeconds = 0.1;
 // How often one upload hands its progress to the board, in its own clock's seconds.
 constexpr double kSendSeconds = 0.05;
 
-std::string MinutesSeconds(double seconds) {
-  const auto total = static_cast<long long>(std::llround(std::max(0.0, seconds)));
-  const long long s = total % 60;
-  return std::to_string(total / 60) + (s < 10 ? ":0" : ":") + std::to_string(s);
-}
-
 std::string Padded(std::string text, std::size_t width) {
   if (text.size() < width) text.append(width - text.size(), ' ');
   return text;
