@@ -25,16 +25,16 @@ std::string ResolveDevice(const std::string& port,
   return link.DeviceOf(port.empty() ? "Com1" : port);
 }
 
-DirectUploadRun RunOneDirectUpload(const CommandLine& command, const std::string& device,
+DirectUploadRun RunOneDirectUpload(const CommandLine& command, const std::string& port,
                                    const UploadSlot& slot, LineSink& report, ScriptedImage image) {
   direct::Plan plan;
-  plan.device = device;
-  plan.port_name = plan.device;  // only the menu names a port "ComN"
+  plan.port_name = port.empty() ? "Com1" : port;  // as named: the log's "port"
+  plan.device = ResolveDevice(port, command.com_bindings);
   plan.diag_port = !command.data_port;
   plan.high_speed = command.high_speed;
   if (command.access_code) plan.access_code = *command.access_code;
 
-  DirectPolicy policy(report, *slot.clock, PrintableText(plan.device), command.retries,
+  DirectPolicy policy(report, *slot.clock, Printable(plan.device), command.retries,
                       command.timeout_seconds);
   job::ErrorState errors;
   job::Random random;
@@ -47,6 +47,7 @@ DirectUploadRun RunOneDirectUpload(const CommandLine& command, const std::string
   run.entry.device = plan.device;
   run.entry.image = IdentifyImage(image.bytes);
   run.entry.access_code = AccessCodeToken(command.access_code.has_value());
+  run.record = FormatLogLine(run.entry, std::chrono::system_clock::now());
   run.outcome_line = DirectOutcomeLine(run.result, policy.Facts());
   run.status = DirectExitStatus(run.result);
   return run;
@@ -58,10 +59,9 @@ int RunDirectCommand(const CommandLine& command, serial::SerialPort& port,
   LineReport report(LineOptionsFor(command, output), clock, "words");
   UploadLog log(command.log);
   const DirectUploadRun run =
-      RunOneDirectUpload(command, ResolveDevice(command.port, command.com_bindings),
-                         {&port, &priority, &clock}, report, image);
-  report.Outcome(run.outcome_line, FormatLogLine(run.entry, std::chrono::system_clock::now()));
-  if (const std::string failure = log.Append(run.entry); !failure.empty()) {
+      RunOneDirectUpload(command, command.port, {&port, &priority, &clock}, report, image);
+  report.Outcome(run.outcome_line, run.record);
+  if (const std::string failure = log.Append(run.record); !failure.empty()) {
     report.Error("torvandrix-upload: " + failure);
   }
   return console::ExitStatusAfterStop(run.status);

@@ -49,7 +49,7 @@ std::string Missing(const direct::WaitState& wait) {
 
 }  // namespace
 
-DirectPolicy::DirectPolicy(LineSink& report, job::Clock& clock, std::string device,
+DirectPolicy::DirectPolicy(LineSink& report, job::Clock& clock, Printable device,
                            std::int32_t retries, double timeout_seconds,
                            const console::StopRequest& stop)
     : report_(report),

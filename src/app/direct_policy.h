@@ -25,9 +25,9 @@ namespace tvx::app {
 
 class DirectPolicy final : public direct::Operator {
  public:
-  /// `device` is the device opened, as the notes print it (printable). `stop` is the request
-  /// that ends the upload at its next safe point (the process's).
-  DirectPolicy(LineSink& report, job::Clock& clock, std::string device, std::int32_t retries,
+  /// `device` is the device opened, as the notes print it. `stop` is the request that ends the
+  /// upload at its next safe point (the process's).
+  DirectPolicy(LineSink& report, job::Clock& clock, Printable device, std::int32_t retries,
                double timeout_seconds,
                const console::StopRequest& stop = console::ProcessStopRequest());
 

@@ -233,10 +233,10 @@ std::string DirectOutcomeLine(const direct::Result& result, const DirectFacts& f
   return "Upload not started; " + std::string(kNothingWritten);
 }
 
-std::string OpenFailureSentence(const direct::Result& result, std::string_view device,
+std::string OpenFailureSentence(const direct::Result& result, const Printable& device,
                                 std::string_view permission_hint) {
-  return PortOpenFailure(device, result.open_code, result.settings_refused, result.open_error,
-                         permission_hint);
+  return PortOpenFailure(device.Text(), result.open_code, result.settings_refused,
+                         result.open_error, permission_hint);
 }
 
 int DirectExitStatus(const direct::Result& result) {

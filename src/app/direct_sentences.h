@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/printable_text.h"
 #include "direct/operator.h"
 #include "direct/result.h"
 
@@ -15,7 +16,7 @@ namespace tvx::app {
 
 /// What the policy operator learnt on the way that the result does not hold.
 struct DirectFacts {
-  std::string device;  ///< printable
+  Printable device;
   double timeout_seconds = 0.0;
   /// The identity reply, when it was not a radio's.
   std::array<std::uint8_t, 4> identity_reply{};
@@ -36,7 +37,7 @@ std::string DirectOutcomeLine(const direct::Result& result, const DirectFacts& f
 /// The error for a port that did not open: the status line's code, what it means, the
 /// system's own words and what to do, e.g. "Cannot open /dev/ttyUSB0: code 75, the system
 /// refused access (Permission denied). Join the dialout group ...".
-std::string OpenFailureSentence(const direct::Result& result, std::string_view device,
+std::string OpenFailureSentence(const direct::Result& result, const Printable& device,
                                 std::string_view permission_hint);
 
 /// The program's exit status for the result (before a stop request's 128 + N).

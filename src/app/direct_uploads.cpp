@@ -1,7 +1,6 @@
 #include "app/direct_uploads.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <exception>
 #include <mutex>
@@ -46,8 +45,8 @@ std::string SameDeviceTwice(const std::vector<std::string>& given,
   for (std::size_t j = 1; j < devices.size(); ++j) {
     for (std::size_t i = 0; i < j; ++i) {
       if (!SameDevice(devices[i], devices[j])) continue;
-      if (given[i] == given[j]) return "--port " + PrintableText(given[i]) + " is given twice";
-      return "--port " + PrintableText(given[i]) + " and --port " + PrintableText(given[j]) +
+      if (given[i] == given[j]) return "--port " + Printable(given[i]) + " is given twice";
+      return "--port " + Printable(given[i]) + " and --port " + Printable(given[j]) +
              " are the same device";
     }
   }
@@ -70,11 +69,8 @@ int RunDirectUploads(const CommandLine& command, std::span<const UploadSlot> slo
   const std::vector<std::string> given(
       command.ports.begin(), command.ports.begin() + std::min(command.ports.size(), slots.size()));
   std::vector<std::string> devices;
-  std::vector<std::string> shown;
-  for (const std::string& port : given) {
+  for (const std::string& port : given)
     devices.push_back(ResolveDevice(port, command.com_bindings));
-    shown.push_back(PrintableText(devices.back()));
-  }
   if (const std::string twice = SameDeviceTwice(given, devices); !twice.empty()) {
     std::fprintf(output.err, "torvandrix-upload: %s\nsee 'torvandrix-upload direct --help'\n",
                  twice.c_str());
@@ -82,42 +78,49 @@ int RunDirectUploads(const CommandLine& command, std::span<const UploadSlot> slo
     return kExitUsage;
   }
 
-  LiveBoard board(LineOptionsFor(command, output), board_clock, shown);
+  std::vector<PortNames> names = NamePorts(given, devices);
+  LiveBoard board(LineOptionsFor(command, output), board_clock, names);
   UploadLog log(command.log);
   std::mutex log_mutex;
   std::vector<DirectUploadRun> runs(devices.size());
+  std::vector<char> logged(devices.size(), 0);  // written to the log (one byte each: no race)
   {
     std::vector<std::jthread> threads;
     for (std::size_t i = 0; i < devices.size(); ++i) {
       threads.emplace_back([&, i] {
         PortSink sink(board, i, *slots[i].clock);
         try {
-          runs[i] = RunOneDirectUpload(command, devices[i], slots[i], sink, image);
+          runs[i] = RunOneDirectUpload(command, given[i], slots[i], sink, image);
         } catch (const std::exception& e) {
           // A failure of the program ends this upload alone (status 1), as main would say it.
           runs[i].status = kExitChecksumError;
           runs[i].outcome_line = std::string("internal error: ") + e.what();
           board.Error(i, runs[i].outcome_line);
+          logged[i] = 1;  // nothing to log
           return;
         }
         board.SetState(i, EndState(runs[i].entry));
-        std::string failure;
-        {
-          const std::lock_guard lock(log_mutex);
-          failure = log.Append(runs[i].entry);
-        }
-        if (!failure.empty()) board.Error(i, "torvandrix-upload: " + failure);
+        const std::lock_guard lock(log_mutex);
+        logged[i] = log.Append(runs[i].record).empty() ? 1 : 0;
       });
     }
   }  // every upload has ended
   board.End();
+  // A line the log refused while the other uploads held their ports (too many files open, say)
+  // gets one more try now that every port is closed; one still refused is told, never lost
+  // without a word.
+  for (std::size_t i = 0; i < runs.size(); ++i) {
+    if (logged[i]) continue;
+    if (const std::string failure = log.Append(runs[i].record); !failure.empty()) {
+      board.Error(i, "torvandrix-upload: " + failure);
+    }
+  }
 
   std::string outcomes;
   std::vector<int> statuses;
-  const auto now = std::chrono::system_clock::now();
   for (std::size_t i = 0; i < runs.size(); ++i) {
-    outcomes += command.json ? FormatLogLine(runs[i].entry, now)
-                             : shown[i] + ": " + runs[i].outcome_line + "\n";
+    outcomes +=
+        command.json ? runs[i].record : names[i].device + ": " + runs[i].outcome_line + "\n";
     statuses.push_back(runs[i].status);
   }
   std::fwrite(outcomes.data(), 1, outcomes.size(), output.out);

@@ -32,6 +32,7 @@ struct UploadSlot {
 struct DirectUploadRun {
   direct::Result result;
   LogEntry entry;            ///< port, device and image filled in
+  std::string record;        ///< the entry stamped as it ended: the log's line and --json's
   std::string outcome_line;  ///< no line end
   int status = 0;            ///< before a stop request's 128 + N
 };
@@ -42,10 +43,11 @@ struct DirectUploadRun {
 std::string ResolveDevice(const std::string& port,
                           const std::vector<std::pair<int, std::string>>& com_bindings);
 
-/// One direct upload of `device` as the sub-command's options say, told to `report`; returns
-/// how it ended. Writes no outcome and no log. Blocks until the upload ends; runs on any
-/// thread, touching nothing beyond `slot`, `report` and the process's stop request.
-DirectUploadRun RunOneDirectUpload(const CommandLine& command, const std::string& device,
+/// One direct upload through what --port named (`port`; empty: Com1) as the sub-command's
+/// options say, told to `report`; returns how it ended, its record stamped with the time it
+/// ended. Writes no outcome and no log. Blocks until the upload ends; runs on any thread,
+/// touching nothing beyond `slot`, `report` and the process's stop request.
+DirectUploadRun RunOneDirectUpload(const CommandLine& command, const std::string& port,
                                    const UploadSlot& slot, LineSink& report, ScriptedImage image);
 
 /// The status of several uploads together: 0 when every one is 0, else the most serious of

@@ -10,18 +10,36 @@
 #include <cstdint>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "app/line_report.h"
+#include "app/printable_text.h"
 #include "job/clock.h"
 
 namespace tvx::app {
 
+/// How a port is named on the board: the device it opens (the notes' and the live lines' name
+/// when it fits), and a short name that tells it from the other ports (the live lines' name
+/// when the devices are too long to leave room for the bar and the figures).
+struct PortNames {
+  Printable device;
+  Printable label;
+};
+
+/// The names of the ports `given` (what each --port said) that open `devices` (as many): a
+/// port named "ComN" is labelled so ("com4" as "Com4"), any other by its device from the
+/// first word in which the devices so named differ, and at most the last part of its path
+/// ("/dev/ttyUSB0" and "/dev/ttyUSB1" as "ttyUSB0" and "ttyUSB1", ".../usb-FTDI_..._A1B2-if00"
+/// and ".../usb-FTDI_..._C3D4-if00" as "A1B2-if00" and "C3D4-if00"; a word ends at / \ _ - . :).
+/// Pure.
+std::vector<PortNames> NamePorts(std::span<const std::string> given,
+                                 std::span<const std::string> devices);
+
 /// One port's live line.
 struct LiveLine {
-  std::string device;  ///< printable
   std::optional<std::uint32_t> serial;
   std::string state = "opening";  ///< a phase ("loading") or an end ("complete")
   std::int64_t done = 0;
@@ -29,25 +47,28 @@ struct LiveLine {
   double seconds = 0.0;    ///< since the counting phase began, for the rate and time left
 };
 
-/// The live line's text, at most `width` - 1 characters (80 when 0), the device padded to
-/// `device_width`, e.g. "/dev/ttyUSB0  9123456  loading    [####----]  50%  16548/33097
-/// 1250/s  0:13 left"; before the serial number is known it shows "-".
-std::string LiveLineText(const LiveLine& line, std::size_t device_width, int width = 80);
+/// The live line's text, at most `width` - 1 characters (80 when 0), `name` (printable) padded
+/// to `name_width` columns, e.g. "/dev/ttyUSB0  9123456  loading    [####----]  50%
+/// 16548/33097  1250/s  0:13 left"; before the serial number is known it shows "-". A name too
+/// long to leave room for the bar, the percentage and the time left is cut, marked "~"; the
+/// words done and the rate are left out first.
+std::string LiveLineText(const LiveLine& line, std::string_view name, std::size_t name_width,
+                         int width = 80);
 
 /// The live lines of every port and the notes above them. Every call is safe from any thread:
 /// one mutex guards the lines and every write.
 class LiveBoard {
  public:
-  /// One row per device (printable), in order. `options.bar`: standard error is a terminal.
-  /// `clock` paces the redraws (at most ten a second, but for a change of state).
-  LiveBoard(LineOptions options, job::Clock& clock, std::vector<std::string> devices);
+  /// One row per port, in order. `options.bar`: standard error is a terminal. `clock` paces
+  /// the redraws (at most ten a second, but for a change of state).
+  LiveBoard(LineOptions options, job::Clock& clock, std::vector<PortNames> ports);
   ~LiveBoard();
   LiveBoard(const LiveBoard&) = delete;
   LiveBoard& operator=(const LiveBoard&) = delete;
 
   /// Whether live lines are drawn (a terminal, not --quiet).
   bool Live() const { return live_; }
-  /// A note of `row`'s upload (dropped with --quiet): "DEVICE: text".
+  /// A note of `row`'s upload (dropped with --quiet): "DEVICE: text", the whole device.
   void Note(std::size_t row, std::string_view text);
   /// An error of `row`'s upload, always written: "DEVICE: text".
   void Error(std::size_t row, std::string_view text);
@@ -71,8 +92,10 @@ class LiveBoard {
   job::Clock& clock_;
   bool live_ = false;
   std::mutex mutex_;
+  std::vector<PortNames> names_;
   std::vector<LiveLine> lines_;
-  std::size_t device_width_ = 0;
+  std::size_t device_width_ = 0;  ///< in columns, the widest of each kind of name
+  std::size_t label_width_ = 0;
   bool drawn_ = false;
   bool ended_ = false;
   double last_draw_ = -1.0;

@@ -14,4 +14,27 @@ namespace tvx::app {
 /// Pure; allocates the result.
 std::string PrintableText(std::string_view text);
 
+/// Text from outside the program (a file or device name, a value the user typed, a reason the
+/// system gave) as a message may show it: escaped by PrintableText when it is made, and in no
+/// other way. The sentences the program prints take outside text only as this type, so that
+/// none of it reaches a terminal (or the upload log) raw.
+class Printable {
+ public:
+  Printable() = default;
+  explicit Printable(std::string_view outside) : shown_(PrintableText(outside)) {}
+
+  /// The escaped text.
+  const std::string& Text() const { return shown_; }
+  bool Empty() const { return shown_.empty(); }
+
+  friend std::string operator+(std::string text, const Printable& p) { return text += p.shown_; }
+  friend std::string operator+(const Printable& p, std::string_view text) {
+    return p.shown_ + std::string(text);
+  }
+  friend bool operator==(const Printable&, const Printable&) = default;
+
+ private:
+  std::string shown_;
+};
+
 }  // namespace tvx::app

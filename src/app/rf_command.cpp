@@ -43,8 +43,8 @@ int RunRfCommand(const CommandLine& command, serial::SerialPort& port, serial::P
   entry.image = IdentifyImage(image.bytes);
 
   RfFacts facts;
-  facts.port = plan.port_name;
-  facts.device = PrintableText(plan.device);
+  facts.port = Printable(plan.port_name);
+  facts.device = Printable(plan.device);
   facts.copies = plan.copies;
   facts.signal = console::ProcessStopRequest().Signal();
   facts.waited_seconds = policy.WaitedSeconds();
@@ -53,9 +53,10 @@ int RunRfCommand(const CommandLine& command, serial::SerialPort& port, serial::P
   if (const std::string why = RfEndSentence(outcome, facts, PortPermissionHint()); !why.empty()) {
     report.Error(why);
   }
-  report.Outcome(RfOutcomeLine(outcome, facts),
-                 FormatLogLine(entry, std::chrono::system_clock::now()));
-  if (const std::string failure = log.Append(entry); !failure.empty()) {
+  // One record, stamped once: the log's line and --json's.
+  const std::string record = FormatLogLine(entry, std::chrono::system_clock::now());
+  report.Outcome(RfOutcomeLine(outcome, facts), record);
+  if (const std::string failure = log.Append(record); !failure.empty()) {
     report.Error("torvandrix-upload: " + failure);
   }
   return console::ExitStatusAfterStop(RfExitStatus(outcome));

@@ -22,15 +22,30 @@ std::string Counted(std::int64_t count, std::string_view one, std::string_view m
   return std::to_string(count) + " " + std::string(count == 1 ? one : many);
 }
 
-// A word a POSIX shell (or PowerShell) takes as it is: quoted when it holds anything else.
-std::string ShellWord(std::string_view word) {
+// The port as a word a POSIX shell (or PowerShell) takes as it is: plain, or quoted. Its text
+// is escaped already; where an escape stands for a byte, $'...' makes the shell read it back
+// (bash, zsh, ksh, busybox). A name whose only escapes are doubled backslashes (a Windows
+// device) is quoted as it is.
+std::string ShellWord(const Printable& port) {
   constexpr std::string_view kPlain =
       "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_-./:=@%+,";
-  if (!word.empty() && word.find_first_not_of(kPlain) == std::string_view::npos) {
-    return std::string(word);
+  const std::string& shown = port.Text();
+  if (!shown.empty() && shown.find_first_not_of(kPlain) == std::string_view::npos) return shown;
+  // The name itself, as long as its only escapes are doubled backslashes.
+  std::string name;
+  bool bytes_escaped = false;
+  for (std::size_t i = 0; i < shown.size() && !bytes_escaped; ++i) {
+    if (shown[i] == '\\') bytes_escaped = shown[++i] == 'x';
+    name += shown[i];
   }
-  std::string quoted = "'";
-  for (const char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  std::string quoted = bytes_escaped ? "$'" : "'";
+  for (const char c : bytes_escaped ? shown : name) {
+    if (c != '\'') {
+      quoted += c;
+    } else {
+      quoted += bytes_escaped ? "\\'" : "'\\''";
+    }
+  }
   return quoted + "'";
 }
 
@@ -121,7 +136,7 @@ std::string ResumeCommands(const rf::Outcome& outcome, const RfFacts& facts) {
 std::string RfEndSentence(const rf::Outcome& outcome, const RfFacts& facts,
                           std::string_view permission_hint) {
   if (outcome.start == rf::Start::kPortNotOpened) {
-    return PortOpenFailure(facts.device, outcome.open_code,
+    return PortOpenFailure(facts.device.Text(), outcome.open_code,
                            outcome.reason == StopReason::kSettingsRefused, outcome.open_error,
                            permission_hint);
   }

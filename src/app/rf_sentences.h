@@ -6,14 +6,15 @@
 #include <cstdint>
 #include <string>
 
+#include "app/printable_text.h"
 #include "rf/outcome.h"
 
 namespace tvx::app {
 
 /// What the command line and the policy operator know that the outcome does not hold.
 struct RfFacts {
-  std::string port;    ///< as given to --port (what the command that goes on names)
-  std::string device;  ///< what was opened, printable
+  Printable port;    ///< as given to --port (what the command that goes on names)
+  Printable device;  ///< what was opened
   std::int32_t copies = 0;
   int signal = 0;  ///< the stop request's signal, 0 when none came
   /// When the operator gave up for want of an intact echo: how long none had come, and what
@@ -25,7 +26,9 @@ struct RfFacts {
 
 /// The command lines that go on from where a broadcast stopped, e.g. "torvandrix-upload rf
 /// --port /dev/ttyUSB0 --copies 3 --start 1200 --passes 1", followed by ", then " and the
-/// command for the passes left after that one when the stop left a pass half sent.
+/// command for the passes left after that one when the stop left a pass half sent. A port
+/// that needs quoting is quoted for a POSIX shell; one with escaped bytes as $'...', whose
+/// \xHH and \\ a shell reads back as the bytes (no byte reaches the terminal raw).
 std::string ResumeCommands(const rf::Outcome& outcome, const RfFacts& facts);
 
 /// One sentence for a person on standard error; empty for a complete broadcast. For a port

@@ -46,8 +46,11 @@ Row RowOf(const SerialDevice& device) {
           OrDash(ProductText(device))};
 }
 
+// A text from the system as JSON: escaped as the messages show it (\xHH for a byte that is not
+// UTF-8 or a control, \\ for a backslash), so that two names never become one.
 nlohmann::ordered_json TextOrNull(const std::string& text) {
-  return text.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(text);
+  return text.empty() ? nlohmann::ordered_json(nullptr)
+                      : nlohmann::ordered_json(PrintableText(text));
 }
 
 }  // namespace
@@ -74,7 +77,7 @@ std::string PortsTable(const std::vector<SerialDevice>& devices) {
 std::string PortsJson(const std::vector<SerialDevice>& devices) {
   nlohmann::ordered_json list = nlohmann::ordered_json::array();
   for (const SerialDevice& device : devices) {
-    list.push_back(nlohmann::ordered_json{{"device", device.device},
+    list.push_back(nlohmann::ordered_json{{"device", PrintableText(device.device)},
                                           {"stable_name", TextOrNull(device.stable_name)},
                                           {"com", device.com},
                                           {"usb_id", TextOrNull(device.usb_id)},
@@ -84,7 +87,7 @@ std::string PortsJson(const std::vector<SerialDevice>& devices) {
                                           {"driver", TextOrNull(device.driver)},
                                           {"in_use", device.in_use}});
   }
-  // Texts the system gives are not always UTF-8: replaced, not refused.
+  // Every text is UTF-8 by now; were one not, it is replaced rather than refused.
   return list.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
 }
 

@@ -4,6 +4,7 @@
 #include <nlohmann/json.hpp>
 
 #include "app/cli_platform.h"
+#include "app/printable_text.h"
 #include "image/firmware_image.h"
 
 namespace tvx::app {
@@ -165,8 +166,8 @@ std::string FormatLogLine(const LogEntry& entry, std::chrono::system_clock::time
   line["time"] = UtcText(when);
   line["version"] = ProgramVersion();
   line["job"] = entry.job;
-  line["port"] = entry.port;
-  line["device"] = entry.device;
+  line["port"] = PrintableText(entry.port);
+  line["device"] = PrintableText(entry.device);
   line["serial_number"] = entry.serial_number ? nlohmann::ordered_json(*entry.serial_number)
                                               : nlohmann::ordered_json(nullptr);
   line["image"] = {{"records", entry.image.records}, {"checksum", HexPair(entry.image.checksum)}};
@@ -180,7 +181,7 @@ std::string FormatLogLine(const LogEntry& entry, std::chrono::system_clock::time
   if (entry.word) line["word"] = *entry.word;
   if (entry.record) line["record"] = *entry.record;
   if (!entry.access_code.empty()) line["access_code"] = entry.access_code;
-  // Bytes that are not UTF-8 (a device name can hold any) are replaced, never a failure.
+  // Every text is UTF-8 by now; were one not, it is replaced rather than refused.
   return line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
 }
 
@@ -196,17 +197,27 @@ UploadLog::UploadLog(const std::string& option) {
   }
 }
 
-std::string UploadLog::Append(const LogEntry& entry) {
+std::string UploadLog::Append(std::string_view line) {
+  std::string failure;
   if (path_.empty()) {
-    if (!failure_.empty()) return {};
-    failure_ = "no place is known for the upload log (set HOME or TORVANDRIX_LOG): not written";
-    return failure_;
+    failure = "no place is known for the upload log (set HOME or TORVANDRIX_LOG): not written";
+  } else if (const std::string error = AppendLine(path_, line, default_place_); !error.empty()) {
+    // The reason may hold a folder's name: outside text too.
+    failure = "the upload log " + Printable(path_) + " cannot be written: " + Printable(error);
+  } else {
+    return {};
   }
-  const std::string error =
-      AppendLine(path_, FormatLogLine(entry, std::chrono::system_clock::now()), default_place_);
-  if (error.empty() || !failure_.empty()) return {};
-  failure_ = "the upload log " + path_ + " cannot be written: " + error;
-  return failure_;
+  if (lost_++ == 0) first_failure_ = failure;
+  return failure;
+}
+
+std::string UploadLog::Append(const LogEntry& entry) {
+  return Append(FormatLogLine(entry, std::chrono::system_clock::now()));
+}
+
+std::string UploadLog::Failure() const {
+  if (lost_ <= 1) return first_failure_;
+  return first_failure_ + " (" + std::to_string(lost_) + " lines lost)";
 }
 
 }  // namespace tvx::app

@@ -1,6 +1,7 @@
 // The upload log: one line of JSON per job outcome, appended to a file that both forms of the
 // program share (the menu and the scripted commands). A log that cannot be written never stops
-// an upload: the first failure is kept for the front end to report, later ones are dropped.
+// an upload, and no line is lost without a word: every append that fails says so, and the menu,
+// which cannot print while its screen is up, reports the first failure and the count at its end.
 #pragma once
 
 #include <array>
@@ -61,7 +62,10 @@ LogEntry RfLogEntry(const rf::Outcome& outcome);
 std::string_view ProgramVersion();
 
 /// The entry as one line of JSON with its line end; `when` is written as UTC,
-/// "2024-05-01T12:34:56Z". Every line carries the program's version.
+/// "2024-05-01T12:34:56Z". Every line carries the program's version. The port and the device
+/// are written as the messages show them (PrintableText: `\xHH` for a control byte or a byte
+/// that is not UTF-8, `\\` for a backslash), so that two names never become one. The record
+/// that --json prints is this same line: build it once and hand it to both.
 std::string FormatLogLine(const LogEntry& entry, std::chrono::system_clock::time_point when);
 
 class UploadLog {
@@ -70,17 +74,23 @@ class UploadLog {
   /// whose folders are made when missing.
   explicit UploadLog(const std::string& option);
 
-  /// Appends the entry stamped with the time now. Returns the reason the first time writing
-  /// fails (to report once), else an empty text.
+  /// Appends `line` (a whole record from FormatLogLine). Returns an empty text, or the sentence
+  /// that says this line was not written, e.g. "the upload log /x/uploads.jsonl cannot be
+  /// written: Permission denied" (names and the system's words printable). Blocks for one
+  /// append (a brief lock); call from one thread at a time.
+  std::string Append(std::string_view line);
+  /// Appends the entry stamped with the time now (same contract).
   std::string Append(const LogEntry& entry);
   const std::string& Path() const { return path_; }
-  /// The first failure, empty when none.
-  const std::string& Failure() const { return failure_; }
+  /// What the menu reports at its end: the first failure, and how many lines were not written
+  /// when more than one; empty when every line was written.
+  std::string Failure() const;
 
  private:
   std::string path_;
   bool default_place_ = false;
-  std::string failure_;
+  std::string first_failure_;
+  int lost_ = 0;
 };
 
 }  // namespace tvx::app

@@ -54,7 +54,7 @@ class DirectPolicyTest : public ::testing::Test {
     options.out = out_;
     options.err = err_;
     app::LineReport report(options, clock_, "words");
-    app::DirectPolicy policy(report, clock_, "mem:radio", retries, timeout, stop_);
+    app::DirectPolicy policy(report, clock_, app::Printable("mem:radio"), retries, timeout, stop_);
     direct::Plan plan;
     plan.port_name = plan.device = "mem:radio";
     const direct::Parts parts{*port_, errors_, priority_, clock_, random_, image_};
@@ -184,7 +184,7 @@ TEST_F(DirectPolicyTest, NoiseInAnEndlessEraseIsNamedNotCalledSilence) {
 // The ends a radio does not easily show, each as the line the user reads.
 TEST(DirectSentencesTest, EveryEndIsNamed) {
   app::DirectFacts facts;
-  facts.device = "/dev/ttyUSB0";
+  facts.device = app::Printable("/dev/ttyUSB0");
 
   direct::Result resent;
   resent.outcome = direct::Outcome::kComplete;
@@ -234,17 +234,19 @@ TEST(DirectSentencesTest, AnOpenThatFailedSaysTheCodeTheSystemsWordsAndWhatToDo)
   result.outcome = direct::Outcome::kPortNotOpened;
   result.open_code = 75;
   result.open_error = "Permission denied";
-  EXPECT_EQ(app::OpenFailureSentence(result, "/dev/ttyUSB0", "Join the dialout group."),
-            "Cannot open /dev/ttyUSB0: code 75, the system refused access (Permission denied). "
-            "Join the dialout group.");
+  EXPECT_EQ(
+      app::OpenFailureSentence(result, app::Printable("/dev/ttyUSB0"), "Join the dialout group."),
+      "Cannot open /dev/ttyUSB0: code 75, the system refused access (Permission denied). "
+      "Join the dialout group.");
   result.open_code = serial::kErrAccessDenied;
   result.open_error = "Device or resource busy";
-  EXPECT_EQ(app::OpenFailureSentence(result, "/dev/ttyUSB0", "Join the dialout group."),
-            "Cannot open /dev/ttyUSB0: code 70, the port is in use by another program (Device or "
-            "resource busy). Close the program that holds it, or choose another port.");
+  EXPECT_EQ(
+      app::OpenFailureSentence(result, app::Printable("/dev/ttyUSB0"), "Join the dialout group."),
+      "Cannot open /dev/ttyUSB0: code 70, the port is in use by another program (Device or "
+      "resource busy). Close the program that holds it, or choose another port.");
   result.open_code = serial::kErrDeviceControl;
   result.settings_refused = true;
-  EXPECT_EQ(app::OpenFailureSentence(result, "/dev/null", ""),
+  EXPECT_EQ(app::OpenFailureSentence(result, app::Printable("/dev/null"), ""),
             "/dev/null opened, but refused its line settings (code 5): it may not be a serial "
             "port.");
   EXPECT_EQ(app::DirectExitStatus(result), app::kExitPortNotOpened);

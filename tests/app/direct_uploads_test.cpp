@@ -290,6 +290,20 @@ TEST_F(DirectUploadsTest, PortNotOpenedOutranksARefusedRadioAndTheThirdCompletes
   EXPECT_EQ(LogLines().size(), 3u);
 }
 
+// A log that cannot be written loses no line without a word: every upload whose line it
+// refused says so, and the uploads end as they would with a log.
+TEST_F(DirectUploadsTest, EveryLineTheLogRefusesIsTold) {
+  Add("mem:a", Serial(9120001));
+  Add("mem:b", Serial(9120002));
+  fs::create_directories(log_);  // not a regular file
+  const Ran ran = Run({"--quiet"});
+  EXPECT_EQ(ran.status, 0) << ran.out << ran.err;
+  EXPECT_EQ(ran.err, "mem:a: torvandrix-upload: the upload log " + log_.string() +
+                         " cannot be written: it is not a regular file\n"
+                         "mem:b: torvandrix-upload: the upload log " +
+                         log_.string() + " cannot be written: it is not a regular file\n");
+}
+
 // 5, 4, 3, 1, 6: a port not opened first, resent words last; 0 only when all completed.
 TEST(CombinedExitStatusTest, TheMostSeriousStatusWins) {
   const struct {
@@ -373,25 +387,57 @@ TEST_F(DirectUploadsTest, TheSameDeviceTwiceIsAUsageError) {
 // left; cut to the width, the last column free.
 TEST(LiveLineTest, ShowsEveryFieldAndFitsTheWidth) {
   app::LiveLine line;
-  line.device = "/dev/ttyUSB0";
-  EXPECT_EQ(app::LiveLineText(line, 12), "/dev/ttyUSB0  -        opening    [-------]    0%");
+  const std::string device = "/dev/ttyUSB0";
+  EXPECT_EQ(app::LiveLineText(line, device, 12),
+            "/dev/ttyUSB0  -        opening    [-------]    0%");
   line.serial = 9123456;
   line.state = "loading";
   line.done = 16548;
   line.total = 33097;
   line.seconds = 13.24;
-  EXPECT_EQ(app::LiveLineText(line, 12, 100),
+  EXPECT_EQ(app::LiveLineText(line, device, 12, 100),
             "/dev/ttyUSB0  9123456  loading    [###########-------------]   49%  16548/33097  "
             "1250/s  0:13 left");
-  // Narrower: the bar shrinks to its least, then whole fields go from the end.
-  EXPECT_EQ(app::LiveLineText(line, 14),
-            "/dev/ttyUSB0    9123456  loading    [##---]   49%  16548/33097  1250/s");
-  EXPECT_EQ(app::LiveLineText(line, 12, 60),
-            "/dev/ttyUSB0  9123456  loading    [#---]   49%  16548/33097");
+  // Narrower: the bar shrinks to its least, then the rate and the words go; the time left stays.
+  EXPECT_EQ(app::LiveLineText(line, device, 14),
+            "/dev/ttyUSB0    9123456  loading    [##---]   49%  16548/33097  0:13 left");
+  EXPECT_EQ(app::LiveLineText(line, device, 12, 60),
+            "/dev/ttyUSB0  9123456  loading    [#---]   49%  0:13 left");
+  // A name too long for the line is cut, not the bar, the percentage and the time left.
+  const std::string by_id = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K3ZQ2-if00-port0";
+  EXPECT_EQ(app::LiveLineText(line, by_id, by_id.size()),
+            "/dev/serial/by-id/usb-FTDI_FT232~  9123456  loading    [#---]   49%  0:13 left");
   line.done = line.total;
   line.state = "complete";
-  EXPECT_EQ(app::LiveLineText(line, 12),
+  EXPECT_EQ(app::LiveLineText(line, device, 12),
             "/dev/ttyUSB0  9123456  complete   [#######]  100%  33097/33097  2500/s");
+}
+
+// Names as long as /dev/serial/by-id gives them: the live lines name each port by what tells it
+// from the others (a port named ComN so), and keep the figures at 80 columns.
+TEST(LiveBoardTest, LongDevicesAreShownByWhatTellsThemApart) {
+  const std::string by_id = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_";
+  const std::vector<std::string> given = {by_id + "A10K3ZQ2-if00-port0", by_id + "A7Q2-if00-port0",
+                                          "com4"};
+  const std::vector<std::string> devices = {given[0], given[1], "/dev/ttyS3"};
+  std::FILE* err = std::tmpfile();
+  VirtualTime time;
+  VirtualClock clock(time);
+  {
+    app::LineOptions options;
+    options.err = err;
+    options.bar = true;
+    app::LiveBoard board(options, clock, app::NamePorts(given, devices));
+    board.SetSerial(0, 9123456);
+    board.SetState(0, "loading");
+    board.SetProgress(0, 16548, 33097, 13.24);
+  }
+  const std::string text = Text(err);
+  std::fclose(err);
+  EXPECT_EQ(text.substr(text.rfind("\x1b[3A\r") + 5),
+            "A10K3ZQ2-if00-port0  9123456  loading    [#---]   49%  16548/33097  0:13 left\x1b[K\n"
+            "A7Q2-if00-port0      -        opening    [----]    0%\x1b[K\n"
+            "Com4                 -        opening    [----]    0%\x1b[K\n");
 }
 
 // On a terminal the lines are drawn once, then redrawn in place; a note goes above them.
@@ -404,7 +450,8 @@ TEST(LiveBoardTest, RedrawsInPlaceWithTheNotesAbove) {
     options.err = err;
     options.bar = true;
     options.columns = [] { return 90; };
-    app::LiveBoard board(options, clock, {"mem:a", "mem:bb"});
+    const std::vector<std::string> ports = {"mem:a", "mem:bb"};
+    app::LiveBoard board(options, clock, app::NamePorts(ports, ports));
     board.SetSerial(1, 9120002);
     board.Note(0, "Opened mem:a.");
     board.SetProgress(0, 10, 20, 1.0);  // within a tenth of a second of the last: not drawn

@@ -60,7 +60,8 @@ TEST(DirectUploadsThreadTest, TheLiveLinesTakeEveryThreadAtOnce) {
     app::LineOptions options;
     options.err = err;
     options.bar = true;
-    app::LiveBoard board(options, job::SystemClock(), {"a", "b", "c", "d"});
+    const std::vector<std::string> ports = {"a", "b", "c", "d"};
+    app::LiveBoard board(options, job::SystemClock(), app::NamePorts(ports, ports));
     std::vector<std::thread> threads;
     for (std::size_t row = 0; row < 4; ++row) {
       threads.emplace_back([&board, row] {

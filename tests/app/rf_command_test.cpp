@@ -14,6 +14,7 @@
 
 #include "app/cli_platform.h"
 #include "app/commands.h"
+#include "app/rf_sentences.h"
 #include "job/run_context.h"
 #include "rf/rf_upload.h"
 #include "support/captured_text.h"
@@ -125,6 +126,31 @@ TEST_F(RfCommandTest, PassWithEchoFaultsExitsZeroAndCountsThem) {
   EXPECT_EQ(line["job"], "rf");
   EXPECT_EQ(line["outcome"], "complete");
   EXPECT_EQ(line["echo_mismatches"], 1);
+}
+
+// The command that goes on names the port as a shell reads it back: quoted where it must be,
+// and a port with a control byte as $'...' with the byte escaped, never raw on the terminal.
+TEST(ResumeCommandTest, ThePortIsAWordTheShellReadsBack) {
+  const struct {
+    std::string port;
+    std::string word;
+  } cases[] = {
+      {"/dev/ttyUSB0", "/dev/ttyUSB0"},
+      {"/tmp/it's here", "'/tmp/it'\\''s here'"},
+      {"\\\\.\\COM3", "'\\\\.\\COM3'"},  // a Windows device as it is
+      {"/dev/tty\x1b[31m", "$'/dev/tty\\x1B[31m'"},
+      {"it's\\\xc2\x9b", "$'it\\'s\\\\\\xC2\\x9B'"},  // quote, backslash, C1 control
+  };
+  rf::Outcome outcome;
+  outcome.passes_asked = 1;
+  for (const auto& c : cases) {
+    app::RfFacts facts;
+    facts.port = app::Printable(c.port);
+    facts.copies = 3;
+    EXPECT_EQ(app::ResumeCommands(outcome, facts),
+              "torvandrix-upload rf --port " + c.word + " --copies 3 --start 0 --passes 1")
+        << c.port;
+  }
 }
 
 // A broadcast sends each frame until its echo comes back: a silent local radio would keep it

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -114,9 +115,53 @@ TEST(UploadLogFileTest, UnwritableHomeIsReportedWithTheFoldersOwnError) {
 
   const ScopedVariable no_home("HOME", nullptr);
   app::UploadLog nowhere("");
-  EXPECT_EQ(nowhere.Append(SomeEntry()),
-            "no place is known for the upload log (set HOME or TORVANDRIX_LOG): not written");
-  EXPECT_EQ(nowhere.Append(SomeEntry()), "") << "reported once";
+  const std::string none =
+      "no place is known for the upload log (set HOME or TORVANDRIX_LOG): not written";
+  EXPECT_EQ(nowhere.Append(SomeEntry()), none);
+  EXPECT_EQ(nowhere.Append(SomeEntry()), none) << "every line lost is told";
+  EXPECT_EQ(nowhere.Failure(), none + " (2 lines lost)");
+}
+
+// A name from outside in the failure (the file named by --log, TORVANDRIX_LOG or the
+// configuration file; a folder of the default place from HOME) reaches the terminal escaped.
+TEST(UploadLogFileTest, ControlBytesInANameAreEscapedInTheFailure) {
+  const ScopedVariable xdg("XDG_STATE_HOME", nullptr);
+  const ScopedVariable variable("TORVANDRIX_LOG", nullptr);
+  const ScopedVariable home("HOME", "/sys/kernel/\x1b[32m");  // a folder nobody may make
+  const std::string named = app::UploadLog("/nonexistent/\x1b[32m").Append(SomeEntry());
+  EXPECT_EQ(named, "the upload log /nonexistent/\\x1B[32m cannot be written: " +
+                       std::string(std::strerror(ENOENT)));
+  const std::string by_default = app::UploadLog("").Append(SomeEntry());
+  EXPECT_TRUE(by_default.starts_with("the upload log /sys/kernel/\\x1B[32m/.local/state/"))
+      << by_default;
+  EXPECT_NE(by_default.find(": cannot make /sys/kernel/\\x1B[32m/.local/"), std::string::npos)
+      << by_default;
+  for (const std::string& text : {named, by_default}) {
+    EXPECT_EQ(std::count_if(text.begin(), text.end(), [](char c) { return c >= 0 && c < 0x20; }),
+              0);
+  }
+}
+
+// Names are written as the messages show them (a byte that is not UTF-8 as \\xHH, a backslash
+// doubled), never replaced: two devices keep two names, and each name reads back.
+TEST(UploadLogLineTest, DeviceNamesStayApartAndReversible) {
+  const struct {
+    std::string device;
+    std::string written;
+  } cases[] = {
+      {"/dev/x\xff", "/dev/x\\xFF"},
+      {"/dev/x\xfe", "/dev/x\\xFE"},
+      {"/dev/x\\xFF", "/dev/x\\\\xFF"},  // the text of an escape is not the byte
+      {"\\\\.\\COM3", "\\\\\\\\.\\\\COM3"},
+  };
+  for (const auto& c : cases) {
+    app::LogEntry entry = SomeEntry();
+    entry.port = c.device;
+    entry.device = c.device;
+    const nlohmann::json line = nlohmann::json::parse(app::FormatLogLine(entry, {}));
+    EXPECT_EQ(line["device"], c.written);
+    EXPECT_EQ(line["port"], c.written);
+  }
 }
 
 // The run-wide count of mismatched echo bytes goes past 2^31 in minutes of a flood: a count
