@@ -235,8 +235,9 @@ std::string DirectOutcomeLine(const direct::Result& result, const DirectFacts& f
 
 std::string OpenFailureSentence(const direct::Result& result, const Printable& device,
                                 std::string_view permission_hint) {
+  // The system's own words are outside text too.
   return PortOpenFailure(device.Text(), result.open_code, result.settings_refused,
-                         result.open_error, permission_hint);
+                         Printable(result.open_error).Text(), permission_hint);
 }
 
 int DirectExitStatus(const direct::Result& result) {

@@ -60,7 +60,9 @@ int CombinedExitStatus(std::span<const int> statuses);
 /// status: CombinedExitStatus, or 128
 /// + N after a stop request (every upload then ends at its next safe point, logged
 /// "interrupted"). Two ports that are the same device are a usage error (status 2, nothing
-/// opened). `board_clock` paces the live lines' redraw (read from every upload's thread).
+/// opened). Each upload's log line is written as it ends; one the log refuses is tried again
+/// once every upload has ended (their ports closed), and one still refused is told on standard
+/// error. `board_clock` paces the live lines' redraw (read from every upload's thread).
 /// Blocks until every upload has ended.
 int RunDirectUploads(const CommandLine& command, std::span<const UploadSlot> slots,
                      const ScriptedOutput& output, job::Clock& board_clock,

@@ -1,7 +1,8 @@
 // What several uploads at once tell, in line mode, on one standard error. On a terminal: one
-// live line per port (the device, the radio's serial number once known, the state, a bar with
-// the percentage, words done, rate and time left), redrawn in place under the notes, which go
-// above them. Without a terminal: every note a plain line starting with the device, no escape
+// live line per port (the device, or a short name that tells it from the others when the
+// devices are long; the radio's serial number once known, the state, a bar with the
+// percentage, words done, rate and time left), redrawn in place under the notes, which go above
+// them. Without a terminal: every note a plain line starting with the device, no escape
 // sequence, no carriage return, no progress. --quiet drops the notes and the live lines; errors
 // stay.
 #pragma once

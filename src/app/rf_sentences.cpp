@@ -136,9 +136,10 @@ std::string ResumeCommands(const rf::Outcome& outcome, const RfFacts& facts) {
 std::string RfEndSentence(const rf::Outcome& outcome, const RfFacts& facts,
                           std::string_view permission_hint) {
   if (outcome.start == rf::Start::kPortNotOpened) {
+    // The system's own words are outside text too.
     return PortOpenFailure(facts.device.Text(), outcome.open_code,
-                           outcome.reason == StopReason::kSettingsRefused, outcome.open_error,
-                           permission_hint);
+                           outcome.reason == StopReason::kSettingsRefused,
+                           Printable(outcome.open_error).Text(), permission_hint);
   }
   if (outcome.start == rf::Start::kQuit) return "The broadcast was not started.";
   if (!outcome.stopped) {
