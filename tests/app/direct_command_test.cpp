@@ -340,7 +340,10 @@ TEST_F(MenuAccessCodeTest, MenuUploadSendsTheSuppliedCode) {
   EXPECT_EQ(console_.RowTrimmed(32), "Upload complete: the radio accepted the checksum.");
   std::string line;
   std::getline(std::ifstream(log), line);
-  EXPECT_EQ(nlohmann::json::parse(line)["access_code"], "supplied");
+  const nlohmann::json entry = nlohmann::json::parse(line);
+  EXPECT_EQ(entry["access_code"], "supplied");
+  EXPECT_EQ(entry["port"], "Com1");  // the menu's port, with the device it stands for
+  EXPECT_EQ(entry["device"], "mem:radio");
   EXPECT_EQ(line.find("c3"), std::string::npos) << line;
   EXPECT_EQ(line.find("C3"), std::string::npos) << line;
   fs::remove(log);
