@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -17,7 +16,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <map>
 
 #include <curses.h>
 
@@ -25,11 +23,14 @@
 #include "console/key_decoder.h"
 #include "console/page_view.h"
 #include "console/posix_painter.h"
+#include "console/posix_terminal_signals.h"
 #include "console/posix_terminfo.h"
 #include "console/stop_request.h"
 
 namespace tvx::console::posix {
 namespace {
+
+std::atomic<bool> g_console_open{false};
 
 // How long the byte after an Esc may lag behind it: a lone Esc is the Esc key after this long.
 // ncurses does not decode keys (keypad mode is off), so the key decoder sees every byte.
@@ -42,79 +43,6 @@ constexpr int kWheelRows = 3;
 // terminal has no mode for the wheel alone; clicks are decoded and dropped.
 constexpr char kMouseOn[] = "\x1b[?1000h\x1b[?1006h";
 constexpr char kMouseOff[] = "\x1b[?1006l\x1b[?1000l";
-
-// ---------------------------------------------------------------------------------------------
-// Restoring the terminal from a signal handler: everything the handler touches is prepared
-// before it is armed, and it uses only write(), tcsetattr() and _exit().
-
-struct RestoreState {
-  termios saved{};    // the user's terminal modes
-  termios program{};  // the console's modes (raw keys, no echo), put back after SIGCONT
-  std::array<char, 512> sequence{};  // leaves the alternate screen (or clears the screen), shows
-                                     // the cursor, resets the colours, ends mouse reports
-  std::size_t sequence_length = 0;
-  volatile sig_atomic_t armed = 0;
-  int wake_read = -1;
-  int wake_write = -1;
-};
-RestoreState g_restore;
-volatile sig_atomic_t g_resized = 0;
-volatile sig_atomic_t g_continued = 0;
-std::atomic<bool> g_console_open{false};
-
-#if defined(__SANITIZE_ADDRESS__)
-// The address sanitizer reports through its own handlers of the fault signals.
-constexpr std::array<int, 1> kFatalSignals = {SIGABRT};
-#else
-constexpr std::array<int, 5> kFatalSignals = {SIGABRT, SIGSEGV, SIGBUS, SIGFPE, SIGILL};
-#endif
-
-void RestoreTerminalFromSignal() {
-  if (!g_restore.armed) return;
-  g_restore.armed = 0;
-  const char* p = g_restore.sequence.data();
-  std::size_t left = g_restore.sequence_length;
-  while (left > 0) {
-    const ssize_t n = write(STDOUT_FILENO, p, left);
-    if (n <= 0) break;
-    p += n;
-    left -= static_cast<std::size_t>(n);
-  }
-  tcsetattr(STDIN_FILENO, TCSANOW, &g_restore.saved);
-}
-
-void OnFatalSignal(int signal_number) {
-  RestoreTerminalFromSignal();
-  struct sigaction action {};
-  action.sa_handler = SIG_DFL;
-  sigemptyset(&action.sa_mask);
-  sigaction(signal_number, &action, nullptr);
-  raise(signal_number);
-}
-
-void Wake() {
-  if (g_restore.wake_write >= 0) {
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t n = write(g_restore.wake_write, &byte, 1);
-  }
-}
-
-void OnWindowChange(int) {
-  const int saved_errno = errno;
-  g_resized = 1;
-  Wake();
-  errno = saved_errno;
-}
-
-// Back from a stop (SIGSTOP or SIGTSTP, then fg): whoever had the terminal meanwhile set its own
-// modes. Raw keys come back at once; the screen is drawn again by the main loop.
-void OnContinue(int) {
-  const int saved_errno = errno;
-  if (g_restore.armed) tcsetattr(STDIN_FILENO, TCSANOW, &g_restore.program);
-  g_continued = 1;
-  Wake();
-  errno = saved_errno;
-}
 
 // A terminfo string capability, or "" when the terminal has none.
 std::string Capability(const char* name) {
@@ -196,8 +124,6 @@ struct TerminalConsole::Impl {
   void TakeWindowSize();
   bool Present(bool force);
   void SetMouseReports(bool on);
-  void InstallSignalHandlers();
-  void RestoreSignalHandlers();
 
   const ScreenModel& model;
   SCREEN* screen = nullptr;
@@ -210,7 +136,7 @@ struct TerminalConsole::Impl {
   int mouse_reports = -1;      // 1 on, 0 off, -1 unknown (back from a stop)
   std::string clear_on_exit;   // where there is no alternate screen: clears the screen
 
-  std::map<int, struct sigaction> previous_actions;
+  TerminalSignalHandlers handlers;
 };
 
 bool TerminalConsole::Impl::Start(std::string& error) {
@@ -232,14 +158,14 @@ bool TerminalConsole::Impl::Start(std::string& error) {
   // the console's wait at once; a second one gives the terminal back before the program ends.
   InstallStopHandlers();
   SetStopHooks(Wake, RestoreTerminalFromSignal);
-  InstallSignalHandlers();
+  handlers.Install();
 
   screen = newterm(nullptr, stdout, stdin);
   if (screen == nullptr) {
     const char* term = std::getenv("TERM");
     error = "cannot use this terminal (TERM=" + std::string(term ? term : "") + ")";
     SetStopHooks(nullptr, nullptr);
-    RestoreSignalHandlers();
+    handlers.Uninstall();
     close(g_restore.wake_read);
     close(g_restore.wake_write);
     g_restore.wake_read = g_restore.wake_write = -1;
@@ -310,32 +236,10 @@ void TerminalConsole::Impl::Stop() {
   tcsetattr(STDIN_FILENO, TCSADRAIN, &g_restore.saved);
   g_restore.armed = 0;
   SetStopHooks(nullptr, nullptr);
-  RestoreSignalHandlers();
+  handlers.Uninstall();
   close(g_restore.wake_read);
   close(g_restore.wake_write);
   g_restore.wake_read = g_restore.wake_write = -1;
-}
-
-void TerminalConsole::Impl::InstallSignalHandlers() {
-  auto install = [this](int signal_number, void (*handler)(int), int flags) {
-    struct sigaction action {};
-    action.sa_handler = handler;
-    action.sa_flags = flags;
-    sigfillset(&action.sa_mask);
-    struct sigaction previous {};
-    if (sigaction(signal_number, &action, &previous) == 0)
-      previous_actions[signal_number] = previous;
-  };
-  for (int s : kFatalSignals) install(s, OnFatalSignal, SA_RESETHAND | SA_NODEFER);
-  install(SIGWINCH, OnWindowChange, SA_RESTART);
-  install(SIGCONT, OnContinue, SA_RESTART);
-}
-
-void TerminalConsole::Impl::RestoreSignalHandlers() {
-  for (const auto& [signal_number, action] : previous_actions) {
-    sigaction(signal_number, &action, nullptr);
-  }
-  previous_actions.clear();
 }
 
 void TerminalConsole::Impl::HandleSignals() {
