@@ -72,19 +72,21 @@ session() {  # rows
   tm send-keys -t t Enter
   wait_for "Bad Data!" 60 || fail "[$rows rows] no question about the bad reply"
   check_step "Bad Data!,Continue?" 1 ""
-  # The wheel shows the top of the page and takes no key: the question is still asked.
+  # The wheel shows the top of the page and takes no key: the question is still asked. The
+  # key that answers it brings the view back to the cursor.
   wheel up 4
   wait_for "Download New Firmware to Radio" 5 || fail "[$rows rows] the wheel did not scroll"
   sleep 0.3
-  row 51 | grep -q '[^ ]' && fail "[$rows rows] row 51 is not on the last row after a scroll"
+  [ "$(row 51 | tr -d ' ')" = "" ] || fail "[$rows rows] row 51 is not on the last row after a scroll"
   wheel down 4
   sleep 0.3
-  check_step "Bad Data!,Continue?" 1 ""
+  check_step "Bad Data!,Continue?" 1 ""  # still asked
+  wheel up 4
+  sleep 0.3
   tm send-keys -t t Enter
-  if [ "$rows" -lt 51 ]; then
-    sleep 0.5
-    resize 51  # mid-upload
-  fi
+  sleep 0.5
+  [ "$(pane '#{cursor_flag}')" = 1 ] || fail "[$rows rows] the view did not come back to the cursor"
+  if [ "$rows" -lt 51 ]; then resize 51; fi  # mid-upload
   wait_for "Hit any key to return to main menu" 120 || fail "[$rows rows] the upload did not end"
   check_step "Hit any key to return to main menu" 1 ""
   keep_page upload
