@@ -40,7 +40,7 @@ int RunRfCommand(const CommandLine& command, serial::SerialPort& port, serial::P
   LogEntry entry = RfLogEntry(outcome);
   entry.port = plan.port_name;
   entry.device = plan.device;
-  entry.image = IdentifyImage(image.bytes);
+  entry.image = IdentifyImage(image.bytes, image.source);
 
   RfFacts facts;
   facts.port = plan.port_name;
