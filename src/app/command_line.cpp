@@ -262,6 +262,10 @@ Parser::Parser(CommandLine& command, const HelpWording& wording, const ParseSett
                ->type_name("S")
                ->capture_default_str();
   Number(start_, "a record", 0, image::kMaxRecordCount - 1);
+  const std::string built_in_last =
+      std::to_string(image::WalkRecordCount(image::FirmwareImage()) - 1);
+  start_->get_validator(0)->description("0 to the image's last record, " + built_in_last +
+                                        " for the one built in");
   Number(rf_->add_option("--passes", command.passes,
                          "how many times the image is sent, six seconds apart")
              ->type_name("R")
@@ -273,7 +277,6 @@ Parser::Parser(CommandLine& command, const HelpWording& wording, const ParseSett
   AddLog(rf_, command, "append the outcome to FILE instead of the upload log");
   AddOutput(rf_, command);
   AddImage(rf_);
-  AddImageCommand(command);
 
   ports_ = app_.add_subcommand(
       "ports",
@@ -282,6 +285,7 @@ Parser::Parser(CommandLine& command, const HelpWording& wording, const ParseSett
       "program holds it now, and what it says it is; \"-\" where that is not known.");
   ports_->add_flag("--json", command.json,
                    "print the same as one JSON array of objects, one a device, instead");
+  AddImageCommand(command);
   // Last: a sub-command takes its parent's footer when it is made.
   app_.footer(FillIn(kFooter, wording));
 }

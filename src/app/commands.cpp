@@ -42,6 +42,11 @@ LineOptions LineOptionsFor(const CommandLine& command, const ScriptedOutput& out
 }
 
 int RunScriptedJob(const CommandLine& command, serial::SerialPort& port, serial::Priority& priority,
+                   job::Clock& clock, const ScriptedOutput& output) {
+  return RunScriptedJob(command, port, priority, clock, output, ScriptedImageOf(command));
+}
+
+int RunScriptedJob(const CommandLine& command, serial::SerialPort& port, serial::Priority& priority,
                    job::Clock& clock, const ScriptedOutput& output, ScriptedImage image) {
   if (command.action == CommandAction::kDirect) {
     return RunDirectCommand(command, port, priority, clock, output, image);

@@ -44,7 +44,10 @@ ScriptedImage ScriptedImageOf(const CommandLine& command);
 /// at its next safe point (its summary and log line say so; the status is then 128 + the
 /// signal).
 int RunScriptedJob(const CommandLine& command, serial::SerialPort& port, serial::Priority& priority,
-                   job::Clock& clock, const ScriptedOutput& output, ScriptedImage image = {});
+                   job::Clock& clock, const ScriptedOutput& output, ScriptedImage image);
+/// The same with the image the command chose (ScriptedImageOf).
+int RunScriptedJob(const CommandLine& command, serial::SerialPort& port, serial::Priority& priority,
+                   job::Clock& clock, const ScriptedOutput& output);
 
 /// The two halves of RunScriptedJob, one per job (same contract).
 int RunDirectCommand(const CommandLine& command, serial::SerialPort& port,

@@ -81,8 +81,8 @@ int RunScripted(app::CommandLine command) {
     return RunDirectUploads(command, output);
   }
   app::Platform platform = app::MakePortPlatform();
-  const int status = app::RunScriptedJob(command, *platform.port, *platform.priority,
-                                         job::SystemClock(), output, app::ScriptedImageOf(command));
+  const int status =
+      app::RunScriptedJob(command, *platform.port, *platform.priority, job::SystemClock(), output);
   platform.port->Close();
   return status;
 }

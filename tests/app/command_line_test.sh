@@ -58,7 +58,7 @@ usage_error() {
   [ "$err" = "torvandrix-upload: $reason"$'\n'"see '$help'" ] || fail "$*: stderr '$err'"
 }
 usage_error - '--bogus is not an option' --bogus
-usage_error - 'unknown sub-command "frob": the sub-commands are direct, rf and ports' frob
+usage_error - 'unknown sub-command "frob": the sub-commands are direct, rf, image and ports' frob
 usage_error - '--com takes N=DEVICE with N from 1 to 9, e.g. 1=/dev/ttyUSB0, not "0=/dev/null"' \
   --com 0=/dev/null
 usage_error direct '--com is for the menu; a sub-command takes --port DEVICE' --com 1=/dev/null direct
