@@ -86,6 +86,19 @@ done
 usage_error direct '--timeout takes seconds from 0 to 86400 (0: wait for ever), and none was given' \
   direct --timeout
 
+# Images: the built-in one written out reads back with the digest sha256sum gives; a bad image
+# file, or what is not a file, is refused before any port is opened (COM1 here does not exist).
+run image --export "$tmp/fw.bin"
+[ "$status" = 0 ] || fail "image --export: status $status, '$err'"
+run image "$tmp/fw.bin" --json
+sum=$(sha256sum "$tmp/fw.bin" | cut -d' ' -f1)
+grep -qF "\"sha256\":\"$sum\"" "$tmp/out" || fail "image --json: digest is not $sum: $out"
+head -c 82879 "$tmp/fw.bin" > "$tmp/short.bin"
+usage_error direct "the image $tmp/short.bin: record 4143: incomplete, only 19 of 20 bytes (image \
+size 82879 is not a multiple of 20)" direct --image "$tmp/short.bin"
+mkfifo "$tmp/fifo"
+usage_error rf "the image $tmp/fifo: not a regular file" rf --copies 1 --image "$tmp/fifo"
+
 # A name echoed in an error cannot reach the terminal as a control sequence.
 run --com $'0=/dev/\e[2J'
 [ "$status" = 2 ] && grep -qF 'not "0=/dev/\x1B[2J"' "$tmp/err" || fail "escape: '$err'"
