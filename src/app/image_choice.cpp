@@ -13,7 +13,8 @@ std::span<const std::uint8_t> ChosenImage::Bytes() const {
 }
 
 std::string ChosenImage::Source() const {
-  return path.empty() ? "built_in" : path;
+  if (path.empty()) return "built_in";
+  return path == "built_in" ? "./built_in" : path;  // a file of that name is not the built-in one
 }
 
 std::shared_ptr<const ChosenImage> LoadChosenImage(const std::string& path, std::string& error) {

@@ -46,6 +46,7 @@ int RunRfCommand(const CommandLine& command, serial::SerialPort& port, serial::P
   facts.port = plan.port_name;
   facts.device = PrintableText(plan.device);
   facts.copies = plan.copies;
+  if (image.source != BuiltInImage().Source()) facts.image = image.source;
   facts.signal = console::ProcessStopRequest().Signal();
   facts.waited_seconds = policy.WaitedSeconds();
   facts.bytes_back = policy.BytesBack();

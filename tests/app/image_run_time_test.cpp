@@ -87,6 +87,9 @@ class ImageRunTimeTest : public ::testing::Test {
     output.out = out;
     output.err = out;
     EXPECT_EQ(app::RunScriptedJob(command, port, priority, clock, output), expected_status);
+    std::rewind(out);
+    output_.clear();
+    for (int c; (c = std::fgetc(out)) != EOF;) output_ += static_cast<char>(c);
     std::fclose(out);
     snapshot_ = port.SettledSnapshot();
     std::ifstream log(dir_ / "log.jsonl");
@@ -99,6 +102,7 @@ class ImageRunTimeTest : public ::testing::Test {
   VirtualTime time_;
   sim::SimOptions sim_;
   std::unique_ptr<sim::RadioSnapshot> snapshot_;
+  std::string output_;  ///< what the job wrote on both streams
 };
 
 TEST_F(ImageRunTimeTest, RevisedImageLoadsWordForWordByDirect) {
@@ -139,6 +143,19 @@ TEST_F(ImageRunTimeTest, RevisedImageIsBroadcastFrameForFrameByRf) {
   EXPECT_EQ(rf.records_complete, 4145u);
   EXPECT_EQ(line["outcome"], "complete");
   EXPECT_EQ(line["image"]["source"], path);
+}
+
+// The command that goes on after a stop sends the same image: without it the rest of the
+// broadcast would be the built-in image's records.
+TEST_F(ImageRunTimeTest, StoppedBroadcastGoesOnWithTheSameImage) {
+  const std::string path = WriteFile("revised.bin", RevisedImage());
+  Radio(path, sim::RadioMode::kRf).config.Add(sim::Fault::kSilent);
+  const app::CommandLine command =
+      Parse({"rf", "--port", "mem:radio", "--copies", "1", "--timeout", "1", "--log",
+             (dir_ / "log.jsonl").string(), "--image", path});
+  RunJob(command, app::kExitStopped);
+  EXPECT_NE(output_.find("--copies 1 --start 0 --passes 1 --image " + path), std::string::npos)
+      << output_;
 }
 
 // Each kind of bad file is a usage error naming the file and what is wrong, decided while the
