@@ -13,6 +13,7 @@
 #include "app/help_formatter.h"
 #include "app/printable_text.h"
 #include "image/firmware_image.h"
+#include "image/image_check.h"
 
 namespace tvx::app {
 namespace {
@@ -119,6 +120,7 @@ class Parser {
   CLI::App* Direct() { return direct_; }
   CLI::App* Rf() { return rf_; }
   CLI::App* Ports() { return ports_; }
+  CLI::App* Image() { return image_; }
   const std::vector<std::string>& Bindings() const { return bindings_; }
   bool Version() const { return version_; }
   /// Whether the command line (not the file) gave `option`.
@@ -132,6 +134,9 @@ class Parser {
   /// Decides the access code (the option, the variable, the file, the built-in one); a reason
   /// when the one that wins is not an access code.
   std::string TakeAccessCode(CommandLine& command, const CLI::App*& help_scope) const;
+  /// Reads and checks the image the form loads (--image, the file's key, image's FILE) and holds
+  /// rf's --start to it; a reason when either is wrong.
+  std::string TakeImage(CommandLine& command, const CLI::App*& help_scope) const;
   /// Without the default file's place, which would otherwise show in the help.
   void ForgetDefaultFile() { config_->default_str(""); }
 
@@ -156,6 +161,8 @@ class Parser {
   CLI::Option* AddLog(CLI::App* sub, CommandLine& command, std::string_view description);
   void AddOutput(CLI::App* sub, CommandLine& command);
   void AddAccessCode(CLI::App* app);
+  void AddImage(CLI::App* app);
+  void AddImageCommand(CommandLine& command);
   void AddConfigFile(const ParseSettings& settings);
   void SiftFileItems(std::vector<CLI::ConfigItem>& items);
 
@@ -173,6 +180,10 @@ class Parser {
   CLI::App* direct_ = nullptr;
   CLI::App* rf_ = nullptr;
   CLI::App* ports_ = nullptr;
+  CLI::App* image_ = nullptr;
+  std::vector<const CLI::Option*> image_options_;
+  CLI::Option* image_file_ = nullptr;  ///< image's FILE
+  CLI::Option* start_ = nullptr;
   std::vector<std::string> bindings_;
   bool version_ = false;
   std::string access_code_variable_;
@@ -212,6 +223,7 @@ Parser::Parser(CommandLine& command, const HelpWording& wording, const ParseSett
   Takes(com, FillIn("N=DEVICE with N from 1 to 9, e.g. 1={example}", wording));
   log_ = AddLog(&app_, command, "append the upload log to FILE instead of the place below");
   AddAccessCode(&app_);
+  AddImage(&app_);
   AddConfigFile(settings);
   app_.require_subcommand(0, 1);
 
@@ -234,6 +246,7 @@ Parser::Parser(CommandLine& command, const HelpWording& wording, const ParseSett
   AddLog(direct_, command, "append the outcome to FILE instead of the upload log");
   AddOutput(direct_, command);
   AddAccessCode(direct_);
+  AddImage(direct_);
 
   rf_ = app_.add_subcommand(
       "rf", "The RF upload through the local radio on the port to the radios of its network.");
@@ -243,13 +256,16 @@ Parser::Parser(CommandLine& command, const HelpWording& wording, const ParseSett
              ->type_name("N")
              ->required(),
          "a number", 1, 9);
-  // The last record of the built-in image.
-  const std::int32_t last = image::WalkRecordCount(image::FirmwareImage()) - 1;
-  Number(rf_->add_option("--start", command.start,
-                         "the first record to send; 0 also sends the header frame")
-             ->type_name("S")
-             ->capture_default_str(),
-         "a record", 0, last);
+  // Held to the last record of the image once it is read (TakeImage).
+  start_ = rf_->add_option("--start", command.start,
+                           "the first record to send; 0 also sends the header frame")
+               ->type_name("S")
+               ->capture_default_str();
+  Number(start_, "a record", 0, image::kMaxRecordCount - 1);
+  const std::string built_in_last =
+      std::to_string(image::WalkRecordCount(image::FirmwareImage()) - 1);
+  start_->get_validator(0)->description("0 to the image's last record, " + built_in_last +
+                                        " for the one built in");
   Number(rf_->add_option("--passes", command.passes,
                          "how many times the image is sent, six seconds apart")
              ->type_name("R")
@@ -260,6 +276,7 @@ Parser::Parser(CommandLine& command, const HelpWording& wording, const ParseSett
              "would, which ends the run; 0: wait for ever");
   AddLog(rf_, command, "append the outcome to FILE instead of the upload log");
   AddOutput(rf_, command);
+  AddImage(rf_);
 
   ports_ = app_.add_subcommand(
       "ports",
@@ -268,6 +285,7 @@ Parser::Parser(CommandLine& command, const HelpWording& wording, const ParseSett
       "program holds it now, and what it says it is; \"-\" where that is not known.");
   ports_->add_flag("--json", command.json,
                    "print the same as one JSON array of objects, one a device, instead");
+  AddImageCommand(command);
   // Last: a sub-command takes its parent's footer when it is made.
   app_.footer(FillIn(kFooter, wording));
 }
@@ -371,6 +389,66 @@ void Parser::AddAccessCode(CLI::App* app) {
                                 std::string(kAccessCodeForm) + "; it is never shown")
                 ->type_name("CODE"),
             std::string(kAccessCodeForm)));
+}
+
+// The program's own --image (the menu's), and direct's and rf's; read once the place that wins
+// is known (TakeImage).
+void Parser::AddImage(CLI::App* app) {
+  image_options_.push_back(
+      Takes(NotEmpty(app->add_option("--image",
+                                     "load the stored-form image in FILE instead of the one "
+                                     "built in; it is read and checked before any port opens")
+                         ->type_name("FILE")),
+            "a file name"));
+}
+
+void Parser::AddImageCommand(CommandLine& command) {
+  image_ = app_.add_subcommand(
+      "image",
+      "What a stored-form image holds (the built-in one without FILE): records, runs of "
+      "contiguous records, data bytes, the words and pair checksum of a direct upload, the RF "
+      "header frame and the SHA-256 of the stored form.");
+  image_file_ =
+      Takes(NotEmpty(image_->add_option("FILE", "the image to show; none: the one built in")),
+            "a file name");
+  Takes(NotEmpty(image_
+                     ->add_option("--export", command.export_path,
+                                  "write the built-in image in the stored form to FILE instead")
+                     ->type_name("FILE")),
+        "a file name");
+  image_->add_flag("--json", command.json, "print the same as one JSON object instead");
+}
+
+std::string Parser::TakeImage(CommandLine& command, const CLI::App*& help_scope) const {
+  help_scope = Scope();
+  const CLI::Option* given = nullptr;
+  if (command.action == CommandAction::kImage) {
+    if (image_file_->count() > 0 && !command.export_path.empty()) {
+      return "image --export writes the built-in image: give no FILE with it";
+    }
+    if (image_file_->count() > 0) given = image_file_;
+  } else {
+    for (const CLI::Option* option : image_options_) {
+      if (option->count() > 0 && (given == nullptr || OnCommandLine(option))) given = option;
+    }
+  }
+  if (given != nullptr) {
+    std::string error;
+    command.image = LoadChosenImage(given->results().back(), error);
+    if (!command.image) {
+      if (OnCommandLine(given)) return error;
+      help_scope = &app_;
+      return InFile() + ": " + ConfigKey(*OwnerOf(given), *given) + ": " + error;
+    }
+  }
+  if (command.action != CommandAction::kRf) return {};
+  const ChosenImage& chosen = command.image ? *command.image : BuiltInImage();
+  const std::int32_t last = image::WalkRecordCount(chosen.Bytes()) - 1;
+  if (command.start <= last) return {};
+  const std::string place =
+      OnCommandLine(start_) ? start_->get_name() : InFile() + ": " + ConfigKey(*rf_, *start_);
+  return place + " takes a record from 0 to " + std::to_string(last) + ", not \"" +
+         std::to_string(command.start) + "\"";
 }
 
 // CLI11 reads the file after the arguments, for the options they left unset, and refuses a
@@ -582,7 +660,7 @@ std::string Parser::ExplainExtra(const CLI::App* scope, const CLI::App*& help_sc
            ", not " + quoted;
   }
   help_scope = &app_;  // not a sub-command's fault
-  return "unknown sub-command " + quoted + ": the sub-commands are direct, rf and ports";
+  return "unknown sub-command " + quoted + ": the sub-commands are direct, rf, image and ports";
 }
 
 // `holder` is the app the option was given to.
@@ -657,6 +735,8 @@ CommandLine ParseCommandLine(int argc, const char* const* argv, const HelpWordin
     command.action = CommandAction::kRf;
   } else if (parser.Ports()->parsed()) {
     command.action = CommandAction::kPorts;
+  } else if (parser.Image()->parsed()) {
+    command.action = CommandAction::kImage;
   }
   // Only the forms that send the access code read it (and refuse a wrong one).
   const CLI::App* code_scope = &app;
@@ -672,6 +752,12 @@ CommandLine ParseCommandLine(int argc, const char* const* argv, const HelpWordin
   }
   if (command.action == CommandAction::kPorts && parser.OnCommandLine(parser.Log())) {
     return UsageError("ports writes no log", parser.Scope(), &app);
+  }
+  if (command.action != CommandAction::kPorts) {
+    const CLI::App* image_scope = &app;
+    if (const std::string bad = parser.TakeImage(command, image_scope); !bad.empty()) {
+      return UsageError(bad, image_scope, &app);
+    }
   }
   for (const std::string& text : parser.Bindings()) {
     ParseComBinding(text, command.com_bindings.emplace_back());  // checked while parsing

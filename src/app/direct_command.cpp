@@ -45,7 +45,7 @@ DirectUploadRun RunOneDirectUpload(const CommandLine& command, const std::string
   run.entry = DirectLogEntry(run.result);
   run.entry.port = plan.port_name;
   run.entry.device = plan.device;
-  run.entry.image = IdentifyImage(image.bytes);
+  run.entry.image = IdentifyImage(image.bytes, image.source);
   run.entry.access_code = AccessCodeToken(command.access_code.has_value());
   run.outcome_line = DirectOutcomeLine(run.result, policy.Facts());
   run.status = DirectExitStatus(run.result);

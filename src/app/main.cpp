@@ -1,7 +1,7 @@
 // torvandrix-upload: loads firmware into a Torvandrix 900 MHz radio over a serial port.
 // Without a sub-command it runs full screen; "direct" and "rf" run one upload in line mode,
-// "ports" lists the serial devices; "--help" and "--version" print and exit.
-// "Com1".."Com9" are bound to devices through TORVANDRIX_COM<N> or --com N=DEVICE.
+// "ports" lists the serial devices, "image" tells what an image holds; "--help" and "--version"
+// print and exit. "Com1".."Com9" are bound to devices through TORVANDRIX_COM<N> or --com N=DEVICE.
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -13,6 +13,7 @@
 #include "app/commands.h"
 #include "app/direct_uploads.h"
 #include "app/front_end.h"
+#include "app/image_command.h"
 #include "app/platform.h"
 #include "app/serial_devices.h"
 #include "app/upload_log.h"
@@ -39,7 +40,9 @@ int RunMenu(const app::CommandLine& command) {
       job::RunContext ctx(*platform.console, *platform.port, *platform.priority,
                           job::SystemClock());
       ctx.link.devices = app::PortBindings(command.com_bindings);
-      app::RunProgram(ctx, app::DefaultJobs(&log, command.access_code));
+      const app::ChosenImage& image = command.image ? *command.image : app::BuiltInImage();
+      ctx.image = image.Bytes();
+      app::RunProgram(ctx, app::DefaultJobs(&log, command.access_code, &image));
       ctx.port.Close();
     }
   }
@@ -58,7 +61,8 @@ int RunDirectUploads(const app::CommandLine& command, const app::ScriptedOutput&
     slots.push_back(
         {platforms.back().port.get(), platforms.back().priority.get(), &job::SystemClock()});
   }
-  return app::RunDirectUploads(command, slots, output, job::SystemClock());
+  return app::RunDirectUploads(command, slots, output, job::SystemClock(),
+                               app::ScriptedImageOf(command));
 }
 
 int RunScripted(app::CommandLine command) {
@@ -110,6 +114,8 @@ int main(int argc, char** argv) {
       case app::CommandAction::kUsageError:
         std::fputs(command.text.c_str(), stderr);
         return app::kExitUsage;
+      case app::CommandAction::kImage:
+        return app::RunImageCommand(command, stdout, stderr);
       case app::CommandAction::kPorts:
         return console::ExitStatusAfterStop(
             app::ListPorts(command, stdout, app::ListSerialDevices));

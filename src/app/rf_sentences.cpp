@@ -37,7 +37,7 @@ std::string ShellWord(std::string_view word) {
 std::string Command(const RfFacts& facts, std::int32_t start, std::int64_t passes) {
   return "torvandrix-upload rf --port " + ShellWord(facts.port) + " --copies " +
          std::to_string(facts.copies) + " --start " + std::to_string(start) + " --passes " +
-         std::to_string(passes);
+         std::to_string(passes) + (facts.image.empty() ? "" : " --image " + ShellWord(facts.image));
 }
 
 // "of pass 2 of 3", or nothing for a broadcast of one pass.
