@@ -25,7 +25,8 @@ struct MenuJobs {
 class UploadLog;
 
 /// The jobs of this build; the uploads append their outcome to `log` (none when null). The direct
-/// upload sends `access_code`, else the code built in.
+/// upload sends `access_code`, else the code built in; it is not copied (so that one wipe of it
+/// reaches every copy) and must outlive the jobs.
 MenuJobs DefaultJobs(UploadLog* log,
                      const std::optional<std::array<std::uint8_t, 4>>& access_code = {});
 

@@ -13,7 +13,7 @@ MenuJobs DefaultJobs(UploadLog* log,
                      const std::optional<std::array<std::uint8_t, 4>>& access_code) {
   MenuJobs jobs;
   // The log line is written when the upload ends, before its closing key.
-  jobs.direct_upload = [log, access_code](job::RunContext& ctx) {
+  jobs.direct_upload = [log, &access_code](job::RunContext& ctx) {
     const auto on_end = [&ctx, log, &access_code](const direct::Result& result) {
       LogEntry entry = DirectLogEntry(result);
       CompleteLogEntry(entry, ctx);
