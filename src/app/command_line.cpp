@@ -432,7 +432,7 @@ void Parser::SiftFileItems(std::vector<CLI::ConfigItem>& items) {
 std::string Parser::ReadFile(const std::string& path) {
   if (path != read_path_) {  // CLI11 asks more than once
     read_path_ = path;
-    bool absent = false;
+    bool absent = !read_file_;
     unread_ = read_file_ ? read_file_(path, reader_->text, absent) : "no file is read here";
     // A default file need not be there; a file in a folder that cannot be searched may be.
     if (absent && config_->count() == 0) unread_.clear();
