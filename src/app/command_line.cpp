@@ -55,7 +55,9 @@ constexpr std::string_view kFooter =
     "options; the program's own at the top (log = \"/var/log/uploads.jsonl\", com = "
     "[\"1={example}\"], access-code = \"0x12,0x34,0x56,0x78\"), a sub-command's under its "
     "name ([direct] then retries = 5). The access code: --access-code, else "
-    "TORVANDRIX_ACCESS_CODE, else the file's, else the code built in; it is never shown.";
+    "TORVANDRIX_ACCESS_CODE, else the file's, else the code built in; it is never shown. The "
+    "variable or the file keeps the code out of the process list, which shows the command "
+    "line's for a moment.";
 
 constexpr std::string_view kDirectFooter =
     "The questions of the upload are answered by the options: the radio's diagnostic port "
