@@ -464,8 +464,7 @@ std::string Parser::CheckGivenTwice() const {
   std::array<bool, 9> bound{};
   for (const std::string& text : bindings_) {
     if (std::exchange(bound[text[0] - '1'], true)) {  // N=DEVICE, checked while parsing
-      const std::string place =
-          OnCommandLine(com_) ? std::string("--com") : InFile() + ": com";
+      const std::string place = OnCommandLine(com_) ? std::string("--com") : InFile() + ": com";
       return place + " binds Com" + text[0] + " twice";
     }
   }

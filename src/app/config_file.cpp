@@ -90,7 +90,9 @@ class TextReader {
     return text;
   }
 
-  void SkipBlanks() { rest_.remove_prefix(std::min(rest_.find_first_not_of(kBlanks), rest_.size())); }
+  void SkipBlanks() {
+    rest_.remove_prefix(std::min(rest_.find_first_not_of(kBlanks), rest_.size()));
+  }
 
   // One value at the front, quoted or bare up to one of `ends` (a bare one is trimmed).
   std::string Word(std::string_view ends) {
@@ -118,9 +120,12 @@ class TextReader {
       rest_.remove_prefix(1);
       for (;;) {
         rest_.remove_prefix(std::min(rest_.find_first_not_of(" \t\r\n,"), rest_.size()));
-        if (rest_.starts_with('#')) Line();  // a comment inside the list
-        else if (rest_.empty() || rest_.front() == ']') break;
-        else values.push_back(Word(",]#\n"));
+        if (rest_.starts_with('#'))
+          Line();  // a comment inside the list
+        else if (rest_.empty() || rest_.front() == ']')
+          break;
+        else
+          values.push_back(Word(",]#\n"));
       }
       rest_.remove_prefix(std::min<std::size_t>(1, rest_.size()));
     } else {

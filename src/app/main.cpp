@@ -138,13 +138,13 @@ int main(int argc, char** argv) {
   if (variable != nullptr) settings.access_code_variable = variable;
   std::vector<const char*> arg_texts;
   for (const std::string& arg : args) arg_texts.push_back(arg.c_str());
-  app::CommandLine command = app::ParseCommandLine(static_cast<int>(arg_texts.size()),
-                                                   arg_texts.data(), app::PlatformHelpWording(),
-                                                   settings);
+  app::CommandLine command = app::ParseCommandLine(
+      static_cast<int>(arg_texts.size()), arg_texts.data(), app::PlatformHelpWording(), settings);
   for (std::string& arg : args) app::SecureWipe(arg);
   app::SecureWipe(settings.access_code_variable);
   if (command.access_code) app::ForbidCoreDumps();  // from the file
   const int status = Run(command);
-  if (command.access_code) app::SecureWipe(command.access_code->data(), command.access_code->size());
+  if (command.access_code)
+    app::SecureWipe(command.access_code->data(), command.access_code->size());
   return status;
 }

@@ -172,8 +172,10 @@ std::string ReadSettingsFile(const std::string& path, std::string& text, bool& a
       if (got < 0) break;
       size += static_cast<std::size_t>(got);
     }
-    if (got < 0) error = std::strerror(errno);
-    else if (size > kSettingsFileLimit) error = "it is larger than 1 MiB";
+    if (got < 0)
+      error = std::strerror(errno);
+    else if (size > kSettingsFileLimit)
+      error = "it is larger than 1 MiB";
     text.resize(error.empty() ? size : 0);
   }
   close(fd);

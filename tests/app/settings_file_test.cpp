@@ -41,8 +41,9 @@ TEST(SettingsFileTest, BadFormsAreRefusedWithoutWaiting) {
   ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
   fs::create_symlink("x", dir / "loop" / "x");  // a folder on the way that cannot be searched
   const std::string too_long(app::kSettingsFileLimit + 1, '#');
-  const std::string form = "takes four bytes in hexadecimal separated by commas, e.g. "
-                           "0x12,0x34,0x56,0x78, one only";
+  const std::string form =
+      "takes four bytes in hexadecimal separated by commas, e.g. "
+      "0x12,0x34,0x56,0x78, one only";
   struct Case {
     std::string path;  // --config PATH; empty: a file of `text`
     std::string text;
@@ -55,8 +56,10 @@ TEST(SettingsFileTest, BadFormsAreRefusedWithoutWaiting) {
       {dir.string(), "", {}, " cannot be read: it is a folder"},
       {"", too_long, {}, " cannot be read: it is larger than 1 MiB"},
       {"", "log = \"/tmp/x/n\0ul.jsonl\"\n"s, {}, ": log holds a NUL byte"},
-      {"", "log = \"a\"\n[direct]\nretries = 1\n[rf]\ncopies = 1\n[direct]\nquiet = true\n",
-       {"direct"}, " holds the section [direct] twice"},
+      {"",
+       "log = \"a\"\n[direct]\nretries = 1\n[rf]\ncopies = 1\n[direct]\nquiet = true\n",
+       {"direct"},
+       " holds the section [direct] twice"},
       {"", "log = \"a\"\ncom = [\"1=/dev/a\"]\nlog = \"b\"\n", {"direct"}, " sets \"log\" twice"},
       {"", "log = \"a\"\nlog = \"b\"\n", {"direct"}, " sets \"log\" twice"},
       {"", "com = [\"1=/dev/a\", \"2=/dev/b\", \"1=/dev/c\"]\n", {}, ": com binds Com1 twice"},
@@ -111,9 +114,8 @@ TEST(SettingsFileTest, AnOptionGivenTwiceIsNamed) {
 }
 
 TEST(SettingsFileTest, TheAccessCodeLeavesTheArguments) {
-  std::string texts[] = {"prog",    "--access-code", "1,2,3,4",       "direct",
-                         "--log",   "x",             "--access-code=5,6,7,8", "--",
-                         "--access-code", "kept"};
+  std::string texts[] = {"prog", "--access-code",         "1,2,3,4", "direct",        "--log",
+                         "x",    "--access-code=5,6,7,8", "--",      "--access-code", "kept"};
   std::vector<char*> argv;
   for (std::string& text : texts) argv.push_back(text.data());
   EXPECT_TRUE(app::WipeAccessCodeArguments(static_cast<int>(argv.size()), argv.data()));

@@ -177,11 +177,10 @@ TEST_F(SettingsParseTest, FileErrorsNameTheFileAndTheKey) {
             "--retries takes a number from 0 to 1000000, not \"x\"");
 
   const std::string missing = (dir_ / "missing").string();
-  EXPECT_EQ(Refusal({"--config", missing}).rfind("the configuration file " +
-                                                     app::PrintableText(missing) +
-                                                     " cannot be read: ",
-                                                 0),
-            0u);
+  EXPECT_EQ(
+      Refusal({"--config", missing})
+          .rfind("the configuration file " + app::PrintableText(missing) + " cannot be read: ", 0),
+      0u);
 }
 
 }  // namespace
