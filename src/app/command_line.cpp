@@ -142,6 +142,12 @@ class Parser {
   /// Without the default file's place, which would otherwise show in the help.
   void ForgetDefaultFile() { config_->default_str(""); }
 
+  /// Whether `error` is the configuration file's: it cannot be read, or its form or a key is
+  /// wrong.
+  bool FileFailed(const CLI::ParseError& error) const {
+    return !unread_.empty() || dynamic_cast<const CLI::ConfigError*>(&error) != nullptr ||
+           dynamic_cast<const CLI::FileError*>(&error) != nullptr;
+  }
   /// The sub-command the arguments chose (parsed or begun), else the program itself.
   const CLI::App* Scope() const;
   /// Why CLI11 refused the arguments, in one line without the program's name; sets
@@ -556,10 +562,7 @@ std::string Parser::Explain(const CLI::ParseError& error, const CLI::App*& help_
     return place + " takes " + TakesText(option) + ", not \"" + PrintableText(refusal_->value) +
            "\"";
   }
-  if (!unread_.empty() || dynamic_cast<const CLI::ConfigError*>(&error) != nullptr ||
-      dynamic_cast<const CLI::FileError*>(&error) != nullptr) {
-    return ExplainFileError(error, help_scope);
-  }
+  if (FileFailed(error)) return ExplainFileError(error, help_scope);
   if (dynamic_cast<const CLI::RequiredError*>(&error) != nullptr) {
     for (const CLI::Option* option : scope->get_options()) {
       if (option->get_required() && option->count() == 0) {
@@ -693,6 +696,11 @@ CommandLine ParseCommandLine(int argc, const char* const* argv, const HelpWordin
     parser.ForgetDefaultFile();
     return Print(CommandAction::kHelp, app.help());
   } catch (const CLI::ParseError& e) {
+    // The file is read before the help is given: a bad one must not hide the help it points to.
+    if (parser.Scope()->get_help_ptr()->count() > 0 && parser.FileFailed(e)) {
+      parser.ForgetDefaultFile();
+      return Print(CommandAction::kHelp, app.help());
+    }
     const CLI::App* help_scope = &app;
     const std::string reason = parser.Explain(e, help_scope);
     return UsageError(reason, help_scope, &app);

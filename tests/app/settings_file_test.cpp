@@ -49,6 +49,7 @@ TEST(SettingsFileTest, BadFormsAreRefusedWithoutWaiting) {
     std::string text;
     std::vector<std::string> args;
     std::string reason;  // after "the configuration file PATH"
+    bool help = true;    // --help still helps (a value is checked before the help is given)
   };
   const std::vector<Case> cases = {
       {(dir / "fifo").string(), "", {}, " cannot be read: it is a FIFO"},
@@ -63,7 +64,11 @@ TEST(SettingsFileTest, BadFormsAreRefusedWithoutWaiting) {
       {"", "log = \"a\"\ncom = [\"1=/dev/a\"]\nlog = \"b\"\n", {"direct"}, " sets \"log\" twice"},
       {"", "log = \"a\"\nlog = \"b\"\n", {"direct"}, " sets \"log\" twice"},
       {"", "com = [\"1=/dev/a\", \"2=/dev/b\", \"1=/dev/c\"]\n", {}, ": com binds Com1 twice"},
-      {"", "access-code = [\"1,2,3,4\", \"5,6,7,8\"]\n", {"direct"}, ": access-code " + form},
+      {"",
+       "access-code = [\"1,2,3,4\", \"5,6,7,8\"]\n",
+       {"direct"},
+       ": access-code " + form,
+       false},
   };
   for (const Case& c : cases) {
     std::string path = c.path;
@@ -79,6 +84,8 @@ TEST(SettingsFileTest, BadFormsAreRefusedWithoutWaiting) {
     // Where the default file would be read instead, the same.
     settings.config_file = path;
     EXPECT_EQ(Refusal(c.args, settings), "the configuration file " + path + c.reason);
+    args.push_back("--help");  // which the error points to
+    EXPECT_EQ(Refusal(args, settings).empty(), c.help) << path;
   }
   // A default file that is not there is no error; one that cannot be looked for is.
   app::ParseSettings settings;
