@@ -2,7 +2,7 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
-#include <filesystem>
+#include <array>
 #include <map>
 #include <memory>
 #include <string_view>
@@ -56,7 +56,9 @@ constexpr std::string_view kFooter =
     "options; the program's own at the top (log = \"/var/log/uploads.jsonl\", com = "
     "[\"1={example}\"], access-code = \"0x12,0x34,0x56,0x78\"), a sub-command's under its "
     "name ([direct] then retries = 5). The access code: --access-code, else "
-    "TORVANDRIX_ACCESS_CODE, else the file's, else the code built in; it is never shown.";
+    "TORVANDRIX_ACCESS_CODE, else the file's, else the code built in; it is never shown. The "
+    "variable or the file keeps the code out of the process list, which shows the command "
+    "line's for a moment.";
 
 constexpr std::string_view kDirectFooter =
     "The questions of the upload are answered by the options: the radio's diagnostic port "
@@ -115,6 +117,10 @@ struct Refusal {
 class Parser {
  public:
   Parser(CommandLine& command, const HelpWording& wording, const ParseSettings& settings);
+  /// Wipes every copy of an access code's text it holds, CLI11's included.
+  ~Parser();
+  Parser(const Parser&) = delete;
+  Parser& operator=(const Parser&) = delete;
 
   CLI::App& App() { return app_; }
   CLI::App* Direct() { return direct_; }
@@ -129,8 +135,9 @@ class Parser {
   const CLI::Option* Log() const { return log_; }
   /// The configuration file that was read, or was to be; empty when none.
   std::string ConfigFile() const;
-  /// Checks that the default configuration file, if there is one, was read; a reason if not.
-  std::string CheckDefaultFileRead() const;
+  /// An option given on the command line both before the sub-command and after it (--log,
+  /// --access-code), or one ComN bound twice; a reason, or nothing.
+  std::string CheckGivenTwice() const;
   /// Decides the access code (the option, the variable, the file, the built-in one); a reason
   /// when the one that wins is not an access code.
   std::string TakeAccessCode(CommandLine& command, const CLI::App*& help_scope) const;
@@ -140,6 +147,12 @@ class Parser {
   /// Without the default file's place, which would otherwise show in the help.
   void ForgetDefaultFile() { config_->default_str(""); }
 
+  /// Whether `error` is the configuration file's: it cannot be read, or its form or a key is
+  /// wrong.
+  bool FileFailed(const CLI::ParseError& error) const {
+    return !unread_.empty() || dynamic_cast<const CLI::ConfigError*>(&error) != nullptr ||
+           dynamic_cast<const CLI::FileError*>(&error) != nullptr;
+  }
   /// The sub-command the arguments chose (parsed or begun), else the program itself.
   const CLI::App* Scope() const;
   /// Why CLI11 refused the arguments, in one line without the program's name; sets
@@ -168,7 +181,8 @@ class Parser {
 
   std::string TakesText(const CLI::Option* option) const;
   const CLI::Option* OptionNamed(const CLI::App* app, std::string_view name) const;
-  std::string ExplainMismatch(const CLI::App* scope, const std::string& what) const;
+  std::string ReadFile(const std::string& path);
+  std::string ExplainMismatch(const std::string& what) const;
   std::string ExplainExtra(const CLI::App* scope, const CLI::App*& help_scope) const;
   std::string ExplainUnknownOption(const CLI::App* holder, std::string_view name) const;
   std::string ExplainFileError(const CLI::ParseError& error, const CLI::App*& help_scope) const;
@@ -191,6 +205,9 @@ class Parser {
   CLI::Option* log_ = nullptr;
   CLI::Option* config_ = nullptr;
   std::string default_config_;
+  std::function<std::string(const std::string&, std::string&, bool&)> read_file_;
+  std::string read_path_;  // the configuration file read (or tried), and why it was not
+  std::string unread_;
   std::string access_code_text_;
   std::vector<const CLI::Option*> access_code_options_;
   std::shared_ptr<ConfigFileReader> reader_ = std::make_shared<ConfigFileReader>();
@@ -288,6 +305,15 @@ Parser::Parser(CommandLine& command, const HelpWording& wording, const ParseSett
   AddImageCommand(command);
   // Last: a sub-command takes its parent's footer when it is made.
   app_.footer(FillIn(kFooter, wording));
+}
+
+Parser::~Parser() {
+  SecureWipe(access_code_text_);
+  SecureWipe(access_code_variable_);
+  for (const CLI::Option* option : access_code_options_) {
+    // The strings are CLI11's own, not const; only its accessor is.
+    for (const std::string& given : option->results()) SecureWipe(const_cast<std::string&>(given));
+  }
 }
 
 CLI::Option* Parser::Takes(CLI::Option* option, std::string takes) {
@@ -459,6 +485,10 @@ void Parser::AddConfigFile(const ParseSettings& settings) {
                             "read the settings from FILE instead of the place below")
                 ->type_name("FILE");
   Takes(NotEmpty(config_), "a file name");
+  // CLI11 asks for the file's name (the default one too) before it opens the file: the file is
+  // read then, by the platform, which never waits on what is no regular file.
+  read_file_ = settings.read_file;
+  config_->check(CLI::Validator([this](std::string& path) { return ReadFile(path); }, ""));
   reader_->before_items = [this](std::vector<CLI::ConfigItem>& items) { SiftFileItems(items); };
   app_.config_formatter(reader_);
   app_.allow_config_extras(CLI::config_extras_mode::error);
@@ -485,6 +515,17 @@ void Parser::SiftFileItems(std::vector<CLI::ConfigItem>& items) {
   });
 }
 
+std::string Parser::ReadFile(const std::string& path) {
+  if (path != read_path_) {  // CLI11 asks more than once
+    read_path_ = path;
+    bool absent = !read_file_;
+    unread_ = read_file_ ? read_file_(path, reader_->text, absent) : "no file is read here";
+    // A default file need not be there; a file in a folder that cannot be searched may be.
+    if (absent && config_->count() == 0) unread_.clear();
+  }
+  return unread_.empty() ? "" : "cannot be read";
+}
+
 std::string Parser::ConfigFile() const {
   const std::vector<std::string>& given = config_->results();
   return given.empty() ? default_config_ : given.back();
@@ -495,13 +536,23 @@ std::string Parser::InFile() const {
   return "the configuration file " + PrintableText(ConfigFile());
 }
 
-std::string Parser::CheckDefaultFileRead() const {
-  std::error_code error;
-  if (origins_.FileRead() || default_config_.empty() || config_->count() > 0 ||
-      !std::filesystem::exists(default_config_, error)) {
-    return {};
+std::string Parser::CheckGivenTwice() const {
+  for (const CLI::App* sub : app_.get_subcommands({})) {
+    for (const CLI::Option* option : sub->get_options()) {
+      const CLI::Option* top = OptionNamed(&app_, option->get_name());
+      if (top != nullptr && OnCommandLine(top) && OnCommandLine(option)) {
+        return option->get_name() + " is given more than once";
+      }
+    }
   }
-  return InFile() + " cannot be read";
+  std::array<bool, 9> bound{};
+  for (const std::string& text : bindings_) {
+    if (std::exchange(bound[text[0] - '1'], true)) {  // N=DEVICE, checked while parsing
+      const std::string place = OnCommandLine(com_) ? std::string("--com") : InFile() + ": com";
+      return place + " binds Com" + text[0] + " twice";
+    }
+  }
+  return {};
 }
 
 std::string Parser::TakeAccessCode(CommandLine& command, const CLI::App*& help_scope) const {
@@ -527,6 +578,7 @@ std::string Parser::TakeAccessCode(CommandLine& command, const CLI::App*& help_s
     return {};  // the code built in
   }
   command.access_code = ReadAccessCode(text);
+  SecureWipe(text);
   if (command.access_code) return {};
   return place + " takes " + std::string(kAccessCodeForm);
 }
@@ -544,6 +596,8 @@ const CLI::App* Parser::OwnerOf(const CLI::Option* option) const {
 std::string Parser::ExplainFileError(const CLI::ParseError& error,
                                      const CLI::App*& help_scope) const {
   help_scope = &app_;
+  if (!unread_.empty()) return InFile() + " cannot be read: " + unread_;
+  if (dynamic_cast<const ConfigFormError*>(&error) != nullptr) return InFile() + error.what();
   const auto* config = dynamic_cast<const CLI::ConfigError*>(&error);
   if (config == nullptr) return InFile() + " cannot be read";
   const ConfigKeyError bad = ReadConfigError(*config);
@@ -586,10 +640,7 @@ std::string Parser::Explain(const CLI::ParseError& error, const CLI::App*& help_
     return place + " takes " + TakesText(option) + ", not \"" + PrintableText(refusal_->value) +
            "\"";
   }
-  if (dynamic_cast<const CLI::ConfigError*>(&error) != nullptr ||
-      dynamic_cast<const CLI::FileError*>(&error) != nullptr) {
-    return ExplainFileError(error, help_scope);
-  }
+  if (FileFailed(error)) return ExplainFileError(error, help_scope);
   if (dynamic_cast<const CLI::RequiredError*>(&error) != nullptr) {
     for (const CLI::Option* option : scope->get_options()) {
       if (option->get_required() && option->count() == 0) {
@@ -599,9 +650,7 @@ std::string Parser::Explain(const CLI::ParseError& error, const CLI::App*& help_
   }
   if (dynamic_cast<const CLI::ArgumentMismatch*>(&error) != nullptr ||
       dynamic_cast<const CLI::ConversionError*>(&error) != nullptr) {
-    std::string text = ExplainMismatch(scope, error.what());
-    if (text.empty() && scope != &app_) text = ExplainMismatch(&app_, error.what());
-    if (!text.empty()) return text;
+    if (std::string text = ExplainMismatch(error.what()); !text.empty()) return text;
   }
   if (dynamic_cast<const CLI::ExtrasError*>(&error) != nullptr) {
     return ExplainExtra(scope, help_scope);
@@ -610,26 +659,33 @@ std::string Parser::Explain(const CLI::ParseError& error, const CLI::App*& help_
 }
 
 // CLI11 names the option in its text: "--timeout: 1 required SECONDS missing", "--retries: At
-// Most 1 required but received 2", "Could not convert: --quiet = maybe".
-std::string Parser::ExplainMismatch(const CLI::App* app, const std::string& what) const {
-  for (const CLI::Option* option : app->get_options()) {
-    const std::string name = option->get_name();
-    const std::size_t at = name.empty() ? std::string::npos : what.find(name);
-    const std::size_t after = at + name.size();
-    if (at == std::string::npos || (at > 0 && what[at - 1] != ' ') ||
-        (after < what.size() && what[after] != ':' && what[after] != ' ')) {
-      continue;
+// Most 1 required but received 2", "Could not convert: --quiet = maybe". The name may be the
+// sub-command's option or the program's (--log, --access-code): the one that holds values is
+// meant.
+std::string Parser::ExplainMismatch(const std::string& what) const {
+  const CLI::Option* named = nullptr;
+  for (const CLI::App* app : {Scope(), static_cast<const CLI::App*>(&app_)}) {
+    for (const CLI::Option* option : app->get_options()) {
+      const std::string name = option->get_name();
+      const std::size_t at = name.empty() ? std::string::npos : what.find(name);
+      const std::size_t after = at + name.size();
+      if (at == std::string::npos || (at > 0 && what[at - 1] != ' ') ||
+          (after < what.size() && what[after] != ':' && what[after] != ' ')) {
+        continue;
+      }
+      if (named == nullptr || (named->count() == 0 && option->count() > 0)) named = option;
     }
-    if (origins_.FileRead() && !OnCommandLine(option)) {  // the file's key
-      const std::string key = InFile() + ": " + ConfigKey(*app, *option);
-      if (option->get_expected_max() == 0) return key + " takes true or false";
-      return key + " takes " + TakesText(option) + (option->count() > 1 ? ", one only" : "");
-    }
-    if (option->get_expected_max() == 0) return name + " takes no value";
-    if (option->count() > 1) return name + " is given more than once";
-    return name + " takes " + TakesText(option) + ", and none was given";
   }
-  return {};
+  if (named == nullptr) return {};
+  const std::string name = named->get_name();
+  if (origins_.FileRead() && !OnCommandLine(named)) {  // the file's key
+    const std::string key = InFile() + ": " + ConfigKey(*OwnerOf(named), *named);
+    if (named->get_expected_max() == 0) return key + " takes true or false";
+    return key + " takes " + TakesText(named) + (named->count() > 1 ? ", one only" : "");
+  }
+  if (named->get_expected_max() == 0) return name + " takes no value";
+  if (named->count() > 1) return name + " is given more than once";
+  return name + " takes " + TakesText(named) + ", and none was given";
 }
 
 std::string Parser::ExplainExtra(const CLI::App* scope, const CLI::App*& help_scope) const {
@@ -718,12 +774,17 @@ CommandLine ParseCommandLine(int argc, const char* const* argv, const HelpWordin
     parser.ForgetDefaultFile();
     return Print(CommandAction::kHelp, app.help());
   } catch (const CLI::ParseError& e) {
+    // The file is read before the help is given: a bad one must not hide the help it points to.
+    if (parser.Scope()->get_help_ptr()->count() > 0 && parser.FileFailed(e)) {
+      parser.ForgetDefaultFile();
+      return Print(CommandAction::kHelp, app.help());
+    }
     const CLI::App* help_scope = &app;
     const std::string reason = parser.Explain(e, help_scope);
     return UsageError(reason, help_scope, &app);
   }
-  if (const std::string unread = parser.CheckDefaultFileRead(); !unread.empty()) {
-    return UsageError(unread, &app, &app);
+  if (const std::string twice = parser.CheckGivenTwice(); !twice.empty()) {
+    return UsageError(twice, parser.Scope(), &app);
   }
   if (parser.Version())
     return Print(CommandAction::kVersion, "torvandrix-upload " TVX_VERSION "\n");

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -104,6 +105,10 @@ struct ParseSettings {
   std::string config_file;
   /// The value of TORVANDRIX_ACCESS_CODE; empty: not set.
   std::string access_code_variable;
+  /// Reads the configuration file at a path into its text (cli_platform.h's ReadSettingsFile):
+  /// an empty text, or why it cannot be read, with `absent` set when nothing is there. Null:
+  /// no file is read (a missing default file, and --config FILE cannot be read).
+  std::function<std::string(const std::string& path, std::string& text, bool& absent)> read_file;
 };
 
 /// Reads the arguments (`argv[0]` is the program name), then the configuration file (--config,

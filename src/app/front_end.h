@@ -31,8 +31,9 @@ struct MenuJobs {
 class UploadLog;
 
 /// The jobs of this build; the uploads append their outcome to `log` (none when null). The direct
-/// upload sends `access_code`, else the code built in. The uploads send the context's image;
-/// `image` (null: the built-in one) names it in the log and the menu.
+/// upload sends `access_code`, else the code built in; it is not copied (so that one wipe of it
+/// reaches every copy) and must outlive the jobs. The uploads send the context's image; `image`
+/// (null: the built-in one) names it in the log and the menu.
 MenuJobs DefaultJobs(UploadLog* log,
                      const std::optional<std::array<std::uint8_t, 4>>& access_code = {},
                      const ChosenImage* image = nullptr);

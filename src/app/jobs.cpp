@@ -15,7 +15,7 @@ MenuJobs DefaultJobs(UploadLog* log, const std::optional<std::array<std::uint8_t
   const std::string source = image != nullptr ? image->Source() : BuiltInImage().Source();
   if (image != nullptr) jobs.image_row = MenuImageRow(*image);
   // The log line is written when the upload ends, before its closing key.
-  jobs.direct_upload = [log, access_code, source](job::RunContext& ctx) {
+  jobs.direct_upload = [log, &access_code, source](job::RunContext& ctx) {
     const auto on_end = [&ctx, log, &access_code, &source](const direct::Result& result) {
       LogEntry entry = DirectLogEntry(result);
       CompleteLogEntry(entry, ctx, source);
