@@ -333,6 +333,45 @@ TEST_F(EngineTest, AStopEndsASilentIdentityWait) {
   EXPECT_FALSE(op_.show_time.has_value());
 }
 
+// A stop that comes just after the fifth word's data frame went out: the radio stores the word
+// as it takes the frame, so its reply is waited for and the word counts when it comes; nothing
+// more goes to the radio. A reply that says the word went wrong counts nothing, and is put to
+// no prompt and followed by no resync.
+TEST_F(EngineTest, AStopAfterADataFrameCountsWhatTheRadioStored) {
+  struct Case {
+    const char* name;
+    bool bad_reply;
+    std::int64_t reported;  // words done, as the result and the last progress say
+    std::uint64_t stored;   // words the radio stored
+  } const cases[] = {
+      {"the reply comes", false, 5, 5},
+      {"the reply is wrong", true, 4, 5},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    op_.stop = false;
+    op_.faults.clear();
+    op_.finished = 0;
+    sim::RadioConfig config = Radio();
+    if (c.bad_reply) config.Add(sim::Fault::kBadReply, 5);
+    StartRadio(config);
+    int data_frames = 0;
+    radio_port_->on_write = [&](std::span<const std::uint8_t> bytes) {
+      if (bytes.size() == 3 && ++data_frames == 5) op_.stop = true;
+    };
+    const direct::Result result = Run();
+
+    const auto snapshot = radio_port_->SettledSnapshot();
+    EXPECT_EQ(snapshot->counters.direct.words_checked_ok, c.stored);
+    EXPECT_EQ(result.words_done, c.reported);
+    EXPECT_EQ(op_.progress, c.reported);
+    EXPECT_EQ(snapshot->counters.bytes_received, kHandshakeBytes + 5 * 6);
+    EXPECT_TRUE(op_.faults.empty());
+    EXPECT_EQ(result.outcome, direct::Outcome::kInterrupted);
+    EXPECT_EQ(result.reason, direct::Reason::kSignal);
+  }
+}
+
 // A device in use, or one that opens but refuses a line setting: the code is told once, the
 // operator hears why, nothing reaches the radio and the port is left closed.
 TEST_F(EngineTest, ADeviceInUseIsToldWithItsCode) {
