@@ -48,6 +48,7 @@ class ScriptOperator final : public direct::Operator {
   std::function<Decision(const direct::WaitState&)> at_wait;
   std::function<Decision(const direct::Fault&)> at_fault;
   bool stop = false;
+  std::function<void()> on_error;  ///< runs at every LineError
 
   std::vector<Phase> phases;
   std::vector<serial::ErrorNumber> errors;
@@ -90,7 +91,10 @@ class ScriptOperator final : public direct::Operator {
 
   void OpenFailed(const direct::Result& result) override { open_failed = result; }
   void Begin(Phase phase) override { phases.push_back(phase); }
-  void LineError(serial::ErrorNumber code) override { errors.push_back(code); }
+  void LineError(serial::ErrorNumber code) override {
+    errors.push_back(code);
+    if (on_error) on_error();
+  }
   void SerialNumber(std::uint32_t number) override { serial = number; }
   void UnexpectedByte(std::uint8_t byte) override { unexpected.push_back(byte); }
   void Progress(std::int64_t done, std::int64_t) override { progress = done; }
@@ -331,6 +335,28 @@ TEST_F(EngineTest, AStopEndsASilentIdentityWait) {
   EXPECT_EQ(result.reason, direct::Reason::kSignal);
   EXPECT_EQ(result.stage, direct::Stage::kIdentity);
   EXPECT_FALSE(op_.show_time.has_value());
+}
+
+// The handshake's checks: a line error met by the first bytes-waiting query (nothing to throw
+// away) is reported at the check after "4"; a send the port refuses (the second access-code
+// byte) at once after it. The sequence goes on either way: every other handshake byte still
+// goes out, and the radio, refusing the handshake, is waited for.
+TEST_F(EngineTest, HandshakeChecksReportEachCodeAtTheStepAfterIt) {
+  StartRadio(Radio());
+  radio_port_->LineErrorAt(0.0);
+  radio_port_->RefuseWrite(1, 3);  // "4", the first access-code byte, then this one
+  std::vector<std::size_t> heard_at_error;
+  op_.on_error = [&] { heard_at_error.push_back(Heard().size()); };
+  op_.at_wait = GiveUpAfter(clock_, Wait::kIdentity, 1.0, Decision::GiveUp());
+  const direct::Result result = Run();
+
+  EXPECT_EQ(op_.errors,
+            (std::vector<serial::ErrorNumber>{serial::kErrLineError, serial::kErrSendFailed}));
+  EXPECT_EQ(heard_at_error, (std::vector<std::size_t>{1, 2}));
+  EXPECT_EQ(Heard().size(), kChallengeBytes - 1);
+  EXPECT_EQ(errors_.code, serial::kNoError);
+  EXPECT_EQ(result.stage, direct::Stage::kIdentity);
+  EXPECT_EQ(result.reason, direct::Reason::kOperator);
 }
 
 // A stop that comes just after the fifth word's data frame went out: the radio stores the word
