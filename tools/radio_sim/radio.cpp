@@ -148,7 +148,7 @@ std::string Describe(const RadioEvent& e) {
     case EventKind::kModeDetected:
       return "talking " + std::string(RadioModeName(static_cast<RadioMode>(e.value)));
     case EventKind::kAccessCodeFault:
-      return "wrong access code byte " + v + ": " + Hex(e.extra);
+      return "wrong access code";  // which byte, or what came, would tell the code
     case EventKind::kDivisorFault:
       return "bad rate divisor " + Hex(e.value);
     case EventKind::kIdentitySent:
