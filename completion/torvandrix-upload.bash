@@ -24,7 +24,7 @@ _torvandrix_upload() {
   local sub="" i
   for ((i = 1; i < cword; i++)); do
     case ${words[i]} in
-      direct | rf | ports)
+      direct | rf | ports | image)
         sub=${words[i]}
         break
         ;;
@@ -49,7 +49,7 @@ _torvandrix_upload() {
       fi
       return
       ;;
-    --log | --config)
+    --log | --config | --image | --export)
       _filedir
       return
       ;;
@@ -62,8 +62,12 @@ _torvandrix_upload() {
     if [[ $cur == -* ]]; then
       COMPREPLY=($(compgen -W "$(_torvandrix_upload_options "$program")" -- "$cur"))
     else
-      COMPREPLY=($(compgen -W "direct rf ports" -- "$cur"))
+      COMPREPLY=($(compgen -W "direct rf ports image" -- "$cur"))
     fi
+    return
+  fi
+  if [[ $sub == image && $cur != -* ]]; then
+    _filedir  # the image to show
     return
   fi
   COMPREPLY=($(compgen -W "$(_torvandrix_upload_options "$program" "$sub")" -- "$cur"))

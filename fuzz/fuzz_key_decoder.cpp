@@ -7,10 +7,12 @@
 // Checked: every key is one non-NUL character or NUL and a scan code of the PC keyboard; no more
 // keys come out than bytes went in; the time until an open Esc turns into a key stays within
 // the Esc delay; after a pause longer than both delays, with the keys taken, a byte that starts
-// no sequence is its own key (the decoder forgot what came before); at the end, once both delays
-// have run out, nothing is left open.
+// no sequence is its own key (the decoder forgot what came before); a wheel turn takes a whole
+// mouse report of at least six bytes; at the end, once both delays have run out, nothing is left
+// open.
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 
 #include "console/key_decoder.h"
@@ -47,7 +49,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::int64_t now = 0;
   std::size_t fed = 0;
   std::size_t taken = 0;
+  std::size_t turns = 0;
   const auto take_all = [&] {
+    turns += static_cast<std::size_t>(std::abs(decoder.TakeWheelTurns()));
+    TVX_FUZZ_CHECK(turns * 6 <= fed);
     while (decoder.HasKey(now)) {
       CheckKey(decoder.Take(now));
       ++taken;

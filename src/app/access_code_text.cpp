@@ -1,5 +1,6 @@
 #include "app/access_code_text.h"
 
+#include <atomic>
 #include <cstddef>
 
 namespace tvx::app {
@@ -42,6 +43,34 @@ std::optional<std::array<std::uint8_t, 4>> ReadAccessCode(std::string_view text)
   }
   if (count != code.size()) return std::nullopt;
   return code;
+}
+
+void SecureWipe(void* data, std::size_t size) noexcept {
+  // Stores through a volatile pointer are side effects the compiler must keep; the fence keeps
+  // them from being moved past a following free.
+  volatile auto* bytes = static_cast<volatile unsigned char*>(data);
+  for (std::size_t i = 0; i < size; ++i) bytes[i] = 0;
+  std::atomic_signal_fence(std::memory_order_seq_cst);
+}
+
+bool WipeAccessCodeArguments(int argc, char** argv) noexcept {
+  constexpr std::string_view kOption = "--access-code";
+  bool wiped = false;
+  for (int i = 1; i < argc && std::string_view(argv[i]) != "--"; ++i) {
+    const std::string_view arg = argv[i];
+    char* value = nullptr;
+    if (arg == kOption && i + 1 < argc) {
+      value = argv[++i];
+    } else if (arg.starts_with(kOption) && arg.size() > kOption.size() &&
+               arg[kOption.size()] == '=') {
+      value = argv[i] + kOption.size() + 1;
+    }
+    if (value != nullptr) {
+      SecureWipe(value, std::string_view(value).size());
+      wiped = true;
+    }
+  }
+  return wiped;
 }
 
 }  // namespace tvx::app

@@ -3,8 +3,10 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace tvx::app {
@@ -18,5 +20,17 @@ inline constexpr std::string_view kAccessCodeForm =
 /// ("0x12, 34,0XaB,f"). Anything else (a fifth byte, "0x123", an empty byte, a sign) gives
 /// nothing.
 std::optional<std::array<std::uint8_t, 4>> ReadAccessCode(std::string_view text);
+
+/// Overwrites the `size` bytes at `data` with zeros, in a way the optimiser keeps even when the
+/// memory is never read again (it is about to be freed or left).
+void SecureWipe(void* data, std::size_t size) noexcept;
+inline void SecureWipe(std::string& text) noexcept {
+  SecureWipe(text.data(), text.size());
+}
+
+/// Wipes the values of --access-code in the program's own arguments ("--access-code CODE" and
+/// "--access-code=CODE"; argv[0] and what follows "--" are left), so that the process list no
+/// longer shows them. Whether any was there.
+bool WipeAccessCodeArguments(int argc, char** argv) noexcept;
 
 }  // namespace tvx::app

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -59,6 +60,20 @@ std::string DefaultLogPath();
 /// config (~/.config/... without it) on POSIX, %APPDATA%\torvandrix-upload\config on Windows;
 /// empty when none can be found. Whether a file is there is not asked.
 std::string DefaultConfigPath();
+
+/// The largest configuration file ReadSettingsFile reads, in bytes.
+inline constexpr std::size_t kSettingsFileLimit = 1 << 20;
+
+/// Reads the configuration file at `path` into `text`, never waiting: only a regular file of at
+/// most kSettingsFileLimit bytes is read, and anything else (a FIFO, a device, a folder) is not
+/// even opened. Returns an empty text, or why the file cannot be read (the system's reason, or
+/// what the path is), with `absent` set when nothing is at `path`.
+std::string ReadSettingsFile(const std::string& path, std::string& text, bool& absent);
+
+/// From now on the process leaves no core dump, which would hold a supplied access code: the
+/// core size limit is 0 and, on Linux, the process is not dumpable (which also keeps the user's
+/// other programs from reading its memory). Nothing on Windows. Idempotent.
+void ForbidCoreDumps();
 
 /// What AppendLine answers for a path that is not a regular file.
 inline constexpr const char* kNotRegularFile = "it is not a regular file";

@@ -2,7 +2,7 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
-#include <filesystem>
+#include <array>
 #include <map>
 #include <memory>
 #include <string_view>
@@ -13,6 +13,7 @@
 #include "app/help_formatter.h"
 #include "app/printable_text.h"
 #include "image/firmware_image.h"
+#include "image/image_check.h"
 
 namespace tvx::app {
 namespace {
@@ -55,7 +56,9 @@ constexpr std::string_view kFooter =
     "options; the program's own at the top (log = \"/var/log/uploads.jsonl\", com = "
     "[\"1={example}\"], access-code = \"0x12,0x34,0x56,0x78\"), a sub-command's under its "
     "name ([direct] then retries = 5). The access code: --access-code, else "
-    "TORVANDRIX_ACCESS_CODE, else the file's, else the code built in; it is never shown.";
+    "TORVANDRIX_ACCESS_CODE, else the file's, else the code built in; it is never shown. The "
+    "variable or the file keeps the code out of the process list, which shows the command "
+    "line's for a moment.";
 
 constexpr std::string_view kDirectFooter =
     "The questions of the upload are answered by the options: the radio's diagnostic port "
@@ -114,11 +117,16 @@ struct Refusal {
 class Parser {
  public:
   Parser(CommandLine& command, const HelpWording& wording, const ParseSettings& settings);
+  /// Wipes every copy of an access code's text it holds, CLI11's included.
+  ~Parser();
+  Parser(const Parser&) = delete;
+  Parser& operator=(const Parser&) = delete;
 
   CLI::App& App() { return app_; }
   CLI::App* Direct() { return direct_; }
   CLI::App* Rf() { return rf_; }
   CLI::App* Ports() { return ports_; }
+  CLI::App* Image() { return image_; }
   const std::vector<std::string>& Bindings() const { return bindings_; }
   bool Version() const { return version_; }
   /// Whether the command line (not the file) gave `option`.
@@ -127,14 +135,24 @@ class Parser {
   const CLI::Option* Log() const { return log_; }
   /// The configuration file that was read, or was to be; empty when none.
   std::string ConfigFile() const;
-  /// Checks that the default configuration file, if there is one, was read; a reason if not.
-  std::string CheckDefaultFileRead() const;
+  /// An option given on the command line both before the sub-command and after it (--log,
+  /// --access-code), or one ComN bound twice; a reason, or nothing.
+  std::string CheckGivenTwice() const;
   /// Decides the access code (the option, the variable, the file, the built-in one); a reason
   /// when the one that wins is not an access code.
   std::string TakeAccessCode(CommandLine& command, const CLI::App*& help_scope) const;
+  /// Reads and checks the image the form loads (--image, the file's key, image's FILE) and holds
+  /// rf's --start to it; a reason when either is wrong.
+  std::string TakeImage(CommandLine& command, const CLI::App*& help_scope) const;
   /// Without the default file's place, which would otherwise show in the help.
   void ForgetDefaultFile() { config_->default_str(""); }
 
+  /// Whether `error` is the configuration file's: it cannot be read, or its form or a key is
+  /// wrong.
+  bool FileFailed(const CLI::ParseError& error) const {
+    return !unread_.empty() || dynamic_cast<const CLI::ConfigError*>(&error) != nullptr ||
+           dynamic_cast<const CLI::FileError*>(&error) != nullptr;
+  }
   /// The sub-command the arguments chose (parsed or begun), else the program itself.
   const CLI::App* Scope() const;
   /// Why CLI11 refused the arguments, in one line without the program's name; sets
@@ -156,12 +174,15 @@ class Parser {
   CLI::Option* AddLog(CLI::App* sub, CommandLine& command, std::string_view description);
   void AddOutput(CLI::App* sub, CommandLine& command);
   void AddAccessCode(CLI::App* app);
+  void AddImage(CLI::App* app);
+  void AddImageCommand(CommandLine& command);
   void AddConfigFile(const ParseSettings& settings);
   void SiftFileItems(std::vector<CLI::ConfigItem>& items);
 
   std::string TakesText(const CLI::Option* option) const;
   const CLI::Option* OptionNamed(const CLI::App* app, std::string_view name) const;
-  std::string ExplainMismatch(const CLI::App* scope, const std::string& what) const;
+  std::string ReadFile(const std::string& path);
+  std::string ExplainMismatch(const std::string& what) const;
   std::string ExplainExtra(const CLI::App* scope, const CLI::App*& help_scope) const;
   std::string ExplainUnknownOption(const CLI::App* holder, std::string_view name) const;
   std::string ExplainFileError(const CLI::ParseError& error, const CLI::App*& help_scope) const;
@@ -173,6 +194,10 @@ class Parser {
   CLI::App* direct_ = nullptr;
   CLI::App* rf_ = nullptr;
   CLI::App* ports_ = nullptr;
+  CLI::App* image_ = nullptr;
+  std::vector<const CLI::Option*> image_options_;
+  CLI::Option* image_file_ = nullptr;  ///< image's FILE
+  CLI::Option* start_ = nullptr;
   std::vector<std::string> bindings_;
   bool version_ = false;
   std::string access_code_variable_;
@@ -180,6 +205,9 @@ class Parser {
   CLI::Option* log_ = nullptr;
   CLI::Option* config_ = nullptr;
   std::string default_config_;
+  std::function<std::string(const std::string&, std::string&, bool&)> read_file_;
+  std::string read_path_;  // the configuration file read (or tried), and why it was not
+  std::string unread_;
   std::string access_code_text_;
   std::vector<const CLI::Option*> access_code_options_;
   std::shared_ptr<ConfigFileReader> reader_ = std::make_shared<ConfigFileReader>();
@@ -212,6 +240,7 @@ Parser::Parser(CommandLine& command, const HelpWording& wording, const ParseSett
   Takes(com, FillIn("N=DEVICE with N from 1 to 9, e.g. 1={example}", wording));
   log_ = AddLog(&app_, command, "append the upload log to FILE instead of the place below");
   AddAccessCode(&app_);
+  AddImage(&app_);
   AddConfigFile(settings);
   app_.require_subcommand(0, 1);
 
@@ -234,6 +263,7 @@ Parser::Parser(CommandLine& command, const HelpWording& wording, const ParseSett
   AddLog(direct_, command, "append the outcome to FILE instead of the upload log");
   AddOutput(direct_, command);
   AddAccessCode(direct_);
+  AddImage(direct_);
 
   rf_ = app_.add_subcommand(
       "rf", "The RF upload through the local radio on the port to the radios of its network.");
@@ -243,13 +273,16 @@ Parser::Parser(CommandLine& command, const HelpWording& wording, const ParseSett
              ->type_name("N")
              ->required(),
          "a number", 1, 9);
-  // The last record of the built-in image.
-  const std::int32_t last = image::WalkRecordCount(image::FirmwareImage()) - 1;
-  Number(rf_->add_option("--start", command.start,
-                         "the first record to send; 0 also sends the header frame")
-             ->type_name("S")
-             ->capture_default_str(),
-         "a record", 0, last);
+  // Held to the last record of the image once it is read (TakeImage).
+  start_ = rf_->add_option("--start", command.start,
+                           "the first record to send; 0 also sends the header frame")
+               ->type_name("S")
+               ->capture_default_str();
+  Number(start_, "a record", 0, image::kMaxRecordCount - 1);
+  const std::string built_in_last =
+      std::to_string(image::WalkRecordCount(image::FirmwareImage()) - 1);
+  start_->get_validator(0)->description("0 to the image's last record, " + built_in_last +
+                                        " for the one built in");
   Number(rf_->add_option("--passes", command.passes,
                          "how many times the image is sent, six seconds apart")
              ->type_name("R")
@@ -260,6 +293,7 @@ Parser::Parser(CommandLine& command, const HelpWording& wording, const ParseSett
              "would, which ends the run; 0: wait for ever");
   AddLog(rf_, command, "append the outcome to FILE instead of the upload log");
   AddOutput(rf_, command);
+  AddImage(rf_);
 
   ports_ = app_.add_subcommand(
       "ports",
@@ -268,8 +302,18 @@ Parser::Parser(CommandLine& command, const HelpWording& wording, const ParseSett
       "program holds it now, and what it says it is; \"-\" where that is not known.");
   ports_->add_flag("--json", command.json,
                    "print the same as one JSON array of objects, one a device, instead");
+  AddImageCommand(command);
   // Last: a sub-command takes its parent's footer when it is made.
   app_.footer(FillIn(kFooter, wording));
+}
+
+Parser::~Parser() {
+  SecureWipe(access_code_text_);
+  SecureWipe(access_code_variable_);
+  for (const CLI::Option* option : access_code_options_) {
+    // The strings are CLI11's own, not const; only its accessor is.
+    for (const std::string& given : option->results()) SecureWipe(const_cast<std::string&>(given));
+  }
 }
 
 CLI::Option* Parser::Takes(CLI::Option* option, std::string takes) {
@@ -373,6 +417,66 @@ void Parser::AddAccessCode(CLI::App* app) {
             std::string(kAccessCodeForm)));
 }
 
+// The program's own --image (the menu's), and direct's and rf's; read once the place that wins
+// is known (TakeImage).
+void Parser::AddImage(CLI::App* app) {
+  image_options_.push_back(
+      Takes(NotEmpty(app->add_option("--image",
+                                     "load the stored-form image in FILE instead of the one "
+                                     "built in; it is read and checked before any port opens")
+                         ->type_name("FILE")),
+            "a file name"));
+}
+
+void Parser::AddImageCommand(CommandLine& command) {
+  image_ = app_.add_subcommand(
+      "image",
+      "What a stored-form image holds (the built-in one without FILE): records, runs of "
+      "contiguous records, data bytes, the words and pair checksum of a direct upload, the RF "
+      "header frame and the SHA-256 of the stored form.");
+  image_file_ =
+      Takes(NotEmpty(image_->add_option("FILE", "the image to show; none: the one built in")),
+            "a file name");
+  Takes(NotEmpty(image_
+                     ->add_option("--export", command.export_path,
+                                  "write the built-in image in the stored form to FILE instead")
+                     ->type_name("FILE")),
+        "a file name");
+  image_->add_flag("--json", command.json, "print the same as one JSON object instead");
+}
+
+std::string Parser::TakeImage(CommandLine& command, const CLI::App*& help_scope) const {
+  help_scope = Scope();
+  const CLI::Option* given = nullptr;
+  if (command.action == CommandAction::kImage) {
+    if (image_file_->count() > 0 && !command.export_path.empty()) {
+      return "image --export writes the built-in image: give no FILE with it";
+    }
+    if (image_file_->count() > 0) given = image_file_;
+  } else {
+    for (const CLI::Option* option : image_options_) {
+      if (option->count() > 0 && (given == nullptr || OnCommandLine(option))) given = option;
+    }
+  }
+  if (given != nullptr) {
+    std::string error;
+    command.image = LoadChosenImage(given->results().back(), error);
+    if (!command.image) {
+      if (OnCommandLine(given)) return error;
+      help_scope = &app_;
+      return InFile() + ": " + ConfigKey(*OwnerOf(given), *given) + ": " + error;
+    }
+  }
+  if (command.action != CommandAction::kRf) return {};
+  const ChosenImage& chosen = command.image ? *command.image : BuiltInImage();
+  const std::int32_t last = image::WalkRecordCount(chosen.Bytes()) - 1;
+  if (command.start <= last) return {};
+  const std::string place =
+      OnCommandLine(start_) ? start_->get_name() : InFile() + ": " + ConfigKey(*rf_, *start_);
+  return place + " takes a record from 0 to " + std::to_string(last) + ", not \"" +
+         std::to_string(command.start) + "\"";
+}
+
 // CLI11 reads the file after the arguments, for the options they left unset, and refuses a
 // key that names no option.
 void Parser::AddConfigFile(const ParseSettings& settings) {
@@ -381,6 +485,10 @@ void Parser::AddConfigFile(const ParseSettings& settings) {
                             "read the settings from FILE instead of the place below")
                 ->type_name("FILE");
   Takes(NotEmpty(config_), "a file name");
+  // CLI11 asks for the file's name (the default one too) before it opens the file: the file is
+  // read then, by the platform, which never waits on what is no regular file.
+  read_file_ = settings.read_file;
+  config_->check(CLI::Validator([this](std::string& path) { return ReadFile(path); }, ""));
   reader_->before_items = [this](std::vector<CLI::ConfigItem>& items) { SiftFileItems(items); };
   app_.config_formatter(reader_);
   app_.allow_config_extras(CLI::config_extras_mode::error);
@@ -407,6 +515,17 @@ void Parser::SiftFileItems(std::vector<CLI::ConfigItem>& items) {
   });
 }
 
+std::string Parser::ReadFile(const std::string& path) {
+  if (path != read_path_) {  // CLI11 asks more than once
+    read_path_ = path;
+    bool absent = !read_file_;
+    unread_ = read_file_ ? read_file_(path, reader_->text, absent) : "no file is read here";
+    // A default file need not be there; a file in a folder that cannot be searched may be.
+    if (absent && config_->count() == 0) unread_.clear();
+  }
+  return unread_.empty() ? "" : "cannot be read";
+}
+
 std::string Parser::ConfigFile() const {
   const std::vector<std::string>& given = config_->results();
   return given.empty() ? default_config_ : given.back();
@@ -417,13 +536,23 @@ std::string Parser::InFile() const {
   return "the configuration file " + PrintableText(ConfigFile());
 }
 
-std::string Parser::CheckDefaultFileRead() const {
-  std::error_code error;
-  if (origins_.FileRead() || default_config_.empty() || config_->count() > 0 ||
-      !std::filesystem::exists(default_config_, error)) {
-    return {};
+std::string Parser::CheckGivenTwice() const {
+  for (const CLI::App* sub : app_.get_subcommands({})) {
+    for (const CLI::Option* option : sub->get_options()) {
+      const CLI::Option* top = OptionNamed(&app_, option->get_name());
+      if (top != nullptr && OnCommandLine(top) && OnCommandLine(option)) {
+        return option->get_name() + " is given more than once";
+      }
+    }
   }
-  return InFile() + " cannot be read";
+  std::array<bool, 9> bound{};
+  for (const std::string& text : bindings_) {
+    if (std::exchange(bound[text[0] - '1'], true)) {  // N=DEVICE, checked while parsing
+      const std::string place = OnCommandLine(com_) ? std::string("--com") : InFile() + ": com";
+      return place + " binds Com" + text[0] + " twice";
+    }
+  }
+  return {};
 }
 
 std::string Parser::TakeAccessCode(CommandLine& command, const CLI::App*& help_scope) const {
@@ -449,6 +578,7 @@ std::string Parser::TakeAccessCode(CommandLine& command, const CLI::App*& help_s
     return {};  // the code built in
   }
   command.access_code = ReadAccessCode(text);
+  SecureWipe(text);
   if (command.access_code) return {};
   return place + " takes " + std::string(kAccessCodeForm);
 }
@@ -466,6 +596,8 @@ const CLI::App* Parser::OwnerOf(const CLI::Option* option) const {
 std::string Parser::ExplainFileError(const CLI::ParseError& error,
                                      const CLI::App*& help_scope) const {
   help_scope = &app_;
+  if (!unread_.empty()) return InFile() + " cannot be read: " + unread_;
+  if (dynamic_cast<const ConfigFormError*>(&error) != nullptr) return InFile() + error.what();
   const auto* config = dynamic_cast<const CLI::ConfigError*>(&error);
   if (config == nullptr) return InFile() + " cannot be read";
   const ConfigKeyError bad = ReadConfigError(*config);
@@ -508,10 +640,7 @@ std::string Parser::Explain(const CLI::ParseError& error, const CLI::App*& help_
     return place + " takes " + TakesText(option) + ", not \"" + PrintableText(refusal_->value) +
            "\"";
   }
-  if (dynamic_cast<const CLI::ConfigError*>(&error) != nullptr ||
-      dynamic_cast<const CLI::FileError*>(&error) != nullptr) {
-    return ExplainFileError(error, help_scope);
-  }
+  if (FileFailed(error)) return ExplainFileError(error, help_scope);
   if (dynamic_cast<const CLI::RequiredError*>(&error) != nullptr) {
     for (const CLI::Option* option : scope->get_options()) {
       if (option->get_required() && option->count() == 0) {
@@ -521,9 +650,7 @@ std::string Parser::Explain(const CLI::ParseError& error, const CLI::App*& help_
   }
   if (dynamic_cast<const CLI::ArgumentMismatch*>(&error) != nullptr ||
       dynamic_cast<const CLI::ConversionError*>(&error) != nullptr) {
-    std::string text = ExplainMismatch(scope, error.what());
-    if (text.empty() && scope != &app_) text = ExplainMismatch(&app_, error.what());
-    if (!text.empty()) return text;
+    if (std::string text = ExplainMismatch(error.what()); !text.empty()) return text;
   }
   if (dynamic_cast<const CLI::ExtrasError*>(&error) != nullptr) {
     return ExplainExtra(scope, help_scope);
@@ -532,26 +659,33 @@ std::string Parser::Explain(const CLI::ParseError& error, const CLI::App*& help_
 }
 
 // CLI11 names the option in its text: "--timeout: 1 required SECONDS missing", "--retries: At
-// Most 1 required but received 2", "Could not convert: --quiet = maybe".
-std::string Parser::ExplainMismatch(const CLI::App* app, const std::string& what) const {
-  for (const CLI::Option* option : app->get_options()) {
-    const std::string name = option->get_name();
-    const std::size_t at = name.empty() ? std::string::npos : what.find(name);
-    const std::size_t after = at + name.size();
-    if (at == std::string::npos || (at > 0 && what[at - 1] != ' ') ||
-        (after < what.size() && what[after] != ':' && what[after] != ' ')) {
-      continue;
+// Most 1 required but received 2", "Could not convert: --quiet = maybe". The name may be the
+// sub-command's option or the program's (--log, --access-code): the one that holds values is
+// meant.
+std::string Parser::ExplainMismatch(const std::string& what) const {
+  const CLI::Option* named = nullptr;
+  for (const CLI::App* app : {Scope(), static_cast<const CLI::App*>(&app_)}) {
+    for (const CLI::Option* option : app->get_options()) {
+      const std::string name = option->get_name();
+      const std::size_t at = name.empty() ? std::string::npos : what.find(name);
+      const std::size_t after = at + name.size();
+      if (at == std::string::npos || (at > 0 && what[at - 1] != ' ') ||
+          (after < what.size() && what[after] != ':' && what[after] != ' ')) {
+        continue;
+      }
+      if (named == nullptr || (named->count() == 0 && option->count() > 0)) named = option;
     }
-    if (origins_.FileRead() && !OnCommandLine(option)) {  // the file's key
-      const std::string key = InFile() + ": " + ConfigKey(*app, *option);
-      if (option->get_expected_max() == 0) return key + " takes true or false";
-      return key + " takes " + TakesText(option) + (option->count() > 1 ? ", one only" : "");
-    }
-    if (option->get_expected_max() == 0) return name + " takes no value";
-    if (option->count() > 1) return name + " is given more than once";
-    return name + " takes " + TakesText(option) + ", and none was given";
   }
-  return {};
+  if (named == nullptr) return {};
+  const std::string name = named->get_name();
+  if (origins_.FileRead() && !OnCommandLine(named)) {  // the file's key
+    const std::string key = InFile() + ": " + ConfigKey(*OwnerOf(named), *named);
+    if (named->get_expected_max() == 0) return key + " takes true or false";
+    return key + " takes " + TakesText(named) + (named->count() > 1 ? ", one only" : "");
+  }
+  if (named->get_expected_max() == 0) return name + " takes no value";
+  if (named->count() > 1) return name + " is given more than once";
+  return name + " takes " + TakesText(named) + ", and none was given";
 }
 
 std::string Parser::ExplainExtra(const CLI::App* scope, const CLI::App*& help_scope) const {
@@ -582,7 +716,7 @@ std::string Parser::ExplainExtra(const CLI::App* scope, const CLI::App*& help_sc
            ", not " + quoted;
   }
   help_scope = &app_;  // not a sub-command's fault
-  return "unknown sub-command " + quoted + ": the sub-commands are direct, rf and ports";
+  return "unknown sub-command " + quoted + ": the sub-commands are direct, rf, image and ports";
 }
 
 // `holder` is the app the option was given to.
@@ -640,12 +774,17 @@ CommandLine ParseCommandLine(int argc, const char* const* argv, const HelpWordin
     parser.ForgetDefaultFile();
     return Print(CommandAction::kHelp, app.help());
   } catch (const CLI::ParseError& e) {
+    // The file is read before the help is given: a bad one must not hide the help it points to.
+    if (parser.Scope()->get_help_ptr()->count() > 0 && parser.FileFailed(e)) {
+      parser.ForgetDefaultFile();
+      return Print(CommandAction::kHelp, app.help());
+    }
     const CLI::App* help_scope = &app;
     const std::string reason = parser.Explain(e, help_scope);
     return UsageError(reason, help_scope, &app);
   }
-  if (const std::string unread = parser.CheckDefaultFileRead(); !unread.empty()) {
-    return UsageError(unread, &app, &app);
+  if (const std::string twice = parser.CheckGivenTwice(); !twice.empty()) {
+    return UsageError(twice, parser.Scope(), &app);
   }
   if (parser.Version())
     return Print(CommandAction::kVersion, "torvandrix-upload " TVX_VERSION "\n");
@@ -657,6 +796,8 @@ CommandLine ParseCommandLine(int argc, const char* const* argv, const HelpWordin
     command.action = CommandAction::kRf;
   } else if (parser.Ports()->parsed()) {
     command.action = CommandAction::kPorts;
+  } else if (parser.Image()->parsed()) {
+    command.action = CommandAction::kImage;
   }
   // Only the forms that send the access code read it (and refuse a wrong one).
   const CLI::App* code_scope = &app;
@@ -672,6 +813,12 @@ CommandLine ParseCommandLine(int argc, const char* const* argv, const HelpWordin
   }
   if (command.action == CommandAction::kPorts && parser.OnCommandLine(parser.Log())) {
     return UsageError("ports writes no log", parser.Scope(), &app);
+  }
+  if (command.action != CommandAction::kPorts) {
+    const CLI::App* image_scope = &app;
+    if (const std::string bad = parser.TakeImage(command, image_scope); !bad.empty()) {
+      return UsageError(bad, image_scope, &app);
+    }
   }
   for (const std::string& text : parser.Bindings()) {
     ParseComBinding(text, command.com_bindings.emplace_back());  // checked while parsing

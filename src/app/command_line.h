@@ -1,15 +1,20 @@
 // What the program is asked to do by its command line, decided before the terminal is taken
 // over (nothing may be printed while the screen is up): the menu (no sub-command), one scripted
-// job ("direct", "rf"), the list of serial devices ("ports"), or a text to print.
+// job ("direct", "rf"), the list of serial devices ("ports"), what an image holds ("image"), or a
+// text to print.
 #pragma once
 
 #include <array>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
+
+#include "app/image_choice.h"
 
 namespace tvx::app {
 
@@ -18,6 +23,7 @@ enum class CommandAction {
   kDirect,     ///< one direct upload in line mode
   kRf,         ///< one RF upload in line mode
   kPorts,      ///< list the serial devices
+  kImage,      ///< tell what an image holds, or write the built-in one out
   kHelp,       ///< print `text` on standard output, exit 0
   kVersion,    ///< print `text` on standard output, exit 0
   kUsageError  ///< print `text` on standard error, exit 2
@@ -64,6 +70,11 @@ struct CommandLine {
   /// above the longest silence of a healthy run (a radio's erase takes a few seconds; a word's
   /// answer, milliseconds) and short enough that a test rig notices a dead radio at once.
   double timeout_seconds = 10.0;
+  /// The image the menu, direct and rf load, or the one `image FILE` shows: --image FILE, else
+  /// the configuration file's "image", read and checked by the parse. Null: the built-in image.
+  std::shared_ptr<const ChosenImage> image;
+  /// image: "--export FILE", where the built-in image is written; empty: not asked.
+  std::string export_path;
   // direct
   bool data_port = false;
   bool high_speed = false;
@@ -94,6 +105,10 @@ struct ParseSettings {
   std::string config_file;
   /// The value of TORVANDRIX_ACCESS_CODE; empty: not set.
   std::string access_code_variable;
+  /// Reads the configuration file at a path into its text (cli_platform.h's ReadSettingsFile):
+  /// an empty text, or why it cannot be read, with `absent` set when nothing is there. Null:
+  /// no file is read (a missing default file, and --config FILE cannot be read).
+  std::function<std::string(const std::string& path, std::string& text, bool& absent)> read_file;
 };
 
 /// Reads the arguments (`argv[0]` is the program name), then the configuration file (--config,

@@ -18,10 +18,16 @@ std::string Seconds(double seconds) {
   return text + " s";
 }
 
-void CompleteLogEntry(LogEntry& entry, const job::RunContext& ctx) {
+void CompleteLogEntry(LogEntry& entry, const job::RunContext& ctx,
+                      const std::string& image_source) {
   entry.port = ctx.link.port_name;
   entry.device = ctx.link.DeviceOf(ctx.link.port_name);
-  entry.image = IdentifyImage(ctx.image);
+  entry.image = IdentifyImage(ctx.image, image_source);
+}
+
+ScriptedImage ScriptedImageOf(const CommandLine& command) {
+  if (!command.image) return {};
+  return {command.image->Bytes(), command.image->Source()};
 }
 
 LineOptions LineOptionsFor(const CommandLine& command, const ScriptedOutput& output) {
@@ -33,6 +39,11 @@ LineOptions LineOptionsFor(const CommandLine& command, const ScriptedOutput& out
   options.json = command.json;
   if (output.err_terminal) options.columns = StderrColumns;
   return options;
+}
+
+int RunScriptedJob(const CommandLine& command, serial::SerialPort& port, serial::Priority& priority,
+                   job::Clock& clock, const ScriptedOutput& output) {
+  return RunScriptedJob(command, port, priority, clock, output, ScriptedImageOf(command));
 }
 
 int RunScriptedJob(const CommandLine& command, serial::SerialPort& port, serial::Priority& priority,

@@ -28,10 +28,15 @@ struct ScriptedOutput {
   bool err_terminal = false;
 };
 
-/// The image the scripted jobs send: the built-in one; tests give a smaller one.
+/// The image the scripted jobs send: the built-in one unless --image chose a file; tests give a
+/// smaller one.
 struct ScriptedImage {
   std::span<const std::uint8_t> bytes = image::FirmwareImage();
+  std::string source = "built_in";  ///< as the log records it: "built_in" or the file's path
 };
+
+/// The image `command` chose (its --image), as the scripted jobs take it.
+ScriptedImage ScriptedImageOf(const CommandLine& command);
 
 /// Runs the job of a kDirect or kRf command on `port` with the line-mode console: answers its
 /// questions from the options, logs the outcome, writes the summary line. With --port the
@@ -39,7 +44,10 @@ struct ScriptedImage {
 /// at its next safe point (its summary and log line say so; the status is then 128 + the
 /// signal).
 int RunScriptedJob(const CommandLine& command, serial::SerialPort& port, serial::Priority& priority,
-                   job::Clock& clock, const ScriptedOutput& output, ScriptedImage image = {});
+                   job::Clock& clock, const ScriptedOutput& output, ScriptedImage image);
+/// The same with the image the command chose (ScriptedImageOf).
+int RunScriptedJob(const CommandLine& command, serial::SerialPort& port, serial::Priority& priority,
+                   job::Clock& clock, const ScriptedOutput& output);
 
 /// The two halves of RunScriptedJob, one per job (same contract).
 int RunDirectCommand(const CommandLine& command, serial::SerialPort& port,
@@ -57,7 +65,8 @@ std::string SignalText();
 /// Seconds as the summaries show them: "12.34 s".
 std::string Seconds(double seconds);
 
-/// Fills in what every log entry takes from the run: port, device and image.
-void CompleteLogEntry(LogEntry& entry, const job::RunContext& ctx);
+/// Fills in what every log entry takes from the run: port, device and image (whose source is
+/// `image_source`).
+void CompleteLogEntry(LogEntry& entry, const job::RunContext& ctx, const std::string& image_source);
 
 }  // namespace tvx::app

@@ -11,15 +11,31 @@
 #include <istream>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tvx::app {
 
-/// CLI11's own reader of the file, which hands what it read to `before_items` (when set), to
-/// look at or leave out, before CLI11 applies it: at that moment every option given on the
-/// command line holds its value and none holds the file's.
+/// A form the file may not take (a key set twice, a section given twice, a NUL byte in a
+/// value); what() is the reason as it follows "the configuration file FILE" in a usage error.
+class ConfigFormError : public CLI::ConfigError {
+ public:
+  explicit ConfigFormError(std::string reason) : CLI::ConfigError(std::move(reason)) {}
+};
+
+/// Reads the file's text: "key = value" lines, "# comment" lines and comments after a value,
+/// "[section]" lines, a value quoted ("..." or '...', taken as written) or bare, a list in
+/// [ ] that may span lines, "key" alone for true. A dotted key ("direct.retries") names its
+/// section itself. Linear in the text's length. Throws ConfigFormError.
+std::vector<CLI::ConfigItem> ReadConfigText(std::string_view text);
+
+/// The file's reader for CLI11. The text is read beforehand (text), without waiting, by whoever
+/// checked what the file is; CLI11's own opening of the file is left unread. What it read goes
+/// to `before_items` (when set), to look at or leave out, before CLI11 applies it: at that
+/// moment every option given on the command line holds its value and none holds the file's.
 class ConfigFileReader : public CLI::ConfigBase {
  public:
+  std::string text;
   std::function<void(std::vector<CLI::ConfigItem>&)> before_items;
   std::vector<CLI::ConfigItem> from_config(std::istream& input) const override;
 };

@@ -2,6 +2,7 @@
 // operator, and the end is told in one outcome line (or its JSON record) and one log line.
 #include <chrono>
 
+#include "app/access_code_text.h"
 #include "app/cli_platform.h"
 #include "app/commands.h"
 #include "app/direct_policy.h"
@@ -41,11 +42,12 @@ DirectUploadRun RunOneDirectUpload(const CommandLine& command, const std::string
   const direct::Parts parts{*slot.port, errors, *slot.priority, *slot.clock, random, image.bytes};
   DirectUploadRun run;
   run.result = direct::RunEngine(plan, parts, policy);
+  SecureWipe(plan.access_code.data(), plan.access_code.size());
 
   run.entry = DirectLogEntry(run.result);
   run.entry.port = plan.port_name;
   run.entry.device = plan.device;
-  run.entry.image = IdentifyImage(image.bytes);
+  run.entry.image = IdentifyImage(image.bytes, image.source);
   run.entry.access_code = AccessCodeToken(command.access_code.has_value());
   run.record = FormatLogLine(run.entry, std::chrono::system_clock::now());
   run.outcome_line = DirectOutcomeLine(run.result, policy.Facts());

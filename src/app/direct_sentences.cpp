@@ -216,8 +216,8 @@ std::string DirectOutcomeLine(const direct::Result& result, const DirectFacts& f
       return RefusedLine(result, facts);
     case Outcome::kPortNotOpened:
       return "The port " + facts.device + " could not be opened: code " +
-             std::to_string(result.open_code) + ", " + std::string(OpenCodeText(result.open_code)) +
-             ".";
+             std::to_string(result.open_code) + ", " +
+             std::string(OpenFailureMeaning(result.open_code, result.settings_refused)) + ".";
     case Outcome::kInterrupted:
       if (result.stage == Stage::kTransfer) {
         return "Upload interrupted by " + SignalText() + " at word " +

@@ -35,7 +35,7 @@ void RunJob(const std::function<void(job::RunContext&)>& menu_job, job::RunConte
 
 }  // namespace
 
-void DrawMainMenu(job::RunContext& ctx) {
+void DrawMainMenu(job::RunContext& ctx, std::string_view image_row) {
   ScreenModel& screen = ctx.console.Screen();
   screen.SetColours(console::kBrightWhite, console::kBlack, 0);
   screen.Clear();
@@ -47,6 +47,7 @@ void DrawMainMenu(job::RunContext& ctx) {
     screen.PrintText(line.text);
     for (int i = 0; i < line.new_lines; ++i) screen.NewLine();
   }
+  screen.PrintText(image_row);  // row 16, in the items' rhythm
   DrawStatusLine(ctx);
   screen.Locate(1, 1);
   screen.SetColours(console::kBrightWhite, console::kBlack, 0);
@@ -96,7 +97,7 @@ void RunProgram(job::RunContext& ctx, const MenuJobs& jobs) {
 
   for (;;) {
     if (job::StopRequested(ctx)) return;
-    DrawMainMenu(ctx);
+    DrawMainMenu(ctx, jobs.image_row);
     const std::string key = console::WaitForKey(ctx.console);
     if (console::IsEscape(key) || job::StopRequested(ctx)) return;
     if (key == "0") continue;

@@ -23,13 +23,23 @@ std::string Entry(std::string name, std::string_view description, std::size_t co
   return WrapText(text, kHelpWidth, column) + "\n";
 }
 
-// The options an app's usage line names itself: the required ones, as "--copies N".
+// The options an app's usage line names itself: the required ones, as "--copies N"; the
+// arguments it takes go after the options (OptionalArguments).
 std::string RequiredOptions(const CLI::App* app, const HelpFormatter& formatter) {
   std::string text;
   for (const CLI::Option* opt : app->get_options()) {
     if (opt->get_required() && opt->nonpositional()) {
       text += " " + formatter.make_option_name(opt, false) + formatter.make_option_opts(opt);
     }
+  }
+  return text;
+}
+
+// The optional arguments of an app, as " [FILE]".
+std::string OptionalArguments(const CLI::App* app) {
+  std::string text;
+  for (const CLI::Option* opt : app->get_options()) {
+    if (!opt->nonpositional() && !opt->get_required()) text += " [" + opt->get_name() + "]";
   }
   return text;
 }
@@ -106,9 +116,9 @@ std::string HelpFormatter::make_usage(const CLI::App* app, std::string name) con
   std::string text = lead + name + RequiredOptions(app, *this) +
                      (HasOptionalOptions(app) ? " " + get_label("OPTIONS") : "") + "\n";
   for (const CLI::App* sub : NamedSubcommands(app)) {
-    text += std::string(lead.size(), ' ') + name + " " + sub->get_name() +
-            RequiredOptions(sub, *this) +
-            (HasOptionalOptions(sub) ? " " + get_label("OPTIONS") : "") + "\n";
+    text +=
+        std::string(lead.size(), ' ') + name + " " + sub->get_name() + RequiredOptions(sub, *this) +
+        (HasOptionalOptions(sub) ? " " + get_label("OPTIONS") : "") + OptionalArguments(sub) + "\n";
   }
   return text;
 }

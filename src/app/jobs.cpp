@@ -9,24 +9,26 @@
 
 namespace tvx::app {
 
-MenuJobs DefaultJobs(UploadLog* log,
-                     const std::optional<std::array<std::uint8_t, 4>>& access_code) {
+MenuJobs DefaultJobs(UploadLog* log, const std::optional<std::array<std::uint8_t, 4>>& access_code,
+                     const ChosenImage* image) {
   MenuJobs jobs;
+  const std::string source = image != nullptr ? image->Source() : BuiltInImage().Source();
+  if (image != nullptr) jobs.image_row = MenuImageRow(*image);
   // The log line is written when the upload ends, before its closing key.
-  jobs.direct_upload = [log, access_code](job::RunContext& ctx) {
-    const auto on_end = [&ctx, log, &access_code](const direct::Result& result) {
+  jobs.direct_upload = [log, &access_code, source](job::RunContext& ctx) {
+    const auto on_end = [&ctx, log, &access_code, &source](const direct::Result& result) {
       LogEntry entry = DirectLogEntry(result);
-      CompleteLogEntry(entry, ctx);
+      CompleteLogEntry(entry, ctx, source);
       entry.access_code = AccessCodeToken(access_code.has_value());
       if (log != nullptr) log->Append(entry);
     };
     direct::RunDirectUpload(ctx, on_end, access_code.value_or(direct::kAccessCode));
   };
   // The log line is written as the job ends, before its end prompt waits for a key.
-  jobs.rf_upload = [log](job::RunContext& ctx) {
-    rf::RunRfUpload(ctx, [log, &ctx](const rf::Outcome& outcome) {
+  jobs.rf_upload = [log, source](job::RunContext& ctx) {
+    rf::RunRfUpload(ctx, [log, &ctx, &source](const rf::Outcome& outcome) {
       LogEntry entry = RfLogEntry(outcome);
-      CompleteLogEntry(entry, ctx);
+      CompleteLogEntry(entry, ctx, source);
       if (log != nullptr) log->Append(entry);
     });
   };

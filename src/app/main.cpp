@@ -1,18 +1,20 @@
 // torvandrix-upload: loads firmware into a Torvandrix 900 MHz radio over a serial port.
 // Without a sub-command it runs full screen; "direct" and "rf" run one upload in line mode,
-// "ports" lists the serial devices; "--help" and "--version" print and exit.
-// "Com1".."Com9" are bound to devices through TORVANDRIX_COM<N> or --com N=DEVICE.
+// "ports" lists the serial devices, "image" tells what an image holds; "--help" and "--version"
+// print and exit. "Com1".."Com9" are bound to devices through TORVANDRIX_COM<N> or --com N=DEVICE.
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <string>
 #include <vector>
 
+#include "app/access_code_text.h"
 #include "app/cli_platform.h"
 #include "app/command_line.h"
 #include "app/commands.h"
 #include "app/direct_uploads.h"
 #include "app/front_end.h"
+#include "app/image_command.h"
 #include "app/platform.h"
 #include "app/serial_devices.h"
 #include "app/upload_log.h"
@@ -32,6 +34,7 @@ int RunMenu(const app::CommandLine& command) {
   bool error_is_usage = false;
   int status = 0;
   {
+    console::SetStopAtOnce(false);  // the screen and the port are taken: a stop ends the job
     app::Platform platform = app::MakePlatform(error, error_is_usage);
     if (!platform.console) {
       status = error_is_usage ? app::kExitUsage : 1;
@@ -39,7 +42,9 @@ int RunMenu(const app::CommandLine& command) {
       job::RunContext ctx(*platform.console, *platform.port, *platform.priority,
                           job::SystemClock());
       ctx.link.devices = app::PortBindings(command.com_bindings);
-      app::RunProgram(ctx, app::DefaultJobs(&log, command.access_code));
+      const app::ChosenImage& image = command.image ? *command.image : app::BuiltInImage();
+      ctx.image = image.Bytes();
+      app::RunProgram(ctx, app::DefaultJobs(&log, command.access_code, &image));
       ctx.port.Close();
     }
   }
@@ -58,10 +63,11 @@ int RunDirectUploads(const app::CommandLine& command, const app::ScriptedOutput&
     slots.push_back(
         {platforms.back().port.get(), platforms.back().priority.get(), &job::SystemClock()});
   }
-  return app::RunDirectUploads(command, slots, output, job::SystemClock());
+  return app::RunDirectUploads(command, slots, output, job::SystemClock(),
+                               app::ScriptedImageOf(command));
 }
 
-int RunScripted(app::CommandLine command) {
+int RunScripted(app::CommandLine& command) {
   // Neither --port nor a binding of Com1 (TORVANDRIX_COM1, --com 1=...): the one USB serial
   // adapter, else the list and status 2.
   bool com1_bound = app::PortBound(1);
@@ -70,6 +76,7 @@ int RunScripted(app::CommandLine command) {
           app::ChooseDefaultPort(command, com1_bound, app::ListSerialDevices, stderr)) {
     return *status;
   }
+  console::SetStopAtOnce(false);  // a job from here: a stop ends it at a safe point
   app::ScriptedOutput output;
   output.terminal = app::StdoutIsTerminal();
   output.err_terminal = app::StderrIsTerminal();
@@ -83,24 +90,8 @@ int RunScripted(app::CommandLine command) {
   return status;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  // Descriptors 0 to 2 taken (so that no port or file is ever handed one of them), SIGPIPE and
-  // SIGXFSZ ignored: first of all.
-  app::PrepareProcess();
-  // Before any port or file is opened: a signal from now on ends the job at a safe point, with
-  // the port closed, the log written and the terminal given back.
-  console::InstallStopHandlers();
-  // Decided before the terminal is taken over, the configuration file and the access code
-  // variable included.
-  app::ParseSettings settings;
-  settings.config_file = app::DefaultConfigPath();
-  if (const char* code = std::getenv("TORVANDRIX_ACCESS_CODE"); code != nullptr) {
-    settings.access_code_variable = code;
-  }
-  const app::CommandLine command =
-      app::ParseCommandLine(argc, argv, app::PlatformHelpWording(), settings);
+// What the command line asks for, done: its exit status.
+int Run(app::CommandLine& command) {
   try {
     switch (command.action) {
       case app::CommandAction::kHelp:
@@ -110,6 +101,8 @@ int main(int argc, char** argv) {
       case app::CommandAction::kUsageError:
         std::fputs(command.text.c_str(), stderr);
         return app::kExitUsage;
+      case app::CommandAction::kImage:
+        return app::RunImageCommand(command, stdout, stderr);
       case app::CommandAction::kPorts:
         return console::ExitStatusAfterStop(
             app::ListPorts(command, stdout, app::ListSerialDevices));
@@ -125,4 +118,39 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "torvandrix-upload: internal error\n");
   }
   return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // Descriptors 0 to 2 taken (so that no port or file is ever handed one of them), SIGPIPE and
+  // SIGXFSZ ignored: first of all.
+  app::PrepareProcess();
+  // Before any port or file is opened: a signal ends the program at once while it starts, and
+  // from the job on ends the job at a safe point, with the port closed, the log written and
+  // the terminal given back.
+  console::InstallStopHandlers();
+  console::SetStopAtOnce(true);
+  // The access code given as an argument leaves the process list (what the arguments held is
+  // parsed from a copy), and no core dump holds a supplied code.
+  std::vector<std::string> args(argv, argv + argc);
+  const char* variable = std::getenv("TORVANDRIX_ACCESS_CODE");
+  if (app::WipeAccessCodeArguments(argc, argv) || variable != nullptr) app::ForbidCoreDumps();
+  // Decided before the terminal is taken over, the configuration file and the access code
+  // variable included.
+  app::ParseSettings settings;
+  settings.config_file = app::DefaultConfigPath();
+  settings.read_file = app::ReadSettingsFile;
+  if (variable != nullptr) settings.access_code_variable = variable;
+  std::vector<const char*> arg_texts;
+  for (const std::string& arg : args) arg_texts.push_back(arg.c_str());
+  app::CommandLine command = app::ParseCommandLine(
+      static_cast<int>(arg_texts.size()), arg_texts.data(), app::PlatformHelpWording(), settings);
+  for (std::string& arg : args) app::SecureWipe(arg);
+  app::SecureWipe(settings.access_code_variable);
+  if (command.access_code) app::ForbidCoreDumps();  // from the file
+  const int status = Run(command);
+  if (command.access_code)
+    app::SecureWipe(command.access_code->data(), command.access_code->size());
+  return status;
 }

@@ -36,6 +36,11 @@ std::string_view OpenCodeText(serial::ErrorNumber code) {
   return "the port could not be opened";
 }
 
+std::string_view OpenFailureMeaning(serial::ErrorNumber code, bool settings_refused) {
+  if (code == serial::kErrDeviceControl && !settings_refused) return "not a serial port";
+  return OpenCodeText(code);
+}
+
 std::string PortOpenFailure(std::string_view device, serial::ErrorNumber code,
                             bool settings_refused, std::string_view system_text,
                             std::string_view permission_hint) {
@@ -43,15 +48,16 @@ std::string PortOpenFailure(std::string_view device, serial::ErrorNumber code,
     return std::string(device) + " opened, but refused its line settings (code " +
            std::to_string(code) + "): it may not be a serial port.";
   }
+  const bool not_a_port = code == serial::kErrDeviceControl;  // a refused setting is above
   std::string line = "Cannot open " + std::string(device) + ": code " + std::to_string(code) +
-                     ", " + std::string(OpenCodeText(code));
+                     ", " + std::string(OpenFailureMeaning(code, false));
   if (!system_text.empty()) line += " (" + std::string(system_text) + ")";
   line += ".";
   if (code == kErrAccessRefused && !permission_hint.empty()) {
     line += " " + std::string(permission_hint);
   } else if (code == serial::kErrAccessDenied) {
     line += " Close the program that holds it, or choose another port.";
-  } else if (code == serial::kErrNoSuchPort) {
+  } else if (code == serial::kErrNoSuchPort || not_a_port) {
     line += " 'torvandrix-upload ports' lists the serial devices.";
   }
   return line;

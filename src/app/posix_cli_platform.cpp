@@ -1,5 +1,8 @@
 // The command-line forms' operating-system side on POSIX.
 #include <fcntl.h>
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
@@ -39,6 +42,15 @@ bool PastSizeLimit(off_t size) {
   rlimit limit{};
   return getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
          static_cast<rlim_t>(size) > limit.rlim_cur;
+}
+
+// What a path that is no regular file is, for a person.
+const char* WhatItIs(mode_t mode) {
+  if (S_ISDIR(mode)) return "it is a folder";
+  if (S_ISFIFO(mode)) return "it is a FIFO";
+  if (S_ISCHR(mode) || S_ISBLK(mode)) return "it is a device";
+  if (S_ISSOCK(mode)) return "it is a socket";
+  return kNotRegularFile;
 }
 
 }  // namespace
@@ -131,6 +143,54 @@ std::string DefaultConfigPath() {
     return {};
   }
   return (base / "torvandrix-upload" / "config").string();
+}
+
+std::string ReadSettingsFile(const std::string& path, std::string& text, bool& absent) {
+  text.clear();
+  // Looked at before opening: opening a device can do something (a serial port raises its
+  // lines), and a FIFO without a writer would wait.
+  struct stat info {};
+  if (stat(path.c_str(), &info) != 0) {
+    absent = errno == ENOENT || errno == ENOTDIR;
+    return std::strerror(errno);
+  }
+  if (!S_ISREG(info.st_mode)) return WhatItIs(info.st_mode);
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) return std::strerror(errno);
+  std::string error;
+  if (fstat(fd, &info) != 0) {
+    error = std::strerror(errno);
+  } else if (!S_ISREG(info.st_mode)) {
+    error = WhatItIs(info.st_mode);  // replaced since the look above
+  } else {
+    // One byte more than the limit tells a file that grew past it since fstat.
+    text.resize(kSettingsFileLimit + 1);
+    std::size_t size = 0;
+    ssize_t got = 0;
+    while (size < text.size() && (got = read(fd, text.data() + size, text.size() - size)) != 0) {
+      if (got < 0 && errno == EINTR) continue;
+      if (got < 0) break;
+      size += static_cast<std::size_t>(got);
+    }
+    if (got < 0)
+      error = std::strerror(errno);
+    else if (size > kSettingsFileLimit)
+      error = "it is larger than 1 MiB";
+    text.resize(error.empty() ? size : 0);
+  }
+  close(fd);
+  return error;
+}
+
+void ForbidCoreDumps() {
+  rlimit limit{};
+  if (getrlimit(RLIMIT_CORE, &limit) == 0) {
+    limit.rlim_cur = 0;
+    setrlimit(RLIMIT_CORE, &limit);
+  }
+#ifdef __linux__
+  prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+#endif
 }
 
 std::string AppendLine(const std::string& path, std::string_view line, bool make_directories) {

@@ -40,12 +40,13 @@ int RunRfCommand(const CommandLine& command, serial::SerialPort& port, serial::P
   LogEntry entry = RfLogEntry(outcome);
   entry.port = plan.port_name;
   entry.device = plan.device;
-  entry.image = IdentifyImage(image.bytes);
+  entry.image = IdentifyImage(image.bytes, image.source);
 
   RfFacts facts;
   facts.port = Printable(plan.port_name);
   facts.device = Printable(plan.device);
   facts.copies = plan.copies;
+  if (image.source != BuiltInImage().Source()) facts.image = Printable(image.source);
   facts.signal = console::ProcessStopRequest().Signal();
   facts.waited_seconds = policy.WaitedSeconds();
   facts.bytes_back = policy.BytesBack();

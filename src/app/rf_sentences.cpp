@@ -22,24 +22,24 @@ std::string Counted(std::int64_t count, std::string_view one, std::string_view m
   return std::to_string(count) + " " + std::string(count == 1 ? one : many);
 }
 
-// The port as a word a POSIX shell (or PowerShell) takes as it is: plain, or quoted. Its text
-// is escaped already; where an escape stands for a byte, $'...' makes the shell read it back
-// (bash, zsh, ksh, busybox). A name whose only escapes are doubled backslashes (a Windows
-// device) is quoted as it is.
-std::string ShellWord(const Printable& port) {
+// A name (the port, the image) as a word a POSIX shell (or PowerShell) takes as it is: plain,
+// or quoted. Its text is escaped already; where an escape stands for a byte, $'...' makes the
+// shell read it back (bash, zsh, ksh, busybox). A name whose only escapes are doubled
+// backslashes (a Windows path) is quoted as it is.
+std::string ShellWord(const Printable& name) {
   constexpr std::string_view kPlain =
       "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_-./:=@%+,";
-  const std::string& shown = port.Text();
+  const std::string& shown = name.Text();
   if (!shown.empty() && shown.find_first_not_of(kPlain) == std::string_view::npos) return shown;
   // The name itself, as long as its only escapes are doubled backslashes.
-  std::string name;
+  std::string raw;
   bool bytes_escaped = false;
   for (std::size_t i = 0; i < shown.size() && !bytes_escaped; ++i) {
     if (shown[i] == '\\') bytes_escaped = shown[++i] == 'x';
-    name += shown[i];
+    raw += shown[i];
   }
   std::string quoted = bytes_escaped ? "$'" : "'";
-  for (const char c : bytes_escaped ? shown : name) {
+  for (const char c : bytes_escaped ? shown : raw) {
     if (c != '\'') {
       quoted += c;
     } else {
@@ -52,7 +52,7 @@ std::string ShellWord(const Printable& port) {
 std::string Command(const RfFacts& facts, std::int32_t start, std::int64_t passes) {
   return "torvandrix-upload rf --port " + ShellWord(facts.port) + " --copies " +
          std::to_string(facts.copies) + " --start " + std::to_string(start) + " --passes " +
-         std::to_string(passes);
+         std::to_string(passes) + (facts.image.Empty() ? "" : " --image " + ShellWord(facts.image));
 }
 
 // "of pass 2 of 3", or nothing for a broadcast of one pass.

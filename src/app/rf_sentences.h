@@ -16,6 +16,9 @@ struct RfFacts {
   Printable port;    ///< as given to --port (what the command that goes on names)
   Printable device;  ///< what was opened
   std::int32_t copies = 0;
+  /// The image file as --image gave it (the command that goes on must send the same image);
+  /// empty: the built-in image.
+  Printable image;
   int signal = 0;  ///< the stop request's signal, 0 when none came
   /// When the operator gave up for want of an intact echo: how long none had come, and what
   /// came back meanwhile.

@@ -6,6 +6,7 @@
 #include "app/cli_platform.h"
 #include "app/printable_text.h"
 #include "image/firmware_image.h"
+#include "image/sha256.h"
 
 namespace tvx::app {
 namespace {
@@ -110,8 +111,10 @@ std::string_view ProgramVersion() {
   return TVX_VERSION;
 }
 
-ImageIdentity IdentifyImage(std::span<const std::uint8_t> image) {
+ImageIdentity IdentifyImage(std::span<const std::uint8_t> image, const std::string& source) {
   ImageIdentity identity;
+  identity.sha256 = image::HexDigest(image::Sha256Of(image));
+  identity.source = source;
   identity.records = image::WalkRecordCount(image);
   image::RecordBuffer buffer{};
   image::ImageWalk walk(image, buffer);
@@ -170,7 +173,10 @@ std::string FormatLogLine(const LogEntry& entry, std::chrono::system_clock::time
   line["device"] = PrintableText(entry.device);
   line["serial_number"] = entry.serial_number ? nlohmann::ordered_json(*entry.serial_number)
                                               : nlohmann::ordered_json(nullptr);
-  line["image"] = {{"records", entry.image.records}, {"checksum", HexPair(entry.image.checksum)}};
+  line["image"] = {{"records", entry.image.records},
+                   {"checksum", HexPair(entry.image.checksum)},
+                   {"sha256", entry.image.sha256},
+                   {"source", PrintableText(entry.image.source)}};
   line["outcome"] = entry.outcome;
   if (entry.outcome != "complete") line["reason"] = entry.reason.empty() ? "unknown" : entry.reason;
   line["seconds"] = std::round(entry.seconds * 1000.0) / 1000.0;

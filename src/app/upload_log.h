@@ -18,12 +18,15 @@
 namespace tvx::app {
 
 /// What identifies the image a job sent: its record count and pair checksum, as the RF header
-/// states them.
+/// states them, the SHA-256 of its stored form and where it came from.
 struct ImageIdentity {
   std::int32_t records = 0;
   std::array<std::uint8_t, 2> checksum{};
+  std::string sha256;  ///< 64 lower-case hex digits, as sha256sum prints them
+  std::string source;  ///< "built_in" or the image file's path
 };
-ImageIdentity IdentifyImage(std::span<const std::uint8_t> image);
+ImageIdentity IdentifyImage(std::span<const std::uint8_t> image,
+                            const std::string& source = "built_in");
 
 /// One line of the log.
 struct LogEntry {

@@ -90,6 +90,44 @@ std::string DefaultConfigPath() {
   return roaming + "\\torvandrix-upload\\config";
 }
 
+std::string ReadSettingsFile(const std::string& path, std::string& text, bool& absent) {
+  text.clear();
+  const std::wstring wide_path = Widen(path);
+  const DWORD attributes = GetFileAttributesW(wide_path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const DWORD error = GetLastError();
+    absent = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+    return serial::WindowsErrorMessage(error);
+  }
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return "it is a folder";
+  HANDLE file = CreateFileW(wide_path.c_str(), GENERIC_READ,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return serial::WindowsErrorMessage(GetLastError());
+  std::string error;
+  LARGE_INTEGER size{};
+  if (GetFileType(file) != FILE_TYPE_DISK) {  // a pipe, a console, a serial port
+    error = kNotRegularFile;
+  } else if (!GetFileSizeEx(file, &size)) {
+    error = serial::WindowsErrorMessage(GetLastError());
+  } else if (size.QuadPart > static_cast<LONGLONG>(kSettingsFileLimit)) {
+    error = "it is larger than 1 MiB";
+  } else {
+    text.resize(static_cast<std::size_t>(size.QuadPart));
+    DWORD got = 0;
+    if (!ReadFile(file, text.data(), static_cast<DWORD>(text.size()), &got, nullptr)) {
+      error = serial::WindowsErrorMessage(GetLastError());
+    }
+    text.resize(error.empty() ? got : 0);
+  }
+  CloseHandle(file);
+  return error;
+}
+
+// Windows Error Reporting writes no dump of the process unless the user has set it up to;
+// nothing to change.
+void ForbidCoreDumps() {}
+
 std::string AppendLine(const std::string& path, std::string_view line, bool make_directories) {
   const std::wstring wide_path = Widen(path);
   if (make_directories) {

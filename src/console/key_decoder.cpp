@@ -312,7 +312,28 @@ void KeyDecoder::AfterEsc(std::uint8_t byte) {
   }
 }
 
+void KeyDecoder::Mouse(int button) {
+  // Bits 2 to 4 are Shift, Alt and Ctrl; 64 and 65 are the wheel turned up and down.
+  const int code = button & ~0x1C;
+  if (code == 64) --wheel_turns_;
+  if (code == 65) ++wheel_turns_;
+}
+
 void KeyDecoder::InSequence(std::uint8_t byte) {
+  if (state_ == State::kMouse) {
+    // Button, column and row, each 32 more than its value: any byte, none of them a key.
+    sequence_ += static_cast<char>(byte);
+    if (sequence_.size() == 5) {
+      Mouse(static_cast<std::uint8_t>(sequence_[2]) - 32);
+      Reset();
+    }
+    return;
+  }
+  if (state_ == State::kSequence && sequence_ == "[" && byte == 'M') {
+    state_ = State::kMouse;
+    sequence_ += 'M';
+    return;
+  }
   if (state_ == State::kLinuxF) {
     Reset();
     if (byte >= 'A' && byte <= 'E') Emit(Extended(FunctionKeyScan(byte - 'A' + 1)));
@@ -330,6 +351,13 @@ void KeyDecoder::InSequence(std::uint8_t byte) {
   if (IsParameterOrIntermediate(byte) && !rxvt_shift) {
     if (sequence_.size() >= kLongestSequence) state_ = State::kOverlong;
     if (state_ == State::kSequence) sequence_ += static_cast<char>(byte);
+    return;
+  }
+  if (state_ == State::kSequence && sequence_.starts_with("[<") && (byte == 'M' || byte == 'm')) {
+    // A mouse report in the SGR form: "<", button, column and row; 'm' is a release.
+    const int button = FirstParameter(std::string_view(sequence_).substr(2));
+    if (byte == 'M' && button >= 0) Mouse(button);
+    Reset();
     return;
   }
   if (IsFinal(byte) || rxvt_shift) {
@@ -358,6 +386,7 @@ void KeyDecoder::FeedByte(std::uint8_t byte, std::int64_t now_ms) {
     case State::kSequence:
     case State::kLinuxF:
     case State::kOverlong:
+    case State::kMouse:
       InSequence(byte);
       return;
   }
@@ -406,6 +435,13 @@ int KeyDecoder::MsUntilTimeout(std::int64_t now_ms) const {
 void KeyDecoder::Clear() {
   Reset();
   ready_.clear();
+  wheel_turns_ = 0;
+}
+
+int KeyDecoder::TakeWheelTurns() {
+  const int turns = wheel_turns_;
+  wheel_turns_ = 0;
+  return turns;
 }
 
 }  // namespace tvx::console

@@ -12,6 +12,10 @@
 // it within the delay is the Esc key itself. A sequence that names no key, or that is malformed
 // or runs over its longest length, is dropped whole: none of its bytes become keys. Pure: time
 // is passed in by the caller.
+//
+// Mouse reports ("ESC [ < b ; x ; y M" or "m", and the older "ESC [ M" with three bytes) are
+// never keys: the wheel's turns are counted for the console to scroll its view with, every
+// other mouse event is dropped.
 #pragma once
 
 #include <cstdint>
@@ -37,8 +41,11 @@ class KeyDecoder {
   std::string Take(std::int64_t now_ms);
   /// Milliseconds until an open Esc turns into a key; -1 when nothing open would give a key.
   int MsUntilTimeout(std::int64_t now_ms) const;
-  /// Forgets the ready keys and any open sequence.
+  /// Forgets the ready keys, the wheel's turns and any open sequence.
   void Clear();
+  /// The mouse wheel's turns since the last call: each turn away from the user (the view moves
+  /// towards row 1) counts -1, each turn towards the user +1.
+  int TakeWheelTurns();
 
  private:
   enum class State {
@@ -47,6 +54,7 @@ class KeyDecoder {
     kSequence,  // "ESC [" or "ESC O" and what followed
     kLinuxF,    // "ESC [ [": the Linux console's F1..F5 follow
     kOverlong,  // a sequence past its longest length: dropped up to its final byte
+    kMouse,     // "ESC [ M": the three bytes of an old-style mouse report follow
   };
 
   bool OnlyIntroducer() const;  // nothing after "ESC", "ESC [" or "ESC O" yet
@@ -55,6 +63,7 @@ class KeyDecoder {
   void AfterEsc(std::uint8_t byte);
   void InSequence(std::uint8_t byte);
   void Emit(std::string key);
+  void Mouse(int button);
   void Reset();
 
   int escape_delay_ms_;
@@ -64,6 +73,7 @@ class KeyDecoder {
   std::string sequence_;  // the introducer ('[' or 'O'), parameters and intermediates
   std::int64_t last_byte_ms_ = 0;
   std::deque<std::string> ready_;
+  int wheel_turns_ = 0;
 };
 
 }  // namespace tvx::console

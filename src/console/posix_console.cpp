@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -17,99 +16,33 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <cwchar>
-#include <map>
-#include <vector>
 
 #include <curses.h>
 
 #include "console/cp437.h"
 #include "console/key_decoder.h"
+#include "console/page_view.h"
+#include "console/posix_painter.h"
+#include "console/posix_terminal_signals.h"
 #include "console/posix_terminfo.h"
-#include "console/size_notice.h"
 #include "console/stop_request.h"
 
 namespace tvx::console::posix {
 namespace {
+
+std::atomic<bool> g_console_open{false};
 
 // How long the byte after an Esc may lag behind it: a lone Esc is the Esc key after this long.
 // ncurses does not decode keys (keypad mode is off), so the key decoder sees every byte.
 constexpr int kEscapeDelayMs = 25;
 // Shortest time between two draws that were not forced (about 30 per second).
 constexpr auto kFrameInterval = std::chrono::milliseconds(33);
-
-// ---------------------------------------------------------------------------------------------
-// Restoring the terminal from a signal handler: everything the handler touches is prepared
-// before it is armed, and it uses only write(), tcsetattr() and _exit().
-
-struct RestoreState {
-  termios saved{};    // the user's terminal modes
-  termios program{};  // the console's modes (raw keys, no echo), put back after SIGCONT
-  std::array<char, 512> sequence{};  // leaves the alternate screen (or clears the screen), shows
-                                     // the cursor, resets the colours
-  std::size_t sequence_length = 0;
-  volatile sig_atomic_t armed = 0;
-  int wake_read = -1;
-  int wake_write = -1;
-};
-RestoreState g_restore;
-volatile sig_atomic_t g_resized = 0;
-volatile sig_atomic_t g_continued = 0;
-std::atomic<bool> g_console_open{false};
-
-#if defined(__SANITIZE_ADDRESS__)
-// The address sanitizer reports through its own handlers of the fault signals.
-constexpr std::array<int, 1> kFatalSignals = {SIGABRT};
-#else
-constexpr std::array<int, 5> kFatalSignals = {SIGABRT, SIGSEGV, SIGBUS, SIGFPE, SIGILL};
-#endif
-
-void RestoreTerminalFromSignal() {
-  if (!g_restore.armed) return;
-  g_restore.armed = 0;
-  const char* p = g_restore.sequence.data();
-  std::size_t left = g_restore.sequence_length;
-  while (left > 0) {
-    const ssize_t n = write(STDOUT_FILENO, p, left);
-    if (n <= 0) break;
-    p += n;
-    left -= static_cast<std::size_t>(n);
-  }
-  tcsetattr(STDIN_FILENO, TCSANOW, &g_restore.saved);
-}
-
-void OnFatalSignal(int signal_number) {
-  RestoreTerminalFromSignal();
-  struct sigaction action {};
-  action.sa_handler = SIG_DFL;
-  sigemptyset(&action.sa_mask);
-  sigaction(signal_number, &action, nullptr);
-  raise(signal_number);
-}
-
-void Wake() {
-  if (g_restore.wake_write >= 0) {
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t n = write(g_restore.wake_write, &byte, 1);
-  }
-}
-
-void OnWindowChange(int) {
-  const int saved_errno = errno;
-  g_resized = 1;
-  Wake();
-  errno = saved_errno;
-}
-
-// Back from a stop (SIGSTOP or SIGTSTP, then fg): whoever had the terminal meanwhile set its own
-// modes. Raw keys come back at once; the screen is drawn again by the main loop.
-void OnContinue(int) {
-  const int saved_errno = errno;
-  if (g_restore.armed) tcsetattr(STDIN_FILENO, TCSANOW, &g_restore.program);
-  g_continued = 1;
-  Wake();
-  errno = saved_errno;
-}
+// Page rows one turn of the mouse wheel scrolls the view by.
+constexpr int kWheelRows = 3;
+// Mouse reports on (button presses, the wheel's among them, in the SGR form) and off again. The
+// terminal has no mode for the wheel alone; clicks are decoded and dropped.
+constexpr char kMouseOn[] = "\x1b[?1000h\x1b[?1006h";
+constexpr char kMouseOff[] = "\x1b[?1006l\x1b[?1000l";
 
 // A terminfo string capability, or "" when the terminal has none.
 std::string Capability(const char* name) {
@@ -160,10 +93,14 @@ void ChooseLocale() {
   std::setlocale(LC_NUMERIC, "C");
 }
 
-// Console colour (blue is bit 0, red bit 2) to the terminal's colour number (red is bit 0).
-int TerminalColour(int console_colour) {
-  const int base = ((console_colour & 1) << 2) | (console_colour & 2) | ((console_colour & 4) >> 2);
-  return base + (console_colour & 8);
+void WriteAll(const char* bytes, std::size_t length) {
+  while (length > 0) {
+    const ssize_t n = write(STDOUT_FILENO, bytes, length);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+    bytes += n;
+    length -= static_cast<std::size_t>(n);
+  }
 }
 
 }  // namespace
@@ -184,36 +121,22 @@ struct TerminalConsole::Impl {
   void Drain();
   void HandleSignals();
   void HandleResize();
+  void TakeWindowSize();
   bool Present(bool force);
-  void Draw();
-  void DrawNotice();
-  void PutCell(int row, int column, const Cell& cell);
-  short PairFor(int fg, int bg);
-  void InstallSignalHandlers();
-  void RestoreSignalHandlers();
+  void SetMouseReports(bool on);
 
   const ScreenModel& model;
   SCREEN* screen = nullptr;
   KeyDecoder decoder{kEscapeDelayMs};
-  std::array<wchar_t, 256> glyphs{};
-
-  // What the terminal shows now.
-  std::array<Cell, kColumns * kRows> drawn{};
-  bool drawn_valid = false;
-  std::uint64_t drawn_generation = 0;
-  int drawn_row = 0;
-  int drawn_column = 0;
-  std::chrono::steady_clock::time_point last_draw{};
+  TerminalPainter painter;
+  PageView view;
 
   bool too_small = false;
-  bool notice_shown = false;
-  std::string clear_on_exit;  // where there is no alternate screen: clears the screen
-  int colours = 0;            // 0: none, 8: eight colours (bright ones bold), 16: sixteen or more
-  std::map<int, short> pairs;
-  int next_pair = 1;
-  bool pairs_renumbered = false;
+  bool mouse_capable = false;  // the terminal reports the mouse (terminfo knows its reports)
+  int mouse_reports = -1;      // 1 on, 0 off, -1 unknown (back from a stop)
+  std::string clear_on_exit;   // where there is no alternate screen: clears the screen
 
-  std::map<int, struct sigaction> previous_actions;
+  TerminalSignalHandlers handlers;
 };
 
 bool TerminalConsole::Impl::Start(std::string& error) {
@@ -235,14 +158,14 @@ bool TerminalConsole::Impl::Start(std::string& error) {
   // the console's wait at once; a second one gives the terminal back before the program ends.
   InstallStopHandlers();
   SetStopHooks(Wake, RestoreTerminalFromSignal);
-  InstallSignalHandlers();
+  handlers.Install();
 
   screen = newterm(nullptr, stdout, stdin);
   if (screen == nullptr) {
     const char* term = std::getenv("TERM");
     error = "cannot use this terminal (TERM=" + std::string(term ? term : "") + ")";
     SetStopHooks(nullptr, nullptr);
-    RestoreSignalHandlers();
+    handlers.Uninstall();
     close(g_restore.wake_read);
     close(g_restore.wake_write);
     g_restore.wake_read = g_restore.wake_write = -1;
@@ -251,6 +174,9 @@ bool TerminalConsole::Impl::Start(std::string& error) {
   set_term(screen);
 
   std::string restore = "\x18";  // cancels an escape sequence cut off by the signal
+  // The wheel scrolls a window smaller than the page; it is reported as the mouse's.
+  mouse_capable = !Capability("kmous").empty();
+  if (mouse_capable) restore += kMouseOff;
   AppendCapability(restore, "sgr0");
   AppendCapability(restore, "op");
   AppendCapability(restore, "cnorm");
@@ -275,21 +201,7 @@ bool TerminalConsole::Impl::Start(std::string& error) {
   if (tcgetattr(STDIN_FILENO, &g_restore.program) != 0) g_restore.program = g_restore.saved;
   g_restore.armed = 1;
 
-  if (has_colors() && start_color() == OK) colours = COLORS >= 16 ? 16 : 8;
-
-  // A glyph is used where the locale can write it in one column; else its ASCII stand-in.
-  for (int b = 0; b < 256; ++b) {
-    const auto glyph = static_cast<wchar_t>(Cp437Glyph(static_cast<std::uint8_t>(b)));
-    char buffer[MB_LEN_MAX];
-    std::mbstate_t state{};
-    const bool writable = std::wcrtomb(buffer, glyph, &state) != static_cast<std::size_t>(-1);
-    glyphs[b] = (writable && wcwidth(glyph) == 1)
-                    ? glyph
-                    : static_cast<wchar_t>(Cp437StandIn(static_cast<std::uint8_t>(b)));
-  }
-
-  const short normal = PairFor(kBrightWhite, kBlack);
-  bkgdset(COLOR_PAIR(normal) | ' ');
+  painter.Start();
 
   // Ask an xterm-like terminal to grow to 80 x 51 (never to shrink); others ignore it.
   int lines = 0;
@@ -303,7 +215,7 @@ bool TerminalConsole::Impl::Start(std::string& error) {
     [[maybe_unused]] const ssize_t written =
         write(STDOUT_FILENO, request, static_cast<std::size_t>(n));
   }
-  too_small = lines < kRows || columns < kColumns;
+  TakeWindowSize();
   erase();
   return true;
 }
@@ -311,6 +223,7 @@ bool TerminalConsole::Impl::Start(std::string& error) {
 void TerminalConsole::Impl::Stop() {
   // Stays armed until the terminal is back: a signal in between restores it once more.
   if (screen != nullptr) {
+    SetMouseReports(false);
     endwin();
     if (!clear_on_exit.empty()) {
       std::fflush(stdout);
@@ -323,116 +236,10 @@ void TerminalConsole::Impl::Stop() {
   tcsetattr(STDIN_FILENO, TCSADRAIN, &g_restore.saved);
   g_restore.armed = 0;
   SetStopHooks(nullptr, nullptr);
-  RestoreSignalHandlers();
+  handlers.Uninstall();
   close(g_restore.wake_read);
   close(g_restore.wake_write);
   g_restore.wake_read = g_restore.wake_write = -1;
-}
-
-void TerminalConsole::Impl::InstallSignalHandlers() {
-  auto install = [this](int signal_number, void (*handler)(int), int flags) {
-    struct sigaction action {};
-    action.sa_handler = handler;
-    action.sa_flags = flags;
-    sigfillset(&action.sa_mask);
-    struct sigaction previous {};
-    if (sigaction(signal_number, &action, &previous) == 0)
-      previous_actions[signal_number] = previous;
-  };
-  for (int s : kFatalSignals) install(s, OnFatalSignal, SA_RESETHAND | SA_NODEFER);
-  install(SIGWINCH, OnWindowChange, SA_RESTART);
-  install(SIGCONT, OnContinue, SA_RESTART);
-}
-
-void TerminalConsole::Impl::RestoreSignalHandlers() {
-  for (const auto& [signal_number, action] : previous_actions) {
-    sigaction(signal_number, &action, nullptr);
-  }
-  previous_actions.clear();
-}
-
-short TerminalConsole::Impl::PairFor(int fg, int bg) {
-  if (colours == 0) return 0;
-  int fg_colour = TerminalColour(fg);
-  int bg_colour = TerminalColour(bg);
-  if (colours == 8) {
-    fg_colour &= 7;  // the bright half is shown bold
-    bg_colour &= 7;
-  }
-  const int key = fg_colour * 256 + bg_colour;
-  const auto found = pairs.find(key);
-  if (found != pairs.end()) return found->second;
-  if (next_pair >= COLOR_PAIRS || next_pair > 32767) {
-    // Out of pairs: start over and draw everything again with the new numbering.
-    pairs.clear();
-    next_pair = 1;
-    pairs_renumbered = true;
-  }
-  const auto pair = static_cast<short>(next_pair++);
-  init_pair(pair, static_cast<short>(fg_colour), static_cast<short>(bg_colour));
-  pairs[key] = pair;
-  return pair;
-}
-
-void TerminalConsole::Impl::PutCell(int row, int column, const Cell& cell) {
-  const int fg = ForegroundOf(cell.attr);
-  const int bg = BackgroundOf(cell.attr);
-  attr_t attributes = A_NORMAL;
-  if (colours == 0) {
-    if (bg != kBlack) attributes |= A_REVERSE;
-    if (fg >= 8) attributes |= A_BOLD;
-  } else if (colours == 8 && fg >= 8) {
-    attributes |= A_BOLD;
-  }
-  const short pair = PairFor(fg, bg);
-  const wchar_t text[2] = {glyphs[cell.ch], L'\0'};
-  cchar_t cc;
-  setcchar(&cc, text, attributes, pair, nullptr);
-  mvadd_wch(row - 1, column - 1, &cc);
-}
-
-void TerminalConsole::Impl::Draw() {
-  for (int attempt = 0; attempt < 2; ++attempt) {
-    pairs_renumbered = false;
-    const bool full = !drawn_valid;
-    for (int row = 1; row <= kRows; ++row) {
-      for (int column = 1; column <= kColumns; ++column) {
-        const Cell& cell = model.At(row, column);
-        Cell& shown = drawn[(row - 1) * kColumns + (column - 1)];
-        if (!full && shown == cell) continue;
-        PutCell(row, column, cell);
-        shown = cell;
-      }
-    }
-    drawn_valid = true;
-    // Cells drawn before PairFor() ran out of pairs and renumbered them need drawing again.
-    if (!pairs_renumbered) break;
-    drawn_valid = false;
-  }
-  move(model.CursorRow() - 1, model.CursorColumn() - 1);
-  refresh();
-  drawn_generation = model.Generation();
-  drawn_row = model.CursorRow();
-  drawn_column = model.CursorColumn();
-  last_draw = std::chrono::steady_clock::now();
-}
-
-void TerminalConsole::Impl::DrawNotice() {
-  erase();
-  int lines_count = 0;
-  int columns = 0;
-  getmaxyx(stdscr, lines_count, columns);
-  const short pair = PairFor(kYellow, kBlue);
-  attr_set(colours == 8 ? A_BOLD : A_NORMAL, pair, nullptr);
-  const std::vector<std::string> lines = SizeNoticeLines(columns, lines_count);
-  for (std::size_t i = 0; i < lines.size(); ++i) {
-    mvaddnstr(static_cast<int>(i), 0, lines[i].c_str(), columns);
-  }
-  attr_set(A_NORMAL, PairFor(kBrightWhite, kBlack), nullptr);
-  move(0, 0);
-  refresh();
-  notice_shown = true;
-  drawn_valid = false;
 }
 
 void TerminalConsole::Impl::HandleSignals() {
@@ -442,8 +249,10 @@ void TerminalConsole::Impl::HandleSignals() {
   if (g_continued) {
     g_continued = 0;
     // Leaving and re-entering makes ncurses put its modes back and repaint the whole screen;
-    // the window may have changed size meanwhile.
+    // the window may have changed size meanwhile, and whoever had the terminal may have left
+    // mouse reports on or off.
     endwin();
+    mouse_reports = -1;
     HandleResize();
   } else if (g_resized) {
     HandleResize();
@@ -461,28 +270,51 @@ void TerminalConsole::Impl::HandleResize() {
   if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_row > 0 && size.ws_col > 0) {
     resize_term(size.ws_row, size.ws_col);
   }
-  int lines = 0;
-  int columns = 0;
-  getmaxyx(stdscr, lines, columns);
-  too_small = lines < kRows || columns < kColumns;
-  notice_shown = false;
-  drawn_valid = false;
+  TakeWindowSize();
+  painter.Invalidate();
   erase();
   clearok(curscr, TRUE);
   Present(true);
 }
 
+void TerminalConsole::Impl::TakeWindowSize() {
+  int lines = 0;
+  int columns = 0;
+  getmaxyx(stdscr, lines, columns);
+  too_small = lines < kMinWindowRows || columns < kColumns;
+  if (!too_small) view.SetWindowRows(lines);
+}
+
+void TerminalConsole::Impl::SetMouseReports(bool on) {
+  if (!mouse_capable || mouse_reports == static_cast<int>(on)) return;
+  // ncurses has written all it holds: this runs after a refresh, or before endwin().
+  std::fflush(stdout);
+  if (on) {
+    WriteAll(kMouseOn, sizeof kMouseOn - 1);
+  } else {
+    WriteAll(kMouseOff, sizeof kMouseOff - 1);
+  }
+  mouse_reports = on ? 1 : 0;
+}
+
 bool TerminalConsole::Impl::Present(bool force) {
   if (g_resized || g_continued) HandleSignals();
   if (too_small) {
-    if (!notice_shown) DrawNotice();
+    if (!painter.NoticeShown()) {
+      painter.DrawNotice();
+      SetMouseReports(false);
+    }
     return true;  // nothing more can be shown until the window grows
   }
-  const bool changed = !drawn_valid || model.Generation() != drawn_generation ||
-                       model.CursorRow() != drawn_row || model.CursorColumn() != drawn_column;
-  if (!changed) return true;
-  if (!force && std::chrono::steady_clock::now() - last_draw < kFrameInterval) return false;
-  Draw();
+  view.Follow(model.CursorRow());
+  if (!painter.Stale(model, view)) return true;
+  if (!force && std::chrono::steady_clock::now() - painter.LastDraw() < kFrameInterval) {
+    return false;
+  }
+  painter.Draw(model, view);
+  // Only a window smaller than the page has anything to scroll to; a whole page leaves the
+  // mouse to the terminal (selecting text).
+  SetMouseReports(!view.WholePage());
   return true;
 }
 
@@ -508,6 +340,10 @@ void TerminalConsole::Impl::Pump() {
   if (too_small) {
     decoder.Clear();  // the notice hides what a key would start
     return;
+  }
+  if (const int turns = decoder.TakeWheelTurns(); turns != 0) {
+    view.Scroll(turns * kWheelRows, model.CursorRow());
+    Present(true);  // the caller may go on to sleep on standard input
   }
   // An Esc is settled here, not left open: callers go on to sleep on standard input, which
   // stays quiet when the Esc was all there was.
@@ -558,7 +394,10 @@ TerminalConsole::~TerminalConsole() {
 
 std::string TerminalConsole::ReadKey() {
   impl_->Pump();
-  return impl_->decoder.Take(NowMs());
+  std::string key = impl_->decoder.Take(NowMs());
+  // The key goes to the job, whose cursor is where the user should look.
+  if (!key.empty()) impl_->view.Attach(impl_->model.CursorRow());
+  return key;
 }
 
 bool TerminalConsole::KeyWaiting() {
@@ -585,7 +424,7 @@ void TerminalConsole::AwaitKey(int timeout_ms) {
   const int escape_left = impl_->decoder.MsUntilTimeout(now);
   if (escape_left >= 0) wait = limit(wait, escape_left + 1);
   if (!shown) {
-    const auto since = std::chrono::steady_clock::now() - impl_->last_draw;
+    const auto since = std::chrono::steady_clock::now() - impl_->painter.LastDraw();
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(kFrameInterval - since);
     wait = limit(wait, static_cast<int>(std::max<std::int64_t>(left.count(), 0)) + 1);
   }

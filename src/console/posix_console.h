@@ -5,6 +5,12 @@
 // on, and a second one restores the terminal before the program ends (with 128 + the signal
 // number); a terminal without an alternate screen is cleared then. After a stop
 // (SIGCONT) the console's terminal modes are put back at once and the screen is drawn again.
+//
+// A window of 80 columns and 24 to 50 rows shows the page through a view (see page_view.h): the
+// rows around the cursor, and row 51 on the window's last row. There the terminal reports the
+// mouse, and the wheel scrolls the view without any key reaching the job; the next key the job
+// reads brings the view back to the cursor. A resize is drawn at once, from the page: nothing
+// written meanwhile, in view or not, is lost.
 #pragma once
 
 #include <memory>
@@ -33,10 +39,11 @@ class TerminalConsole final : public Console {
   bool KeyWaiting() override;
   /// The terminal bell.
   void Beep() override;
-  /// Draws the cells changed since the last draw, at most about 30 times a second unless
-  /// `force`. While the window is smaller than 80 x 51 a notice to enlarge it is shown instead
-  /// (returns true then: nothing more can be shown until the window grows), and keys typed
-  /// meanwhile are dropped: ReadKey and KeyWaiting see none of them.
+  /// Draws the cells changed since the last draw (the view first moved to the cursor's row), at
+  /// most about 30 times a second unless `force`. While the window is smaller than 80 x 24 a
+  /// notice to enlarge it is shown instead (returns true then: nothing more can be shown until
+  /// the window grows), and keys typed meanwhile are dropped: ReadKey and KeyWaiting see none of
+  /// them.
   bool Present(bool force) override;
   /// Presents, then sleeps in poll() on standard input (and on window size changes).
   void AwaitKey(int timeout_ms) override;

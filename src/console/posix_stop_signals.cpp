@@ -14,6 +14,7 @@ namespace {
 
 std::atomic<void (*)()> g_wake{nullptr};
 std::atomic<void (*)()> g_restore{nullptr};
+std::atomic<bool> g_at_once{false};
 std::atomic<int> g_signals_received{0};
 static_assert(std::atomic<void (*)()>::is_always_lock_free && std::atomic<int>::is_always_lock_free,
               "the signal handler uses them");
@@ -48,7 +49,7 @@ sigset_t StopSignalSet() {
 
 void OnStopSignal(int signal_number) {
   const int saved_errno = errno;
-  if (g_signals_received.fetch_add(1) > 0) {
+  if (g_signals_received.fetch_add(1) > 0 || g_at_once.load()) {
     if (void (*restore)() = g_restore.load()) restore();
     _exit(StopExitStatus(signal_number));
   }
@@ -69,6 +70,10 @@ void InstallStopHandlers() {
   action.sa_mask = StopSignalSet();
   action.sa_flags = SA_RESTART;
   for (const int s : StopSignals()) sigaction(s, &action, nullptr);
+}
+
+void SetStopAtOnce(bool at_once) {
+  g_at_once.store(at_once);
 }
 
 void SetStopHooks(void (*wake)(), void (*restore)()) {

@@ -2,6 +2,8 @@
 
 #include <sstream>
 
+#include "console/page_view.h"
+
 namespace tvx::console {
 namespace {
 
@@ -26,7 +28,9 @@ std::vector<std::string> SizeNoticeLines(int columns, int rows) {
   std::vector<std::string> lines;
   if (columns <= 0 || rows <= 0) return lines;
   const auto width = static_cast<std::size_t>(columns);
-  Wrap("Please enlarge this window to at least 80 x 51 characters.", width, lines);
+  Wrap("Please enlarge this window to at least " + std::to_string(kColumns) + " x " +
+           std::to_string(kMinWindowRows) + " characters.",
+       width, lines);
   Wrap("(now " + std::to_string(columns) + " x " + std::to_string(rows) + ")", width, lines);
   if (lines.size() > static_cast<std::size_t>(rows)) lines.resize(static_cast<std::size_t>(rows));
   return lines;

@@ -1,4 +1,5 @@
-// The notice shown in place of the screen while the window is smaller than 80 x 51.
+// The notice shown in place of the screen while the window is too small for any view of the
+// page (fewer than 80 columns or 24 rows).
 #pragma once
 
 #include <string>

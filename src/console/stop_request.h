@@ -50,6 +50,12 @@ void InstallStopHandlers();
 /// while it is open.
 void SetStopHooks(void (*wake)(), void (*restore)());
 
+/// While `at_once` holds, the first request already ends the program at once, as a second one
+/// does (the terminal restored): for the program's start, before a job holds anything that it
+/// must close or log (reading the settings, finding the ports), where nothing looks at a
+/// request. Off until set. Async-signal-safe.
+void SetStopAtOnce(bool at_once);
+
 /// The exit status of a program ended by a stop request for `signal_number`: 128 + it, as a
 /// shell reports a program the signal ended.
 inline int StopExitStatus(int signal_number) {

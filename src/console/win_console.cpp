@@ -104,15 +104,26 @@ void RestoreConsole() {
   SetConsoleMode(g_saved.input, g_saved.input_mode);
 }
 
-// Makes window and buffer exactly `size`: first the buffer at least as large, then the window,
-// then the buffer exactly (a buffer may never be smaller than its window).
+// Makes the buffer exactly `size` and the window as much of it as the screen can show: first
+// the buffer at least as large, then the window, then the buffer exactly (a buffer may never be
+// smaller than its window). Where the screen cannot show 51 rows the window is as high as it
+// can be; the console then moves it to keep the cursor in view, and the user scrolls it to see
+// the rest of the buffer. Nothing here fails the console: every call's failure leaves a usable
+// buffer of at least `size`.
 void SetSize(HANDLE output, COORD size) {
+  SHORT width = size.X;
+  SHORT height = size.Y;
+  const COORD largest = GetLargestConsoleWindowSize(output);  // 0 x 0 when unknown
+  if (largest.X > 0 && largest.Y > 0) {
+    width = std::min(width, largest.X);
+    height = std::min(height, largest.Y);
+  }
   CONSOLE_SCREEN_BUFFER_INFO now{};
   if (GetConsoleScreenBufferInfo(output, &now)) {
     SetConsoleScreenBufferSize(
         output, COORD{std::max(now.dwSize.X, size.X), std::max(now.dwSize.Y, size.Y)});
   }
-  const SMALL_RECT window{0, 0, static_cast<SHORT>(size.X - 1), static_cast<SHORT>(size.Y - 1)};
+  const SMALL_RECT window{0, 0, static_cast<SHORT>(width - 1), static_cast<SHORT>(height - 1)};
   SetConsoleWindowInfo(output, TRUE, &window);
   SetConsoleScreenBufferSize(output, size);
 }

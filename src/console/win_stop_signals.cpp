@@ -20,6 +20,7 @@ constexpr DWORD kCloseGraceMs = 4500;
 
 std::atomic<void (*)()> g_wake{nullptr};
 std::atomic<void (*)()> g_restore{nullptr};
+std::atomic<bool> g_at_once{false};
 std::atomic<int> g_events_received{0};
 
 BOOL WINAPI OnConsoleEvent(DWORD event) {
@@ -37,7 +38,7 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
     default:
       return FALSE;
   }
-  if (g_events_received.fetch_add(1) > 0) {
+  if (g_events_received.fetch_add(1) > 0 || g_at_once.load()) {
     if (void (*restore)() = g_restore.load()) restore();
     ExitProcess(static_cast<UINT>(StopExitStatus(signal_number)));
   }
@@ -58,6 +59,10 @@ void InstallStopHandlers() {
   static std::atomic<bool> installed{false};
   if (installed.exchange(true)) return;
   SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+}
+
+void SetStopAtOnce(bool at_once) {
+  g_at_once.store(at_once);
 }
 
 void SetStopHooks(void (*wake)(), void (*restore)()) {

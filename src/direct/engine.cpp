@@ -1,5 +1,6 @@
 // The set-up of a direct upload (open, wake, handshake at 19200 bit/s, line-rate switch,
 // identity and erase), the engine's waits, and the one way every upload ends.
+#include <cmath>
 #include <utility>
 #include <vector>
 
@@ -17,6 +18,10 @@ namespace {
 constexpr double kInFlightSeconds = 0.002;
 // The pace of the re-checks after that, while the operator is watched.
 constexpr int kStalledRecheckMs = 1;
+// How long a stop waits for the reply to a data frame already on the wire. The radio answers
+// within a few character times and drops a frame it has not had whole within a quarter second:
+// a reply that has not come by then will not come.
+constexpr double kStoppedReplySeconds = 1.0;
 
 // The radio's pauses in the handshake: after "4", after each access-code byte, the divisor and
 // the challenge's high byte, after its low byte (before the rate switch), after the erase
@@ -251,9 +256,11 @@ EngineRun::Got EngineRun::Await(WaitState& w) {
       ReportPending();
       return Got::kDead;
     }
-    if (op_.StopRequested()) return Got::kStop;
+    if (op_.StopRequested()) return StopAt(w);
     w.waiting = waiting.count;
     const Decision decision = op_.AtWait(w);
+    // A stop that came while the operator was asked (it ends a prompt) is honoured here.
+    if (op_.StopRequested()) return StopAt(w);
     if (decision.kind == Decision::Kind::kGiveUp) {
       give_up_reason_ = decision.reason;
       result_.unexpected_bytes = w.unexpected;
@@ -274,6 +281,24 @@ EngineRun::Got EngineRun::Await(WaitState& w) {
     }
     if (clock_.Seconds() - partial_since < kInFlightSeconds) continue;
     op_.Doze(kStalledRecheckMs);
+  }
+}
+
+// The radio stores a word as it takes the data frame, before it replies: a stop that comes
+// while the reply is awaited waits for it (asking the operator nothing more), so that the word
+// counts exactly when the radio has it. Any other wait ends at once.
+EngineRun::Got EngineRun::StopAt(const WaitState& w) {
+  if (w.wait != Wait::kReply) return Got::kStop;
+  const double until = clock_.Seconds() + kStoppedReplySeconds;
+  for (;;) {
+    if (line_.Waiting().count >= w.expected) return Got::kAnswer;
+    if (line_.Dead()) {
+      ReportPending();
+      return Got::kDead;
+    }
+    const double left = until - clock_.Seconds();
+    if (left <= 0.0) return Got::kStop;
+    line_.AwaitActivity(console::kNoWaitHandle, static_cast<int>(std::ceil(left * 1000.0)));
   }
 }
 

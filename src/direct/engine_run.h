@@ -35,6 +35,9 @@ class EngineRun {
   /// Waits until `w.expected` bytes are waiting, asking the operator at every look; the order
   /// of the checks: the answer, a dead line, a stop request, the operator.
   Got Await(WaitState& w);
+  /// What a stop request makes of wait `w`: kStop, but at the reply wait the reply is awaited
+  /// first (kAnswer when it comes in time, kDead on a dead line).
+  Got StopAt(const WaitState& w);
   void Sleep(const WaitState& w);
   /// Reports the latched code, if any, to the operator (once) and clears the latch.
   void ReportPending();

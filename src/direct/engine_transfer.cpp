@@ -110,6 +110,7 @@ EngineRun::Got EngineRun::ExchangeWord(std::uint8_t space_byte, const image::Wor
     }
     if (echo[0] != address_high || echo[1] != address_low) {
       result_.prompt = Prompt::kAddressEcho;
+      if (op_.StopRequested()) return Got::kStop;  // no prompt, no resync: nothing more goes out
       const Decision decision =
           op_.AtFault({.prompt = Prompt::kAddressEcho,
                        .word = index,
@@ -138,6 +139,7 @@ EngineRun::Got EngineRun::ExchangeWord(std::uint8_t space_byte, const image::Wor
         return Got::kDead;
       }
       result_.prompt = Prompt::kDataTransmit;
+      if (op_.StopRequested()) return Got::kStop;
       const Decision decision = op_.AtFault({.prompt = Prompt::kDataTransmit,
                                              .word = index,
                                              .address = address,
@@ -168,6 +170,7 @@ EngineRun::Got EngineRun::ExchangeWord(std::uint8_t space_byte, const image::Wor
     }
     if (reply[0] != frame.expected_reply) {
       result_.prompt = Prompt::kBadData;
+      if (op_.StopRequested()) return Got::kStop;
       const Decision decision = op_.AtFault({.prompt = Prompt::kBadData,
                                              .word = index,
                                              .address = address,

@@ -47,7 +47,7 @@ class Broadcast {
   std::int64_t frames_done_ = 0;
   std::int64_t total_frames_ = 0;
   bool dead_ = false;
-  bool ended_by_operator_ = false;
+  StopReason end_reason_ = StopReason::kNone;  ///< why the operator ended the broadcast
 };
 
 void Broadcast::Stopped(StopReason reason, StopPlace place, std::int32_t record,
@@ -76,8 +76,11 @@ void Broadcast::Run() {
     const bool went_on = RunPass(pass);
     if (dead_ || outcome_.interrupted) break;
     if (went_on) ++outcome_.passes;
-    // An operator's end counts as the last pass: one more countdown when there were to be more.
-    pass = ended_by_operator_ ? plan_.passes + 1 : pass + 1;
+    // A person's end (a key) counts as the last pass: one more countdown when there were to be
+    // more. A run that gave up (the radio silent for the operator's limit) waits for nothing.
+    const bool ended = end_reason_ != StopReason::kNone;
+    pass = ended ? plan_.passes + 1 : pass + 1;
+    if (ended && end_reason_ != StopReason::kOperator) break;
     if (plan_.passes != 1 && pass != plan_.passes && !Countdown()) {
       if (outcome_.stopped) {
         outcome_.interrupted = true;  // where the operator stopped it stays the stop's place
@@ -156,7 +159,7 @@ bool Broadcast::SendRecords(std::int64_t pass, std::int32_t record_count) {
     if (result == FrameResult::kLeft || plan_.copies <= 0) {
       if (const StopReason why = op_.EndBroadcast(); why != StopReason::kNone) {
         Stopped(why, StopPlace::kRecord, record, pass);
-        ended_by_operator_ = true;
+        end_reason_ = why;
         return false;
       }
     }

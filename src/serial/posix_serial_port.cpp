@@ -58,6 +58,18 @@ bool IsPseudoTerminal(int fd) {
 #endif
 }
 
+// What a path that is there is, when that rules out a serial port: a port is a character
+// device (and, once open, a terminal). Null for a character device.
+const char* NotADeviceKind(const struct stat& info) {
+  if (S_ISCHR(info.st_mode)) return nullptr;
+  if (S_ISREG(info.st_mode)) return "a regular file";
+  if (S_ISDIR(info.st_mode)) return "a directory";
+  if (S_ISFIFO(info.st_mode)) return "a FIFO";
+  if (S_ISSOCK(info.st_mode)) return "a socket";
+  if (S_ISBLK(info.st_mode)) return "a block device";
+  return "not a device";
+}
+
 // Milliseconds left until `deadline`, 0 when passed; -1 for no deadline.
 int MillisLeft(const std::optional<Clock::time_point>& deadline) {
   if (!deadline) return -1;
@@ -134,6 +146,8 @@ class PosixSerialPort final : public SerialPort {
 
   // Open's failure in the system's words, kept from the moment it failed.
   ErrorNumber Failed(int error, const char* what = nullptr);
+  // Open's refusal of what is there but is no serial port (5), `kind` saying what it is.
+  ErrorNumber NotASerialPort(const char* kind);
 
   int fd_ = -1;
   std::string open_failure_;
@@ -158,16 +172,32 @@ ErrorNumber PosixSerialPort::Open(std::string_view name) {
   }
   const std::string path(name);
 
-  // O_NONBLOCK keeps the open from waiting for a carrier; reads and writes wait in poll.
+  // What is plainly no serial port is said to be none before it is opened: a file the user may
+  // not write would otherwise read as a permission problem.
+  struct stat info {};
+  if (::stat(path.c_str(), &info) == 0) {
+    if (const char* kind = NotADeviceKind(info)) return NotASerialPort(kind);
+  }
+  // O_NONBLOCK keeps the open from waiting for a carrier (or a FIFO's other end, should one
+  // take the name's place in the meantime); reads and writes wait in poll.
   int fd = -1;
   do {
     fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return Failed(errno);
+  if (fd < 0) return errno == EISDIR ? NotASerialPort("a directory") : Failed(errno);
+  if (fstat(fd, &info) == 0) {
+    if (const char* kind = NotADeviceKind(info)) {
+      ::close(fd);
+      return NotASerialPort(kind);
+    }
+  }
 
   const auto fail = [this, fd](int error) {
     ioctl(fd, TIOCNXCL);
     ::close(fd);
+    // A device without terminal settings (/dev/null, /dev/urandom) is no serial port.
+    if (error == ENOTTY || error == EINVAL)
+      return NotASerialPort("a device that is not a terminal");
     return Failed(error);
   };
   // TIOCEXCL does not stop root, the lock does; a file system without locks leaves TIOCEXCL.
@@ -191,6 +221,11 @@ ErrorNumber PosixSerialPort::Open(std::string_view name) {
   has_error_counts_ = ReadLineErrorCounts(fd, reported_errors_);
   dead_ = false;
   return kNoError;
+}
+
+ErrorNumber PosixSerialPort::NotASerialPort(const char* kind) {
+  open_failure_ = kind;
+  return kErrDeviceControl;
 }
 
 ErrorNumber PosixSerialPort::Failed(int error, const char* what) {

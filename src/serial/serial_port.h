@@ -64,7 +64,9 @@ class SerialPort {
 
   /// Opens the device `device` (a path such as /dev/ttyUSB0, or \\.\COM3) exclusively for
   /// blocking reads and writes. Errors: 53 no such port, 70 in use, 75 refused by the system
-  /// (no permission), 55 already open, 64 bad name (empty), others mapped from the OS.
+  /// (no permission), 55 already open, 64 bad name (empty), 5 not a serial port (a file, a
+  /// directory, a device without a serial line; OpenFailureText says what it is), others mapped
+  /// from the OS. Never blocks.
   virtual ErrorNumber Open(std::string_view device) = 0;
   /// The system's own words for why the last Open failed (e.g. "Permission denied"), taken
   /// when it failed; empty after an Open that succeeded, or when the system gave none.

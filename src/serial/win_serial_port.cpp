@@ -184,10 +184,12 @@ ErrorNumber WinSerialPort::Open(std::string_view name) {
   COMMTIMEOUTS zero{};
   if (!SetCommTimeouts(port, &zero)) {
     const DWORD error = GetLastError();
+    // A file, or a device that is no serial port (NUL, CON), takes no serial time-outs.
+    const bool not_a_port = GetFileType(port) != FILE_TYPE_CHAR || error == ERROR_INVALID_FUNCTION;
     CloseHandle(port);
     CloseIfSet(claim);
     open_failure_ = WindowsErrorMessage(error);
-    return ErrorFromWindowsError(error);
+    return not_a_port ? kErrDeviceControl : ErrorFromWindowsError(error);
   }
   for (HANDLE* event : {&look_ahead_event_, &read_event_, &write_event_}) {
     if (*event == nullptr) *event = CreateEventW(nullptr, TRUE, FALSE, nullptr);

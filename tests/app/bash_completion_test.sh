@@ -54,7 +54,8 @@ expect() {
   done
 }
 
-expect "torvandrix-upload " direct rf ports '!--port'
+expect "torvandrix-upload " direct rf ports image '!--port'
+expect "torvandrix-upload image --" --export --json '!--port'
 expect "torvandrix-upload d" direct '!rf'
 expect "torvandrix-upload --" --com --log --help --version '!--port'
 expect "torvandrix-upload direct --" --port --retries --high-speed --json --help '!--copies' '!--com'

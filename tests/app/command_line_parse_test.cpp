@@ -132,7 +132,9 @@ TEST(CommandLineParseTest, UsageErrorsNameTheOptionAndTheHelp) {
       {{"--port", "/dev/x", "rf", "--copies", "1"},
        "--port is an option of direct and rf: give it after the sub-command",
        "rf"},
-      {{"frob"}, "unknown sub-command \"frob\": the sub-commands are direct, rf and ports", ""},
+      {{"frob"},
+       "unknown sub-command \"frob\": the sub-commands are direct, rf, image and ports",
+       ""},
       {{"direct", "foo"}, "direct takes options only, not \"foo\"", "direct"},
       {{"ports", "foo"}, "ports takes options only, not \"foo\"", "ports"},
       {{"direct", "rf"}, "one sub-command at a time, not \"rf\" after direct", "direct"},
@@ -213,7 +215,8 @@ TEST(CommandLineParseTest, EachHelpListsItsOwnOptionsWithRangeAndDefault) {
   EXPECT_TRUE(HasLine(rf,
                       "  --copies N          intact copies of every frame (1 to 9; "
                       "required)"));
-  EXPECT_TRUE(HasLine(rf, "                      (0 to " + LastRecord() + "; default 0)"));
+  EXPECT_TRUE(HasLine(rf, "                      (0 to the image's last record, " + LastRecord() +
+                              " for the one built in;"));
   EXPECT_EQ(rf.find("--retries"), std::string::npos);
   EXPECT_EQ(rf.find("--data-port"), std::string::npos);
 

@@ -58,7 +58,7 @@ usage_error() {
   [ "$err" = "torvandrix-upload: $reason"$'\n'"see '$help'" ] || fail "$*: stderr '$err'"
 }
 usage_error - '--bogus is not an option' --bogus
-usage_error - 'unknown sub-command "frob": the sub-commands are direct, rf and ports' frob
+usage_error - 'unknown sub-command "frob": the sub-commands are direct, rf, image and ports' frob
 usage_error - '--com takes N=DEVICE with N from 1 to 9, e.g. 1=/dev/ttyUSB0, not "0=/dev/null"' \
   --com 0=/dev/null
 usage_error direct '--com is for the menu; a sub-command takes --port DEVICE' --com 1=/dev/null direct
@@ -85,6 +85,19 @@ for bad in soon -1 nan 1e3 86401; do
 done
 usage_error direct '--timeout takes seconds from 0 to 86400 (0: wait for ever), and none was given' \
   direct --timeout
+
+# Images: the built-in one written out reads back with the digest sha256sum gives; a bad image
+# file, or what is not a file, is refused before any port is opened (COM1 here does not exist).
+run image --export "$tmp/fw.bin"
+[ "$status" = 0 ] || fail "image --export: status $status, '$err'"
+run image "$tmp/fw.bin" --json
+sum=$(sha256sum "$tmp/fw.bin" | cut -d' ' -f1)
+grep -qF "\"sha256\":\"$sum\"" "$tmp/out" || fail "image --json: digest is not $sum: $out"
+head -c 82879 "$tmp/fw.bin" > "$tmp/short.bin"
+usage_error direct "the image $tmp/short.bin: record 4143: incomplete, only 19 of 20 bytes (image \
+size 82879 is not a multiple of 20)" direct --image "$tmp/short.bin"
+mkfifo "$tmp/fifo"
+usage_error rf "the image $tmp/fifo: not a regular file" rf --copies 1 --image "$tmp/fifo"
 
 # A name echoed in an error cannot reach the terminal as a control sequence.
 run --com $'0=/dev/\e[2J'

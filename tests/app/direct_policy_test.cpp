@@ -244,7 +244,17 @@ TEST(DirectSentencesTest, AnOpenThatFailedSaysTheCodeTheSystemsWordsAndWhatToDo)
       app::OpenFailureSentence(result, app::Printable("/dev/ttyUSB0"), "Join the dialout group."),
       "Cannot open /dev/ttyUSB0: code 70, the port is in use by another program (Device or "
       "resource busy). Close the program that holds it, or choose another port.");
+  // What is there but is no serial port: no permission hint.
   result.open_code = serial::kErrDeviceControl;
+  result.open_error = "a device that is not a terminal";
+  EXPECT_EQ(
+      app::OpenFailureSentence(result, app::Printable("/dev/null"), "Join the dialout group."),
+      "Cannot open /dev/null: code 5, not a serial port (a device that is not a terminal). "
+      "'torvandrix-upload ports' lists the serial devices.");
+  app::DirectFacts facts;
+  facts.device = app::Printable("/dev/null");
+  EXPECT_EQ(app::DirectOutcomeLine(result, facts),
+            "The port /dev/null could not be opened: code 5, not a serial port.");
   result.settings_refused = true;
   EXPECT_EQ(app::OpenFailureSentence(result, app::Printable("/dev/null"), ""),
             "/dev/null opened, but refused its line settings (code 5): it may not be a serial "

@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "image/firmware_image.h"
+#include "image/sha256.h"
 #include "job/error_state.h"
 #include "job/run_context.h"
 #include "support/fake_clock.h"
@@ -159,6 +161,24 @@ TEST_F(FrontEndTest, EveryListedRateIsAcceptedAndShownOnTheStatusLine) {
   // RunProgram starts from the default settings; draw the menu directly to see the changed ones.
   app::DrawMainMenu(ctx);
   EXPECT_EQ(console.RowText(51).substr(0, 33), "  Com9        Baudrate =  115200 ");
+}
+
+// An image from a file is named on row 16 with its record count and digest, a long name cut
+// from the left to keep the row within 80 columns; the built-in image leaves the row empty.
+TEST_F(FrontEndTest, AnImageFromAFileIsNamedBelowTheItems) {
+  app::ChosenImage image;
+  image.path = std::string(60, 'd') + "/rev3\x1b.bin";
+  const auto bytes = image::FirmwareImage();
+  image.bytes.assign(bytes.begin(), bytes.end());
+  app::DrawMainMenu(ctx, app::MenuImageRow(image));
+  const std::string tail = "  " + std::to_string(image::WalkRecordCount(bytes)) +
+                           " records  SHA-256 " +
+                           image::HexDigest(image::Sha256Of(bytes)).substr(0, 16);
+  const std::string name = std::string(24, 'd') + "/rev3\\x1B.bin";
+  EXPECT_EQ(console.RowText(16),
+            "Image ..." + name.substr(name.size() - (80 - 6 - tail.size() - 3)) + tail);
+  EXPECT_EQ(console.RowTrimmed(1), std::string(12, ' ') + std::string(app::kTitle));
+  EXPECT_EQ(app::MenuImageRow(app::BuiltInImage()), "");
 }
 
 TEST_F(FrontEndTest, ErrorReportShowsCountCodeAndPositionThenRestoresCursorAndColours) {

@@ -14,7 +14,7 @@ source "$(dirname "$0")/../support/shell_test_lib.sh"
 entries=$(awk '/^\.SH /{options=($2=="OPTIONS")} options && previous==".TP"{print} {previous=$0}' "$page")
 [ -n "$entries" ] || fail "$page has no option entries"
 checked=0
-for sub in "" direct rf ports; do
+for sub in "" direct rf ports image; do
   # shellcheck disable=SC2086  # no sub-command: no argument
   "$prog" $sub --help > "$tmp/help" 2>&1 || fail "'$sub --help' failed: $(cat "$tmp/help")"
   options=$(grep -oE '^  (-[a-zA-Z], )?--[a-z][a-z0-9-]*' "$tmp/help" | grep -oE -- '--[a-z0-9-]+')

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/access_code_text.h"
+#include "app/cli_platform.h"
 #include "app/command_line.h"
 #include "app/printable_text.h"
 
@@ -35,6 +36,7 @@ class SettingsParseTest : public ::testing::Test {
             std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
     fs::remove_all(dir_);
     fs::create_directories(dir_);
+    settings_.read_file = app::ReadSettingsFile;
   }
   ~SettingsParseTest() override { fs::remove_all(dir_); }
 
@@ -111,7 +113,8 @@ TEST_F(SettingsParseTest, FileKeysFillWhatTheCommandLineLeavesUnset) {
   settings_.config_file = File("config",
                                "# bench 3\n"
                                "log = \"/srv/uploads.jsonl\"\n"
-                               "com = [\"1=/dev/serial/by-id/usb-x\", \"2=/dev/ttyUSB1\"]\n"
+                               "com = [\"1=/dev/serial/by-id/usb-x\", # the bench's\n"
+                               "       '2=/dev/ttyUSB1',\n]\n"
                                "[direct]\nretries = 5\nhigh-speed = true\n"
                                "[rf]\ntimeout = 30\ncopies = 2\n");
   app::CommandLine command = Parse({"direct"});
@@ -173,13 +176,11 @@ TEST_F(SettingsParseTest, FileErrorsNameTheFileAndTheKey) {
   EXPECT_EQ(Refusal({"--config", value, "direct", "--retries", "x"}),
             "--retries takes a number from 0 to 1000000, not \"x\"");
 
-  // Cannot be read: the file --config names, or a default file that is there but no file.
   const std::string missing = (dir_ / "missing").string();
-  EXPECT_EQ(Refusal({"--config", missing}),
-            "the configuration file " + app::PrintableText(missing) + " cannot be read");
-  settings_.config_file = dir_.string();
-  EXPECT_EQ(Refusal({"direct"}),
-            "the configuration file " + app::PrintableText(dir_.string()) + " cannot be read");
+  EXPECT_EQ(
+      Refusal({"--config", missing})
+          .rfind("the configuration file " + app::PrintableText(missing) + " cannot be read: ", 0),
+      0u);
 }
 
 }  // namespace

@@ -15,7 +15,7 @@ wait_for "<esc>    End program" 10 || fail "the menu did not appear"
 sleep 0.3
 tm capture-pane -p -t t > "$tmp/screen"
 # Row 51 alone (rows are 0-based here), so its attributes are written out from a clean state.
-tm capture-pane -p -e -S 50 -E 50 -t t > "$tmp/status-e"
+tm capture-pane -p -e -S $(($(pane_row 51) - 1)) -E $(($(pane_row 51) - 1)) -t t > "$tmp/status-e"
 
 expect_row 1 "            UpLoad Torvandrix Rev 2.54 for 900MHz (12-05-2005)"
 expect_row 5 "1        UpLoad Torvandrix Firmware Through Direct Connection"

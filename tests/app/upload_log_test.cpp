@@ -60,7 +60,7 @@ TEST(UploadLogLineTest, EveryFieldIsWrittenInItsPlaceAndForm) {
   entry.job = "rf";
   entry.port = "Com2";
   entry.device = "/dev/ttyUSB0";
-  entry.image = {4144, {0x0A, 0xF3}};
+  entry.image = {4144, {0x0A, 0xF3}, std::string(64, 'e'), "fw/rev3.bin"};
   entry.outcome = "stopped";
   entry.reason = "radio_silent";
   entry.seconds = 12.34567;
@@ -74,7 +74,9 @@ TEST(UploadLogLineTest, EveryFieldIsWrittenInItsPlaceAndForm) {
   EXPECT_EQ(app::FormatLogLine(entry, when),
             R"({"time":"2026-05-01T09:04:05Z","version":")" + std::string(app::ProgramVersion()) +
                 R"(","job":"rf","port":"Com2","device":"/dev/ttyUSB0","serial_number":null,)"
-                R"("image":{"records":4144,"checksum":"0AF3"},"outcome":"stopped",)"
+                R"("image":{"records":4144,"checksum":"0AF3","sha256":")" +
+                std::string(64, 'e') +
+                R"(","source":"fw/rev3.bin"},"outcome":"stopped",)"
                 R"("reason":"radio_silent","seconds":12.346,"echo_mismatches":3,"passes":1,)"
                 R"("frames":7,"record":4142})"
                 "\n");

@@ -160,6 +160,30 @@ TEST(KeyDecoderTest, LoneEscAfterTheDelay) {
   EXPECT_EQ(Decode(decoder, "\x1b[1;", 700, 800), (Keys{}));
 }
 
+// Mouse reports in both forms are never keys, whatever bytes they carry; only the wheel's
+// turns are counted, with Shift, Alt or Ctrl held too.
+TEST(KeyDecoderTest, MouseReportsAreWheelTurnsNotKeys) {
+  struct Case {
+    std::string bytes;
+    Keys keys;
+    int turns;
+  };
+  const Case cases[] = {
+      {"\x1b[<64;10;5M", {}, -1},
+      {"\x1b[<65;80;24M\x1b[<65;1;1M", {}, 2},
+      {"\x1b[<68;3;3Mq\x1b[<81;3;3M", {"q"}, 0},           // Shift+up, then Ctrl+down
+      {"\x1b[<0;12;7M\x1b[<0;12;7m\x1b[<35;2;2M", {}, 0},  // a click, its release, a move
+      {"\x1b[M`!!\x1b[Ma~~", {}, 0},                       // the old form: up, then down
+      {"\x1b[M a!x\x1b[Ma5[1", {"x", "1"}, 1},  // a click ("a" and "!" are no keys), down
+  };
+  for (const Case& c : cases) {
+    KeyDecoder decoder;
+    EXPECT_EQ(Decode(decoder, c.bytes), c.keys) << c.bytes;
+    EXPECT_EQ(decoder.TakeWheelTurns(), c.turns) << c.bytes;
+    EXPECT_EQ(decoder.TakeWheelTurns(), 0);
+  }
+}
+
 TEST(KeyDecoderTest, ClearForgetsReadyKeysAndOpenSequences) {
   KeyDecoder decoder;
   decoder.FeedByte('1', 0);

@@ -51,5 +51,17 @@ TEST(StopSignalsDeathTest, ASecondSignalRestoresTheTerminalAndExitsAtOnce) {
       ::testing::ExitedWithCode(128 + SIGINT), "terminal restored");
 }
 
+// While the program starts nothing looks at a request: the first signal ends it.
+TEST(StopSignalsDeathTest, WhileTheProgramStartsTheFirstSignalEndsIt) {
+  EXPECT_EXIT(
+      {
+        console::InstallStopHandlers();
+        console::SetStopAtOnce(true);
+        raise(SIGTERM);
+        _exit(1);
+      },
+      ::testing::ExitedWithCode(128 + SIGTERM), "");
+}
+
 }  // namespace
 }  // namespace tvx::testing

@@ -21,7 +21,7 @@ run_probe() {
 run_probe
 row2=$(tm capture-pane -p -t t | sed -n 2p)
 [ "$row2" = $'\xe2\x98\xba\xe2\x96\x91\xe2\x94\x80\xc3\xa9\xe2\x8c\x82 \xe2\x86\x90\xc2\xa0|' ] || fail "glyph row is '$row2'"
-row51=$(tm capture-pane -p -t t | sed -n 51p)
+row51=$(row 51)
 [ "$row51" = "status$(printf '%73s' '')Z" ] || fail "row 51 is '$row51'"
 
 send_and_expect "key 0 3B" F1
@@ -49,7 +49,7 @@ tm send-keys -t t x
 tm resize-window -t t -x 20 -y 5
 wait_for "(now 20 x 5)" 15 || fail "no notice at 20 x 5"
 notice=$(tm capture-pane -p -t t)
-[ "$notice" = $'Please enlarge this\nwindow to at least\n80 x 51 characters.\n(now 20 x 5)' ] \
+[ "$notice" = $'Please enlarge this\nwindow to at least\n80 x 24 characters.\n(now 20 x 5)' ] \
   || fail "the notice at 20 x 5 reads: $notice"
 tm resize-window -t t -x 80 -y 51
 wait_for "probe ready" 15 || fail "no redraw after the window grew"

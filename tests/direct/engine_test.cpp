@@ -48,6 +48,7 @@ class ScriptOperator final : public direct::Operator {
   std::function<Decision(const direct::WaitState&)> at_wait;
   std::function<Decision(const direct::Fault&)> at_fault;
   bool stop = false;
+  std::function<void()> on_error;  ///< runs at every LineError
 
   std::vector<Phase> phases;
   std::vector<serial::ErrorNumber> errors;
@@ -90,7 +91,10 @@ class ScriptOperator final : public direct::Operator {
 
   void OpenFailed(const direct::Result& result) override { open_failed = result; }
   void Begin(Phase phase) override { phases.push_back(phase); }
-  void LineError(serial::ErrorNumber code) override { errors.push_back(code); }
+  void LineError(serial::ErrorNumber code) override {
+    errors.push_back(code);
+    if (on_error) on_error();
+  }
   void SerialNumber(std::uint32_t number) override { serial = number; }
   void UnexpectedByte(std::uint8_t byte) override { unexpected.push_back(byte); }
   void Progress(std::int64_t done, std::int64_t) override { progress = done; }
@@ -331,6 +335,67 @@ TEST_F(EngineTest, AStopEndsASilentIdentityWait) {
   EXPECT_EQ(result.reason, direct::Reason::kSignal);
   EXPECT_EQ(result.stage, direct::Stage::kIdentity);
   EXPECT_FALSE(op_.show_time.has_value());
+}
+
+// The handshake's checks: a line error met by the first bytes-waiting query (nothing to throw
+// away) is reported at the check after "4"; a send the port refuses (the second access-code
+// byte) at once after it. The sequence goes on either way: every other handshake byte still
+// goes out, and the radio, refusing the handshake, is waited for.
+TEST_F(EngineTest, HandshakeChecksReportEachCodeAtTheStepAfterIt) {
+  StartRadio(Radio());
+  radio_port_->LineErrorAt(0.0);
+  radio_port_->RefuseWrite(1, 3);  // "4", the first access-code byte, then this one
+  std::vector<std::size_t> heard_at_error;
+  op_.on_error = [&] { heard_at_error.push_back(Heard().size()); };
+  op_.at_wait = GiveUpAfter(clock_, Wait::kIdentity, 1.0, Decision::GiveUp());
+  const direct::Result result = Run();
+
+  EXPECT_EQ(op_.errors,
+            (std::vector<serial::ErrorNumber>{serial::kErrLineError, serial::kErrSendFailed}));
+  EXPECT_EQ(heard_at_error, (std::vector<std::size_t>{1, 2}));
+  EXPECT_EQ(Heard().size(), kChallengeBytes - 1);
+  EXPECT_EQ(errors_.code, serial::kNoError);
+  EXPECT_EQ(result.stage, direct::Stage::kIdentity);
+  EXPECT_EQ(result.reason, direct::Reason::kOperator);
+}
+
+// A stop that comes just after the fifth word's data frame went out: the radio stores the word
+// as it takes the frame, so its reply is waited for and the word counts when it comes; nothing
+// more goes to the radio. A reply that says the word went wrong counts nothing, and is put to
+// no prompt and followed by no resync.
+TEST_F(EngineTest, AStopAfterADataFrameCountsWhatTheRadioStored) {
+  struct Case {
+    const char* name;
+    bool bad_reply;
+    std::int64_t reported;  // words done, as the result and the last progress say
+    std::uint64_t stored;   // words the radio stored
+  } const cases[] = {
+      {"the reply comes", false, 5, 5},
+      {"the reply is wrong", true, 4, 5},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    op_.stop = false;
+    op_.faults.clear();
+    op_.finished = 0;
+    sim::RadioConfig config = Radio();
+    if (c.bad_reply) config.Add(sim::Fault::kBadReply, 5);
+    StartRadio(config);
+    int data_frames = 0;
+    radio_port_->on_write = [&](std::span<const std::uint8_t> bytes) {
+      if (bytes.size() == 3 && ++data_frames == 5) op_.stop = true;
+    };
+    const direct::Result result = Run();
+
+    const auto snapshot = radio_port_->SettledSnapshot();
+    EXPECT_EQ(snapshot->counters.direct.words_checked_ok, c.stored);
+    EXPECT_EQ(result.words_done, c.reported);
+    EXPECT_EQ(op_.progress, c.reported);
+    EXPECT_EQ(snapshot->counters.bytes_received, kHandshakeBytes + 5 * 6);
+    EXPECT_TRUE(op_.faults.empty());
+    EXPECT_EQ(result.outcome, direct::Outcome::kInterrupted);
+    EXPECT_EQ(result.reason, direct::Reason::kSignal);
+  }
 }
 
 // A device in use, or one that opens but refuses a line setting: the code is told once, the

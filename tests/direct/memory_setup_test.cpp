@@ -10,6 +10,31 @@
 namespace tvx::testing {
 namespace {
 
+// A port that does not open, in the menu: the status line shows the count and code, "Can't Open
+// Com Port" is printed under the port question with a beep of its own, and it stays up for the
+// two-second pause, the only one; then the menu, with no key waited for and nothing sent.
+TEST_F(MemoryUploadTest, APortThatDoesNotOpenIsShownWithItsCodeABeepAndTwoSeconds) {
+  StartRadio(Radio());
+  port_->FailOpen(serial::kErrNoSuchPort);
+  std::string shown;
+  int beeps = -1;
+  clock_.on_pause = [&](int) {
+    shown = console_.RowTrimmed(4) + "|" + console_.RowText(51).substr(64, 12);
+    beeps = console_.Beeps();
+  };
+  console_.Feed("N\r");
+  const direct::Result result = direct::RunDirectUpload(*ctx_);
+
+  EXPECT_EQ(clock_.Pauses(), std::vector<int>{2000});
+  EXPECT_EQ(shown, "Can't Open Com Port|  1  53   0 ");
+  EXPECT_EQ(beeps, 2);  // the error report's and the message's
+  EXPECT_EQ(console_.Beeps(), 2);
+  EXPECT_EQ(result.outcome, direct::Outcome::kPortNotOpened);
+  EXPECT_FALSE(console_.Starved());
+  EXPECT_EQ(console_.KeysLeft(), 0u);
+  EXPECT_TRUE(port_->Wire().empty());
+}
+
 TEST_F(MemoryUploadTest, HighSpeedAnswerChoosesDivisorAndLineRate) {
   struct Case {
     std::string answer;

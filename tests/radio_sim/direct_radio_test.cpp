@@ -176,6 +176,24 @@ TEST(DirectRadioTest, HandshakeFaultsLeaveTheRadioSilentUntilTheLineIsQuiet) {
   EXPECT_EQ(wire.radio.Direct().Phase(), sim::DirectPhase::kIdle);
 }
 
+// What the radio tells of a wrong access code (the simulator's -v prints it) says that it was
+// wrong, never which byte or what came: that would give the code away byte by byte.
+TEST(DirectRadioTest, AWrongAccessCodeIsToldWithoutTheCode) {
+  Wire wire(Direct());
+  wire.Send({direct::kProgramCommand});
+  wire.Wait(0.3);
+  wire.Send({direct::kAccessCode[0]});
+  wire.Wait(0.01);
+  wire.Send({static_cast<std::uint8_t>(direct::kAccessCode[1] ^ 0x5A)});
+  bool told = false;
+  for (const sim::RadioEvent& e : wire.out.Events()) {
+    const std::string text = sim::Describe(e);
+    told = told || e.kind == sim::EventKind::kAccessCodeFault;
+    EXPECT_EQ(text.find_first_of("0123456789"), std::string::npos) << text;
+  }
+  EXPECT_TRUE(told);
+}
+
 TEST(DirectRadioTest, RadioWithAnotherAccessCodeAnswersOnlyItsOwn) {
   RadioConfig c = Direct();
   c.access_code = {0x12, 0x34, 0x56, 0x78};

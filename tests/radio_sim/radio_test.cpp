@@ -197,7 +197,9 @@ TEST(SimOptionsTest, RejectsWhatItCannotUse) {
       {"--access-code", "12,34,56,78"},
       {"--access-code", "0x12,0x34,0x56,0x100"},
       {"--access-code", "0x12,,0x56,0x78"},
-      {"--latency-ms", "x"}};
+      {"--latency-ms", "x"},
+      {"--image", "/"},
+      {"--image", "/dev/null"}};
   for (const auto& args : cases) {
     sim::SimOptions o;
     EXPECT_NE(sim::ParseOptions(args, o), "") << args[0];

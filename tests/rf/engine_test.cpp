@@ -248,6 +248,20 @@ TEST_F(RfEngineTest, HeaderCopiesPausedThenAnOperatorsEndAfterOneCountdown) {
   EXPECT_EQ(outcome.header_copies, 3);
 }
 
+// A run that gave up (the radio silent for the operator's limit) with passes still to come ends
+// there: no wait for the network between passes, nothing more sent.
+TEST_F(RfEngineTest, AGiveUpEndsWithoutTheCountdown) {
+  op_.leave = [] { return true; };
+  op_.end = [] { return rf::StopReason::kRadioSilent; };
+  const rf::Outcome outcome = Run(1, kLast - 3, 2);
+
+  EXPECT_EQ(Frames().size(), 1u);
+  EXPECT_TRUE(op_.Told("countdown").empty());
+  EXPECT_TRUE(clock_.Pauses().empty());
+  EXPECT_EQ(outcome.reason, rf::StopReason::kRadioSilent);
+  EXPECT_EQ(outcome.stop_place, rf::StopPlace::kRecord);
+}
+
 // A changed echo and a lost one: each copy goes out again until the asked number came back
 // intact. The operator hears both.
 TEST_F(RfEngineTest, EchoFaultsRepeatTheCopyAndAreTold) {

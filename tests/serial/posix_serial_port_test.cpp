@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <future>
 #include <thread>
 
@@ -158,16 +159,40 @@ TEST_F(PosixPortTest, APermissionErrorIsTheSystemRefusingNotAPortInUse) {
   EXPECT_EQ(serial::ErrorFromErrno(EBUSY), serial::kErrAccessDenied);
   EXPECT_EQ(serial::ErrorFromErrno(EWOULDBLOCK), serial::kErrAccessDenied);
   if (geteuid() == 0) GTEST_SKIP() << "root may open any device";
-  const std::string path = ::testing::TempDir() + "tvx-no-access-device";
-  {
-    std::FILE* file = std::fopen(path.c_str(), "w");
-    ASSERT_NE(file, nullptr);
-    std::fclose(file);
-  }
-  ASSERT_EQ(chmod(path.c_str(), 0), 0);
-  EXPECT_EQ(port->Open(path), 75);
+  struct stat info {};
+  ASSERT_EQ(stat(radio.SlavePath().c_str(), &info), 0);
+  ASSERT_EQ(chmod(radio.SlavePath().c_str(), 0), 0);
+  EXPECT_EQ(port->Open(radio.SlavePath()), 75);
   EXPECT_EQ(port->OpenFailureText(), "Permission denied");
-  std::remove(path.c_str());
+  chmod(radio.SlavePath().c_str(), info.st_mode & 07777);
+}
+
+// What is there but is no serial port is said to be none (5, and what it is), not a permission
+// problem; a FIFO is never waited on.
+TEST_F(PosixPortTest, WhatIsNoSerialPortIsSaidToBeNone) {
+  const std::string dir = ::testing::TempDir() + "tvx-not-a-port-" + std::to_string(getpid());
+  ASSERT_EQ(mkdir(dir.c_str(), 0700), 0);
+  const std::string file = dir + "/file";
+  const std::string fifo = dir + "/fifo";
+  std::fclose(std::fopen(file.c_str(), "w"));
+  ASSERT_EQ(chmod(file.c_str(), 0444), 0);  // not writable either: still no permission problem
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const struct {
+    std::string path;
+    const char* kind;
+  } cases[] = {
+      {"/dev/null", "a device that is not a terminal"},
+      {"/dev/urandom", "a device that is not a terminal"},
+      {file, "a regular file"},
+      {fifo, "a FIFO"},
+      {dir, "a directory"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(port->Open(c.path), serial::kErrDeviceControl) << c.path;
+    EXPECT_EQ(port->OpenFailureText(), c.kind) << c.path;
+    EXPECT_FALSE(port->IsOpen()) << c.path;
+  }
+  std::filesystem::remove_all(dir);
 }
 
 TEST_F(PosixPortTest, DiscardInputEmptiesTheQueue) {

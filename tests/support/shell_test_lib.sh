@@ -22,14 +22,17 @@
 # tmux (session "t"):
 #   tm ARGS...          tmux on this test's socket, e.g. `tm send-keys -t t q Enter`
 #   start_tmux TERM [NAME=VALUE...]
-#                       starts the session at 80 x 51 running bash without rc files in a clean
+#                       starts the session at 80 x 51 (80 x $TVX_TMUX_ROWS when set, to run a
+#                       test in a smaller window) running bash without rc files in a clean
 #                       environment (PATH=/usr/bin:/bin, LANG=C.UTF-8, TERM and the given
 #                       variables only), status row off, escape-time 0; returns once the shell
 #                       shows its prompt (fails after 15 s)
 #   wait_for TEXT SECONDS
 #                       polls the pane until TEXT shows (status 0) or SECONDS pass (status 1)
-#   row N               row N (1-based) of the pane as text
-#   expect_row N TEXT   fails unless row N of the snapshot in $tmp/screen is TEXT exactly
+#   row N               row N (1-based) of the pane as text; row 51, the status row, is the
+#                       pane's last row in a pane of fewer rows
+#   expect_row N TEXT   fails unless row N of the snapshot in $tmp/screen is TEXT exactly (row
+#                       51 as with `row`)
 #   send_and_expect TEXT KEYS...
 #                       sends the tmux keys and fails unless TEXT shows within 15 s
 #
@@ -88,7 +91,7 @@ start_tmux() {  # TERM, NAME=VALUE...
   printf -v command '%q ' env -i PATH=/usr/bin:/bin "TERM=$term" LANG=C.UTF-8 "$@" \
     bash --norc --noprofile
   tmux_started=1
-  tm -f /dev/null new-session -d -s t -x 80 -y 51 "$command"
+  tm -f /dev/null new-session -d -s t -x 80 -y "${TVX_TMUX_ROWS:-51}" "$command"
   tm set-option -t t status off >/dev/null
   tm set-option -t t escape-time 0 >/dev/null
   local _
@@ -108,11 +111,18 @@ wait_for() {  # text, seconds
   return 1
 }
 
-row() { tm capture-pane -p -t t | sed -n "${1}p"; }
+# The pane's row that shows page row N: the status row 51 is always on the pane's last row.
+pane_row() {
+  local rows
+  rows=$(tm display-message -p -t t '#{pane_height}')
+  if [ "$1" = 51 ] && [ "$rows" -lt 51 ]; then echo "$rows"; else echo "$1"; fi
+}
+
+row() { tm capture-pane -p -t t | sed -n "$(pane_row "$1")p"; }
 
 expect_row() {  # row, text
   local line
-  line=$(sed -n "${1}p" "$tmp/screen")
+  line=$(sed -n "$(pane_row "$1")p" "$tmp/screen")
   [ "$line" = "$2" ] || fail "row $1 is '$line', expected '$2'"
 }
 

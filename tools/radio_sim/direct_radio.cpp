@@ -150,7 +150,7 @@ void DirectRadio::HandleByte(std::uint8_t b, double now, RadioOutput& out) {
       if (!PauseKept(now, static_cast<std::uint32_t>(access_pos_ + 1), out)) return;
       if (b != config_.access_code[static_cast<std::size_t>(access_pos_)]) {
         ++counters_.access_code_faults;
-        out.Note(EventKind::kAccessCodeFault, static_cast<std::uint32_t>(access_pos_), b);
+        out.Note(EventKind::kAccessCodeFault);
         RefuseHandshake(HandshakeFault::kAccessCode, out);
         return;
       }

@@ -7,6 +7,8 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <limits>
 #include <sstream>
@@ -99,6 +101,25 @@ bool ParseAccessCode(std::string_view text, std::array<std::uint8_t, 4>& code) {
   }
   code = parsed;
   return true;
+}
+
+/// Reads a stored image in one go: whole records of 20 bytes, at most 65535 of them. The radio
+/// reads the file its own way; whether the walk ends well shows in the upload.
+std::string ReadImage(const std::string& path, std::vector<std::uint8_t>& image) {
+  constexpr std::size_t kLimit = 65535 * 20;
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(path, error)) return path + ": not a regular file";
+  std::ifstream in(path, std::ios::binary);
+  std::vector<char> bytes(kLimit + 1);
+  in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  if (in.bad()) return path + ": cannot be read";
+  const auto size = static_cast<std::size_t>(in.gcount());
+  if (size == 0 || size % 20 != 0 || size > kLimit) {
+    return path + ": " + std::to_string(size) + " bytes is not a stored image of 1 to 65535 " +
+           "records of 20 bytes";
+  }
+  image.assign(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(size));
+  return {};
 }
 
 }  // namespace
@@ -236,6 +257,9 @@ std::string ParseOptions(std::span<const std::string_view> args, SimOptions& opt
   });
   flag("--until-eof", options.until_eof);
   flag("-v,--verbose", options.verbose);
+  std::string image_path;
+  checked("--image", image_path,
+          [&options](const std::string& text) { return ReadImage(text, options.image); });
 
   // CLI11 takes the arguments last first.
   std::vector<std::string> reversed(args.rbegin(), args.rend());
@@ -250,6 +274,7 @@ std::string ParseOptions(std::span<const std::string_view> args, SimOptions& opt
     c.fast_setup = true;
   }
   if (*latency) c.latency = latency_ms / 1000.0;
+  c.image = options.image;
   for (const std::string& text : faults) ParseFault(text, c.faults.emplace_back());
   return {};
 }
@@ -285,6 +310,9 @@ Options:
   --latency-ms N       extra delay before each answer, in milliseconds, as a USB
                        serial adapter adds (its latency timer: 16 ms by default on
                        common adapters, 1 ms in low-latency mode); default 0
+  --image FILE         check uploads against the stored image in FILE instead of the
+                       one built in (the RF frames, and after a direct upload every word
+                       of the image in the radio's memory)
   -v, --verbose        print what the radio hears and does on standard error
   --fault NAME[@N][=X] show a fault (repeatable; the list follows)
   --faults             list the faults and end
@@ -302,6 +330,14 @@ Set-up menu commands for trying the uploader's terminal (not in the radio's menu
   text.replace(text.find("@CODE@"), 6, built_code);
   text.replace(text.find("@FAULTS@"), 8, FaultListText());
   return text;
+}
+
+std::string MemoryText(const MemoryComparison& comparison) {
+  if (comparison.differing == 0) {
+    return "image: all " + std::to_string(comparison.words) + " words stored\n";
+  }
+  return "image: " + std::to_string(comparison.differing) + " of " +
+         std::to_string(comparison.words) + " words differ from what the radio stored\n";
 }
 
 std::string SummaryText(const RadioCounters& c) {

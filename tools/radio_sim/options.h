@@ -6,6 +6,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "radio_sim/radio.h"
 
@@ -20,6 +21,9 @@ struct SimOptions {
   bool verbose = false;    ///< print the radio's events on standard error
   bool help = false;
   bool list_faults = false;  ///< --faults
+  /// --image FILE: the stored image the radio checks uploads against (config.image points
+  /// here); empty: the one built in.
+  std::vector<std::uint8_t> image;
 };
 
 /// Parses the arguments after the program name into `options`. Returns an error text for the
@@ -31,5 +35,8 @@ std::string UsageText();
 
 /// A few lines of counts for the end of a run.
 std::string SummaryText(const RadioCounters& counters);
+
+/// After a direct upload: whether the radio's memory holds every word of `image`.
+std::string MemoryText(const MemoryComparison& comparison);
 
 }  // namespace tvx::sim

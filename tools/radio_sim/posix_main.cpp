@@ -96,6 +96,11 @@ int main(int argc, char** argv) {
   if (!options.link.empty()) ::unlink(options.link.c_str());
   if (hung_up) std::printf("radio: hung up the line\n");
   std::fputs(tvx::sim::SummaryText(radio.Counters()).c_str(), stdout);
+  if (const auto snapshot = radio.Snapshot(); snapshot->counters.direct.words_checked_ok > 0) {
+    const tvx::sim::ExpectedImage image(options.config.image);
+    std::fputs(tvx::sim::MemoryText(tvx::sim::CompareMemory(image, snapshot->memory)).c_str(),
+               stdout);
+  }
   std::fflush(stdout);
   return 0;
 }

@@ -73,6 +73,24 @@ ExpectedImage::ExpectedImage(std::span<const std::uint8_t> stored)
   checksum_ = {static_cast<std::uint8_t>(first ^ flip), static_cast<std::uint8_t>(second ^ flip)};
 }
 
+MemoryComparison CompareMemory(const ExpectedImage& image, const RadioMemory& memory) {
+  MemoryComparison result;
+  for (std::size_t i = 0; i < image.WalkedRecords(); ++i) {
+    const ImageRecord r = image.Record(i);
+    const int count = std::min(int{r.length} - 4, 16);
+    const auto& space = memory.space[r.type == 14 ? 0 : 1];
+    unsigned address = unsigned{r.address_high} << 8 | r.address_low;
+    for (int k = 0; k < count; k += 2) {
+      const bool same = space[address] == r.data[static_cast<std::size_t>(k)] &&
+                        space[(address + 1) & 0xFFFF] == r.data[static_cast<std::size_t>(k) + 1];
+      ++result.words;
+      if (!same) ++result.differing;
+      address = (address + 2) & 0xFFFF;
+    }
+  }
+  return result;
+}
+
 ImageRecord ExpectedImage::Record(std::size_t index) const {
   const std::uint8_t* s = stored_.data() + index * 20;
   ImageRecord r;
@@ -130,7 +148,7 @@ std::string Describe(const RadioEvent& e) {
     case EventKind::kModeDetected:
       return "talking " + std::string(RadioModeName(static_cast<RadioMode>(e.value)));
     case EventKind::kAccessCodeFault:
-      return "wrong access code byte " + v + ": " + Hex(e.extra);
+      return "wrong access code";  // which byte, or what came, would tell the code
     case EventKind::kDivisorFault:
       return "bad rate divisor " + Hex(e.value);
     case EventKind::kIdentitySent:

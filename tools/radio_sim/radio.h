@@ -27,6 +27,14 @@ struct RadioCounters {
   SetupCounters setup;
 };
 
+/// How the words of an image compare with what a radio's memory holds.
+struct MemoryComparison {
+  std::uint32_t words = 0;      ///< words of the image's walk
+  std::uint32_t differing = 0;  ///< of them, those the memory does not hold
+};
+/// Compares every word of `image`'s walk (in the space its type names) with `memory`.
+MemoryComparison CompareMemory(const ExpectedImage& image, const RadioMemory& memory);
+
 /// A copy of everything a test may want to look at.
 struct RadioSnapshot {
   RadioCounters counters;

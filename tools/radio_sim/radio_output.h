@@ -15,7 +15,7 @@ enum class EventKind : std::uint8_t {
   kModeDetected,       ///< value: RadioMode
   kDiagWake,           ///< "U" heard
   kProgramCommand,     ///< "4" heard: programming handshake begins
-  kAccessCodeFault,    ///< value: position 0..3, extra: the byte heard
+  kAccessCodeFault,    ///< the access code was wrong (nothing more is kept: it would tell it)
   kDivisorFault,       ///< value: the byte heard
   kIdentitySent,       ///< value: challenge, extra: divisor
   kLineRateFault,      ///< value: rate the PC had, extra: rate expected
