@@ -5,7 +5,7 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libncurses-dev tmux locales
-  libcli11-dev nlohmann-json3-dev libudev-dev bash-completion dpkg-dev "$@")
+  libcli11-dev nlohmann-json3-dev libudev-dev libpcre2-dev bash-completion dpkg-dev "$@")
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -61,7 +61,8 @@ class ImageRunTimeTest : public ::testing::Test {
   }
 
   static app::CommandLine Parse(std::vector<std::string> words,
-                                const app::ParseSettings& settings = {}) {
+                                app::ParseSettings settings = {}) {
+    settings.read_file = app::ReadSettingsFile;
     words.insert(words.begin(), "torvandrix-upload");
     std::vector<const char*> argv;
     for (const std::string& word : words) argv.push_back(word.c_str());

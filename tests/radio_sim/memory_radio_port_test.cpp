@@ -362,6 +362,19 @@ TEST_F(MemoryRadioPortTest, TheRadiosLineErrorFaultReachesTheQuery) {
   EXPECT_EQ(port_->BytesWaiting().error, serial::kNoError);
 }
 
+// The set-up menu's slow fault: an echo that would be there at once waits the fault's time.
+TEST_F(MemoryRadioPortTest, TheSlowSetupFaultDelaysEveryAnswer) {
+  sim::RadioConfig config;
+  config.mode = sim::RadioMode::kSetup;
+  config.fast_setup = true;
+  Make(config.Add(sim::Fault::kSetupSlow, 0, 800.0));
+  Send({'A'});
+  time_.AdvanceTo(time_.Now() + 0.79);
+  EXPECT_EQ(port_->BytesWaiting().count, 0u);
+  time_.AdvanceTo(time_.Now() + 0.02);
+  EXPECT_EQ(port_->BytesWaiting().count, 1u);
+}
+
 TEST_F(MemoryRadioPortTest, OpensOnlyItsOwnNameAndKeepsTheBackendsRules) {
   port_ = std::make_unique<MemoryRadioPort>(time_, RfRadio());
   EXPECT_EQ(port_->Apply(serial::LineSetting::kLineRate, 19200), serial::kErrPortNotOpen);

@@ -291,6 +291,75 @@ TEST(RadioSimProgramTest, PrintsItsDeviceKeepsALinkAndEndsWithItsInput) {
   EXPECT_NE(lstat(link.c_str(), &st), 0);  // the link is gone
 }
 
+// The set-up hang-up with a return: the link goes with the device and comes back to a new
+// one, on which the radio answers with the settings it had.
+TEST(RadioSimProgramTest, HangsUpAndComesBackUnderTheSameLink) {
+  const std::string link = ::testing::TempDir() + "radio_sim_back_" + std::to_string(getpid());
+  int to_child[2];
+  int from_child[2];
+  ASSERT_EQ(pipe(to_child), 0);
+  ASSERT_EQ(pipe(from_child), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    dup2(to_child[0], 0);
+    dup2(from_child[1], 1);
+    close(to_child[1]);
+    close(from_child[0]);
+    execl(TVX_RADIO_SIM, TVX_RADIO_SIM, "--until-eof", "--fast", "--fault", "setup-hang-up@7=0.6",
+          "--link", link.c_str(), nullptr);
+    _exit(127);
+  }
+  close(to_child[0]);
+  close(from_child[1]);
+  FILE* out = fdopen(from_child[0], "r");
+  char line[256] = {};
+  auto read_line = [&] {
+    std::string text = fgets(line, sizeof line, out) != nullptr ? line : "";
+    if (!text.empty()) text.pop_back();
+    return text;
+  };
+  const std::string first = read_line();
+  {
+    PortEnd pc(link);
+    ASSERT_TRUE(pc.IsOpen());
+    pc.SetLine(B19200);
+    pc.Write({'N', 'E', 'T', 'I', 'D', '9', '\r'});  // the hang-up follows key 7
+    const Bytes said = pc.Read(60, 1000);
+    EXPECT_NE(std::string(said.begin(), said.end()).find("Network ID set to 9"), std::string::npos);
+  }
+  // While it is away, its name is gone (the kernel may give the new one the old name).
+  bool gone = false;
+  for (int i = 0; i < 200 && !gone; ++i) {
+    struct stat st {};
+    gone = lstat(link.c_str(), &st) != 0;
+    if (!gone) std::this_thread::sleep_for(5ms);
+  }
+  EXPECT_TRUE(gone);
+  const std::string back = read_line();  // printed once the new device is there
+  ASSERT_EQ(back.rfind("radio: back on /dev/", 0), 0u) << back << " after " << first;
+  const std::string device = back.substr(std::string("radio: back on ").size());
+  char target[256] = {};
+  ASSERT_GT(readlink(link.c_str(), target, sizeof target - 1), 0);
+  EXPECT_EQ(std::string(target), device);
+  {
+    PortEnd pc(link);
+    ASSERT_TRUE(pc.IsOpen());
+    pc.SetLine(B19200);
+    pc.Write({'1', '\r'});
+    const Bytes said = pc.Read(200, 500);
+    const std::string text(said.begin(), said.end());
+    EXPECT_NE(text.find("Network ID          9\r\n"), std::string::npos) << text;
+  }
+  close(to_child[1]);
+  while (fgets(line, sizeof line, out) != nullptr) {
+  }
+  fclose(out);
+  int status = 0;
+  waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
 // --faults lists every fault with what its N counts and its X; a fault it does not know ends the
 // program with the pointer to that list.
 TEST(RadioSimProgramTest, ListsItsFaultsAndRefusesAnUnknownOne) {
@@ -307,7 +376,8 @@ TEST(RadioSimProgramTest, ListsItsFaultsAndRefusesAnUnknownOne) {
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   for (const char* entry :
        {"\n  silent ", "\n  drop-echo@W ", "\n  hang-up-readback@R ", "\n  rf-corrupt-echo@F[=B] ",
-        "\n  rf-short-header@H ", "\n  rf-stray-after-pass@P[=N]\n", "\n  setup-line-error@K "}) {
+        "\n  rf-short-header@H ", "\n  rf-stray-after-pass@P[=N]\n", "\n  setup-line-error@K ",
+        "\n  setup-slow[=MS] ", "\n  setup-hang-up@K[=S] "}) {
     EXPECT_NE(list.find(entry), std::string::npos) << entry;
   }
   const std::string refused = run("--fault drop-everything", status);

@@ -36,6 +36,61 @@ TEST(SetupInterfaceTest, EchoesTypingAndAnswersLinesWithCrLf) {
   EXPECT_EQ(wire.radio.Setup().Counters().lines, 2u);
 }
 
+// Settings a script changes and reads back under "1"; a value out of range is refused and kept.
+TEST(SetupInterfaceTest, SettingsChangeAndReadBack) {
+  sim::RadioConfig config;
+  config.fast_setup = true;
+  Wire wire(config);
+  const struct {
+    const char* typed;
+    const char* answer;
+  } cases[] = {
+      {"NETID 12\r", "\r\nNetwork ID set to 12\r\n"},
+      {"net id 256\r", "\r\nNetwork ID must be 0 to 255\r\n"},
+      {"HOP63\r", "\r\nHop pattern set to 63\r\n"},
+      {"HOP 64\r", "\r\nHop pattern must be 0 to 63\r\n"},
+      {"power 19\r", "\r\nTransmit power must be 20 to 30\r\n"},
+      {"POWER 24\r", "\r\nTransmit power set to 24\r\n"},
+      {"RADIOID 0\r", "\r\nRadio ID must be 1 to 254\r\n"},
+      {"NETID\r", "\r\nUnknown command NETID\r\n"},
+      {"NETID 1x\r", "\r\nUnknown command NETID 1x\r\n"},
+      {"NETID 99999999\r", "\r\nUnknown command NETID 99999999\r\n"},
+  };
+  for (const auto& c : cases) {
+    const std::string typed = c.typed;
+    const std::string said = Text(wire.Send(Typed(typed)));
+    // The echo, then the answer and the prompt.
+    EXPECT_EQ(said, typed.substr(0, typed.size() - 1) + c.answer + "Choice> ") << c.typed;
+  }
+  const std::string shown = Text(wire.Send(Typed("1\r")));
+  EXPECT_NE(shown.find("Radio ID            1\r\n"), std::string::npos) << shown;
+  EXPECT_NE(shown.find("Network ID          12\r\n"), std::string::npos) << shown;
+  EXPECT_NE(shown.find("Hop pattern         63\r\n"), std::string::npos) << shown;
+  EXPECT_NE(shown.find("Transmit power      24 dBm\r\n"), std::string::npos) << shown;
+  EXPECT_EQ(wire.radio.Setup().Settings().network_id, 12u);
+}
+
+// The revision under "3" from the command line, the slow answers and the hang-up after a key.
+TEST(SetupInterfaceTest, RevisionAndFaultsFromTheCommandLine) {
+  sim::SimOptions options;
+  const std::string_view args[] = {
+      "--fast",  "--firmware-rev",     "3.1b", "--fault", "setup-slow=1500",
+      "--fault", "setup-hang-up@4=0.5"};
+  ASSERT_EQ(sim::ParseOptions(args, options), "");
+  Wire wire(options.config);
+  EXPECT_EQ(wire.radio.AnswerDelay(), 0.0);  // no face talks yet
+  EXPECT_EQ(Text(wire.Send(Typed("3\r"))), "3\r\nFirmware Rev 3.1b\r\nChoice> ");
+  EXPECT_DOUBLE_EQ(wire.radio.AnswerDelay(), 1.5);
+  EXPECT_FALSE(wire.out.HangUpRequested());
+  // Key 4 (the "y") is answered, then the line goes; what came with it in the batch is not.
+  EXPECT_EQ(Text(wire.Send(Typed("xyz"))), "xy");
+  EXPECT_TRUE(wire.out.HangUpRequested());
+
+  sim::SimOptions bad;
+  const std::string_view bad_rev[] = {"--firmware-rev", "2.54\x1b[2J"};
+  EXPECT_NE(sim::ParseOptions(bad_rev, bad), "");
+}
+
 TEST(SetupInterfaceTest, CommandsForTryingATerminal) {
   sim::RadioConfig config;
   config.fast_setup = true;

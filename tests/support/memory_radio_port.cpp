@@ -180,18 +180,19 @@ void MemoryRadioPort::TakeOutput(double at, const sim::LineState& line) {
     const double per_byte = line.rate != 0 ? 10.0 / line.rate : 0.0;
     double on_line = std::max(at, to_pc_free_at_);
     const double last_ready = to_pc_.empty() ? 0.0 : to_pc_.back().ready_at;
+    const double late = latency_ + radio_->AnswerDelay();
     if (radio_->PacedOutput()) {
       // The set-up menu's text: each byte readable as it comes in.
       for (std::uint8_t b : bytes) {
         on_line += per_byte;
-        to_pc_.push_back({b, std::max(on_line + latency_, last_ready)});
+        to_pc_.push_back({b, std::max(on_line + late, last_ready)});
         answers_.push_back({b, at, to_pc_.back().ready_at});
       }
     } else {
       // Anything else: the whole answer at once, as an adapter hands over a packet.
       on_line += per_byte * static_cast<double>(bytes.size());
       for (std::uint8_t b : bytes) {
-        to_pc_.push_back({b, std::max(on_line + latency_, last_ready)});
+        to_pc_.push_back({b, std::max(on_line + late, last_ready)});
         answers_.push_back({b, at, to_pc_.back().ready_at});
       }
     }

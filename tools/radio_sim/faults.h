@@ -32,6 +32,8 @@ enum class Fault : std::uint8_t {
   kRfShortHeaderReply,
   kRfStrayAfterPass,
   kSetupLineError,
+  kSetupSlow,
+  kSetupHangUp,
 };
 
 /// What N of NAME@N counts. kAlways: the fault takes no N.

@@ -62,6 +62,12 @@ constexpr FaultInfo kTable[] = {
      "N stray bytes once the last record's echo has been quiet for 0.1 s"},
     {Fault::kSetupLineError, "setup-line-error", Strikes::kKey, "", 0, 0,
      "the PC's line reports a receive error after the key (in-process port only)"},
+    {Fault::kSetupSlow, "setup-slow", Strikes::kAlways, "MS", 2000, 60000,
+     "every answer of the set-up menu (the echo of a key too) leaves MS milliseconds late"},
+    {Fault::kSetupHangUp, "setup-hang-up", Strikes::kKey, "S", 2, 3600,
+     "the line goes dead once the key is answered; S seconds later a new device comes back "
+     "under the same --link path, the radio's settings kept (0: never; the pseudo-terminal "
+     "only)"},
 };
 
 constexpr bool InEnumOrder() {
@@ -252,6 +258,13 @@ std::string ParseOptions(std::span<const std::string_view> args, SimOptions& opt
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
   flag("--faults", options.list_faults);
   app.add_option("--seed", c.seed);
+  checked("--firmware-rev", c.firmware_revision, [](const std::string& text) {
+    const bool printable =
+        !text.empty() && text.size() <= 20 &&
+        std::all_of(text.begin(), text.end(), [](char ch) { return ch >= 0x20 && ch < 0x7F; });
+    return printable ? std::string()
+                     : std::string("--firmware-rev needs 1 to 20 printable ASCII characters");
+  });
   checked("--link", options.link, [](const std::string& text) {
     return text.empty() ? std::string("--link needs a path") : std::string();
   });
@@ -317,9 +330,20 @@ Options:
   --fault NAME[@N][=X] show a fault (repeatable; the list follows)
   --faults             list the faults and end
   --seed N             seed for the RF fault draws and the noise bytes (default 1)
+  --firmware-rev TEXT  the firmware revision the set-up menu reports under "3"
+                       (default 2.54)
   -h, --help           this text
 
 @FAULTS@
+The set-up menu: "1" shows the radio's settings, "3" its firmware revision, F1 or "?" the
+menu. A setting changes with its command and a number (blanks do not matter), answered
+"<setting> set to N", or "<setting> must be MIN to MAX" and left alone:
+  RADIOID N            Radio ID, 1 to 254 (default 1)
+  NETID N              Network ID, 0 to 255 (default 7)
+  HOP N                Hop pattern, 0 to 63 (default 12)
+  POWER N              Transmit power in dBm, 20 to 30 (default 30)
+The settings live as long as the program: a hang-up and return keeps them.
+
 Set-up menu commands for trying the uploader's terminal (not in the radio's menu):
   CHARS                every byte value 0 to 255 in rows of 32, then a row of the escape
                        sequences a terminal would act on (title, screen switch, colours,

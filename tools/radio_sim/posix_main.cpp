@@ -66,9 +66,23 @@ int main(int argc, char** argv) {
 
   tvx::sim::PtyRadio radio(options.config);
   const bool verbose = options.verbose;
-  radio.OnEvent([verbose](const tvx::sim::RadioEvent& e) {
+  const std::string link = options.link;
+  radio.OnEvent([verbose, &radio, &link](const tvx::sim::RadioEvent& e) {
     if (verbose) std::fprintf(stderr, "radio: %s\n", tvx::sim::Describe(e).c_str());
-    if (e.kind == tvx::sim::EventKind::kHangUp) OnSignal(0);
+    if (e.kind == tvx::sim::EventKind::kHangUp) {
+      if (e.value == 0) {
+        OnSignal(0);  // gone for good: the program ends
+      } else if (!link.empty()) {
+        ::unlink(link.c_str());  // pulled: its name goes with it until it is back
+      }
+    }
+    if (e.kind == tvx::sim::EventKind::kComeBack) {
+      const std::string path = radio.DevicePath();
+      std::string error = link.empty() ? std::string() : PlaceLink(link, path);
+      std::fprintf(stdout, "radio: back on %s\n", path.c_str());
+      if (!error.empty()) std::fprintf(stderr, "torvandrix-radio-sim: %s\n", error.c_str());
+      std::fflush(stdout);
+    }
   });
   std::string error = radio.Start();
   if (error.empty() && !options.link.empty()) error = PlaceLink(options.link, radio.DevicePath());

@@ -96,10 +96,11 @@ void PtyRadio::OnEvent(std::function<void(const RadioEvent&)> listener) {
   listener_ = std::move(listener);
 }
 
-std::string PtyRadio::Start() {
+std::string PtyRadio::OpenPty() {
   auto fail = [this](const char* what) {
     std::string text = std::string(what) + ": " + std::strerror(errno);
-    CloseDescriptors();
+    CloseFd(master_fd_);
+    CloseFd(slave_fd_);
     return text;
   };
   master_fd_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
@@ -108,8 +109,8 @@ std::string PtyRadio::Start() {
   if (unlockpt(master_fd_) != 0) return fail("unlockpt");
   const char* name = ptsname(master_fd_);
   if (name == nullptr) return fail("ptsname");
-  device_path_ = name;
-  slave_fd_ = ::open(device_path_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  const std::string path = name;
+  slave_fd_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (slave_fd_ < 0) return fail("open slave");
   termios t{};
   if (tcgetattr(slave_fd_, &t) != 0) return fail("tcgetattr");
@@ -125,16 +126,59 @@ std::string PtyRadio::Start() {
   }
   const int flags = fcntl(master_fd_, F_GETFL);
   if (flags < 0 || fcntl(master_fd_, F_SETFL, flags | O_NONBLOCK) != 0) return fail("fcntl");
+  std::lock_guard lock(mutex_);
+  device_path_ = path;
+  line_ = ReadLineState(slave_fd_);
+  return {};
+}
+
+std::string PtyRadio::Start() {
+  if (std::string error = OpenPty(); !error.empty()) return error;
   int wake[2];
-  if (pipe2(wake, O_CLOEXEC) != 0) return fail("pipe");
+  if (pipe2(wake, O_CLOEXEC) != 0) {
+    const std::string error = std::string("pipe: ") + std::strerror(errno);
+    CloseDescriptors();
+    return error;
+  }
   wake_read_fd_ = wake[0];
   wake_write_fd_ = wake[1];
-  {
-    std::lock_guard lock(mutex_);
-    line_ = ReadLineState(slave_fd_);
-  }
   thread_ = std::thread([this] { Run(); });
   return {};
+}
+
+std::string PtyRadio::DevicePath() const {
+  std::lock_guard lock(mutex_);
+  return device_path_;
+}
+
+bool PtyRadio::ComeBack(double seconds) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        until - std::chrono::steady_clock::now());
+    if (left.count() <= 0) break;
+    pollfd wake{wake_read_fd_, POLLIN, 0};
+    if (::poll(&wake, 1, static_cast<int>(left.count())) > 0) {
+      char drain[64];
+      [[maybe_unused]] ssize_t d = ::read(wake_read_fd_, drain, sizeof drain);
+      std::lock_guard lock(mutex_);
+      if (stopping_) return false;
+      said_.clear();  // nobody to say it to
+    }
+  }
+  if (!OpenPty().empty()) return false;
+  // A new line: nothing of the old one waits, and its clocks start afresh.
+  pending_.clear();
+  pending_from_ = 0;
+  releases_.clear();
+  pace_ready_at_ = 0;
+  from_pc_free_at_ = to_pc_free_at_ = Now();
+  {
+    std::lock_guard lock(mutex_);
+    hung_up_ = false;
+  }
+  changed_.notify_all();
+  return true;
 }
 
 void PtyRadio::Stop() {
@@ -176,6 +220,7 @@ void PtyRadio::Run() {
   bool hanging_up = false;
   bool seen_queued = false;
   double hang_up_from = 0;
+  double come_back_after = 0;  // seconds; 0: a hang-up is for good
   const bool line_time = radio_.Config().line_time;
 #ifdef __linux__
   // Timers of this thread end when asked, not up to 50 us later.
@@ -280,6 +325,14 @@ void PtyRadio::Run() {
     if (out_.HangUpRequested() && !hanging_up) {
       hanging_up = true;
       hang_up_from = now;
+      come_back_after = 0;
+      const FaultRequest* setup_hang_up = radio_.Config().Find(Fault::kSetupHangUp);
+      for (const RadioEvent& e : out_.Events()) {
+        if (e.kind == EventKind::kFaultFired && setup_hang_up != nullptr &&
+            e.value == static_cast<std::uint32_t>(Fault::kSetupHangUp)) {
+          come_back_after = ValueOf(*setup_hang_up);
+        }
+      }
     }
     if (hanging_up) {
       // Hang up once the PC has read what the radio last said, so "after word W" is exact.
@@ -301,8 +354,15 @@ void PtyRadio::Run() {
         hung_up_ = true;
       }
       changed_.notify_all();
-      if (listener_) listener_(RadioEvent{EventKind::kHangUp, 0, 0});
-      return;
+      if (listener_) listener_(RadioEvent{EventKind::kHangUp, come_back_after > 0 ? 1u : 0u, 0});
+      if (come_back_after <= 0 || !ComeBack(come_back_after)) return;
+      hanging_up = false;
+      seen_queued = false;
+      paced = false;
+      look = ReadLineState(slave_fd_);
+      look_at = Now();
+      if (listener_) listener_(RadioEvent{EventKind::kComeBack, 0, 0});
+      continue;
     }
     changed_.notify_all();
   }

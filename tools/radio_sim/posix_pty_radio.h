@@ -6,8 +6,11 @@
 // With `line_time` every byte reaches the PC no earlier than a real line at the PC's rate would
 // deliver it (ten bits a byte each way), at times fixed by the line alone; the pty's own
 // hand-over time, measured at Start, is taken off. `latency` delays each answer further; the
-// set-up menu's output is always paced. On the hang-up fault the radio waits until the PC has
-// read its last answer (at most 0.5 s), then closes both sides. All methods are thread-safe.
+// set-up menu's output is always paced. On a hang-up fault the radio waits until the PC has
+// read its last answer (at most 0.5 s), then closes both sides; after the set-up menu's hang-up
+// fault with a time to come back, a new pseudo-terminal opens that much later (a new device
+// path; the radio and its settings are the same), as an adapter pulled and put back. All
+// methods are thread-safe.
 #pragma once
 
 #include <chrono>
@@ -38,8 +41,8 @@ class PtyRadio {
   /// Stops the thread and closes the pseudo-terminal. Idempotent; the destructor calls it.
   void Stop();
 
-  /// The slave device to open, valid after a successful Start.
-  const std::string& DevicePath() const { return device_path_; }
+  /// The slave device to open, valid after a successful Start (a new one after a come-back).
+  std::string DevicePath() const;
   /// Sends `bytes` to the PC as if the radio had said them on its own (after what it is
   /// sending already, and at the same pace). For tests of what the PC shows.
   void Say(std::span<const std::uint8_t> bytes);
@@ -62,6 +65,12 @@ class PtyRadio {
 
  private:
   void Run();
+  /// Opens a new pseudo-terminal (slave raw 9600 8N1) as master_fd_ and slave_fd_ and measures
+  /// its hand-over times. Returns an error text, empty on success.
+  std::string OpenPty();
+  /// The radio's thread after a hang-up: waits `seconds` (false when stopped meanwhile), then
+  /// opens a new pseudo-terminal. Returns whether the radio is back.
+  bool ComeBack(double seconds);
   void Flush(double now, const LineState& line, bool paced);
   /// Queues what the radio said in this turn, released when the line would have delivered it.
   void Queue(std::span<const std::uint8_t> bytes, double now, double heard_at,
@@ -82,7 +91,7 @@ class PtyRadio {
   int slave_fd_ = -1;
   int wake_read_fd_ = -1;
   int wake_write_fd_ = -1;
-  std::string device_path_;
+  std::string device_path_;  // guarded by mutex_ once the thread runs
   std::thread thread_;
   std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 

@@ -197,7 +197,8 @@ std::string Describe(const RadioEvent& e) {
       {EventKind::kVerdictRejected, "checksum rejected by the PC: read-back"},
       {EventKind::kReadBackDone, "read-back done"},
       {EventKind::kRfHeaderGood, "RF header frame good"},
-      {EventKind::kHangUp, "hanging up"}};
+      {EventKind::kHangUp, "hanging up"},
+      {EventKind::kComeBack, "back on a new device"}};
   for (const auto& [kind, text] : kFixed) {
     if (kind == e.kind) return text;
   }

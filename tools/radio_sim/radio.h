@@ -58,6 +58,12 @@ class Radio {
   RadioMode ActiveMode() const { return active_; }
   /// The set-up menu's output should go out at the line rate (unless RadioConfig::fast_setup).
   bool PacedOutput() const { return active_ == RadioMode::kSetup && !config_.fast_setup; }
+  /// How much later than usual the answers now leave, in seconds (the set-up menu's slow
+  /// fault); the runners add it to each answer's delivery.
+  double AnswerDelay() const {
+    const FaultRequest* slow = config_.Find(Fault::kSetupSlow);
+    return active_ == RadioMode::kSetup && slow != nullptr ? ValueOf(*slow) / 1000.0 : 0.0;
+  }
 
   RadioCounters Counters() const;
   void Fill(RadioSnapshot& snapshot) const;

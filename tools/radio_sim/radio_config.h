@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -73,6 +74,8 @@ struct RadioConfig {
 
   /// The set-up menu answers as fast as the line takes bytes, not at the line rate.
   bool fast_setup = false;
+  /// What the set-up menu reports under "3".
+  std::string firmware_revision = "2.54";
   /// The faults to show (faults.h), in any order; a fault may be listed more than once.
   std::vector<FaultRequest> faults;
   std::uint32_t seed = 1;  ///< for the RF fault draws and the noise bytes

@@ -36,7 +36,8 @@ enum class EventKind : std::uint8_t {
   kRfHeaderGood,
   kSetupLine,  ///< value: length of the typed line
   kStrayByte,  ///< value: the byte, heard where no protocol expects it
-  kHangUp,
+  kHangUp,     ///< value: 1 when the device comes back (the set-up hang-up fault)
+  kComeBack,   ///< the device is back (a new one, under the same link path)
 };
 
 struct RadioEvent {

@@ -21,6 +21,28 @@ bool BelongsElsewhere(std::uint8_t b) {
   return b == kWakeByte || b == kProgramByte || b == 0xE2 || b == 0xE3;
 }
 
+struct SettingInfo {
+  std::string_view command;
+  std::string_view label;  ///< as "1" shows it, padded to 20 columns
+  std::uint32_t SetupSettings::*value;
+  std::uint32_t min;
+  std::uint32_t max;
+  std::string_view unit;  ///< after the number, with its blank
+};
+
+constexpr SettingInfo kSettings[] = {
+    {"RADIOID", "Radio ID", &SetupSettings::radio_id, 1, 254, ""},
+    {"NETID", "Network ID", &SetupSettings::network_id, 0, 255, ""},
+    {"HOP", "Hop pattern", &SetupSettings::hop_pattern, 0, 63, ""},
+    {"POWER", "Transmit power", &SetupSettings::power_dbm, 20, 30, " dBm"},
+};
+
+std::string SettingLine(const SettingInfo& info, const SetupSettings& settings) {
+  std::string line(info.label);
+  line.resize(20, ' ');
+  return line + std::to_string(settings.*info.value) + std::string(info.unit) + "\r\n";
+}
+
 std::string Upper(std::string_view text) {
   std::string s;
   for (char c : text) {
@@ -46,35 +68,46 @@ std::size_t SetupInterface::Feed(std::span<const std::uint8_t> in, const LineSta
       out.Note(EventKind::kFaultFired, static_cast<std::uint32_t>(Fault::kSetupLineError));
       out.RequestLineError();
     }
-    if (skip_scan_code_) {
-      skip_scan_code_ = false;
-      continue;
+    if (counters_.bytes_received == config_.At(Fault::kSetupHangUp)) {
+      // This key is answered; what follows it in the same batch dies with the line.
+      Key(b, out);
+      out.Note(EventKind::kFaultFired, static_cast<std::uint32_t>(Fault::kSetupHangUp));
+      out.RequestHangUp();
+      return in.size();
     }
-    if (b == kCr || b == kEscape || b == kF1) {
-      // The line ends: answered (CR), dropped (escape) or dropped for the menu (F1).
-      out.Send("\r\n");
-      if (b == kCr) {
-        ++counters_.lines;
-        out.Note(EventKind::kSetupLine, static_cast<std::uint32_t>(typed_.size()));
-        Answer(out);
-      }
-      if (b == kF1) Menu(out);
-      typed_.clear();
-      out.Send("Choice> ");
-    } else if (b == kBackspace || b == kDelete) {
-      if (!typed_.empty()) {
-        typed_.pop_back();
-        out.Send("\b \b");
-      }
-    } else if (b == kExtendedKey) {
-      skip_scan_code_ = true;
-    } else if (b >= 0x20 && b < 0x7F && typed_.size() < kMaxLine) {
-      typed_.push_back(static_cast<char>(b));
-      out.Send(b);
-    }
-    // Line feeds, other control bytes and characters past the line's end are ignored.
+    Key(b, out);
   }
   return in.size();
+}
+
+void SetupInterface::Key(std::uint8_t b, RadioOutput& out) {
+  if (skip_scan_code_) {
+    skip_scan_code_ = false;
+    return;
+  }
+  if (b == kCr || b == kEscape || b == kF1) {
+    // The line ends: answered (CR), dropped (escape) or dropped for the menu (F1).
+    out.Send("\r\n");
+    if (b == kCr) {
+      ++counters_.lines;
+      out.Note(EventKind::kSetupLine, static_cast<std::uint32_t>(typed_.size()));
+      Answer(out);
+    }
+    if (b == kF1) Menu(out);
+    typed_.clear();
+    out.Send("Choice> ");
+  } else if (b == kBackspace || b == kDelete) {
+    if (!typed_.empty()) {
+      typed_.pop_back();
+      out.Send("\b \b");
+    }
+  } else if (b == kExtendedKey) {
+    skip_scan_code_ = true;
+  } else if (b >= 0x20 && b < 0x7F && typed_.size() < kMaxLine) {
+    typed_.push_back(static_cast<char>(b));
+    out.Send(b);
+  }
+  // Line feeds, other control bytes and characters past the line's end are ignored.
 }
 
 void SetupInterface::Menu(RadioOutput& out) {
@@ -95,17 +128,17 @@ void SetupInterface::Answer(RadioOutput& out) {
       command == "MENU") {
     Menu(out);
   } else if (command == "1") {
-    out.Send("Radio ID            1\r\n");
-    out.Send("Network ID          7\r\n");
+    out.Send(SettingLine(kSettings[0], settings_));
+    out.Send(SettingLine(kSettings[1], settings_));
     out.Send("Band                902-928 MHz\r\n");
-    out.Send("Hop pattern         12\r\n");
-    out.Send("Transmit power      30 dBm\r\n");
+    out.Send(SettingLine(kSettings[2], settings_));
+    out.Send(SettingLine(kSettings[3], settings_));
     out.Send("Data port           19200 8N1\r\n");
   } else if (command == "2") {
     out.Send("Local radio, master of its network\r\n");
     out.Send("Remote radios heard 0\r\n");
   } else if (command == "3") {
-    out.Send("Firmware Rev 2.54\r\n");
+    out.Send("Firmware Rev " + config_.firmware_revision + "\r\n");
   } else if (command == "4") {
     out.Send("Programming mode is entered by the upload program\r\n");
   } else if (command == "CHARS") {
@@ -116,9 +149,32 @@ void SetupInterface::Answer(RadioOutput& out) {
     const std::uint32_t lines =
         command.size() == 4 ? 100u : static_cast<std::uint32_t>(std::stoul(command.substr(4)));
     LongText(std::min<std::uint32_t>(lines, 100000), out);
-  } else {
+  } else if (!ChangeSetting(command, out)) {
     out.Send("Unknown command " + typed_ + "\r\n");
   }
+}
+
+bool SetupInterface::ChangeSetting(const std::string& command, RadioOutput& out) {
+  for (const SettingInfo& info : kSettings) {
+    if (!command.starts_with(info.command)) continue;
+    const std::string_view digits = std::string_view(command).substr(info.command.size());
+    // At most 6 digits: no number the radio takes is longer, and none overflows.
+    if (digits.empty() || digits.size() > 6 ||
+        digits.find_first_not_of("0123456789") != std::string_view::npos) {
+      return false;
+    }
+    const auto value = static_cast<std::uint32_t>(std::stoul(std::string(digits)));
+    const std::string label(info.label);
+    if (value < info.min || value > info.max) {
+      out.Send(label + " must be " + std::to_string(info.min) + " to " + std::to_string(info.max) +
+               "\r\n");
+    } else {
+      settings_.*info.value = value;
+      out.Send(label + " set to " + std::to_string(value) + "\r\n");
+    }
+    return true;
+  }
+  return false;
 }
 
 void SetupInterface::CharacterTable(RadioOutput& out) {
