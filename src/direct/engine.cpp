@@ -189,7 +189,7 @@ bool EngineRun::OpenPort() {
   result_.reason = opened.settings_refused ? Reason::kSettingsRefused : Reason::kPortNotOpened;
   result_.open_code = opened.code;
   result_.settings_refused = opened.settings_refused;
-  if (!opened.settings_refused) result_.open_error = line_.Port().OpenFailureText();
+  result_.open_error = opened.reason;
   ReportPending();
   op_.OpenFailed(result_);
   return false;

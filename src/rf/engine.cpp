@@ -191,7 +191,7 @@ Outcome RunBroadcast(const Plan& plan, const Tools& tools, Operator& op) {
     outcome.reason =
         opened.settings_refused ? StopReason::kSettingsRefused : StopReason::kPortNotOpened;
     outcome.open_code = opened.code;
-    if (!opened.settings_refused) outcome.open_error = tools.line.Port().OpenFailureText();
+    outcome.open_error = opened.reason;
     op.OpenFailed(opened);
     op.Ended(outcome);
     return outcome;

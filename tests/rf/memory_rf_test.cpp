@@ -6,11 +6,13 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <csignal>
 #include <memory>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "app/upload_log.h"
 #include "job/run_context.h"
 #include "rf/rf_upload.h"
 #include "serial/priority.h"
@@ -156,6 +158,61 @@ TEST_F(MemoryRfTest, KeyStopsTheBroadcastOneCountdownThenTheEndPrompt) {
   EXPECT_EQ(console_.RowTrimmed(32), "Broadcast stopped at record 20");
   // The key cut that record short: only the records before it count as sent.
   EXPECT_EQ(outcome_.frames, 20);
+}
+
+// A stop request (what a signal makes of SIGTERM or SIGINT) as the second copy of record 9 goes
+// out: that copy is not repeated, no other record follows, no countdown, no end prompt, and the
+// outcome and its log line say where.
+TEST_F(MemoryRfTest, StopRequestEndsThePassWithinTheFrameUnderWay) {
+  sim::RadioConfig config;
+  config.mode = sim::RadioMode::kRf;
+  StartRadio(config);
+  port_->on_write = [this, count = 0](std::span<const std::uint8_t> bytes) mutable {
+    if (!bytes.empty() && bytes[0] == 0xE3 && ++count == 20) console_.RequestStop(SIGINT);
+  };
+  Run("y\r2\r0\r3\r");
+
+  const auto snapshot = port_->SettledSnapshot();
+  EXPECT_EQ(snapshot->counters.rf.data_frames_received, 20u);  // records 0..9, two copies each
+  EXPECT_EQ(snapshot->rf_records[9].good, 2u);
+  EXPECT_TRUE(countdown_.empty());
+  EXPECT_TRUE(outcome_.interrupted);
+  EXPECT_EQ(outcome_.stop_record, 9);
+  EXPECT_EQ(outcome_.frames, 9);
+  EXPECT_EQ(outcome_.passes, 0);
+  EXPECT_EQ(console_.RowTrimmed(32), "Broadcast stopped at record 9");
+  const std::vector<std::string> keys = console_.KeysTaken();
+  EXPECT_TRUE(keys.empty() || keys.back() != "x") << "the end prompt waited for a key";
+
+  const std::string line = app::FormatLogLine(app::RfLogEntry(outcome_), {});
+  EXPECT_NE(line.find("\"outcome\":\"interrupted\""), std::string::npos) << line;
+  EXPECT_NE(line.find("\"record\":9"), std::string::npos) << line;
+  EXPECT_NE(line.find("\"frames\":9"), std::string::npos) << line;
+}
+
+// The stop comes during the six seconds between two passes: the passes so far count as run, and
+// with no record under way the line and the log say how many passes ran.
+TEST_F(MemoryRfTest, StopRequestInTheCountdownEndsTheBroadcast) {
+  sim::RadioConfig config;
+  config.mode = sim::RadioMode::kRf;
+  StartRadio(config);
+  clock_.on_pause = [this](int ms) {
+    if (ms != 1000) return;
+    countdown_.push_back(console_.RowTrimmed(35));
+    if (countdown_.size() == 2) console_.RequestStop(SIGTERM);
+  };
+  Run("y\r1\r4140\r3\r");
+
+  EXPECT_EQ(port_->SettledSnapshot()->counters.rf.data_frames_received, 4u);  // 4140..4143
+  EXPECT_TRUE(outcome_.interrupted);
+  EXPECT_EQ(outcome_.passes, 1);
+  EXPECT_EQ(outcome_.frames, 4);
+  EXPECT_EQ(countdown_.size(), 2u);
+  EXPECT_EQ(console_.RowTrimmed(32), "Broadcast stopped between passes: 1 of 3 passes complete.");
+  const std::string line = app::FormatLogLine(app::RfLogEntry(outcome_), {});
+  EXPECT_EQ(line.find("\"record\""), std::string::npos) << line;
+  EXPECT_NE(line.find("\"passes\":1,"), std::string::npos) << line;
+  EXPECT_NE(line.find("\"reason\":\"signal\""), std::string::npos) << line;
 }
 
 // The largest repeat count still ends on a key: typed in the fourth pass, after the countdown
