@@ -299,6 +299,7 @@ void EngineRun::ReportPending() {
 void EngineRun::MetDeadLine(Outcome outcome) {
   ReportPending();
   result_.line_code = serial::kErrLineDead;
+  result_.line_error = line_.FailureText();
   result_.outcome = outcome;
   result_.reason = Reason::kLineDead;
 }

@@ -62,6 +62,7 @@ void Broadcast::Stopped(StopReason reason, StopPlace place, std::int32_t record,
 
 void Broadcast::LineDied(StopPlace place, std::int32_t record, std::int64_t pass) {
   dead_ = true;
+  outcome_.line_error = tools_.line.FailureText();
   op_.LineError(tools_.line.Pending());
   Stopped(StopReason::kLineDead, place, record, pass);
 }

@@ -244,8 +244,13 @@ TEST(DirectSentencesTest, AnOpenThatFailedSaysTheCodeTheSystemsWordsAndWhatToDo)
             "resource busy). Close the program that holds it, or choose another port.");
   result.open_code = serial::kErrDeviceControl;
   result.settings_refused = true;
-  EXPECT_EQ(app::OpenFailureSentence(result, "/dev/null", ""),
-            "/dev/null opened, but refused its line settings (code 5): it may not be a serial "
+  result.open_error = "Invalid argument";
+  EXPECT_EQ(app::OpenFailureSentence(result, "/dev/zero", ""),
+            "/dev/zero opened, but refused its line settings (code 5: Invalid argument): it may "
+            "not be a serial port.");
+  result.open_error.clear();
+  EXPECT_EQ(app::OpenFailureSentence(result, "/dev/zero", ""),
+            "/dev/zero opened, but refused its line settings (code 5): it may not be a serial "
             "port.");
   EXPECT_EQ(app::DirectExitStatus(result), app::kExitPortNotOpened);
 }

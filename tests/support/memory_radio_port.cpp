@@ -244,6 +244,7 @@ ErrorNumber MemoryRadioPort::Close() {
   open_ = false;
   ++closes_;
   dead_seen_ = false;
+  refused_ = false;
   return kNoError;
 }
 
@@ -251,6 +252,7 @@ ErrorNumber MemoryRadioPort::Apply(LineSetting setting, std::uint32_t value) {
   if (!open_) return kErrPortNotOpen;
   const ErrorNumber result = ApplyOne(setting, value);
   if (result == kNoError) line_sets_.push_back({time_.Now(), CurrentLine()});
+  refused_ = refused_ || result == kErrDeviceControl;
   return result;
 }
 

@@ -80,6 +80,11 @@ class MemoryRadioPort final : public serial::SerialPort, private VirtualTime::Fo
   /// (RefuseWrite) takes fewer.
   std::size_t Write(std::span<const std::uint8_t> bytes) override;
   bool LineDead() const override { return dead_seen_; }
+  /// What the POSIX backend says for a line that died under it ("Input/output error") or for a
+  /// setting it refused ("Invalid argument"); empty before either, and after Close.
+  std::string FailureText() const override {
+    return dead_seen_ ? "Input/output error" : refused_ ? "Invalid argument" : "";
+  }
   /// Moves the time to the first of: the next byte for the PC arriving, `timeout_ms` passing.
   /// Returns at once when bytes are waiting, a line error is pending or the line is dead.
   /// With no time-out and nothing that could ever arrive, returns at once and marks Starved.
@@ -215,6 +220,7 @@ class MemoryRadioPort final : public serial::SerialPort, private VirtualTime::Fo
   std::optional<double> cut_at_;            ///< the line died here
   std::optional<double> line_error_at_;     ///< LineErrorAt, not yet reported
   bool dead_seen_ = false;
+  bool refused_ = false;
   bool starved_ = false;
 
   std::size_t refuse_size_ = 0;
