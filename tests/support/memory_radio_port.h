@@ -31,6 +31,7 @@
 #include <string_view>
 #include <vector>
 
+#include "radio_sim/line_time.h"
 #include "radio_sim/radio.h"
 #include "serial/serial_port.h"
 #include "support/virtual_time.h"
@@ -203,9 +204,9 @@ class MemoryRadioPort final : public serial::SerialPort, private VirtualTime::Fo
   bool parity_check_ = false;
 
   std::deque<ToRadio> to_radio_;
-  double to_radio_free_at_ = 0.0;  ///< when the PC's bytes so far have all reached the radio
+  sim::LineDirection line_to_radio_;  ///< the PC's bytes on their way
   std::deque<ToPc> to_pc_;
-  double to_pc_free_at_ = 0.0;  ///< when the radio's answers so far have all left it
+  sim::LineDirection line_to_pc_;  ///< the radio's answers on their way
   std::vector<WireByte> wire_;
   std::vector<AnswerByte> answers_;
   std::vector<LineSet> line_sets_;
