@@ -75,7 +75,25 @@ TEST_F(MemoryUploadTest, CompleteUploadOfTheBuiltInImage) {
   EXPECT_EQ(console_.RowTrimmed(29), "Program Time is 155.14 S");
   EXPECT_EQ(console_.RowTrimmed(25), " 4143   FFFE   2");
   EXPECT_EQ(console_.RowTrimmed(32), "Upload complete: the radio accepted the checksum.");
+  EXPECT_TRUE(console_.RowColours(32, 1, 49, console::kLightGreen, console::kBlack));
   EXPECT_EQ(console_.RowTrimmed(30), "Hit any key to return to main menu");
+  EXPECT_TRUE(console_.RowColours(30, 1, 34, console::kYellow, console::kBlue));
+  EXPECT_EQ(console_.Screen().CurrentAttr(), console::MakeAttr(console::kBrightWhite, 0));
+  EXPECT_EQ(console_.Beeps(), 0);
+
+  // An odd number of words: the radio's checksum is the complemented pair, shown with the sums.
+  image::PairChecksum sums;
+  image::RecordBuffer buffer{};
+  image::ImageWalk walk(image::FirmwareImage(), buffer);
+  while (walk.NextRecord()) {
+    for (image::Word w; walk.NextWord(w);) sums.Add(w.b0, w.b1);
+  }
+  EXPECT_EQ(direct.last_checksum, sums.Value());
+  EXPECT_EQ(console_.RowTrimmed(19), "6C            F9            93            6");
+  EXPECT_EQ(console_.RowTrimmed(20), "93            6");
+  EXPECT_EQ(console_.RowTrimmed(21), "");
+  EXPECT_EQ(priority_.raises, 1 + 4144);  // the line-rate switch, then every record
+  EXPECT_EQ(ctx_->progress_counter, 0);
 }
 
 // A stop request (what a signal makes of SIGTERM) as the 50th word's data frame goes out: that

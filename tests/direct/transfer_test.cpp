@@ -1,5 +1,6 @@
-// The word transfer: a complete upload of the release image, every operator prompt with both
-// answers, Escape between records, and a line that dies mid-transfer.
+// The word transfer through the real serial backend: the progress line across uploads, every
+// operator prompt with both answers, Escape between records, and a line that dies mid-transfer.
+// (The whole release image goes out on the memory port: memory_upload_test.cpp.)
 #include <string>
 
 #include "console/format.h"
@@ -9,7 +10,6 @@
 namespace tvx::testing {
 namespace {
 
-constexpr std::uint64_t kReleaseWords = 33097;
 constexpr const char* kAccepted = "Upload complete: the radio accepted the checksum.";
 constexpr const char* kStopped =
     "Upload stopped before the end: the radio's firmware is incomplete.";
@@ -27,45 +27,6 @@ int MemoryMismatches(const sim::RadioMemory& memory, std::span<const std::uint8_
     if (space[w.word.address] != w.word.b0 || space[next] != w.word.b1) ++mismatches;
   }
   return mismatches;
-}
-
-TEST_F(DirectUploadTest, CompleteUploadOfTheReleaseImage) {
-  ctx_->image = image::FirmwareImage();
-  StartRadio(FastRadio());
-  console_.Feed("N\rY\r\r");
-  Run();
-
-  const auto snapshot = SettledSnapshot();
-  const sim::DirectCounters& direct = snapshot->counters.direct;
-  EXPECT_EQ(direct.word_attempts, kReleaseWords);
-  EXPECT_EQ(direct.words_checked_ok, kReleaseWords);
-  EXPECT_EQ(direct.resyncs, 0u);
-  EXPECT_EQ(direct.verdicts_accepted, 1u);
-  EXPECT_EQ(direct.verdicts_rejected, 0u);
-  EXPECT_EQ(snapshot->counters.bytes_received, kHandshakeBytes + kReleaseWords * 6 + 1);
-  EXPECT_EQ(MemoryMismatches(snapshot->memory, image::FirmwareImage()), 0);
-
-  // An odd number of words: the radio's checksum is the complemented pair.
-  image::PairChecksum sums;
-  for (const WalkWord& w : UploadWords(image::FirmwareImage())) sums.Add(w.word.b0, w.word.b1);
-  ASSERT_EQ(sums.words, kReleaseWords);
-  EXPECT_EQ(direct.last_checksum, sums.Value());
-  EXPECT_EQ(console_.RowTrimmed(19), "6C            F9            93            6");
-  EXPECT_EQ(console_.RowTrimmed(20), "93            6");
-  EXPECT_EQ(console_.RowTrimmed(21), "");
-
-  EXPECT_EQ(console_.RowTrimmed(11), "Starting Download");
-  EXPECT_EQ(console_.RowTrimmed(24), "If Programing Pauses, Press <Enter> for Retry");
-  EXPECT_EQ(console_.RowTrimmed(25), " 4143   FFFE   2");  // every eighth record
-  EXPECT_GE(ShownProgramTime(console_), 0.0) << console_.RowTrimmed(29);
-  EXPECT_EQ(console_.RowTrimmed(32), kAccepted);
-  EXPECT_TRUE(console_.RowColours(32, 1, 49, console::kLightGreen, console::kBlack));
-  EXPECT_EQ(console_.RowTrimmed(30), "Hit any key to return to main menu");
-  EXPECT_TRUE(console_.RowColours(30, 1, 34, console::kYellow, console::kBlue));
-  EXPECT_EQ(console_.Screen().CurrentAttr(), console::MakeAttr(console::kBrightWhite, 0));
-  EXPECT_EQ(console_.Beeps(), 0);
-  EXPECT_EQ(priority_.raises, 1 + 4144);  // the line-rate switch, then every record
-  EXPECT_EQ(ctx_->progress_counter, 0);
 }
 
 // The progress line is refreshed on every eighth record, on a counter the jobs never reset: 18
