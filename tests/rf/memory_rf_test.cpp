@@ -137,6 +137,74 @@ TEST_F(MemoryRfTest, OnePassThreeCopiesOfEveryFrameOneEchoLost) {
   EXPECT_EQ(ctx_->rf_mismatch_count, 0);
 }
 
+// Two passes of three copies: the same header six times (the radio checks its count and
+// checksum), one countdown between the passes and none after the last.
+TEST_F(MemoryRfTest, TwoPassesThreeCopiesSameHeaderOneCountdown) {
+  sim::RadioConfig config;
+  config.mode = sim::RadioMode::kRf;
+  StartRadio(config);
+  Run("y\r3\r0\r2\r");
+
+  const auto snapshot = port_->SettledSnapshot();
+  int wrong = 0;
+  for (std::uint32_t r = 0; r < kRecords; ++r) {
+    if (snapshot->rf_records[r].good != 6u || snapshot->rf_records[r].bad != 0) ++wrong;
+  }
+  EXPECT_EQ(wrong, 0);
+  EXPECT_EQ(snapshot->counters.rf.header_frames_good, 6u);
+  EXPECT_EQ(snapshot->counters.rf.header_frames_bad, 0u);
+  EXPECT_EQ(countdown_,
+            (std::vector<std::string>{
+                "Waiting to re-acuire radio network 5", "Waiting to re-acuire radio network 4",
+                "Waiting to re-acuire radio network 3", "Waiting to re-acuire radio network 2",
+                "Waiting to re-acuire radio network 1", "Waiting to re-acuire radio network 0"}));
+  EXPECT_EQ(console_.RowTrimmed(35), "");
+  for (int row = 21; row <= 23; ++row) {
+    EXPECT_EQ(console_.RowTrimmed(row), "E2  93  36  10  30  6  42  38") << row;
+  }
+  EXPECT_EQ(console_.RowTrimmed(32),
+            "Broadcast complete: 2 passes, 8288 frames, 0 echo mismatches.");
+}
+
+// A corrupt echo and a lost one: each repeats its frame; the corrupt byte shows as sent (row 24)
+// and as received (row 28). A second RF upload of the run goes on counting mismatches from
+// there, while its outcome counts its own.
+TEST_F(MemoryRfTest, EchoFaultsRepeatTheFrameAndTheCountCarriesOver) {
+  sim::RadioConfig config;
+  config.mode = sim::RadioMode::kRf;
+  config.Add(sim::Fault::kRfCorruptEcho, 1, 7);  // record 0: byte 7, the address high byte 0x80
+  config.Add(sim::Fault::kRfDropEcho, 3);        // record 1, first copy
+  StartRadio(config);
+  Run("y\r1\r0\r1\r");
+
+  const auto snapshot = port_->SettledSnapshot();
+  EXPECT_EQ(snapshot->rf_records[0].good, 2u);
+  EXPECT_EQ(snapshot->rf_records[1].good, 2u);
+  EXPECT_EQ(snapshot->rf_records[2].good, 1u);
+  EXPECT_EQ(snapshot->counters.rf.data_frames_received, kRecords + 2);
+  EXPECT_EQ(snapshot->counters.rf.echoes_corrupted, 1u);
+  EXPECT_EQ(snapshot->counters.rf.echoes_dropped, 1u);
+  EXPECT_EQ(ctx_->rf_mismatch_count, 1);
+  // Byte 8 of the frame: sent on row 24, received on row 28, column 3 * 8 - 2.
+  EXPECT_EQ(console_.RowText(24).substr(21, 2), "80");
+  EXPECT_EQ(console_.RowText(28).substr(21, 2), "7F");
+  EXPECT_EQ(console_.RowTrimmed(32), "Broadcast complete: 1 pass, 4144 frames, 1 echo mismatch.");
+
+  // Its one frame (13 bytes) first comes back with its last two bytes, the CRC, changed: two
+  // mismatches.
+  config = sim::RadioConfig{};
+  config.mode = sim::RadioMode::kRf;
+  config.Add(sim::Fault::kRfCorruptEcho, 1, 11).Add(sim::Fault::kRfCorruptEcho, 1, 12);
+  const auto mismatches = ctx_->rf_mismatch_count;
+  StartRadio(config);
+  ctx_->rf_mismatch_count = mismatches;  // the run's count, kept across its jobs
+  Run("y\r1\r4143\r1\r");
+  EXPECT_EQ(console_.RowText(24).substr(0, 18), " 4143          1  ");
+  EXPECT_EQ(port_->SettledSnapshot()->rf_records[4143].good, 2u);
+  EXPECT_EQ(console_.RowTrimmed(32), "Broadcast complete: 1 pass, 1 frame, 2 echo mismatches.");
+  EXPECT_EQ(ctx_->rf_mismatch_count, 3);
+}
+
 // A key typed as the 21st frame goes out stops the broadcast after that copy; with two passes
 // asked one countdown follows, then the end prompt waits for a key of its own.
 TEST_F(MemoryRfTest, KeyStopsTheBroadcastOneCountdownThenTheEndPrompt) {
