@@ -13,68 +13,15 @@
 #include <vector>
 
 #include "app/upload_log.h"
-#include "job/run_context.h"
-#include "rf/rf_upload.h"
-#include "serial/priority.h"
-#include "support/memory_radio_port.h"
-#include "support/scripted_console.h"
-#include "support/virtual_time.h"
+#include "memory_rf_fixture.h"
 
 namespace tvx::testing {
 namespace {
-
-constexpr std::uint32_t kRecords = 4144;
 
 // The virtual time is exact; whole microseconds make a wrong pause plain in the message.
 long long Us(double seconds) {
   return std::llround(seconds * 1e6);
 }
-
-class MemoryRfTest : public ::testing::Test {
- protected:
-  MemoryRfTest() {
-    console_.SetStarveLimitMs(2000);  // no key is ever waited for in real time here
-    console_.OnKeyWanted([](ScriptedConsole& console) {
-      if (console.RowTrimmed(30) == "Hit any key to return to main menu") console.Feed("x");
-    });
-    clock_.on_pause = [this](int ms) {
-      if (ms == 1000) countdown_.push_back(console_.RowTrimmed(35));
-    };
-  }
-
-  // Types `key` as the `nth` data-frame copy (counted from 1) goes out.
-  void KeyAtDataCopy(int nth, std::string key) {
-    port_->on_write = [this, nth, key, count = 0](std::span<const std::uint8_t> bytes) mutable {
-      if (!bytes.empty() && bytes[0] == 0xE3 && ++count == nth) console_.Feed(key);
-    };
-  }
-
-  void StartRadio(const sim::RadioConfig& config) {
-    port_ = std::make_unique<MemoryRadioPort>(time_, config);
-    ctx_ = std::make_unique<job::RunContext>(console_, *port_, priority_, clock_);
-    ctx_->link.devices[0] = "mem:radio";  // what Com1 stands for in this run
-  }
-
-  void Run(const std::string& answers) {
-    console_.Feed(answers);
-    outcome_ = rf::RunRfUpload(*ctx_);
-    EXPECT_FALSE(port_->Starved()) << "the job waited for an echo that could never come";
-    EXPECT_FALSE(console_.Starved()) << "the job waited for a key the test did not give";
-    EXPECT_EQ(console_.KeysLeft(), 0u);
-    EXPECT_FALSE(port_->IsOpen());
-    EXPECT_EQ(port_->Opens(), 1);
-  }
-
-  VirtualTime time_;
-  VirtualClock clock_{time_};
-  ScriptedConsole console_;
-  serial::NoPriority priority_;
-  std::unique_ptr<MemoryRadioPort> port_;
-  std::unique_ptr<job::RunContext> ctx_;
-  rf::Outcome outcome_;
-  /// Row 35 at each one-second pause, in order.
-  std::vector<std::string> countdown_;
-};
 
 // Three copies of every frame in one pass; the second copy of record 0 loses its echo, so that
 // record goes out a fourth time after its echo window has passed.
@@ -380,12 +327,6 @@ TEST_F(MemoryRfTest, HeaderPausesTurnaroundsAndCountdownAreExactOnAPlainLine) {
     }
     EXPECT_EQ(late, 0);
   }
-}
-
-sim::RadioConfig RfRadio() {
-  sim::RadioConfig config;
-  config.mode = sim::RadioMode::kRf;
-  return config;
 }
 
 // The random byte s as the radio heard it: the same in the copies of one frame, new in every
