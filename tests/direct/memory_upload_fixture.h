@@ -107,8 +107,9 @@ class MemoryUploadTest : public ::testing::Test {
   std::unique_ptr<job::RunContext> ctx_;
   direct::Result result_;
   /// The answers to the three questions Run feeds first.
-  std::string answers_ = "N\rY\r\r";  // data port, radio in set-up, normal speed
-  std::vector<std::string> prompts_;  ///< row 30 at each prompt answered by a rule
+  std::string answers_ = "N\rY\r\r";          // data port, radio in set-up, normal speed
+  std::vector<std::string> prompts_;          ///< row 30 at each prompt answered by a rule
+  std::vector<bool> prompts_yellow_on_blue_;  ///< whether each of them was
   /// Runs whenever the job waits on a quiet line (the radio will say nothing more unless the
   /// job writes): where an operator would press a key.
   std::function<void()> on_quiet_;
@@ -135,6 +136,8 @@ class MemoryUploadTest : public ::testing::Test {
     for (auto it = rules_.begin(); it != rules_.end(); ++it) {
       if (row.find(it->part) == std::string::npos) continue;
       prompts_.push_back(row);
+      prompts_yellow_on_blue_.push_back(console.RowColours(30, 1, static_cast<int>(row.size()),
+                                                           console::kYellow, console::kBlue));
       const std::string key = it->key;
       rules_.erase(it);
       console.FeedKey(key);
