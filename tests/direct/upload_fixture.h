@@ -44,9 +44,6 @@ class FlakyWritePort final : public ForwardingPort {
     fail_written_ = written;
     data_frame_writes_ = 0;
   }
-  /// Set by on_write: this write reaches nothing and returns 0.
-  bool fail_this_write = false;
-  int Opens() const { return opens_; }
   /// Runs on the job's thread before every write reaches the radio.
   std::function<void(std::span<const std::uint8_t>)> on_write;
   /// Bytes written since this port was made, over all opens.
@@ -64,7 +61,6 @@ class FlakyWritePort final : public ForwardingPort {
   }
 
   serial::ErrorNumber Open(std::string_view name) override {
-    ++opens_;
     deaf_ = false;  // hears again, until the next GoDeaf
     return Inner().Open(name);
   }
@@ -77,7 +73,6 @@ class FlakyWritePort final : public ForwardingPort {
   std::size_t fail_written_ = 0;
   int deaf_after_ = 0;
   int data_frame_writes_ = 0;
-  int opens_ = 0;
   std::uint64_t bytes_written_ = 0;
   bool deaf_ = false;
   std::size_t let_through_ = 0;  // bytes still heard once deaf
@@ -107,28 +102,23 @@ class RecordingPriority final : public serial::Priority {
 /// FakeClock time with a time of day that wraps at midnight. The handshake's short pauses are
 /// real: the simulated radio judges each batch of bytes by the line rate it finds when it reads
 /// them, so the bytes sent before the rate switch must have been read before it. Pauses of a
-/// second or more cost nothing, unless all pauses are made real.
+/// second or more cost nothing.
 class WrappingClock final : public job::Clock {
  public:
   double Seconds() override { return fake_.Seconds(); }
   double TimeOfDaySeconds() override;
   void SleepMs(int ms) override;
-  void SetRealPauses(bool real) { real_pauses_ = real; }
   /// Runs before every real pause: lets the radio catch up with what was sent, so a loaded
   /// machine cannot turn a short pause into a line-rate fault.
   std::function<void()> before_real_pause;
   /// Runs on the job's thread at the start of every pause, with its length in milliseconds.
   std::function<void(int)> on_pause;
-  /// Total of all pauses asked for, real or not, in milliseconds.
-  long long SleptMs() const { return asked_ms_; }
   /// The time of day when Seconds() reads 0.
   void SetTimeOfDayAtStart(double seconds) { time_of_day_at_start_ = seconds; }
 
  private:
   FakeClock fake_;
   double time_of_day_at_start_ = 43200.0;
-  bool real_pauses_ = false;
-  std::atomic<long long> asked_ms_{0};
 };
 
 /// The bytes the radio hears from the data port before the transfer: "4", the access code, the

@@ -26,21 +26,16 @@
 
 namespace tvx::testing {
 
-/// The real POSIX port, counting opens and frame writes.
+/// The real POSIX port, counting frame writes and bytes.
 class WatchedPort final : public ForwardingPort {
  public:
   using ForwardingPort::ForwardingPort;
 
-  int Opens() const { return opens_; }
   /// Writes of data frames (type byte 0xE3) since the port was made.
   int DataFrameWrites() const { return data_writes_; }
   /// Bytes written through to the device since the port was made.
   std::uint64_t BytesWritten() const { return bytes_written_; }
 
-  serial::ErrorNumber Open(std::string_view name) override {
-    ++opens_;
-    return Inner().Open(name);
-  }
   std::size_t Write(std::span<const std::uint8_t> bytes) override {
     if (!bytes.empty() && bytes[0] == 0xE3) ++data_writes_;
     const std::size_t written = Inner().Write(bytes);
@@ -49,7 +44,6 @@ class WatchedPort final : public ForwardingPort {
   }
 
  private:
-  int opens_ = 0;
   int data_writes_ = 0;
   std::atomic<std::uint64_t> bytes_written_{0};
 };
