@@ -60,6 +60,15 @@ class MemoryUploadTest : public ::testing::Test {
     ctx_->link.devices[0] = "mem:radio";  // what Com1 stands for in this run
     port_->on_quiet = [this] { OnQuiet(); };
   }
+  /// A new radio on a new port for the next upload of the same run: the error latch and count,
+  /// the progress counter and the image go on from the last upload.
+  void NextRadio(const sim::RadioConfig& config) {
+    const job::RunContext last = *ctx_;
+    StartRadio(config);
+    ctx_->errors = last.errors;
+    ctx_->progress_counter = last.progress_counter;
+    ctx_->image = last.image;
+  }
   static sim::RadioConfig Radio() {
     sim::RadioConfig config;
     config.mode = sim::RadioMode::kDirect;
