@@ -55,12 +55,6 @@ std::size_t FlakyWritePort::Write(std::span<const std::uint8_t> bytes) {
   if (on_write) on_write(bytes);
   if (bytes.size() == 3) {
     ++data_frame_writes_;
-    if (data_frame_writes_ == fail_at_) {
-      if (fail_written_ == 0) return 0;
-      const std::size_t cut = Inner().Write(bytes.first(fail_written_));
-      bytes_written_ += cut;
-      return cut;
-    }
     if (data_frame_writes_ == deaf_after_) {
       deaf_ = true;
       let_through_ = 1;

@@ -30,20 +30,12 @@
 
 namespace tvx::testing {
 
-/// The real POSIX port, except that one chosen three-byte write (a data frame) can be reported
-/// as not written at all, as a write time-out would, and that it can go deaf after a data frame
-/// and its reply, as if the radio had died right then.
+/// The real POSIX port, except that it can go deaf after a data frame and its reply, or at once,
+/// as if the radio had died right then.
 class FlakyWritePort final : public ForwardingPort {
  public:
   using ForwardingPort::ForwardingPort;
 
-  /// The 1-based number of the next three-byte write to fail, counted from now; 0: none. Its
-  /// first `written` bytes still reach the radio and are the count the write returns.
-  void FailDataFrameWrite(int number, std::size_t written = 0) {
-    fail_at_ = number;
-    fail_written_ = written;
-    data_frame_writes_ = 0;
-  }
   /// Runs on the job's thread before every write reaches the radio.
   std::function<void(std::span<const std::uint8_t>)> on_write;
   /// Bytes written since this port was made, over all opens.
@@ -69,8 +61,6 @@ class FlakyWritePort final : public ForwardingPort {
   std::size_t Write(std::span<const std::uint8_t> bytes) override;
 
  private:
-  int fail_at_ = 0;
-  std::size_t fail_written_ = 0;
   int deaf_after_ = 0;
   int data_frame_writes_ = 0;
   std::uint64_t bytes_written_ = 0;
@@ -78,8 +68,7 @@ class FlakyWritePort final : public ForwardingPort {
   std::size_t let_through_ = 0;  // bytes still heard once deaf
 };
 
-/// Records the priority changes; `on_normal` runs on the job's thread at every return to the
-/// normal class, with the number of raises so far (the line-rate switch is the first).
+/// Records the priority changes (the line-rate switch is the first raise).
 class RecordingPriority final : public serial::Priority {
  public:
   void RaiseRealtime() override {
@@ -88,12 +77,10 @@ class RecordingPriority final : public serial::Priority {
   }
   void Normal() override {
     realtime = false;
-    if (on_normal) on_normal(raises);
     if (on_dead_line_normal && port != nullptr && port->LineDead()) on_dead_line_normal();
   }
   int raises = 0;
   bool realtime = false;
-  std::function<void(int)> on_normal;
   /// With `port` set: runs at every return to normal while the port has seen a dead line.
   const serial::SerialPort* port = nullptr;
   std::function<void()> on_dead_line_normal;
@@ -113,8 +100,6 @@ class WrappingClock final : public job::Clock {
   std::function<void()> before_real_pause;
   /// Runs on the job's thread at the start of every pause, with its length in milliseconds.
   std::function<void(int)> on_pause;
-  /// The time of day when Seconds() reads 0.
-  void SetTimeOfDayAtStart(double seconds) { time_of_day_at_start_ = seconds; }
 
  private:
   FakeClock fake_;
