@@ -36,6 +36,35 @@ TEST_F(MemoryUploadTest, QuestionsTakeOnlyExactAnswers) {
   EXPECT_EQ(port_->SettledSnapshot()->counters.bytes_received, 1u);  // the one "U"
 }
 
+// The radio goes away while its identity is awaited: the wait ends at once with the report (59)
+// and "Radio not answering: the line is dead.", no key is asked for, and after the 2 s pause the
+// menu returns. The next upload on a healthy line starts clean.
+TEST_F(MemoryUploadTest, DeadLineInTheIdentityWaitReturnsToTheMenu) {
+  sim::RadioConfig config = Radio();
+  config.Add(sim::Fault::kSilent);
+  StartRadio(config);
+  ctx_->image = SmallImage();
+  on_quiet_ = [this] { port_->HangUpAt(time_.Now()); };
+  int reports_at_pause = -1;
+  clock_.on_pause = [&](int ms) {
+    if (ms == 2000) reports_at_pause = ctx_->errors.count;
+  };
+  Run();
+  clock_.on_pause = nullptr;
+  on_quiet_ = nullptr;
+  EXPECT_EQ(reports_at_pause, 1);
+  EXPECT_EQ(console_.RowTrimmed(8), "Waiting for Radio ID");
+  EXPECT_EQ(console_.RowTrimmed(9), "Radio not answering: the line is dead.");
+  EXPECT_EQ(console_.RowText(51).substr(64, 12), "  1  59   0 ");
+  EXPECT_EQ(console_.Beeps(), 1);
+
+  NextRadio(Radio());
+  Run();
+  EXPECT_EQ(ctx_->errors.count, 1);
+  EXPECT_EQ(console_.Beeps(), 1);
+  EXPECT_EQ(console_.RowTrimmed(32), "Upload complete: the radio accepted the checksum.");
+}
+
 TEST_F(MemoryUploadTest, IdentityWaitEndsOnAnyKeyOrAWrongMarker) {
   sim::RadioConfig config = Radio();
   config.Add(sim::Fault::kSilent);
