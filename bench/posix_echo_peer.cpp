@@ -1,8 +1,8 @@
-// bench-echo-peer: the far end of the bare word exchange for the Windows benchmark under wine.
+// echo-peer: the far end of the bare word exchange for the Windows benchmark under wine.
 // Makes a pseudo-terminal, puts a symbolic link to its device at the given path, prints the
 // device, and answers every word as the radio would at once (the address frame's two bytes
 // echoed, the data frame answered with its middle byte) until the line closes or it is stopped.
-//   usage: bench-echo-peer <link path>
+//   usage: echo-peer <link path>
 #include <fcntl.h>
 #include <pty.h>
 #include <termios.h>
@@ -18,7 +18,7 @@ using tvx::bench::ReadExactly;
 
 int main(int argc, char** argv) {
   if (argc != 2) {
-    std::fprintf(stderr, "usage: bench-echo-peer <link path>\n");
+    std::fprintf(stderr, "usage: echo-peer <link path>\n");
     return 2;
   }
   int master = -1;

@@ -1,7 +1,7 @@
 // How fast the direct upload moves words through the Windows serial backend, next to a bare
 // Win32 word exchange in the same run. Under wine both talk to native programs on
 // pseudo-terminals that wine maps to COM ports (tools/run-bench-windows.sh sets this up): the
-// uploader to the simulated radio answering at once, the bare loop to bench-echo-peer. Figures
+// uploader to the simulated radio answering at once, the bare loop to echo-peer. Figures
 // under wine are a floor for Windows, not a target: wine's serial layer is slower.
 //
 // Usage: bench-direct-upload-win <radio device, e.g. COM5> <echo device, e.g. \\.\COM7>

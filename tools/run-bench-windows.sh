@@ -15,7 +15,7 @@ wine=/usr/lib/wine/wine64
 wineserver=/usr/lib/wine/wineserver64
 [ -x "$wineserver" ] || wineserver=$(command -v wineserver)
 
-cmake --build "$host" --target torvandrix-radio-sim bench-echo-peer
+cmake --build "$host" --target torvandrix-radio-sim echo-peer
 cmake --build "$build" --target bench-direct-upload-win
 
 tmp=$(mktemp -d)
@@ -32,7 +32,7 @@ trap cleanup EXIT
 
 "$host/torvandrix-radio-sim" --mode direct --fast --erase-ms 0 --link "$tmp/radio" >"$tmp/radio.out" 2>&1 &
 pids+=($!)
-"$host/bench/bench-echo-peer" "$tmp/echo" >"$tmp/echo.out" 2>&1 &
+"$host/bench/echo-peer" "$tmp/echo" >"$tmp/echo.out" 2>&1 &
 pids+=($!)
 for _ in $(seq 100); do
   [ -L "$tmp/radio" ] && [ -L "$tmp/echo" ] && break

@@ -167,7 +167,8 @@ std::string LimitLine(const direct::Result& result, const DirectFacts& facts) {
 std::string StoppedLine(const direct::Result& result, const DirectFacts& facts) {
   switch (result.reason) {
     case Reason::kLineDead:
-      return "Upload stopped: the line died " + Where(result) + "; " +
+      return "Upload stopped: the line died " + Where(result) +
+             (result.line_error.empty() ? "" : " (" + result.line_error + ")") + "; " +
              std::string(WhatItMeans(result));
     case Reason::kRetriesSpent:
       return "Upload stopped before the end (retries spent): " +

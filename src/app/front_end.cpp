@@ -5,7 +5,7 @@
 
 #include "console/format.h"
 #include "image/checks.h"
-#include "job/port_ops.h"
+#include "job/run_context.h"
 
 namespace tvx::app {
 namespace {

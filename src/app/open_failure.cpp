@@ -46,7 +46,8 @@ std::string PortOpenFailure(std::string_view device, serial::ErrorNumber code,
                             std::string_view permission_hint) {
   if (settings_refused) {
     return std::string(device) + " opened, but refused its line settings (code " +
-           std::to_string(code) + "): it may not be a serial port.";
+           std::to_string(code) + (system_text.empty() ? "" : ": " + std::string(system_text)) +
+           "): it may not be a serial port.";
   }
   const bool not_a_port = code == serial::kErrDeviceControl;  // a refused setting is above
   std::string line = "Cannot open " + std::string(device) + ": code " + std::to_string(code) +

@@ -21,8 +21,9 @@ std::string_view OpenFailureMeaning(serial::ErrorNumber code, bool settings_refu
 /// Join the dialout group ..." (`permission_hint` follows a code 75); for what is there but is
 /// no serial port (an open's own 5) "Cannot open /dev/null: code 5, not a serial port (a device
 /// that is not a terminal). ..."; for a device that opened but refused a setting "/dev/ptmx
-/// opened, but refused its line settings (code 5): it may not be a serial port." `device` is
-/// printed as it is given (make it printable first); `system_text` may be empty.
+/// opened, but refused its line settings (code 5: Invalid argument): it may not be a serial
+/// port." `device` is printed as it is given (make it printable first); `system_text` may be
+/// empty.
 std::string PortOpenFailure(std::string_view device, serial::ErrorNumber code,
                             bool settings_refused, std::string_view system_text,
                             std::string_view permission_hint);

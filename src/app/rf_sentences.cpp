@@ -155,9 +155,10 @@ std::string RfEndSentence(const rf::Outcome& outcome, const RfFacts& facts,
   const std::string go_on = "To go on from there: " + ResumeCommands(outcome, facts);
   switch (outcome.reason) {
     case StopReason::kLineDead:
-      return "The line to the local radio died " + where + after +
-             " (code 59): the radios did not get the rest of the image and must be loaded again "
-             "from there once the line is back. " +
+      return "The line to the local radio died " + where + after + " (code 59" +
+             (outcome.line_error.empty() ? "" : ": " + outcome.line_error) +
+             "): the radios did not get the rest of the image and must be loaded again from "
+             "there once the line is back. " +
              go_on;
     case StopReason::kRadioSilent:
       return "The local radio sent nothing back for " + OneDecimal(facts.waited_seconds) + " " +

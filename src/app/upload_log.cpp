@@ -138,6 +138,7 @@ LogEntry DirectLogEntry(const direct::Result& result) {
   entry.seconds = result.seconds;
   entry.resent_words = result.resent_words;
   entry.reason = direct::ReasonToken(result.reason);
+  entry.detail = result.reason == direct::Reason::kLineDead ? result.line_error : result.open_error;
   // The word reached, for every upload that did not complete once it had begun.
   if (result.outcome != direct::Outcome::kComplete &&
       (result.transfer_started || result.outcome == direct::Outcome::kStopped ||
@@ -156,6 +157,8 @@ LogEntry RfLogEntry(const rf::Outcome& outcome) {
   entry.passes = outcome.passes;
   entry.frames = outcome.frames;
   entry.reason = RfReason(outcome);
+  entry.detail =
+      outcome.reason == rf::StopReason::kLineDead ? outcome.line_error : outcome.open_error;
   // A stop in the wait between passes was at no record: the passes say how far it got.
   if (outcome.start == rf::Start::kBroadcast && outcome.stopped &&
       outcome.stop_place != rf::StopPlace::kCountdown) {
@@ -179,6 +182,7 @@ std::string FormatLogLine(const LogEntry& entry, std::chrono::system_clock::time
                    {"source", PrintableText(entry.image.source)}};
   line["outcome"] = entry.outcome;
   if (entry.outcome != "complete") line["reason"] = entry.reason.empty() ? "unknown" : entry.reason;
+  if (!entry.detail.empty()) line["detail"] = entry.detail;
   line["seconds"] = std::round(entry.seconds * 1000.0) / 1000.0;
   if (entry.resent_words) line["resent_words"] = *entry.resent_words;
   if (entry.echo_mismatches) line["echo_mismatches"] = *entry.echo_mismatches;

@@ -41,6 +41,9 @@ struct LogEntry {
   /// Why a job that did not complete ended, as a short stable token ("line_dead",
   /// "retries_spent", ...); written for every outcome but "complete".
   std::string reason;
+  /// The system's own words behind the reason (a dead line, a refused setting, a port that did
+  /// not open), written beside it when there are any.
+  std::string detail;
   double seconds = 0.0;
   std::optional<std::int64_t> resent_words;     ///< direct
   std::optional<std::int64_t> echo_mismatches;  ///< rf

@@ -4,7 +4,7 @@
 
 #include "direct/engine.h"
 #include "direct/screen_operator.h"
-#include "job/port_ops.h"
+#include "job/run_context.h"
 
 namespace tvx::direct {
 

@@ -194,7 +194,7 @@ bool EngineRun::OpenPort() {
   result_.reason = opened.settings_refused ? Reason::kSettingsRefused : Reason::kPortNotOpened;
   result_.open_code = opened.code;
   result_.settings_refused = opened.settings_refused;
-  if (!opened.settings_refused) result_.open_error = line_.Port().OpenFailureText();
+  result_.open_error = opened.reason;
   ReportPending();
   op_.OpenFailed(result_);
   return false;
@@ -324,6 +324,7 @@ void EngineRun::ReportPending() {
 void EngineRun::MetDeadLine(Outcome outcome) {
   ReportPending();
   result_.line_code = serial::kErrLineDead;
+  result_.line_error = line_.FailureText();
   result_.outcome = outcome;
   result_.reason = Reason::kLineDead;
 }

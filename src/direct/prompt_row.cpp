@@ -1,7 +1,7 @@
 #include "direct/prompt_row.h"
 
 #include "console/format.h"
-#include "job/port_ops.h"
+#include "job/run_context.h"
 
 namespace tvx::direct {
 
@@ -25,7 +25,6 @@ bool AskOnPromptRow(job::RunContext& ctx, std::string_view text, bool beep, bool
   screen.SetColours(console::kYellow, console::kBlue, 0);
   screen.PrintText(text);
   if (end_line) screen.NewLine();
-  ctx.monitor->Prompt(job::PromptKind::kRetry, text);
   const std::string key = console::WaitForKey(ctx.console);
   BlankPromptRow(ctx);
   return console::IsEscape(key) || job::StopRequested(ctx);

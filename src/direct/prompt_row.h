@@ -19,7 +19,7 @@ void ZoneStep(std::string& line);
 /// Lowers the priority class to normal, beeps if asked, writes `text` at row 30, column 1 in
 /// yellow on blue (ending the line if asked), waits without a time-out for a key, then blanks
 /// row 30 (BlankPromptRow). Returns true when the key was Escape or a stop was requested (the
-/// caller gives up either way). The monitor hears of it as a retry prompt.
+/// caller gives up either way).
 bool AskOnPromptRow(job::RunContext& ctx, std::string_view text, bool beep, bool end_line);
 
 /// Writes blanks over row 30 in white on black and ends the line, so nothing of a prompt or a

@@ -94,6 +94,8 @@ struct Result {
   std::string open_error;
   /// The code of the dead line or the last failure the engine reported; 0 when none.
   serial::ErrorNumber line_code = serial::kNoError;
+  /// The system's own words for the dead line (may be empty).
+  std::string line_error;
   /// Bytes that came at the wait the upload ended in without being its answer.
   std::int64_t unexpected_bytes = 0;
   /// The addresses of the words that went out more than once, in order (each once).

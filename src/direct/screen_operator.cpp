@@ -6,7 +6,7 @@
 
 #include "console/format.h"
 #include "direct/prompt_row.h"
-#include "job/port_ops.h"
+#include "job/run_context.h"
 
 namespace tvx::direct {
 
@@ -178,20 +178,11 @@ bool ScreenOperator::AtMismatch(const Mismatch& mismatch) {
   screen.SetColours(console::kYellow, console::kBlue, 0);
   const std::string line = ReadBackMismatchLine(mismatch);
   screen.PrintText(line);
-  ctx_.monitor->Prompt(job::PromptKind::kContinue,
-                       "Address " + console::Hex(mismatch.address) + ": " + line);
   return !console::IsEscape(console::WaitForKey(ctx_.console));
 }
 
 void ScreenOperator::OpenFailed(const Result& result) {
-  const std::string_view message =
-      result.settings_refused ? "Error Opening Com Port" : "Can't Open Com Port";
-  ctx_.monitor->Message(message);
-  auto& screen = ctx_.console.Screen();
-  screen.PrintText(message);
-  screen.NewLine();
-  ctx_.console.Beep();
-  job::Pause(ctx_, kReadMessageMs);
+  job::ShowOpenFailure(ctx_, result.settings_refused);
 }
 
 void ScreenOperator::Begin(Phase phase) {
@@ -199,32 +190,25 @@ void ScreenOperator::Begin(Phase phase) {
   auto& screen = ctx_.console.Screen();
   switch (phase) {
     case Phase::kHandshake:
-      ctx_.monitor->Phase("Handshake");
       break;
     case Phase::kIdentity:
       screen.Locate(kIdentityRow, 1);
       screen.PrintText("Waiting for Radio ID");
       screen.NewLine();
-      ctx_.monitor->Phase("Waiting for Radio ID");
       break;
     case Phase::kErase:
-      ctx_.monitor->Phase("Waiting for erase");
       screen.PrintText("Waiting for erase");
       screen.NewLine();
       break;
     case Phase::kTransfer:
       screen.PrintText("Starting Download");
       screen.NewLine();
-      ctx_.monitor->Phase("Starting Download");
       screen.Locate(kHintRow, 1);
       screen.PrintText("If Programing Pauses, Press <Enter> for Retry");
       screen.NewLine();
       break;
     case Phase::kChecksum:
-      ctx_.monitor->Phase("Waiting for the radio's checksum");
-      break;
     case Phase::kReadBack:
-      ctx_.monitor->Phase("Read-back");
       break;
   }
 }
@@ -241,7 +225,6 @@ void ScreenOperator::LineError(serial::ErrorNumber code) {
 
 void ScreenOperator::NotARadio(const std::array<std::uint8_t, 4>&) {
   ctx_.console.Beep();
-  ctx_.monitor->Message("The identity reply is not a Torvandrix radio's.");
 }
 
 void ScreenOperator::SerialNumber(std::uint32_t serial) {
@@ -249,7 +232,6 @@ void ScreenOperator::SerialNumber(std::uint32_t serial) {
   screen.PrintText("Radio Serial Number is ");
   screen.PrintNumber(serial);
   screen.NewLine();
-  ctx_.monitor->Message("Radio Serial Number is " + std::to_string(serial));
 }
 
 void ScreenOperator::SerialOutOfRange(std::uint32_t) {
@@ -258,7 +240,6 @@ void ScreenOperator::SerialOutOfRange(std::uint32_t) {
   screen.NewLine();
   screen.PrintText(kNotARadio);
   screen.NewLine();
-  ctx_.monitor->Message(kNotARadio);
   job::Pause(ctx_, kReadMessageMs);
 }
 
@@ -277,10 +258,6 @@ void ScreenOperator::RecordStarted(const image::ImageWalk& walk) {
     ctx_.progress_counter = 0;
     ShowProgressLine(ctx_, walk);
   }
-}
-
-void ScreenOperator::Progress(std::int64_t done, std::int64_t total) {
-  ctx_.monitor->Progress(done, total);
 }
 
 // Row 19: the sums and their complements; row 20: the radio's two bytes. A rejection beeps and
@@ -308,7 +285,6 @@ void ScreenOperator::Checksum(const ChecksumReport& report) {
   screen.SetColours(console::kYellow, console::kBlue, 0);
   screen.PrintText("CHECK SUM ERROR!!!");
   screen.NewLine();
-  ctx_.monitor->Message("CHECK SUM ERROR!!!");
 }
 
 void ScreenOperator::TransferEnded(double seconds, bool show_time) {
@@ -349,7 +325,6 @@ void ScreenOperator::Finished(const Result& result) {
   auto& screen = ctx_.console.Screen();
   if (!result.transfer_started) {
     if (result.reason == Reason::kLineDead) {
-      ctx_.monitor->Message(kDeadLine);
       screen.PrintText(kDeadLine);
       screen.NewLine();
     }

@@ -44,7 +44,6 @@ class ScreenOperator final : public Operator {
   void SerialOutOfRange(std::uint32_t serial) override;
   void UnexpectedByte(std::uint8_t byte) override;
   void RecordStarted(const image::ImageWalk& walk) override;
-  void Progress(std::int64_t done, std::int64_t total) override;
   void Checksum(const ChecksumReport& report) override;
   void TransferEnded(double seconds, bool show_time) override;
   void Finished(const Result& result) override;

@@ -10,33 +10,67 @@ LineResult Line::Latched(std::size_t count, ErrorNumber code) {
   return {count, code};
 }
 
+std::array<std::pair<LineSetting, std::uint32_t>, 11> ProfileSettings(Profile profile,
+                                                                      std::uint32_t terminal_rate) {
+  std::uint32_t rate = terminal_rate;
+  std::uint32_t rx_queue = 1024;
+  if (profile == Profile::kRfUpload) {
+    rate = 115200;
+    rx_queue = 2048;
+  } else if (profile == Profile::kDirectUpload) {
+    rate = 19200;
+    rx_queue = 2048;
+  }
+  return {{
+      {LineSetting::kLineRate, rate},
+      {LineSetting::kDataBits, 8},
+      {LineSetting::kParityCheck, 0},
+      {LineSetting::kStopBits, 1},
+      {LineSetting::kTxQueueSize, 1024},
+      {LineSetting::kRxQueueSize, rx_queue},
+      {LineSetting::kCtsOutputFlow, 0},
+      {LineSetting::kDsrOutputFlow, 0},
+      {LineSetting::kDsrSensitivity, 0},
+      {LineSetting::kDtrHandshake, 0},
+      {LineSetting::kDtrLine, 1},
+  }};
+}
+
 OpenResult Line::Open(std::string_view device, Profile profile, std::uint32_t terminal_rate) {
   OpenResult result;
   // The checks look at what this open and these settings did: a code still pending from an
   // earlier operation is not a failure of this port.
   result.code = port_.Open(device);
   errors_.Latch(result.code);
-  if (result.code != kNoError) return result;
+  if (result.code != kNoError) {
+    result.reason = port_.OpenFailureText();
+    return result;
+  }
   for (const auto& [setting, value] : ProfileSettings(profile, terminal_rate)) {
     const ErrorNumber code = port_.Apply(setting, value);
     errors_.Latch(code);
     if (code != kNoError) {
       result.code = code;
       result.settings_refused = true;
+      result.reason = port_.FailureText();
     }
   }
-  if (result.settings_refused) port_.Close();
+  if (result.settings_refused && profile != Profile::kTerminal) port_.Close();
   return result;
-}
-
-void Line::Close() {
-  port_.Close();
 }
 
 void Line::ZeroTimeouts() {
   Timeouts timeouts;
   port_.GetTimeouts(timeouts);
   port_.SetTimeouts(Timeouts{});
+}
+
+void Line::BoundWrites(std::uint32_t constant_ms) {
+  Timeouts timeouts;
+  port_.GetTimeouts(timeouts);
+  timeouts.write_total_per_byte = 0;
+  timeouts.write_total_constant = constant_ms;
+  port_.SetTimeouts(timeouts);
 }
 
 LineResult Line::ReadControlState(ControlState& out) {
@@ -62,8 +96,8 @@ LineResult Line::Receive(std::span<std::uint8_t> into) {
 }
 
 LineResult Line::Send(std::span<const std::uint8_t> bytes) {
-  if (!port_.IsOpen()) return Latched(0, kErrPortNotOpen);
-  const std::size_t written = bytes.empty() ? 0 : port_.Write(bytes);
+  // A send knows one failure of its own, whatever the port's state: it did not write it all.
+  const std::size_t written = bytes.empty() || !port_.IsOpen() ? 0 : port_.Write(bytes);
   if (written == bytes.size()) return {written, kNoError};
   return Latched(written, port_.LineDead() ? kErrLineDead : kErrSendFailed);
 }

@@ -12,7 +12,6 @@
 #include "image/firmware_image.h"
 #include "job/clock.h"
 #include "job/error_state.h"
-#include "job/monitor.h"
 #include "job/random.h"
 #include "serial/priority.h"
 #include "serial/serial_port.h"
@@ -40,9 +39,6 @@ struct RunContext {
   serial::SerialPort& port;
   serial::Priority& priority;
   Clock& clock;
-  /// Who follows the job besides its screen; the silent monitor unless a front end sets one.
-  Monitor* monitor = &SilentMonitor();
-
   LinkSettings link;
   ErrorState errors;
   Random random;
@@ -56,7 +52,24 @@ struct RunContext {
   /// not about the whole image give a smaller one.
   std::span<const std::uint8_t> image = image::FirmwareImage();
   image::RecordBuffer record_buffer{};
-  std::array<std::uint8_t, 4> send_buffer{};
 };
+
+/// Runs the ErrorReport when a code is latched. A job calls it before it ends, so that no code
+/// it latched reaches the next job's first check.
+void ReportPending(RunContext& ctx);
+
+/// Whether the program was asked to end (the console's stop request): the job ends at its next
+/// safe point, sending nothing more than the word or frame under way.
+bool StopRequested(const RunContext& ctx);
+
+/// A pause of `ms` milliseconds with the screen shown as it stands first, so the operator reads
+/// what led to it (a message before a 2 s pause, the serial number before the transfer). A stop
+/// request cuts it short (within console::kStopCheckMs); returns false then.
+bool Pause(RunContext& ctx, int ms);
+
+/// An upload's way back to the menu after its port did not open: the ErrorReport of a code still
+/// latched, "Can't Open Com Port" (the device did not open) or "Error Opening Com Port" (it
+/// refused a setting) at the cursor and a new line, a beep and a 2 s pause to read it.
+void ShowOpenFailure(RunContext& ctx, bool settings_refused);
 
 }  // namespace tvx::job

@@ -62,6 +62,7 @@ void Broadcast::Stopped(StopReason reason, StopPlace place, std::int32_t record,
 
 void Broadcast::LineDied(StopPlace place, std::int32_t record, std::int64_t pass) {
   dead_ = true;
+  outcome_.line_error = tools_.line.FailureText();
   op_.LineError(tools_.line.Pending());
   Stopped(StopReason::kLineDead, place, record, pass);
 }
@@ -194,7 +195,7 @@ Outcome RunBroadcast(const Plan& plan, const Tools& tools, Operator& op) {
     outcome.reason =
         opened.settings_refused ? StopReason::kSettingsRefused : StopReason::kPortNotOpened;
     outcome.open_code = opened.code;
-    if (!opened.settings_refused) outcome.open_error = tools.line.Port().OpenFailureText();
+    outcome.open_error = opened.reason;
     op.OpenFailed(opened);
     op.Ended(outcome);
     return outcome;

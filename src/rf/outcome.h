@@ -66,9 +66,11 @@ struct Outcome {
   std::int64_t data_copies = 0;    ///< data-frame copies written, intact or not
   /// kPortNotOpened: the open's code, or the last refused setting's.
   serial::ErrorNumber open_code = serial::kNoError;
-  /// kPortNotOpened: the system's own words for why the device did not open, taken when it
-  /// failed (empty when it gave none, or when a setting was refused).
+  /// kPortNotOpened: the system's own words for why the device did not open or refused a
+  /// setting, taken when it failed (empty when it gave none).
   std::string open_error;
+  /// kLineDead: the system's own words for the dead line (may be empty).
+  std::string line_error;
 };
 
 /// Row 32 above the end prompt: "Broadcast complete: 2 passes, 8288 frames, 0 echo

@@ -5,7 +5,7 @@
 
 #include "console/format.h"
 #include "job/line.h"
-#include "job/port_ops.h"
+#include "job/run_context.h"
 #include "rf/engine.h"
 #include "rf/plan.h"
 #include "rf/screen_operator.h"
@@ -43,8 +43,9 @@ bool AskQuestions(job::RunContext& ctx, Plan& plan) {
 
 Outcome RunRfUpload(job::RunContext& ctx, const std::function<void(const Outcome&)>& on_end) {
   Plan plan;
+  job::Line line(ctx.port, ctx.errors);
   if (!AskQuestions(ctx, plan)) {
-    job::CloseAllPorts(ctx);
+    line.Close();
     Outcome outcome;
     outcome.start = Start::kQuit;
     outcome.interrupted = job::StopRequested(ctx);
@@ -55,7 +56,6 @@ Outcome RunRfUpload(job::RunContext& ctx, const std::function<void(const Outcome
   plan.port_name = ctx.link.port_name;
   plan.device = ctx.link.DeviceOf(ctx.link.port_name);
   ScreenOperator op(ctx, on_end);
-  job::Line line(ctx.port, ctx.errors);
   return RunBroadcast(
       plan, {line, ctx.priority, ctx.clock, ctx.random, ctx.image, ctx.record_buffer}, op);
 }

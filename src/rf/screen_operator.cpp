@@ -3,31 +3,13 @@
 #include <string>
 #include <string_view>
 
-#include "job/port_ops.h"
+#include "job/run_context.h"
 #include "rf/screen_rows.h"
 
 namespace tvx::rf {
 
-namespace {
-
-constexpr int kFailurePauseMs = 2000;
-
-}  // namespace
-
 void ScreenOperator::OpenFailed(const job::OpenResult& result) {
-  const std::string_view message =
-      result.settings_refused ? "Error Opening Com Port" : "Can't Open Com Port";
-  job::ErrorReport(ctx_.errors, ctx_.console);
-  ctx_.monitor->Message(message);
-  auto& screen = ctx_.console.Screen();
-  screen.PrintText(message);
-  screen.NewLine();
-  ctx_.console.Beep();
-  job::Pause(ctx_, kFailurePauseMs);
-}
-
-void ScreenOperator::PassBegins(std::int64_t pass, std::int64_t passes) {
-  ctx_.monitor->Phase("Pass " + std::to_string(pass + 1) + " of " + std::to_string(passes));
+  job::ShowOpenFailure(ctx_, result.settings_refused);
 }
 
 void ScreenOperator::FileBegins(std::int64_t pass) {
@@ -61,13 +43,11 @@ void ScreenOperator::EchoCompared(std::span<const std::uint8_t> frame,
   ShowEcho(ctx_.console.Screen(), frame, echo, ctx_.rf_mismatch_count);
 }
 
-void ScreenOperator::FrameDone(std::int64_t done, std::int64_t total) {
-  ctx_.monitor->Progress(done, total);
+void ScreenOperator::FrameDone(std::int64_t, std::int64_t) {
   ctx_.console.Present(false);
 }
 
 void ScreenOperator::Countdown(int seconds_left) {
-  if (seconds_left == kCountdownFrom) ctx_.monitor->Phase("Waiting to re-acuire radio network");
   ShowCountdown(ctx_.console.Screen(), seconds_left);
   ctx_.console.Present(true);
 }

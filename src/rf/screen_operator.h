@@ -22,7 +22,6 @@ class ScreenOperator final : public Operator {
   /// The status-line report, "Can't Open Com Port" (the device did not open) or "Error Opening
   /// Com Port" (a setting was refused) and a line end, a beep and a 2 s pause to read it.
   void OpenFailed(const job::OpenResult& result) override;
-  void PassBegins(std::int64_t pass, std::int64_t passes) override;
   void FileBegins(std::int64_t pass) override;
   void RecordWalked(std::int32_t index) override;
   void FileMade(const DownloadFile& file, std::span<const std::uint8_t> header) override;

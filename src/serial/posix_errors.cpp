@@ -1,9 +1,18 @@
 #include "serial/posix_errors.h"
 
 #include <cerrno>
+#include <cstring>
 
 namespace tvx::serial {
 namespace {
+
+// strerror_r comes in two forms: the GNU one returns the text, the XSI one fills the buffer.
+[[maybe_unused]] const char* TextOf(const char* text, const char*) {
+  return text;
+}
+[[maybe_unused]] const char* TextOf(int result, const char* buffer) {
+  return result == 0 ? buffer : "unknown error";
+}
 
 // Numbers the program shows for file-level failures that have no named constant elsewhere.
 constexpr ErrorNumber kErrTooManyFiles = 67;
@@ -39,6 +48,11 @@ ErrorNumber ErrorFromErrno(int errno_value) {
     if (entry.errno_value == errno_value) return entry.number;
   }
   return kErrAccessFailed;
+}
+
+std::string ErrnoText(int errno_value) {
+  char buffer[128] = "";
+  return TextOf(strerror_r(errno_value, buffer, sizeof buffer), buffer);
 }
 
 }  // namespace tvx::serial

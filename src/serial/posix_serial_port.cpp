@@ -20,7 +20,9 @@
 #include <cstring>
 #include <optional>
 #include <string>
+#include <utility>
 
+#include "serial/failure_note.h"
 #include "serial/port_name.h"
 #include "serial/posix_errors.h"
 #include "serial/posix_low_latency.h"
@@ -39,6 +41,9 @@ constexpr int kHungUpWaitMs = 50;
 constexpr short kHangUpEvents = POLLHUP | POLLERR | POLLNVAL;
 // What poll reports for a line whose other side hung up or whose device went away.
 constexpr short kDeadLineEvents = POLLHUP | POLLERR;
+// What is kept for failures the system gives no errno for.
+constexpr const char* kHungUp = "the other side hung up";
+constexpr const char* kWriteTimedOut = "the line took nothing more within the write time-out";
 
 // The errors of a read, write or query on a line that is gone: a pseudo-terminal whose master
 // closed (EIO), a USB adapter pulled out (EIO, ENODEV, ENXIO).
@@ -124,6 +129,7 @@ class PosixSerialPort final : public SerialPort {
 
   ErrorNumber Open(std::string_view name) override;
   std::string OpenFailureText() const override { return open_failure_; }
+  std::string FailureText() const override { return failure_.Text(); }
   bool IsOpen() const override { return fd_ >= 0; }
   ErrorNumber Close() override;
 
@@ -143,6 +149,10 @@ class PosixSerialPort final : public SerialPort {
   // Writes `line` now (no drain, no flush) and confirms it by reading it back.
   ErrorNumber WriteLine(const termios& line);
   ErrorNumber SetDtr(bool on);
+  // A refused setting: the system's words for `error` kept, 5 returned.
+  ErrorNumber Refused(int error);
+  // A line found dead: the words kept, the flag set.
+  void Died(std::string words);
 
   // Open's failure in the system's words, kept from the moment it failed.
   ErrorNumber Failed(int error, const char* what = nullptr);
@@ -151,6 +161,7 @@ class PosixSerialPort final : public SerialPort {
 
   int fd_ = -1;
   std::string open_failure_;
+  FailureNote failure_;            // any other operation's, until Close
   LowLatencyState low_latency_{};  // given back on close
   bool pseudo_terminal_ = false;
   bool dtr_on_ = true;  // what was asked last; a pseudo-terminal has no line to read it from
@@ -243,13 +254,28 @@ ErrorNumber PosixSerialPort::Close() {
   ::close(fd_);  // the descriptor is gone even when close reports an error
   fd_ = -1;
   dead_ = false;
+  failure_.Clear();
   return kNoError;
 }
 
+ErrorNumber PosixSerialPort::Refused(int error) {
+  failure_.Keep(ErrnoText(error));
+  return kErrDeviceControl;
+}
+
+void PosixSerialPort::Died(std::string words) {
+  failure_.Keep(std::move(words));
+  dead_ = true;
+}
+
 ErrorNumber PosixSerialPort::WriteLine(const termios& line) {
-  if (tcsetattr(fd_, TCSANOW, &line) != 0) return kErrDeviceControl;
+  if (tcsetattr(fd_, TCSANOW, &line) != 0) return Refused(errno);
   termios now{};
-  if (tcgetattr(fd_, &now) != 0 || !SameLine(now, line)) return kErrDeviceControl;
+  if (tcgetattr(fd_, &now) != 0) return Refused(errno);
+  if (!SameLine(now, line)) {
+    failure_.Keep("the driver kept a setting other than the one asked for");
+    return kErrDeviceControl;
+  }
   return kNoError;
 }
 
@@ -257,7 +283,7 @@ ErrorNumber PosixSerialPort::SetDtr(bool on) {
   int bits = TIOCM_DTR;
   if (ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &bits) != 0) {
     // A pseudo-terminal has no modem lines: the request is accepted without effect.
-    if (!(pseudo_terminal_ && (errno == ENOTTY || errno == EINVAL))) return kErrDeviceControl;
+    if (!(pseudo_terminal_ && (errno == ENOTTY || errno == EINVAL))) return Refused(errno);
   }
   dtr_on_ = on;
   return kNoError;
@@ -267,8 +293,8 @@ ErrorNumber PosixSerialPort::Apply(LineSetting setting, std::uint32_t value) {
   if (fd_ < 0) return kErrPortNotOpen;
   if (setting == LineSetting::kDtrLine) return SetDtr(value != 0);
   termios line{};
-  if (tcgetattr(fd_, &line) != 0) return kErrDeviceControl;
-  if (!ApplyToLine(line, setting, value)) return kErrDeviceControl;
+  if (tcgetattr(fd_, &line) != 0) return Refused(errno);
+  if (!ApplyToLine(line, setting, value)) return Refused(EINVAL);
   return WriteLine(line);
 }
 
@@ -287,7 +313,7 @@ ErrorNumber PosixSerialPort::SetTimeouts(const Timeouts& timeouts) {
 ErrorNumber PosixSerialPort::GetControlState(ControlState& out) {
   if (fd_ < 0) return kErrPortNotOpen;
   termios line{};
-  if (tcgetattr(fd_, &line) != 0) return kErrDeviceControl;
+  if (tcgetattr(fd_, &line) != 0) return Refused(errno);
   ReadControlState(line, out);
   int bits = 0;
   out.dtr_on = ioctl(fd_, TIOCMGET, &bits) == 0 ? (bits & TIOCM_DTR) != 0 : dtr_on_;
@@ -297,8 +323,8 @@ ErrorNumber PosixSerialPort::GetControlState(ControlState& out) {
 ErrorNumber PosixSerialPort::SetControlState(const ControlState& state) {
   if (fd_ < 0) return kErrPortNotOpen;
   termios line{};
-  if (tcgetattr(fd_, &line) != 0) return kErrDeviceControl;
-  if (!WriteControlState(line, state)) return kErrDeviceControl;
+  if (tcgetattr(fd_, &line) != 0) return Refused(errno);
+  if (!WriteControlState(line, state)) return Refused(EINVAL);
   const ErrorNumber line_result = WriteLine(line);
   const ErrorNumber dtr_result = SetDtr(state.dtr_on);
   return line_result != kNoError ? line_result : dtr_result;
@@ -312,19 +338,23 @@ WaitingCount PosixSerialPort::BytesWaiting() {
     LineErrorCounts counts;
     if (ReadLineErrorCounts(fd_, counts)) {
       // Each new overrun, framing error or overflow is reported once, as the driver counts it.
-      if (!(counts == reported_errors_)) line_error = true;
+      if (!(counts == reported_errors_)) {
+        line_error = true;
+        failure_.Keep("the driver counted an overrun, a framing error or an overflow");
+      }
       reported_errors_ = counts;
     } else if (IsDeadLineErrno(errno)) {
-      dead_ = true;
+      Died(ErrnoText(errno));
     }
   }
 
   int waiting = 0;
   if (ioctl(fd_, FIONREAD, &waiting) != 0) {
     if (IsDeadLineErrno(errno)) {
-      dead_ = true;
+      Died(ErrnoText(errno));
     } else {
       line_error = true;
+      failure_.Keep(ErrnoText(errno));
     }
     waiting = 0;
   }
@@ -335,9 +365,10 @@ WaitingCount PosixSerialPort::BytesWaiting() {
     pollfd probe{fd_, 0, 0};
     if (poll(&probe, 1, 0) > 0) {
       if ((probe.revents & kDeadLineEvents) != 0) {
-        dead_ = true;
+        Died(kHungUp);
       } else if ((probe.revents & POLLNVAL) != 0) {
         line_error = true;
+        failure_.Keep(ErrnoText(EBADF));
       }
     }
   }
@@ -375,7 +406,13 @@ std::size_t PosixSerialPort::Read(std::span<std::uint8_t> into) {
     }
     if (n < 0 && errno == EINTR) continue;
     if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) {
-      if (n == 0 || IsDeadLineErrno(errno)) dead_ = true;  // end of file: the other side hung up
+      if (n == 0) {
+        Died(kHungUp);  // end of file
+      } else if (IsDeadLineErrno(errno)) {
+        Died(ErrnoText(errno));
+      } else {
+        failure_.Keep(ErrnoText(errno));
+      }
       break;
     }
     if (at_once) break;
@@ -384,9 +421,12 @@ std::size_t PosixSerialPort::Read(std::span<std::uint8_t> into) {
     if (wait == 0) break;
     pollfd p{fd_, POLLIN, 0};
     const int ready = poll(&p, 1, wait);
-    if (ready < 0 && errno != EINTR) break;
+    if (ready < 0 && errno != EINTR) {
+      failure_.Keep(ErrnoText(errno));
+      break;
+    }
     if (ready > 0 && (p.revents & POLLIN) == 0 && (p.revents & kHangUpEvents) != 0) {
-      if ((p.revents & kDeadLineEvents) != 0) dead_ = true;
+      if ((p.revents & kDeadLineEvents) != 0) Died(kHungUp);
       break;
     }
   }
@@ -406,17 +446,27 @@ std::size_t PosixSerialPort::Write(std::span<const std::uint8_t> bytes) {
     }
     if (n < 0 && errno == EINTR) continue;
     if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) {
-      if (n < 0 && IsDeadLineErrno(errno)) dead_ = true;
+      if (n < 0 && IsDeadLineErrno(errno)) {
+        Died(ErrnoText(errno));
+      } else {
+        failure_.Keep(n < 0 ? ErrnoText(errno) : kWriteTimedOut);
+      }
       break;
     }
 
     const int wait = MillisLeft(deadline);
-    if (wait == 0) break;
+    if (wait == 0) {
+      failure_.Keep(kWriteTimedOut);
+      break;
+    }
     pollfd p{fd_, POLLOUT, 0};
     const int ready = poll(&p, 1, wait);
-    if (ready < 0 && errno != EINTR) break;
+    if (ready < 0 && errno != EINTR) {
+      failure_.Keep(ErrnoText(errno));
+      break;
+    }
     if (ready > 0 && (p.revents & POLLOUT) == 0 && (p.revents & kHangUpEvents) != 0) {
-      if ((p.revents & kDeadLineEvents) != 0) dead_ = true;
+      if ((p.revents & kDeadLineEvents) != 0) Died(kHungUp);
       break;
     }
   }
@@ -435,7 +485,10 @@ void PosixSerialPort::AwaitActivity(console::NativeWaitHandle also, int timeout_
     const int ready = poll(fds, count, MillisLeft(deadline));
     // A signal (the terminal resized, the program continued after a stop) ends the wait, so
     // the caller's loop shows the screen again at once instead of at the next byte or key.
-    if (ready < 0) return;
+    if (ready < 0) {
+      if (errno != EINTR) failure_.Keep(ErrnoText(errno));
+      return;
+    }
     if (ready == 0) return;
     // A hung-up descriptor (readable too: it reads end-of-file) would report itself at once on
     // every call: watch the others for a short while, so the caller's loop re-checks at a calm

@@ -1,8 +1,10 @@
 // The serial port as the jobs see it: one small interface, no platform types. Backends:
-// posix_serial_port (termios) and, later, a Windows one; tests use a pseudo-terminal.
+// posix_serial_port (termios) and win_serial_port (Win32 communications); tests use a
+// pseudo-terminal or a radio in memory.
 //
 // Only one port is open at a time. Every operation that can fail returns its ErrorNumber
-// (0 = success) at once; the jobs latch it into ErrorCode (see port_ops.h).
+// (0 = success) at once, and keeps the system's own words for the failure (OpenFailureText,
+// FailureText); the jobs reach it through job::Line, which latches the number into ErrorCode.
 #pragma once
 
 #include <cstddef>
@@ -71,6 +73,11 @@ class SerialPort {
   /// The system's own words for why the last Open failed (e.g. "Permission denied"), taken
   /// when it failed; empty after an Open that succeeded, or when the system gave none.
   virtual std::string OpenFailureText() const { return {}; }
+  /// The system's own words for the last failure of any other operation of this opening (a
+  /// refused setting, a failed read, write, query or wait; "end of file" for a hung-up line),
+  /// taken when it failed; empty when the system gave none. Cleared by Close. Either thread may
+  /// ask (the writer thread's writes keep theirs too).
+  virtual std::string FailureText() const { return {}; }
   virtual bool IsOpen() const = 0;
   /// Closes the port and releases its exclusivity. Closing a closed port does nothing, 0.
   virtual ErrorNumber Close() = 0;

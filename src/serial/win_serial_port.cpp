@@ -5,6 +5,7 @@
 #include <atomic>
 #include <string>
 
+#include "serial/failure_note.h"
 #include "serial/port_name.h"
 #include "serial/win_errors.h"
 
@@ -111,6 +112,7 @@ class WinSerialPort final : public SerialPort {
 
   ErrorNumber Open(std::string_view name) override;
   std::string OpenFailureText() const override { return open_failure_; }
+  std::string FailureText() const override { return failure_.Text(); }
   bool IsOpen() const override { return port_ != INVALID_HANDLE_VALUE; }
   ErrorNumber Close() override;
 
@@ -134,8 +136,21 @@ class WinSerialPort final : public SerialPort {
   bool StartLookAhead();
   // Takes the result of a finished look-ahead read; with `cancel`, ends a pending one first.
   void FinishLookAhead(bool cancel);
+  // A failed transfer or query: the system's words kept, a vanished device marked dead.
   void NoteFailure(DWORD error) {
+    failure_.Keep(WindowsErrorMessage(error));
     if (IsDeadLineError(error)) dead_ = true;
+  }
+  // A refused setting or queue size: the system's words kept, 5 returned.
+  ErrorNumber Refused() {
+    failure_.Keep(WindowsErrorMessage(GetLastError()));
+    return kErrDeviceControl;
+  }
+  // Another failed request: the system's words kept, its own number returned.
+  ErrorNumber Failed() {
+    const DWORD error = GetLastError();
+    failure_.Keep(WindowsErrorMessage(error));
+    return ErrorFromWindowsError(error);
   }
 
   HANDLE port_ = INVALID_HANDLE_VALUE;
@@ -151,9 +166,9 @@ class WinSerialPort final : public SerialPort {
   // thread (Write) and the main thread (BytesWaiting, Read, AwaitActivity, LineDead) both
   // change; port_ and write_event_, which Write reads, change only in Open and Close.
   std::atomic<bool> dead_{false};
-  COMMTIMEOUTS job_timeouts_{};
-  std::string open_failure_;  // Open's failure in the system's words  // the time-outs the job last
-                              // set (all zero from Open)
+  COMMTIMEOUTS job_timeouts_{};  // the time-outs the job last set (all zero from Open)
+  std::string open_failure_;     // Open's failure in the system's words
+  FailureNote failure_;          // any other operation's, until Close
 };
 
 ErrorNumber WinSerialPort::Open(std::string_view name) {
@@ -217,16 +232,17 @@ ErrorNumber WinSerialPort::Close() {
   port_ = INVALID_HANDLE_VALUE;
   claim_ = nullptr;
   dead_ = false;
+  failure_.Clear();
   return kNoError;
 }
 
 ErrorNumber WinSerialPort::SetQueueSize(bool receive, std::uint32_t bytes) {
   COMMPROP properties{};
-  if (!GetCommProperties(port_, &properties)) return kErrDeviceControl;
+  if (!GetCommProperties(port_, &properties)) return Refused();
   const DWORD rx = receive ? bytes : properties.dwCurrentRxQueue;
   const DWORD tx = receive ? properties.dwCurrentTxQueue : bytes;
   // A driver that reports no current size (0) keeps its own for that direction.
-  if (!SetupComm(port_, rx != 0 ? rx : bytes, tx != 0 ? tx : bytes)) return kErrDeviceControl;
+  if (!SetupComm(port_, rx != 0 ? rx : bytes, tx != 0 ? tx : bytes)) return Refused();
   return kNoError;
 }
 
@@ -237,7 +253,7 @@ ErrorNumber WinSerialPort::Apply(LineSetting setting, std::uint32_t value) {
 
   DCB line{};
   line.DCBlength = sizeof line;
-  if (!GetCommState(port_, &line)) return kErrDeviceControl;
+  if (!GetCommState(port_, &line)) return Refused();
   const bool on = value != 0;
   switch (setting) {
     case LineSetting::kLineRate:
@@ -277,13 +293,13 @@ ErrorNumber WinSerialPort::Apply(LineSetting setting, std::uint32_t value) {
       break;
   }
   line.fBinary = TRUE;
-  return SetCommState(port_, &line) ? kNoError : kErrDeviceControl;
+  return SetCommState(port_, &line) ? kNoError : Refused();
 }
 
 ErrorNumber WinSerialPort::GetTimeouts(Timeouts& out) {
   if (!IsOpen()) return kErrPortNotOpen;
   COMMTIMEOUTS t{};
-  if (!GetCommTimeouts(port_, &t)) return ErrorFromWindowsError(GetLastError());
+  if (!GetCommTimeouts(port_, &t)) return Failed();
   out = {t.ReadIntervalTimeout, t.ReadTotalTimeoutMultiplier, t.ReadTotalTimeoutConstant,
          t.WriteTotalTimeoutMultiplier, t.WriteTotalTimeoutConstant};
   return kNoError;
@@ -293,7 +309,7 @@ ErrorNumber WinSerialPort::SetTimeouts(const Timeouts& timeouts) {
   if (!IsOpen()) return kErrPortNotOpen;
   COMMTIMEOUTS t{timeouts.read_interval, timeouts.read_total_per_byte, timeouts.read_total_constant,
                  timeouts.write_total_per_byte, timeouts.write_total_constant};
-  if (!SetCommTimeouts(port_, &t)) return ErrorFromWindowsError(GetLastError());
+  if (!SetCommTimeouts(port_, &t)) return Failed();
   job_timeouts_ = t;
   return kNoError;
 }
@@ -302,7 +318,7 @@ ErrorNumber WinSerialPort::GetControlState(ControlState& out) {
   if (!IsOpen()) return kErrPortNotOpen;
   DCB line{};
   line.DCBlength = sizeof line;
-  if (!GetCommState(port_, &line)) return kErrDeviceControl;
+  if (!GetCommState(port_, &line)) return Refused();
   out.line_rate = line.BaudRate;
   out.data_bits = line.ByteSize;
   out.parity = line.Parity != NOPARITY;
@@ -317,7 +333,7 @@ ErrorNumber WinSerialPort::SetControlState(const ControlState& state) {
   if (!IsOpen()) return kErrPortNotOpen;
   DCB line{};
   line.DCBlength = sizeof line;
-  if (!GetCommState(port_, &line)) return kErrDeviceControl;
+  if (!GetCommState(port_, &line)) return Refused();
   line.BaudRate = state.line_rate;
   line.ByteSize = state.data_bits;
   line.Parity = state.parity ? EVENPARITY : NOPARITY;
@@ -327,7 +343,7 @@ ErrorNumber WinSerialPort::SetControlState(const ControlState& state) {
   line.fOutxDsrFlow = state.dsr_output_flow ? TRUE : FALSE;
   line.fDtrControl = state.dtr_on ? DTR_CONTROL_ENABLE : DTR_CONTROL_DISABLE;
   line.fBinary = TRUE;
-  return SetCommState(port_, &line) ? kNoError : kErrDeviceControl;
+  return SetCommState(port_, &line) ? kNoError : Refused();
 }
 
 WaitingCount WinSerialPort::BytesWaiting() {
@@ -340,7 +356,10 @@ WaitingCount WinSerialPort::BytesWaiting() {
     if (dead_ && !look_ahead_held_) return {0, kErrLineDead};
     if (!dead_) return {0, kErrLineError};
   }
-  if ((errors & kLineErrorMask) != 0) return {0, kErrLineError};
+  if ((errors & kLineErrorMask) != 0) {
+    failure_.Keep("the driver reported an overrun, a framing error or an overflow");
+    return {0, kErrLineError};
+  }
   // Bytes that arrived before the line died are still handed out.
   const std::size_t waiting = status.cbInQue + (look_ahead_held_ ? 1 : 0);
   if (waiting > 0) return {waiting, kNoError};
@@ -376,7 +395,11 @@ std::size_t WinSerialPort::Write(std::span<const std::uint8_t> bytes) {
       WriteFile(port_, bytes.data(), static_cast<DWORD>(bytes.size()), nullptr, transfer.Get());
   DWORD error = ERROR_SUCCESS;
   const DWORD sent = transfer.Finish(port_, started, error);
-  if (error != ERROR_SUCCESS) NoteFailure(error);
+  if (error != ERROR_SUCCESS) {
+    NoteFailure(error);
+  } else if (sent < bytes.size()) {
+    failure_.Keep("the line took nothing more within the write time-out");
+  }
   return sent;
 }
 

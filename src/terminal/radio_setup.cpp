@@ -1,11 +1,13 @@
 #include "terminal/radio_setup.h"
 
 #include <algorithm>
+#include <array>
+#include <span>
 #include <string_view>
-#include <vector>
 
+#include "console/stop_request.h"
 #include "job/error_state.h"
-#include "job/port_ops.h"
+#include "job/line.h"
 #include "job/status_line.h"
 
 namespace tvx::terminal {
@@ -28,6 +30,8 @@ constexpr std::size_t kMaxKeyBytes = 2;
 // While the ring has no room for a key, the screen waits on the port's input for at most this
 // long before it looks at the ring again (the writer frees room without a word).
 constexpr int kRoomWaitMs = 5;
+// While the console still holds changes back, a wait is cut to about one frame so they appear.
+constexpr int kFrameWaitMs = 35;
 
 void ScrollTextArea(ScreenModel& screen) {
   screen.ScrollRectUp(kTextTop, 1, kTextBottom, console::kColumns);
@@ -47,8 +51,8 @@ void DrawScreen(job::RunContext& ctx) {
 
 // Reads and shows every byte the query reports. Returns whether any was read; sets `line_dead`
 // (after reporting it once) when the port says the line is gone.
-bool ReceiveStep(job::RunContext& ctx, bool& line_dead) {
-  std::size_t waiting = job::BytesWaiting(ctx);
+bool ReceiveStep(job::RunContext& ctx, job::Line& line, bool& line_dead) {
+  std::size_t waiting = line.Waiting().count;
   if (ctx.errors.code == serial::kErrLineDead) {
     // Nothing will come any more: say so once and stop asking; the keys still work.
     job::ErrorReport(ctx.errors, ctx.console);
@@ -56,16 +60,28 @@ bool ReceiveStep(job::RunContext& ctx, bool& line_dead) {
     return false;
   }
   bool received = false;
+  std::array<std::uint8_t, kReadChunk> bytes;
   while (waiting > 0) {
-    const std::vector<std::uint8_t> bytes = job::Receive(ctx, std::min(waiting, kReadChunk));
+    const std::size_t got =
+        line.Receive(std::span(bytes.data(), std::min(waiting, kReadChunk))).count;
     // A code left by the query (a line error) shows now, before the bytes.
     if (ctx.errors.code != serial::kNoError) job::ErrorReport(ctx.errors, ctx.console);
-    if (bytes.empty()) break;
-    for (const std::uint8_t b : bytes) ShowReceivedByte(ctx.console.Screen(), b);
-    waiting -= bytes.size();
+    if (got == 0) break;
+    for (std::size_t i = 0; i < got; ++i) ShowReceivedByte(ctx.console.Screen(), bytes[i]);
+    waiting -= got;
     received = true;
   }
   return received;
+}
+
+// Nothing to show and no key: sleep until the port or the keyboard may have something, but no
+// longer than the stop check allows (a stop signal that lands just before the sleep begins does
+// not end it), and about a frame while the console holds changes it has not shown yet.
+void Idle(job::RunContext& ctx, job::Line& line) {
+  if (job::StopRequested(ctx)) return;
+  int wait = console::kStopCheckMs;
+  if (!ctx.console.Present(false) && wait > kFrameWaitMs) wait = kFrameWaitMs;
+  line.AwaitActivity(ctx.console.KeyWaitHandle(), wait);
 }
 
 }  // namespace
@@ -95,6 +111,7 @@ std::string KeyBytes(const std::string& key) {
 void RunRadioSetup(job::RunContext& ctx, TerminalLink& link) {
   DrawScreen(ctx);
   TerminalOpen(ctx, link);
+  job::Line line(ctx.port, ctx.errors);
 
   bool line_dead = false;
   for (;;) {
@@ -103,15 +120,14 @@ void RunRadioSetup(job::RunContext& ctx, TerminalLink& link) {
       TerminalClose(ctx, link);
       return;
     }
-    const bool received = !line_dead && ReceiveStep(ctx, line_dead);
+    const bool received = !line_dead && ReceiveStep(ctx, line, line_dead);
 
     // The line is behind by a whole ring: leave the keys in the user's terminal until the writer
     // made room, and keep showing what the radio sends. Without a line that could take them (no
     // port, a dead line) keys are taken as ever and go nowhere, so Q still returns.
-    const bool line_up = ctx.port.IsOpen() && !ctx.port.LineDead();
-    if (line_up && TxRoom(link) < kMaxKeyBytes) {
+    if (line.Up() && TxRoom(link) < kMaxKeyBytes) {
       ctx.console.Present(false);
-      if (!received) ctx.port.AwaitActivity(console::kNoWaitHandle, kRoomWaitMs);
+      if (!received) line.AwaitActivity(console::kNoWaitHandle, kRoomWaitMs);
       continue;
     }
 
@@ -132,7 +148,7 @@ void RunRadioSetup(job::RunContext& ctx, TerminalLink& link) {
     } else if (line_dead) {
       ctx.console.AwaitKey(-1);
     } else {
-      job::Idle(ctx);
+      Idle(ctx, line);
     }
   }
 }

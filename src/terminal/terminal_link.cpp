@@ -4,7 +4,7 @@
 #include <functional>
 
 #include "job/error_state.h"
-#include "job/port_ops.h"
+#include "job/line.h"
 
 namespace tvx::terminal {
 
@@ -37,11 +37,14 @@ TerminalLink::~TerminalLink() {
 void TxWriterThread(TxRing& ring, StopBell& stop_bell, serial::SerialPort& port) {
   using Clock = std::chrono::steady_clock;
   constexpr auto kWriteTimeout = std::chrono::milliseconds(kWriteTimeoutMs);
+  // The writer's own line on the shared port: what its writes latch, nobody reads.
+  job::ErrorState unreported;
+  job::Line line(port, unreported);
   for (;;) {
     const std::span<const std::uint8_t> run = ring.AwaitRun();
     if (run.empty()) return;  // stop requested
     const Clock::time_point start = Clock::now();
-    const std::size_t written = port.Write(run);
+    const std::size_t written = line.Send(run).count;
     if (written > 0) {
       ring.Consumed(written);
       continue;
@@ -58,15 +61,17 @@ void TxWriterThread(TxRing& ring, StopBell& stop_bell, serial::SerialPort& port)
 
 void TerminalOpen(job::RunContext& ctx, TerminalLink& link) {
   if (link.writer.joinable()) TerminalClose(ctx, link);  // never two writers on one ring
-  job::OpenPortForJob(ctx, job::Profile::kTerminal);
+  job::Line line(ctx.port, ctx.errors);
+  // A port that does not open is reported at once and the terminal goes on without it; the
+  // code of every later operation on it waits for the close. A refused setting waits too.
+  const job::OpenResult opened =
+      line.Open(ctx.link.DeviceOf(ctx.link.port_name), job::Profile::kTerminal,
+                static_cast<std::uint32_t>(ctx.link.baud_rate));
+  if (!opened.ok() && !opened.settings_refused) job::ErrorReport(ctx.errors, ctx.console);
+  if (!line.IsOpen()) ctx.errors.Latch(serial::kErrPortNotOpen);
   link.ring.Reset();
   link.stop_bell.Reset();
-
-  serial::Timeouts timeouts;
-  ctx.port.GetTimeouts(timeouts);
-  timeouts.write_total_per_byte = 0;
-  timeouts.write_total_constant = kWriteTimeoutMs;
-  ctx.port.SetTimeouts(timeouts);
+  line.BoundWrites(kWriteTimeoutMs);
 
   link.writer = std::thread(TxWriterThread, std::ref(link.ring), std::ref(link.stop_bell),
                             std::ref(ctx.port));
@@ -85,7 +90,7 @@ void TerminalClose(job::RunContext& ctx, TerminalLink& link) {
   link.ring.RequestStop();
   link.stop_bell.Ring();
   if (link.writer.joinable()) link.writer.join();
-  ctx.errors.Latch(ctx.port.Close());
+  ctx.errors.Latch(job::Line(ctx.port, ctx.errors).Close());
   if (ctx.errors.code != serial::kNoError) job::ErrorReport(ctx.errors, ctx.console);
 }
 

@@ -51,11 +51,11 @@ struct TerminalLink {
 };
 
 /// The writer's loop: writes the unsent bytes in contiguous runs (never past the physical end
-/// of the ring) to `port`, sleeps while the ring is empty, and returns once a stop was
-/// requested. A run the line cannot take yet waits in the port's write (kWriteTimeoutMs a try),
-/// so it goes out as soon as the line takes bytes again; a write that took nothing at once is
-/// followed by the rest of kWriteTimeoutMs on `stop_bell`. No CPU is used while stuck. Nothing is
-/// reported.
+/// of the ring) to `port` through a job::Line of its own, sleeps while the ring is empty, and
+/// returns once a stop was requested. A run the line cannot take yet waits in the port's write
+/// (kWriteTimeoutMs a try), so it goes out as soon as the line takes bytes again; a write that took
+/// nothing at once is followed by the rest of kWriteTimeoutMs on `stop_bell`. No CPU is used while
+/// stuck. Nothing is reported.
 void TxWriterThread(TxRing& ring, StopBell& stop_bell, serial::SerialPort& port);
 
 /// Opens the LinkSettings port with the terminal profile (a failed open is reported and the

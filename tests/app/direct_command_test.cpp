@@ -180,12 +180,13 @@ TEST_F(DirectCommandTest, DeadLineExitsThree) {
   EXPECT_EQ(ran.status, 3) << ran.out << ran.err;
   // The radio answered 40 words; the next one (index 40, at 0x8050) met the dead line.
   EXPECT_EQ(ran.out,
-            "Upload stopped: the line died at word 40 (address 8050); the radio's firmware is "
-            "incomplete; load it again.\n");
+            "Upload stopped: the line died at word 40 (address 8050) (Input/output error); the "
+            "radio's firmware is incomplete; load it again.\n");
   const std::vector<nlohmann::json> lines = LogLines();
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_EQ(lines[0]["outcome"], "stopped");
   EXPECT_EQ(lines[0]["reason"], "line_dead");
+  EXPECT_EQ(lines[0]["detail"], "Input/output error");  // the system's words beside the reason
   EXPECT_EQ(lines[0]["word"], 40);
 }
 

@@ -256,8 +256,13 @@ TEST(DirectSentencesTest, AnOpenThatFailedSaysTheCodeTheSystemsWordsAndWhatToDo)
   EXPECT_EQ(app::DirectOutcomeLine(result, facts),
             "The port /dev/null could not be opened: code 5, not a serial port.");
   result.settings_refused = true;
-  EXPECT_EQ(app::OpenFailureSentence(result, app::Printable("/dev/null"), ""),
-            "/dev/null opened, but refused its line settings (code 5): it may not be a serial "
+  result.open_error = "Invalid argument";
+  EXPECT_EQ(app::OpenFailureSentence(result, app::Printable("/dev/zero"), ""),
+            "/dev/zero opened, but refused its line settings (code 5: Invalid argument): it may "
+            "not be a serial port.");
+  result.open_error.clear();
+  EXPECT_EQ(app::OpenFailureSentence(result, app::Printable("/dev/zero"), ""),
+            "/dev/zero opened, but refused its line settings (code 5): it may not be a serial "
             "port.");
   EXPECT_EQ(app::DirectExitStatus(result), app::kExitPortNotOpened);
 }

@@ -244,7 +244,8 @@ TEST_F(DirectUploadsTest, OneOfThreePulledMidTransferStopsAloneWithStatusThree) 
   Bench& c = Add("mem:c", Serial(9120003));
   const Ran ran = Run();
   EXPECT_EQ(ran.status, 3) << ran.out << ran.err;
-  EXPECT_NE(ran.out.find("mem:b: Upload stopped: the line died at word 40 (address FF3A); the "
+  EXPECT_NE(ran.out.find("mem:b: Upload stopped: the line died at word 40 (address FF3A) "
+                         "(Input/output error); the "
                          "radio's firmware is incomplete; load it again.\n"),
             std::string::npos)
       << ran.out;

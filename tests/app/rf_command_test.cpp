@@ -280,7 +280,8 @@ TEST_F(RfCommandTest, DeadLineNamesTheRecordAndWhatToDo) {
   StartRadio(config);
   EXPECT_EQ(Run(), app::kExitStopped);
   EXPECT_EQ(out_text_, "Broadcast stopped at record 4142: the line died.\n");
-  EXPECT_NE(err_text_.find("The line to the local radio died at record 4142 (code 59): the radios "
+  EXPECT_NE(err_text_.find("The line to the local radio died at record 4142 (code 59: Input/output "
+                           "error): the radios "
                            "did not get the rest of the image and must be loaded again from there "
                            "once the line is back. To go on from there: torvandrix-upload rf "
                            "--port mem:radio --copies 1 --start 4142 --passes 1\n"),

@@ -177,10 +177,11 @@ TEST_F(ScriptedCommandsTest, ClosedPipeOnStandardErrorDoesNotStopTheUpload) {
   EXPECT_EQ(Slurp(status), "3\n") << Slurp(Err());
   EXPECT_EQ(Slurp(Out()), "Opened " + radio_->DevicePath() + ".\n");
   EXPECT_EQ(Slurp(Err()),
-            "Upload stopped: the line died at word 40 (address 8050); the radio's firmware is "
-            "incomplete; load it again.\n");
+            "Upload stopped: the line died at word 40 (address 8050) (Input/output error); the "
+            "radio's firmware is incomplete; load it again.\n");
   EXPECT_EQ(radio_->Counters().direct.words_checked_ok, 40u);
   EXPECT_EQ(LogLines(log_).at(0)["reason"], "line_dead");
+  EXPECT_EQ(LogLines(log_).at(0)["detail"], "Input/output error");  // the system's words
 }
 
 // A FIFO nobody reads would hold an open for writing for ever; a log in its place is skipped

@@ -1,5 +1,5 @@
-// Set-up of a direct upload on the memory radio: the speed question, the radio's serial-number
-// range, and the erase wait.
+// Set-up of a direct upload on the memory radio: the three questions, the radio's identity and
+// serial-number range, and the erase wait.
 #include <gtest/gtest.h>
 
 #include <span>
@@ -33,6 +33,87 @@ TEST_F(MemoryUploadTest, APortThatDoesNotOpenIsShownWithItsCodeABeepAndTwoSecond
   EXPECT_FALSE(console_.Starved());
   EXPECT_EQ(console_.KeysLeft(), 0u);
   EXPECT_TRUE(port_->Wire().empty());
+}
+
+constexpr const char* kPortQuestion = "Enter Y for Diag Port, N for data port, <Return> to Quit";
+constexpr const char* kSetupQuestion = "Radio in setup? (Y,N, or Return to Quit)";
+
+// Only "Y", "y", "N" and "n" choose a port; only the diagnostic port is woken with one "U";
+// anything but "Y" or "y" to the set-up question closes the port again.
+TEST_F(MemoryUploadTest, QuestionsTakeOnlyExactAnswers) {
+  StartRadio(Radio());
+  for (const std::string answer : {"", " Y", "Y ", "yes"}) {
+    answers_ = answer + "\r";
+    Run(0);
+    const std::string asked = std::string(kPortQuestion) + " " + answer;
+    EXPECT_EQ(console_.RowText(3).substr(0, asked.size()), asked);
+  }
+  EXPECT_EQ(console_.RowTrimmed(1), "           Download New Firmware to Radio");
+
+  answers_ = "Y\rN\r";  // diagnostic port; radio not in set-up
+  Run();
+  EXPECT_EQ(console_.RowTrimmed(4), std::string(kSetupQuestion) + " N");
+  EXPECT_EQ(port_->SettledSnapshot()->counters.direct.diag_wakes, 1u);
+  for (const char* keys : {"n\r\r", "N\ryes\r", "N\rY \r"}) {  // data port, no confirmation
+    answers_ = keys;
+    Run();
+  }
+  EXPECT_EQ(port_->SettledSnapshot()->counters.bytes_received, 1u);  // the one "U"
+}
+
+// The radio goes away while its identity is awaited: the wait ends at once with the report (59)
+// and "Radio not answering: the line is dead.", no key is asked for, and after the 2 s pause the
+// menu returns. The next upload on a healthy line starts clean.
+TEST_F(MemoryUploadTest, DeadLineInTheIdentityWaitReturnsToTheMenu) {
+  sim::RadioConfig config = Radio();
+  config.Add(sim::Fault::kSilent);
+  StartRadio(config);
+  ctx_->image = SmallImage();
+  on_quiet_ = [this] { port_->HangUpAt(time_.Now()); };
+  int reports_at_pause = -1;
+  clock_.on_pause = [&](int ms) {
+    if (ms == 2000) reports_at_pause = ctx_->errors.count;
+  };
+  Run();
+  clock_.on_pause = nullptr;
+  on_quiet_ = nullptr;
+  EXPECT_EQ(reports_at_pause, 1);
+  EXPECT_EQ(console_.RowTrimmed(8), "Waiting for Radio ID");
+  EXPECT_EQ(console_.RowTrimmed(9), "Radio not answering: the line is dead.");
+  EXPECT_EQ(console_.RowText(51).substr(64, 12), "  1  59   0 ");
+  EXPECT_EQ(console_.Beeps(), 1);
+
+  NextRadio(Radio());
+  Run();
+  EXPECT_EQ(ctx_->errors.count, 1);
+  EXPECT_EQ(console_.Beeps(), 1);
+  EXPECT_EQ(console_.RowTrimmed(32), "Upload complete: the radio accepted the checksum.");
+}
+
+TEST_F(MemoryUploadTest, IdentityWaitEndsOnAnyKeyOrAWrongMarker) {
+  sim::RadioConfig config = Radio();
+  config.Add(sim::Fault::kSilent);
+  StartRadio(config);
+  answers_.clear();
+  console_.FeedKeys({"N", "\r", "Y", "\r", "\r", std::string("\0;", 2)});  // then F1
+  Run();
+  EXPECT_EQ(console_.RowTrimmed(8), "Waiting for Radio ID");
+  EXPECT_EQ(console_.RowTrimmed(9), "");
+  EXPECT_EQ(port_->SettledSnapshot()->counters.bytes_received, kHandshakeBytes - 1);  // no erase
+  EXPECT_EQ(result_.outcome, direct::Outcome::kStopped);
+
+  config.faults.clear();
+  config.Add(sim::Fault::kBadIdentity);
+  StartRadio(config);
+  const int beeps = console_.Beeps();
+  answers_ = "N\rY\r\r";
+  Run();
+  EXPECT_EQ(console_.Beeps() - beeps, 1);
+  EXPECT_EQ(console_.RowTrimmed(9), "");
+  const sim::RadioCounters counters = port_->SettledSnapshot()->counters;
+  EXPECT_EQ(counters.bytes_received, kHandshakeBytes - 1);  // neither "!" nor the erase command
+  EXPECT_EQ(counters.direct.identities_sent, 1u);
+  EXPECT_EQ(result_.outcome, direct::Outcome::kRefused);
 }
 
 TEST_F(MemoryUploadTest, HighSpeedAnswerChoosesDivisorAndLineRate) {

@@ -60,6 +60,15 @@ class MemoryUploadTest : public ::testing::Test {
     ctx_->link.devices[0] = "mem:radio";  // what Com1 stands for in this run
     port_->on_quiet = [this] { OnQuiet(); };
   }
+  /// A new radio on a new port for the next upload of the same run: the error latch and count,
+  /// the progress counter and the image go on from the last upload.
+  void NextRadio(const sim::RadioConfig& config) {
+    const job::RunContext last = *ctx_;
+    StartRadio(config);
+    ctx_->errors = last.errors;
+    ctx_->progress_counter = last.progress_counter;
+    ctx_->image = last.image;
+  }
   static sim::RadioConfig Radio() {
     sim::RadioConfig config;
     config.mode = sim::RadioMode::kDirect;
@@ -71,7 +80,8 @@ class MemoryUploadTest : public ::testing::Test {
     rules_.push_back({std::move(part), std::move(key)});
   }
 
-  void Run() {
+  /// `opens`: how often the job opens the port (0 when it is left at the port question).
+  void Run(int opens_expected = 1) {
     console_.Feed(answers_);
     const int opens = port_->Opens();
     result_ = direct::RunDirectUpload(*ctx_);
@@ -80,7 +90,7 @@ class MemoryUploadTest : public ::testing::Test {
     EXPECT_FALSE(console_.Starved()) << "the job waited for a key the test did not give";
     EXPECT_EQ(console_.KeysLeft(), 0u);
     EXPECT_FALSE(port_->IsOpen());
-    EXPECT_EQ(port_->Opens(), opens + 1);
+    EXPECT_EQ(port_->Opens(), opens + opens_expected);
   }
 
   // Words of the walk not found at their place in the radio's memory.
@@ -106,8 +116,9 @@ class MemoryUploadTest : public ::testing::Test {
   std::unique_ptr<job::RunContext> ctx_;
   direct::Result result_;
   /// The answers to the three questions Run feeds first.
-  std::string answers_ = "N\rY\r\r";  // data port, radio in set-up, normal speed
-  std::vector<std::string> prompts_;  ///< row 30 at each prompt answered by a rule
+  std::string answers_ = "N\rY\r\r";          // data port, radio in set-up, normal speed
+  std::vector<std::string> prompts_;          ///< row 30 at each prompt answered by a rule
+  std::vector<bool> prompts_yellow_on_blue_;  ///< whether each of them was
   /// Runs whenever the job waits on a quiet line (the radio will say nothing more unless the
   /// job writes): where an operator would press a key.
   std::function<void()> on_quiet_;
@@ -134,6 +145,8 @@ class MemoryUploadTest : public ::testing::Test {
     for (auto it = rules_.begin(); it != rules_.end(); ++it) {
       if (row.find(it->part) == std::string::npos) continue;
       prompts_.push_back(row);
+      prompts_yellow_on_blue_.push_back(console.RowColours(30, 1, static_cast<int>(row.size()),
+                                                           console::kYellow, console::kBlue));
       const std::string key = it->key;
       rules_.erase(it);
       console.FeedKey(key);

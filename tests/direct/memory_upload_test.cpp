@@ -2,10 +2,12 @@
 // and resyncs, a stopped uploader.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <span>
 #include <string>
 #include <vector>
 
+#include "app/upload_log.h"
 #include "memory_upload_fixture.h"
 
 namespace tvx::testing {
@@ -73,7 +75,53 @@ TEST_F(MemoryUploadTest, CompleteUploadOfTheBuiltInImage) {
   EXPECT_EQ(console_.RowTrimmed(29), "Program Time is 155.14 S");
   EXPECT_EQ(console_.RowTrimmed(25), " 4143   FFFE   2");
   EXPECT_EQ(console_.RowTrimmed(32), "Upload complete: the radio accepted the checksum.");
+  EXPECT_TRUE(console_.RowColours(32, 1, 49, console::kLightGreen, console::kBlack));
   EXPECT_EQ(console_.RowTrimmed(30), "Hit any key to return to main menu");
+  EXPECT_TRUE(console_.RowColours(30, 1, 34, console::kYellow, console::kBlue));
+  EXPECT_EQ(console_.Screen().CurrentAttr(), console::MakeAttr(console::kBrightWhite, 0));
+  EXPECT_EQ(console_.Beeps(), 0);
+
+  // An odd number of words: the radio's checksum is the complemented pair, shown with the sums.
+  image::PairChecksum sums;
+  image::RecordBuffer buffer{};
+  image::ImageWalk walk(image::FirmwareImage(), buffer);
+  while (walk.NextRecord()) {
+    for (image::Word w; walk.NextWord(w);) sums.Add(w.b0, w.b1);
+  }
+  EXPECT_EQ(direct.last_checksum, sums.Value());
+  EXPECT_EQ(console_.RowTrimmed(19), "6C            F9            93            6");
+  EXPECT_EQ(console_.RowTrimmed(20), "93            6");
+  EXPECT_EQ(console_.RowTrimmed(21), "");
+  EXPECT_EQ(priority_.raises, 1 + 4144);  // the line-rate switch, then every record
+  EXPECT_EQ(ctx_->progress_counter, 0);
+}
+
+// A stop request (what a signal makes of SIGTERM) as the 50th word's data frame goes out: that
+// frame is the last thing the radio hears (no resync, no 51st address frame, no verdict); the
+// job does not wait for its answer, closes the port and says how far it got, on row 32 and in
+// the log, without waiting for the closing key.
+TEST_F(MemoryUploadTest, StopRequestEndsTheTransferAfterTheFrameOnTheWire) {
+  StartRadio(Radio());
+  port_->on_write = [this, frames = 0](std::span<const std::uint8_t> bytes) mutable {
+    if (bytes.size() == 3 && ++frames == 50) console_.RequestStop(SIGTERM);
+  };
+  Run();
+
+  const auto snapshot = port_->SettledSnapshot();
+  const sim::DirectCounters& direct = snapshot->counters.direct;
+  EXPECT_EQ(direct.word_attempts, 50u);
+  EXPECT_EQ(direct.words_checked_ok, 50u);
+  EXPECT_EQ(direct.resyncs, 0u);
+  EXPECT_EQ(direct.verdicts_accepted + direct.verdicts_rejected, 0u);
+  EXPECT_EQ(snapshot->counters.bytes_received, kHandshakeBytes + 50 * 6);
+
+  EXPECT_EQ(result_.outcome, direct::Outcome::kInterrupted);
+  EXPECT_EQ(result_.words_done, 50);  // the word on the wire is counted once its reply is in
+  EXPECT_EQ(console_.RowTrimmed(32), kStopped);
+  EXPECT_EQ(console_.KeysTaken().back(), "\r");  // the program is ending: no closing key
+  const std::string line = app::FormatLogLine(app::DirectLogEntry(result_), {});
+  EXPECT_NE(line.find("\"outcome\":\"interrupted\""), std::string::npos) << line;
+  EXPECT_NE(line.find("\"word\":50"), std::string::npos) << line;
 }
 
 // The fifth word's echo never comes: the operator presses Enter while the job waits, says yes

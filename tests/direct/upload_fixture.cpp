@@ -25,9 +25,8 @@ double WrappingClock::TimeOfDaySeconds() {
 }
 
 void WrappingClock::SleepMs(int ms) {
-  asked_ms_ += ms;
   if (on_pause) on_pause(ms);
-  if (real_pauses_ || ms < 1000) {
+  if (ms < 1000) {
     if (before_real_pause) before_real_pause();
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
   } else {
@@ -54,15 +53,8 @@ std::size_t FlakyWritePort::Read(std::span<std::uint8_t> into) {
 
 std::size_t FlakyWritePort::Write(std::span<const std::uint8_t> bytes) {
   if (on_write) on_write(bytes);
-  if (std::exchange(fail_this_write, false)) return 0;
   if (bytes.size() == 3) {
     ++data_frame_writes_;
-    if (data_frame_writes_ == fail_at_) {
-      if (fail_written_ == 0) return 0;
-      const std::size_t cut = Inner().Write(bytes.first(fail_written_));
-      bytes_written_ += cut;
-      return cut;
-    }
     if (data_frame_writes_ == deaf_after_) {
       deaf_ = true;
       let_through_ = 1;

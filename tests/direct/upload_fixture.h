@@ -30,23 +30,12 @@
 
 namespace tvx::testing {
 
-/// The real POSIX port, except that one chosen three-byte write (a data frame) can be reported
-/// as not written at all, as a write time-out would, and that it can go deaf after a data frame
-/// and its reply, as if the radio had died right then.
+/// The real POSIX port, except that it can go deaf after a data frame and its reply, or at once,
+/// as if the radio had died right then.
 class FlakyWritePort final : public ForwardingPort {
  public:
   using ForwardingPort::ForwardingPort;
 
-  /// The 1-based number of the next three-byte write to fail, counted from now; 0: none. Its
-  /// first `written` bytes still reach the radio and are the count the write returns.
-  void FailDataFrameWrite(int number, std::size_t written = 0) {
-    fail_at_ = number;
-    fail_written_ = written;
-    data_frame_writes_ = 0;
-  }
-  /// Set by on_write: this write reaches nothing and returns 0.
-  bool fail_this_write = false;
-  int Opens() const { return opens_; }
   /// Runs on the job's thread before every write reaches the radio.
   std::function<void(std::span<const std::uint8_t>)> on_write;
   /// Bytes written since this port was made, over all opens.
@@ -64,7 +53,6 @@ class FlakyWritePort final : public ForwardingPort {
   }
 
   serial::ErrorNumber Open(std::string_view name) override {
-    ++opens_;
     deaf_ = false;  // hears again, until the next GoDeaf
     return Inner().Open(name);
   }
@@ -73,18 +61,14 @@ class FlakyWritePort final : public ForwardingPort {
   std::size_t Write(std::span<const std::uint8_t> bytes) override;
 
  private:
-  int fail_at_ = 0;
-  std::size_t fail_written_ = 0;
   int deaf_after_ = 0;
   int data_frame_writes_ = 0;
-  int opens_ = 0;
   std::uint64_t bytes_written_ = 0;
   bool deaf_ = false;
   std::size_t let_through_ = 0;  // bytes still heard once deaf
 };
 
-/// Records the priority changes; `on_normal` runs on the job's thread at every return to the
-/// normal class, with the number of raises so far (the line-rate switch is the first).
+/// Records the priority changes (the line-rate switch is the first raise).
 class RecordingPriority final : public serial::Priority {
  public:
   void RaiseRealtime() override {
@@ -93,12 +77,10 @@ class RecordingPriority final : public serial::Priority {
   }
   void Normal() override {
     realtime = false;
-    if (on_normal) on_normal(raises);
     if (on_dead_line_normal && port != nullptr && port->LineDead()) on_dead_line_normal();
   }
   int raises = 0;
   bool realtime = false;
-  std::function<void(int)> on_normal;
   /// With `port` set: runs at every return to normal while the port has seen a dead line.
   const serial::SerialPort* port = nullptr;
   std::function<void()> on_dead_line_normal;
@@ -107,28 +89,21 @@ class RecordingPriority final : public serial::Priority {
 /// FakeClock time with a time of day that wraps at midnight. The handshake's short pauses are
 /// real: the simulated radio judges each batch of bytes by the line rate it finds when it reads
 /// them, so the bytes sent before the rate switch must have been read before it. Pauses of a
-/// second or more cost nothing, unless all pauses are made real.
+/// second or more cost nothing.
 class WrappingClock final : public job::Clock {
  public:
   double Seconds() override { return fake_.Seconds(); }
   double TimeOfDaySeconds() override;
   void SleepMs(int ms) override;
-  void SetRealPauses(bool real) { real_pauses_ = real; }
   /// Runs before every real pause: lets the radio catch up with what was sent, so a loaded
   /// machine cannot turn a short pause into a line-rate fault.
   std::function<void()> before_real_pause;
   /// Runs on the job's thread at the start of every pause, with its length in milliseconds.
   std::function<void(int)> on_pause;
-  /// Total of all pauses asked for, real or not, in milliseconds.
-  long long SleptMs() const { return asked_ms_; }
-  /// The time of day when Seconds() reads 0.
-  void SetTimeOfDayAtStart(double seconds) { time_of_day_at_start_ = seconds; }
 
  private:
   FakeClock fake_;
   double time_of_day_at_start_ = 43200.0;
-  bool real_pauses_ = false;
-  std::atomic<long long> asked_ms_{0};
 };
 
 /// The bytes the radio hears from the data port before the transfer: "4", the access code, the

@@ -16,12 +16,8 @@
 
 #include "direct/protocol.h"
 #include "job/line.h"
-#include "job/port_ops.h"
-#include "job/run_context.h"
 #include "radio_sim/posix_pty_radio.h"
 #include "serial/posix_serial_port.h"
-#include "support/fake_clock.h"
-#include "support/scripted_console.h"
 
 namespace tvx::testing {
 namespace {
@@ -202,7 +198,7 @@ TEST(PtyRadioTest, SetupTextComesAtTheLineRate) {
 TEST(PtyRadioTest, EveryProfileReachesTheRadioAsEightNoneOneAtItsRate) {
   struct Case {
     job::Profile profile;
-    std::int32_t link_rate;
+    std::uint32_t link_rate;
     std::uint8_t divisor;  ///< 0: no rate switch
     std::uint32_t rate;
   };
@@ -216,17 +212,11 @@ TEST(PtyRadioTest, EveryProfileReachesTheRadioAsEightNoneOneAtItsRate) {
     SCOPED_TRACE(std::to_string(static_cast<int>(c.profile)) + " at " + std::to_string(c.rate));
     sim::PtyRadio radio(Quick());
     ASSERT_EQ(radio.Start(), "");
-    ScriptedConsole console;
     auto port = serial::MakePosixSerialPort();
-    serial::NoPriority priority;
-    FakeClock clock;
-    job::RunContext ctx(console, *port, priority, clock);
-    ctx.link.devices[0] = radio.DevicePath();
-    ctx.link.baud_rate = c.link_rate;
-    ASSERT_TRUE(job::OpenPortForJob(ctx, c.profile));
-    EXPECT_EQ(ctx.errors.code, serial::kNoError);
-    if (c.divisor != 0) {
-      job::Line line(*port, ctx.errors);  // the direct job's own switch
+    job::ErrorState errors;
+    job::Line line(*port, errors);
+    ASSERT_TRUE(line.Open(radio.DevicePath(), c.profile, c.link_rate).ok());
+    if (c.divisor != 0) {  // the direct job's own switch
       serial::ControlState snapshot;
       ASSERT_TRUE(line.ReadControlState(snapshot).ok());
       ASSERT_TRUE(line.SwitchRate(snapshot, c.divisor).ok());
@@ -239,14 +229,14 @@ TEST(PtyRadioTest, EveryProfileReachesTheRadioAsEightNoneOneAtItsRate) {
     }
     radio.Say({});
     std::this_thread::sleep_for(20ms);
-    const sim::LineState line = radio.Line();
-    EXPECT_EQ(line.rate, c.rate);
-    EXPECT_EQ(line.data_bits, 8);
-    EXPECT_FALSE(line.parity);
-    EXPECT_EQ(line.stop_bits, 1);
-    EXPECT_FALSE(line.rts_cts);
-    EXPECT_TRUE(line.raw);
-    port->Close();
+    const sim::LineState seen = radio.Line();
+    EXPECT_EQ(seen.rate, c.rate);
+    EXPECT_EQ(seen.data_bits, 8);
+    EXPECT_FALSE(seen.parity);
+    EXPECT_EQ(seen.stop_bits, 1);
+    EXPECT_FALSE(seen.rts_cts);
+    EXPECT_TRUE(seen.raw);
+    line.Close();
   }
 }
 

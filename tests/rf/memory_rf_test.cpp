@@ -6,73 +6,22 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <csignal>
 #include <memory>
 #include <set>
 #include <string>
 #include <vector>
 
-#include "job/run_context.h"
-#include "rf/rf_upload.h"
-#include "serial/priority.h"
-#include "support/memory_radio_port.h"
-#include "support/scripted_console.h"
-#include "support/virtual_time.h"
+#include "app/upload_log.h"
+#include "memory_rf_fixture.h"
 
 namespace tvx::testing {
 namespace {
-
-constexpr std::uint32_t kRecords = 4144;
 
 // The virtual time is exact; whole microseconds make a wrong pause plain in the message.
 long long Us(double seconds) {
   return std::llround(seconds * 1e6);
 }
-
-class MemoryRfTest : public ::testing::Test {
- protected:
-  MemoryRfTest() {
-    console_.SetStarveLimitMs(2000);  // no key is ever waited for in real time here
-    console_.OnKeyWanted([](ScriptedConsole& console) {
-      if (console.RowTrimmed(30) == "Hit any key to return to main menu") console.Feed("x");
-    });
-    clock_.on_pause = [this](int ms) {
-      if (ms == 1000) countdown_.push_back(console_.RowTrimmed(35));
-    };
-  }
-
-  // Types `key` as the `nth` data-frame copy (counted from 1) goes out.
-  void KeyAtDataCopy(int nth, std::string key) {
-    port_->on_write = [this, nth, key, count = 0](std::span<const std::uint8_t> bytes) mutable {
-      if (!bytes.empty() && bytes[0] == 0xE3 && ++count == nth) console_.Feed(key);
-    };
-  }
-
-  void StartRadio(const sim::RadioConfig& config) {
-    port_ = std::make_unique<MemoryRadioPort>(time_, config);
-    ctx_ = std::make_unique<job::RunContext>(console_, *port_, priority_, clock_);
-    ctx_->link.devices[0] = "mem:radio";  // what Com1 stands for in this run
-  }
-
-  void Run(const std::string& answers) {
-    console_.Feed(answers);
-    outcome_ = rf::RunRfUpload(*ctx_);
-    EXPECT_FALSE(port_->Starved()) << "the job waited for an echo that could never come";
-    EXPECT_FALSE(console_.Starved()) << "the job waited for a key the test did not give";
-    EXPECT_EQ(console_.KeysLeft(), 0u);
-    EXPECT_FALSE(port_->IsOpen());
-    EXPECT_EQ(port_->Opens(), 1);
-  }
-
-  VirtualTime time_;
-  VirtualClock clock_{time_};
-  ScriptedConsole console_;
-  serial::NoPriority priority_;
-  std::unique_ptr<MemoryRadioPort> port_;
-  std::unique_ptr<job::RunContext> ctx_;
-  rf::Outcome outcome_;
-  /// Row 35 at each one-second pause, in order.
-  std::vector<std::string> countdown_;
-};
 
 // Three copies of every frame in one pass; the second copy of record 0 loses its echo, so that
 // record goes out a fourth time after its echo window has passed.
@@ -135,6 +84,74 @@ TEST_F(MemoryRfTest, OnePassThreeCopiesOfEveryFrameOneEchoLost) {
   EXPECT_EQ(ctx_->rf_mismatch_count, 0);
 }
 
+// Two passes of three copies: the same header six times (the radio checks its count and
+// checksum), one countdown between the passes and none after the last.
+TEST_F(MemoryRfTest, TwoPassesThreeCopiesSameHeaderOneCountdown) {
+  sim::RadioConfig config;
+  config.mode = sim::RadioMode::kRf;
+  StartRadio(config);
+  Run("y\r3\r0\r2\r");
+
+  const auto snapshot = port_->SettledSnapshot();
+  int wrong = 0;
+  for (std::uint32_t r = 0; r < kRecords; ++r) {
+    if (snapshot->rf_records[r].good != 6u || snapshot->rf_records[r].bad != 0) ++wrong;
+  }
+  EXPECT_EQ(wrong, 0);
+  EXPECT_EQ(snapshot->counters.rf.header_frames_good, 6u);
+  EXPECT_EQ(snapshot->counters.rf.header_frames_bad, 0u);
+  EXPECT_EQ(countdown_,
+            (std::vector<std::string>{
+                "Waiting to re-acuire radio network 5", "Waiting to re-acuire radio network 4",
+                "Waiting to re-acuire radio network 3", "Waiting to re-acuire radio network 2",
+                "Waiting to re-acuire radio network 1", "Waiting to re-acuire radio network 0"}));
+  EXPECT_EQ(console_.RowTrimmed(35), "");
+  for (int row = 21; row <= 23; ++row) {
+    EXPECT_EQ(console_.RowTrimmed(row), "E2  93  36  10  30  6  42  38") << row;
+  }
+  EXPECT_EQ(console_.RowTrimmed(32),
+            "Broadcast complete: 2 passes, 8288 frames, 0 echo mismatches.");
+}
+
+// A corrupt echo and a lost one: each repeats its frame; the corrupt byte shows as sent (row 24)
+// and as received (row 28). A second RF upload of the run goes on counting mismatches from
+// there, while its outcome counts its own.
+TEST_F(MemoryRfTest, EchoFaultsRepeatTheFrameAndTheCountCarriesOver) {
+  sim::RadioConfig config;
+  config.mode = sim::RadioMode::kRf;
+  config.Add(sim::Fault::kRfCorruptEcho, 1, 7);  // record 0: byte 7, the address high byte 0x80
+  config.Add(sim::Fault::kRfDropEcho, 3);        // record 1, first copy
+  StartRadio(config);
+  Run("y\r1\r0\r1\r");
+
+  const auto snapshot = port_->SettledSnapshot();
+  EXPECT_EQ(snapshot->rf_records[0].good, 2u);
+  EXPECT_EQ(snapshot->rf_records[1].good, 2u);
+  EXPECT_EQ(snapshot->rf_records[2].good, 1u);
+  EXPECT_EQ(snapshot->counters.rf.data_frames_received, kRecords + 2);
+  EXPECT_EQ(snapshot->counters.rf.echoes_corrupted, 1u);
+  EXPECT_EQ(snapshot->counters.rf.echoes_dropped, 1u);
+  EXPECT_EQ(ctx_->rf_mismatch_count, 1);
+  // Byte 8 of the frame: sent on row 24, received on row 28, column 3 * 8 - 2.
+  EXPECT_EQ(console_.RowText(24).substr(21, 2), "80");
+  EXPECT_EQ(console_.RowText(28).substr(21, 2), "7F");
+  EXPECT_EQ(console_.RowTrimmed(32), "Broadcast complete: 1 pass, 4144 frames, 1 echo mismatch.");
+
+  // Its one frame (13 bytes) first comes back with its last two bytes, the CRC, changed: two
+  // mismatches.
+  config = sim::RadioConfig{};
+  config.mode = sim::RadioMode::kRf;
+  config.Add(sim::Fault::kRfCorruptEcho, 1, 11).Add(sim::Fault::kRfCorruptEcho, 1, 12);
+  const auto mismatches = ctx_->rf_mismatch_count;
+  StartRadio(config);
+  ctx_->rf_mismatch_count = mismatches;  // the run's count, kept across its jobs
+  Run("y\r1\r4143\r1\r");
+  EXPECT_EQ(console_.RowText(24).substr(0, 18), " 4143          1  ");
+  EXPECT_EQ(port_->SettledSnapshot()->rf_records[4143].good, 2u);
+  EXPECT_EQ(console_.RowTrimmed(32), "Broadcast complete: 1 pass, 1 frame, 2 echo mismatches.");
+  EXPECT_EQ(ctx_->rf_mismatch_count, 3);
+}
+
 // A key typed as the 21st frame goes out stops the broadcast after that copy; with two passes
 // asked one countdown follows, then the end prompt waits for a key of its own.
 TEST_F(MemoryRfTest, KeyStopsTheBroadcastOneCountdownThenTheEndPrompt) {
@@ -156,6 +173,61 @@ TEST_F(MemoryRfTest, KeyStopsTheBroadcastOneCountdownThenTheEndPrompt) {
   EXPECT_EQ(console_.RowTrimmed(32), "Broadcast stopped at record 20");
   // The key cut that record short: only the records before it count as sent.
   EXPECT_EQ(outcome_.frames, 20);
+}
+
+// A stop request (what a signal makes of SIGTERM or SIGINT) as the second copy of record 9 goes
+// out: that copy is not repeated, no other record follows, no countdown, no end prompt, and the
+// outcome and its log line say where.
+TEST_F(MemoryRfTest, StopRequestEndsThePassWithinTheFrameUnderWay) {
+  sim::RadioConfig config;
+  config.mode = sim::RadioMode::kRf;
+  StartRadio(config);
+  port_->on_write = [this, count = 0](std::span<const std::uint8_t> bytes) mutable {
+    if (!bytes.empty() && bytes[0] == 0xE3 && ++count == 20) console_.RequestStop(SIGINT);
+  };
+  Run("y\r2\r0\r3\r");
+
+  const auto snapshot = port_->SettledSnapshot();
+  EXPECT_EQ(snapshot->counters.rf.data_frames_received, 20u);  // records 0..9, two copies each
+  EXPECT_EQ(snapshot->rf_records[9].good, 2u);
+  EXPECT_TRUE(countdown_.empty());
+  EXPECT_TRUE(outcome_.interrupted);
+  EXPECT_EQ(outcome_.stop_record, 9);
+  EXPECT_EQ(outcome_.frames, 9);
+  EXPECT_EQ(outcome_.passes, 0);
+  EXPECT_EQ(console_.RowTrimmed(32), "Broadcast stopped at record 9");
+  const std::vector<std::string> keys = console_.KeysTaken();
+  EXPECT_TRUE(keys.empty() || keys.back() != "x") << "the end prompt waited for a key";
+
+  const std::string line = app::FormatLogLine(app::RfLogEntry(outcome_), {});
+  EXPECT_NE(line.find("\"outcome\":\"interrupted\""), std::string::npos) << line;
+  EXPECT_NE(line.find("\"record\":9"), std::string::npos) << line;
+  EXPECT_NE(line.find("\"frames\":9"), std::string::npos) << line;
+}
+
+// The stop comes during the six seconds between two passes: the passes so far count as run, and
+// with no record under way the line and the log say how many passes ran.
+TEST_F(MemoryRfTest, StopRequestInTheCountdownEndsTheBroadcast) {
+  sim::RadioConfig config;
+  config.mode = sim::RadioMode::kRf;
+  StartRadio(config);
+  clock_.on_pause = [this](int ms) {
+    if (ms != 1000) return;
+    countdown_.push_back(console_.RowTrimmed(35));
+    if (countdown_.size() == 2) console_.RequestStop(SIGTERM);
+  };
+  Run("y\r1\r4140\r3\r");
+
+  EXPECT_EQ(port_->SettledSnapshot()->counters.rf.data_frames_received, 4u);  // 4140..4143
+  EXPECT_TRUE(outcome_.interrupted);
+  EXPECT_EQ(outcome_.passes, 1);
+  EXPECT_EQ(outcome_.frames, 4);
+  EXPECT_EQ(countdown_.size(), 2u);
+  EXPECT_EQ(console_.RowTrimmed(32), "Broadcast stopped between passes: 1 of 3 passes complete.");
+  const std::string line = app::FormatLogLine(app::RfLogEntry(outcome_), {});
+  EXPECT_EQ(line.find("\"record\""), std::string::npos) << line;
+  EXPECT_NE(line.find("\"passes\":1,"), std::string::npos) << line;
+  EXPECT_NE(line.find("\"reason\":\"signal\""), std::string::npos) << line;
 }
 
 // The largest repeat count still ends on a key: typed in the fourth pass, after the countdown
@@ -255,12 +327,6 @@ TEST_F(MemoryRfTest, HeaderPausesTurnaroundsAndCountdownAreExactOnAPlainLine) {
     }
     EXPECT_EQ(late, 0);
   }
-}
-
-sim::RadioConfig RfRadio() {
-  sim::RadioConfig config;
-  config.mode = sim::RadioMode::kRf;
-  return config;
 }
 
 // The random byte s as the radio heard it: the same in the copies of one frame, new in every

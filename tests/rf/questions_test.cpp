@@ -1,15 +1,15 @@
-// The operator's answers: who goes on, what N, S and R do to what is sent and how often the
-// network is waited for.
+// The operator's answers, on the memory port: who goes on, what N, S and R do to what is sent
+// and how often the network is waited for.
 #include <string>
 
 #include "app/upload_log.h"
-#include "rf_fixture.h"
+#include "memory_rf_fixture.h"
 
 namespace tvx::testing {
 namespace {
 
-TEST_F(RfUploadTest, OnlyYesGoesOnAndNOfZeroOrAboveNineLeaves) {
-  StartRadio(FastRadio());
+TEST_F(MemoryRfTest, OnlyYesGoesOnAndNOfZeroOrAboveNineLeaves) {
+  StartRadio(RfRadio());
   for (const std::string answer : {"yes\r", "N\r", "\r", "Y \r"}) {
     Run(answer);
     EXPECT_EQ(console_.RowTrimmed(6), "") << answer;
@@ -20,26 +20,26 @@ TEST_F(RfUploadTest, OnlyYesGoesOnAndNOfZeroOrAboveNineLeaves) {
     EXPECT_EQ(console_.RowTrimmed(7), "") << copies;  // no further question
   }
   EXPECT_EQ(port_->Opens(), 0);
-  EXPECT_EQ(Settled()->counters.bytes_received, 0u);
+  EXPECT_EQ(port_->SettledSnapshot()->counters.bytes_received, 0u);
 
   Run("Y\r9\r4143\r1\r");  // the largest N goes on
-  EXPECT_EQ(Settled()->rf_records[4143].good, 9u);
+  EXPECT_EQ(port_->SettledSnapshot()->rf_records[4143].good, 9u);
 }
 
-TEST_F(RfUploadTest, NegativeCopiesBuildAndShowEveryFrameButSendNothing) {
-  StartRadio(FastRadio());
+TEST_F(MemoryRfTest, NegativeCopiesBuildAndShowEveryFrameButSendNothing) {
+  StartRadio(RfRadio());
   Run("y\r-1\r0\r1\r");
   EXPECT_EQ(port_->Opens(), 1);
-  EXPECT_EQ(Settled()->counters.bytes_received, 0u);
+  EXPECT_EQ(port_->SettledSnapshot()->counters.bytes_received, 0u);
   EXPECT_EQ(priority_.raises, 0);
   EXPECT_EQ(console_.RowTrimmed(24), " 4143          0");
   EXPECT_EQ(console_.RowTrimmed(32), "Nothing sent: no copies of the frames were asked for.");
 }
 
-TEST_F(RfUploadTest, StartAtRecordHundredSendsNoHeaderInAnyPass) {
-  StartRadio(FastRadio());
+TEST_F(MemoryRfTest, StartAtRecordHundredSendsNoHeaderInAnyPass) {
+  StartRadio(RfRadio());
   Run("y\r1\r100\r2\r");
-  const auto snapshot = Settled();
+  const auto snapshot = port_->SettledSnapshot();
   EXPECT_EQ(snapshot->counters.rf.header_frames_good, 0u);
   EXPECT_EQ(snapshot->counters.rf.data_frames_good, 2u * (4144 - 100));
   EXPECT_EQ(snapshot->rf_records[99].good, 0u);
@@ -48,10 +48,10 @@ TEST_F(RfUploadTest, StartAtRecordHundredSendsNoHeaderInAnyPass) {
             "Broadcast complete: 2 passes, 8088 frames, 0 echo mismatches.");
 }
 
-TEST_F(RfUploadTest, StartPastTheLastRecordEndsEachPassAtOnce) {
-  StartRadio(FastRadio());
+TEST_F(MemoryRfTest, StartPastTheLastRecordEndsEachPassAtOnce) {
+  StartRadio(RfRadio());
   Run("y\r1\r4144\r2\r");
-  EXPECT_EQ(Settled()->counters.bytes_received, 0u);
+  EXPECT_EQ(port_->SettledSnapshot()->counters.bytes_received, 0u);
   EXPECT_EQ(countdown_.size(), 6u);
   EXPECT_EQ(console_.RowTrimmed(32), "Nothing sent: record 4144 is past the last record, 4143.");
   const std::string line = app::FormatLogLine(app::RfLogEntry(outcome_), {});
@@ -59,16 +59,16 @@ TEST_F(RfUploadTest, StartPastTheLastRecordEndsEachPassAtOnce) {
   EXPECT_NE(line.find("\"reason\":\"start_past_end\""), std::string::npos) << line;
 }
 
-TEST_F(RfUploadTest, RepeatCountsDecideTheCountdowns) {
-  StartRadio(FastRadio());
+TEST_F(MemoryRfTest, RepeatCountsDecideTheCountdowns) {
+  StartRadio(RfRadio());
   Run("y\r1\r0\r0\r");  // R = 0: opened, then the end prompt at once
   EXPECT_EQ(port_->Opens(), 1);
-  EXPECT_EQ(Settled()->counters.bytes_received, 0u);
+  EXPECT_EQ(port_->SettledSnapshot()->counters.bytes_received, 0u);
   EXPECT_EQ(console_.RowTrimmed(32), "Nothing sent: no pass was asked for.");
   EXPECT_EQ(app::RfLogEntry(outcome_).reason, "no_pass");
 
   Run("y\r1\r4143\r3\r");  // R = 3: after the first and the second pass only
-  EXPECT_EQ(Settled()->rf_records[4143].good, 3u);
+  EXPECT_EQ(port_->SettledSnapshot()->rf_records[4143].good, 3u);
   ASSERT_EQ(countdown_.size(), 12u);
   EXPECT_EQ(countdown_[6], "Waiting to re-acuire radio network 5");
   EXPECT_EQ(countdown_[11], "Waiting to re-acuire radio network 0");
@@ -77,13 +77,10 @@ TEST_F(RfUploadTest, RepeatCountsDecideTheCountdowns) {
 
 // A key with R = 1 ends the broadcast without a countdown. The key comes as the third copy goes
 // out, so the broadcast stops at the third record.
-TEST_F(RfUploadTest, KeyWithOnePassEndsWithoutACountdown) {
-  StartRadio(FastRadio());
-  priority_.on_raise = [this] {
-    if (priority_.raises == 3) console_.Feed("s");
-  };
+TEST_F(MemoryRfTest, KeyWithOnePassEndsWithoutACountdown) {
+  StartRadio(RfRadio());
+  KeyAtDataCopy(3, "s");
   Run("y\r1\r4130\r1\r");
-  priority_.on_raise = nullptr;
   EXPECT_TRUE(countdown_.empty());
   EXPECT_EQ(console_.RowTrimmed(32), "Broadcast stopped at record 4132");
   EXPECT_EQ(outcome_.frames, 2);

@@ -26,48 +26,26 @@
 
 namespace tvx::testing {
 
-/// The real POSIX port, counting opens and frame writes; it can also report the line dead
-/// (59 from the bytes-waiting query) from a chosen data-frame write on, as the backend does when
-/// the radio hangs up.
+/// The real POSIX port, counting frame writes and bytes.
 class WatchedPort final : public ForwardingPort {
  public:
   using ForwardingPort::ForwardingPort;
 
-  int Opens() const { return opens_; }
   /// Writes of data frames (type byte 0xE3) since the port was made.
   int DataFrameWrites() const { return data_writes_; }
   /// Bytes written through to the device since the port was made.
   std::uint64_t BytesWritten() const { return bytes_written_; }
-  /// From the `number`-th data-frame write on (counted from 1), the line reads as dead.
-  void DieAtDataFrameWrite(int number) { die_at_ = number; }
 
-  serial::ErrorNumber Open(std::string_view name) override {
-    ++opens_;
-    return Inner().Open(name);
-  }
-  serial::WaitingCount BytesWaiting() override {
-    if (dead_) return {0, serial::kErrLineDead};
-    return Inner().BytesWaiting();
-  }
   std::size_t Write(std::span<const std::uint8_t> bytes) override {
-    if (!bytes.empty() && bytes[0] == 0xE3 && ++data_writes_ == die_at_) dead_ = true;
-    if (dead_) return 0;
+    if (!bytes.empty() && bytes[0] == 0xE3) ++data_writes_;
     const std::size_t written = Inner().Write(bytes);
     bytes_written_ += written;
     return written;
   }
-  void AwaitActivity(console::NativeWaitHandle also, int timeout_ms) override {
-    if (dead_) return;  // a hung-up line reads as ready at once
-    Inner().AwaitActivity(also, timeout_ms);
-  }
-  bool LineDead() const override { return dead_ || Inner().LineDead(); }
 
  private:
-  int opens_ = 0;
   int data_writes_ = 0;
   std::atomic<std::uint64_t> bytes_written_{0};
-  int die_at_ = 0;
-  bool dead_ = false;
 };
 
 /// Counts raises; notes whether the job ever waited for a key while raised.
@@ -76,10 +54,7 @@ class WatchedPriority final : public serial::Priority {
   void RaiseRealtime() override {
     ++raises;
     realtime = true;
-    if (on_raise) on_raise();
   }
-  /// Runs on the job's thread at every raise, that is as every data-frame copy goes out.
-  std::function<void()> on_raise;
   void Normal() override { realtime = false; }
   int raises = 0;
   bool realtime = false;

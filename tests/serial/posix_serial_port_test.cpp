@@ -16,7 +16,8 @@
 #include <future>
 #include <thread>
 
-#include "job/port_ops.h"
+#include "job/line.h"
+#include "job/run_context.h"
 #include "serial/posix_errors.h"
 #include "serial/pseudo_terminal.h"
 #include "support/fake_clock.h"
@@ -46,6 +47,17 @@ class PosixPortTest : public ::testing::Test {
   serial::NoPriority priority;
   FakeClock clock;
   job::RunContext ctx{console, *port, priority, clock};
+  job::Line line{*port, ctx.errors};
+
+  // Opens Com7 with `profile`; true when the port opened and took every setting.
+  bool Open(job::Profile profile) {
+    return line.Open(ctx.link.DeviceOf(kPortName), profile, 57600).ok();
+  }
+  std::vector<std::uint8_t> Receive(std::size_t count) {
+    std::vector<std::uint8_t> bytes(count);
+    bytes.resize(line.Receive(bytes).count);
+    return bytes;
+  }
 };
 
 void ExpectLine(const termios& line, speed_t speed) {
@@ -65,42 +77,44 @@ TEST_F(PosixPortTest, EachProfileLeavesEightNoneOneWithoutHandshake) {
       {job::Profile::kDirectUpload, B19200},
       {job::Profile::kTerminal, B57600},
   };
-  ctx.link.baud_rate = 57600;
   for (const auto& [profile, speed] : cases) {
     SCOPED_TRACE(static_cast<int>(profile));
-    ASSERT_TRUE(job::OpenPortForJob(ctx, profile));
+    ASSERT_TRUE(Open(profile));
     EXPECT_EQ(ctx.errors.code, 0);  // DTR on a pty: accepted without effect
     ExpectLine(radio.Line(), speed);
-    job::CloseAllPorts(ctx);
+    line.Close();
   }
   EXPECT_EQ(console.Beeps(), 0);
 }
 
 TEST_F(PosixPortTest, LineRateSwitchLosesNoQueuedByte) {
-  ASSERT_TRUE(job::OpenPortForJob(ctx, job::Profile::kDirectUpload));
-  job::ZeroTimeouts(ctx);
+  ASSERT_TRUE(Open(job::Profile::kDirectUpload));
+  line.ZeroTimeouts();
   serial::ControlState snapshot;
-  ASSERT_EQ(port->GetControlState(snapshot), 0);
+  ASSERT_TRUE(line.ReadControlState(snapshot).ok());
   EXPECT_EQ(snapshot.line_rate, 19200u);
 
   radio.Send(Bytes("before"));
-  job::Send(ctx, Bytes("sent"));
-  job::SwitchLineRate(ctx, snapshot, 4);
+  EXPECT_TRUE(line.Send(Bytes("sent")).ok());
+  EXPECT_TRUE(line.SwitchRate(snapshot, 4).ok());
   ExpectLine(radio.Line(), B115200);
   // A pty hands bytes across asynchronously: give them a moment to show up on this side.
-  for (int i = 0; i < 200 && job::BytesWaiting(ctx) < 6; ++i) port->AwaitActivity(-1, 10);
-  EXPECT_EQ(job::BytesWaiting(ctx), 6u);
-  EXPECT_EQ(job::Receive(ctx, 6), Bytes("before"));
+  for (int i = 0; i < 200 && line.Waiting().count < 6; ++i) line.AwaitActivity(-1, 10);
+  EXPECT_EQ(line.Waiting().count, 6u);
+  EXPECT_EQ(Receive(6), Bytes("before"));
   EXPECT_EQ(radio.Receive(4), Bytes("sent"));
 
-  job::SwitchLineRate(ctx, snapshot, 24);
+  EXPECT_TRUE(line.SwitchRate(snapshot, 24).ok());
   ExpectLine(radio.Line(), B19200);
   EXPECT_EQ(ctx.errors.code, 0);
 }
 
 TEST_F(PosixPortTest, MissingDeviceEndsTheJobWithCode53) {
   ctx.link.devices[kCom - 1] = "/dev/no-such-serial-device";
-  EXPECT_FALSE(job::OpenPortForJob(ctx, job::Profile::kRfUpload));
+  const job::OpenResult opened = line.Open(ctx.link.DeviceOf(kPortName), job::Profile::kRfUpload);
+  EXPECT_EQ(opened.code, serial::kErrNoSuchPort);
+  EXPECT_EQ(opened.reason, "No such file or directory");
+  job::ShowOpenFailure(ctx, opened.settings_refused);
   EXPECT_EQ(console.RowText(51).substr(64, 12), "  1  53   0 ");
   EXPECT_EQ(console.RowText(1).substr(0, 20), "Can't Open Com Port ");
   EXPECT_EQ(console.Screen().CursorRow(), 2);
@@ -131,13 +145,13 @@ TEST_F(PosixPortTest, PortIsExclusiveUntilClosed) {
   }
   char x;
   ASSERT_EQ(::read(ready[0], &x, 1), 1);
-  EXPECT_FALSE(job::OpenPortForJob(ctx, job::Profile::kDirectUpload));
-  EXPECT_EQ(console.RowText(51).substr(64, 12), "  1  70   0 ");
+  EXPECT_FALSE(Open(job::Profile::kDirectUpload));
+  EXPECT_EQ(ctx.errors.code, serial::kErrAccessDenied);
   kill(child, SIGKILL);
   waitpid(child, nullptr, 0);
   close(ready[0]);
   close(ready[1]);
-  EXPECT_TRUE(job::OpenPortForJob(ctx, job::Profile::kDirectUpload));
+  EXPECT_TRUE(Open(job::Profile::kDirectUpload));
 }
 
 TEST_F(PosixPortTest, BadNamesAreRefused) {
@@ -195,76 +209,69 @@ TEST_F(PosixPortTest, WhatIsNoSerialPortIsSaidToBeNone) {
   std::filesystem::remove_all(dir);
 }
 
-TEST_F(PosixPortTest, DiscardInputEmptiesTheQueue) {
-  ASSERT_TRUE(job::OpenPortForJob(ctx, job::Profile::kRfUpload));
-  job::ZeroTimeouts(ctx);
-  job::DiscardInput(ctx);  // nothing waiting: returns at once
+TEST_F(PosixPortTest, DiscardEmptiesTheQueue) {
+  ASSERT_TRUE(Open(job::Profile::kRfUpload));
+  line.ZeroTimeouts();
+  EXPECT_EQ(line.Discard().count, 0u);  // nothing waiting: returns at once
   radio.Send(Bytes("stale echo"));
-  for (int i = 0; i < 100 && job::BytesWaiting(ctx) < 10; ++i) port->AwaitActivity(-1, 20);
-  job::DiscardInput(ctx);
-  EXPECT_EQ(job::BytesWaiting(ctx), 0u);
-  EXPECT_EQ(ctx.errors.count, 0);
+  for (int i = 0; i < 100 && line.Waiting().count < 10; ++i) line.AwaitActivity(-1, 20);
+  EXPECT_EQ(line.Discard().count, 10u);
+  EXPECT_EQ(line.Waiting().count, 0u);
+  EXPECT_EQ(ctx.errors.code, 0);
 }
 
 TEST_F(PosixPortTest, ZeroTimeoutReadWaitsForEveryByte) {
-  ASSERT_TRUE(job::OpenPortForJob(ctx, job::Profile::kDirectUpload));
-  job::ZeroTimeouts(ctx);
+  ASSERT_TRUE(Open(job::Profile::kDirectUpload));
+  line.ZeroTimeouts();
   std::thread feeder([this] {
     for (const char* part : {"AB", "CDE", "F"}) {
       std::this_thread::sleep_for(std::chrono::milliseconds(30));
       radio.Send(Bytes(part));
     }
   });
-  EXPECT_EQ(job::Receive(ctx, 6), Bytes("ABCDEF"));
+  EXPECT_EQ(Receive(6), Bytes("ABCDEF"));
   feeder.join();
 }
 
 TEST_F(PosixPortTest, WritesThatCannotCompleteGive69) {
-  ASSERT_TRUE(job::OpenPortForJob(ctx, job::Profile::kTerminal));
-  serial::Timeouts timeouts;
-  port->GetTimeouts(timeouts);
-  timeouts.write_total_per_byte = 0;
-  timeouts.write_total_constant = 100;
-  port->SetTimeouts(timeouts);
+  ASSERT_TRUE(Open(job::Profile::kTerminal));
+  line.BoundWrites(100);
   // Nobody reads the radio's side: the pseudo-terminal fills up and the write times out.
   const std::vector<std::uint8_t> flood(1 << 20, 0x55);
   const auto start = std::chrono::steady_clock::now();
-  job::Send(ctx, flood);
+  EXPECT_EQ(line.Send(flood).code, serial::kErrSendFailed);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
-  EXPECT_EQ(ctx.errors.code, serial::kErrSendFailed);
+  EXPECT_EQ(line.FailureText(), "the line took nothing more within the write time-out");
 
-  ctx.errors.code = 0;
-  job::CloseAllPorts(ctx);
-  job::SendByte(ctx, 1);
-  EXPECT_EQ(ctx.errors.code, serial::kErrSendFailed);
+  line.Close();
+  EXPECT_EQ(line.FailureText(), "");
+  EXPECT_EQ(line.SendByte(1).code, serial::kErrSendFailed);
 }
 
 // The radio's side goes away (a pulled adapter looks the same): every query, read and write
 // says the line is dead (59), and stays so until the port is opened again.
 TEST_F(PosixPortTest, HangUpIsADeadLineAndWaitsDoNotSpin) {
-  ASSERT_TRUE(job::OpenPortForJob(ctx, job::Profile::kRfUpload));
-  job::ZeroTimeouts(ctx);
+  ASSERT_TRUE(Open(job::Profile::kRfUpload));
+  line.ZeroTimeouts();
   radio.CloseMaster();
-  EXPECT_EQ(job::BytesWaiting(ctx), 0u);
-  EXPECT_EQ(ctx.errors.code, serial::kErrLineDead);
-  EXPECT_TRUE(port->LineDead());
-  ctx.errors.code = 0;
+  EXPECT_EQ(line.Waiting().code, serial::kErrLineDead);
+  EXPECT_FALSE(line.Up());
+  EXPECT_NE(line.FailureText(), "");  // the system's words for the hang-up
   std::uint8_t byte[4];
-  EXPECT_EQ(port->Read(byte), 0u);  // returns instead of waiting for a radio that is gone
-  job::SendByte(ctx, 1);
-  EXPECT_EQ(ctx.errors.code, serial::kErrLineDead);
+  EXPECT_EQ(line.Receive(byte).code, serial::kErrLineDead);  // at once, not waiting for a radio
+  EXPECT_EQ(line.SendByte(1).code, serial::kErrLineDead);
   // The hang-up is reported by poll at once on every call; a wait still has to sleep.
   const auto start = std::chrono::steady_clock::now();
   port->AwaitActivity(console::kNoWaitHandle, 200);
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(40));
-  job::CloseAllPorts(ctx);
+  line.Close();
   EXPECT_FALSE(port->LineDead());
 }
 
 // A read under zero time-outs waits for every byte, but not for a line that dies meanwhile.
 TEST_F(PosixPortTest, ReceiveReturnsWhenTheLineDiesDuringTheRead) {
-  ASSERT_TRUE(job::OpenPortForJob(ctx, job::Profile::kDirectUpload));
-  job::ZeroTimeouts(ctx);
+  ASSERT_TRUE(Open(job::Profile::kDirectUpload));
+  line.ZeroTimeouts();
   radio.Send(Bytes("A"));
   // A hang-up flushes what the port has not read yet, so the line dies only once the "A" has
   // arrived and the reader holds it and waits for the rest.
@@ -276,7 +283,7 @@ TEST_F(PosixPortTest, ReceiveReturnsWhenTheLineDiesDuringTheRead) {
   settle(1);
   std::promise<std::vector<std::uint8_t>> received;
   auto result = received.get_future();
-  std::thread reader([&] { received.set_value(job::Receive(ctx, 4)); });
+  std::thread reader([&] { received.set_value(Receive(4)); });
   settle(0);
   std::this_thread::sleep_for(std::chrono::milliseconds(30));
   radio.CloseMaster();

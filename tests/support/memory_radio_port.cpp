@@ -176,27 +176,24 @@ void MemoryRadioPort::TakeOutput(double at, const sim::LineState& line) {
   }
   const std::span<const std::uint8_t> bytes = out_.Bytes();
   if (!bytes.empty()) {
-    // Ten bits a byte back to the PC, after what the radio said before.
-    const double per_byte = line.rate != 0 ? 10.0 / line.rate : 0.0;
-    double on_line = std::max(at, to_pc_free_at_);
+    // Back to the PC after what the radio said before.
     const double last_ready = to_pc_.empty() ? 0.0 : to_pc_.back().ready_at;
     const double late = latency_ + radio_->AnswerDelay();
     if (radio_->PacedOutput()) {
       // The set-up menu's text: each byte readable as it comes in.
       for (std::uint8_t b : bytes) {
-        on_line += per_byte;
+        const double on_line = line_to_pc_.Send(at, 1, line.rate);
         to_pc_.push_back({b, std::max(on_line + late, last_ready)});
         answers_.push_back({b, at, to_pc_.back().ready_at});
       }
     } else {
       // Anything else: the whole answer at once, as an adapter hands over a packet.
-      on_line += per_byte * static_cast<double>(bytes.size());
+      const double on_line = line_to_pc_.Send(at, bytes.size(), line.rate);
       for (std::uint8_t b : bytes) {
         to_pc_.push_back({b, std::max(on_line + late, last_ready)});
         answers_.push_back({b, at, to_pc_.back().ready_at});
       }
     }
-    to_pc_free_at_ = on_line;
   }
   if (out_.LineErrorRequested()) line_error_at_ = at;  // the next look at the queue reports it
   if (out_.HangUpRequested() && !radio_hung_up_at_) {
@@ -245,6 +242,7 @@ ErrorNumber MemoryRadioPort::Close() {
   open_ = false;
   ++closes_;
   dead_seen_ = false;
+  refused_ = false;
   return kNoError;
 }
 
@@ -252,6 +250,7 @@ ErrorNumber MemoryRadioPort::Apply(LineSetting setting, std::uint32_t value) {
   if (!open_) return kErrPortNotOpen;
   const ErrorNumber result = ApplyOne(setting, value);
   if (result == kNoError) line_sets_.push_back({time_.Now(), CurrentLine()});
+  refused_ = refused_ || result == kErrDeviceControl;
   return result;
 }
 
@@ -422,13 +421,11 @@ std::size_t MemoryRadioPort::Write(std::span<const std::uint8_t> bytes) {
   if (bytes.empty()) return 0;
   const double now = time_.Now();
   const sim::LineState line = CurrentLine();
-  const double per_byte = 10.0 / line.rate;
-  double on_line = std::max(now, to_radio_free_at_);
+  double on_line = now;
   for (std::uint8_t b : bytes) {
-    on_line += per_byte;
+    on_line = line_to_radio_.Send(now, 1, line.rate);
     wire_.push_back({b, now, on_line, line.rate, line});
   }
-  to_radio_free_at_ = on_line;
   to_radio_.push_back({on_line, std::vector<std::uint8_t>(bytes.begin(), bytes.end()), line});
   return bytes.size();
 }

@@ -31,6 +31,7 @@
 #include <string_view>
 #include <vector>
 
+#include "radio_sim/line_time.h"
 #include "radio_sim/radio.h"
 #include "serial/serial_port.h"
 #include "support/virtual_time.h"
@@ -80,6 +81,11 @@ class MemoryRadioPort final : public serial::SerialPort, private VirtualTime::Fo
   /// (RefuseWrite) takes fewer.
   std::size_t Write(std::span<const std::uint8_t> bytes) override;
   bool LineDead() const override { return dead_seen_; }
+  /// What the POSIX backend says for a line that died under it ("Input/output error") or for a
+  /// setting it refused ("Invalid argument"); empty before either, and after Close.
+  std::string FailureText() const override {
+    return dead_seen_ ? "Input/output error" : refused_ ? "Invalid argument" : "";
+  }
   /// Moves the time to the first of: the next byte for the PC arriving, `timeout_ms` passing.
   /// Returns at once when bytes are waiting, a line error is pending or the line is dead.
   /// With no time-out and nothing that could ever arrive, returns at once and marks Starved.
@@ -198,9 +204,9 @@ class MemoryRadioPort final : public serial::SerialPort, private VirtualTime::Fo
   bool parity_check_ = false;
 
   std::deque<ToRadio> to_radio_;
-  double to_radio_free_at_ = 0.0;  ///< when the PC's bytes so far have all reached the radio
+  sim::LineDirection line_to_radio_;  ///< the PC's bytes on their way
   std::deque<ToPc> to_pc_;
-  double to_pc_free_at_ = 0.0;  ///< when the radio's answers so far have all left it
+  sim::LineDirection line_to_pc_;  ///< the radio's answers on their way
   std::vector<WireByte> wire_;
   std::vector<AnswerByte> answers_;
   std::vector<LineSet> line_sets_;
@@ -215,6 +221,7 @@ class MemoryRadioPort final : public serial::SerialPort, private VirtualTime::Fo
   std::optional<double> cut_at_;            ///< the line died here
   std::optional<double> line_error_at_;     ///< LineErrorAt, not yet reported
   bool dead_seen_ = false;
+  bool refused_ = false;
   bool starved_ = false;
 
   std::size_t refuse_size_ = 0;

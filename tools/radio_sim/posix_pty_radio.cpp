@@ -172,7 +172,8 @@ bool PtyRadio::ComeBack(double seconds) {
   pending_from_ = 0;
   releases_.clear();
   pace_ready_at_ = 0;
-  from_pc_free_at_ = to_pc_free_at_ = Now();
+  from_pc_.StartAt(Now());
+  to_pc_.StartAt(Now());
   {
     std::lock_guard lock(mutex_);
     hung_up_ = false;
@@ -302,11 +303,10 @@ void PtyRadio::Run() {
       // The bytes went on the line when the PC wrote them, at least the pseudo-terminal's own
       // hand-over time before the radio could read them, and not before the PC had the radio's
       // last answer (a PC answers what it has heard); they arrive one after the other.
-      const double answered_at = to_pc_free_at_ + radio_.Config().latency;
+      const double answered_at = to_pc_.FreeAt() + radio_.Config().latency;
       const double written_at =
           std::min(woke_at, std::max(woke_at - to_radio_transit_, answered_at));
-      from_pc_free_at_ = std::max(from_pc_free_at_, written_at) + heard * 10.0 / line.rate;
-      heard_at = from_pc_free_at_;
+      heard_at = from_pc_.Send(written_at, heard, line.rate);
     }
     if (!hanging_up) {
       std::lock_guard lock(mutex_);
@@ -383,8 +383,7 @@ void PtyRadio::Queue(std::span<const std::uint8_t> bytes, double now, double hea
   if (config.line_time && !paced && line.rate != 0) {
     // The answer starts when the radio has heard the PC's last bit and follows what went before
     // it on the line back to the PC: each byte due at a fixed time, however late the radio ran.
-    done = std::max(heard_at, to_pc_free_at_) + bytes.size() * 10.0 / line.rate;
-    to_pc_free_at_ = done;
+    done = to_pc_.Send(heard_at, bytes.size(), line.rate);
     // Written the pseudo-terminal's hand-over time early, the PC has it when the line would.
     hand_over = to_pc_transit_;
   }

@@ -24,6 +24,7 @@
 #include <thread>
 #include <vector>
 
+#include "radio_sim/line_time.h"
 #include "radio_sim/radio.h"
 
 namespace tvx::sim {
@@ -105,8 +106,8 @@ class PtyRadio {
     std::size_t end;  ///< pending_ up to here
   };
   std::deque<Release> releases_;
-  double from_pc_free_at_ = 0;  ///< line time: when the PC's bytes so far have all arrived
-  double to_pc_free_at_ = 0;    ///< line time: when the radio's answers so far have all left
+  LineDirection from_pc_;  ///< line time: the PC's bytes arriving
+  LineDirection to_pc_;    ///< line time: the radio's answers leaving
   /// Line time: the least the pseudo-terminal takes to hand a byte to a waiting reader, from
   /// the PC to the radio and back (seconds), measured at Start.
   double to_radio_transit_ = 0;
