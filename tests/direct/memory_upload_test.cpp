@@ -98,8 +98,8 @@ TEST_F(MemoryUploadTest, CompleteUploadOfTheBuiltInImage) {
 
 // A stop request (what a signal makes of SIGTERM) as the 50th word's data frame goes out: that
 // frame is the last thing the radio hears (no resync, no 51st address frame, no verdict); the
-// job does not wait for its answer, closes the port and says how far it got, on row 32 and in
-// the log, without waiting for the closing key.
+// job waits for that frame's reply (so the count is what the radio stored), closes the port and
+// says how far it got, on row 32 and in the log, without waiting for the closing key.
 TEST_F(MemoryUploadTest, StopRequestEndsTheTransferAfterTheFrameOnTheWire) {
   StartRadio(Radio());
   port_->on_write = [this, frames = 0](std::span<const std::uint8_t> bytes) mutable {
