@@ -64,7 +64,7 @@ CommandLine ParseCommandLine(int argc, const char* const* argv, const HelpWordin
       return Print(CommandAction::kHelp, app.help());
     }
     const CLI::App* help_scope = &app;
-    const std::string reason = parser.Explain(e, help_scope);
+    const std::string reason = parser.Explain(e, argc > 1 ? argv[argc - 1] : "", help_scope);
     return UsageError(reason, help_scope, &app);
   }
   if (const std::string twice = parser.CheckGivenTwice(); !twice.empty()) {

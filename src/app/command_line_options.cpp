@@ -97,7 +97,7 @@ Parser::Parser(CommandLine& command, const HelpWording& wording, const ParseSett
   formatter->label("Subcommands", std::string(kSubcommandsHeading));
   app_.formatter(formatter);
   app_.set_help_flag("-h,--help", "show this text and exit");
-  app_.add_flag("--version", version_, "show the version and exit");
+  Flag(app_.add_flag("--version", version_, "show the version and exit"));
   CLI::Option* com = com_ =
       app_.add_option("--com", bindings_,
                       "bind ComN to DEVICE for the menu, as TORVANDRIX_COM<N> does (repeatable)")
@@ -119,9 +119,9 @@ Parser::Parser(CommandLine& command, const HelpWording& wording, const ParseSett
   direct_ = app_.add_subcommand("direct", "The direct upload into a radio wired to the port.");
   direct_->footer(std::string(kDirectFooter));
   AddPort(direct_, command, true);
-  direct_->add_flag("--data-port", command.data_port,
-                    "the radio is wired by its data port, not its diagnostic port");
-  direct_->add_flag("--high-speed", command.high_speed, "load at high speed, 115200 bit/s");
+  Flag(direct_->add_flag("--data-port", command.data_port,
+                         "the radio is wired by its data port, not its diagnostic port"));
+  Flag(direct_->add_flag("--high-speed", command.high_speed, "load at high speed, 115200 bit/s"));
   Number(direct_
              ->add_option("--retries", command.retries,
                           "retries of a word at a prompt that offers one; then the upload stops")
@@ -172,8 +172,8 @@ Parser::Parser(CommandLine& command, const HelpWording& wording, const ParseSett
       "The serial devices of this machine, one a line under a header: the device, the ComN "
       "that binds it, its stable name, the USB vendor:product, serial number, whether another "
       "program holds it now, and what it says it is; \"-\" where that is not known.");
-  ports_->add_flag("--json", command.json,
-                   "print the same as one JSON array of objects, one a device, instead");
+  Flag(ports_->add_flag("--json", command.json,
+                        "print the same as one JSON array of objects, one a device, instead"));
   AddImageCommand(command);
   // Last: a sub-command takes its parent's footer when it is made.
   app_.footer(FillIn(kFooter, wording));
@@ -220,11 +220,11 @@ CLI::Option* Parser::AddLog(CLI::App* sub, CommandLine& command, std::string_vie
 }
 
 void Parser::AddOutput(CLI::App* sub, CommandLine& command) {
-  sub->add_flag("--quiet", command.quiet,
-                "print no progress and no notes; errors and the outcome line stay");
-  sub->add_flag("--json", command.json,
-                "print the outcome record, the JSON object of the upload log's line, instead "
-                "of the outcome line: standard output then holds that and nothing else");
+  Flag(sub->add_flag("--quiet", command.quiet,
+                     "print no progress and no notes; errors and the outcome line stay"));
+  Flag(sub->add_flag("--json", command.json,
+                     "print the outcome record, the JSON object of the upload log's line, instead "
+                     "of the outcome line: standard output then holds that and nothing else"));
 }
 
 // The program's own option, and direct's (after the sub-command); the value is checked once
@@ -263,7 +263,7 @@ void Parser::AddImageCommand(CommandLine& command) {
                                   "write the built-in image in the stored form to FILE instead")
                      ->type_name("FILE")),
         "a file name");
-  image_->add_flag("--json", command.json, "print the same as one JSON object instead");
+  Flag(image_->add_flag("--json", command.json, "print the same as one JSON object instead"));
 }
 
 std::string Parser::CheckGivenTwice() const {

@@ -26,8 +26,8 @@ std::string FillIn(std::string_view pattern, const HelpWording& wording);
 /// "A, B and C".
 std::string Enumerate(const std::vector<std::string>& items);
 
-// The first value a check refused, kept so that the usage error can quote it: CLI11's errors
-// name the option and the value only inside their own English text.
+// The first value a check refused, kept so that the usage error can name the option and quote
+// the value in the program's own words.
 struct Refusal {
   const CLI::Option* option = nullptr;
   std::string value;
@@ -69,16 +69,16 @@ class Parser {
   void ForgetDefaultFile() { config_->default_str(""); }
 
   /// Whether `error` is the configuration file's: it cannot be read, or its form or a key is
-  /// wrong.
-  bool FileFailed(const CLI::ParseError& error) const {
-    return !unread_.empty() || dynamic_cast<const CLI::ConfigError*>(&error) != nullptr ||
-           dynamic_cast<const CLI::FileError*>(&error) != nullptr;
-  }
+  /// wrong (a wrong value is not).
+  bool FileFailed(const CLI::ParseError& error) const;
   /// The sub-command the arguments chose (parsed or begun), else the program itself.
   const CLI::App* Scope() const;
-  /// Why CLI11 refused the arguments, in one line without the program's name; sets
-  /// `help_scope` to the app whose help tells the right form.
-  std::string Explain(const CLI::ParseError& error, const CLI::App*& help_scope) const;
+  /// Why CLI11 refused the arguments (`last_argument` is the last of them), in one line without
+  /// the program's name, worded from the kind of `error`, the option a check refused and what
+  /// the parse holds, never from the error's text; sets `help_scope` to the app whose help
+  /// tells the right form.
+  std::string Explain(const CLI::ParseError& error, std::string_view last_argument,
+                      const CLI::App*& help_scope) const;
 
  private:
   CLI::Option* Takes(CLI::Option* option, std::string takes);
@@ -88,6 +88,8 @@ class Parser {
   // says the option takes "`what` from `min` to `max``note`".
   CLI::Option* Number(CLI::Option* option, std::string_view what, std::int32_t min,
                       std::int32_t max, bool fraction = false, std::string_view note = "");
+  // A flag: no value on the command line, and in the file one that reads as true or false.
+  CLI::Option* Flag(CLI::Option* option);
   CLI::Validator Recorded(CLI::Validator check, const CLI::Option* option);
   /// --port; `repeatable` (direct): every occurrence adds one more port.
   void AddPort(CLI::App* sub, CommandLine& command, bool repeatable = false);
@@ -102,11 +104,15 @@ class Parser {
 
   std::string TakesText(const CLI::Option* option) const;
   const CLI::Option* OptionNamed(const CLI::App* app, std::string_view name) const;
+  // The option of `app` a key of the file sets, found as CLI11 finds it; null when none.
+  const CLI::Option* KeyOption(const CLI::App* app, const std::string& key) const;
+  void CheckFileItem(const CLI::ConfigItem& item, const CLI::App* owner, bool applies) const;
   std::string ReadFile(const std::string& path);
-  std::string ExplainMismatch(const std::string& what) const;
+  std::string ExplainMismatch(std::string_view last_argument) const;
   std::string ExplainExtra(const CLI::App* scope, const CLI::App*& help_scope) const;
   std::string ExplainUnknownOption(const CLI::App* holder, std::string_view name) const;
   std::string ExplainFileError(const CLI::ParseError& error, const CLI::App*& help_scope) const;
+  std::string ExplainFileFault(const ConfigFault& fault) const;
   const CLI::App* OwnerOf(const CLI::Option* option) const;
   std::string InFile() const;
 

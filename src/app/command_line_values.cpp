@@ -3,6 +3,7 @@
 // a value refused.
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <stdexcept>
 #include <string_view>
 #include <utility>
 
@@ -17,6 +18,22 @@ namespace tvx::app {
 CLI::Option* Parser::Takes(CLI::Option* option, std::string takes) {
   takes_[option] = std::move(takes);
   return option;
+}
+
+CLI::Option* Parser::Flag(CLI::Option* option) {
+  // The words CLI11 converts to true or false: true, yes, on, 1, false, no, off, 0 and more.
+  return option->check(Recorded(CLI::Validator(
+                                    [](const std::string& text) -> std::string {
+                                      try {
+                                        CLI::detail::to_flag_value(text);
+                                        return {};
+                                      } catch (const std::invalid_argument&) {
+                                      } catch (const std::out_of_range&) {
+                                      }
+                                      return "not true or false";
+                                    },
+                                    ""),
+                                option));
 }
 
 CLI::Validator Parser::Recorded(CLI::Validator check, const CLI::Option* option) {
@@ -130,18 +147,24 @@ std::string Parser::TakesText(const CLI::Option* option) const {
   return found == takes_.end() ? "a value" : found->second;
 }
 
-std::string Parser::Explain(const CLI::ParseError& error, const CLI::App*& help_scope) const {
+std::string Parser::Explain(const CLI::ParseError& error, std::string_view last_argument,
+                            const CLI::App*& help_scope) const {
   const CLI::App* scope = Scope();
   help_scope = scope;
   if (const CLI::Option* option = refusal_->option; option != nullptr) {
     // A value the command line did not give came from the file.
-    const std::string place = OnCommandLine(option)
-                                  ? option->get_name()
-                                  : InFile() + ": " + ConfigKey(*OwnerOf(option), *option);
+    const bool on_line = OnCommandLine(option);
+    const std::string place =
+        on_line ? option->get_name() : InFile() + ": " + ConfigKey(*OwnerOf(option), *option);
+    if (option->get_expected_max() == 0) {  // a flag
+      return place + (on_line ? " takes no value" : " takes true or false");
+    }
     return place + " takes " + TakesText(option) + ", not \"" + PrintableText(refusal_->value) +
            "\"";
   }
-  if (FileFailed(error)) return ExplainFileError(error, help_scope);
+  if (FileFailed(error) || dynamic_cast<const ConfigFormError*>(&error) != nullptr) {
+    return ExplainFileError(error, help_scope);
+  }
   if (dynamic_cast<const CLI::RequiredError*>(&error) != nullptr) {
     for (const CLI::Option* option : scope->get_options()) {
       if (option->get_required() && option->count() == 0) {
@@ -149,9 +172,8 @@ std::string Parser::Explain(const CLI::ParseError& error, const CLI::App*& help_
       }
     }
   }
-  if (dynamic_cast<const CLI::ArgumentMismatch*>(&error) != nullptr ||
-      dynamic_cast<const CLI::ConversionError*>(&error) != nullptr) {
-    if (std::string text = ExplainMismatch(error.what()); !text.empty()) return text;
+  if (dynamic_cast<const CLI::ArgumentMismatch*>(&error) != nullptr) {
+    if (std::string text = ExplainMismatch(last_argument); !text.empty()) return text;
   }
   if (dynamic_cast<const CLI::ExtrasError*>(&error) != nullptr) {
     return ExplainExtra(scope, help_scope);
@@ -159,34 +181,26 @@ std::string Parser::Explain(const CLI::ParseError& error, const CLI::App*& help_
   return "the command line cannot be read";
 }
 
-// CLI11 names the option in its text: "--timeout: 1 required SECONDS missing", "--retries: At
-// Most 1 required but received 2", "Could not convert: --quiet = maybe". The name may be the
-// sub-command's option or the program's (--log, --access-code): the one that holds values is
-// meant.
-std::string Parser::ExplainMismatch(const std::string& what) const {
-  const CLI::Option* named = nullptr;
-  for (const CLI::App* app : {Scope(), static_cast<const CLI::App*>(&app_)}) {
+// With every value checked and the file's lists counted beforehand, CLI11 finds the number of
+// values wrong in two cases only: an option that takes one given again (each occurrence is
+// counted), or the last argument an option that takes a value, with none after it ("--timeout",
+// "--timeout="). The name is the sub-command's option, else the program's (--log, --access-code).
+std::string Parser::ExplainMismatch(std::string_view last_argument) const {
+  for (const CLI::App* app : {static_cast<const CLI::App*>(&app_), Scope()}) {
     for (const CLI::Option* option : app->get_options()) {
-      const std::string name = option->get_name();
-      const std::size_t at = name.empty() ? std::string::npos : what.find(name);
-      const std::size_t after = at + name.size();
-      if (at == std::string::npos || (at > 0 && what[at - 1] != ' ') ||
-          (after < what.size() && what[after] != ':' && what[after] != ' ')) {
-        continue;
+      if (option->get_multi_option_policy() == CLI::MultiOptionPolicy::Throw &&
+          option->count() > static_cast<std::size_t>(option->get_items_expected_max())) {
+        return option->get_name() + " is given more than once";
       }
-      if (named == nullptr || (named->count() == 0 && option->count() > 0)) named = option;
     }
   }
-  if (named == nullptr) return {};
-  const std::string name = named->get_name();
-  if (origins_.FileRead() && !OnCommandLine(named)) {  // the file's key
-    const std::string key = InFile() + ": " + ConfigKey(*OwnerOf(named), *named);
-    if (named->get_expected_max() == 0) return key + " takes true or false";
-    return key + " takes " + TakesText(named) + (named->count() > 1 ? ", one only" : "");
+  const std::string_view name = last_argument.substr(0, last_argument.find('='));
+  for (const CLI::App* app : {Scope(), static_cast<const CLI::App*>(&app_)}) {
+    if (const CLI::Option* option = OptionNamed(app, name); option != nullptr) {
+      return option->get_name() + " takes " + TakesText(option) + ", and none was given";
+    }
   }
-  if (named->get_expected_max() == 0) return name + " takes no value";
-  if (named->count() > 1) return name + " is given more than once";
-  return name + " takes " + TakesText(named) + ", and none was given";
+  return {};
 }
 
 }  // namespace tvx::app
