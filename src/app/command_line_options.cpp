@@ -21,8 +21,9 @@ namespace {
 constexpr std::string_view kOverview =
     "Loads firmware into a Torvandrix 900 MHz radio over a serial port, directly or over RF "
     "through a local radio, and opens the radio's set-up terminal. Without a sub-command it "
-    "runs full screen in a {window} of at least 80 x 51 characters; choose from the menu with "
-    "1 to 4, leave with Esc.\n"
+    "runs full screen on a page of 80 x 51 characters, seen whole in a {window} of 51 rows or "
+    "more and through a view that follows the cursor in one of 24 to 50; choose from the menu "
+    "with 1 to 4, leave with Esc.\n"
     "\n"
     "Ports: \"Com1\" to \"Com9\" (menu item 3) are the devices named in the environment "
     "variables TORVANDRIX_COM1 to TORVANDRIX_COM9, e.g. TORVANDRIX_COM1={example}; without "

@@ -26,7 +26,7 @@ std::string Flowed(std::string text) {
 TEST(WinCliPlatformTest, HelpAndUsageNameWindowsDevices) {
   const char* help[] = {"torvandrix-upload", "--help"};
   const std::string text = Flowed(app::ParseCommandLine(2, help, app::PlatformHelpWording()).text);
-  EXPECT_NE(text.find("runs full screen in a console window of at least 80 x 51 characters"),
+  EXPECT_NE(text.find("seen whole in a console window of 51 rows or more"),
             std::string::npos)
       << text;
   EXPECT_NE(text.find("e.g. TORVANDRIX_COM1=COM3; without one, ComN is COMN (write COM10 and up "
