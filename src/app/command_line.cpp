@@ -127,6 +127,8 @@ class Parser {
   CLI::App* Rf() { return rf_; }
   CLI::App* Ports() { return ports_; }
   CLI::App* Image() { return image_; }
+  CLI::App* Setup() { return setup_; }
+  const SetupArguments& SetupRaw() const { return setup_raw_; }
   const std::vector<std::string>& Bindings() const { return bindings_; }
   bool Version() const { return version_; }
   /// Whether the command line (not the file) gave `option`.
@@ -195,6 +197,8 @@ class Parser {
   CLI::App* rf_ = nullptr;
   CLI::App* ports_ = nullptr;
   CLI::App* image_ = nullptr;
+  CLI::App* setup_ = nullptr;
+  SetupArguments setup_raw_;
   std::vector<const CLI::Option*> image_options_;
   CLI::Option* image_file_ = nullptr;  ///< image's FILE
   CLI::Option* start_ = nullptr;
@@ -303,6 +307,7 @@ Parser::Parser(CommandLine& command, const HelpWording& wording, const ParseSett
   ports_->add_flag("--json", command.json,
                    "print the same as one JSON array of objects, one a device, instead");
   AddImageCommand(command);
+  setup_ = AddSetupCommand(app_, setup_raw_, command);
   // Last: a sub-command takes its parent's footer when it is made.
   app_.footer(FillIn(kFooter, wording));
 }
@@ -798,6 +803,12 @@ CommandLine ParseCommandLine(int argc, const char* const* argv, const HelpWordin
     command.action = CommandAction::kPorts;
   } else if (parser.Image()->parsed()) {
     command.action = CommandAction::kImage;
+  } else if (parser.Setup()->parsed()) {
+    command.action = CommandAction::kSetup;
+    if (const std::string bad = FinishSetupCommand(*parser.Setup(), parser.SetupRaw(), command);
+        !bad.empty()) {
+      return UsageError(bad, parser.Setup(), &app);
+    }
   }
   // Only the forms that send the access code read it (and refuse a wrong one).
   const CLI::App* code_scope = &app;
@@ -814,7 +825,7 @@ CommandLine ParseCommandLine(int argc, const char* const* argv, const HelpWordin
   if (command.action == CommandAction::kPorts && parser.OnCommandLine(parser.Log())) {
     return UsageError("ports writes no log", parser.Scope(), &app);
   }
-  if (command.action != CommandAction::kPorts) {
+  if (command.action != CommandAction::kPorts && command.action != CommandAction::kSetup) {
     const CLI::App* image_scope = &app;
     if (const std::string bad = parser.TakeImage(command, image_scope); !bad.empty()) {
       return UsageError(bad, image_scope, &app);
