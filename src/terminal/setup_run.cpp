@@ -66,6 +66,7 @@ class Session {
 };
 
 SetupResult Session::Run() {
+  start_ = parts_.clock.Seconds();
   std::vector<Pattern> patterns;
   for (std::size_t i = 0; i < plan_.steps.size(); ++i) {
     patterns.emplace_back(plan_.steps[i].kind == StepKind::kExpect ? plan_.steps[i].text : "");
@@ -75,7 +76,6 @@ SetupResult Session::Run() {
       return result_;
     }
   }
-  start_ = parts_.clock.Seconds();
   const job::OpenResult opened = line_.Open(plan_.device, job::Profile::kTerminal, plan_.baud);
   if (!opened.ok()) {
     line_.Close();
