@@ -65,8 +65,8 @@ int main() {
     }
     StepTimes times;
     const double start = clock.Seconds();
-    const tvx::terminal::SetupResult result =
-        tvx::terminal::RunSetupScript(plan, {*port, clock, nullptr, {}, {}}, times);
+    const tvx::terminal::SetupResult result = tvx::terminal::RunSetupScript(
+        plan, {*port, clock, nullptr, {}, tvx::console::kNoWaitHandle}, times);
     if (result.outcome != tvx::terminal::SetupOutcome::kComplete) return 1;
     std::vector<double> ms;
     for (const tvx::terminal::ExpectMatch& match : result.matches) {
@@ -80,7 +80,7 @@ int main() {
   }
 
   radio.Stop();
-  tvx::sim::PtyRadio quiet_radio(tvx::sim::RadioConfig{});
+  tvx::sim::PtyRadio quiet_radio(config);
   if (const std::string error = quiet_radio.Start(); !error.empty()) return 1;
   {  // An expect that waits while the radio says nothing.
     tvx::terminal::SetupPlan plan;
@@ -89,7 +89,8 @@ int main() {
     plan.steps.push_back({StepKind::kExpect, "never said", 0, "bench"});
     StepTimes times;
     const double cpu_start = CpuSeconds();
-    tvx::terminal::RunSetupScript(plan, {*port, clock, nullptr, {}, {}}, times);
+    tvx::terminal::RunSetupScript(plan, {*port, clock, nullptr, {}, tvx::console::kNoWaitHandle},
+                                  times);
     const double cpu = CpuSeconds() - cpu_start;
     std::printf(
         "setup idle: %.4f CPU s over an expect of %d s (%.3f %% of a core, the engine's thread)\n",
