@@ -201,5 +201,42 @@ TEST_F(SetupCommandTest, ThreeRadiosAtOnceOneSilent) {
   EXPECT_EQ(Count(ran.session, "[mem:b] > 3\\x0D"), 1u) << ran.session;
 }
 
+app::CommandLine Parse(std::vector<std::string> args) {
+  args.insert(args.begin(), "torvandrix-upload");
+  std::vector<const char*> argv;
+  for (const std::string& arg : args) argv.push_back(arg.c_str());
+  const app::HelpWording wording{"terminal window", "/dev/ttyUSB0", "/dev/ttyS(N-1)", "log",
+                                 "config"};
+  return app::ParseCommandLine(static_cast<int>(argv.size()), argv.data(), wording);
+}
+
+// The steps run in the order given across the three options; wrong values are our sentences.
+TEST(SetupOptionsTest, StepsKeepTheirOrderAndWrongValuesAreRefused) {
+  const app::CommandLine command =
+      Parse({"setup", "--expect", "a", "--send", "1\\r", "--send-secret", "pw", "--expect", "b",
+             "--baud", "115200", "--timeout", "0"});
+  ASSERT_EQ(command.action, app::CommandAction::kSetup) << command.text;
+  std::string order;
+  for (const terminal::Step& step : command.setup.steps) order += terminal::StepLabel(step) + ";";
+  EXPECT_EQ(order, "expect \"a\";send \"1\\x0D\";send-secret <secret>;expect \"b\";");
+  EXPECT_EQ(command.setup.baud, 115200u);
+  EXPECT_EQ(command.timeout_seconds, 0.0);
+
+  const std::pair<std::vector<std::string>, const char*> refused[] = {
+      {{"setup", "--baud", "1200"}, "--baud takes 4800, 9600, 19200"},
+      {{"setup", "--timeout", "-1", "--send", "x"}, "--timeout takes seconds"},
+      {{"setup", "--send", "\\q"}, "--send"},
+      {{"setup", "--script", "f", "--send", "x"}, "two ways to give the steps"},
+      {{"setup", "--port", "a", "--port", "b"}, "the interactive terminal takes one --port"},
+      {{"setup", "--json"}, "--json is for the scripted form"},
+  };
+  for (const auto& [args, reason] : refused) {
+    const app::CommandLine bad = Parse(args);
+    EXPECT_EQ(bad.action, app::CommandAction::kUsageError) << args[1];
+    EXPECT_NE(bad.text.find(reason), std::string::npos) << bad.text;
+    EXPECT_NE(bad.text.find("see 'torvandrix-upload setup --help'"), std::string::npos);
+  }
+}
+
 }  // namespace
 }  // namespace tvx::testing
