@@ -264,6 +264,19 @@ int RunSetupScripts(const CommandLine& command, std::span<const UploadSlot> slot
   for (const std::string& port : given)
     devices.push_back(ResolveDevice(port, command.com_bindings));
   const bool several = given.size() > 1;
+  // Two runs on one device would each take the other's answers.
+  for (std::size_t j = 1; j < devices.size(); ++j) {
+    for (std::size_t i = 0; i < j; ++i) {
+      if (!SameDevice(devices[i], devices[j])) continue;
+      std::fprintf(output.err,
+                   "%s--port %s and --port %s are the same device\n"
+                   "see 'torvandrix-upload setup --help'\n",
+                   kProgram.data(), PrintableText(given[i]).c_str(),
+                   PrintableText(given[j]).c_str());
+      std::fflush(output.err);
+      return kExitUsage;
+    }
+  }
   std::vector<PortNames> names = NamePorts(given, devices);
 
   std::unique_ptr<SharedSessionLog> session_file;

@@ -199,6 +199,12 @@ TEST_F(SetupCommandTest, ThreeRadiosAtOnceOneSilent) {
   EXPECT_NE(ran.out.find("mem:c: setup complete: 2 steps"), std::string::npos) << ran.out;
   EXPECT_EQ(Count(ran.log, "\"rev\":\"2.54\""), 2u) << ran.log;
   EXPECT_EQ(Count(ran.session, "[mem:b] > 3\\x0D"), 1u) << ran.session;
+
+  command_.ports[2] = "mem:a";  // one radio twice: refused before anything opens
+  const Ran twice = Run();
+  EXPECT_EQ(twice.status, 2);
+  EXPECT_NE(twice.err.find("--port mem:a and --port mem:a are the same device"), std::string::npos)
+      << twice.err;
 }
 
 app::CommandLine Parse(std::vector<std::string> args) {
