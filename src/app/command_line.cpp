@@ -82,6 +82,12 @@ CommandLine ParseCommandLine(int argc, const char* const* argv, const HelpWordin
     command.action = CommandAction::kPorts;
   } else if (parser.Image()->parsed()) {
     command.action = CommandAction::kImage;
+  } else if (parser.Setup()->parsed()) {
+    command.action = CommandAction::kSetup;
+    if (const std::string bad = FinishSetupCommand(*parser.Setup(), parser.SetupRaw(), command);
+        !bad.empty()) {
+      return UsageError(bad, parser.Setup(), &app);
+    }
   }
   // Only the forms that send the access code read it (and refuse a wrong one).
   const CLI::App* code_scope = &app;
@@ -98,7 +104,7 @@ CommandLine ParseCommandLine(int argc, const char* const* argv, const HelpWordin
   if (command.action == CommandAction::kPorts && parser.OnCommandLine(parser.Log())) {
     return UsageError("ports writes no log", parser.Scope(), &app);
   }
-  if (command.action != CommandAction::kPorts) {
+  if (command.action != CommandAction::kPorts && command.action != CommandAction::kSetup) {
     const CLI::App* image_scope = &app;
     if (const std::string bad = parser.TakeImage(command, image_scope); !bad.empty()) {
       return UsageError(bad, image_scope, &app);

@@ -176,6 +176,7 @@ Parser::Parser(CommandLine& command, const HelpWording& wording, const ParseSett
   Flag(ports_->add_flag("--json", command.json,
                         "print the same as one JSON array of objects, one a device, instead"));
   AddImageCommand(command);
+  setup_ = AddSetupCommand(app_, setup_raw_, command);
   // Last: a sub-command takes its parent's footer when it is made.
   app_.footer(FillIn(kFooter, wording));
 }

@@ -48,6 +48,8 @@ class Parser {
   CLI::App* Rf() { return rf_; }
   CLI::App* Ports() { return ports_; }
   CLI::App* Image() { return image_; }
+  CLI::App* Setup() { return setup_; }
+  const SetupArguments& SetupRaw() const { return setup_raw_; }
   const std::vector<std::string>& Bindings() const { return bindings_; }
   bool Version() const { return version_; }
   /// Whether the command line (not the file) gave `option`.
@@ -122,6 +124,8 @@ class Parser {
   CLI::App* rf_ = nullptr;
   CLI::App* ports_ = nullptr;
   CLI::App* image_ = nullptr;
+  CLI::App* setup_ = nullptr;
+  SetupArguments setup_raw_;
   std::vector<const CLI::Option*> image_options_;
   CLI::Option* image_file_ = nullptr;  ///< image's FILE
   CLI::Option* start_ = nullptr;

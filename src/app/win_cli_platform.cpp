@@ -63,6 +63,11 @@ HelpWording PlatformHelpWording() {
           "%APPDATA%\\torvandrix-upload\\config"};
 }
 
+bool StdinIsTerminal() {
+  DWORD mode = 0;
+  return GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) != 0;
+}
+
 bool StdoutIsTerminal() {
   DWORD mode = 0;
   return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;

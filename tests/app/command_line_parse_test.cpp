@@ -133,7 +133,7 @@ TEST(CommandLineParseTest, UsageErrorsNameTheOptionAndTheHelp) {
        "--version is an option of the program without a sub-command, not of ports",
        "ports"},
       {{"--port", "/dev/x", "rf", "--copies", "1"},
-       "--port is an option of direct and rf: give it after the sub-command",
+       "--port is an option of direct, rf and setup: give it after the sub-command",
        "rf"},
       {{"frob"},
        "unknown sub-command \"frob\": the sub-commands are direct, rf, image and ports",
