@@ -27,7 +27,7 @@ void CountdownClock::SleepMs(int ms) {
 }
 
 RfUploadTest::RfUploadTest() {
-  auto port = std::make_unique<WatchedPort>(serial::MakePosixSerialPort());
+  auto port = std::make_unique<CountingPort>(serial::MakePosixSerialPort());
   port_ = port.get();
   port_owner_ = std::move(port);
   ctx_ = std::make_unique<job::RunContext>(console_, *port_owner_, priority_, clock_);

@@ -26,28 +26,6 @@
 
 namespace tvx::testing {
 
-/// The real POSIX port, counting frame writes and bytes.
-class WatchedPort final : public ForwardingPort {
- public:
-  using ForwardingPort::ForwardingPort;
-
-  /// Writes of data frames (type byte 0xE3) since the port was made.
-  int DataFrameWrites() const { return data_writes_; }
-  /// Bytes written through to the device since the port was made.
-  std::uint64_t BytesWritten() const { return bytes_written_; }
-
-  std::size_t Write(std::span<const std::uint8_t> bytes) override {
-    if (!bytes.empty() && bytes[0] == 0xE3) ++data_writes_;
-    const std::size_t written = Inner().Write(bytes);
-    bytes_written_ += written;
-    return written;
-  }
-
- private:
-  int data_writes_ = 0;
-  std::atomic<std::uint64_t> bytes_written_{0};
-};
-
 /// Counts raises; notes whether the job ever waited for a key while raised.
 class WatchedPriority final : public serial::Priority {
  public:
@@ -95,7 +73,7 @@ class RfUploadTest : public ::testing::Test {
   ScriptedConsole console_;
   CountdownClock clock_;
   WatchedPriority priority_;
-  WatchedPort* port_ = nullptr;  // owned by port_owner_
+  CountingPort* port_ = nullptr;  // owned by port_owner_
   std::unique_ptr<serial::SerialPort> port_owner_;
   std::unique_ptr<job::RunContext> ctx_;
   std::unique_ptr<sim::PtyRadio> radio_;
