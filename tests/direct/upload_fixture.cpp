@@ -3,7 +3,6 @@
 #include <stdlib.h>
 
 #include <chrono>
-#include <cmath>
 #include <utility>
 
 #include "direct/direct_upload.h"
@@ -17,20 +16,6 @@ namespace {
 constexpr auto kJobLimit = std::chrono::seconds(120);
 
 }  // namespace
-
-double WrappingClock::TimeOfDaySeconds() {
-  return std::fmod(time_of_day_at_start_ + Seconds(), 86400.0);
-}
-
-void WrappingClock::SleepMs(int ms) {
-  if (on_pause) on_pause(ms);
-  if (ms < 1000) {
-    if (before_real_pause) before_real_pause();
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-  } else {
-    fake_.SleepMs(ms);
-  }
-}
 
 DirectUploadTest::DirectUploadTest() {
   auto port = std::make_unique<CountingPort>(serial::MakePosixSerialPort());

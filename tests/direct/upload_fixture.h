@@ -22,44 +22,12 @@
 #include "radio_sim/posix_pty_radio.h"
 #include "serial/priority.h"
 #include "serial/serial_port.h"
-#include "support/fake_clock.h"
 #include "support/forwarding_port.h"
+#include "support/pty_job.h"
 #include "support/scripted_console.h"
 #include "support/small_image.h"
 
 namespace tvx::testing {
-
-/// Records the priority changes (the line-rate switch is the first raise).
-class RecordingPriority final : public serial::Priority {
- public:
-  void RaiseRealtime() override {
-    ++raises;
-    realtime = true;
-  }
-  void Normal() override { realtime = false; }
-  int raises = 0;
-  bool realtime = false;
-};
-
-/// FakeClock time with a time of day that wraps at midnight. The handshake's short pauses are
-/// real: the simulated radio judges each batch of bytes by the line rate it finds when it reads
-/// them, so the bytes sent before the rate switch must have been read before it. Pauses of a
-/// second or more cost nothing.
-class WrappingClock final : public job::Clock {
- public:
-  double Seconds() override { return fake_.Seconds(); }
-  double TimeOfDaySeconds() override;
-  void SleepMs(int ms) override;
-  /// Runs before every real pause: lets the radio catch up with what was sent, so a loaded
-  /// machine cannot turn a short pause into a line-rate fault.
-  std::function<void()> before_real_pause;
-  /// Runs on the job's thread at the start of every pause, with its length in milliseconds.
-  std::function<void(int)> on_pause;
-
- private:
-  FakeClock fake_;
-  double time_of_day_at_start_ = 43200.0;
-};
 
 /// The bytes the radio hears from the data port before the transfer: "4", the access code, the
 /// divisor, the challenge and the erase command.
@@ -92,7 +60,7 @@ class DirectUploadTest : public ::testing::Test {
   sim::RadioCounters SettledCounters();
 
   ScriptedConsole console_;
-  WrappingClock clock_;
+  PtyJobClock clock_;
   RecordingPriority priority_;
   CountingPort* port_ = nullptr;  // owned by port_owner_
   std::unique_ptr<serial::SerialPort> port_owner_;
