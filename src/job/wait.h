@@ -1,16 +1,8 @@
-// The one way a job waits: until its line may have bytes, the keyboard may have a key, a stop
-// is requested or a deadline passes, whichever comes first. It sleeps on the port and the key
-// handle together (no polling); the stop request has no handle of its own, so while one is
-// watched a sleep lasts at most console::kStopCheckMs. Every wait of the uploads, their screens
-// and policies, and the Radio Setup Screen goes through it.
-//
-//   job::Waiter waiter(line, clock, [&op] { return op.StopRequested(); }, key_handle);
-//   while (!got_it()) {
-//     if (waiter.Over(deadline)) break;
-//     waiter.Sleep({.until = deadline});
-//   }
-//
-// Not thread-safe: one job's thread uses it.
+// The one way a job waits: until its line may have bytes, the keyboard a key, a stop is
+// requested or a deadline passes. It sleeps on the port and the key handle together; the stop
+// request has no handle, so while one is watched a sleep lasts at most console::kStopCheckMs.
+// Every wait and pause of the uploads, their operators and the Radio Setup Screen goes through
+// it. Not thread-safe: one job's thread uses it.
 #pragma once
 
 #include <functional>

@@ -1,5 +1,5 @@
-// The one deadline of the serial backends' blocking calls: a read or write under the port's
-// time-outs and a wait for activity each end at one, handed to the system's wait in milliseconds.
+// The one deadline of the serial backends' blocking calls (reads and writes under the port's
+// time-outs, waits for activity), handed to the system's waits in milliseconds.
 #pragma once
 
 #include <algorithm>
@@ -9,8 +9,8 @@
 
 namespace tvx::serial {
 
-/// How long a wait sleeps at most once the device has hung up: the system would report the
-/// hang-up at once every time, so the caller's loop re-checks at this pace instead of spinning.
+/// How long a wait sleeps at most once the device hung up (the system would report it at once
+/// every time): the caller's loop re-checks at this pace instead of spinning.
 inline constexpr int kHungUpWaitMs = 50;
 
 /// A point on the steady clock, or none (the wait has no end of its own). Cheap to copy.
@@ -18,8 +18,7 @@ class Deadline {
  public:
   using Clock = std::chrono::steady_clock;
 
-  /// No deadline.
-  Deadline() = default;
+  Deadline() = default;  ///< none
   /// `ms` milliseconds from now; none for a negative `ms` (the interface's "-1: no limit").
   static Deadline InMs(long long ms) {
     Deadline d;
