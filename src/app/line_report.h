@@ -121,8 +121,6 @@ class LineReport final : public LineSink {
   /// end) with --json. Always written, once, at the end.
   void Outcome(std::string_view text, std::string_view json_line);
 
-  const LineOptions& Options() const { return options_; }
-
  private:
   void EndBar();
   void Put(std::FILE* stream, std::string_view text);
