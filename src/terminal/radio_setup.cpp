@@ -5,10 +5,10 @@
 #include <span>
 #include <string_view>
 
-#include "console/stop_request.h"
 #include "job/error_state.h"
 #include "job/line.h"
 #include "job/status_line.h"
+#include "job/wait.h"
 
 namespace tvx::terminal {
 namespace {
@@ -74,14 +74,12 @@ bool ReceiveStep(job::RunContext& ctx, job::Line& line, bool& line_dead) {
   return received;
 }
 
-// Nothing to show and no key: sleep until the port or the keyboard may have something, but no
-// longer than the stop check allows (a stop signal that lands just before the sleep begins does
-// not end it), and about a frame while the console holds changes it has not shown yet.
+// Nothing to show and no key: sleep until the port or the keyboard may have something, or a
+// frame while the console holds changes it has not shown yet.
 void Idle(job::RunContext& ctx, job::Line& line) {
-  if (job::StopRequested(ctx)) return;
-  int wait = console::kStopCheckMs;
-  if (!ctx.console.Present(false) && wait > kFrameWaitMs) wait = kFrameWaitMs;
-  line.AwaitActivity(ctx.console.KeyWaitHandle(), wait);
+  job::Waiter waiter(line, ctx.clock, [&ctx] { return job::StopRequested(ctx); },
+                     ctx.console.KeyWaitHandle());
+  waiter.Sleep({.within_ms = ctx.console.Present(false) ? -1 : kFrameWaitMs});
 }
 
 }  // namespace
