@@ -32,8 +32,10 @@ class HandOverPort final : public ForwardingPort {
       : ForwardingPort(inner), ring_(ring) {}
 
   std::function<void()> on_call;  ///< the test's step, at every query and wait of the screen
+  int open_calls = 0;
 
   serial::ErrorNumber Open(std::string_view name) override {
+    ++open_calls;
     const serial::ErrorNumber code = Inner().Open(name);
     open_ = Inner().IsOpen();
     return code;
@@ -185,6 +187,8 @@ TEST_F(RadioSetupReplugTest, TheRadioGoneAndBackAndTheSessionRecord) {
   EXPECT_EQ(console_.RowTrimmed(7), "3");
   EXPECT_EQ(console_.RowTrimmed(8), "Firmware Rev 2.54");
   EXPECT_EQ(memory_->Opens(), 2);
+  // The first open, then one try every Reconnect::kRecheckMs for the 2 s the radio was away.
+  EXPECT_LE(port_->open_calls, 1 + 2000 / terminal::Reconnect::kRecheckMs + 2);
   EXPECT_EQ(memory_->WireBytes(), (std::vector<std::uint8_t>{'3', '\r', '3', '\r'}));  // no q
   EXPECT_EQ(ctx_->errors.count, 1);
   EXPECT_FALSE(port_->IsOpen());
