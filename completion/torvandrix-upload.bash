@@ -49,7 +49,7 @@ _torvandrix_upload() {
       fi
       return
       ;;
-    --log | --config | --image | --export)
+    --log | --session-log | --config | --image | --export)
       _filedir
       return
       ;;
