@@ -24,7 +24,7 @@ _torvandrix_upload() {
   local sub="" i
   for ((i = 1; i < cword; i++)); do
     case ${words[i]} in
-      direct | rf | ports | image)
+      direct | rf | ports | image | setup)
         sub=${words[i]}
         break
         ;;
@@ -49,12 +49,19 @@ _torvandrix_upload() {
       fi
       return
       ;;
-    --log | --session-log | --config | --image | --export)
+    --log | --config | --image | --export | --script | --session-log)
       _filedir
       return
       ;;
     --retries | --timeout | --copies | --start | --passes | --access-code)
       return  # a number or a code: nothing to offer
+      ;;
+    --send | --send-secret | --expect)
+      return  # a text or a pattern of the user's
+      ;;
+    --baud)
+      COMPREPLY=($(compgen -W "4800 9600 19200 38400 57600 115200" -- "$cur"))
+      return
       ;;
   esac
 
@@ -62,7 +69,7 @@ _torvandrix_upload() {
     if [[ $cur == -* ]]; then
       COMPREPLY=($(compgen -W "$(_torvandrix_upload_options "$program")" -- "$cur"))
     else
-      COMPREPLY=($(compgen -W "direct rf ports image" -- "$cur"))
+      COMPREPLY=($(compgen -W "direct rf ports image setup" -- "$cur"))
     fi
     return
   fi

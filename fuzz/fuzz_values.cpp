@@ -135,6 +135,8 @@ void CheckCommandLine(const std::vector<std::string>& args) {
     case CommandAction::kPorts:
       TVX_FUZZ_CHECK(command.log.empty());
       break;
+    case CommandAction::kImage:
+      break;
   }
   TVX_FUZZ_CHECK(command.text.empty());
   TVX_FUZZ_CHECK(command.action == CommandAction::kMenu || command.com_bindings.empty());

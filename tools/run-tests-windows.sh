@@ -36,9 +36,12 @@ cmake -S . -B "$host" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTVX_BUILD_TES
   -DTVX_BUILD_BENCH=ON >/dev/null
 cmake --build "$host" --target torvandrix-radio-sim
 
+# PCRE2 for the set-up scripts' expectations, from Debian's source package, once per folder.
+tools/build-pcre2-windows.sh "$build/pcre2"
+
 # shellcheck disable=SC2086
 cmake -S . -B "$build" -G Ninja --toolchain cmake/mingw-w64-x86_64-posix.cmake \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTVX_WERROR=ON \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTVX_WERROR=ON -DTVX_PCRE2_ROOT="$build/pcre2/root" \
   -DTVX_HOST_RADIO_SIM="$host/torvandrix-radio-sim" ${TVX_CMAKE_ARGS:-}
 cmake --build "$build"
 ctest --test-dir "$build" --output-on-failure --timeout 600 -j"$(nproc)"

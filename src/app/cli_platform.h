@@ -26,6 +26,8 @@ void PrepareProcess();
 /// How the help names this platform's serial devices, log place and window.
 HelpWording PlatformHelpWording();
 
+/// Whether standard input is a terminal (the interactive setup reads keys from it).
+bool StdinIsTerminal();
 /// Whether standard output is a terminal.
 bool StdoutIsTerminal();
 /// Whether standard error is a terminal (the line mode draws its progress bar there only then).

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "app/image_choice.h"
+#include "app/setup_options.h"
 
 namespace tvx::app {
 
@@ -24,6 +25,7 @@ enum class CommandAction {
   kRf,         ///< one RF upload in line mode
   kPorts,      ///< list the serial devices
   kImage,      ///< tell what an image holds, or write the built-in one out
+  kSetup,      ///< the radio's set-up interface: a terminal, or a script (setup_options.h)
   kHelp,       ///< print `text` on standard output, exit 0
   kVersion,    ///< print `text` on standard output, exit 0
   kUsageError  ///< print `text` on standard error, exit 2
@@ -86,6 +88,8 @@ struct CommandLine {
   std::int32_t copies = 0;  ///< 1..9
   std::int32_t start = 0;   ///< first record, 0 and up (0 also sends the header frame)
   std::int32_t passes = 1;  ///< 1 and up
+  // setup (with ports, timeout_seconds, log, quiet and json above)
+  SetupOptions setup;
 };
 
 /// The words the help uses for this platform's devices and places (cli_platform.h gives them).

@@ -4,8 +4,6 @@
 #include <set>
 #include <string_view>
 
-#include "app/printable_text.h"
-
 namespace tvx::app {
 namespace {
 
@@ -41,7 +39,7 @@ class TextReader {
         section = std::string(Trimmed(line.substr(1, line.size() - 2)));
         if (section == "default" || section == "DEFAULT") section.clear();
         if (!sections.insert(section).second) {
-          throw ConfigFormError(" holds the section [" + PrintableText(section) + "] twice");
+          throw ConfigFormError({ConfigFault::Kind::kSectionTwice, section});
         }
         continue;
       }
@@ -55,7 +53,7 @@ class TextReader {
       }
       item.name = std::move(key);
       if (!keys.insert(item.fullname()).second) {
-        throw ConfigFormError(" sets \"" + PrintableText(item.fullname()) + "\" twice");
+        throw ConfigFormError({ConfigFault::Kind::kKeyTwice, item.fullname()});
       }
       if (equals == std::string_view::npos) {
         Line();
@@ -67,7 +65,7 @@ class TextReader {
       item.inputs = Value();
       for (const std::string& input : item.inputs) {
         if (input.find('\0') != std::string::npos) {
-          throw ConfigFormError(": " + PrintableText(item.fullname()) + " holds a NUL byte");
+          throw ConfigFormError({ConfigFault::Kind::kNulByte, item.fullname()});
         }
       }
     }
@@ -167,15 +165,6 @@ std::string ConfigKey(const CLI::App& app, const CLI::Option& option) {
   // Every option of the program has a long name; that is the key.
   const std::string key = option.get_lnames().empty() ? option.get_name() : option.get_lnames()[0];
   return app.get_parent() == nullptr ? key : app.get_name() + "." + key;
-}
-
-// CLI11 names the key in one of two sentences: "INI was not able to parse KEY" (no option of
-// that name) and "KEY: This option is not allowed in a configuration file".
-ConfigKeyError ReadConfigError(const CLI::ConfigError& error) {
-  const std::string_view text = error.what();
-  constexpr std::string_view kUnknown = "INI was not able to parse ";
-  if (text.starts_with(kUnknown)) return {std::string(text.substr(kUnknown.size())), true};
-  return {std::string(text.substr(0, text.find(": "))), false};
 }
 
 }  // namespace tvx::app

@@ -12,21 +12,49 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace tvx::app {
 
-/// A form the file may not take (a key set twice, a section given twice, a NUL byte in a
-/// value); what() is the reason as it follows "the configuration file FILE" in a usage error.
+/// What is wrong with the file, as the usage error tells it: its form (a section or a key given
+/// twice, a NUL byte in a value), a key that is no option or one the file may not set, or a
+/// list of values that an option cannot take.
+struct ConfigFault {
+  enum class Kind {
+    kSectionTwice,  ///< `name` is the section
+    kKeyTwice,      ///< `name` is the key as written in full, e.g. "direct.retries"
+    kNulByte,       ///< in the value of the key `name`
+    kUnknownKey,    ///< `name` names no option
+    kNotSettable,   ///< `name` is an option a file may not set (--config, --help)
+    kNoValue,       ///< an empty list for `option`
+    kSeveralValues  ///< a list of more than one for `option`, which takes one
+  };
+  Kind kind = Kind::kUnknownKey;
+  std::string name;
+  const CLI::Option* option = nullptr;  ///< kNoValue, kSeveralValues: the option the key sets
+
+  /// Whether the fault is a value's (the key is right), not the file's form.
+  bool AboutValue() const { return option != nullptr; }
+};
+
+/// The file refused. The fault is kept as data, and the usage error is worded from it; the
+/// exception's own text is a fixed one that says nothing more.
 class ConfigFormError : public CLI::ConfigError {
  public:
-  explicit ConfigFormError(std::string reason) : CLI::ConfigError(std::move(reason)) {}
+  explicit ConfigFormError(ConfigFault fault)
+      : CLI::ConfigError("the configuration file is refused"), fault_(std::move(fault)) {}
+  const ConfigFault& Fault() const { return fault_; }
+
+ private:
+  ConfigFault fault_;
 };
 
 /// Reads the file's text: "key = value" lines, "# comment" lines and comments after a value,
 /// "[section]" lines, a value quoted ("..." or '...', taken as written) or bare, a list in
 /// [ ] that may span lines, "key" alone for true. A dotted key ("direct.retries") names its
-/// section itself. Linear in the text's length. Throws ConfigFormError.
+/// section itself. Linear in the text's length. Throws ConfigFormError (kSectionTwice, kKeyTwice,
+/// kNulByte).
 std::vector<CLI::ConfigItem> ReadConfigText(std::string_view text);
 
 /// The file's reader for CLI11. The text is read beforehand (text), without waiting, by whoever
@@ -59,13 +87,5 @@ class SettingOrigins {
 /// The key that sets `option` (an option of `app`) in the file: "log", or "direct.retries" for
 /// "retries" in the [direct] section.
 std::string ConfigKey(const CLI::App& app, const CLI::Option& option);
-
-/// What a CLI::ConfigError is about: a key the file holds that is no option (`unknown`), or one
-/// that cannot be set in a file.
-struct ConfigKeyError {
-  std::string key;
-  bool unknown = true;
-};
-ConfigKeyError ReadConfigError(const CLI::ConfigError& error);
 
 }  // namespace tvx::app

@@ -19,6 +19,8 @@
 #include "app/platform.h"
 #include "app/serial_devices.h"
 #include "app/session_log_file.h"
+#include "app/setup_command.h"
+#include "app/setup_terminal.h"
 #include "app/upload_log.h"
 #include "console/stop_request.h"
 #include "job/clock.h"
@@ -97,6 +99,31 @@ int RunScripted(app::CommandLine& command) {
   return status;
 }
 
+// setup: the terminal to one radio, or a script run against every --port at once.
+int RunSetup(app::CommandLine& command) {
+  bool com1_bound = app::PortBound(1);
+  for (const auto& [number, device] : command.com_bindings) com1_bound |= number == 1;
+  if (command.ports.empty()) {
+    if (const auto status =
+            app::ChooseDefaultPort(command, com1_bound, app::ListSerialDevices, stderr)) {
+      return *status;
+    }
+  }
+  if (!command.setup.Scripted()) return app::RunSetupTerminal(command);
+  console::SetStopAtOnce(false);  // a run from here: a stop ends it with its outcome told
+  app::ScriptedOutput output;
+  output.terminal = app::StdoutIsTerminal();
+  output.err_terminal = app::StderrIsTerminal();
+  std::vector<app::Platform> platforms;
+  std::vector<app::UploadSlot> slots;
+  for (std::size_t i = 0; i < std::max<std::size_t>(1, command.ports.size()); ++i) {
+    platforms.push_back(app::MakePortPlatform());
+    slots.push_back(
+        {platforms.back().port.get(), platforms.back().priority.get(), &job::SystemClock()});
+  }
+  return app::RunSetupScripts(command, slots, output, job::SystemClock());
+}
+
 // What the command line asks for, done: its exit status.
 int Run(app::CommandLine& command) {
   try {
@@ -116,6 +143,8 @@ int Run(app::CommandLine& command) {
       case app::CommandAction::kDirect:
       case app::CommandAction::kRf:
         return RunScripted(command);  // 128 + the signal after a stop, as it says
+      case app::CommandAction::kSetup:
+        return RunSetup(command);
       case app::CommandAction::kMenu:
         return console::ExitStatusAfterStop(RunMenu(command));
     }

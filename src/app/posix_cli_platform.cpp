@@ -78,6 +78,10 @@ HelpWording PlatformHelpWording() {
           "without XDG_CONFIG_HOME)"};
 }
 
+bool StdinIsTerminal() {
+  return isatty(STDIN_FILENO) == 1;
+}
+
 bool StdoutIsTerminal() {
   return isatty(STDOUT_FILENO) == 1;
 }

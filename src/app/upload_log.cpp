@@ -174,12 +174,14 @@ std::string FormatLogLine(const LogEntry& entry, std::chrono::system_clock::time
   line["job"] = entry.job;
   line["port"] = PrintableText(entry.port);
   line["device"] = PrintableText(entry.device);
-  line["serial_number"] = entry.serial_number ? nlohmann::ordered_json(*entry.serial_number)
-                                              : nlohmann::ordered_json(nullptr);
-  line["image"] = {{"records", entry.image.records},
-                   {"checksum", HexPair(entry.image.checksum)},
-                   {"sha256", entry.image.sha256},
-                   {"source", PrintableText(entry.image.source)}};
+  if (entry.job != "setup") {
+    line["serial_number"] = entry.serial_number ? nlohmann::ordered_json(*entry.serial_number)
+                                                : nlohmann::ordered_json(nullptr);
+    line["image"] = {{"records", entry.image.records},
+                     {"checksum", HexPair(entry.image.checksum)},
+                     {"sha256", entry.image.sha256},
+                     {"source", PrintableText(entry.image.source)}};
+  }
   line["outcome"] = entry.outcome;
   if (entry.outcome != "complete") line["reason"] = entry.reason.empty() ? "unknown" : entry.reason;
   if (!entry.detail.empty()) line["detail"] = entry.detail;
@@ -191,6 +193,21 @@ std::string FormatLogLine(const LogEntry& entry, std::chrono::system_clock::time
   if (entry.word) line["word"] = *entry.word;
   if (entry.record) line["record"] = *entry.record;
   if (!entry.access_code.empty()) line["access_code"] = entry.access_code;
+  if (entry.step) {
+    line["step"] = *entry.step;
+    line["step_label"] = PrintableText(entry.step_label);
+    nlohmann::ordered_json expects = nlohmann::ordered_json::array();
+    for (const ExpectEntry& expect : entry.expects) {
+      nlohmann::ordered_json captures = nlohmann::ordered_json::object();
+      for (const auto& [name, value] : expect.captures) {
+        captures[name] = value ? nlohmann::ordered_json(*value) : nlohmann::ordered_json(nullptr);
+      }
+      expects.push_back({{"step", expect.step},
+                         {"seconds", std::round(expect.seconds * 1000.0) / 1000.0},
+                         {"captures", std::move(captures)}});
+    }
+    line["expects"] = std::move(expects);
+  }
   // Every text is UTF-8 by now; were one not, it is replaced rather than refused.
   return line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
 }

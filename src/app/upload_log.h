@@ -11,6 +11,8 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "direct/direct_upload.h"
 #include "rf/rf_upload.h"
@@ -27,6 +29,14 @@ struct ImageIdentity {
 };
 ImageIdentity IdentifyImage(std::span<const std::uint8_t> image,
                             const std::string& source = "built_in");
+
+/// A set-up script's expect that matched: its step (from 1), when (seconds from the start of
+/// the run) and its named groups (no value: the group took no part in the match).
+struct ExpectEntry {
+  std::int64_t step = 0;
+  double seconds = 0.0;
+  std::vector<std::pair<std::string, std::optional<std::string>>> captures;
+};
 
 /// One line of the log.
 struct LogEntry {
@@ -56,6 +66,12 @@ struct LogEntry {
   /// direct: which access code opened the radio's programming mode, "built_in" or "supplied"
   /// (never the code itself); empty: not written.
   std::string access_code;
+  /// setup: the step reached (from 1; the number of steps when every one passed), how it reads
+  /// ("expect \"ID (\\d+)\"", never a secret's text), and every expect that matched. A setup
+  /// line has no serial number and no image.
+  std::optional<std::int64_t> step;
+  std::string step_label;
+  std::vector<ExpectEntry> expects;
 };
 
 /// The log's word for the access code a direct upload sent: "supplied" or "built_in".

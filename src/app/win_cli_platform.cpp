@@ -29,6 +29,27 @@ std::wstring Widen(const std::string& text) {
   return wide;
 }
 
+// What a path names when that is a device rather than a file, told without opening it: a
+// device's name (NUL, CON, COM1) stands for the device in any folder, and \\.\ paths are the
+// devices' own (\\.\pipe\..., \\.\COM12), but for a drive's (\\.\C:\...). Null for a file.
+const char* DeviceKind(const std::wstring& path) {
+  const DWORD length = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+  if (length == 0) return nullptr;
+  std::wstring full(length, L'\0');
+  const DWORD got = GetFullPathNameW(path.c_str(), length, full.data(), nullptr);
+  if (got == 0 || got >= length) return nullptr;
+  full.resize(got);
+  const std::wstring devices = L"\\\\.\\";
+  if (!full.starts_with(devices)) return nullptr;
+  if (full.size() > devices.size() + 1 && full[devices.size() + 1] == L':') return nullptr;
+  const std::wstring pipes = L"\\\\.\\pipe\\";
+  const bool pipe =
+      full.size() > pipes.size() &&
+      CompareStringOrdinal(full.c_str(), static_cast<int>(pipes.size()), pipes.c_str(),
+                           static_cast<int>(pipes.size()), TRUE) == CSTR_EQUAL;
+  return pipe ? "it is a pipe" : "it is a device";
+}
+
 }  // namespace
 
 // A missing standard handle stays missing: writes to it fail, and no port or file is ever
@@ -40,6 +61,11 @@ HelpWording PlatformHelpWording() {
   return {"console window", "COM3", "COMN (write COM10 and up as \\\\.\\COM10)",
           "%LOCALAPPDATA%\\torvandrix-upload\\uploads.jsonl",
           "%APPDATA%\\torvandrix-upload\\config"};
+}
+
+bool StdinIsTerminal() {
+  DWORD mode = 0;
+  return GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) != 0;
 }
 
 bool StdoutIsTerminal() {
@@ -93,6 +119,9 @@ std::string DefaultConfigPath() {
 std::string ReadSettingsFile(const std::string& path, std::string& text, bool& absent) {
   text.clear();
   const std::wstring wide_path = Widen(path);
+  // Looked at before opening: opening a device can do something (a serial port raises its
+  // lines, a pipe's server takes the open for a client).
+  if (const char* kind = DeviceKind(wide_path)) return kind;
   const DWORD attributes = GetFileAttributesW(wide_path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     const DWORD error = GetLastError();

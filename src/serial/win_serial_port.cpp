@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <string>
+#include <string_view>
 
 #include "serial/failure_note.h"
 #include "serial/port_name.h"
@@ -38,6 +39,34 @@ bool ClaimDevice(const std::string& path, HANDLE& claim) {
 
 void CloseIfSet(HANDLE handle) {
   if (handle != nullptr) CloseHandle(handle);
+}
+
+// What `path` plainly is when it is no serial port, told without opening it: a folder, or a
+// named pipe (whose server an open would take for a client). Null for anything else.
+const char* NotAPortBeforeOpening(const std::string& path) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    return "a directory";
+  }
+  constexpr std::string_view kPipes = "\\\\.\\pipe\\";
+  if (path.size() > kPipes.size() &&
+      CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, path.data(),
+                     static_cast<int>(kPipes.size()), kPipes.data(),
+                     static_cast<int>(kPipes.size())) == CSTR_EQUAL) {
+    return "a pipe";
+  }
+  return nullptr;
+}
+
+// Whether `path` is a file on a disk, looked at through an open without access, which neither
+// reads nor writes it. Asked only after an open was refused for want of access.
+bool IsDiskFile(const std::string& path) {
+  HANDLE file = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  const bool disk = GetFileType(file) == FILE_TYPE_DISK;
+  CloseHandle(file);
+  return disk;
 }
 
 // Errors of a transfer or query on a port whose device went away (an adapter pulled out) or
@@ -152,6 +181,11 @@ class WinSerialPort final : public SerialPort {
     failure_.Keep(WindowsErrorMessage(error));
     return ErrorFromWindowsError(error);
   }
+  // Open's refusal of what is there but is no serial port (5), `kind` saying what it is.
+  ErrorNumber NotASerialPort(const char* kind) {
+    open_failure_ = kind;
+    return kErrDeviceControl;
+  }
 
   HANDLE port_ = INVALID_HANDLE_VALUE;
   HANDLE claim_ = nullptr;  // the named claim on the device, held while open
@@ -167,8 +201,9 @@ class WinSerialPort final : public SerialPort {
   // change; port_ and write_event_, which Write reads, change only in Open and Close.
   std::atomic<bool> dead_{false};
   COMMTIMEOUTS job_timeouts_{};  // the time-outs the job last set (all zero from Open)
-  std::string open_failure_;     // Open's failure in the system's words
-  FailureNote failure_;          // any other operation's, until Close
+  // Open's failure in the system's words, or what was opened when it is no serial port.
+  std::string open_failure_;
+  FailureNote failure_;  // any other operation's, until Close
 };
 
 ErrorNumber WinSerialPort::Open(std::string_view name) {
@@ -179,13 +214,21 @@ ErrorNumber WinSerialPort::Open(std::string_view name) {
     return kErrBadPortName;
   }
   const std::string path(name);
+  // What is plainly no serial port is said to be none (code 5, and what it is), not a
+  // permission problem: a folder or a file the user may not write is refused for want of access.
+  if (const char* kind = NotAPortBeforeOpening(path)) return NotASerialPort(kind);
 
   HANDLE port = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
   if (port == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
+    if (error == ERROR_ACCESS_DENIED && IsDiskFile(path)) return NotASerialPort("a regular file");
     open_failure_ = WindowsErrorMessage(error);
     return ErrorFromWindowsError(error);
+  }
+  if (const DWORD type = GetFileType(port); type != FILE_TYPE_CHAR) {
+    CloseHandle(port);
+    return NotASerialPort(type == FILE_TYPE_DISK ? "a regular file" : "a pipe");
   }
   // A serial driver refuses a second open itself; some (wine's among them) do not, so the
   // program also holds a named claim on the device while it has it open.
@@ -199,12 +242,14 @@ ErrorNumber WinSerialPort::Open(std::string_view name) {
   COMMTIMEOUTS zero{};
   if (!SetCommTimeouts(port, &zero)) {
     const DWORD error = GetLastError();
-    // A file, or a device that is no serial port (NUL, CON), takes no serial time-outs.
-    const bool not_a_port = GetFileType(port) != FILE_TYPE_CHAR || error == ERROR_INVALID_FUNCTION;
     CloseHandle(port);
     CloseIfSet(claim);
+    // A device held open for reading and writing that takes no serial time-outs is no serial
+    // port (NUL, CON: Windows refuses the request as an invalid function, wine as denied
+    // access), unless it went away meanwhile.
+    if (!IsDeadLineError(error)) return NotASerialPort("a device that is not a serial port");
     open_failure_ = WindowsErrorMessage(error);
-    return not_a_port ? kErrDeviceControl : ErrorFromWindowsError(error);
+    return ErrorFromWindowsError(error);
   }
   for (HANDLE* event : {&look_ahead_event_, &read_event_, &write_event_}) {
     if (*event == nullptr) *event = CreateEventW(nullptr, TRUE, FALSE, nullptr);

@@ -2,6 +2,9 @@
 // word, the generated help of each sub-command, and the escaping of names echoed in errors.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -130,7 +133,7 @@ TEST(CommandLineParseTest, UsageErrorsNameTheOptionAndTheHelp) {
        "--version is an option of the program without a sub-command, not of ports",
        "ports"},
       {{"--port", "/dev/x", "rf", "--copies", "1"},
-       "--port is an option of direct and rf: give it after the sub-command",
+       "--port is an option of direct, rf and setup: give it after the sub-command",
        "rf"},
       {{"frob"},
        "unknown sub-command \"frob\": the sub-commands are direct, rf, image and ports",
@@ -192,6 +195,107 @@ bool HasLine(const std::string& text, const std::string& line) {
     if (l == line) return true;
   }
   return false;
+}
+
+// Texts of CLI11's own errors and validators (its headers): none may reach the user.
+const char* const kCli11Phrases[] = {
+    "required",      "missing",      "Could not convert", "could not be converted",
+    "not expected",  "At Most",      "At least",          "Expected",
+    "INI was not",   "not allowed",  "not in range",      "too many inputs",
+    "flag override", "not readable", "Failed parsing",    "allowed value",
+    "true/false",    "Value ",       "The value",         "Requires",
+};
+
+// The options a help lists, each with whether it takes a value ("--log FILE").
+std::vector<std::pair<std::string, bool>> OptionsOf(const std::string& help) {
+  std::vector<std::pair<std::string, bool>> options;
+  for (const std::string& line : Lines(help)) {
+    if (!line.starts_with("  --")) continue;
+    std::istringstream words(line);
+    std::string name, next;
+    words >> name >> next;
+    options.emplace_back(
+        name, next.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZ=<>") == std::string::npos);
+  }
+  return options;
+}
+
+// Every option of every form, as each help lists it, on the command line and as a key of the
+// configuration file: a bad value, no value, a flag given a value; and what is no option or
+// too many arguments. Each refusal is worded by the program: it names the option or the
+// place, and holds nothing of CLI11's.
+TEST(CommandLineParseTest, EveryOptionIsRefusedInTheProgramsWords) {
+  const std::map<std::string, std::string> bad = {
+      {"--com", "0=/dev/x"}, {"--log", ""},    {"--access-code", "1,2"}, {"--image", ""},
+      {"--config", ""},      {"--port", ""},   {"--retries", "-1"},      {"--timeout", "1e3"},
+      {"--copies", "0"},     {"--start", "x"}, {"--passes", "32768"},    {"--export", ""}};
+  std::string file;  // the configuration file's text, which CLI11 finds when the path is a file
+  const std::string path = ::testing::TempDir() + "tvx_every_option.cfg";
+  std::ofstream{path};
+  app::ParseSettings settings;
+  settings.config_file = path;
+  settings.read_file = [&file](const std::string&, std::string& text, bool&) {
+    text = file;
+    return std::string();
+  };
+  const auto refusal = [&](std::vector<std::string> args) {
+    args.insert(args.begin(), "torvandrix-upload");
+    std::vector<const char*> argv;
+    for (const std::string& arg : args) argv.push_back(arg.c_str());
+    const std::string text =
+        app::ParseCommandLine(static_cast<int>(argv.size()), argv.data(), kWording, settings).text;
+    for (const char* phrase : kCli11Phrases) {
+      EXPECT_EQ(text.find(phrase), std::string::npos) << phrase << " in " << text;
+    }
+    EXPECT_TRUE(text.starts_with("torvandrix-upload: ")) << args.back() << " " << file;
+    const std::vector<std::string> lines = Lines(text);
+    EXPECT_TRUE(lines.size() == 2 && lines[1].starts_with("see 'torvandrix-upload")) << text;
+    return text.substr(sizeof "torvandrix-upload:", text.find('\n') - sizeof "torvandrix-upload:");
+  };
+  for (const std::string form : {"", "direct", "rf", "ports", "image"}) {
+    std::vector<std::string> base;
+    if (!form.empty()) base.push_back(form);
+    if (form == "rf") base.insert(base.end(), {"--copies", "1"});
+    const auto with = [&base](std::vector<std::string> more) {
+      more.insert(more.begin(), base.begin(), base.end());
+      return more;
+    };
+    const std::vector<std::pair<std::string, bool>> options = OptionsOf(
+        HelpOf(form.empty() ? std::vector<std::string>{} : std::vector<std::string>{form}));
+    ASSERT_FALSE(options.empty()) << form;
+    const std::string section = form.empty() ? "" : "[" + form + "]\n";
+    for (const auto& [option, takes_value] : options) {
+      if (option == "--help") continue;
+      const std::string key = (form.empty() ? "" : form + ".") + option.substr(2);
+      if (!takes_value) {
+        EXPECT_EQ(refusal(with({option + "=maybe"})), option + " takes no value");
+        file = section + option.substr(2) + " = maybe\n";
+        EXPECT_EQ(refusal(base),
+                  "the configuration file " + path + ": " + key + " takes true or false");
+        file.clear();
+        continue;
+      }
+      ASSERT_TRUE(bad.contains(option)) << option << " has no bad value in this table";
+      EXPECT_TRUE(refusal(with({option, bad.at(option)})).starts_with(option + " takes "));
+      EXPECT_TRUE(refusal(with({option})).starts_with(option + " takes ")) << option;
+      EXPECT_TRUE(refusal(with({option})).ends_with(", and none was given")) << option;
+      if (option == "--config" || option == "--copies") continue;  // no key; given by `base`
+      file = section + option.substr(2) + " = []\n";
+      EXPECT_TRUE(
+          refusal(base).starts_with("the configuration file " + path + ": " + key + " takes "))
+          << key;
+      file.clear();
+    }
+    EXPECT_TRUE(refusal(with({"--bogus"})).starts_with("--bogus is not an option"));
+    const std::string extra = refusal(with({"x", "y"}));  // image takes one FILE
+    EXPECT_TRUE(extra.find("\"x\"") != std::string::npos || extra.ends_with("\"y\"")) << extra;
+    file = section + "bogus = 1\n";
+    EXPECT_EQ(refusal(base), "the configuration file " + path + " holds an unknown key, \"" +
+                                 (form.empty() ? "" : form + ".") + "bogus\"");
+    file.clear();
+  }
+  EXPECT_EQ(refusal({"image", ""}), "FILE takes a file name, not \"\"");
+  std::remove(path.c_str());
 }
 
 TEST(CommandLineParseTest, EachHelpListsItsOwnOptionsWithRangeAndDefault) {

@@ -26,7 +26,7 @@ std::string Flowed(std::string text) {
 TEST(WinCliPlatformTest, HelpAndUsageNameWindowsDevices) {
   const char* help[] = {"torvandrix-upload", "--help"};
   const std::string text = Flowed(app::ParseCommandLine(2, help, app::PlatformHelpWording()).text);
-  EXPECT_NE(text.find("runs full screen in a console window of at least 80 x 51 characters"),
+  EXPECT_NE(text.find("seen whole in a console window of 51 rows or more"),
             std::string::npos)
       << text;
   EXPECT_NE(text.find("e.g. TORVANDRIX_COM1=COM3; without one, ComN is COMN (write COM10 and up "
@@ -91,6 +91,41 @@ TEST(WinCliPlatformTest, AppendsWholeLinesAndMakesFolders) {
   }
   EXPECT_EQ(count, 2 * kLinesEach);
   in.close();
+  fs::remove_all(folder, ignored);
+}
+
+// A device's name is refused without opening the device (a serial port would raise its
+// lines); a folder and a missing file are told apart, and only a file's text is read.
+TEST(WinCliPlatformTest, OnlyAFilesSettingsAreRead) {
+  const fs::path folder = fs::path(::testing::TempDir()) / "tvx_win_settings";
+  std::error_code ignored;
+  fs::remove_all(folder, ignored);
+  fs::create_directories(folder);
+  const std::string file = (folder / "config").string();
+  std::ofstream(file, std::ios::binary) << "[direct]\nretries = 3\n";
+  const struct {
+    std::string path;
+    const char* error;
+    bool absent;
+  } cases[] = {
+      {file, "", false},
+      {folder.string(), "it is a folder", false},
+      {"NUL", "it is a device", false},
+      {"COM1", "it is a device", false},
+      {"\\\\.\\COM12", "it is a device", false},
+      {"\\\\.\\pipe\\tvx-settings", "it is a pipe", false},
+  };
+  for (const auto& c : cases) {
+    std::string text = "left over";
+    bool absent = false;
+    EXPECT_EQ(app::ReadSettingsFile(c.path, text, absent), c.error) << c.path;
+    EXPECT_EQ(absent, c.absent) << c.path;
+    EXPECT_EQ(text, *c.error == '\0' ? "[direct]\nretries = 3\n" : "") << c.path;
+  }
+  std::string text;
+  bool absent = false;
+  EXPECT_NE(app::ReadSettingsFile((folder / "missing").string(), text, absent), "");
+  EXPECT_TRUE(absent);
   fs::remove_all(folder, ignored);
 }
 

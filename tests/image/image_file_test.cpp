@@ -36,8 +36,8 @@ std::vector<std::uint8_t> Sound() {
 }
 
 TEST(ReadImageFile, RefusesEveryKindOfBadFile) {
-  std::vector<std::uint8_t> truncated = Sound();
-  truncated.resize(truncated.size() - 7);
+  const std::vector<std::uint8_t> sound = Sound();
+  const std::vector<std::uint8_t> truncated(sound.begin(), sound.end() - 7);
   StoredImageBuilder wrong_length;
   wrong_length.Record(12, 14, 0x1000).Record(21, 15, 0x2000).RunToTop(0xFF00);
   StoredImageBuilder wrong_type;

@@ -7,6 +7,8 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <thread>
@@ -50,6 +52,38 @@ TEST(WinSerialPortTest, OpenGivesTheCodesOfAFreeABusyAndAMissingPort) {
   EXPECT_EQ(first->Close(), kNoError);
   EXPECT_EQ(first->Close(), kNoError);
   EXPECT_EQ(second->Open(kRadioPort), kNoError);  // free again once closed
+}
+
+// What is there but is no serial port is said to be none (5, and what it is), not a permission
+// problem; a pipe is not even opened.
+TEST(WinSerialPortTest, WhatIsNoSerialPortIsSaidToBeNone) {
+  const std::filesystem::path dir =
+      std::filesystem::path(::testing::TempDir()) / "tvx-win-not-a-port";
+  std::filesystem::remove_all(dir);
+  ASSERT_TRUE(std::filesystem::create_directories(dir));
+  const std::string file = (dir / "file").string();
+  const std::string read_only = (dir / "read-only").string();
+  std::ofstream(file) << "x";
+  std::ofstream(read_only) << "x";
+  ASSERT_TRUE(SetFileAttributesA(read_only.c_str(), FILE_ATTRIBUTE_READONLY));
+  const struct {
+    std::string path;
+    const char* kind;
+  } cases[] = {
+      {"NUL", "a device that is not a serial port"},
+      {file, "a regular file"},
+      {read_only, "a regular file"},  // Windows refuses its open: still no permission problem
+      {dir.string(), "a directory"},
+      {"\\\\.\\pipe\\tvx-not-a-port", "a pipe"},
+  };
+  auto port = MakeWinSerialPort();
+  for (const auto& c : cases) {
+    EXPECT_EQ(port->Open(c.path), kErrDeviceControl) << c.path;
+    EXPECT_EQ(port->OpenFailureText(), c.kind) << c.path;
+    EXPECT_FALSE(port->IsOpen()) << c.path;
+  }
+  SetFileAttributesA(read_only.c_str(), FILE_ATTRIBUTE_NORMAL);
+  std::filesystem::remove_all(dir);
 }
 
 // The activity wait sleeps on a silent port and wakes for a key. The radio in programming mode
