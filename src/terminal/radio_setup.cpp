@@ -196,7 +196,10 @@ void RunRadioSetup(job::RunContext& ctx, TerminalLink& link, const RadioSetupOpt
     device = ctx.link.DeviceOf(ctx.link.port_name);
     if (options.stable_name) device = options.stable_name(device);
   }
-  Reconnect replug(device);
+  Reconnect replug(ctx.clock, device);
+  const Reconnect::OpenAgain open_again = [&ctx, &link](const std::string& again) {
+    return TerminalReopen(ctx, link, again);
+  };
 
   bool line_dead = false;
   for (;;) {
@@ -205,7 +208,7 @@ void RunRadioSetup(job::RunContext& ctx, TerminalLink& link, const RadioSetupOpt
       TerminalClose(ctx, link);
       return;
     }
-    if (replug.TryNow(ctx, link)) {
+    if (replug.TryNow(open_again)) {
       line_dead = false;
       ShowNote(screen, kBackLine);
       ShowStatusNote(screen, status_end, "");
@@ -214,7 +217,11 @@ void RunRadioSetup(job::RunContext& ctx, TerminalLink& link, const RadioSetupOpt
     const bool received = !line_dead && ReceiveStep(ctx, line, line_dead, record);
     if (line_dead && !was_dead) {
       record.Flush();
-      replug.Lose(ctx, link);
+      // Nothing more will pass: the writer stops (unsent keys dropped) and the port closes (the
+      // close of a dead port says nothing new); then the device is looked for.
+      StopWriter(link);
+      job::Line(ctx.port, ctx.errors).Close();
+      replug.Lose();
       if (replug.Waiting()) {
         ShowNote(screen, kGoneLine);
         ShowStatusNote(screen, status_end, kGoneStatus);
@@ -252,7 +259,7 @@ void RunRadioSetup(job::RunContext& ctx, TerminalLink& link, const RadioSetupOpt
     }
     record.FlushQuiet();
     if (replug.Waiting()) {
-      Idle(ctx, line, replug.MsToNextTry(ctx.clock));  // the port is closed: on the keys alone
+      Idle(ctx, line, replug.MsToNextTry());  // the port is closed: on the keys alone
     } else if (line_dead) {
       ctx.console.AwaitKey(-1);
     } else {
