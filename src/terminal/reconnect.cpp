@@ -3,29 +3,25 @@
 #include <algorithm>
 #include <cmath>
 
-#include "job/line.h"
-
 namespace tvx::terminal {
 
-void Reconnect::Lose(job::RunContext& ctx, TerminalLink& link) {
-  StopWriter(link);
-  job::Line(ctx.port, ctx.errors).Close();
+void Reconnect::Lose() {
   waiting_ = !device_.empty();
-  next_try_ = ctx.clock.Seconds() + kRecheckMs / 1000.0;
+  next_try_ = clock_.Seconds() + kRecheckMs / 1000.0;
 }
 
-bool Reconnect::TryNow(job::RunContext& ctx, TerminalLink& link) {
-  if (!waiting_ || ctx.clock.Seconds() < next_try_) return false;
-  if (TerminalReopen(ctx, link, device_)) {
+bool Reconnect::TryNow(const OpenAgain& open_again) {
+  if (!waiting_ || clock_.Seconds() < next_try_) return false;
+  if (open_again(device_)) {
     waiting_ = false;
     return true;
   }
-  next_try_ = ctx.clock.Seconds() + kRecheckMs / 1000.0;
+  next_try_ = clock_.Seconds() + kRecheckMs / 1000.0;
   return false;
 }
 
-int Reconnect::MsToNextTry(job::Clock& clock) const {
-  const double ms = std::ceil((next_try_ - clock.Seconds()) * 1000.0);
+int Reconnect::MsToNextTry() const {
+  const double ms = std::ceil((next_try_ - clock_.Seconds()) * 1000.0);
   return static_cast<int>(std::clamp(ms, 1.0, static_cast<double>(kRecheckMs)));
 }
 
