@@ -1,7 +1,6 @@
 #include "app/direct_policy.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
 #include <utility>
 
@@ -65,11 +64,9 @@ bool DirectPolicy::StopRequested() {
   return stop_.Requested();
 }
 
-int DirectPolicy::NextLookInMs(const direct::WaitState& wait) {
-  if (timeout_seconds_ <= 0.0) return -1;
-  // Rounded up, so that the sleep it bounds ends at or after the limit, never just before.
-  const double ms = std::ceil((wait.since + timeout_seconds_ - clock_.Seconds()) * 1000.0);
-  return static_cast<int>(std::clamp(ms, 0.0, 1.0e9));
+job::LookAgain DirectPolicy::NextLook(const direct::WaitState& wait) {
+  if (timeout_seconds_ <= 0.0) return {};
+  return {.until = wait.since + timeout_seconds_};
 }
 
 void DirectPolicy::Doze(int ms) {

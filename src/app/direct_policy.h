@@ -38,7 +38,7 @@ class DirectPolicy final : public direct::Operator {
   console::NativeWaitHandle WakeHandle() override { return console::kNoWaitHandle; }
   bool InputPending() override { return false; }
   /// The time left until the wait's limit (-1 without one).
-  int NextLookInMs(const direct::WaitState& wait) override;
+  job::LookAgain NextLook(const direct::WaitState& wait) override;
   void Doze(int ms) override;
 
   bool Confirm(direct::Plan& plan) override;

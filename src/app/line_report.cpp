@@ -21,43 +21,53 @@ std::string MinutesSeconds(double seconds) {
   return std::to_string(total / 60) + (s < 10 ? ":0" : ":") + std::to_string(s);
 }
 
+BarFigures::BarFigures(std::int64_t done, std::int64_t total, double seconds) {
+  if (total > 0) {
+    fraction = std::clamp(static_cast<double>(done) / static_cast<double>(total), 0.0, 1.0);
+  }
+  timed = seconds > 0.0 && done > 0;
+  if (!timed) return;
+  const double per_second = static_cast<double>(done) / seconds;
+  rate = std::llround(per_second);
+  left = MinutesSeconds(static_cast<double>(total - done) / per_second);
+}
+
+std::string BarCells(double fraction, int cells) {
+  const int filled = static_cast<int>(fraction * cells);
+  return "[" + std::string(filled, '#') + std::string(cells - filled, '-') + "]";
+}
+
+int BarWidth(int columns) {
+  return columns > 0 ? columns : kDefaultColumns;
+}
+
+std::size_t LineRoom(int width) {
+  return static_cast<std::size_t>(std::max(1, BarWidth(width) - 1));
+}
+
 std::string ProgressBarText(std::int64_t done, std::int64_t total, double seconds,
                             std::string_view unit, int width) {
-  if (width <= 0) width = kDefaultColumns;
-  const double fraction =
-      total > 0 ? std::clamp(static_cast<double>(done) / static_cast<double>(total), 0.0, 1.0)
-                : 0.0;
+  width = BarWidth(width);
+  const BarFigures figures(done, total, seconds);
   const int cells =
       std::clamp(kBarCellsAt80 + (width - kDefaultColumns), kMinBarCells, kMaxBarCells);
-  const int filled = static_cast<int>(fraction * cells);
-  std::string text(1, '[');
-  text.append(filled, '#');
-  text.append(cells - filled, '-');
-  text += "]  ";
+  std::string text = BarCells(figures.fraction, cells) + "  ";
   text += std::to_string(done) + "/" + std::to_string(total) + " " + std::string(unit);
-  if (seconds > 0.0 && done > 0) {
-    const double rate = static_cast<double>(done) / seconds;
-    text += "  " + std::to_string(std::llround(rate)) + " " + std::string(unit) + "/s";
-    text += "  " + MinutesSeconds(static_cast<double>(total - done) / rate) + " left";
+  if (figures.timed) {
+    text += "  " + std::to_string(figures.rate) + " " + std::string(unit) + "/s";
+    text += "  " + figures.left + " left";
   }
-  // The last column stays free: a terminal that wraps at the edge would start a new line.
-  const auto fit = static_cast<std::size_t>(std::max(1, width - 1));
-  if (text.size() > fit) text.resize(fit);
+  if (text.size() > LineRoom(width)) text.resize(LineRoom(width));
   return text;
 }
 
 LineReport::LineReport(LineOptions options, job::Clock& clock, std::string unit)
-    : options_(std::move(options)), clock_(clock), unit_(std::move(unit)) {
+    : options_(std::move(options)), clock_(clock), unit_(std::move(unit)), pace_(kRedrawSeconds) {
   phase_start_ = clock_.Seconds();
 }
 
 LineReport::~LineReport() {
   EndBar();
-}
-
-int LineReport::Columns() const {
-  const int columns = options_.columns ? options_.columns() : 0;
-  return columns > 0 ? columns : kDefaultColumns;
 }
 
 void LineReport::Put(std::FILE* stream, std::string_view text) {
@@ -75,15 +85,15 @@ void LineReport::EndBar() {
 void LineReport::Phase(std::string_view name) {
   Note(name);
   phase_start_ = clock_.Seconds();
-  last_draw_ = -1.0;
+  pace_.Restart();
 }
 
 void LineReport::Progress(std::int64_t done, std::int64_t total) {
   if (options_.quiet || !options_.bar) return;
   const double now = clock_.Seconds();
-  if (done < total && last_draw_ >= 0.0 && now - last_draw_ < kRedrawSeconds) return;
-  last_draw_ = now;
-  std::string text = ProgressBarText(done, total, now - phase_start_, unit_, Columns());
+  if (!pace_.Due(now, done >= total)) return;
+  std::string text = ProgressBarText(done, total, now - phase_start_, unit_,
+                                     options_.columns ? options_.columns() : 0);
   const std::size_t width = text.size();
   // Blanks cover what a longer bar (or a wider terminal) left behind.
   if (bar_width_ > width) text.append(bar_width_ - width, ' ');

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cmath>
 #include <utility>
 #include <vector>
 
@@ -11,7 +10,6 @@
 namespace tvx::app {
 namespace {
 
-constexpr int kDefaultColumns = 80;
 constexpr std::size_t kStateWidth = 9;  // "handshake", "read-back"
 // What follows the name: "  9123456  " and the state with its two blanks.
 constexpr std::size_t kAfterName = 2 + 7 + 2 + kStateWidth + 2;
@@ -99,18 +97,15 @@ std::vector<PortNames> NamePorts(std::span<const std::string> given,
 
 std::string LiveLineText(const LiveLine& line, std::string_view name, std::size_t name_width,
                          int width) {
-  if (width <= 0) width = kDefaultColumns;
+  width = BarWidth(width);
   // The name gives way to the bar, the percentage and the time left.
   const int fixed = static_cast<int>(kAfterName) + kMinBarCells + 2 + kKeptTail + 1;
   const std::size_t cap = std::max<std::size_t>(kMinNameWidth, std::max(0, width - fixed));
   const std::string head = Fitted(name, std::min(std::max(name_width, TextColumns(name)), cap)) +
                            "  " + Fitted(line.serial ? std::to_string(*line.serial) : "-", 7) +
                            "  " + Fitted(line.state, kStateWidth) + "  ";
-  const double fraction =
-      line.total > 0
-          ? std::clamp(static_cast<double>(line.done) / static_cast<double>(line.total), 0.0, 1.0)
-          : 0.0;
-  const std::string percent = std::to_string(static_cast<int>(fraction * 100.0));
+  const BarFigures figures(line.done, line.total, line.seconds);
+  const std::string percent = std::to_string(static_cast<int>(figures.fraction * 100.0));
   // The fields after the bar in the order shown; the percentage first, the time left next,
   // the words and the rate only where they fit.
   enum Field { kPercent, kCount, kRate, kLeft, kFields };
@@ -120,23 +115,17 @@ std::string LiveLineText(const LiveLine& line, std::string_view name, std::size_
   if (line.total > 0) {
     tail[kCount] = "  " + std::to_string(line.done) + "/" + std::to_string(line.total);
   }
-  if (line.seconds > 0.0 && line.done > 0) {
-    const double rate = static_cast<double>(line.done) / line.seconds;
-    tail[kRate] = "  " + std::to_string(std::llround(rate)) + "/s";
-    if (line.done < line.total) {
-      tail[kLeft] =
-          "  " + MinutesSeconds(static_cast<double>(line.total - line.done) / rate) + " left";
-    }
+  if (figures.timed) {
+    tail[kRate] = "  " + std::to_string(figures.rate) + "/s";
+    if (line.done < line.total) tail[kLeft] = "  " + figures.left + " left";
   }
   // The bar takes what the width leaves beside the longest tail, so that it keeps its size as
-  // the tail grows and the bars of all lines line up; the last column stays free (a terminal
-  // that wraps at the edge would start a new line and the redraw would lose its place).
+  // the tail grows and the bars of all lines line up.
+  const std::size_t fit = LineRoom(width);
   const int head_columns = static_cast<int>(TextColumns(head));
-  const int room = width - 1 - head_columns - 2 - kTailRoom;
+  const int room = static_cast<int>(fit) - head_columns - 2 - kTailRoom;
   const int cells = std::clamp(room, kMinBarCells, kMaxBarCells);
-  const int filled = static_cast<int>(fraction * cells);
-  std::string text = head + "[" + std::string(filled, '#') + std::string(cells - filled, '-') + "]";
-  const auto fit = static_cast<std::size_t>(std::max(1, width - 1));
+  std::string text = head + BarCells(figures.fraction, cells);
   std::size_t length = static_cast<std::size_t>(head_columns + cells + 2);
   std::array<bool, kFields> shown{};
   for (const Field field : {kPercent, kLeft, kCount, kRate}) {
@@ -150,7 +139,7 @@ std::string LiveLineText(const LiveLine& line, std::string_view name, std::size_
 }
 
 LiveBoard::LiveBoard(LineOptions options, job::Clock& clock, std::vector<PortNames> ports)
-    : options_(std::move(options)), clock_(clock), names_(std::move(ports)) {
+    : options_(std::move(options)), clock_(clock), pace_(kRedrawSeconds), names_(std::move(ports)) {
   live_ = options_.bar && !options_.quiet;
   for (const PortNames& names : names_) {
     device_width_ = std::max(device_width_, TextColumns(names.device.Text()));
@@ -164,11 +153,6 @@ LiveBoard::~LiveBoard() {
   End();
 }
 
-int LiveBoard::Columns() const {
-  const int columns = options_.columns ? options_.columns() : 0;
-  return columns > 0 ? columns : kDefaultColumns;
-}
-
 void LiveBoard::Write(std::string_view text) {
   std::fwrite(text.data(), 1, text.size(), options_.err);
   std::fflush(options_.err);
@@ -177,7 +161,7 @@ void LiveBoard::Write(std::string_view text) {
 std::string LiveBoard::Lines(bool over) const {
   std::string text;
   if (over) text = "\x1b[" + std::to_string(lines_.size()) + "A\r";
-  const int columns = Columns();
+  const int columns = BarWidth(options_.columns ? options_.columns() : 0);
   // The whole devices when they leave room for every field, else the short names.
   const bool whole =
       static_cast<int>(device_width_ + kAfterName) + kMinBarCells + 2 + kTailRoom <= columns - 1;
@@ -193,9 +177,7 @@ std::string LiveBoard::Lines(bool over) const {
 // Called with the mutex held.
 void LiveBoard::Redraw(bool force) {
   if (!live_ || ended_) return;
-  const double now = clock_.Seconds();
-  if (!force && last_draw_ >= 0.0 && now - last_draw_ < kRedrawSeconds) return;
-  last_draw_ = now;
+  if (!pace_.Due(clock_.Seconds(), force)) return;
   Write(Lines(drawn_));
   drawn_ = true;
 }
@@ -206,7 +188,7 @@ void LiveBoard::Put(std::size_t row, std::string_view text) {
   std::string line = names_[row].device + ": " + std::string(text) + "\n";
   if (live_ && drawn_ && !ended_) {
     line = "\x1b[" + std::to_string(lines_.size()) + "A\r\x1b[J" + line + Lines(false);
-    last_draw_ = clock_.Seconds();
+    pace_.Drew(clock_.Seconds());
   }
   Write(line);
 }
@@ -252,7 +234,7 @@ void LiveBoard::End() {
 }
 
 PortSink::PortSink(LiveBoard& board, std::size_t row, job::Clock& clock)
-    : board_(board), row_(row), clock_(clock) {
+    : board_(board), row_(row), clock_(clock), pace_(kSendSeconds) {
   phase_start_ = clock_.Seconds();
 }
 
@@ -260,7 +242,7 @@ PortSink::PortSink(LiveBoard& board, std::size_t row, job::Clock& clock)
 void PortSink::Phase(std::string_view name) {
   if (!board_.Live()) board_.Note(row_, name);
   phase_start_ = clock_.Seconds();
-  last_sent_ = -1.0;
+  pace_.Restart();
 }
 
 void PortSink::State(std::string_view word) {
@@ -275,8 +257,7 @@ void PortSink::Serial(std::uint32_t serial) {
 void PortSink::Progress(std::int64_t done, std::int64_t total) {
   if (!board_.Live()) return;
   const double now = clock_.Seconds();
-  if (done < total && last_sent_ >= 0.0 && now - last_sent_ < kSendSeconds) return;
-  last_sent_ = now;
+  if (!pace_.Due(now, done >= total)) return;
   board_.SetProgress(row_, done, total, now - phase_start_);
 }
 

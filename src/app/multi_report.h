@@ -87,10 +87,10 @@ class LiveBoard {
   /// The lines' text, each cleared to its end; with `over`, first back up over the old ones.
   std::string Lines(bool over) const;
   void Redraw(bool force);
-  int Columns() const;
 
   LineOptions options_;
   job::Clock& clock_;
+  RedrawPace pace_;
   bool live_ = false;
   std::mutex mutex_;
   std::vector<PortNames> names_;
@@ -99,7 +99,6 @@ class LiveBoard {
   std::size_t label_width_ = 0;
   bool drawn_ = false;
   bool ended_ = false;
-  double last_draw_ = -1.0;
 };
 
 /// One upload's share of the board, as its policy operator's sink. Used from that upload's
@@ -120,7 +119,7 @@ class PortSink final : public LineSink {
   std::size_t row_;
   job::Clock& clock_;
   double phase_start_ = 0.0;
-  double last_sent_ = -1.0;
+  RedrawPace pace_;
 };
 
 }  // namespace tvx::app

@@ -1,10 +1,8 @@
 // The set-up of a direct upload (open, wake, handshake at 19200 bit/s, line-rate switch,
 // identity and erase), the engine's waits, and the one way every upload ends.
-#include <cmath>
 #include <utility>
 #include <vector>
 
-#include "console/stop_request.h"
 #include "direct/challenge.h"
 #include "direct/engine_run.h"
 #include "direct/protocol.h"
@@ -86,7 +84,9 @@ EngineRun::EngineRun(Plan plan, const Parts& parts, Operator& op)
       clock_(parts.clock),
       random_(parts.random),
       image_(parts.image),
-      op_(op) {}
+      op_(op),
+      waiter_(
+          line_, clock_, [this] { return op_.StopRequested(); }, op.WakeHandle()) {}
 
 Result EngineRun::Run() {
   if (!OpenPort()) return Finish();
@@ -239,7 +239,7 @@ void EngineRun::Discard() {
 
 bool EngineRun::Pause(int ms) {
   op_.Pausing(ms);
-  return clock_.SleepMsUnless(ms, console::kStopCheckMs, [this] { return op_.StopRequested(); });
+  return waiter_.Pause(ms);
 }
 
 EngineRun::Got EngineRun::Await(WaitState& w) {
@@ -290,27 +290,23 @@ EngineRun::Got EngineRun::Await(WaitState& w) {
 EngineRun::Got EngineRun::StopAt(const WaitState& w) {
   if (w.wait != Wait::kReply) return Got::kStop;
   const double until = clock_.Seconds() + kStoppedReplySeconds;
+  // The stop is being honoured: only the reply, a dead line or the time end this wait.
+  job::Waiter reply_wait(line_, clock_, nullptr);
   for (;;) {
     if (line_.Waiting().count >= w.expected) return Got::kAnswer;
     if (line_.Dead()) {
       ReportPending();
       return Got::kDead;
     }
-    const double left = until - clock_.Seconds();
-    if (left <= 0.0) return Got::kStop;
-    line_.AwaitActivity(console::kNoWaitHandle, static_cast<int>(std::ceil(left * 1000.0)));
+    if (reply_wait.Over(until)) return Got::kStop;
+    reply_wait.Sleep({.until = until});
   }
 }
 
-// Sleeps until the port or the operator may have something, but never longer than the stop
-// check allows (a stop signal that lands just before the sleep begins does not end it), nor
-// past when the operator wants to look again; not at all once a stop is requested.
+// Sleeps until the port or the operator may have something, no later than the operator wants
+// to look again; not at all once a stop is requested.
 void EngineRun::Sleep(const WaitState& w) {
-  if (op_.StopRequested()) return;
-  int wait_ms = console::kStopCheckMs;
-  const int look = op_.NextLookInMs(w);
-  if (look >= 0 && look < wait_ms) wait_ms = look;
-  line_.AwaitActivity(op_.WakeHandle(), wait_ms);
+  waiter_.Sleep(op_.NextLook(w));
 }
 
 void EngineRun::ReportPending() {

@@ -10,6 +10,7 @@
 #include "direct/engine.h"
 #include "image/firmware_image.h"
 #include "job/line.h"
+#include "job/wait.h"
 
 namespace tvx::direct {
 
@@ -77,6 +78,7 @@ class EngineRun {
   job::Random& random_;
   std::span<const std::uint8_t> image_;
   Operator& op_;
+  job::Waiter waiter_;  ///< the port, the operator's wake handle and its stop request
   Result result_;
   Reason give_up_reason_ = Reason::kOperator;  ///< of the last kGiveUp
   bool show_time_ = true;  ///< the program time is told at the end (not after a whole read-back)

@@ -13,6 +13,7 @@
 #include "direct/plan.h"
 #include "direct/result.h"
 #include "image/firmware_image.h"
+#include "job/wait.h"
 #include "serial/error_codes.h"
 
 namespace tvx::direct {
@@ -110,9 +111,9 @@ class Operator {
   /// Whether the operator has something to say already (a key typed): the engine then looks
   /// before its first sleep of a wait.
   virtual bool InputPending() = 0;
-  /// Milliseconds until the operator wants to look at `wait` again (-1: no wish of its own);
-  /// the engine's sleep is no longer. The screen operator shows its screen here.
-  virtual int NextLookInMs(const WaitState& wait) = 0;
+  /// When the operator wants to look at `wait` again (its own limit, or a frame to show its
+  /// screen); the engine's sleep is no longer. The screen operator shows its screen here.
+  virtual job::LookAgain NextLook(const WaitState& wait) = 0;
   /// Sleeps up to `ms` milliseconds while part of an answer is in (the port then reads as
   /// ready, so waiting on it would not sleep); returns early when the operator has something
   /// to say.

@@ -106,9 +106,9 @@ bool ScreenOperator::InputPending() {
   return ctx_.console.KeyWaiting();
 }
 
-int ScreenOperator::NextLookInMs(const WaitState&) {
+job::LookAgain ScreenOperator::NextLook(const WaitState&) {
   // While the console still holds changes back, look again within a frame so they appear.
-  return ctx_.console.Present(false) ? -1 : kFrameWaitMs;
+  return {.within_ms = ctx_.console.Present(false) ? -1 : kFrameWaitMs};
 }
 
 void ScreenOperator::Doze(int ms) {

@@ -26,7 +26,7 @@ class ScreenOperator final : public Operator {
   bool StopRequested() override;
   console::NativeWaitHandle WakeHandle() override;
   bool InputPending() override;
-  int NextLookInMs(const WaitState& wait) override;
+  job::LookAgain NextLook(const WaitState& wait) override;
   void Doze(int ms) override;
 
   bool Confirm(Plan& plan) override;

@@ -1,10 +1,9 @@
 #include "rf/broadcast.h"
 
 #include <algorithm>
-#include <cmath>
 #include <vector>
 
-#include "console/stop_request.h"
+#include "job/wait.h"
 #include "rf/frames.h"
 
 namespace tvx::rf {
@@ -13,18 +12,13 @@ namespace {
 
 enum class CopyResult { kIntact, kNotIntact, kLineDead };
 
-// What is left of the echo window, in whole milliseconds rounded up, and no more than the
-// stop check allows.
-int WaitMs(double seconds) {
-  return std::min(static_cast<int>(std::ceil(seconds * 1000.0)), console::kStopCheckMs);
-}
-
 // One copy and its echo window. The bytes of an echo are taken as they come, so the wait
 // sleeps until the next byte arrives and wakes on the last one; they are compared only once the
 // whole frame's worth is in, as if they had waited in the receive queue.
 CopyResult SendCopy(const Tools& tools, Operator& op, std::span<const std::uint8_t> frame,
                     CopyReport& report, Tally& tally) {
   job::Line& line = tools.line;
+  job::Waiter waiter(line, tools.clock, [&op] { return op.StopRequested(); });
   RfFrameBuffer echo{};
   std::size_t got = 0;
   CopyResult result = CopyResult::kNotIntact;
@@ -38,17 +32,16 @@ CopyResult SendCopy(const Tools& tools, Operator& op, std::span<const std::uint8
   // The window ends at a fixed time, so that however the waits round it closes right there.
   const double window_end = tools.clock.Seconds() + kEchoWindowSeconds;
   // The echo cannot be back yet: sleep until the first of it arrives before asking.
-  if (!sent.dead()) line.AwaitActivity(console::kNoWaitHandle, WaitMs(kEchoWindowSeconds));
+  if (!sent.dead()) waiter.Sleep({.until = window_end});
   while (result == CopyResult::kNotIntact) {
-    const double left = window_end - tools.clock.Seconds();
-    if (left <= 0.0 || op.StopRequested()) break;
+    if (waiter.Over(window_end)) break;
     const job::LineResult waiting = line.Waiting();
     if (waiting.dead()) {
       result = CopyResult::kLineDead;
       break;
     }
     if (waiting.count == 0) {
-      line.AwaitActivity(console::kNoWaitHandle, WaitMs(left));
+      waiter.Sleep({.until = window_end});
       continue;
     }
     const std::size_t want = std::min(waiting.count, frame.size() - got);
@@ -101,15 +94,13 @@ FrameResult BroadcastDataFrame(const Tools& tools, Operator& op, std::int32_t re
 FrameResult BroadcastHeader(const Tools& tools, Operator& op, std::span<const std::uint8_t> frame,
                             std::int32_t copies, Tally& tally) {
   job::Line& line = tools.line;
+  job::Waiter waiter(line, tools.clock, [&op] { return op.StopRequested(); });
   for (std::int32_t i = 0; i < copies; ++i) {
     const job::LineResult sent = line.Send(frame);
     if (sent.count > 0) ++tally.header_copies;
     if (sent.dead()) return FrameResult::kLineDead;
     op.HeaderCopySent();
-    if (!tools.clock.SleepMsUnless(kHeaderPauseMs, console::kStopCheckMs,
-                                   [&op] { return op.StopRequested(); })) {
-      return FrameResult::kStop;
-    }
+    if (!waiter.Pause(kHeaderPauseMs)) return FrameResult::kStop;
     const job::LineResult first = line.Waiting();
     if (first.dead()) return FrameResult::kLineDead;
     if (first.count <= 1) continue;

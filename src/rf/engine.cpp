@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "console/stop_request.h"
+#include "job/wait.h"
 #include "rf/download_file.h"
 #include "rf/frames.h"
 
@@ -22,7 +22,11 @@ NothingSent WhyNothingIsSent(const Plan& plan, std::int32_t first, std::int32_t 
 class Broadcast {
  public:
   Broadcast(const Plan& plan, const Tools& tools, Operator& op, Outcome& outcome)
-      : plan_(plan), tools_(tools), op_(op), outcome_(outcome) {}
+      : plan_(plan),
+        tools_(tools),
+        op_(op),
+        outcome_(outcome),
+        waiter_(tools.line, tools.clock, [&op] { return op.StopRequested(); }) {}
 
   void Run();
 
@@ -42,6 +46,7 @@ class Broadcast {
   const Tools& tools_;
   Operator& op_;
   Outcome& outcome_;
+  job::Waiter waiter_;  ///< the pauses, which a stop request cuts short
   Tally tally_;
   RfFrameBuffer frame_{};
   std::int64_t frames_done_ = 0;
@@ -171,9 +176,7 @@ bool Broadcast::SendRecords(std::int64_t pass, std::int32_t record_count) {
 bool Broadcast::Countdown() {
   for (int t = kCountdownFrom; t >= 0; --t) {
     op_.Countdown(t);
-    if (!tools_.clock.SleepMsUnless(kSecondMs, console::kStopCheckMs, [this] { return Stop(); })) {
-      return false;
-    }
+    if (!waiter_.Pause(kSecondMs)) return false;
   }
   op_.CountdownOver();
   return true;

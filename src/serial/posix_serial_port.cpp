@@ -15,13 +15,12 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <optional>
 #include <string>
 #include <utility>
 
+#include "serial/deadline.h"
 #include "serial/failure_note.h"
 #include "serial/port_name.h"
 #include "serial/posix_errors.h"
@@ -31,13 +30,7 @@
 namespace tvx::serial {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-using Millis = std::chrono::milliseconds;
-
 constexpr std::uint32_t kMaxTimeout = 0xFFFFFFFF;
-// How long one wait sleeps at most once the device has hung up: poll would report the hang-up
-// at once every time, so the caller's loop re-checks at this pace instead of spinning.
-constexpr int kHungUpWaitMs = 50;
 constexpr short kHangUpEvents = POLLHUP | POLLERR | POLLNVAL;
 // What poll reports for a line whose other side hung up or whose device went away.
 constexpr short kDeadLineEvents = POLLHUP | POLLERR;
@@ -73,28 +66,6 @@ const char* NotADeviceKind(const struct stat& info) {
   if (S_ISSOCK(info.st_mode)) return "a socket";
   if (S_ISBLK(info.st_mode)) return "a block device";
   return "not a device";
-}
-
-// Milliseconds left until `deadline`, 0 when passed; -1 for no deadline.
-int MillisLeft(const std::optional<Clock::time_point>& deadline) {
-  if (!deadline) return -1;
-  const auto left = std::chrono::duration_cast<Millis>(*deadline - Clock::now()).count();
-  if (left <= 0) return 0;
-  return static_cast<int>(std::min<long long>(left, 1 << 30));
-}
-
-// The earlier of two waits, where -1 means none.
-int EarlierWait(int a, int b) {
-  if (a < 0) return b;
-  if (b < 0) return a;
-  return std::min(a, b);
-}
-
-std::optional<Clock::time_point> TotalDeadline(std::uint32_t per_byte, std::uint32_t constant,
-                                               std::size_t count) {
-  if (per_byte == 0 && constant == 0) return std::nullopt;
-  const unsigned long long ms = static_cast<unsigned long long>(per_byte) * count + constant;
-  return Clock::now() + Millis(std::min<unsigned long long>(ms, 1ULL << 40));
 }
 
 struct LineErrorCounts {
@@ -386,14 +357,14 @@ std::size_t PosixSerialPort::Read(std::span<std::uint8_t> into) {
       t.read_interval == kMaxTimeout && t.read_total_per_byte == 0 && t.read_total_constant == 0;
   const bool first_byte = t.read_interval == kMaxTimeout && t.read_total_per_byte == kMaxTimeout &&
                           t.read_total_constant != 0 && t.read_total_constant != kMaxTimeout;
-  std::optional<Clock::time_point> deadline;
+  Deadline deadline;
   if (first_byte) {
-    deadline = Clock::now() + Millis(t.read_total_constant);
+    deadline = Deadline::InMs(t.read_total_constant);
   } else if (!at_once) {
-    deadline = TotalDeadline(t.read_total_per_byte, t.read_total_constant, into.size());
+    deadline = Deadline::ForTransfer(t.read_total_per_byte, t.read_total_constant, into.size());
   }
   const bool interval_timed = !at_once && !first_byte && t.read_interval != 0;
-  std::optional<Clock::time_point> interval_deadline;
+  Deadline interval_deadline;
 
   std::size_t got = 0;
   while (got < into.size()) {
@@ -401,7 +372,7 @@ std::size_t PosixSerialPort::Read(std::span<std::uint8_t> into) {
     if (n > 0) {
       got += static_cast<std::size_t>(n);
       if (first_byte) break;
-      if (interval_timed) interval_deadline = Clock::now() + Millis(t.read_interval);
+      if (interval_timed) interval_deadline = Deadline::InMs(t.read_interval);
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
@@ -417,7 +388,7 @@ std::size_t PosixSerialPort::Read(std::span<std::uint8_t> into) {
     }
     if (at_once) break;
 
-    const int wait = EarlierWait(MillisLeft(deadline), MillisLeft(interval_deadline));
+    const int wait = deadline.Earlier(interval_deadline).MsLeft();
     if (wait == 0) break;
     pollfd p{fd_, POLLIN, 0};
     const int ready = poll(&p, 1, wait);
@@ -435,8 +406,8 @@ std::size_t PosixSerialPort::Read(std::span<std::uint8_t> into) {
 
 std::size_t PosixSerialPort::Write(std::span<const std::uint8_t> bytes) {
   if (fd_ < 0) return 0;
-  const std::optional<Clock::time_point> deadline =
-      TotalDeadline(timeouts_.write_total_per_byte, timeouts_.write_total_constant, bytes.size());
+  const Deadline deadline = Deadline::ForTransfer(timeouts_.write_total_per_byte,
+                                                  timeouts_.write_total_constant, bytes.size());
   std::size_t sent = 0;
   while (sent < bytes.size()) {
     const ssize_t n = ::write(fd_, bytes.data() + sent, bytes.size() - sent);
@@ -454,7 +425,7 @@ std::size_t PosixSerialPort::Write(std::span<const std::uint8_t> bytes) {
       break;
     }
 
-    const int wait = MillisLeft(deadline);
+    const int wait = deadline.MsLeft();
     if (wait == 0) {
       failure_.Keep(kWriteTimedOut);
       break;
@@ -479,10 +450,9 @@ void PosixSerialPort::AwaitActivity(console::NativeWaitHandle also, int timeout_
   if (fd_ >= 0) fds[count++] = pollfd{fd_, POLLIN, 0};
   if (also != console::kNoWaitHandle) fds[count++] = pollfd{static_cast<int>(also), POLLIN, 0};
 
-  std::optional<Clock::time_point> deadline;
-  if (timeout_ms >= 0) deadline = Clock::now() + Millis(timeout_ms);
+  Deadline deadline = Deadline::InMs(timeout_ms);
   for (;;) {
-    const int ready = poll(fds, count, MillisLeft(deadline));
+    const int ready = poll(fds, count, deadline.MsLeft());
     // A signal (the terminal resized, the program continued after a stop) ends the wait, so
     // the caller's loop shows the screen again at once instead of at the next byte or key.
     if (ready < 0) {
@@ -502,8 +472,7 @@ void PosixSerialPort::AwaitActivity(console::NativeWaitHandle also, int timeout_
       }
     }
     if (ready_to_read) return;
-    const auto cap = Clock::now() + Millis(kHungUpWaitMs);
-    if (!deadline || cap < *deadline) deadline = cap;
+    deadline = deadline.Earlier(Deadline::InMs(kHungUpWaitMs));
   }
 }
 

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "serial/deadline.h"
 #include "serial/failure_note.h"
 #include "serial/port_name.h"
 #include "serial/win_errors.h"
@@ -521,7 +522,8 @@ void WinSerialPort::AwaitActivity(console::NativeWaitHandle also, int timeout_ms
   if (count == 0) {
     // Nothing to watch: a dead port reports itself at once on every query, so the caller's
     // loop re-checks at a calm pace instead of spinning.
-    Sleep(timeout_ms < 0 || (IsOpen() && dead_ && wait > 50) ? 50 : wait);
+    constexpr DWORD kCalmMs = kHungUpWaitMs;
+    Sleep(timeout_ms < 0 || (IsOpen() && dead_ && wait > kCalmMs) ? kCalmMs : wait);
     return;
   }
   WaitForMultipleObjects(count, handles, FALSE, wait);

@@ -7,10 +7,10 @@
 #include <span>
 #include <string_view>
 
-#include "console/stop_request.h"
 #include "job/error_state.h"
 #include "job/line.h"
 #include "job/status_line.h"
+#include "job/wait.h"
 #include "terminal/reconnect.h"
 
 namespace tvx::terminal {
@@ -150,14 +150,14 @@ bool ReceiveStep(job::RunContext& ctx, job::Line& line, bool& line_dead, Record&
   return received;
 }
 
-// Nothing to show and no key: sleep until the port or the keyboard may have something, but no
-// longer than the stop check allows (a stop signal that lands just before the sleep begins does
-// not end it), and about a frame while the console holds changes it has not shown yet.
-void Idle(job::RunContext& ctx, job::Line& line, int most_ms = console::kStopCheckMs) {
-  if (job::StopRequested(ctx)) return;
-  int wait = std::min(most_ms, console::kStopCheckMs);
-  if (!ctx.console.Present(false) && wait > kFrameWaitMs) wait = kFrameWaitMs;
-  line.AwaitActivity(ctx.console.KeyWaitHandle(), wait);
+// Nothing to show and no key: sleep until the port or the keyboard may have something, a frame
+// while the console holds changes it has not shown yet, or at most `most_ms` (-1: no limit).
+void Idle(job::RunContext& ctx, job::Line& line, int most_ms = -1) {
+  job::Waiter waiter(
+      line, ctx.clock, [&ctx] { return job::StopRequested(ctx); }, ctx.console.KeyWaitHandle());
+  int within = ctx.console.Present(false) ? -1 : kFrameWaitMs;
+  if (most_ms >= 0 && (within < 0 || most_ms < within)) within = most_ms;
+  waiter.Sleep({.within_ms = within});
 }
 
 }  // namespace

@@ -172,35 +172,77 @@ TEST_F(DirectCommandTest, ChecksumErrorExitsOneAfterTheWholeReadBack) {
   EXPECT_EQ(lines[0]["resent_words"], 0);
 }
 
-TEST_F(DirectCommandTest, DeadLineExitsThree) {
-  sim::RadioConfig config;
-  config.Add(sim::Fault::kHangUp, 40);
-  StartRadio(config);
-  const Ran ran = Run();
-  EXPECT_EQ(ran.status, 3) << ran.out << ran.err;
-  // The radio answered 40 words; the next one (index 40, at 0x8050) met the dead line.
-  EXPECT_EQ(ran.out,
-            "Upload stopped: the line died at word 40 (address 8050) (Input/output error); the "
-            "radio's firmware is incomplete; load it again.\n");
-  const std::vector<nlohmann::json> lines = LogLines();
-  ASSERT_EQ(lines.size(), 1u);
-  EXPECT_EQ(lines[0]["outcome"], "stopped");
-  EXPECT_EQ(lines[0]["reason"], "line_dead");
-  EXPECT_EQ(lines[0]["detail"], "Input/output error");  // the system's words beside the reason
-  EXPECT_EQ(lines[0]["word"], 40);
-}
-
-TEST_F(DirectCommandTest, RefusedRadioExitsFour) {
-  sim::RadioConfig config;
-  config.serial = 9109999;
-  StartRadio(config);
-  const Ran ran = Run();
-  EXPECT_EQ(ran.status, 4) << ran.out << ran.err;
-  EXPECT_EQ(ran.out,
-            "Radio refused: serial number 9109999 is outside 9110000 to 9280000: not a Torvandrix "
-            "radio; nothing was written to the radio.\n");
-  EXPECT_EQ(LogLines().at(0)["serial_number"], 9109999);
-  EXPECT_EQ(LogLines().at(0)["reason"], "serial_out_of_range");
+// How an upload that did not complete ends: its status, the sentence on standard output, what
+// standard error showed on the way, and the log line's fields.
+TEST_F(DirectCommandTest, EndsShortOfCompleteSayWhyWithTheirStatus) {
+  struct Case {
+    const char* name;
+    sim::Fault fault;
+    std::uint32_t at;
+    std::uint32_t serial;  // 0: the radio's own
+    std::vector<std::string> options;
+    int status;
+    const char* out;
+    const char* err;  // a part of standard error; empty: not looked at
+    std::vector<std::pair<const char*, nlohmann::json>> log;
+  };
+  const Case cases[] = {
+      // The radio answered 40 words; the next one (index 40, at 0x8050) met the dead line.
+      {"dead line",
+       sim::Fault::kHangUp,
+       40,
+       0,
+       {},
+       3,
+       "Upload stopped: the line died at word 40 (address 8050) (Input/output error); the "
+       "radio's firmware is incomplete; load it again.\n",
+       "",
+       {{"outcome", "stopped"},
+        {"reason", "line_dead"},
+        {"detail", "Input/output error"},  // the system's words beside the reason
+        {"word", 40}}},
+      {"refused radio",
+       sim::Fault::kSilent,
+       0,
+       9109999,
+       {},
+       4,
+       "Radio refused: serial number 9109999 is outside 9110000 to 9280000: not a Torvandrix "
+       "radio; nothing was written to the radio.\n",
+       "",
+       {{"serial_number", 9109999}, {"reason", "serial_out_of_range"}}},
+      // A radio that stops answering mid-transfer, the line up: each silence sends the word
+      // again, the retries are spent, the job stops and says where.
+      {"radio mute mid-transfer",
+       sim::Fault::kMute,
+       40,
+       0,
+       {"--timeout", "2", "--retries", "2"},
+       3,
+       "Upload stopped before the end (retries spent): word 40 (address 8050) went out 3 "
+       "times, the last stopped at \"no echo of the address\"; the radio's firmware is "
+       "incomplete; load it again.\n",
+       "word 40 (address 8050): no echo in 2.0 s  -> retry 1 of 2\n"
+       "word 40 (address 8050): no echo in 2.0 s  -> retry 2 of 2\n"
+       "word 40 (address 8050): no echo in 2.0 s  -> no retries left: stopping\n",
+       {{"outcome", "stopped"}, {"reason", "retries_spent"}, {"word", 40}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    sim::RadioConfig config;
+    if (c.serial != 0) {
+      config.serial = c.serial;
+    } else {
+      config.Add(c.fault, c.at);
+    }
+    StartRadio(config);
+    const Ran ran = Run(c.options);
+    EXPECT_EQ(ran.status, c.status) << ran.out << ran.err;
+    EXPECT_EQ(ran.out, c.out);
+    EXPECT_NE(ran.err.find(c.err), std::string::npos) << ran.err;
+    const nlohmann::json line = LogLines().back();
+    for (const auto& [key, value] : c.log) EXPECT_EQ(line[key], value) << key;
+  }
 }
 
 // A radio that never answers: the identity wait ends at the limit, nothing having been written;
@@ -228,29 +270,6 @@ TEST_F(DirectCommandTest, SilentRadioEndsTheIdentityAndEraseWaitsWithStatusThree
             "firmware is incomplete; load it again.\n");
   EXPECT_EQ(LogLines().at(1)["reason"], "radio_silent");
   EXPECT_LT(time_.Now() - erase_started, 3.0) << "the limit, not the erase, ended the wait";
-}
-
-// A radio that stops answering mid-transfer, the line up: each silence sends the word again,
-// the retries are spent, the job stops and says where.
-TEST_F(DirectCommandTest, RadioMuteMidTransferStopsAfterTheRetries) {
-  sim::RadioConfig config;
-  config.Add(sim::Fault::kMute, 40);
-  StartRadio(config);
-  const Ran ran = Run({"--timeout", "2", "--retries", "2"});
-  EXPECT_EQ(ran.status, 3) << ran.out << ran.err;
-  EXPECT_NE(ran.err.find("word 40 (address 8050): no echo in 2.0 s  -> retry 1 of 2\n"
-                         "word 40 (address 8050): no echo in 2.0 s  -> retry 2 of 2\n"
-                         "word 40 (address 8050): no echo in 2.0 s  -> no retries left: "
-                         "stopping\n"),
-            std::string::npos)
-      << ran.err;
-  EXPECT_EQ(ran.out,
-            "Upload stopped before the end (retries spent): word 40 (address 8050) went out 3 "
-            "times, the last stopped at \"no echo of the address\"; the radio's firmware is "
-            "incomplete; load it again.\n");
-  EXPECT_EQ(LogLines().at(0)["outcome"], "stopped");
-  EXPECT_EQ(LogLines().at(0)["reason"], "retries_spent");
-  EXPECT_EQ(LogLines().at(0)["word"], 40);
 }
 
 // The silence limit counts from each wait's start, not from the start of the upload: a whole

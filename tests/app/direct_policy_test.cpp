@@ -230,41 +230,50 @@ TEST(DirectSentencesTest, EveryEndIsNamed) {
 }
 
 TEST(DirectSentencesTest, AnOpenThatFailedSaysTheCodeTheSystemsWordsAndWhatToDo) {
+  constexpr const char* kHint = "Join the dialout group.";
+  struct Case {
+    serial::ErrorNumber code;
+    const char* error;
+    bool settings_refused;
+    const char* device;
+    const char* hint;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {75, "Permission denied", false, "/dev/ttyUSB0", kHint,
+       "Cannot open /dev/ttyUSB0: code 75, the system refused access (Permission denied). "
+       "Join the dialout group."},
+      {serial::kErrAccessDenied, "Device or resource busy", false, "/dev/ttyUSB0", kHint,
+       "Cannot open /dev/ttyUSB0: code 70, the port is in use by another program (Device or "
+       "resource busy). Close the program that holds it, or choose another port."},
+      // What is there but is no serial port: no permission hint.
+      {serial::kErrDeviceControl, "a device that is not a terminal", false, "/dev/null", kHint,
+       "Cannot open /dev/null: code 5, not a serial port (a device that is not a terminal). "
+       "'torvandrix-upload ports' lists the serial devices."},
+      {serial::kErrDeviceControl, "Invalid argument", true, "/dev/zero", "",
+       "/dev/zero opened, but refused its line settings (code 5: Invalid argument): it may not "
+       "be a serial port."},
+      {serial::kErrDeviceControl, "", true, "/dev/zero", "",
+       "/dev/zero opened, but refused its line settings (code 5): it may not be a serial "
+       "port."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.expected);
+    direct::Result result;
+    result.outcome = direct::Outcome::kPortNotOpened;
+    result.open_code = c.code;
+    result.open_error = c.error;
+    result.settings_refused = c.settings_refused;
+    EXPECT_EQ(app::OpenFailureSentence(result, app::Printable(c.device), c.hint), c.expected);
+    EXPECT_EQ(app::DirectExitStatus(result), app::kExitPortNotOpened);
+  }
   direct::Result result;
   result.outcome = direct::Outcome::kPortNotOpened;
-  result.open_code = 75;
-  result.open_error = "Permission denied";
-  EXPECT_EQ(
-      app::OpenFailureSentence(result, app::Printable("/dev/ttyUSB0"), "Join the dialout group."),
-      "Cannot open /dev/ttyUSB0: code 75, the system refused access (Permission denied). "
-      "Join the dialout group.");
-  result.open_code = serial::kErrAccessDenied;
-  result.open_error = "Device or resource busy";
-  EXPECT_EQ(
-      app::OpenFailureSentence(result, app::Printable("/dev/ttyUSB0"), "Join the dialout group."),
-      "Cannot open /dev/ttyUSB0: code 70, the port is in use by another program (Device or "
-      "resource busy). Close the program that holds it, or choose another port.");
-  // What is there but is no serial port: no permission hint.
   result.open_code = serial::kErrDeviceControl;
-  result.open_error = "a device that is not a terminal";
-  EXPECT_EQ(
-      app::OpenFailureSentence(result, app::Printable("/dev/null"), "Join the dialout group."),
-      "Cannot open /dev/null: code 5, not a serial port (a device that is not a terminal). "
-      "'torvandrix-upload ports' lists the serial devices.");
   app::DirectFacts facts;
   facts.device = app::Printable("/dev/null");
   EXPECT_EQ(app::DirectOutcomeLine(result, facts),
             "The port /dev/null could not be opened: code 5, not a serial port.");
-  result.settings_refused = true;
-  result.open_error = "Invalid argument";
-  EXPECT_EQ(app::OpenFailureSentence(result, app::Printable("/dev/zero"), ""),
-            "/dev/zero opened, but refused its line settings (code 5: Invalid argument): it may "
-            "not be a serial port.");
-  result.open_error.clear();
-  EXPECT_EQ(app::OpenFailureSentence(result, app::Printable("/dev/zero"), ""),
-            "/dev/zero opened, but refused its line settings (code 5): it may not be a serial "
-            "port.");
-  EXPECT_EQ(app::DirectExitStatus(result), app::kExitPortNotOpened);
 }
 
 }  // namespace

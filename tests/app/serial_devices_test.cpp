@@ -138,24 +138,24 @@ TEST(SerialDevicesTest, WithoutAPortTheOneUsbAdapterIsTakenAndNamed) {
 }
 
 TEST(SerialDevicesTest, WithoutAPortNoneOrTwoAdaptersStopWithTheList) {
-  const std::vector<app::SerialDevice> none{Uart(), BoundLink()};
-  const Choice chose_none = Choose(none);
-  EXPECT_EQ(chose_none.status, app::kExitUsage);
-  EXPECT_EQ(chose_none.port, "");
-  EXPECT_EQ(chose_none.err,
-            "torvandrix-upload: no --port given, and no USB serial adapter is present: name the "
-            "device with --port, or bind Com1 with TORVANDRIX_COM1\n" +
-                app::PortsTable(none));
-
-  const std::vector<app::SerialDevice> two{Adapter("/dev/ttyUSB0", "A"),
-                                           Adapter("/dev/ttyUSB1", "B")};
-  const Choice chose_two = Choose(two);
-  EXPECT_EQ(chose_two.status, app::kExitUsage);
-  EXPECT_EQ(chose_two.port, "");
-  EXPECT_EQ(chose_two.err,
-            "torvandrix-upload: no --port given, and 2 USB serial adapters are present: name "
-            "the device with --port, or bind Com1 with TORVANDRIX_COM1\n" +
-                app::PortsTable(two));
+  struct Case {
+    std::vector<app::SerialDevice> devices;
+    const char* present;
+  };
+  const Case cases[] = {
+      {{Uart(), BoundLink()}, "no USB serial adapter is present"},
+      {{Adapter("/dev/ttyUSB0", "A"), Adapter("/dev/ttyUSB1", "B")},
+       "2 USB serial adapters are present"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.present);
+    const Choice chose = Choose(c.devices);
+    EXPECT_EQ(chose.status, app::kExitUsage);
+    EXPECT_EQ(chose.port, "");
+    EXPECT_EQ(chose.err, std::string("torvandrix-upload: no --port given, and ") + c.present +
+                             ": name the device with --port, or bind Com1 with TORVANDRIX_COM1\n" +
+                             app::PortsTable(c.devices));
+  }
 }
 
 TEST(SerialDevicesTest, AGivenPortOrABoundCom1IsKeptWithoutLookingForDevices) {

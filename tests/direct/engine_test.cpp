@@ -67,7 +67,7 @@ class ScriptOperator final : public direct::Operator {
   bool StopRequested() override { return stop; }
   console::NativeWaitHandle WakeHandle() override { return console::kNoWaitHandle; }
   bool InputPending() override { return false; }
-  int NextLookInMs(const direct::WaitState&) override { return -1; }
+  job::LookAgain NextLook(const direct::WaitState&) override { return {}; }
   void Doze(int ms) override { clock_.SleepMs(ms); }
 
   bool Confirm(direct::Plan& plan) override { return confirm ? confirm(plan) : true; }

@@ -1,9 +1,11 @@
 // Verification and completion on the memory radio: the verdict and the outcome line, the
-// read-back after a wrong checksum, a resent word the checksum cannot see, a verdict not written.
+// read-back after a wrong checksum, a resent word the checksum cannot see, a verdict not written,
+// the ways out of the checksum and read-back waits.
 #include <gtest/gtest.h>
 
 #include <span>
 #include <string>
+#include <vector>
 
 #include "memory_upload_fixture.h"
 
@@ -109,6 +111,97 @@ TEST_F(MemoryUploadTest, VerdictNotWrittenIsNoSuccess) {
     EXPECT_EQ(counters.direct.readback_words, 0u);
     EXPECT_EQ(result_.outcome, direct::Outcome::kStopped);
     ExpectOutcome(console_, kStopped);
+  }
+}
+
+// One word refused once and sent again: 140 attempts (139 words and one resend), an even count,
+// so the radio's checksum is the plain pair of XOR sums (the resent word dropped out of them)
+// and the job accepts it.
+TEST_F(MemoryUploadTest, EvenAttemptCountIsAcceptedUncomplemented) {
+  sim::RadioConfig config = Radio();
+  config.Add(sim::Fault::kBadReply, 100);
+  StartRadio(config);
+  ctx_->image = SmallImage();
+  Answer("Bad Data!", "y");
+  Run();
+  const auto snapshot = port_->SettledSnapshot();
+  const sim::DirectCounters& direct = snapshot->counters.direct;
+  EXPECT_EQ(direct.word_attempts, kSmallImageWords + 1);
+  image::PairChecksum sums;
+  const auto& words = UploadWords(SmallImage());
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    if (i != 100 - 1) sums.Add(words[i].word.b0, words[i].word.b1);
+  }
+  EXPECT_EQ(direct.last_checksum, (std::array<std::uint8_t, 2>{sums.even_xor, sums.odd_xor}));
+  EXPECT_EQ(direct.verdicts_accepted, 1u);
+  EXPECT_EQ(console_.RowTrimmed(21), "");  // no "CHECK SUM ERROR!!!"
+}
+
+// The checksum wait and the read-back wait, with the radio heard no more (the line up): another
+// key is dropped and the wait goes on, Escape leaves it; a line that dies ends it at once with
+// the report (59), without a key. Either way the job goes to its end with the program time.
+TEST_F(MemoryUploadTest, OnlyEscapeOrADeadLineLeaveTheChecksumAndReadBackWaits) {
+  struct Case {
+    const char* name;
+    bool read_back;  // else the checksum wait
+    bool dead;       // the line dies, else "a" and then Escape are typed
+  };
+  for (const Case& c :
+       {Case{"checksum wait, keys", false, false}, Case{"checksum wait, dead line", false, true},
+        Case{"read-back wait, keys", true, false}, Case{"read-back wait, dead line", true, true}}) {
+    SCOPED_TRACE(c.name);
+    sim::RadioConfig config = Radio();
+    if (c.read_back) config.Add(sim::Fault::kBadChecksum);  // every word stored right
+    StartRadio(config);
+    ctx_->image = SmallImage();
+    DeafPort& deaf = BetweenJobAndRadio();
+    // Deaf after the last data frame's reply (no checksum is heard), or from the 20th read-back
+    // word's request on (single bytes, three a word, from the verdict on).
+    port_->on_write = [&, frames = std::uint64_t{0},
+                       read_back = -1](std::span<const std::uint8_t> bytes) mutable {
+      if (bytes.size() == 3 && ++frames == kSmallImageWords && !c.read_back) deaf.HearOnly(1);
+      if (bytes.size() == 1 && bytes[0] == direct::kChecksumRejected) read_back = 0;
+      if (read_back >= 0 && ++read_back == 1 + 3 * 20) deaf.HearOnly(0);
+    };
+    const std::size_t keys_before = console_.KeysTaken().size();
+    int quiet = 0;
+    on_quiet_ = [&] {
+      if (!deaf.Deaf()) return;
+      if (c.dead) {
+        port_->HangUpAt(time_.Now());
+      } else if (quiet < 2) {
+        console_.FeedKey(quiet == 0 ? "a" : "\x1b");  // the Escape once the "a" was taken
+      }
+      ++quiet;
+    };
+    Run();
+    on_quiet_ = nullptr;
+    port_->on_write = nullptr;
+
+    const sim::RadioCounters counters = port_->SettledSnapshot()->counters;
+    const std::vector<std::string> keys = console_.KeysTaken();
+    if (c.dead) {
+      EXPECT_EQ(ctx_->errors.count, 1);
+      EXPECT_EQ(console_.RowText(51).substr(64, 12), "  1  59   0 ");
+      EXPECT_EQ(keys.size() - keys_before, 6u);  // the three answers and the closing key
+    } else {
+      EXPECT_EQ(ctx_->errors.count, 0);
+      ASSERT_GE(keys.size(), 3u);
+      EXPECT_EQ(std::vector<std::string>(keys.end() - 3, keys.end()),
+                (std::vector<std::string>{"a", "\x1b", "x"}));
+    }
+    if (c.read_back) {
+      EXPECT_EQ(counters.direct.verdicts_rejected, 1u);
+      EXPECT_EQ(counters.direct.readback_words, 20u);
+      EXPECT_EQ(console_.RowTrimmed(21), "CHECK SUM ERROR!!!");
+      EXPECT_TRUE(prompts_.empty());
+    } else {
+      EXPECT_EQ(counters.direct.verdicts_accepted + counters.direct.verdicts_rejected, 0u);
+      EXPECT_EQ(counters.bytes_received, kHandshakeBytes + kSmallImageWords * 6);
+      EXPECT_EQ(console_.RowTrimmed(19), "");
+    }
+    EXPECT_GE(ShownProgramTime(console_), 0.0) << console_.RowTrimmed(29);
+    ExpectOutcome(console_, c.read_back ? kChecksumError : kStopped);
   }
 }
 

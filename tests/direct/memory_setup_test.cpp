@@ -114,6 +114,24 @@ TEST_F(MemoryUploadTest, IdentityWaitEndsOnAnyKeyOrAWrongMarker) {
   EXPECT_EQ(counters.bytes_received, kHandshakeBytes - 1);  // neither "!" nor the erase command
   EXPECT_EQ(counters.direct.identities_sent, 1u);
   EXPECT_EQ(result_.outcome, direct::Outcome::kRefused);
+
+  // A radio whose access code is not the program's hears a wrong code and stays silent: the
+  // job waits for its identity until a key is pressed.
+  config.faults.clear();
+  config.access_code[2] ^= 0x40;
+  StartRadio(config);
+  on_quiet_ = [this, fed = false]() mutable {
+    if (!fed) console_.FeedKey("x");
+    fed = true;
+  };
+  Run();
+  on_quiet_ = nullptr;
+  const sim::RadioCounters silent = port_->SettledSnapshot()->counters;
+  EXPECT_EQ(console_.RowTrimmed(9), "");
+  EXPECT_EQ(silent.direct.access_code_faults, 1u);
+  EXPECT_EQ(silent.direct.identities_sent, 0u);
+  EXPECT_EQ(silent.bytes_sent, 0u);
+  EXPECT_EQ(console_.KeysTaken().back(), "x");
 }
 
 TEST_F(MemoryUploadTest, HighSpeedAnswerChoosesDivisorAndLineRate) {

@@ -17,6 +17,7 @@
 #include "image/stored_image_builder.h"
 #include "job/run_context.h"
 #include "serial/priority.h"
+#include "support/deaf_port.h"
 #include "support/memory_radio_port.h"
 #include "support/program_time.h"
 #include "support/scripted_console.h"
@@ -69,6 +70,16 @@ class MemoryUploadTest : public ::testing::Test {
     ctx_->progress_counter = last.progress_counter;
     ctx_->image = last.image;
   }
+  /// Puts a DeafPort between the job and the memory port of this run (after StartRadio); the
+  /// test deafens it when it wants.
+  DeafPort& BetweenJobAndRadio() {
+    deaf_ = std::make_unique<DeafPort>(*port_);
+    const job::RunContext last = *ctx_;
+    ctx_ = std::make_unique<job::RunContext>(console_, *deaf_, priority_, clock_);
+    ctx_->link = last.link;
+    ctx_->image = last.image;
+    return *deaf_;
+  }
   static sim::RadioConfig Radio() {
     sim::RadioConfig config;
     config.mode = sim::RadioMode::kDirect;
@@ -113,6 +124,7 @@ class MemoryUploadTest : public ::testing::Test {
   ScriptedConsole console_;
   HookPriority priority_;
   std::unique_ptr<MemoryRadioPort> port_;
+  std::unique_ptr<DeafPort> deaf_;
   std::unique_ptr<job::RunContext> ctx_;
   direct::Result result_;
   /// The answers to the three questions Run feeds first.

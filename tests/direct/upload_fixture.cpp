@@ -2,13 +2,10 @@
 
 #include <stdlib.h>
 
-#include <algorithm>
 #include <chrono>
-#include <cmath>
 #include <utility>
 
 #include "direct/direct_upload.h"
-#include "image/stored_image_builder.h"
 #include "serial/posix_serial_port.h"
 
 namespace tvx::testing {
@@ -20,58 +17,12 @@ constexpr auto kJobLimit = std::chrono::seconds(120);
 
 }  // namespace
 
-double WrappingClock::TimeOfDaySeconds() {
-  return std::fmod(time_of_day_at_start_ + Seconds(), 86400.0);
-}
-
-void WrappingClock::SleepMs(int ms) {
-  if (on_pause) on_pause(ms);
-  if (ms < 1000) {
-    if (before_real_pause) before_real_pause();
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-  } else {
-    fake_.SleepMs(ms);
-  }
-}
-
-serial::WaitingCount FlakyWritePort::BytesWaiting() {
-  serial::WaitingCount waiting = Inner().BytesWaiting();
-  if (!deaf_ || waiting.count <= let_through_) return waiting;
-  if (let_through_ == 0) {
-    std::vector<std::uint8_t> swallowed(waiting.count);
-    Inner().Read(swallowed);
-  }
-  waiting.count = let_through_;
-  return waiting;
-}
-
-std::size_t FlakyWritePort::Read(std::span<std::uint8_t> into) {
-  const std::size_t n = Inner().Read(into);
-  if (deaf_) let_through_ -= std::min(n, let_through_);
-  return n;
-}
-
-std::size_t FlakyWritePort::Write(std::span<const std::uint8_t> bytes) {
-  if (on_write) on_write(bytes);
-  if (bytes.size() == 3) {
-    ++data_frame_writes_;
-    if (data_frame_writes_ == deaf_after_) {
-      deaf_ = true;
-      let_through_ = 1;
-    }
-  }
-  const std::size_t written = Inner().Write(bytes);
-  bytes_written_ += written;
-  return written;
-}
-
 DirectUploadTest::DirectUploadTest() {
-  auto port = std::make_unique<FlakyWritePort>(serial::MakePosixSerialPort());
+  auto port = std::make_unique<CountingPort>(serial::MakePosixSerialPort());
   port_ = port.get();
   port_owner_ = std::move(port);
   ctx_ = std::make_unique<job::RunContext>(console_, *port_owner_, priority_, clock_);
   ctx_->image = SmallImage();
-  priority_.port = port_;
   console_.OnKeyWanted([this](ScriptedConsole&) { OnKeyWanted(); });
   clock_.before_real_pause = [this] {
     if (!radio_) return;
@@ -126,16 +77,14 @@ void DirectUploadTest::Answer(std::string part, std::string key) {
 void DirectUploadTest::OnKeyWanted() {
   const std::string row = console_.RowTrimmed(30);
   if (row.empty()) return;
+  // The operator is never kept waiting at real-time priority.
+  EXPECT_FALSE(priority_.realtime) << row;
   if (row.starts_with("Hit any key to return to main menu")) {
-    EXPECT_FALSE(priority_.realtime) << row;
     console_.Feed("x");
     return;
   }
   for (auto it = rules_.begin(); it != rules_.end(); ++it) {
     if (row.find(it->part) == std::string::npos) continue;
-    EXPECT_FALSE(priority_.realtime) << row;  // the operator is never kept waiting at realtime
-    prompts_.push_back({row, console_.RowColours(30, 1, static_cast<int>(row.size()),
-                                                 console::kYellow, console::kBlue)});
     const std::string key = it->key;
     rules_.erase(it);
     console_.FeedKey(key);
@@ -157,46 +106,7 @@ void DirectUploadTest::FeedWhen(std::function<bool(const sim::RadioCounters&)> r
   });
 }
 
-void DirectUploadTest::DoWhen(std::function<bool(const sim::RadioCounters&)> ready,
-                              std::function<void()> action) {
-  watchers_.emplace_back([this, ready = std::move(ready), action = std::move(action)] {
-    while (!job_done_) {
-      if (radio_->WaitFor(ready, std::chrono::milliseconds(50))) {
-        action();
-        return;
-      }
-    }
-  });
-}
-
-void DirectUploadTest::KillRadioWhen(std::function<bool(const sim::RadioCounters&)> ready) {
-  sim::PtyRadio* radio = radio_.get();
-  DoWhen(std::move(ready), [radio] { radio->Stop(); });
-}
-
-void DirectUploadTest::FeedInTurn(std::function<bool(const sim::RadioCounters&)> ready,
-                                  std::string first, std::string second) {
-  watchers_.emplace_back(
-      [this, ready = std::move(ready), first = std::move(first), second = std::move(second)] {
-        while (!radio_->WaitFor(ready, std::chrono::milliseconds(50))) {
-          if (job_done_) return;
-        }
-        // Let the job reach the wait the keys are meant for.
-        std::this_thread::sleep_for(std::chrono::milliseconds(30));
-        const std::size_t taken_before = console_.KeysTaken().size();
-        console_.Feed(first);
-        while (!job_done_ && console_.KeysTaken().size() < taken_before + first.size()) {
-          std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        if (!job_done_) console_.Feed(second);
-      });
-}
-
 void DirectUploadTest::Run() {
-  reports_when_dead_left_ = -1;
-  priority_.on_dead_line_normal = [this] {
-    if (reports_when_dead_left_ < 0) reports_when_dead_left_ = ctx_->errors.count;
-  };
   std::thread guard([this] {
     const auto deadline = std::chrono::steady_clock::now() + kJobLimit;
     while (!job_done_) {
@@ -235,11 +145,6 @@ sim::RadioCounters DirectUploadTest::SettledCounters() {
     last = now;
   }
   return last;
-}
-
-std::unique_ptr<sim::RadioSnapshot> DirectUploadTest::SettledSnapshot() {
-  SettledCounters();
-  return radio_->Snapshot();
 }
 
 }  // namespace tvx::testing

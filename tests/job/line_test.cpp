@@ -1,6 +1,6 @@
 // The job's line against a recording port: the profiles' settings and what a failed open leaves,
 // what every operation latches (the codes a job reports), and the upload's way back to the menu
-// after an open failure.
+// after an open failure; the one wait every job sleeps in.
 #include "job/line.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "job/run_context.h"
+#include "job/wait.h"
 #include "support/fake_clock.h"
 #include "support/scripted_console.h"
 
@@ -61,7 +62,9 @@ class RecordingPort final : public serial::SerialPort {
     return std::min(bytes.size(), writable);
   }
   bool LineDead() const override { return dead; }
-  void AwaitActivity(console::NativeWaitHandle, int) override {}
+  void AwaitActivity(console::NativeWaitHandle also, int timeout_ms) override {
+    awaits.emplace_back(also, timeout_ms);
+  }
 
   ErrorNumber open_result = 0;
   bool open = false;
@@ -75,6 +78,7 @@ class RecordingPort final : public serial::SerialPort {
   std::size_t readable = SIZE_MAX;
   std::size_t writable = SIZE_MAX;
   std::vector<std::size_t> read_asks;
+  std::vector<std::pair<console::NativeWaitHandle, int>> awaits;
 };
 
 class LineTest : public ::testing::Test {
@@ -246,6 +250,59 @@ TEST(ShowOpenFailureTest, ReportsSaysWhyBeepsAndPauses) {
     EXPECT_EQ(clock.SleptMs(), 2000);
     EXPECT_EQ(console.Beeps(), 2);  // the report's and the message's
     EXPECT_EQ(ctx.errors.code, 0);
+  }
+}
+
+// A clock that stands at 10 s and notes the pauses asked of it.
+class StillClock final : public job::Clock {
+ public:
+  double Seconds() override { return 10.0; }
+  double TimeOfDaySeconds() override { return 0.0; }
+  void SleepMs(int ms) override { pauses.push_back(ms); }
+  std::vector<int> pauses;
+};
+
+// One sleep of a wait: the port's wait gets the key handle and the time to the nearer of the
+// deadline (rounded up) and the job's own limit, no longer than the stop check while a stop is
+// watched; a stop already requested sleeps not at all, in a wait or a pause.
+TEST(WaiterTest, SleepsToTheNearestEndAndNotAtAllOnceStopped) {
+  struct Case {
+    const char* name;
+    job::LookAgain look;
+    bool watch_stop;
+    int expected_ms;
+  };
+  const Case cases[] = {
+      {"nothing but the stop check", {}, true, 100},
+      {"no end at all", {}, false, -1},
+      {"a deadline, rounded up", {.until = 10.0333}, true, 34},
+      {"a deadline past the stop check", {.until = 12.0}, true, 100},
+      {"a deadline without a stop to watch", {.until = 12.0}, false, 2000},
+      {"a deadline passed", {.until = 9.0}, true, 0},
+      {"a frame before the deadline", {.until = 10.05, .within_ms = 33}, false, 33},
+      {"a deadline before the frame", {.until = 10.01, .within_ms = 33}, false, 10},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    RecordingPort port;
+    job::ErrorState errors;
+    job::Line line(port, errors);
+    StillClock clock;
+    bool stop = false;
+    job::Waiter waiter(line, clock,
+                       c.watch_stop ? std::function<bool()>([&] { return stop; }) : nullptr, 7);
+    EXPECT_TRUE(waiter.Sleep(c.look));
+    ASSERT_EQ(port.awaits.size(), 1u);
+    EXPECT_EQ(port.awaits[0].first, 7);
+    EXPECT_EQ(port.awaits[0].second, c.expected_ms);
+    EXPECT_TRUE(waiter.Pause(250));
+    EXPECT_EQ(clock.pauses, std::vector<int>{250});
+    if (!c.watch_stop) continue;
+    stop = true;
+    EXPECT_FALSE(waiter.Sleep(c.look));
+    EXPECT_FALSE(waiter.Pause(250));
+    EXPECT_EQ(port.awaits.size(), 1u);
+    EXPECT_TRUE(waiter.Over(job::kNoDeadline));
   }
 }
 

@@ -175,6 +175,27 @@ TEST_F(MemoryRfTest, KeyStopsTheBroadcastOneCountdownThenTheEndPrompt) {
   EXPECT_EQ(outcome_.frames, 20);
 }
 
+// The radio goes (an adapter pulled out) right after the 50th frame's echo: the dead line shows
+// at the next frame, and the broadcast ends there, without a resend, reported once on the
+// status line, and without the countdown although a second pass was asked for.
+TEST_F(MemoryRfTest, RadioGoneMidPassEndsTheBroadcast) {
+  sim::RadioConfig config = RfRadio();
+  config.Add(sim::Fault::kRfHangUp, 50);
+  StartRadio(config);
+  int data_writes = 0;
+  port_->on_write = [&](std::span<const std::uint8_t> bytes) {
+    if (!bytes.empty() && bytes[0] == 0xE3) ++data_writes;
+  };
+  Run("y\r1\r0\r2\r");
+  port_->on_write = nullptr;
+
+  EXPECT_EQ(data_writes, 51);  // no resend on a dead line
+  EXPECT_TRUE(countdown_.empty());
+  EXPECT_EQ(console_.RowTrimmed(32), "Broadcast stopped at record 50");
+  EXPECT_EQ(console_.RowText(51).substr(64, 12), "  1  59   0 ");
+  EXPECT_EQ(ctx_->errors.code, 0);
+}
+
 // A stop request (what a signal makes of SIGTERM or SIGINT) as the second copy of record 9 goes
 // out: that copy is not repeated, no other record follows, no countdown, no end prompt, and the
 // outcome and its log line say where.

@@ -16,18 +16,8 @@ constexpr auto kJobLimit = std::chrono::seconds(120);
 
 }  // namespace
 
-void CountdownClock::SleepMs(int ms) {
-  if (on_pause) on_pause(ms);
-  if (ms < 1000) {
-    if (before_real_pause) before_real_pause();
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-  } else {
-    fake_.SleepMs(ms);
-  }
-}
-
 RfUploadTest::RfUploadTest() {
-  auto port = std::make_unique<WatchedPort>(serial::MakePosixSerialPort());
+  auto port = std::make_unique<CountingPort>(serial::MakePosixSerialPort());
   port_ = port.get();
   port_owner_ = std::move(port);
   ctx_ = std::make_unique<job::RunContext>(console_, *port_owner_, priority_, clock_);

@@ -20,61 +20,11 @@
 #include "rf/rf_upload.h"
 #include "serial/priority.h"
 #include "serial/serial_port.h"
-#include "support/fake_clock.h"
 #include "support/forwarding_port.h"
+#include "support/pty_job.h"
 #include "support/scripted_console.h"
 
 namespace tvx::testing {
-
-/// The real POSIX port, counting frame writes and bytes.
-class WatchedPort final : public ForwardingPort {
- public:
-  using ForwardingPort::ForwardingPort;
-
-  /// Writes of data frames (type byte 0xE3) since the port was made.
-  int DataFrameWrites() const { return data_writes_; }
-  /// Bytes written through to the device since the port was made.
-  std::uint64_t BytesWritten() const { return bytes_written_; }
-
-  std::size_t Write(std::span<const std::uint8_t> bytes) override {
-    if (!bytes.empty() && bytes[0] == 0xE3) ++data_writes_;
-    const std::size_t written = Inner().Write(bytes);
-    bytes_written_ += written;
-    return written;
-  }
-
- private:
-  int data_writes_ = 0;
-  std::atomic<std::uint64_t> bytes_written_{0};
-};
-
-/// Counts raises; notes whether the job ever waited for a key while raised.
-class WatchedPriority final : public serial::Priority {
- public:
-  void RaiseRealtime() override {
-    ++raises;
-    realtime = true;
-  }
-  void Normal() override { realtime = false; }
-  int raises = 0;
-  bool realtime = false;
-};
-
-/// Pauses under a second are real (the 100 ms after a header copy lets its echo come back);
-/// longer ones cost nothing. Row 35 is noted at every one-second pause.
-class CountdownClock final : public job::Clock {
- public:
-  double Seconds() override { return fake_.Seconds(); }
-  double TimeOfDaySeconds() override { return fake_.TimeOfDaySeconds(); }
-  void SleepMs(int ms) override;
-  std::function<void(int)> on_pause;
-  /// Runs before every real pause: lets the radio catch up with what was sent, so a loaded
-  /// machine cannot hold a header's echo back past the pause meant for it.
-  std::function<void()> before_real_pause;
-
- private:
-  FakeClock fake_;
-};
 
 class RfUploadTest : public ::testing::Test {
  protected:
@@ -93,9 +43,9 @@ class RfUploadTest : public ::testing::Test {
   std::unique_ptr<sim::RadioSnapshot> Settled();
 
   ScriptedConsole console_;
-  CountdownClock clock_;
-  WatchedPriority priority_;
-  WatchedPort* port_ = nullptr;  // owned by port_owner_
+  PtyJobClock clock_;
+  RecordingPriority priority_;
+  CountingPort* port_ = nullptr;  // owned by port_owner_
   std::unique_ptr<serial::SerialPort> port_owner_;
   std::unique_ptr<job::RunContext> ctx_;
   std::unique_ptr<sim::PtyRadio> radio_;

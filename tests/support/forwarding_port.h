@@ -2,6 +2,9 @@
 // or bend what a job does with the real port, overriding only the calls they care about.
 #pragma once
 
+#include <atomic>
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <utility>
 
@@ -18,6 +21,7 @@ class ForwardingPort : public serial::SerialPort {
 
   serial::ErrorNumber Open(std::string_view name) override { return inner_->Open(name); }
   std::string OpenFailureText() const override { return inner_->OpenFailureText(); }
+  std::string FailureText() const override { return inner_->FailureText(); }
   bool IsOpen() const override { return inner_->IsOpen(); }
   serial::ErrorNumber Close() override { return inner_->Close(); }
   serial::ErrorNumber Apply(serial::LineSetting s, std::uint32_t v) override {
@@ -48,6 +52,28 @@ class ForwardingPort : public serial::SerialPort {
  private:
   std::unique_ptr<serial::SerialPort> owned_;
   serial::SerialPort* inner_;
+};
+
+/// A port that counts the bytes written through it (the pty fixtures wait until the radio has
+/// heard them all). BytesWritten may be read from any thread.
+class CountingPort final : public ForwardingPort {
+ public:
+  using ForwardingPort::ForwardingPort;
+
+  /// Runs on the job's thread before every write goes through.
+  std::function<void(std::span<const std::uint8_t>)> on_write;
+
+  /// Bytes written through to the inner port since this one was made, over all opens.
+  std::uint64_t BytesWritten() const { return bytes_written_; }
+  std::size_t Write(std::span<const std::uint8_t> bytes) override {
+    if (on_write) on_write(bytes);
+    const std::size_t written = Inner().Write(bytes);
+    bytes_written_ += written;
+    return written;
+  }
+
+ private:
+  std::atomic<std::uint64_t> bytes_written_{0};
 };
 
 }  // namespace tvx::testing
