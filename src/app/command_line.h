@@ -62,6 +62,9 @@ struct CommandLine {
   /// "--log FILE"; empty: TORVANDRIX_LOG, else the default place.
   /// (An empty FILE is a usage error, so empty always means not given.)
   std::string log;
+  /// Menu form: "--session-log FILE", where the Radio Setup Screen records every byte both
+  /// ways (or the configuration file's "session-log"); empty: no record.
+  std::string session_log;
   /// "--quiet": no progress and no notes; errors and the outcome line stay.
   bool quiet = false;
   /// "--json": the outcome record (the log line's JSON object) on standard output instead of

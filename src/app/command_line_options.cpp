@@ -112,6 +112,11 @@ Parser::Parser(CommandLine& command, const HelpWording& wording, const ParseSett
                       com));
   Takes(com, FillIn("N=DEVICE with N from 1 to 9, e.g. 1={example}", wording));
   log_ = AddLog(&app_, command, "append the upload log to FILE instead of the place below");
+  Takes(NotEmpty(app_.add_option("--session-log", command.session_log,
+                                 "append every byte to and from the radio on the Radio Setup "
+                                 "Screen (and of setup without its own) to FILE, line by line")
+                     ->type_name("FILE")),
+        "a file name");
   AddAccessCode(&app_);
   AddImage(&app_);
   AddConfigFile(settings);

@@ -29,14 +29,16 @@ struct MenuJobs {
 };
 
 class UploadLog;
+class SessionLogFile;
 
 /// The jobs of this build; the uploads append their outcome to `log` (none when null). The direct
 /// upload sends `access_code`, else the code built in; it is not copied (so that one wipe of it
 /// reaches every copy) and must outlive the jobs. The uploads send the context's image; `image`
-/// (null: the built-in one) names it in the log and the menu.
+/// (null: the built-in one) names it in the log and the menu. The Radio Setup Screen records its
+/// sessions in `session_log` (none when null), which must outlive the jobs.
 MenuJobs DefaultJobs(UploadLog* log,
                      const std::optional<std::array<std::uint8_t, 4>>& access_code = {},
-                     const ChosenImage* image = nullptr);
+                     const ChosenImage* image = nullptr, SessionLogFile* session_log = nullptr);
 
 /// Start-up and the main loop: returns when Esc is pressed at the menu, or once a stop request
 /// ended the job under way (or came at the menu). Draws nothing on exit.

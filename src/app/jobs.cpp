@@ -2,6 +2,8 @@
 
 #include "app/commands.h"
 #include "app/front_end.h"
+#include "app/serial_devices.h"
+#include "app/session_log_file.h"
 #include "app/upload_log.h"
 #include "direct/direct_upload.h"
 #include "rf/rf_upload.h"
@@ -10,7 +12,7 @@
 namespace tvx::app {
 
 MenuJobs DefaultJobs(UploadLog* log, const std::optional<std::array<std::uint8_t, 4>>& access_code,
-                     const ChosenImage* image) {
+                     const ChosenImage* image, SessionLogFile* session_log) {
   MenuJobs jobs;
   const std::string source = image != nullptr ? image->Source() : BuiltInImage().Source();
   if (image != nullptr) jobs.image_row = MenuImageRow(*image);
@@ -32,10 +34,15 @@ MenuJobs DefaultJobs(UploadLog* log, const std::optional<std::array<std::uint8_t
       if (log != nullptr) log->Append(entry);
     });
   };
-  // The transmit ring lives for the whole run; every terminal session reuses it.
-  jobs.radio_setup = [link = std::make_shared<terminal::TerminalLink>()](job::RunContext& ctx) {
-    terminal::RunRadioSetup(ctx, *link);
-  };
+  // The transmit ring lives for the whole run; every terminal session reuses it. A pulled
+  // adapter is looked for under its stable name; the record's failure waits for the screen's end.
+  terminal::RadioSetupOptions options;
+  options.stable_name = StableDeviceName;
+  if (session_log != nullptr) {
+    options.session_log = [session_log](std::string_view line) { session_log->Append(line); };
+  }
+  jobs.radio_setup = [link = std::make_shared<terminal::TerminalLink>(), options](
+                         job::RunContext& ctx) { terminal::RunRadioSetup(ctx, *link, options); };
   return jobs;
 }
 

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,7 @@
 #include "app/image_command.h"
 #include "app/platform.h"
 #include "app/serial_devices.h"
+#include "app/session_log_file.h"
 #include "app/setup_command.h"
 #include "app/setup_terminal.h"
 #include "app/upload_log.h"
@@ -32,6 +34,8 @@ using namespace tvx;
 // restores the terminal) and only then says why: nothing may be printed while the screen is up.
 int RunMenu(const app::CommandLine& command) {
   app::UploadLog log(command.log);
+  std::optional<app::SessionLogFile> session_log;
+  if (!command.session_log.empty()) session_log.emplace(command.session_log);
   std::string error;
   bool error_is_usage = false;
   int status = 0;
@@ -46,13 +50,16 @@ int RunMenu(const app::CommandLine& command) {
       ctx.link.devices = app::PortBindings(command.com_bindings);
       const app::ChosenImage& image = command.image ? *command.image : app::BuiltInImage();
       ctx.image = image.Bytes();
-      app::RunProgram(ctx, app::DefaultJobs(&log, command.access_code, &image));
+      app::RunProgram(ctx, app::DefaultJobs(&log, command.access_code, &image,
+                                            session_log ? &*session_log : nullptr));
       ctx.port.Close();
     }
   }
   if (status != 0) std::fprintf(stderr, "torvandrix-upload: %s\n", error.c_str());
   if (!log.Failure().empty())
     std::fprintf(stderr, "torvandrix-upload: %s\n", log.Failure().c_str());
+  if (session_log && !session_log->Failure().empty())
+    std::fprintf(stderr, "torvandrix-upload: %s\n", session_log->Failure().c_str());
   return status;
 }
 

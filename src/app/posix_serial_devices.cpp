@@ -170,4 +170,16 @@ std::vector<SerialDevice> ListSerialDevices() {
   return list;
 }
 
+std::string StableDeviceName(const std::string& device) {
+  std::error_code error;
+  // A link (by-id, or one a binding names) already follows the device wherever it comes back.
+  if (fs::is_symlink(device, error)) return device;
+  const std::string target = Canonical(device);
+  for (fs::directory_iterator it(fs::path(kByIdFolder), error), end; !error && it != end;
+       it.increment(error)) {
+    if (Canonical(it->path().string()) == target) return it->path().string();
+  }
+  return device;
+}
+
 }  // namespace tvx::app

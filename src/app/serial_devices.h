@@ -37,6 +37,12 @@ struct SerialDevice {
 /// cannot read gives no devices).
 std::vector<SerialDevice> ListSerialDevices();
 
+/// The name `device` comes back under when its adapter is unplugged and plugged in again: on
+/// Linux its /dev/serial/by-id link (found now, while the device is there), `device` itself
+/// when it is a link already or has none; on Windows `device` (a COM port keeps its name).
+/// Blocks for a directory listing at most; never fails.
+std::string StableDeviceName(const std::string& device);
+
 /// Where the devices come from: ListSerialDevices, or a test's list.
 using DeviceSource = std::function<std::vector<SerialDevice>()>;
 

@@ -107,7 +107,8 @@ std::string FinishSetupCommand(const CLI::App& setup, const SetupArguments& raw,
   }
   if (setup.count("--log") > 0 && command.log.empty()) return "--log takes a file name";
   options.script = raw.script;
-  options.session_log = raw.session_log;
+  // The program's own --session-log (or the file's key) records setup too, unless it names one.
+  options.session_log = raw.session_log.empty() ? command.session_log : raw.session_log;
 
   // The steps in the order they stood on the command line.
   const std::map<std::string, std::pair<terminal::StepKind, const std::vector<std::string>*>>

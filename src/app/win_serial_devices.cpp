@@ -192,4 +192,9 @@ std::vector<SerialDevice> ListSerialDevices() {
   return list;
 }
 
+// A COM port keeps its name when its adapter is plugged in again.
+std::string StableDeviceName(const std::string& device) {
+  return device;
+}
+
 }  // namespace tvx::app

@@ -59,6 +59,19 @@ void TxWriterThread(TxRing& ring, StopBell& stop_bell, serial::SerialPort& port)
   }
 }
 
+namespace {
+
+// The write time-outs of the terminal profile, a fresh ring and a new writer on the open port.
+void StartWriter(job::Line& line, TerminalLink& link, serial::SerialPort& port) {
+  link.ring.Reset();
+  link.stop_bell.Reset();
+  line.BoundWrites(kWriteTimeoutMs);
+  link.writer =
+      std::thread(TxWriterThread, std::ref(link.ring), std::ref(link.stop_bell), std::ref(port));
+}
+
+}  // namespace
+
 void TerminalOpen(job::RunContext& ctx, TerminalLink& link) {
   if (link.writer.joinable()) TerminalClose(ctx, link);  // never two writers on one ring
   job::Line line(ctx.port, ctx.errors);
@@ -69,12 +82,26 @@ void TerminalOpen(job::RunContext& ctx, TerminalLink& link) {
                 static_cast<std::uint32_t>(ctx.link.baud_rate));
   if (!opened.ok() && !opened.settings_refused) job::ErrorReport(ctx.errors, ctx.console);
   if (!line.IsOpen()) ctx.errors.Latch(serial::kErrPortNotOpen);
-  link.ring.Reset();
-  link.stop_bell.Reset();
-  line.BoundWrites(kWriteTimeoutMs);
+  StartWriter(line, link, ctx.port);
+}
 
-  link.writer = std::thread(TxWriterThread, std::ref(link.ring), std::ref(link.stop_bell),
-                            std::ref(ctx.port));
+void StopWriter(TerminalLink& link) {
+  link.ring.RequestStop();
+  link.stop_bell.Ring();
+  if (link.writer.joinable()) link.writer.join();
+}
+
+bool TerminalReopen(job::RunContext& ctx, TerminalLink& link, std::string_view device) {
+  StopWriter(link);
+  if (ctx.port.IsOpen()) return false;
+  // A device that is not back yet is no failure to report: only the run's latch counts.
+  job::ErrorState tries;
+  job::Line line(ctx.port, tries);
+  line.Open(device, job::Profile::kTerminal, static_cast<std::uint32_t>(ctx.link.baud_rate));
+  if (!line.IsOpen()) return false;
+  ctx.errors.Latch(tries.code);  // a refused setting waits for the close, as at the first open
+  StartWriter(line, link, ctx.port);
+  return true;
 }
 
 std::size_t TxEnqueue(TerminalLink& link, std::string_view text) {
@@ -87,9 +114,7 @@ std::size_t TxRoom(const TerminalLink& link) {
 }
 
 void TerminalClose(job::RunContext& ctx, TerminalLink& link) {
-  link.ring.RequestStop();
-  link.stop_bell.Ring();
-  if (link.writer.joinable()) link.writer.join();
+  StopWriter(link);
   ctx.errors.Latch(job::Line(ctx.port, ctx.errors).Close());
   if (ctx.errors.code != serial::kNoError) job::ErrorReport(ctx.errors, ctx.console);
 }

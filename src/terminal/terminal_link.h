@@ -63,6 +63,17 @@ void TxWriterThread(TxRing& ring, StopBell& stop_bell, serial::SerialPort& port)
 /// kWriteTimeoutMs constant; the read time-outs stay as found) and starts the writer.
 void TerminalOpen(job::RunContext& ctx, TerminalLink& link);
 
+/// Stops the writer as TerminalClose does (unsent bytes dropped, thread joined) and leaves the
+/// port as it is. Main thread.
+void StopWriter(TerminalLink& link);
+
+/// Opens `device` again with the terminal profile at the LinkSettings baud rate after the line
+/// died and the port was closed: stops a writer still running, and on success starts a new one on
+/// a fresh ring and returns true. A device that does not open (not back yet) leaves the port
+/// closed, reports and latches nothing, and gives false; a refused setting is latched for the
+/// close, as at TerminalOpen. Blocks only as long as the system's open does. Main thread.
+bool TerminalReopen(job::RunContext& ctx, TerminalLink& link, std::string_view device);
+
 /// Queues the bytes of `text` for the radio, in order, without blocking. Bytes that find the
 /// ring full are dropped (the screen asks TxRoom first, so typed keys never are). Returns how
 /// many were queued.

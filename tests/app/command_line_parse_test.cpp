@@ -228,7 +228,8 @@ TEST(CommandLineParseTest, EveryOptionIsRefusedInTheProgramsWords) {
   const std::map<std::string, std::string> bad = {
       {"--com", "0=/dev/x"}, {"--log", ""},    {"--access-code", "1,2"}, {"--image", ""},
       {"--config", ""},      {"--port", ""},   {"--retries", "-1"},      {"--timeout", "1e3"},
-      {"--copies", "0"},     {"--start", "x"}, {"--passes", "32768"},    {"--export", ""}};
+      {"--copies", "0"},     {"--start", "x"}, {"--passes", "32768"},    {"--export", ""},
+      {"--session-log", ""}};
   std::string file;  // the configuration file's text, which CLI11 finds when the path is a file
   const std::string path = ::testing::TempDir() + "tvx_every_option.cfg";
   std::ofstream{path};

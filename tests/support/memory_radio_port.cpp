@@ -198,6 +198,14 @@ void MemoryRadioPort::TakeOutput(double at, const sim::LineState& line) {
   if (out_.LineErrorRequested()) line_error_at_ = at;  // the next look at the queue reports it
   if (out_.HangUpRequested() && !radio_hung_up_at_) {
     radio_hung_up_at_ = at;
+    // The set-up menu's hang-up comes back after its S seconds, as on the pseudo-terminal.
+    const sim::FaultRequest* setup_hang_up = radio_->Config().Find(sim::Fault::kSetupHangUp);
+    for (const sim::RadioEvent& e : out_.Events()) {
+      if (setup_hang_up != nullptr && e.kind == sim::EventKind::kFaultFired &&
+          e.value == static_cast<std::uint32_t>(sim::Fault::kSetupHangUp)) {
+        come_back_after_ = sim::ValueOf(*setup_hang_up);
+      }
+    }
     if (to_pc_.empty()) CutLine(at);
   }
 }
@@ -205,9 +213,23 @@ void MemoryRadioPort::TakeOutput(double at, const sim::LineState& line) {
 void MemoryRadioPort::CutLine(double at) {
   if (cut_at_) return;
   cut_at_ = at;
+  if (come_back_after_ > 0) back_at_ = at + come_back_after_;
   // What had not arrived by then never will.
   while (!to_pc_.empty() && to_pc_.back().ready_at > at) to_pc_.pop_back();
   to_radio_.clear();
+}
+
+void MemoryRadioPort::ComeBack() {
+  const double now = time_.Now();
+  cut_at_.reset();
+  back_at_.reset();
+  radio_hung_up_at_.reset();
+  if (cut_planned_ && *cut_planned_ <= now) cut_planned_.reset();
+  to_pc_.clear();
+  to_radio_.clear();
+  line_to_pc_.StartAt(now);
+  line_to_radio_.StartAt(now);
+  radio_now_ = std::max(radio_now_, now);
 }
 
 // --- The PC's side ---------------------------------------------------------------------------
@@ -225,8 +247,9 @@ std::size_t MemoryRadioPort::Due() const {
 ErrorNumber MemoryRadioPort::Open(std::string_view name) {
   if (open_) return kErrPortAlreadyOpen;
   if (open_failure_ != kNoError) return open_failure_;
-  if (name.empty() || name != device_name_ || cut_at_) return kErrNoSuchPort;
   RunUntil(time_.Now());
+  if (cut_at_ && back_at_ && *back_at_ <= time_.Now()) ComeBack();
+  if (name.empty() || name != device_name_ || cut_at_) return kErrNoSuchPort;
   // What arrived while the port was closed is gone.
   const std::size_t stale = Due();
   to_pc_.erase(to_pc_.begin(), to_pc_.begin() + static_cast<std::ptrdiff_t>(stale));

@@ -15,7 +15,9 @@
 // PC has read the radio's last answer (at most 0.5 s later). The radio's line-error fault makes
 // the next bytes-waiting query report 57. Bytes that
 // arrived before are still handed out; then BytesWaiting reports 59, writes take nothing and
-// LineDead() holds. The device is gone: it does not open again.
+// LineDead() holds. The device is gone: it does not open again, unless it comes back (the
+// radio's setup-hang-up fault with its S seconds, or ComeBackAfter): from then on it opens as a
+// new device to the same radio, its settings kept.
 //
 // Single-threaded: every call, and the time, belong to the test's thread.
 #pragma once
@@ -96,6 +98,9 @@ class MemoryRadioPort final : public serial::SerialPort, private VirtualTime::Fo
 
   /// The line dies at virtual time `t`: what the radio sent that arrived before still reads.
   void HangUpAt(double t) { cut_planned_ = t; }
+  /// Once the line died (any way), the device opens again `seconds` later, a fresh line to the
+  /// same radio; 0: never (the default, unless the radio's setup-hang-up fault sets its own).
+  void ComeBackAfter(double seconds) { come_back_after_ = seconds; }
   /// The `nth` write of exactly `size` bytes from now (counted from 1) takes only its first
   /// `taken` bytes (they go out) and returns that count. One rule at a time; nth 0: none.
   void RefuseWrite(std::size_t size, int nth, std::size_t taken = 0);
@@ -177,6 +182,8 @@ class MemoryRadioPort final : public serial::SerialPort, private VirtualTime::Fo
   /// Queues what the radio said at `at` for the PC and notes its events and hang-up.
   void TakeOutput(double at, const sim::LineState& line);
   void CutLine(double at);
+  /// The device that died is there again: a new line, nothing of the old one left.
+  void ComeBack();
   std::size_t Due() const;
   bool Refused(std::size_t size);
   sim::LineState CurrentLine() const;
@@ -220,6 +227,8 @@ class MemoryRadioPort final : public serial::SerialPort, private VirtualTime::Fo
   std::optional<double> cut_planned_;       ///< HangUpAt
   std::optional<double> cut_at_;            ///< the line died here
   std::optional<double> line_error_at_;     ///< LineErrorAt, not yet reported
+  double come_back_after_ = 0.0;            ///< ComeBackAfter
+  std::optional<double> back_at_;           ///< the dead device opens again from here
   bool dead_seen_ = false;
   bool refused_ = false;
   bool starved_ = false;

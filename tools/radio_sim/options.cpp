@@ -66,8 +66,8 @@ constexpr FaultInfo kTable[] = {
      "every answer of the set-up menu (the echo of a key too) leaves MS milliseconds late"},
     {Fault::kSetupHangUp, "setup-hang-up", Strikes::kKey, "S", 2, 3600,
      "the line goes dead once the key is answered; S seconds later a new device comes back "
-     "under the same --link path, the radio's settings kept (0: never; the pseudo-terminal "
-     "only)"},
+     "under the same --link path (a port in memory opens again), the radio's settings kept "
+     "(0: never)"},
 };
 
 constexpr bool InEnumOrder() {
