@@ -8,9 +8,11 @@
 #include "app/direct_uploads.h"
 #include "app/platform.h"
 #include "app/printable_text.h"
+#include "app/serial_devices.h"
 #include "app/session_log_file.h"
 #include "console/plain_terminal.h"
 #include "console/stop_request.h"
+#include "job/clock.h"
 #include "terminal/plain_session.h"
 
 namespace tvx::app {
@@ -54,8 +56,13 @@ int RunSetupTerminal(const CommandLine& command) {
   char rate[16];
   std::snprintf(rate, sizeof rate, "%u", command.setup.baud);
   user->Write("Connected to " + PrintableText(device) + " at " + rate + " bit/s; Q or q leaves.\n");
-  terminal::RunPlainSession({link, *user, file ? &session : nullptr,
-                             [] { return console::ProcessStopRequest().Requested(); }});
+  // A pulled adapter is waited for under the name it comes back with.
+  terminal::Reconnect replug(job::SystemClock(), StableDeviceName(device));
+  const std::uint32_t baud = command.setup.baud;
+  terminal::RunPlainSession(
+      {link, *user, file ? &session : nullptr,
+       [] { return console::ProcessStopRequest().Requested(); }, &replug,
+       [&link, baud](const std::string& again) { return link.Open(again, baud).ok(); }});
   if (file) session.Flush();
   link.Close();
   user->Write("\n");

@@ -42,9 +42,20 @@ PlainSessionEnd RunPlainSession(const PlainSessionParts& parts) {
       }
       if (dead) {
         const std::string why = link.FailureText();
-        terminal.Write("\n[the radio is gone: the line died" +
-                       (why.empty() ? "" : " (" + why + ")") + "; Q or q leaves]\n");
+        const bool wait = parts.replug != nullptr && parts.open_again;
+        if (wait) {
+          link.Close();
+          parts.replug->Lose();
+        }
+        terminal.Write(
+            "\n[the radio is gone: the line died" + (why.empty() ? "" : " (" + why + ")") + "]\n" +
+            (wait ? "[waiting for it to come back; Q or q leaves]\n" : "[Q or q leaves]\n"));
       }
+    } else if (parts.replug != nullptr && parts.replug->Waiting() &&
+               parts.replug->TryNow(parts.open_again)) {
+      dead = false;
+      terminal.Write("[the radio is back]\n");
+      continue;
     }
     // The line is behind by a whole ring: keys wait in the user's terminal, none is lost.
     if (!dead && link.Room() < kMaxKeyBytes) {
@@ -57,14 +68,18 @@ PlainSessionEnd RunPlainSession(const PlainSessionParts& parts) {
       return PlainSessionEnd::kQuit;
     }
     if (!key.empty()) {
+      if (dead) continue;  // no line to take it
       const std::string bytes = KeyBytes(key);
-      if (!dead) link.Send(bytes);
+      link.Send(bytes);
       if (parts.session_log != nullptr) parts.session_log->Sent(Bytes(bytes), now);
       continue;
     }
     if (got) continue;
     int wait = console::kStopCheckMs;
     if (const int ms = terminal.MsUntilKey(); ms >= 0) wait = std::min(wait, ms);
+    if (dead && parts.replug != nullptr && parts.replug->Waiting()) {
+      wait = std::min(wait, parts.replug->MsToNextTry());
+    }
     if (SessionLog* log = parts.session_log; log != nullptr && log->LineOpen()) {
       const auto open_for = now - log->OpenSince();
       if (open_for >= kQuietLine) {

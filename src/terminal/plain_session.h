@@ -8,6 +8,7 @@
 #include <functional>
 
 #include "console/plain_terminal.h"
+#include "terminal/reconnect.h"
 #include "terminal/session_log.h"
 #include "terminal/setup_link.h"
 
@@ -18,12 +19,18 @@ struct PlainSessionParts {
   console::PlainTerminal& terminal;
   SessionLog* session_log = nullptr;  ///< null: none
   std::function<bool()> stop;         ///< the stop request, looked at every kStopCheckMs
+  /// After a dead line: waits for the device to come back and opens it again with this
+  /// (Reconnect::OpenAgain). Null: the session stays without a line until Q.
+  Reconnect* replug = nullptr;
+  Reconnect::OpenAgain open_again;
 };
 
 enum class PlainSessionEnd { kQuit, kStopped };
 
 /// Runs until Q or q (the keys typed behind it are dropped) or a stop request. A dead line is
-/// said once on the terminal; Q still leaves. Sleeps while neither a byte nor a key is waiting.
+/// said once on the terminal; with `replug` the link is closed, the device looked for until it
+/// opens again (keys typed meanwhile are dropped), and its return said; Q leaves at once
+/// throughout. Sleeps while neither a byte nor a key is waiting.
 PlainSessionEnd RunPlainSession(const PlainSessionParts& parts);
 
 }  // namespace tvx::terminal
