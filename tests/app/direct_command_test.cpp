@@ -27,6 +27,15 @@
 namespace tvx::testing {
 namespace {
 
+// Binds Com3 through its environment variable (null: unbound), as a user's shell would.
+void BindCom3(const char* device) {
+#ifdef _WIN32
+  _putenv_s("TORVANDRIX_COM3", device != nullptr ? device : "");
+#else
+  device != nullptr ? ::setenv("TORVANDRIX_COM3", device, 1) : ::unsetenv("TORVANDRIX_COM3");
+#endif
+}
+
 namespace fs = std::filesystem;
 
 struct Ran {
@@ -127,9 +136,9 @@ TEST_F(DirectCommandTest, CompleteUploadExitsZeroWithOneLogLine) {
 
   // A port named by its ComN: the log keeps the name as given beside the device it is bound to.
   StartRadio();
-  ::setenv("TORVANDRIX_COM3", "mem:radio", 1);
+  BindCom3("mem:radio");
   const Ran named = Run({}, "com3");
-  ::unsetenv("TORVANDRIX_COM3");
+  BindCom3(nullptr);
   EXPECT_EQ(named.status, 0) << named.out << named.err;
   ASSERT_EQ(LogLines().size(), 2u);
   EXPECT_EQ(LogLines()[1]["port"], "com3");
