@@ -137,6 +137,9 @@ void CheckCommandLine(const std::vector<std::string>& args) {
       break;
     case CommandAction::kImage:
       break;
+    case CommandAction::kSetup:
+      TVX_FUZZ_CHECK(command.setup.baud >= 4800 && command.setup.baud <= 115200);
+      break;
   }
   TVX_FUZZ_CHECK(command.text.empty());
   TVX_FUZZ_CHECK(command.action == CommandAction::kMenu || command.com_bindings.empty());
