@@ -232,6 +232,7 @@ TEST(CommandLineParseTest, EveryOptionIsRefusedInTheProgramsWords) {
       {"--session-log", ""}};
   std::string file;  // the configuration file's text, which CLI11 finds when the path is a file
   const std::string path = ::testing::TempDir() + "tvx_every_option.cfg";
+  const std::string shown = app::PrintableText(path);  // as messages show it
   std::ofstream{path};
   app::ParseSettings settings;
   settings.config_file = path;
@@ -272,7 +273,7 @@ TEST(CommandLineParseTest, EveryOptionIsRefusedInTheProgramsWords) {
         EXPECT_EQ(refusal(with({option + "=maybe"})), option + " takes no value");
         file = section + option.substr(2) + " = maybe\n";
         EXPECT_EQ(refusal(base),
-                  "the configuration file " + path + ": " + key + " takes true or false");
+                  "the configuration file " + shown + ": " + key + " takes true or false");
         file.clear();
         continue;
       }
@@ -283,7 +284,7 @@ TEST(CommandLineParseTest, EveryOptionIsRefusedInTheProgramsWords) {
       if (option == "--config" || option == "--copies") continue;  // no key; given by `base`
       file = section + option.substr(2) + " = []\n";
       EXPECT_TRUE(
-          refusal(base).starts_with("the configuration file " + path + ": " + key + " takes "))
+          refusal(base).starts_with("the configuration file " + shown + ": " + key + " takes "))
           << key;
       file.clear();
     }
@@ -291,7 +292,7 @@ TEST(CommandLineParseTest, EveryOptionIsRefusedInTheProgramsWords) {
     const std::string extra = refusal(with({"x", "y"}));  // image takes one FILE
     EXPECT_TRUE(extra.find("\"x\"") != std::string::npos || extra.ends_with("\"y\"")) << extra;
     file = section + "bogus = 1\n";
-    EXPECT_EQ(refusal(base), "the configuration file " + path + " holds an unknown key, \"" +
+    EXPECT_EQ(refusal(base), "the configuration file " + shown + " holds an unknown key, \"" +
                                  (form.empty() ? "" : form + ".") + "bogus\"");
     file.clear();
   }

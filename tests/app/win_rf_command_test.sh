@@ -48,7 +48,7 @@ err_text=$(tr -d '\r' <"$tmp/err")
 sum=$(sha256sum "$tmp/fw.bin" | cut -d' ' -f1)
 [ "$(wc -l <"$tmp/uploads.jsonl")" -eq 1 ] || fail "the log does not hold one line: $(cat "$tmp/uploads.jsonl")"
 line=$(sed -E 's/"time":"[^"]*"/"time":"T"/; s/"version":"[^"]*"/"version":"V"/; s/"seconds":[0-9.e+-]+/"seconds":S/' "$tmp/uploads.jsonl" | tr -d '\r')
-expected='{"time":"T","version":"V","job":"rf","port":"COM9","device":"\\\\.\\COM9","serial_number":null,"image":{"records":4144,"checksum":"9306","sha256":"'"$sum"'","source":"built_in"},"outcome":"complete","seconds":S,"echo_mismatches":0,"passes":1,"frames":4}'
+expected='{"time":"T","version":"V","job":"rf","port":"COM9","device":"\\\\\\\\.\\\\COM9","serial_number":null,"image":{"records":4144,"checksum":"9306","sha256":"'"$sum"'","source":"built_in"},"outcome":"complete","seconds":S,"echo_mismatches":0,"passes":1,"frames":4}'
 [ "$line" = "$expected" ] || fail "log line
   got:      $line
   expected: $expected"
