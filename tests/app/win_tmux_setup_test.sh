@@ -16,7 +16,7 @@ start_radio "$radio_sim" --mode setup
 map_com 13
 
 cat >"$tmp/run" <<RUN
-"$wine" "$prog" setup --port COM13
+"$wine" "$prog" setup --port '\\\\.\\COM13'
 echo "STATUS \$?"
 RUN
 TVX_TMUX_ROWS=24 start_wine_tmux
