@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The Windows program's "setup" sub-command, scripted, under wine against the simulated radio (a
 # native program on a pseudo-terminal that wine maps to COM12): the network ID read, set and read
-# back, with the captures in --json and exit status 0; then a pattern the radio never sends,
-# which ends the run with status 3 and names the step.
+# back, with the captures in --json and exit status 0; a pattern the radio never sends, which
+# ends the run with status 3 and names the pattern; and no steps without a console (status 2).
 #   usage: win_setup_command_test.sh <torvandrix-radio-sim> <wine> <torvandrix-upload.exe>
 # WINEPREFIX and a running wineserver come from the caller (tools/run-tests-windows.sh).
 set -uo pipefail
@@ -37,4 +37,9 @@ done
 status=$?
 [ "$status" -eq 3 ] || fail "a pattern never sent: exit status $status, expected 3"
 grep -qF 'Firmware Rev 9' "$tmp/err" || fail "standard error does not name the pattern"
+# No steps and no console on standard input: a usage error that points to the scripted form.
+"$wine" "$prog" setup --port '\\.\COM12' </dev/null >"$tmp/out" 2>"$tmp/err"
+status=$?
+[ "$status" -eq 2 ] && grep -qF -- "--script" "$tmp/err" ||
+  fail "interactive without a console: exit status $status, expected 2 and a pointer to --script"
 echo "win setup command: ok"
