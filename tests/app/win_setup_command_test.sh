@@ -40,6 +40,6 @@ grep -qF 'Firmware Rev 9' "$tmp/err" || fail "standard error does not name the p
 # No steps and no console on standard input: a usage error that points to the scripted form.
 "$wine" "$prog" setup --port '\\.\COM12' </dev/null >"$tmp/out" 2>"$tmp/err"
 status=$?
-[ "$status" -eq 2 ] && grep -qF -- "--script" "$tmp/err" ||
-  fail "interactive without a console: exit status $status, expected 2 and a pointer to --script"
+[ "$status" -eq 2 ] || fail "interactive without a console: exit status $status, expected 2"
+grep -qF -- "--script" "$tmp/err" || fail "interactive without a console: no pointer to --script"
 echo "win setup command: ok"
