@@ -57,8 +57,7 @@ const char* DeviceKind(const std::wstring& path) {
 void PrepareProcess() {}
 
 HelpWording PlatformHelpWording() {
-  // COM1 to COM9 open by their plain names; from COM10 on only with the \\.\ prefix.
-  return {"console window", "COM3", "COMN (write COM10 and up as \\\\.\\COM10)",
+  return {"console window", "COM3", "COMN",
           "%LOCALAPPDATA%\\torvandrix-upload\\uploads.jsonl",
           "%APPDATA%\\torvandrix-upload\\config"};
 }

@@ -20,6 +20,15 @@ std::string DefaultDevicePath(int number) {
 
 namespace {
 
+// "COM" (any case) and a number, without the device namespace's prefix.
+bool IsPlainComName(std::string_view name) {
+  if (name.size() < 4 || name.size() > 8) return false;
+  for (std::size_t i = 0; i < 3; ++i) {
+    if (std::toupper(static_cast<unsigned char>(name[i])) != "COM"[i]) return false;
+  }
+  return std::all_of(name.begin() + 3, name.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
 // The pending line errors that count: receive-queue overflow, overrun, framing error, transmit
 // queue full, device I/O error. Parity errors and breaks are not reported.
 constexpr DWORD kLineErrorMask = CE_RXOVER | CE_OVERRUN | CE_FRAME | CE_TXFULL | CE_IOE;
@@ -148,7 +157,9 @@ ErrorNumber WinSerialPort::Open(std::string_view name) {
     open_failure_ = "no device named";
     return kErrBadPortName;
   }
-  const std::string path(name);
+  // COM10 and up open only through the device namespace (\\.\COM12); COM1 to COM9 open
+  // either way. A plain ComN name is given the prefix, so every port is written the same way.
+  const std::string path = IsPlainComName(name) ? "\\\\.\\" + std::string(name) : std::string(name);
   // What is plainly no serial port is said to be none (code 5, and what it is), not a
   // permission problem: a folder or a file the user may not write is refused for want of access.
   if (const char* kind = NotAPortBeforeOpening(path)) return NotASerialPort(kind);

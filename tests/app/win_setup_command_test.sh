@@ -21,7 +21,7 @@ test_fail_details() {
 start_radio "$radio_sim" --mode setup
 map_com 12
 
-"$wine" "$prog" setup --port '\\.\COM12' --json --quiet \
+"$wine" "$prog" setup --port COM12 --json --quiet \
   --send '1\r' --expect 'Network ID +(?<before>\d+)' \
   --send 'NETID 42\r' --expect 'Network ID set to 42' \
   --send '1\r' --expect 'Network ID +(?<after>\d+)' \
