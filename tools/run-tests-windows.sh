@@ -4,6 +4,7 @@
 # on a pseudo-terminal that wine maps to a COM port.
 #   TVX_WIN_BUILD_DIR   build folder (default: build-win); the wine prefix lives inside it
 #   TVX_CMAKE_ARGS      extra configure arguments for the Windows build
+#   TVX_HOST_BUILD_DIR  native build folder for the simulated radio (default: build-win/host)
 # As root it installs the Debian packages it needs; otherwise it names them and fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -31,9 +32,15 @@ trap '"$wineserver" -k >/dev/null 2>&1 || true' EXIT
 "$wine" wineboot -i >/dev/null 2>&1 || true
 
 # The simulated radio, built natively: its pseudo-terminal runner is POSIX only.
-host="$build/host"
-cmake -S . -B "$host" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTVX_BUILD_TESTS=OFF \
-  -DTVX_BUILD_BENCH=ON >/dev/null
+# A native build folder of the caller's (CI hands it the one its tests built) saves building it
+# again; without one it has a folder of its own.
+host=${TVX_HOST_BUILD_DIR:-}
+if [ -z "$host" ]; then
+  host="$build/host"
+  cmake -S . -B "$host" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTVX_BUILD_TESTS=OFF \
+    -DTVX_BUILD_BENCH=ON >/dev/null
+fi
+host=$(cd "$host" && pwd)
 cmake --build "$host" --target torvandrix-radio-sim
 
 # PCRE2 for the set-up scripts' expectations, from Debian's source package, once per folder.
