@@ -69,7 +69,7 @@ std::string ImageReportText(const ChosenImage& image) {
 std::string ImageReportJson(const ChosenImage& image) {
   const image::ImageSummary s = image::SummarizeImage(image.Bytes());
   nlohmann::ordered_json report;
-  report["source"] = image.Source();
+  report["source"] = PrintableText(image.Source());  // escaped as every name in our JSON
   report["records"] = s.stored_records;
   report["bytes"] = image.Bytes().size();
   nlohmann::ordered_json runs = nlohmann::ordered_json::array();
@@ -92,7 +92,6 @@ std::string ImageReportJson(const ChosenImage& image) {
                          {"odd_checksum", Hex(s.checksum[1], 2)},
                          {"frame", HeaderFrameHex(s)}};
   report["sha256"] = s.sha256;
-  // A path that is not UTF-8 is replaced, never a failure.
   return report.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
 }
 
