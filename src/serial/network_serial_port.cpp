@@ -184,7 +184,6 @@ void NetworkSerialPort::Pump() {
       inbox_from_ = 0;
     }
     reader_.Feed(std::span(chunk.data(), n), inbox_, events);
-    if (n < chunk.size()) break;  // the rest, if any came meanwhile, at the next look
   }
   for (const telnet::ComReply& answer : events.replies) {
     const std::uint32_t value = answer.Number();
