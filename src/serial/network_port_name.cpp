@@ -83,13 +83,14 @@ std::optional<NetworkAddress> ParseNetworkPortName(std::string_view name, std::s
     port_text = rest.substr(colon + 1);
   }
   unsigned long number = 0;
-  if (port_text.empty() || port_text.size() > 5 ||
-      !std::all_of(port_text.begin(), port_text.end(),
-                   [](char c) { return c >= '0' && c <= '9'; })) {
+  if (port_text.empty() || !std::all_of(port_text.begin(), port_text.end(),
+                                        [](char c) { return c >= '0' && c <= '9'; })) {
     why = "the port is not a number from 1 to 65535";
     return std::nullopt;
   }
-  for (const char c : port_text) number = number * 10 + static_cast<unsigned long>(c - '0');
+  for (const char c : port_text) {
+    number = std::min(number * 10 + static_cast<unsigned long>(c - '0'), 100000UL);
+  }
   if (number == 0 || number > 65535) {
     why = "the port is not a number from 1 to 65535";
     return std::nullopt;
