@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -64,6 +66,10 @@ class NetworkSerialPort final : public SerialPort {
   // `what` names the setting in the failure's words.
   ErrorNumber Request(const std::vector<std::uint8_t>& message, ComCommand command,
                       std::uint32_t expected, const char* what);
+  // Before the connection closes: what was written since the radio last answered has reached
+  // the server and had the time to leave on the line. A server sets its device back when its
+  // client leaves; bytes still on their way would go out at those settings.
+  void Settle();
   // DTR on or off: sent, never waited for.
   ErrorNumber SendDtr(bool on);
   ErrorNumber Refused(std::string words);
@@ -90,8 +96,11 @@ class NetworkSerialPort final : public SerialPort {
   ControlState control_{};
   bool flow_off_asked_ = false;
   Timeouts timeouts_{};
-  // The connection closed. The one value Write (the writer thread) and the main thread change.
+  // The connection closed. With unsettled_ the values Write (the writer thread) and the main
+  // thread both change.
   std::atomic<bool> dead_{false};
+  // Bytes written since data last came in (an answer of the radio, which had the earlier ones).
+  std::atomic<std::size_t> unsettled_{0};
 };
 
 ErrorNumber NetworkSerialPort::Open(std::string_view name) {
@@ -119,6 +128,7 @@ ErrorNumber NetworkSerialPort::Open(std::string_view name) {
   flow_off_asked_ = false;
   timeouts_ = Timeouts{};
   dead_ = false;
+  unsettled_ = 0;
   failure_.Clear();
   open_ = true;
 
@@ -150,6 +160,7 @@ ErrorNumber NetworkSerialPort::OpenFailed(ErrorNumber code, std::string words) {
 
 ErrorNumber NetworkSerialPort::Close() {
   if (!open_) return kNoError;
+  Settle();
   link_->Close();
   open_ = false;
   dead_ = false;
@@ -157,6 +168,15 @@ ErrorNumber NetworkSerialPort::Close() {
   inbox_from_ = 0;
   failure_.Clear();
   return kNoError;
+}
+
+void NetworkSerialPort::Settle() {
+  const std::size_t bytes = unsettled_.exchange(0);
+  if (bytes == 0 || dead_ || control_.line_rate == 0) return;
+  // A query of the rate (value 0) is answered once the server has read all that came before.
+  Request(telnet::SetBaudRate(0), ComCommand::kSetBaudRate, control_.line_rate, "line rate");
+  const long long line_ms = 1 + static_cast<long long>(bytes) * 10'000 / control_.line_rate;
+  std::this_thread::sleep_for(std::chrono::milliseconds(std::min<long long>(line_ms, 100)));
 }
 
 void NetworkSerialPort::Died(std::string words) {
@@ -183,7 +203,9 @@ void NetworkSerialPort::Pump() {
       inbox_.erase(inbox_.begin(), inbox_.begin() + static_cast<std::ptrdiff_t>(inbox_from_));
       inbox_from_ = 0;
     }
+    const std::size_t before = inbox_.size();
     reader_.Feed(std::span(chunk.data(), n), inbox_, events);
+    if (inbox_.size() > before) unsettled_ = 0;
   }
   for (const telnet::ComReply& answer : events.replies) {
     const std::uint32_t value = answer.Number();
@@ -427,6 +449,7 @@ std::size_t NetworkSerialPort::Write(std::span<const std::uint8_t> bytes) {
       failure_.Keep(kWriteTimedOut);
     }
   }
+  unsettled_ += sent;
   // The count of the caller's bytes whose whole escaped form left.
   std::size_t written = 0;
   for (std::size_t on_wire = 0; written < bytes.size(); ++written) {
