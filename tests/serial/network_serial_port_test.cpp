@@ -274,6 +274,20 @@ TEST_F(NetworkPortTest, EveryByteValuePassesBothWaysAndRepliesCutAcrossReadsAreT
   EXPECT_EQ(line_.Waiting().count, 0u);
 }
 
+// The last bytes written (the verdict) reach the server before the connection closes, and the
+// server sets its device back only then.
+TEST_F(NetworkPortTest, CloseAfterAWriteWaitsForTheServerToHaveIt) {
+  OpenForUpload();
+  ASSERT_TRUE(line_.SendByte(0xAA).ok());
+  server_.hold_answers = true;
+  EXPECT_EQ(port_->Close(), kNoError);
+  EXPECT_EQ(server_.requests, (std::vector<Heard>{{1, 0}}));  // a query of the rate
+  EXPECT_GE(link_->waits, 1);
+  OpenForUpload();
+  EXPECT_EQ(port_->Close(), kNoError);  // nothing written: nothing asked
+  EXPECT_TRUE(server_.requests.empty());
+}
+
 TEST_F(NetworkPortTest, DiscardPurgesTheServerAndDropsWhatItSentBefore) {
   OpenForUpload();
   server_.SayData({1, 2, 3});
