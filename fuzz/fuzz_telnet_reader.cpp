@@ -24,8 +24,8 @@
 
 namespace {
 
-using tvx::serial::telnet::ReadEvents;
 using tvx::serial::telnet::Reader;
+using tvx::serial::telnet::ReadEvents;
 
 struct Outcome {
   std::vector<std::uint8_t> data;

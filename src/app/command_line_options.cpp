@@ -197,10 +197,10 @@ Parser::~Parser() {
 }
 
 void Parser::AddPort(CLI::App* sub, CommandLine& command, bool repeatable) {
-  const std::string description =
-      FillIn("the serial device, e.g. {example}, Com1 to Com9 (any case) as the menu binds them, "
-             "or a serial server's port rfc2217://HOST:PORT",
-             wording_);
+  const std::string description = FillIn(
+      "the serial device, e.g. {example}, Com1 to Com9 (any case) as the menu binds them, "
+      "or a serial server's port rfc2217://HOST:PORT",
+      wording_);
   CLI::Option* port = repeatable
                           ? sub->add_option("--port", command.ports,
                                             description +

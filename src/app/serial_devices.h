@@ -28,7 +28,8 @@ struct SerialDevice {
 };
 
 /// The serial devices of this machine, sorted by device: the ports bound by TORVANDRIX_COM<n>
-/// (never a serial server's port, which cannot be known), the devices with a stable name, and the other serial devices the system has hardware for.
+/// (never a serial server's port: it cannot be known), the devices with a stable name, and the
+/// other serial devices the system has hardware for.
 /// "In use" on Linux: a process holds a lock (flock or a record lock) on the device, as this
 /// program does while it has a port open; the device itself is not opened. On Windows: the
 /// port cannot be opened for want of access, as when another program has it open (a free port

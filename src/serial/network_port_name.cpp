@@ -11,8 +11,8 @@ char Lower(char c) {
 }
 
 bool EqualInAnyCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return Lower(x) == Lower(y); });
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                            [](char x, char y) { return Lower(x) == Lower(y); });
 }
 
 // A host name or IPv4 address: letters, digits, '-', '.' and '_' (what resolvers take).
@@ -24,7 +24,8 @@ bool PlainHost(std::string_view host) {
 
 // An IPv6 literal's characters (a zone after '%' kept to letters, digits and '.' '_' '-').
 bool V6Host(std::string_view host) {
-  return host.find(':') != std::string_view::npos && std::all_of(host.begin(), host.end(), [](char c) {
+  return host.find(':') != std::string_view::npos &&
+         std::all_of(host.begin(), host.end(), [](char c) {
            return std::isxdigit(static_cast<unsigned char>(c)) || c == ':' || c == '.' ||
                   c == '%' || std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '-';
          });

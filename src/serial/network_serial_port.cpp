@@ -244,9 +244,8 @@ bool NetworkSerialPort::SendWhole(std::span<const std::uint8_t> bytes, int limit
   return false;
 }
 
-ErrorNumber NetworkSerialPort::Request(const std::vector<std::uint8_t>& message,
-                                       ComCommand command, std::uint32_t expected,
-                                       const char* what) {
+ErrorNumber NetworkSerialPort::Request(const std::vector<std::uint8_t>& message, ComCommand command,
+                                       std::uint32_t expected, const char* what) {
   Pump();
   const std::uint64_t before = answers_seen_[Index(command)];
   if (!SendWhole(message, limits_.answer_ms)) return dead_ ? kErrLineDead : kErrDeviceControl;
@@ -270,8 +269,8 @@ ErrorNumber NetworkSerialPort::Request(const std::vector<std::uint8_t>& message,
 }
 
 ErrorNumber NetworkSerialPort::SendDtr(bool on) {
-  const auto message = telnet::ComRequestByte(
-      ComCommand::kSetControl, on ? telnet::kControlDtrOn : telnet::kControlDtrOff);
+  const auto message = telnet::ComRequestByte(ComCommand::kSetControl,
+                                              on ? telnet::kControlDtrOn : telnet::kControlDtrOff);
   if (!SendWhole(message, limits_.answer_ms)) return dead_ ? kErrLineDead : kErrDeviceControl;
   control_.dtr_on = on;
   return kNoError;
@@ -288,8 +287,9 @@ ErrorNumber NetworkSerialPort::Apply(LineSetting setting, std::uint32_t value) {
       return code;
     case LineSetting::kDataBits:
       if (value < 5 || value > 8) return Refused("data bits other than 5 to 8");
-      code = Request(telnet::ComRequestByte(ComCommand::kSetDataSize, static_cast<std::uint8_t>(value)),
-                     ComCommand::kSetDataSize, value, "data size");
+      code = Request(
+          telnet::ComRequestByte(ComCommand::kSetDataSize, static_cast<std::uint8_t>(value)),
+          ComCommand::kSetDataSize, value, "data size");
       if (code == kNoError) control_.data_bits = static_cast<std::uint8_t>(value);
       return code;
     case LineSetting::kParityCheck:
@@ -300,8 +300,9 @@ ErrorNumber NetworkSerialPort::Apply(LineSetting setting, std::uint32_t value) {
       return code;
     case LineSetting::kStopBits:
       if (value != 1 && value != 2) return Refused("stop bits other than 1 or 2");
-      code = Request(telnet::ComRequestByte(ComCommand::kSetStopSize, static_cast<std::uint8_t>(value)),
-                     ComCommand::kSetStopSize, value, "stop size");
+      code = Request(
+          telnet::ComRequestByte(ComCommand::kSetStopSize, static_cast<std::uint8_t>(value)),
+          ComCommand::kSetStopSize, value, "stop size");
       if (code == kNoError) control_.stop_bits = static_cast<std::uint8_t>(value);
       return code;
     case LineSetting::kTxQueueSize:

@@ -93,7 +93,7 @@ struct ReadEvents {
 struct OptionState {
   bool requested = false;  ///< we asked and have no answer yet
   bool enabled = false;
-  bool refused = false;    ///< the other side said no to our request
+  bool refused = false;  ///< the other side said no to our request
 };
 
 /// The reader of the server's byte stream. Keeps its place between calls, so a command split

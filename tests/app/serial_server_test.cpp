@@ -25,8 +25,8 @@
 #include <vector>
 
 #include "image/image_file.h"
-#include "radio_sim/posix_pty_radio.h"
 #include "image/stored_image_builder.h"
+#include "radio_sim/posix_pty_radio.h"
 
 namespace tvx::testing {
 namespace {
@@ -203,8 +203,8 @@ TEST_F(SerialServerTest, DirectUploadAtHighSpeedWordForWord) {
 
 TEST_F(SerialServerTest, RfPassAndSetupScript) {
   auto [rf_radio, rf_server] = Bench();
-  int status = Run("rf --port " + rf_server->Name() + " --copies 1 --start 4140 --log '" + Log() +
-                   "'");
+  int status =
+      Run("rf --port " + rf_server->Name() + " --copies 1 --start 4140 --log '" + Log() + "'");
   ASSERT_EQ(status, 0) << Out() << Err();
   EXPECT_EQ(LastLogLine()["outcome"], "complete");
   EXPECT_EQ(rf_radio->Counters().rf.line_rate_faults, 0u);
@@ -227,8 +227,8 @@ TEST_F(SerialServerTest, ServerKilledMidTransferIsADeadLineWithItsWord) {
                    30s);
     server->Kill(SIGKILL);
   });
-  const int status =
-      Run("direct --port " + server->Name() + " --log '" + Log() + "' --image '" + image_.string() + "'");
+  const int status = Run("direct --port " + server->Name() + " --log '" + Log() + "' --image '" +
+                         image_.string() + "'");
   killer.join();
   EXPECT_EQ(status, 3) << Out() << Err();
   const nlohmann::json line = LastLogLine();

@@ -32,14 +32,14 @@ struct Heard {
 // waits for input.
 class ScriptedServer {
  public:
-  bool answer_dtr = false;         // a server in front of a pseudo-terminal does not
-  bool answer_rate = true;         // false: rate requests are never answered
-  bool hold_answers = false;       // answers leave only when the port waits
+  bool answer_dtr = false;    // a server in front of a pseudo-terminal does not
+  bool answer_rate = true;    // false: rate requests are never answered
+  bool hold_answers = false;  // answers leave only when the port waits
   bool refuse_com_port = false;
   bool answer_negotiation = true;
-  std::uint32_t rate_kept = 0;     // not 0: the rate the server answers whatever was asked
+  std::uint32_t rate_kept = 0;  // not 0: the rate the server answers whatever was asked
 
-  Bytes data;                      // data bytes the port sent, unescaped
+  Bytes data;  // data bytes the port sent, unescaped
   std::vector<Heard> requests;
   std::deque<std::uint8_t> to_port;
   Bytes held;
@@ -124,7 +124,8 @@ class ScriptedServer {
     if (command == ComCommand::kSetBaudRate && !answer_rate) return;
     Bytes answer(sub_.begin() + 2, sub_.end());
     if (command == ComCommand::kSetBaudRate && rate_kept != 0) {
-      answer = {static_cast<std::uint8_t>(rate_kept >> 24), static_cast<std::uint8_t>(rate_kept >> 16),
+      answer = {static_cast<std::uint8_t>(rate_kept >> 24),
+                static_cast<std::uint8_t>(rate_kept >> 16),
                 static_cast<std::uint8_t>(rate_kept >> 8), static_cast<std::uint8_t>(rate_kept)};
     }
     Answer(ComRequest(static_cast<ComCommand>(sub_[1] + 100), answer));
@@ -373,7 +374,8 @@ TEST_F(NetworkPortTest, OpenFailuresSayWhy) {
   server_.answer_negotiation = false;  // a port that speaks no telnet
   EXPECT_EQ(port_->Open("rfc2217://[::1]:3001"), kErrNoSuchPort);
   EXPECT_EQ(link_->host_, "::1");
-  EXPECT_EQ(port_->OpenFailureText(), "the server did not answer the telnet negotiation within 30 ms");
+  EXPECT_EQ(port_->OpenFailureText(),
+            "the server did not answer the telnet negotiation within 30 ms");
 }
 
 }  // namespace

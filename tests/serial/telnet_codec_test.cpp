@@ -66,14 +66,14 @@ TEST(TelnetCodecTest, RequestsAreFramedAndTheirValuesEscaped) {
 
 TEST(TelnetCodecTest, ServerAnswersAndNoticesReadTheSameHoweverCut) {
   const Bytes stream = {
-      'a', kIac, kSb, 44, 101, 0x00, 0x01, 0xC2, 0x00, kIac, kSe,  // rate 115200 in force
-      'b', kIac, kSb, 44, 106, 0x0A, kIac, kSe,                    // overrun + framing
-      kIac, kSb, 44, 106, 0x14, kIac, kSe,                         // parity + break: no error
-      kIac, kSb, 44, 107, 0x30, kIac, kSe,                         // modem state: ignored
-      kIac, kSb, 24, 1, kIac, kSe,                                 // another option: dropped
-      kIac, 241,                                                   // NOP
-      kIac, kSb, 44, 112, 1, kIac, kSe,                            // purge done
-      kIac, kSb, 44, 101, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, kIac, kSe, 'c',
+      'a',  kIac, kSb, 44,  101,  0x00, 0x01, 0xC2, 0x00, kIac, kSe,  // rate 115200 in force
+      'b',  kIac, kSb, 44,  106,  0x0A, kIac, kSe,                    // overrun + framing
+      kIac, kSb,  44,  106, 0x14, kIac, kSe,                          // parity + break: no error
+      kIac, kSb,  44,  107, 0x30, kIac, kSe,                          // modem state: ignored
+      kIac, kSb,  24,  1,   kIac, kSe,                                // another option: dropped
+      kIac, 241,                                                      // NOP
+      kIac, kSb,  44,  112, 1,    kIac, kSe,                          // purge done
+      kIac, kSb,  44,  101, 0,    0,    0xFF, 0xFF, 0xFF, 0xFF, kIac, kSe, 'c',
   };
   const Read whole = FeedInPieces(stream, 0);
   EXPECT_EQ(whole.data, (Bytes{'a', 'b', 'c'}));
@@ -140,11 +140,12 @@ INSTANTIATE_TEST_SUITE_P(
         // The server offering the serial-port option itself (a client's role): refused.
         NegotiationCase{"server_will_comport", {kIac, kWill, 44}, {kIac, kDont, 44}, false, false},
         // Agreed, then withdrawn by the server: we confirm; agreed again: we confirm again.
-        NegotiationCase{"withdrawn_and_back",
-                        {kIac, kDo, 0, kIac, kDont, 0, kIac, kDo, 0, kIac, kWill, 3, kIac, kWont, 3},
-                        {kIac, kWont, 0, kIac, kWill, 0, kIac, kDont, 3},
-                        false,
-                        false}),
+        NegotiationCase{
+            "withdrawn_and_back",
+            {kIac, kDo, 0, kIac, kDont, 0, kIac, kDo, 0, kIac, kWill, 3, kIac, kWont, 3},
+            {kIac, kWont, 0, kIac, kWill, 0, kIac, kDont, 3},
+            false,
+            false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
