@@ -4,8 +4,9 @@
 #   usage: ensure-deps.sh [extra package ...]   (extra packages another build needs, e.g. wine64)
 set -euo pipefail
 
+# ser2net: the serial server the tests put in front of the simulated radio.
 packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libncurses-dev tmux locales
-  libcli11-dev nlohmann-json3-dev libudev-dev libpcre2-dev bash-completion dpkg-dev "$@")
+  libcli11-dev nlohmann-json3-dev libudev-dev libpcre2-dev bash-completion dpkg-dev ser2net "$@")
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

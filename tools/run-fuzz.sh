@@ -5,14 +5,14 @@
 # script then fails. Run one input again with: <build>/fuzz/<target> <file>.
 #   TVX_BUILD_DIR     build folder (default: build-fuzz)
 #   TVX_FUZZ_SECONDS  how long each target runs (default: 30)
-#   TVX_FUZZ_JOBS     how many targets run at once (default: 4, all: their 30 s are wall time)
+#   TVX_FUZZ_JOBS     how many targets run at once (default: all, so their 30 s are wall time)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/ensure-deps.sh clang libclang-rt-dev
 build=${TVX_BUILD_DIR:-build-fuzz}
 seconds=${TVX_FUZZ_SECONDS:-30}
-jobs=${TVX_FUZZ_JOBS:-4}
-targets=(fuzz_key_decoder fuzz_setup_screen fuzz_sim_radio fuzz_values)
+targets=(fuzz_key_decoder fuzz_setup_screen fuzz_sim_radio fuzz_telnet_reader fuzz_values)
+jobs=${TVX_FUZZ_JOBS:-${#targets[@]}}
 
 # No build type: light optimisation and line tables only, which build fast and still name the
 # line of a failure; assert() stays on.

@@ -51,7 +51,8 @@ bool PortBound(int n);
 /// Whether the device names `a` and `b` open the same device: the same name, or on POSIX the
 /// same file (a symbolic link and its target, st_dev and st_ino) or the same device node
 /// (st_rdev); on Windows the same name in any case, with or without the device prefix. Names
-/// that do not exist are compared as given.
+/// that do not exist are compared as given. Serial servers' ports ("rfc2217://HOST:PORT") are
+/// the same when their hosts are, in any case, and their port numbers.
 bool SameDevice(const std::string& a, const std::string& b);
 
 /// The upload log's place when neither --log nor TORVANDRIX_LOG names one; empty when none

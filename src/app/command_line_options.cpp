@@ -177,7 +177,8 @@ Parser::Parser(CommandLine& command, const HelpWording& wording, const ParseSett
       "ports",
       "The serial devices of this machine, one a line under a header: the device, the ComN "
       "that binds it, its stable name, the USB vendor:product, serial number, whether another "
-      "program holds it now, and what it says it is; \"-\" where that is not known.");
+      "program holds it now, and what it says it is; \"-\" where that is not known. Ports "
+      "on serial servers (rfc2217://HOST:PORT) are not listed: none can be known from here.");
   Flag(ports_->add_flag("--json", command.json,
                         "print the same as one JSON array of objects, one a device, instead"));
   AddImageCommand(command);
@@ -196,9 +197,10 @@ Parser::~Parser() {
 }
 
 void Parser::AddPort(CLI::App* sub, CommandLine& command, bool repeatable) {
-  const std::string description =
-      FillIn("the serial device, e.g. {example}, or Com1 to Com9 (any case) as the menu binds them",
-             wording_);
+  const std::string description = FillIn(
+      "the serial device, e.g. {example}, Com1 to Com9 (any case) as the menu binds them, "
+      "or a serial server's port rfc2217://HOST:PORT",
+      wording_);
   CLI::Option* port = repeatable
                           ? sub->add_option("--port", command.ports,
                                             description +

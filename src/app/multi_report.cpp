@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "serial/network_port_name.h"
 #include "serial/port_name.h"
 
 namespace tvx::app {
@@ -77,7 +78,8 @@ std::vector<PortNames> NamePorts(std::span<const std::string> given,
                                  std::span<const std::string> devices) {
   std::vector<std::string_view> named_by_device;
   for (std::size_t i = 0; i < devices.size(); ++i) {
-    if (serial::ComPortNumber(given[i]) == 0 && !devices[i].empty()) {
+    if (serial::ComPortNumber(given[i]) == 0 && !devices[i].empty() &&
+        !serial::IsNetworkPortName(devices[i])) {
       named_by_device.push_back(devices[i]);
     }
   }
@@ -87,6 +89,8 @@ std::vector<PortNames> NamePorts(std::span<const std::string> given,
     std::string label;
     if (const int number = serial::ComPortNumber(given[i]); number != 0) {
       label = "Com" + std::to_string(number);
+    } else if (serial::IsNetworkPortName(devices[i])) {
+      label = devices[i].substr(serial::kNetworkPortScheme.size());  // the server's address
     } else if (!devices[i].empty()) {
       label = devices[i].substr(std::max(common, LastPartStart(devices[i])));
     }

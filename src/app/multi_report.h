@@ -31,7 +31,8 @@ struct PortNames {
 };
 
 /// The names of the ports `given` (what each --port said) that open `devices` (as many): a
-/// port named "ComN" is labelled so ("com4" as "Com4"), any other by its device from the
+/// port named "ComN" is labelled so ("com4" as "Com4"), a serial server's port by its address
+/// ("rfc2217://bench-a:3001" as "bench-a:3001"), any other by its device from the
 /// first word in which the devices so named differ, and at most the last part of its path
 /// ("/dev/ttyUSB0" and "/dev/ttyUSB1" as "ttyUSB0" and "ttyUSB1", ".../usb-FTDI_..._A1B2-if00"
 /// and ".../usb-FTDI_..._C3D4-if00" as "A1B2-if00" and "C3D4-if00"; a word ends at / \ _ - . :).

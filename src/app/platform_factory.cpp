@@ -10,8 +10,21 @@
 #include "serial/posix_priority.h"
 #include "serial/posix_serial_port.h"
 #endif
+#include "serial/network_serial_port.h"
+#include "serial/routed_serial_port.h"
+#include "serial/tcp_link.h"
 
 namespace tvx::app {
+namespace {
+
+// The program's one port: this platform's backend for devices, the network one for serial
+// servers' ports ("rfc2217://HOST:PORT"), chosen by the name each Open gets.
+std::unique_ptr<serial::SerialPort> MakePort(std::unique_ptr<serial::SerialPort> local) {
+  return serial::MakeRoutedSerialPort(std::move(local),
+                                      serial::MakeNetworkSerialPort(serial::MakeTcpLink()));
+}
+
+}  // namespace
 
 Platform MakePlatform(std::string& error, bool& error_is_usage) {
   Platform platform;
@@ -24,7 +37,7 @@ Platform MakePlatform(std::string& error, bool& error_is_usage) {
   }
   platform.console = console::win::OpenWindowsConsole(error);
   if (!platform.console) return platform;
-  platform.port = serial::MakeWinSerialPort();
+  platform.port = MakePort(serial::MakeWinSerialPort());
   platform.priority = std::make_unique<serial::WinPriority>();
 #else
   if (!console::posix::StdioIsTerminal()) {
@@ -34,7 +47,7 @@ Platform MakePlatform(std::string& error, bool& error_is_usage) {
   }
   platform.console = console::posix::OpenTerminalConsole(error);
   if (!platform.console) return platform;
-  platform.port = serial::MakePosixSerialPort();
+  platform.port = MakePort(serial::MakePosixSerialPort());
   platform.priority = std::make_unique<serial::PosixPriority>();
 #endif
   return platform;
@@ -43,10 +56,10 @@ Platform MakePlatform(std::string& error, bool& error_is_usage) {
 Platform MakePortPlatform() {
   Platform platform;
 #ifdef _WIN32
-  platform.port = serial::MakeWinSerialPort();
+  platform.port = MakePort(serial::MakeWinSerialPort());
   platform.priority = std::make_unique<serial::WinPriority>();
 #else
-  platform.port = serial::MakePosixSerialPort();
+  platform.port = MakePort(serial::MakePosixSerialPort());
   platform.priority = std::make_unique<serial::PosixPriority>();
 #endif
   return platform;

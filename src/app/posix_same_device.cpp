@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "app/cli_platform.h"
+#include "serial/network_port_name.h"
 
 namespace tvx::app {
 namespace {
@@ -19,6 +20,9 @@ std::string RealPath(const std::string& path) {
 
 bool SameDevice(const std::string& a, const std::string& b) {
   if (a == b) return true;
+  if (serial::IsNetworkPortName(a) || serial::IsNetworkPortName(b)) {
+    return serial::SameNetworkPort(a, b);
+  }
   struct stat first {};
   struct stat second {};
   if (stat(a.c_str(), &first) == 0 && stat(b.c_str(), &second) == 0) {

@@ -18,6 +18,7 @@
 #include <tuple>
 
 #include "app/serial_devices.h"
+#include "serial/network_port_name.h"
 
 namespace tvx::app {
 namespace fs = std::filesystem;
@@ -143,7 +144,11 @@ void AddBindings(std::map<std::string, SerialDevice>& devices) {
   std::error_code error;
   for (int n = 1; n <= 9; ++n) {
     const char* bound = std::getenv(("TORVANDRIX_COM" + std::to_string(n)).c_str());
-    if (bound == nullptr || bound[0] == '\0' || !fs::exists(bound, error)) continue;
+    // A serial server's port is no device of this machine: `ports` cannot know it.
+    if (bound == nullptr || bound[0] == '\0' || serial::IsNetworkPortName(bound) ||
+        !fs::exists(bound, error)) {
+      continue;
+    }
     const std::string device = Canonical(bound);
     SerialDevice& entry = devices[device];
     entry.device = device;
@@ -171,6 +176,8 @@ std::vector<SerialDevice> ListSerialDevices() {
 }
 
 std::string StableDeviceName(const std::string& device) {
+  // A serial server's port comes back under its address.
+  if (serial::IsNetworkPortName(device)) return device;
   std::error_code error;
   // A link (by-id, or one a binding names) already follows the device wherever it comes back.
   if (fs::is_symlink(device, error)) return device;

@@ -27,8 +27,9 @@ struct SerialDevice {
   bool in_use = false;        ///< another program holds it now (see ListSerialDevices)
 };
 
-/// The serial devices of this machine, sorted by device: the ports bound by TORVANDRIX_COM<n>,
-/// the devices with a stable name, and the other serial devices the system has hardware for.
+/// The serial devices of this machine, sorted by device: the ports bound by TORVANDRIX_COM<n>
+/// (never a serial server's port: it cannot be known), the devices with a stable name, and the
+/// other serial devices the system has hardware for.
 /// "In use" on Linux: a process holds a lock (flock or a record lock) on the device, as this
 /// program does while it has a port open; the device itself is not opened. On Windows: the
 /// port cannot be opened for want of access, as when another program has it open (a free port
@@ -39,7 +40,8 @@ std::vector<SerialDevice> ListSerialDevices();
 
 /// The name `device` comes back under when its adapter is unplugged and plugged in again: on
 /// Linux its /dev/serial/by-id link (found now, while the device is there), `device` itself
-/// when it is a link already or has none; on Windows `device` (a COM port keeps its name).
+/// when it is a link already or has none; on Windows `device` (a COM port keeps its name); a
+/// serial server's port ("rfc2217://HOST:PORT") is itself.
 /// Blocks for a directory listing at most; never fails.
 std::string StableDeviceName(const std::string& device);
 

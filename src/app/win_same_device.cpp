@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "app/cli_platform.h"
+#include "serial/network_port_name.h"
 
 namespace tvx::app {
 namespace {
@@ -20,6 +21,9 @@ std::string Plain(std::string_view name) {
 }  // namespace
 
 bool SameDevice(const std::string& a, const std::string& b) {
+  if (serial::IsNetworkPortName(a) || serial::IsNetworkPortName(b)) {
+    return serial::SameNetworkPort(a, b);
+  }
   return Plain(a) == Plain(b);
 }
 

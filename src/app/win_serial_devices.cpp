@@ -10,6 +10,7 @@
 #include <map>
 
 #include "app/serial_devices.h"
+#include "serial/network_port_name.h"
 
 namespace tvx::app {
 
@@ -157,7 +158,8 @@ void AddAnnouncedPorts(DeviceMap& devices) {
 void AddBindings(DeviceMap& devices) {
   for (int n = 1; n <= 9; ++n) {
     const std::string bound = Environment("TORVANDRIX_COM" + std::to_string(n));
-    if (bound.empty() || !DeviceExists(bound)) continue;
+    // A serial server's port is no device of this machine: `ports` cannot know it.
+    if (bound.empty() || serial::IsNetworkPortName(bound) || !DeviceExists(bound)) continue;
     const std::string device = bound.starts_with(kDevicePrefix) ? bound : kDevicePrefix + bound;
     SerialDevice& entry = devices[device];
     entry.device = device;

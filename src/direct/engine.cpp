@@ -230,6 +230,7 @@ bool EngineRun::SendChecked(std::uint8_t byte, int pause_ms) {
 
 // Reads and drops whatever is waiting; a latched code is reported only when bytes were read.
 void EngineRun::Discard() {
+  line_.Purge();  // a network port's server drops its input; a failure shows in what follows
   const job::LineResult waiting = line_.Waiting();
   if (waiting.count == 0) return;
   std::vector<std::uint8_t> stale(waiting.count);

@@ -106,7 +106,15 @@ LineResult Line::SendByte(std::uint8_t byte) {
   return Send(std::span<const std::uint8_t>(&byte, 1));
 }
 
+LineResult Line::Purge() {
+  if (!port_.IsOpen()) return {};
+  const ErrorNumber code = port_.PurgeInput();
+  if (code == kNoError) return {};
+  return Latched(0, code);
+}
+
 LineResult Line::Discard() {
+  if (const LineResult purged = Purge(); purged.dead()) return purged;
   const LineResult waiting = Waiting();
   if (waiting.count == 0) return waiting;
   std::vector<std::uint8_t> bytes(waiting.count);

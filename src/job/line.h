@@ -96,7 +96,10 @@ class Line {
   /// the line is dead.
   LineResult Send(std::span<const std::uint8_t> bytes);
   LineResult SendByte(std::uint8_t byte);
-  /// Reads and drops whatever is waiting; `count` is what was dropped.
+  /// Has the port drop input it holds beyond its receive queue and gather what is on its way
+  /// into the queue (a network port's server; nothing for a local port). Latches a failure.
+  LineResult Purge();
+  /// Purges, then reads and drops whatever is waiting; `count` is what was dropped.
   LineResult Discard();
 
   /// Whether the line is dead: a dead line was latched, or the port saw a hang-up (latched now).

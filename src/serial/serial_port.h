@@ -1,6 +1,6 @@
 // The serial port as the jobs see it: one small interface, no platform types. Backends:
-// posix_serial_port (termios) and win_serial_port (Win32 communications); tests use a
-// pseudo-terminal or a radio in memory.
+// posix_serial_port (termios), win_serial_port (Win32 communications) and network_serial_port
+// (a serial server's port over TCP); tests use a pseudo-terminal or a radio in memory.
 //
 // Only one port is open at a time. Every operation that can fail returns its ErrorNumber
 // (0 = success) at once, and keeps the system's own words for the failure (OpenFailureText,
@@ -68,7 +68,8 @@ class SerialPort {
   /// blocking reads and writes. Errors: 53 no such port, 70 in use, 75 refused by the system
   /// (no permission), 55 already open, 64 bad name (empty), 5 not a serial port (a file, a
   /// directory, a device without a serial line; OpenFailureText says what it is), others mapped
-  /// from the OS. Never blocks.
+  /// from the OS. Never blocks, except a network port's ("rfc2217://HOST:PORT"), which connects
+  /// and negotiates within its limits (network_serial_port.h).
   virtual ErrorNumber Open(std::string_view device) = 0;
   /// The system's own words for why the last Open failed (e.g. "Permission denied"), taken
   /// when it failed; empty after an Open that succeeded, or when the system gave none.
@@ -89,6 +90,13 @@ class SerialPort {
   virtual ErrorNumber GetControlState(ControlState& out) = 0;
   /// Writes the snapshot back; changes the line rate without flushing either queue.
   virtual ErrorNumber SetControlState(const ControlState& state) = 0;
+
+  /// Has input the port holds beyond its receive queue dropped where it is held, and returns
+  /// once everything received before is in the receive queue (a network port: the server drops
+  /// what its device received, and what it sent before has arrived). The caller then reads and
+  /// drops the queue. A local port holds nothing more: 0 at once. 52 when not open, 59 on a
+  /// dead line, 5 when not done.
+  virtual ErrorNumber PurgeInput() { return IsOpen() ? kNoError : kErrPortNotOpen; }
 
   /// Bytes in the receive queue, with pending line errors (overrun, framing, overflow, I/O).
   virtual WaitingCount BytesWaiting() = 0;

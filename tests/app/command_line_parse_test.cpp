@@ -330,7 +330,8 @@ TEST(CommandLineParseTest, EachHelpListsItsOwnOptionsWithRangeAndDefault) {
             "usage: torvandrix-upload ports [options]\n\nThe serial devices of this machine, one "
             "a line under a header: the device, the\nComN that binds it, its stable name, the "
             "USB vendor:product, serial number,\nwhether another program holds it now, and what "
-            "it says it is; \"-\" where that is\nnot known.\n\nOptions:\n"
+            "it says it is; \"-\" where that is\nnot known. Ports on serial servers "
+            "(rfc2217://HOST:PORT) are not listed: none\ncan be known from here.\n\nOptions:\n"
             "  -h, --help          show this text and exit\n"
             "  --json              print the same as one JSON array of objects, one a\n"
             "                      device, instead\n");

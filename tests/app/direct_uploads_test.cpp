@@ -382,6 +382,31 @@ TEST_F(DirectUploadsTest, TheSameDeviceTwiceIsAUsageError) {
                          " are the same device\nsee 'torvandrix-upload direct --help'\n");
   EXPECT_FALSE(app::SameDevice((folder / "tty").string(), (folder / "other").string()));
   fs::remove_all(folder);
+
+  // A serial server's port: the host in any case, the port number as a number.
+  benches_.clear();
+  Add("rfc2217://Bench-A:3001");
+  Add("rfc2217://bench-b:3001");
+  Add("rfc2217://bench-a:03001");
+  ran = Run();
+  EXPECT_EQ(ran.status, 2);
+  EXPECT_EQ(ran.err,
+            "torvandrix-upload: --port rfc2217://Bench-A:3001 and --port rfc2217://bench-a:03001 "
+            "are the same device\nsee 'torvandrix-upload direct --help'\n");
+  EXPECT_FALSE(app::SameDevice("rfc2217://bench-a:3001", "rfc2217://bench-a:3002"));
+  EXPECT_FALSE(app::SameDevice("rfc2217://bench-a:3001", (folder / "tty").string()));
+}
+
+// Serial servers' ports are shown by their addresses beside local devices.
+TEST(LiveBoardTest, ServerPortsAreShownByTheirAddresses) {
+  const std::vector<std::string> given = {"rfc2217://bench-a:3001", "rfc2217://[::1]:3002",
+                                          "/dev/ttyUSB0", "/dev/ttyUSB1"};
+  const std::vector<app::PortNames> names = app::NamePorts(given, given);
+  ASSERT_EQ(names.size(), 4u);
+  EXPECT_EQ(names[0].label.Text(), "bench-a:3001");
+  EXPECT_EQ(names[1].label.Text(), "[::1]:3002");
+  EXPECT_EQ(names[2].label.Text(), "ttyUSB0");
+  EXPECT_EQ(names[3].label.Text(), "ttyUSB1");
 }
 
 // The live line: device, serial number (or "-"), state, bar with percentage, words, rate, time
