@@ -53,21 +53,24 @@ void SecureWipe(void* data, std::size_t size) noexcept {
   std::atomic_signal_fence(std::memory_order_seq_cst);
 }
 
-bool WipeAccessCodeArguments(int argc, char** argv) noexcept {
-  constexpr std::string_view kOption = "--access-code";
+bool WipeSecretArguments(int argc, char** argv) noexcept {
+  constexpr std::string_view kOptions[] = {"--access-code", "--send-secret"};
   bool wiped = false;
   for (int i = 1; i < argc && std::string_view(argv[i]) != "--"; ++i) {
     const std::string_view arg = argv[i];
-    char* value = nullptr;
-    if (arg == kOption && i + 1 < argc) {
-      value = argv[++i];
-    } else if (arg.starts_with(kOption) && arg.size() > kOption.size() &&
-               arg[kOption.size()] == '=') {
-      value = argv[i] + kOption.size() + 1;
-    }
-    if (value != nullptr) {
-      SecureWipe(value, std::string_view(value).size());
-      wiped = true;
+    for (const std::string_view option : kOptions) {
+      char* value = nullptr;
+      if (arg == option && i + 1 < argc) {
+        value = argv[++i];
+      } else if (arg.starts_with(option) && arg.size() > option.size() &&
+                 arg[option.size()] == '=') {
+        value = argv[i] + option.size() + 1;
+      }
+      if (value != nullptr) {
+        SecureWipe(value, std::string_view(value).size());
+        wiped = true;
+        break;
+      }
     }
   }
   return wiped;

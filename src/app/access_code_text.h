@@ -28,9 +28,9 @@ inline void SecureWipe(std::string& text) noexcept {
   SecureWipe(text.data(), text.size());
 }
 
-/// Wipes the values of --access-code in the program's own arguments ("--access-code CODE" and
-/// "--access-code=CODE"; argv[0] and what follows "--" are left), so that the process list no
-/// longer shows them. Whether any was there.
-bool WipeAccessCodeArguments(int argc, char** argv) noexcept;
+/// Wipes the values of --access-code and --send-secret in the program's own arguments
+/// ("--access-code CODE", "--send-secret=TEXT"; argv[0] and what follows "--" are left), so
+/// that the process list no longer shows them. Whether any was there.
+bool WipeSecretArguments(int argc, char** argv) noexcept;
 
 }  // namespace tvx::app

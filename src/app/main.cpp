@@ -167,11 +167,11 @@ int main(int argc, char** argv) {
   // the terminal given back.
   console::InstallStopHandlers();
   console::SetStopAtOnce(true);
-  // The access code given as an argument leaves the process list (what the arguments held is
-  // parsed from a copy), and no core dump holds a supplied code.
+  // An access code or a secret step given as an argument leaves the process list (what the
+  // arguments held is parsed from a copy), and no core dump holds either.
   std::vector<std::string> args(argv, argv + argc);
   const char* variable = std::getenv("TORVANDRIX_ACCESS_CODE");
-  if (app::WipeAccessCodeArguments(argc, argv) || variable != nullptr) app::ForbidCoreDumps();
+  if (app::WipeSecretArguments(argc, argv) || variable != nullptr) app::ForbidCoreDumps();
   // Decided before the terminal is taken over, the configuration file and the access code
   // variable included.
   app::ParseSettings settings;

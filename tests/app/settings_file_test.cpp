@@ -120,14 +120,28 @@ TEST(SettingsFileTest, AnOptionGivenTwiceIsNamed) {
   for (const auto& [args, reason] : cases) EXPECT_EQ(Refusal(args, {}), reason);
 }
 
-TEST(SettingsFileTest, TheAccessCodeLeavesTheArguments) {
-  std::string texts[] = {"prog", "--access-code",         "1,2,3,4", "direct",        "--log",
-                         "x",    "--access-code=5,6,7,8", "--",      "--access-code", "kept"};
+TEST(SettingsFileTest, TheAccessCodeAndSecretStepsLeaveTheArguments) {
+  std::string texts[] = {"prog",
+                         "--access-code",
+                         "1,2,3,4",
+                         "setup",
+                         "--send-secret",
+                         "PIN 1234\\r",
+                         "--log",
+                         "x",
+                         "--send",
+                         "shown",
+                         "--send-secret=pw",
+                         "--access-code=5,6,7,8",
+                         "--",
+                         "--access-code",
+                         "kept"};
   std::vector<char*> argv;
   for (std::string& text : texts) argv.push_back(text.data());
-  EXPECT_TRUE(app::WipeAccessCodeArguments(static_cast<int>(argv.size()), argv.data()));
+  EXPECT_TRUE(app::WipeSecretArguments(static_cast<int>(argv.size()), argv.data()));
   const std::vector<std::string> after(argv.begin(), argv.end());
-  EXPECT_EQ(after, (std::vector<std::string>{"prog", "--access-code", "", "direct", "--log", "x",
+  EXPECT_EQ(after, (std::vector<std::string>{"prog", "--access-code", "", "setup", "--send-secret",
+                                             "", "--log", "x", "--send", "shown", "--send-secret=",
                                              "--access-code=", "--", "--access-code", "kept"}));
 }
 
