@@ -20,6 +20,7 @@
 #include "serial/win_priority.h"
 #include "serial/win_serial_port.h"
 #include "support/scripted_console.h"
+#include "support/small_image.h"
 
 namespace tvx::serial {
 namespace {
@@ -117,7 +118,7 @@ TEST(WinSerialPortTest, ActivityWaitSleepsOnASilentLineAndWakesForAKey) {
   EXPECT_TRUE(console.KeyWaiting());
 }
 
-// The whole direct upload through this backend: questions answered, the line switched to
+// A whole direct upload through this backend: questions answered, the line switched to
 // 115200 bit/s (the radio hears nothing at any other rate after the switch), every word sent
 // and echoed, the activity wait woken by every answer, and the radio's checksum accepted.
 TEST(WinSerialPortTest, DirectUploadAtHighSpeedEndsWithTheChecksumAccepted) {
@@ -126,6 +127,7 @@ TEST(WinSerialPortTest, DirectUploadAtHighSpeedEndsWithTheChecksumAccepted) {
   WinPriority priority;
   job::RunContext ctx(console, *port, priority, job::SystemClock());
   ctx.link.devices[0] = kRadioPort;  // Com1 stands for the radio's port
+  ctx.image = testing::SmallImage();  // every step of the upload, in 139 words
   console.Feed("N\rY\ry\r");         // data port, radio in set-up, high speed
   console.OnKeyWanted([](testing::ScriptedConsole& c) {
     for (int row = 1; row <= 50; ++row) {
