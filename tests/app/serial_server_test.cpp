@@ -189,7 +189,8 @@ TEST_F(SerialServerTest, DirectUploadAtHighSpeedWordForWord) {
   auto [radio, server] = Bench();
   const int status = Run("direct --port " + server->Name() + " --log '" + Log() +
                          "' --high-speed --image '" + image_.string() + "'");
-  ASSERT_EQ(status, 0) << Out() << Err();
+  ASSERT_EQ(status, 0) << Out() << Err() << "handshakes the radio refused: "
+                       << radio->Counters().direct.handshakes_refused;
   EXPECT_TRUE(Verdict(*radio));
   const auto counters = radio->Counters().direct;
   EXPECT_EQ(counters.last_divisor, 4);  // 115200 bit/s after the switch
