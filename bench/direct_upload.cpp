@@ -35,10 +35,10 @@
 #include "job/clock.h"
 #include "job/run_context.h"
 #include "radio_sim/posix_pty_radio.h"
-#include "ser2net_process.h"
 #include "serial/network_serial_port.h"
 #include "serial/posix_priority.h"
 #include "serial/posix_serial_port.h"
+#include "support/ser2net_process.h"
 
 namespace {
 
@@ -80,9 +80,9 @@ UploadResult RunUploader(bool through_server = false, bool* server_up = nullptr)
     return result;
   }
   std::string device = radio.DevicePath();
-  std::unique_ptr<tvx::bench::Ser2netProcess> server;
+  std::unique_ptr<tvx::testing::Ser2netProcess> server;
   if (through_server) {
-    server = std::make_unique<tvx::bench::Ser2netProcess>(device);
+    server = std::make_unique<tvx::testing::Ser2netProcess>(device);
     if (server_up != nullptr) *server_up = server->Up();
     if (!server->Up()) return result;
     device = server->PortName();
@@ -154,7 +154,7 @@ double RateSwitchSeconds(int count) {
   config.mode = tvx::sim::RadioMode::kDirect;
   tvx::sim::PtyRadio radio(config);
   if (!radio.Start().empty()) return 0.0;
-  tvx::bench::Ser2netProcess server(radio.DevicePath());
+  tvx::testing::Ser2netProcess server(radio.DevicePath());
   if (!server.Up()) return 0.0;
   auto port = tvx::serial::MakeNetworkSerialPort(tvx::serial::MakeTcpLink());
   if (port->Open(server.PortName()) != tvx::serial::kNoError) return 0.0;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 
@@ -51,6 +52,48 @@ class Deadline {
 
  private:
   std::optional<Clock::time_point> at_;
+};
+
+/// How a read of `count` bytes waits under the five time-outs, as every backend reads: interval
+/// "infinite" (0xFFFFFFFF) without totals returns what is there at once; interval and per-byte
+/// "infinite" with a constant waits up to the constant for a first byte and returns with it;
+/// otherwise the total time-out (per byte * count + constant) and, once a byte came, the interval
+/// between bytes bound the read (all zero: no bound). Built when the read starts.
+class ReadTimer {
+ public:
+  ReadTimer(std::uint32_t interval, std::uint32_t per_byte, std::uint32_t constant,
+            std::size_t count)
+      : interval_(interval) {
+    constexpr std::uint32_t kInfinite = 0xFFFFFFFF;
+    at_once_ = interval == kInfinite && per_byte == 0 && constant == 0;
+    first_byte_ =
+        interval == kInfinite && per_byte == kInfinite && constant != 0 && constant != kInfinite;
+    if (first_byte_) {
+      total_ = Deadline::InMs(constant);
+    } else if (!at_once_) {
+      total_ = Deadline::ForTransfer(per_byte, constant, count);
+    }
+    interval_timed_ = !at_once_ && !first_byte_ && interval != 0;
+  }
+
+  /// Whatever is there is all the read returns: no waiting.
+  bool AtOnce() const { return at_once_; }
+  /// Bytes arrived: whether the read ends with them (the first-byte form), else the interval
+  /// starts again.
+  bool EndsWithBytes() {
+    if (interval_timed_) between_ = Deadline::InMs(interval_);
+    return first_byte_;
+  }
+  /// How long the next wait may last in milliseconds: 0 once time is up, -1 without a bound.
+  int MsLeft() const { return total_.Earlier(between_).MsLeft(); }
+
+ private:
+  std::uint32_t interval_;
+  bool at_once_ = false;
+  bool first_byte_ = false;
+  bool interval_timed_ = false;
+  Deadline total_;
+  Deadline between_;
 };
 
 }  // namespace tvx::serial

@@ -20,7 +20,6 @@ namespace {
 
 using telnet::ComCommand;
 
-constexpr std::uint32_t kMaxTimeout = 0xFFFFFFFF;
 constexpr const char* kServerClosed = "the server closed the connection";
 constexpr const char* kWriteTimedOut = "the server took nothing more within the write time-out";
 constexpr std::size_t kReceiveChunk = 4096;
@@ -389,21 +388,7 @@ std::size_t NetworkSerialPort::Take(std::span<std::uint8_t> into) {
 std::size_t NetworkSerialPort::Read(std::span<std::uint8_t> into) {
   if (!open_ || into.empty()) return 0;
   const Timeouts t = timeouts_;
-  // The same time-outs as a local port's: interval "infinite" without totals returns what is
-  // there; interval and per-byte "infinite" with a constant waits that long for a first byte.
-  const bool at_once =
-      t.read_interval == kMaxTimeout && t.read_total_per_byte == 0 && t.read_total_constant == 0;
-  const bool first_byte = t.read_interval == kMaxTimeout && t.read_total_per_byte == kMaxTimeout &&
-                          t.read_total_constant != 0 && t.read_total_constant != kMaxTimeout;
-  Deadline deadline;
-  if (first_byte) {
-    deadline = Deadline::InMs(t.read_total_constant);
-  } else if (!at_once) {
-    deadline = Deadline::ForTransfer(t.read_total_per_byte, t.read_total_constant, into.size());
-  }
-  const bool interval_timed = !at_once && !first_byte && t.read_interval != 0;
-  Deadline interval_deadline;
-
+  ReadTimer timer(t.read_interval, t.read_total_per_byte, t.read_total_constant, into.size());
   std::size_t got = 0;
   while (got < into.size()) {
     std::size_t n = Take(into.subspan(got));
@@ -413,12 +398,11 @@ std::size_t NetworkSerialPort::Read(std::span<std::uint8_t> into) {
     }
     if (n > 0) {
       got += n;
-      if (first_byte) break;
-      if (interval_timed) interval_deadline = Deadline::InMs(t.read_interval);
+      if (timer.EndsWithBytes()) break;
       continue;
     }
-    if (dead_ || at_once) break;
-    const int wait = deadline.Earlier(interval_deadline).MsLeft();
+    if (dead_ || timer.AtOnce()) break;
+    const int wait = timer.MsLeft();
     if (wait == 0) break;
     link_->AwaitInput(console::kNoWaitHandle, wait);
   }

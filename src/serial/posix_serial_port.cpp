@@ -30,7 +30,6 @@
 namespace tvx::serial {
 namespace {
 
-constexpr std::uint32_t kMaxTimeout = 0xFFFFFFFF;
 constexpr short kHangUpEvents = POLLHUP | POLLERR | POLLNVAL;
 // What poll reports for a line whose other side hung up or whose device went away.
 constexpr short kDeadLineEvents = POLLHUP | POLLERR;
@@ -351,28 +350,13 @@ WaitingCount PosixSerialPort::BytesWaiting() {
 std::size_t PosixSerialPort::Read(std::span<std::uint8_t> into) {
   if (fd_ < 0 || into.empty()) return 0;
   const Timeouts t = timeouts_;
-  // Interval "infinite" with no totals: return at once with what is there. Interval and per-byte
-  // "infinite" with a constant: wait up to the constant for the first byte, then return.
-  const bool at_once =
-      t.read_interval == kMaxTimeout && t.read_total_per_byte == 0 && t.read_total_constant == 0;
-  const bool first_byte = t.read_interval == kMaxTimeout && t.read_total_per_byte == kMaxTimeout &&
-                          t.read_total_constant != 0 && t.read_total_constant != kMaxTimeout;
-  Deadline deadline;
-  if (first_byte) {
-    deadline = Deadline::InMs(t.read_total_constant);
-  } else if (!at_once) {
-    deadline = Deadline::ForTransfer(t.read_total_per_byte, t.read_total_constant, into.size());
-  }
-  const bool interval_timed = !at_once && !first_byte && t.read_interval != 0;
-  Deadline interval_deadline;
-
+  ReadTimer timer(t.read_interval, t.read_total_per_byte, t.read_total_constant, into.size());
   std::size_t got = 0;
   while (got < into.size()) {
     const ssize_t n = ::read(fd_, into.data() + got, into.size() - got);
     if (n > 0) {
       got += static_cast<std::size_t>(n);
-      if (first_byte) break;
-      if (interval_timed) interval_deadline = Deadline::InMs(t.read_interval);
+      if (timer.EndsWithBytes()) break;
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
@@ -386,9 +370,9 @@ std::size_t PosixSerialPort::Read(std::span<std::uint8_t> into) {
       }
       break;
     }
-    if (at_once) break;
+    if (timer.AtOnce()) break;
 
-    const int wait = deadline.Earlier(interval_deadline).MsLeft();
+    const int wait = timer.MsLeft();
     if (wait == 0) break;
     pollfd p{fd_, POLLIN, 0};
     const int ready = poll(&p, 1, wait);

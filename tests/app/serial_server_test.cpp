@@ -3,11 +3,7 @@
 // direct upload word for word with the rate switch taken, an RF pass, a set-up script, a server
 // killed mid-transfer, two servers at once. Kept few and short: the radio answers at once and
 // the image is small. Skipped, saying so, where ser2net is not installed.
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,7 +15,6 @@
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -27,6 +22,7 @@
 #include "image/image_file.h"
 #include "image/stored_image_builder.h"
 #include "radio_sim/posix_pty_radio.h"
+#include "support/ser2net_process.h"
 
 namespace tvx::testing {
 namespace {
@@ -41,88 +37,10 @@ std::string Slurp(const fs::path& path) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-std::string FindSer2net() {
-  for (const char* dir : {"/usr/sbin", "/usr/local/sbin", "/usr/bin", "/sbin"}) {
-    const fs::path path = fs::path(dir) / "ser2net";
-    if (access(path.c_str(), X_OK) == 0) return path.string();
-  }
-  return {};
-}
-
-// A TCP port on the loopback address that nothing listens on now.
-int FreePort() {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t size = sizeof address;
-  bind(fd, reinterpret_cast<sockaddr*>(&address), size);
-  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-  close(fd);
-  return ntohs(address.sin_port);
-}
-
-// Whether something listens on 127.0.0.1:`port` (from /proc, without connecting: a connection
-// would make the server open the device).
-bool Listening(int port) {
-  char local[32];
-  std::snprintf(local, sizeof local, "0100007F:%04X", port);
-  std::ifstream table("/proc/net/tcp");
-  for (std::string line; std::getline(table, line);) {
-    std::istringstream fields(line);
-    std::string slot, address, remote, state;
-    fields >> slot >> address >> remote >> state;
-    if (address == local && state == "0A") return true;
-  }
-  return false;
-}
-
-// ser2net serving one device at one port, as its own process.
-class Server {
- public:
-  Server(const std::string& program, const fs::path& dir, const std::string& device) {
-    port_ = FreePort();
-    const fs::path config = dir / ("ser2net-" + std::to_string(port_) + ".yaml");
-    // No waiting for more characters before a read is sent on: each answer leaves at once.
-    std::ofstream(config) << "connection: &radio\n"
-                          << "  accepter: telnet(rfc2217),tcp,127.0.0.1," << port_ << "\n"
-                          << "  connector: serialdev," << device << ",19200n81,local\n"
-                          << "  options:\n"
-                          << "    kickolduser: false\n"
-                          << "    chardelay: false\n";
-    pid_ = fork();
-    if (pid_ == 0) {
-      const int null = ::open("/dev/null", O_RDWR);
-      dup2(null, 1);
-      dup2(null, 2);
-      execl(program.c_str(), program.c_str(), "-n", "-u", "-c", config.c_str(), nullptr);
-      _exit(127);
-    }
-    for (int i = 0; i < 500 && !Listening(port_); ++i) std::this_thread::sleep_for(10ms);
-  }
-  ~Server() { Kill(SIGTERM); }
-  Server(const Server&) = delete;
-  Server& operator=(const Server&) = delete;
-
-  bool Up() const { return Listening(port_); }
-  std::string Name() const { return "rfc2217://127.0.0.1:" + std::to_string(port_); }
-  void Kill(int signal) {
-    if (pid_ <= 0) return;
-    kill(pid_, signal);
-    waitpid(pid_, nullptr, 0);
-    pid_ = -1;
-  }
-
- private:
-  int port_ = 0;
-  pid_t pid_ = -1;
-};
-
 class SerialServerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ser2net_ = FindSer2net();
-    if (ser2net_.empty()) {
+    if (Ser2netProcess::Program().empty()) {
       GTEST_SKIP() << "ser2net is not installed (Debian package ser2net; tools/ensure-deps.sh "
                       "installs it): the serial server tests are skipped";
     }
@@ -143,14 +61,14 @@ class SerialServerTest : public ::testing::Test {
   }
 
   // A radio answering at once, and a server in front of it.
-  std::pair<sim::PtyRadio*, Server*> Bench(sim::RadioConfig config = {}) {
+  std::pair<sim::PtyRadio*, Ser2netProcess*> Bench(sim::RadioConfig config = {}) {
     config.erase_seconds = 0;
     config.rate_switch_timeout = 5.0;
     config.handshake_timeout = 5.0;
     config.frame_timeout = 5.0;
     radios_.push_back(std::make_unique<sim::PtyRadio>(config));
     EXPECT_EQ(radios_.back()->Start(), "");
-    servers_.push_back(std::make_unique<Server>(ser2net_, dir_, radios_.back()->DevicePath()));
+    servers_.push_back(std::make_unique<Ser2netProcess>(radios_.back()->DevicePath()));
     EXPECT_TRUE(servers_.back()->Up()) << "ser2net did not start listening";
     return {radios_.back().get(), servers_.back().get()};
   }
@@ -178,16 +96,15 @@ class SerialServerTest : public ::testing::Test {
     return nlohmann::json::parse(last);
   }
 
-  std::string ser2net_;
   fs::path dir_;
   fs::path image_;
   std::vector<std::unique_ptr<sim::PtyRadio>> radios_;
-  std::vector<std::unique_ptr<Server>> servers_;
+  std::vector<std::unique_ptr<Ser2netProcess>> servers_;
 };
 
 TEST_F(SerialServerTest, DirectUploadAtHighSpeedWordForWord) {
   auto [radio, server] = Bench();
-  const int status = Run("direct --port " + server->Name() + " --log '" + Log() +
+  const int status = Run("direct --port " + server->PortName() + " --log '" + Log() +
                          "' --high-speed --image '" + image_.string() + "'");
   ASSERT_EQ(status, 0) << Out() << Err() << "handshakes the radio refused: "
                        << radio->Counters().direct.handshakes_refused;
@@ -205,7 +122,7 @@ TEST_F(SerialServerTest, DirectUploadAtHighSpeedWordForWord) {
 TEST_F(SerialServerTest, RfPassAndSetupScript) {
   auto [rf_radio, rf_server] = Bench();
   int status =
-      Run("rf --port " + rf_server->Name() + " --copies 1 --start 4140 --log '" + Log() + "'");
+      Run("rf --port " + rf_server->PortName() + " --copies 1 --start 4140 --log '" + Log() + "'");
   ASSERT_EQ(status, 0) << Out() << Err();
   EXPECT_EQ(LastLogLine()["outcome"], "complete");
   EXPECT_EQ(rf_radio->Counters().rf.line_rate_faults, 0u);
@@ -215,7 +132,7 @@ TEST_F(SerialServerTest, RfPassAndSetupScript) {
   setup.fast_setup = true;
   auto [setup_radio, setup_server] = Bench(setup);
   std::ofstream(dir_ / "rig.txt") << "send ?\\r\nexpect Serial Number (?<serial>\\d+)\n";
-  status = Run("setup --port " + setup_server->Name() + " --script '" +
+  status = Run("setup --port " + setup_server->PortName() + " --script '" +
                (dir_ / "rig.txt").string() + "' --json --log '" + Log() + "'");
   ASSERT_EQ(status, 0) << Out() << Err();
   EXPECT_NE(Out().find("\"serial\":\"9123456\""), std::string::npos) << Out();
@@ -228,8 +145,8 @@ TEST_F(SerialServerTest, ServerKilledMidTransferIsADeadLineWithItsWord) {
                    30s);
     server->Kill(SIGKILL);
   });
-  const int status = Run("direct --port " + server->Name() + " --log '" + Log() + "' --image '" +
-                         image_.string() + "'");
+  const int status = Run("direct --port " + server->PortName() + " --log '" + Log() +
+                         "' --image '" + image_.string() + "'");
   killer.join();
   EXPECT_EQ(status, 3) << Out() << Err();
   const nlohmann::json line = LastLogLine();
@@ -246,21 +163,23 @@ TEST_F(SerialServerTest, ServerKilledMidTransferIsADeadLineWithItsWord) {
 TEST_F(SerialServerTest, TwoServersAtOnceAndTheSamePortTwiceRefused) {
   auto [first_radio, first] = Bench();
   auto [second_radio, second] = Bench();
-  int status = Run("direct --port " + first->Name() + " --port " + second->Name() + " --log '" +
-                   Log() + "' --image '" + image_.string() + "'");
+  int status = Run("direct --port " + first->PortName() + " --port " + second->PortName() +
+                   " --log '" + Log() + "' --image '" + image_.string() + "'");
   ASSERT_EQ(status, 0) << Out() << Err();
   EXPECT_TRUE(Verdict(*first_radio));
   EXPECT_TRUE(Verdict(*second_radio));
 
-  status = Run("direct --port " + first->Name() + " --port rfc2217://127.0.0.1:0" +
-               first->Name().substr(first->Name().rfind(':') + 1) + " --log '" + Log() + "'");
+  status =
+      Run("direct --port " + first->PortName() + " --port rfc2217://127.0.0.1:0" +
+          first->PortName().substr(first->PortName().rfind(':') + 1) + " --log '" + Log() + "'");
   EXPECT_EQ(status, 2) << Err();
   EXPECT_NE(Err().find("are the same device"), std::string::npos) << Err();
 }
 
 TEST_F(SerialServerTest, RefusedConnectionIsCode53WithTheSystemsWords) {
-  const int status = Run("direct --port rfc2217://127.0.0.1:" + std::to_string(FreePort()) +
-                         " --log '" + Log() + "'");
+  const int status =
+      Run("direct --port rfc2217://127.0.0.1:" + std::to_string(Ser2netProcess::FreePort()) +
+          " --log '" + Log() + "'");
   EXPECT_EQ(status, 5);
   EXPECT_NE(Err().find("code 53, no such port (Connection refused)"), std::string::npos) << Err();
 }

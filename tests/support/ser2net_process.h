@@ -1,5 +1,6 @@
-// ser2net serving one device on the loopback address, as a process of its own, for the
-// benchmarks that reach the simulated radio through a serial server.
+// ser2net serving one device on the loopback address, as a process of its own, for the tests
+// and benchmarks that reach the simulated radio through a serial server (rfc2217://). Header
+// only: the benchmarks, which link no test support, take it too.
 #pragma once
 
 #include <arpa/inet.h>
@@ -17,18 +18,25 @@
 #include <string>
 #include <thread>
 
-namespace tvx::bench {
+namespace tvx::testing {
 
 class Ser2netProcess {
  public:
+  /// Where ser2net is installed; empty when it is not.
+  static std::string Program() {
+    for (const char* path : {"/usr/sbin/ser2net", "/usr/local/sbin/ser2net", "/usr/bin/ser2net"}) {
+      if (access(path, X_OK) == 0) return path;
+    }
+    return {};
+  }
+
   /// Starts ser2net in front of `device` at a free port and waits (up to 5 s) until it listens.
   explicit Ser2netProcess(const std::string& device) {
-    for (const char* path : {"/usr/sbin/ser2net", "/usr/local/sbin/ser2net", "/usr/bin/ser2net"}) {
-      if (access(path, X_OK) == 0) program_ = path;
-    }
+    program_ = Program();
     if (program_.empty()) return;
     port_ = FreePort();
-    config_ = "/tmp/tvx-bench-ser2net-" + std::to_string(getpid()) + ".yaml";
+    config_ =
+        "/tmp/tvx-ser2net-" + std::to_string(getpid()) + "-" + std::to_string(port_) + ".yaml";
     // Each answer of the radio leaves at once instead of after a wait for more characters.
     std::ofstream(config_) << "connection: &radio\n"
                            << "  accepter: telnet(rfc2217),tcp,127.0.0.1," << port_ << "\n"
@@ -47,10 +55,7 @@ class Ser2netProcess {
     }
   }
   ~Ser2netProcess() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      waitpid(pid_, nullptr, 0);
-    }
+    Kill(SIGTERM);
     if (!config_.empty()) std::remove(config_.c_str());
   }
   Ser2netProcess(const Ser2netProcess&) = delete;
@@ -59,8 +64,16 @@ class Ser2netProcess {
   /// Whether ser2net is installed and listening.
   bool Up() const { return pid_ > 0 && Listening(); }
   std::string PortName() const { return "rfc2217://127.0.0.1:" + std::to_string(port_); }
+  /// Ends the server with `signal` (SIGKILL: the connection drops without a word) and waits.
+  void Kill(int signal) {
+    if (pid_ <= 0) return;
+    kill(pid_, signal);
+    waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+  }
 
- private:
+  /// A TCP port on the loopback address that nothing listens on now.
+
   static int FreePort() {
     const int fd = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
@@ -72,6 +85,8 @@ class Ser2netProcess {
     close(fd);
     return ntohs(address.sin_port);
   }
+
+ private:
   // From /proc, without connecting (a connection would have the server open the device).
   bool Listening() const {
     char local[32];
@@ -92,4 +107,4 @@ class Ser2netProcess {
   pid_t pid_ = -1;
 };
 
-}  // namespace tvx::bench
+}  // namespace tvx::testing
