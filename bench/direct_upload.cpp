@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "console/console.h"
+#include "cpu_time.h"
 #include "direct/direct_upload.h"
 #include "direct_bench_doubles.h"
 #include "direct_upload_posix_baseline.h"
@@ -52,13 +53,6 @@ constexpr int kRounds = 3;
 constexpr int kSpinChecks = 20;
 
 using Steady = std::chrono::steady_clock;
-
-double ThreadCpuSeconds() {
-  rusage usage{};
-  getrusage(RUSAGE_THREAD, &usage);
-  const auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
-  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
 
 struct UploadResult {
   bool ok = false;
@@ -96,9 +90,9 @@ UploadResult RunUploader(bool through_server = false, bool* server_up = nullptr)
   tvx::job::RunContext ctx(console, *port, priority, clock);
   ctx.link.devices[0] = device;
 
-  const double cpu_start = ThreadCpuSeconds();
+  const double cpu_start = tvx::bench::CpuSeconds();
   tvx::direct::RunDirectUpload(ctx);
-  result.cpu_seconds = ThreadCpuSeconds() - cpu_start;
+  result.cpu_seconds = tvx::bench::CpuSeconds() - cpu_start;
   result.transfer_seconds =
       std::chrono::duration<double>(priority.last_record_end - priority.first_record).count();
 

@@ -1,4 +1,5 @@
 #include "direct_upload_posix_baseline.h"
+#include "cpu_time.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -54,13 +55,6 @@ bool AwaitCount(int fd, int count, int spin_checks) {
   }
 }
 
-double ThreadCpuSeconds() {
-  rusage usage{};
-  getrusage(RUSAGE_THREAD, &usage);
-  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
 }  // namespace
 
 BaselineResult RunBaseline(std::int64_t words, int spin_checks) {
@@ -77,7 +71,7 @@ BaselineResult RunBaseline(std::int64_t words, int spin_checks) {
   tcsetattr(master, TCSANOW, &raw);
 
   std::thread peer(EchoPeer, master, words);
-  const double cpu_start = ThreadCpuSeconds();
+  const double cpu_start = tvx::bench::CpuSeconds();
   const auto start = std::chrono::steady_clock::now();
   bool ok = true;
   for (std::int64_t i = 0; i < words && ok; ++i) {
@@ -97,7 +91,7 @@ BaselineResult RunBaseline(std::int64_t words, int spin_checks) {
   }
   result.wall_seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  result.cpu_seconds = ThreadCpuSeconds() - cpu_start;
+  result.cpu_seconds = tvx::bench::CpuSeconds() - cpu_start;
   result.ok = ok;
   close(slave);  // ends the peer's read if it is still waiting
   peer.join();

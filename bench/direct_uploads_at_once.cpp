@@ -1,4 +1,5 @@
 #include "direct_uploads_at_once.h"
+#include "cpu_time.h"
 
 #include <sys/resource.h>
 
@@ -24,13 +25,6 @@ namespace {
 
 using Steady = std::chrono::steady_clock;
 
-double ThreadCpuSeconds() {
-  rusage usage{};
-  getrusage(RUSAGE_THREAD, &usage);
-  const auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
-  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
-
 // The real priority around each record, and on the upload's own thread the time and CPU from
 // its first record to the record that brought its radio to the words asked for.
 class SampledPriority final : public serial::Priority {
@@ -41,7 +35,7 @@ class SampledPriority final : public serial::Priority {
   void RaiseRealtime() override {
     if (++raises_ == 2) {  // the first raise is the rate switch
       start_ = Steady::now();
-      cpu_start_ = ThreadCpuSeconds();
+      cpu_start_ = tvx::bench::CpuSeconds();
     }
     real_.RaiseRealtime();
   }
@@ -52,7 +46,7 @@ class SampledPriority final : public serial::Priority {
     if (done < words_) return;
     done_ = done;
     seconds_ = std::chrono::duration<double>(Steady::now() - start_).count();
-    cpu_ = ThreadCpuSeconds() - cpu_start_;
+    cpu_ = tvx::bench::CpuSeconds() - cpu_start_;
     // The last to get there ends them all.
     if (reached_.fetch_add(1) + 1 == uploads_) console::ProcessStopRequest().Request(SIGINT);
   }

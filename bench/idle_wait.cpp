@@ -13,19 +13,13 @@
 #include <cstdio>
 #include <string>
 
+#include "cpu_time.h"
 #include "serial/posix_serial_port.h"
 
 namespace {
 
 constexpr double kSeconds = 5.0;
 constexpr double kLimitPercent = 1.0;
-
-double CpuSeconds() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  const auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
-  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
 
 double Now() {
   return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
@@ -34,7 +28,7 @@ double Now() {
 // Runs `wait` until kSeconds passed; prints and checks the CPU share.
 template <typename Wait>
 bool Measure(const char* label, Wait wait) {
-  const double cpu_start = CpuSeconds();
+  const double cpu_start = tvx::bench::CpuSeconds(RUSAGE_SELF);
   const double start = Now();
   long wakeups = 0;
   while (Now() - start < kSeconds) {
@@ -42,7 +36,7 @@ bool Measure(const char* label, Wait wait) {
     ++wakeups;
   }
   const double wall = Now() - start;
-  const double cpu = CpuSeconds() - cpu_start;
+  const double cpu = tvx::bench::CpuSeconds(RUSAGE_SELF) - cpu_start;
   const double percent = 100.0 * cpu / wall;
   std::printf("%-34s wall %.3f s  cpu %.4f s  = %.3f %% of a core  (%ld wake-ups)  %s\n", label,
               wall, cpu, percent, wakeups, percent < kLimitPercent ? "ok" : "TOO HIGH");

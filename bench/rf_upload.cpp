@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "console/posix_console.h"
+#include "cpu_time.h"
 #include "image/firmware_image.h"
 #include "job/clock.h"
 #include "job/random.h"
@@ -46,13 +47,6 @@ constexpr double kBitsPerByte = 10.0;
 constexpr std::string_view kEndPrompt = "Hit any key to return to main menu";
 
 using Steady = std::chrono::steady_clock;
-
-double ThreadCpuSeconds() {
-  rusage usage{};
-  getrusage(RUSAGE_THREAD, &usage);
-  const auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
-  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
 
 void MakeRaw(int fd) {
   termios t{};
@@ -212,9 +206,9 @@ Result RunUploader() {
   tvx::job::RunContext ctx(*console, *port, priority, clock);
   ctx.link.devices[0] = device;
 
-  const double cpu_start = ThreadCpuSeconds();
+  const double cpu_start = tvx::bench::CpuSeconds();
   tvx::rf::RunRfUpload(ctx);
-  result.cpu_seconds = ThreadCpuSeconds() - cpu_start;
+  result.cpu_seconds = tvx::bench::CpuSeconds() - cpu_start;
   console.reset();
   terminal.Close();
 
@@ -253,7 +247,7 @@ Result RunBareExchange(const std::vector<std::vector<std::uint8_t>>& frames) {
   MakeRaw(slave);
   MakeRaw(master);
   std::thread peer(EchoPeer, master, static_cast<int>(frames.size()));
-  const double cpu_start = ThreadCpuSeconds();
+  const double cpu_start = tvx::bench::CpuSeconds();
   const auto start = Steady::now();
   bool ok = true;
   std::uint8_t echo[tvx::rf::kFrameBufferSize];
@@ -279,7 +273,7 @@ Result RunBareExchange(const std::vector<std::vector<std::uint8_t>>& frames) {
     ++result.frames;
   }
   result.seconds = std::chrono::duration<double>(Steady::now() - start).count();
-  result.cpu_seconds = ThreadCpuSeconds() - cpu_start;
+  result.cpu_seconds = tvx::bench::CpuSeconds() - cpu_start;
   result.ok = ok;
   close(slave);
   peer.join();

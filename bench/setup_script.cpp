@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "cpu_time.h"
 #include "job/clock.h"
 #include "radio_sim/posix_pty_radio.h"
 #include "serial/posix_serial_port.h"
@@ -22,13 +23,6 @@ using tvx::terminal::StepKind;
 
 constexpr int kRounds = 200;
 constexpr int kIdleSeconds = 2;
-
-double CpuSeconds() {
-  rusage usage{};
-  getrusage(RUSAGE_THREAD, &usage);
-  const auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
-  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
 
 // Notes when each step begins, to time a send against the match after it.
 class StepTimes final : public tvx::terminal::SetupListener {
@@ -88,10 +82,10 @@ int main() {
     plan.timeout_seconds = kIdleSeconds;
     plan.steps.push_back({StepKind::kExpect, "never said", 0, "bench"});
     StepTimes times;
-    const double cpu_start = CpuSeconds();
+    const double cpu_start = tvx::bench::CpuSeconds();
     tvx::terminal::RunSetupScript(plan, {*port, clock, nullptr, {}, tvx::console::kNoWaitHandle},
                                   times);
-    const double cpu = CpuSeconds() - cpu_start;
+    const double cpu = tvx::bench::CpuSeconds() - cpu_start;
     std::printf(
         "setup idle: %.4f CPU s over an expect of %d s (%.3f %% of a core, the engine's thread)\n",
         cpu, kIdleSeconds, cpu / kIdleSeconds * 100.0);

@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "console/console.h"
+#include "cpu_time.h"
 #include "job/clock.h"
 #include "job/run_context.h"
 #include "radio_sim/posix_pty_radio.h"
@@ -30,13 +31,6 @@ constexpr int kIdleSeconds = 2;
 constexpr int kPacedLines = 288;  // about 2 s of a 115200 bit/s line
 
 using Steady = std::chrono::steady_clock;
-
-double CpuSeconds(int who) {
-  rusage usage{};
-  getrusage(who, &usage);
-  const auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
-  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
 
 // Types the command, then q once the radio's text has ended on the screen (or when told to).
 class HeadlessConsole final : public tvx::console::Console {
@@ -57,7 +51,7 @@ class HeadlessConsole final : public tvx::console::Console {
     }
     if (quit_ || Screen().RowText(49).starts_with("End of text")) {
       quit_at = Steady::now();
-      quit_cpu = CpuSeconds(RUSAGE_THREAD);
+      quit_cpu = tvx::bench::CpuSeconds(RUSAGE_THREAD);
       return "q";
     }
     return {};
@@ -116,7 +110,7 @@ int main() {
     ctx.link.devices[0] = device;
     ctx.link.baud_rate = 115200;
     const auto start = Steady::now();
-    const double cpu_start = CpuSeconds(RUSAGE_THREAD);
+    const double cpu_start = tvx::bench::CpuSeconds(RUSAGE_THREAD);
     tvx::terminal::RunRadioSetup(ctx, link);
     const double seconds = std::chrono::duration<double>(console.quit_at - start).count();
     const double cpu = console.quit_cpu - cpu_start;
@@ -142,7 +136,7 @@ int main() {
     ctx.link.devices[0] = device;
     ctx.link.baud_rate = 115200;
     const auto start = Steady::now();
-    const double cpu_start = CpuSeconds(RUSAGE_THREAD);
+    const double cpu_start = tvx::bench::CpuSeconds(RUSAGE_THREAD);
     tvx::terminal::RunRadioSetup(ctx, link);
     const double seconds = std::chrono::duration<double>(console.quit_at - start).count();
     const double cpu = console.quit_cpu - cpu_start;
@@ -161,9 +155,9 @@ int main() {
       std::this_thread::sleep_for(std::chrono::seconds(kIdleSeconds));
       console.Quit();
     });
-    const double cpu_start = CpuSeconds(RUSAGE_SELF);
+    const double cpu_start = tvx::bench::CpuSeconds(RUSAGE_SELF);
     tvx::terminal::RunRadioSetup(ctx, link);
-    const double cpu = CpuSeconds(RUSAGE_SELF) - cpu_start;
+    const double cpu = tvx::bench::CpuSeconds(RUSAGE_SELF) - cpu_start;
     timer.join();
     std::printf(
         "terminal idle: %.4f CPU s over %d s (%.3f %% of a core; writer thread "
