@@ -192,33 +192,32 @@ LogEntry SetupLogEntry(const terminal::SetupResult& result,
     entry.step = static_cast<std::int64_t>(result.step + 1);
     entry.step_label = terminal::StepLabel(steps[result.step]);
   }
-  switch (result.outcome) {
-    case SetupOutcome::kComplete:
-      entry.outcome = "complete";
-      break;
-    case SetupOutcome::kTimedOut:
-      entry.outcome = "stopped";
-      entry.reason = "expect_timed_out";
-      break;
-    case SetupOutcome::kLineDead:
-      entry.outcome = "stopped";
-      entry.reason = "line_dead";
-      entry.detail = result.detail;
-      break;
-    case SetupOutcome::kPortNotOpened:
-      entry.outcome = "port_not_opened";
-      entry.reason = "port_not_opened";
-      entry.detail = result.detail;
-      break;
-    case SetupOutcome::kInterrupted:
-      entry.outcome = "interrupted";
-      entry.reason = "signal";
-      break;
-    case SetupOutcome::kBadPattern:
-      entry.outcome = "stopped";
-      entry.reason = "bad_pattern";
-      break;
-  }
+  // The log's outcome and reason of each ending, and whether the system's words go with it.
+  struct Words {
+    const char* outcome;
+    const char* reason;
+    bool detail;
+  };
+  const Words words = [&]() -> Words {
+    switch (result.outcome) {
+      case SetupOutcome::kComplete:
+        return {"complete", "", false};
+      case SetupOutcome::kTimedOut:
+        return {"stopped", "expect_timed_out", false};
+      case SetupOutcome::kLineDead:
+        return {"stopped", "line_dead", true};
+      case SetupOutcome::kPortNotOpened:
+        return {"port_not_opened", "port_not_opened", true};
+      case SetupOutcome::kInterrupted:
+        return {"interrupted", "signal", false};
+      case SetupOutcome::kBadPattern:
+        return {"stopped", "bad_pattern", false};
+    }
+    return {"stopped", "", false};
+  }();
+  entry.outcome = words.outcome;
+  entry.reason = words.reason;
+  if (words.detail) entry.detail = result.detail;
   for (const terminal::ExpectMatch& match : result.matches) {
     ExpectEntry expect;
     expect.step = static_cast<std::int64_t>(match.step + 1);
