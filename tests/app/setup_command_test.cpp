@@ -195,6 +195,7 @@ TEST_F(SetupCommandTest, AnExpectThatTimesOutAndALineThatDiesStopWithStatusThree
     const auto record = nlohmann::json::parse(ran.log);
     EXPECT_EQ(record["reason"], c.reason);
     EXPECT_EQ(record["step"], 2);
+    EXPECT_EQ(record.contains("detail"), c.hang_up) << ran.log;  // the system's words of a death
     fs::remove(log_);
   }
 }
